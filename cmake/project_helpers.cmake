@@ -1,0 +1,34 @@
+# vaslab_test(<name> SOURCES <files...> LIBS <targets...>)
+# One GoogleTest executable; each TEST() becomes a CTest test.  Headless by
+# default: SDL uses its dummy video driver unless a test starts Xvfb itself.
+function(vaslab_test name)
+  if(NOT VASLAB_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} testsupport GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy;VASLAB_BUILD_DIR=${CMAKE_BINARY_DIR};VASLAB_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    TEST_PREFIX "${name}.")
+endfunction()
+
+# vaslab_component(<name> [LIBS <targets...>] [TEST_LIBS <targets...>])
+# A static library of every .cpp in the current folder, and one test program
+# <name>_tests of every .cpp in its tests/ folder.  Dropping a file in is
+# enough; no list needs editing.
+function(vaslab_component name)
+  cmake_parse_arguments(C "" "" "LIBS;TEST_LIBS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${srcs})
+  target_link_libraries(${name} PUBLIC ${C_LIBS})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+  if(tests)
+    if(C_TEST_LIBS)
+      vaslab_test(${name}_tests SOURCES ${tests} LIBS ${C_TEST_LIBS})
+    else()
+      vaslab_test(${name}_tests SOURCES ${tests} LIBS ${name})
+    endif()
+  endif()
+endfunction()

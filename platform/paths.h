@@ -1,0 +1,55 @@
+// Drive letters and Windows-style paths on a Linux file system.
+//
+// The program keeps its fixed paths ("c:\studies\setup.hdw", "C:\TEMP\")
+// and the drive letters of the instrument.  One root folder holds the drives:
+// drive X: is the folder <root>/x/.  Names compare without regard to case, as
+// on the instrument, so every component is matched case-insensitively against
+// what exists; a component that does not exist yet keeps the case written.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The folder that holds the drives: $VASLAB_ROOT, else $XDG_DATA_HOME/vaslab,
+// else ~/.local/share/vaslab.  Read once; set_root() replaces it (tests).
+const std::string& root();
+void set_root(std::string path);
+
+// The Windows current directory that relative paths ("_bmp\x.bmp") start
+// from.  The instrument runs from "C:\PROGRAMS\".
+const std::string& current_directory();
+void set_current_directory(std::string win_dir);
+
+// Maps a Windows path to the Linux path of the same file.  Forward slashes are
+// accepted as well as backslashes; "." and ".." components are resolved
+// textually and can never climb above the drive folder.  A path that is
+// already an absolute Linux path (starts with '/') is returned unchanged.
+std::string map_path(std::string_view win_path);
+
+// Like map_path(), then creates every missing folder of the path's parent
+// (a path ending in a separator is a folder and is created itself).
+std::string map_path_create_dirs(std::string_view win_path);
+
+// The drive folder of a letter, <root>/x, whether or not it exists.
+std::string drive_folder(char letter);
+
+// A drive is present when its folder exists.
+bool drive_present(char letter);
+
+// Free bytes on the file system that holds a mapped path, or nullopt.
+std::optional<std::uint64_t> free_space(std::string_view win_path);
+
+// Creates a folder and its parents (Linux path).  True when it exists after.
+bool make_dirs(const std::string& linux_path);
+
+// Case-insensitive comparison of two names, ASCII only (as the instrument).
+bool same_name(std::string_view a, std::string_view b);
+
+// Splits a Windows path into folder (with its trailing separator) and name.
+std::pair<std::string, std::string> split_win_path(std::string_view win_path);
+
+}  // namespace platform
