@@ -38,6 +38,22 @@ inline void put_s32le(std::uint8_t* p, std::int32_t v) {
   put_u32le(p, static_cast<std::uint32_t>(v));
 }
 
+// Generic forms for records whose fields sit at odd offsets (packed structs,
+// whose members cannot be bound to references): s.f = le_load<T>(p + off).
+template <class T>
+T le_load(const std::uint8_t* p) {
+  static_assert(sizeof(T) <= 8);
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) v |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+  return static_cast<T>(v);
+}
+template <class T>
+void le_store(std::uint8_t* p, T value) {
+  static_assert(sizeof(T) <= 8);
+  auto v = static_cast<std::uint64_t>(value);
+  for (std::size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
 // Walks a byte image field by field.  Reading and writing a record share one
 // list of fields: the same walk with a reader or a writer.
 class LeReader {
