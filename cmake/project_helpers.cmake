@@ -1,17 +1,17 @@
 # vaslab_test(<name> SOURCES <files...> LIBS <targets...>)
 # One GoogleTest executable; each TEST() becomes a CTest test.  Headless by
-# default: SDL uses its dummy video driver unless a test starts Xvfb itself.
+# default (testsupport/test_env.cpp): SDL uses its dummy video driver unless a
+# test starts Xvfb itself.
 function(vaslab_test name)
   if(NOT VASLAB_TESTS)
     return()
   endif()
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/testsupport/test_env.cpp)
+  target_compile_definitions(${name} PRIVATE
+    VASLAB_BUILD_DIR="${CMAKE_BINARY_DIR}" VASLAB_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   target_link_libraries(${name} PRIVATE ${T_LIBS} testsupport GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy;VASLAB_BUILD_DIR=${CMAKE_BINARY_DIR};VASLAB_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
-    TEST_PREFIX "${name}.")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}.")
 endfunction()
 
 # vaslab_component(<name> [LIBS <targets...>] [TEST_LIBS <targets...>])

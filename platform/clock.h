@@ -34,10 +34,14 @@ class FakeClock : public Clock {
  public:
   std::uint32_t now = 0;
   std::uint32_t tick_ms() override { return now; }
-  std::int64_t perf_counter() override { return static_cast<std::int64_t>(now) * 1000; }
+  // Creeps forward by one count a read, so that busy-waits end.
+  std::int64_t perf_counter() override { return static_cast<std::int64_t>(now) * 1000 + ++reads_; }
   std::int64_t perf_frequency() override { return 1000000; }
   void sleep_ms(std::uint32_t ms) override { now += ms; }
   void advance(std::uint32_t ms) { now += ms; }
+
+ private:
+  std::int64_t reads_ = 0;
 };
 
 }  // namespace platform

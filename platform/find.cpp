@@ -1,0 +1,71 @@
+#include "platform/find.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/paths.h"
+
+namespace platform {
+namespace {
+
+bool match_from(const char* p, const char* n) {
+  for (; *p; ++p) {
+    if (*p == '*') {
+      while (p[1] == '*') ++p;
+      if (!p[1]) return true;
+      for (const char* s = n; *s; ++s)
+        if (match_from(p + 1, s)) return true;
+      return match_from(p + 1, n + std::char_traits<char>::length(n));
+    }
+    if (!*n) return false;
+    if (*p != '?' && std::tolower(static_cast<unsigned char>(*p)) != std::tolower(static_cast<unsigned char>(*n)))
+      return false;
+    ++n;
+  }
+  return *n == 0;
+}
+
+}  // namespace
+
+bool wildcard_match(const std::string& pattern, const std::string& name) {
+  if (pattern == "*.*" || pattern == "*") return true;
+  // "x*.*" matches "x1" as it does on the instrument's file system.
+  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
+      name.find('.') == std::string::npos)
+    return match_from(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str());
+  return match_from(pattern.c_str(), name.c_str());
+}
+
+std::vector<FoundFile> list_files(const std::string& win_pattern) {
+  auto [dir, pattern] = split_win_path(win_pattern);
+  if (pattern.empty()) pattern = "*.*";
+  std::string folder = map_path(dir.empty() ? std::string(".\\") : dir);
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::vector<FoundFile> out;
+  DIR* d = ::opendir(folder.c_str());
+  if (!d) return out;
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (!wildcard_match(pattern, name)) continue;
+    struct stat st;
+    const std::string full = folder + "/" + name;
+    if (::stat(full.c_str(), &st) != 0) continue;
+    FoundFile f;
+    f.name = name;
+    f.size = static_cast<std::uint64_t>(st.st_size);
+    f.mtime = st.st_mtime;
+    f.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) f.attributes |= kAttrReadOnly;
+    out.push_back(std::move(f));
+  }
+  ::closedir(d);
+  std::sort(out.begin(), out.end(), [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
+  return out;
+}
+
+}  // namespace platform

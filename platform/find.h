@@ -1,0 +1,31 @@
+// Listing a folder with Windows wildcards and attribute bits.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Windows file attribute bits.
+constexpr std::uint32_t kAttrReadOnly = 0x01;
+constexpr std::uint32_t kAttrDirectory = 0x10;
+constexpr std::uint32_t kAttrArchive = 0x20;
+
+struct FoundFile {
+  std::string name;       // the full name as stored
+  std::uint32_t attributes = 0;
+  std::uint64_t size = 0;
+  std::int64_t mtime = 0;  // seconds since 1970
+};
+
+// Windows wildcard match without regard to case: '*' any run, '?' one
+// character, and "*.*" also matches names without a dot.
+bool wildcard_match(const std::string& pattern, const std::string& name);
+
+// Every entry of the folder of `win_pattern` whose name matches the pattern's
+// last component, sorted by name; "." and ".." are never listed.  Empty when
+// the folder does not exist.
+std::vector<FoundFile> list_files(const std::string& win_pattern);
+
+}  // namespace platform

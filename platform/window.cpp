@@ -1,0 +1,99 @@
+#include "platform/window.h"
+
+#include <algorithm>
+#include <map>
+
+#include "platform/clock.h"
+
+namespace platform {
+namespace {
+
+struct Timer {
+  std::uint32_t period = 0;
+  std::uint32_t due_from = 0;  // tick of the last run (or of setting)
+  std::function<void(int)> proc;
+};
+
+WindowBackend* g_backend = nullptr;
+std::function<void(const WindowMessage&)> g_proc;
+std::map<int, Timer> g_timers;
+bool g_quit = false;
+
+}  // namespace
+
+bool NullBackend::create(const std::string& t, int w, int h) {
+  title = t;
+  exists_ = true;
+  placed = Rect{0, 0, w, h};
+  return true;
+}
+
+bool NullBackend::change_display_mode(const DisplayMode& m) {
+  if (refuse_mode_change) return false;
+  current = m;
+  return true;
+}
+
+bool NullBackend::restore_display_mode() {
+  current = desktop;
+  return true;
+}
+
+void NullBackend::present(const std::uint32_t* pixels, int width, int height, const Rect&) {
+  ++presents;
+  shown_w = width;
+  shown_h = height;
+  shown.assign(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(height));
+}
+
+bool NullBackend::next_message(WindowMessage& out) {
+  if (queue.empty()) return false;
+  out = queue.front();
+  queue.pop_front();
+  return true;
+}
+
+void set_window_backend(WindowBackend* b) { g_backend = b; }
+WindowBackend* window_backend() { return g_backend; }
+void set_window_proc(std::function<void(const WindowMessage&)> proc) { g_proc = std::move(proc); }
+
+void set_timer(int id, std::uint32_t period_ms, std::function<void(int)> proc) {
+  g_timers[id] = Timer{period_ms, tick_ms(), std::move(proc)};
+}
+
+void kill_timer(int id) { g_timers.erase(id); }
+void kill_all_timers() { g_timers.clear(); }
+
+bool pump_messages() {
+  if (g_quit) return false;
+  if (g_backend) {
+    WindowMessage m;
+    while (!g_quit && g_backend->next_message(m)) {
+      if (g_proc) g_proc(m);
+    }
+  }
+  // Timers are looked up again for each run: a timer procedure may kill or
+  // set timers (a display-mode change rebuilds all three).
+  const std::uint32_t now = tick_ms();
+  std::vector<int> due;
+  for (const auto& [id, t] : g_timers)
+    if (ticks_since(t.due_from, now) >= t.period) due.push_back(id);
+  for (int id : due) {
+    auto it = g_timers.find(id);
+    if (it == g_timers.end()) continue;
+    it->second.due_from = now;
+    auto proc = it->second.proc;
+    if (proc) proc(id);
+  }
+  return !g_quit;
+}
+
+void post_quit() { g_quit = true; }
+bool quit_posted() { return g_quit; }
+
+void reset_pump() {
+  g_quit = false;
+  g_timers.clear();
+}
+
+}  // namespace platform

@@ -1,0 +1,232 @@
+// The SDL2 window backend.
+#include <SDL.h>
+
+#include "platform/debug.h"
+#include "platform/window.h"
+
+namespace platform {
+namespace {
+
+int to_virtual_key(SDL_Keycode k) {
+  if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
+  if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
+  if (k >= SDLK_F1 && k <= SDLK_F12) return vk::kF1 + (k - SDLK_F1);
+  switch (k) {
+    case SDLK_BACKSPACE: return vk::kBack;
+    case SDLK_TAB: return vk::kTab;
+    case SDLK_RETURN: case SDLK_KP_ENTER: return vk::kReturn;
+    case SDLK_LSHIFT: case SDLK_RSHIFT: return vk::kShift;
+    case SDLK_LCTRL: case SDLK_RCTRL: return vk::kControl;
+    case SDLK_LALT: case SDLK_RALT: return vk::kMenu;
+    case SDLK_CAPSLOCK: return vk::kCapital;
+    case SDLK_ESCAPE: return vk::kEscape;
+    case SDLK_SPACE: return vk::kSpace;
+    case SDLK_PAGEUP: return vk::kPrior;
+    case SDLK_PAGEDOWN: return vk::kNext;
+    case SDLK_END: return vk::kEnd;
+    case SDLK_HOME: return vk::kHome;
+    case SDLK_LEFT: return vk::kLeft;
+    case SDLK_UP: return vk::kUp;
+    case SDLK_RIGHT: return vk::kRight;
+    case SDLK_DOWN: return vk::kDown;
+    case SDLK_INSERT: return vk::kInsert;
+    case SDLK_DELETE: return vk::kDelete;
+    default: return 0;
+  }
+}
+
+class SdlBackend : public WindowBackend {
+ public:
+  ~SdlBackend() override {
+    destroy();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+
+  bool create(const std::string& title, int w, int h) override {
+    window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, w, h,
+                               SDL_WINDOW_SHOWN);
+    if (!window_) {
+      debug_printf("SDL_CreateWindow: %s\n", SDL_GetError());
+      return false;
+    }
+    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, 0);
+    if (!renderer_) {
+      debug_printf("SDL_CreateRenderer: %s\n", SDL_GetError());
+      destroy();
+      return false;
+    }
+    SDL_StartTextInput();
+    return true;
+  }
+
+  void destroy() override {
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (window_) SDL_DestroyWindow(window_);
+    texture_ = nullptr;
+    renderer_ = nullptr;
+    window_ = nullptr;
+  }
+
+  bool exists() const override { return window_ != nullptr; }
+  void minimise() override { if (window_) SDL_MinimizeWindow(window_); }
+  void restore() override { if (window_) SDL_RestoreWindow(window_); }
+
+  void set_fullscreen_style(bool fs) override {
+    if (!window_) return;
+    SDL_SetWindowBordered(window_, fs ? SDL_FALSE : SDL_TRUE);
+  }
+
+  void place(const Rect& r) override {
+    if (!window_) return;
+    SDL_SetWindowSize(window_, r.w, r.h);
+    SDL_SetWindowPosition(window_, r.x, r.y);
+  }
+
+  DisplayMode desktop_mode() override {
+    SDL_DisplayMode m;
+    if (SDL_GetCurrentDisplayMode(0, &m) != 0) return {640, 480};
+    return {m.w, m.h};
+  }
+
+  bool change_display_mode(const DisplayMode& want) override {
+    if (!window_) return false;
+    SDL_DisplayMode m{};
+    SDL_DisplayMode asked{};
+    asked.w = want.width;
+    asked.h = want.height;
+    if (!SDL_GetClosestDisplayMode(0, &asked, &m) || m.w != want.width || m.h != want.height) return false;
+    if (SDL_SetWindowDisplayMode(window_, &m) != 0) return false;
+    return SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) == 0;
+  }
+
+  bool restore_display_mode() override {
+    if (!window_) return false;
+    return SDL_SetWindowFullscreen(window_, 0) == 0;
+  }
+
+  Rect usable_bounds() override {
+    SDL_Rect r;
+    if (SDL_GetDisplayUsableBounds(0, &r) != 0) return {0, 0, 640, 480};
+    return {r.x, r.y, r.w, r.h};
+  }
+
+  void present(const std::uint32_t* pixels, int width, int height, const Rect&) override {
+    if (!renderer_) return;
+    if (!texture_ || tex_w_ != width || tex_h_ != height) {
+      if (texture_) SDL_DestroyTexture(texture_);
+      texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+      tex_w_ = width;
+      tex_h_ = height;
+      if (!texture_) return;
+    }
+    SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+  }
+
+  bool next_message(WindowMessage& out) override {
+    // SDL sends no text event for Enter, Backspace, Escape and Tab; their
+    // character message follows the key-down, as the window procedure expects.
+    if (pending_char_) {
+      out = WindowMessage{};
+      out.msg = Msg::kChar;
+      out.key = pending_char_;
+      pending_char_ = 0;
+      return true;
+    }
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) {
+      if (translate(e, out)) return true;
+    }
+    return false;
+  }
+
+  bool caps_lock_on() override { return (SDL_GetModState() & KMOD_CAPS) != 0; }
+  void beep() override {}
+
+ private:
+  // Window pixels to surface pixels: the window may be scaled by the
+  // desktop, the surface is what the program draws in.
+  void to_surface(int wx, int wy, int& x, int& y) {
+    int ww = 0, wh = 0;
+    SDL_GetWindowSize(window_, &ww, &wh);
+    x = (ww > 0 && tex_w_ > 0) ? wx * tex_w_ / ww : wx;
+    y = (wh > 0 && tex_h_ > 0) ? wy * tex_h_ / wh : wy;
+  }
+
+  bool translate(const SDL_Event& e, WindowMessage& m) {
+    m = WindowMessage{};
+    const SDL_Keymod mods = SDL_GetModState();
+    m.alt = (mods & KMOD_ALT) != 0;
+    m.ctrl = (mods & KMOD_CTRL) != 0;
+    switch (e.type) {
+      case SDL_QUIT:
+        m.msg = Msg::kDestroy;
+        return true;
+      case SDL_WINDOWEVENT:
+        switch (e.window.event) {
+          case SDL_WINDOWEVENT_CLOSE: m.msg = Msg::kDestroy; return true;
+          case SDL_WINDOWEVENT_FOCUS_GAINED: m.msg = Msg::kActivate; return true;
+          case SDL_WINDOWEVENT_FOCUS_LOST: m.msg = Msg::kDeactivate; return true;
+          case SDL_WINDOWEVENT_EXPOSED: m.msg = Msg::kPaint; return true;
+          default: return false;
+        }
+      case SDL_KEYDOWN:
+      case SDL_KEYUP: {
+        m.key = to_virtual_key(e.key.keysym.sym);
+        if (m.key == 0) return false;
+        m.msg = e.type == SDL_KEYDOWN ? Msg::kKeyDown : Msg::kKeyUp;
+        if (e.type == SDL_KEYDOWN && !e.key.repeat) pending_char_ = control_char(m.key);
+        return true;
+      }
+      case SDL_TEXTINPUT: {
+        const unsigned char c = static_cast<unsigned char>(e.text.text[0]);
+        if (c == 0 || c >= 0x80) return false;
+        m.msg = Msg::kChar;
+        m.key = c;
+        return true;
+      }
+      case SDL_MOUSEMOTION:
+        m.msg = Msg::kMouseMove;
+        to_surface(e.motion.x, e.motion.y, m.x, m.y);
+        return true;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+        if (e.button.button != SDL_BUTTON_LEFT) return false;
+        m.msg = e.type == SDL_MOUSEBUTTONDOWN ? Msg::kLeftDown : Msg::kLeftUp;
+        to_surface(e.button.x, e.button.y, m.x, m.y);
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  static int control_char(int key) {
+    switch (key) {
+      case vk::kBack: case vk::kReturn: case vk::kEscape: case vk::kTab: return key;
+      default: return 0;
+    }
+  }
+
+ private:
+  SDL_Window* window_ = nullptr;
+  SDL_Renderer* renderer_ = nullptr;
+  SDL_Texture* texture_ = nullptr;
+  int tex_w_ = 0, tex_h_ = 0;
+  int pending_char_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowBackend> make_sdl_backend() {
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    debug_printf("SDL_Init: %s\n", SDL_GetError());
+    return nullptr;
+  }
+  return std::make_unique<SdlBackend>();
+}
+
+}  // namespace platform

@@ -1,0 +1,141 @@
+#include "vaslab/core/program.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/instance_lock.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "vaslab/core/digital_io.h"
+#include "vaslab/core/edit_system_data.h"
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/main_menu.h"
+#include "vaslab/core/main_window.h"
+#include "vaslab/core/message_box.h"
+#include "vaslab/core/module_link.h"
+#include "vaslab/core/screen.h"
+#include "vaslab/core/serial_links.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/core/system_utils.h"
+#include "vaslab/core/touch_remote.h"
+#include "vaslab/records/worklist.h"
+#include "vaslab/reports/spooler.h"
+
+namespace vaslab {
+namespace {
+
+constexpr char kMutexName[] = "PULSARIS";
+
+// Bits 0-1 of touch_type: 2 means no touch panel.
+constexpr int kNoTouchPanel = 2;
+
+int init_hardware_links() {
+  const HardwareSettings& hw = hardware_settings();
+  if ((hw.touch_type & 3) != kNoTouchPanel) g_pending_display_switch = 1;
+  if (g_is_windows_nt && (hw.dio_out_port != 0 || hw.dio_in_port != 0)) open_port_driver();
+  return init_serial_card();
+}
+
+void empty_export_folders() {
+  const HardwareSettings& hw = hardware_settings();
+  if (hw.export_code_1 & 4) empty_export_folder(hw.export_path_1);
+  if (hw.export_code_2 & 4) empty_export_folder(hw.export_path_2);
+}
+
+}  // namespace
+
+void empty_export_folder(const char* path) {
+  std::string folder(path, strnlen(path, 64));
+  if (folder.empty()) return;
+  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  FileFind f;
+  for (int r = find_first_file(folder + "*.*", f, 0); r == 0; r = find_next_file(f)) {
+    if (f.data.attributes & platform::kAttrDirectory) continue;
+    std::string lower = f.data.name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower.find("lock.fil") != std::string::npos) continue;
+    ::unlink(platform::map_path(folder + f.data.name).c_str());
+  }
+  find_close(f);
+}
+
+int run_workstation() {
+  read_hardware_settings();
+  if (init_hardware_links() == 0) return 1;
+  if (open_module_link() != 0) return 1;
+  send_module_byte(0);
+  if (open_remote_link() != 0) {
+    close_module_link();
+    return 2;
+  }
+  open_touch_link();
+  open_default_printer();
+  select_cuffs(0);
+  HardwareSettings& hw = hardware_settings();
+  std::snprintf(hw.data_directory, sizeof hw.data_directory, "%s", "C:\\DATA\\");
+  set_hardware_volume(runtime_volume());
+  clear_imported_patient();
+  if (hw.import_code & 1) worklist_control(-7, nullptr);
+  purge_work_dirs();
+
+  const std::int16_t result = static_cast<std::int16_t>(run_main_menu());
+
+  close_printer();
+  close_touch_link();
+  close_remote_link();
+  close_module_link();
+  empty_export_folders();
+  purge_work_dirs();
+  const std::string shutdown_run(hw.shutdown_run, strnlen(hw.shutdown_run, sizeof hw.shutdown_run));
+  if (result != 0 && !shutdown_run.empty()) platform::run_shell(shutdown_run);
+  return result;
+}
+
+int run_setup_mode() {
+  read_hardware_settings();
+  edit_system_data();
+  return 0;
+}
+
+int win_main(const char* command_line) {
+  // The program's icon and cursor are built in, so they are always present.
+  if (!platform::acquire_instance_lock(kMutexName)) return 0;
+  reset_event_state();
+  if (!register_window_class()) {
+    platform::release_instance_lock();
+    return 0;
+  }
+  detect_windows_nt();
+  if (!create_main_window(640, 480)) {
+    platform::release_instance_lock();
+    return 0;
+  }
+  platform::set_window_proc(window_proc);
+  mark_dirty(kDirtyWholeWindow);
+  if (!set_display_mode(0)) {
+    show_message_box(nullptr, "Failed to create window.", "Error", 0);
+    destroy_main_window();
+    platform::release_instance_lock();
+    return 0;
+  }
+  read_caps_lock();
+
+  const bool workstation = command_line == nullptr || command_line[0] == 0;
+  const std::int16_t result = static_cast<std::int16_t>(workstation ? run_workstation() : run_setup_mode());
+
+  unload_susi();
+  free_screen();
+  destroy_main_window();
+  platform::release_instance_lock();
+  unload_serial_card_driver();
+  return result;
+}
+
+}  // namespace vaslab

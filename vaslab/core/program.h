@@ -1,0 +1,22 @@
+// The program: start-up, the run sequence of the workstation, the set-up mode
+// and the shut-down with its exit codes.
+#pragma once
+
+namespace vaslab {
+
+// The program entry.  `command_line` is the text after the program name
+// (empty: run the workstation; anything else: the set-up mode).  Returns the
+// exit code.  The window backend must be installed first.
+int win_main(const char* command_line);
+
+// 1 when the module link failed or the start screen's exit button ended the
+// program, 2 when the remote link failed, else 0.
+int run_workstation();
+// Reads the settings and runs the Edit System Data screen; always 0.
+int run_setup_mode();
+
+// Empties an export folder at shut-down: every file whose name, lower-cased,
+// does not contain "lock.fil".  An empty path is skipped.
+void empty_export_folder(const char* path);
+
+}  // namespace vaslab

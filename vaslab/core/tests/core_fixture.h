@@ -1,0 +1,39 @@
+// A workstation without a screen: a scratch drive root, a fake clock, the
+// null window backend and fresh core state, for tests that run real code of
+// the program in-process.
+#pragma once
+
+#include <cstdlib>
+
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "testsupport/temp_root.h"
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/main_window.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/core/system_utils.h"
+
+struct CoreFixture : ::testing::Test {
+  testsupport::TempRoot root;
+  platform::FakeClock clock;
+  platform::NullBackend backend;
+
+  void SetUp() override {
+    ::setenv("XDG_RUNTIME_DIR", root.path().c_str(), 1);
+    platform::set_clock(&clock);
+    platform::reset_pump();
+    platform::set_window_backend(&backend);
+    platform::set_window_proc(vaslab::window_proc);
+    vaslab::reset_event_state();
+    vaslab::reset_main_window();
+    vaslab::reset_tick_timers();
+    vaslab::hardware_settings() = vaslab::HardwareSettings{};
+    vaslab::default_hardware_settings(0);
+  }
+  void TearDown() override {
+    platform::reset_pump();
+    platform::set_window_proc(nullptr);
+    platform::set_window_backend(nullptr);
+    platform::set_clock(nullptr);
+  }
+};

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "core_fixture.h"
+#include "platform/paths.h"
+#include "vaslab/core/program.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace vaslab;
+
+struct Program : CoreFixture {
+  // The window is closed from outside as soon as the program waits.
+  void close_window_at_once() { backend.push({platform::Msg::kDestroy}); }
+
+  void save_settings() { ASSERT_EQ(write_hardware_settings(), 0); }
+};
+
+TEST_F(Program, SetupModeTouchesNoFilesAndEndsWithZero) {
+  root.write("C:\\TEMP\\work.tmp", "x");
+  root.write("C:\\DATA\\1.PDF", "x");
+  close_window_at_once();
+  EXPECT_EQ(win_main(" "), 0);
+  EXPECT_TRUE(root.exists("C:\\TEMP\\work.tmp"));
+  EXPECT_TRUE(root.exists("C:\\DATA\\1.PDF"));
+  EXPECT_TRUE(root.exists("c:\\studies\\setup.hdw")) << "settings were read (and completed)";
+  EXPECT_FALSE(backend.exists()) << "the window is destroyed at the end";
+}
+
+TEST_F(Program, WorkstationPurgesWorkFoldersAndEmptiesMarkedExportFolders) {
+  HardwareSettings& hw = hardware_settings();
+  hw.export_code_1 = 4;
+  std::snprintf(hw.export_path_1, sizeof hw.export_path_1, "C:\\EXPORT");  // no separator
+  hw.export_code_2 = 4;
+  hw.export_path_2[0] = 0;  // empty: must not empty the program's own folder
+  save_settings();
+  root.write("C:\\TEMP\\work.tmp", "x");
+  root.write("C:\\DATA\\1.PDF", "x");
+  root.write("C:\\EXPORT\\18.zvt", "x");
+  root.write("C:\\EXPORT\\LOCK.FIL", "x");
+  root.write("C:\\EXPORT\\xlock.filz", "x");
+  root.write("C:\\PROGRAMS\\keep.me", "x");
+  platform::set_current_directory("C:\\PROGRAMS\\");
+
+  close_window_at_once();
+  EXPECT_EQ(win_main(""), 0);
+  EXPECT_FALSE(root.exists("C:\\TEMP\\work.tmp"));
+  EXPECT_FALSE(root.exists("C:\\DATA\\1.PDF"));
+  EXPECT_FALSE(root.exists("C:\\EXPORT\\18.zvt"));
+  EXPECT_TRUE(root.exists("C:\\EXPORT\\LOCK.FIL"));
+  EXPECT_TRUE(root.exists("C:\\EXPORT\\xlock.filz"));
+  EXPECT_TRUE(root.exists("C:\\PROGRAMS\\keep.me"));
+  EXPECT_TRUE(root.exists("C:\\PROGRAMS\\"));
+}
+
+TEST_F(Program, ExportPurgeDeletesLongNamesByTheirFullName) {
+  root.write("C:\\EXPORT\\a very long file name.data", "x");
+  root.write("C:\\EXPORT\\Study Lock.Fil.bak", "x");
+  empty_export_folder("C:\\EXPORT\\");
+  EXPECT_FALSE(root.exists("C:\\EXPORT\\a very long file name.data"));
+  EXPECT_TRUE(root.exists("C:\\EXPORT\\Study Lock.Fil.bak"));
+}
+
+// --- Real processes -------------------------------------------------------
+
+std::string program_path() {
+  const char* build = std::getenv("VASLAB_BUILD_DIR");
+  return std::string(build ? build : ".") + "/bin/vaslab";
+}
+
+pid_t start_program(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  std::string path = program_path();
+  argv.push_back(path.data());
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  return pid;
+}
+
+// Waits up to `seconds` for the process; its exit code, or -1 if it still runs.
+int wait_for(pid_t pid, int seconds) {
+  for (int i = 0; i < seconds * 100; ++i) {
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+TEST(ProgramProcess, SecondCopyEndsAtOnceAndFirstUnwindsWhenClosed) {
+  testsupport::TempRoot root;
+  ::setenv("VASLAB_ROOT", root.path().c_str(), 1);
+  ::setenv("XDG_RUNTIME_DIR", root.path().c_str(), 1);
+  root.write("C:\\TEMP\\work.tmp", "x");
+  const pid_t first = start_program({});
+  ASSERT_GT(first, 0);
+  // The first copy is up once it has purged its work folder.
+  for (int i = 0; i < 500 && root.exists("C:\\TEMP\\work.tmp"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_FALSE(root.exists("C:\\TEMP\\work.tmp"));
+
+  const pid_t second = start_program({});
+  EXPECT_EQ(wait_for(second, 10), 0);
+  EXPECT_EQ(wait_for(first, 0), -1) << "the first copy keeps running";
+
+  // SDL turns the termination signal into a close of the window: the program
+  // unwinds through its normal shut-down, which purges the work folder again.
+  root.write("C:\\TEMP\\late.tmp", "x");
+  ::kill(first, SIGTERM);
+  EXPECT_EQ(wait_for(first, 10), 0);
+  EXPECT_FALSE(root.exists("C:\\TEMP\\late.tmp"));
+}
+
+}  // namespace
