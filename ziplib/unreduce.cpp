@@ -1,0 +1,4 @@
+#include "ziplib/decode.h"
+namespace ziplib {
+CodecResult unreduce(ByteSource&, ByteSink&, int, uint64_t, bool) { return CodecResult::kBadCode; }
+}
