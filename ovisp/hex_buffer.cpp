@@ -10,6 +10,7 @@
 #include "ovisp/manager.h"
 #include "ovisp/session.h"
 #include "ovisp/status.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace ovisp {
@@ -140,20 +141,13 @@ bool IspManager::writeHexFile(std::uint32_t start, std::uint32_t end, const std:
   Device& device = currentDevice();
   if (end < start || end >= device.memorySize()) fail(kAddressOutOfRange);
 
-  // Written under a temporary name, so that a failed write leaves no half file.
-  const std::string target = platform::map_path_create_dirs(path);
-  const std::string temp = target + ".tmp";
-  std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    lastError_ = kCannotOpenFile;
-    return false;
-  }
+  std::string out;
   std::uint32_t upper = 0;
   for (std::uint64_t offset = start; offset <= end;) {
     if ((offset >> 16) != upper) {
       upper = static_cast<std::uint32_t>(offset >> 16);
       std::string body = "02000004" + hexText(upper, 4);
-      out << ':' << body << hexChecksum(body) << '\n';
+      out += ':' + body + hexChecksum(body) + '\n';
     }
     const std::uint64_t pageLeft = 0x10000 - (offset & 0xFFFF);
     const std::uint32_t count = static_cast<std::uint32_t>(std::min<std::uint64_t>({16, end - offset + 1, pageLeft}));
@@ -164,13 +158,12 @@ bool IspManager::writeHexFile(std::uint32_t start, std::uint32_t end, const std:
       data += device.readBufferByte(upper, low + i);
       sum += device.segment().byteValue(static_cast<std::uint32_t>(offset + i));
     }
-    out << ':' << hexText(count, 2) << hexText(low, 4) << "00" << data << hexText((0u - sum) & 0xFF, 2) << '\n';
+    out += ':' + hexText(count, 2) + hexText(low, 4) + "00" + data + hexText((0u - sum) & 0xFF, 2) + '\n';
     offset += count;
   }
-  out << ":00000001FF\n";
-  out.close();
-  if (!out || std::rename(temp.c_str(), target.c_str()) != 0) {
-    std::remove(temp.c_str());
+  out += ":00000001FF\n";
+  // Written whole or not at all: a failed write leaves no half file.
+  if (platform::write_file_atomic(platform::map_path_create_dirs(path), out.data(), out.size()) != 0) {
     lastError_ = kCannotOpenFile;
     return false;
   }
