@@ -210,7 +210,7 @@ void read_hardware_settings() {
   if (auto bytes = platform::read_file(platform::map_path(kHardwareSettingsFile),
                                        kHardwareSettingsSize)) {
     count = bytes->size();
-    std::memcpy(img.data(), bytes->data(), count);
+    if (count) std::memcpy(img.data(), bytes->data(), count);
   }
   decode_hardware_settings(img.data(), s);
   if (count < kHardwareSettingsSize) {

@@ -164,10 +164,11 @@ void decode_page_header(const std::uint8_t* in, PageDescriptionHeader& s) {
 #undef STORE_BYTES
 
 void normalise_line_item(PageLineItem& l) {
-  l.clip_left = std::max<std::int16_t>(l.clip_left, 11);
-  l.clip_right = std::min<std::int16_t>(l.clip_right, 2388);
-  l.clip_top = std::max<std::int16_t>(l.clip_top, 216);
-  l.clip_bottom = std::min<std::int16_t>(l.clip_bottom, 3138);
+  // Packed fields go through int copies: no reference may bind to them.
+  l.clip_left = std::max<int>(l.clip_left, 11);
+  l.clip_right = std::min<int>(l.clip_right, 2388);
+  l.clip_top = std::max<int>(l.clip_top, 216);
+  l.clip_bottom = std::min<int>(l.clip_bottom, 3138);
   // Packed fields cannot be bound to std::swap's references: swap by value.
   if (l.clip_left > l.clip_right) {
     const std::int16_t t = l.clip_left;
@@ -189,10 +190,10 @@ void normalise_line_item(PageLineItem& l) {
   sym1 = std::min(sym1, 9);
   sym2 = std::min(sym2, 9);
 
-  l.x1 = std::clamp<std::int16_t>(l.x1, 0, kPageWidth - 1);
-  l.x2 = std::clamp<std::int16_t>(l.x2, 0, kPageWidth - 1);
-  l.y1 = std::clamp<std::int16_t>(l.y1, 0, kPageHeight - 1);
-  l.y2 = std::clamp<std::int16_t>(l.y2, 0, kPageHeight - 1);
+  l.x1 = std::clamp<int>(l.x1, 0, kPageWidth - 1);
+  l.x2 = std::clamp<int>(l.x2, 0, kPageWidth - 1);
+  l.y1 = std::clamp<int>(l.y1, 0, kPageHeight - 1);
+  l.y2 = std::clamp<int>(l.y2, 0, kPageHeight - 1);
 
   int width = (l.style >> 4) & 7;
   if (width == 0) width = 1;
@@ -238,7 +239,7 @@ int read_page_description(const std::uint8_t* data, std::size_t size, PageDescri
     t.y = page_y(t.y);
     if (t.start < 0 || t.start > kTraceSampleCount - 8 || t.start % 8 != 0) return kPageBadFormat;
     // Never more samples than the array holds after the start.
-    t.count = std::clamp<std::int16_t>(t.count, 2, static_cast<std::int16_t>(kTraceSampleCount - t.start));
+    t.count = std::clamp<int>(t.count, 2, kTraceSampleCount - t.start);
     // Labels are cleaned inside the label pool only; one outside it reads
     // as empty (trace_label()).
     for (std::int16_t label : {t.label_1, t.label_2}) {

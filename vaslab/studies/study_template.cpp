@@ -156,7 +156,7 @@ void decode_doppler_step(const std::uint8_t* in, DopplerStep& s) {
   force_nul(s.label);
   // The window length sizes the report stretch and the live strip: never
   // more samples than a page holds.
-  s.report_window = std::clamp<std::int16_t>(s.report_window, 0, 2960);
+  s.report_window = std::clamp<int>(s.report_window, 0, 2960);
 }
 
 void encode_doppler_step(const DopplerStep& s, std::uint8_t* out) { DOPPLER_FIELDS(STORE, STORE_BYTES); }

@@ -62,6 +62,12 @@ TEST_F(SettingsTest, MissingFileBecomesTheDefaultsImage) {
 
   read_hardware_settings();
   EXPECT_EQ(root_.read(kFile), expected);
+
+  // An empty file is completed the same way.
+  root_.write(kFile, "");
+  std::memset(&rec_, 0xA5, sizeof rec_);
+  read_hardware_settings();
+  EXPECT_EQ(root_.read(kFile), expected);
   EXPECT_EQ(rec_.touch_type, 2);
   EXPECT_EQ(rec_.vascular_port, 0x2F8);
   EXPECT_STREQ(rec_.archive_path_1, "C:\\ARCHIVE\\");

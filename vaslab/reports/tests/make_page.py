@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes a report page file from the format tables alone, laid out back to
+"""Writes a report page (`make_page.py OUT [--no-waveform]`) file from the format tables alone, laid out back to
 back as the writer does: header, text items, pool, graphic items, waveform
 link and block, line link and items, end link."""
 import struct
@@ -45,14 +45,15 @@ for item in text_items:
 out += pool
 for (x, y, name, mirror, gap, w, h, sx, sr, dw, dh) in graphics:
     out += struct.pack("<hh4s13sBhhhhhhh", x, y, b"", name, mirror, gap, w, h, sx, sr, dw, dh)
-wave_link = len(out)
-out += struct.pack("<BBhi", 2, 0, 1, wave_link + 8 + 236800)
-block = bytearray(236800)
-for i in range(2960):
-    block[i] = 100
-    block[2960 + i] = 50
-    block[5920 + 78 * i] = i & 0x0F
-out += block
+if "--no-waveform" not in sys.argv:
+    wave_link = len(out)
+    out += struct.pack("<BBhi", 2, 0, 1, wave_link + 8 + 236800)
+    block = bytearray(236800)
+    for i in range(2960):
+        block[i] = 100
+        block[2960 + i] = 50
+        block[5920 + 78 * i] = i & 0x0F
+    out += block
 line_link = len(out)
 out += struct.pack("<BBhi", 1, 0, len(lines), line_link + 8 + 18 * len(lines))
 for l in lines:
