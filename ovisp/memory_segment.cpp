@@ -57,14 +57,20 @@ void MemorySegment::restoreSnapshot() {
   if (snapshot_) std::copy(snapshot_->begin(), snapshot_->begin() + size_, bytes_.begin());
 }
 
-std::uint16_t MemorySegment::crc16() const {
+std::uint16_t crc16X25(const std::uint8_t* data, std::size_t size) {
   std::uint16_t crc = 0xFFFF;
-  for (std::uint32_t i = 0; i + 2 < size_; ++i) {
-    std::uint16_t x = static_cast<std::uint16_t>((byteValue(i) ^ crc) & 0xFF);
+  for (std::size_t i = 0; i < size; ++i) {
+    std::uint16_t x = static_cast<std::uint16_t>((data[i] ^ crc) & 0xFF);
     for (int bit = 0; bit < 8; ++bit) x = (x & 1) ? static_cast<std::uint16_t>((x >> 1) ^ 0x8408) : static_cast<std::uint16_t>(x >> 1);
     crc = static_cast<std::uint16_t>(x ^ (crc >> 8));
   }
   return static_cast<std::uint16_t>(~crc);
+}
+
+std::uint16_t MemorySegment::crc16() const {
+  std::vector<std::uint8_t> values(size_ - 2);
+  for (std::uint32_t i = 0; i + 2 < size_; ++i) values[i] = byteValue(i);
+  return crc16X25(values.data(), values.size());
 }
 
 }  // namespace ovisp

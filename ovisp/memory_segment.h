@@ -12,6 +12,9 @@
 
 namespace ovisp {
 
+// CRC-16/X-25 (reflected polynomial 0x8408, initial FFFF, complemented).
+std::uint16_t crc16X25(const std::uint8_t* data, std::size_t size);
+
 class MemorySegment {
  public:
   static constexpr std::uint32_t kMinimumSize = 1024;
