@@ -62,6 +62,16 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& linux_path
   return out;
 }
 
+int copy_file_atomic(const std::string& linux_from, const std::string& linux_to, mode_t mode) {
+  const auto size = file_size(linux_from);
+  if (!size) return -ENOENT;
+  auto data = read_file(linux_from);
+  if (!data) return -ENOENT;
+  // A read error ends read_file() early; a copy shorter than the file is no copy.
+  if (data->size() != *size) return -EIO;
+  return write_file_atomic(linux_to, data->data(), data->size(), mode);
+}
+
 std::optional<std::uint64_t> file_size(const std::string& linux_path) {
   struct stat st;
   if (::stat(linux_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;

@@ -23,6 +23,12 @@ int write_file_atomic(const std::string& linux_path, const void* data, std::size
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& linux_path,
                                                    std::size_t max = SIZE_MAX);
 
+// Copies a whole file: written like write_file_atomic(), so the target is
+// either the complete copy or left as it was.  0 on success, else a negative
+// errno (-ENOENT when the source does not exist).
+int copy_file_atomic(const std::string& linux_from, const std::string& linux_to,
+                     mode_t mode = 0644);
+
 // Size of a regular file, or nullopt.
 std::optional<std::uint64_t> file_size(const std::string& linux_path);
 

@@ -1,0 +1,51 @@
+// Shared set-up of the records tests: a scratch drive root with the import
+// folder configured, and the independent generators beside the tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "testsupport/temp_root.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/records/worklist.h"
+
+inline std::string records_test_dir() {
+  std::string here = __FILE__;
+  return here.substr(0, here.rfind('/') + 1);
+}
+
+// Runs a generator script with its arguments; false when it failed.
+inline bool run_generator(const std::string& script, const std::vector<std::string>& args) {
+  std::string cmd = "python3 '" + records_test_dir() + script + "'";
+  for (const auto& a : args) cmd += " '" + a + "'";
+  return std::system(cmd.c_str()) == 0;
+}
+
+struct RecordsFixture : ::testing::Test {
+  testsupport::TempRoot root;
+
+  void SetUp() override {
+    vaslab::hardware_settings() = vaslab::HardwareSettings{};
+    vaslab::default_hardware_settings(0);
+    auto& hw = vaslab::hardware_settings();
+    std::strcpy(hw.import_control, "C:\\PROGRAMS\\DICOMMWL");
+    std::strcpy(hw.import_path, "C:\\IMPORT\\");
+    std::strcpy(hw.data_directory, "C:\\DATA\\");
+    platform::map_path_create_dirs("C:\\IMPORT\\");
+    platform::map_path_create_dirs("C:\\DATA\\");
+    vaslab::clear_imported_patient();
+  }
+
+  // Writes "IMPORT.DAT" of the import folder (or another file) from texts.
+  void write_import(const std::vector<std::string>& texts,
+                    const std::string& win_path = "C:\\IMPORT\\IMPORT.DAT") {
+    std::vector<std::string> args{platform::map_path_create_dirs(win_path)};
+    args.insert(args.end(), texts.begin(), texts.end());
+    ASSERT_TRUE(run_generator("make_import.py", args));
+  }
+};
