@@ -4,6 +4,8 @@
 #include <ctime>
 #include <fstream>
 
+#include "ovisp/session.h"
+#include "ovisp/status.h"
 #include "platform/paths.h"
 
 namespace ovisp {
@@ -42,6 +44,37 @@ void writeLog(const std::string& text) {
     g_file << text;
     g_file.flush();
   }
+}
+
+namespace {
+
+void trace(const std::string& text) {
+  IspManager* manager = session().manager();
+  if (manager != nullptr && manager->debugMode()) writeLog(text);
+}
+
+std::string hexBytes(const std::uint8_t* bytes, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += hexText(bytes[i], 2);
+  return out;
+}
+
+}  // namespace
+
+void traceTextSent(const std::string& frame) { trace(">> " + frame + "\n"); }
+
+void traceTextReceived(const std::string& text) { trace("<< " + text + "\n"); }
+
+void traceCanReceived(std::uint32_t id, std::uint8_t length, const std::uint8_t* data) {
+  trace("<< " + hexText(id, 3) + " " + hexText(length, 2) + " " + hexBytes(data, length) + "\n");
+}
+
+void traceUsbSent(const std::string& request, const std::string& payload) {
+  trace(">> " + request + " " + payload + "\n");
+}
+
+void traceUsbReply(const std::string& request, const std::uint8_t* bytes, int count) {
+  trace("<< " + request + " " + (count > 0 ? hexBytes(bytes, count) : std::string()) + "\n");
 }
 
 }  // namespace ovisp

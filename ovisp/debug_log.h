@@ -3,6 +3,7 @@
 // the manager; this module holds the console and the open file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace ovisp {
@@ -18,5 +19,15 @@ void closeDebugLogFile();
 
 // Writes one trace text to the console (or standard output) and the file.
 void writeLog(const std::string& text);
+
+// Traces of the frames exchanged with the link library, written only while
+// debug mode is on.  Sent frames are traced before sending, received ones
+// only after a successful read.
+void traceTextSent(const std::string& frame);
+void traceTextReceived(const std::string& text);
+void traceCanReceived(std::uint32_t id, std::uint8_t length, const std::uint8_t* data);
+void traceUsbSent(const std::string& request, const std::string& payload);
+// `count` is the read's result: the byte count, or -1 (no bytes shown).
+void traceUsbReply(const std::string& request, const std::uint8_t* bytes, int count);
 
 }  // namespace ovisp

@@ -305,10 +305,20 @@ void IspManager::execSpecialCmd(int n) {
 
 void IspManager::readSignatureBytes() {
   if (demoMode_) return;
+  const int before = requireDevice().currentMemory();
   std::string all;
-  for (int code = 8; code <= 11; ++code) {
-    readSpecialByte(code);
-    all += lastResult_ + " ";
+  try {
+    for (int code = 8; code <= 11; ++code) {
+      readSpecialByte(code);
+      all += lastResult_ + " ";
+    }
+  } catch (const IspError& e) {
+    // A failed read must not leave the signature's memory selected.
+    try {
+      selectMemory(before);
+    } catch (const IspError&) {
+    }
+    fail(e.code);
   }
   lastResult_ = all;
 }

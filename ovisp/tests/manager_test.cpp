@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "ovisp/debug_log.h"
 #include "ovisp/tests/fakes.h"
 #include "testsupport/temp_root.h"
 
@@ -166,6 +167,12 @@ TEST_F(Manager, SpecialBytes) {
   protocol->specialByteValue = "1E";
   ASSERT_EQ(ispReadSignatureBytes(), 1);
   EXPECT_STREQ(ispGetLastResult(), "1E 1E 1E 1E ");
+  protocol->specialByteMemory = 0;
+  protocol->failSpecialByte = true;
+  EXPECT_EQ(ispReadSignatureBytes(), 0);
+  EXPECT_EQ(ispGetLastError(), 27);
+  EXPECT_EQ(ovisp::session().device()->currentMemory(), 1);
+  protocol->failSpecialByte = false;
   EXPECT_EQ(ispGetExpectedSsbValue(2), 1);
   EXPECT_STREQ(ispGetLastResult(), "FC");
   EXPECT_EQ(ispGetExpectedSsbValue(3), 0);
@@ -308,6 +315,28 @@ TEST_F(DebugLog, ConsoleStartLineAndCancel) {
   std::fclose(console);
   const std::string onConsole(buffer, n);
   EXPECT_NE(onConsole.find("***** ispCancel *****\n\n***** ispEraseDevice *****"), std::string::npos);
+}
+
+TEST_F(DebugLog, FrameTraces) {
+  ASSERT_EQ(ispInit(), 1);
+  const std::string log = root.path() + "/f.log";
+  ovisp::traceTextSent("not traced while debugging is off");
+  ispSetDebugMode(nullptr, log.c_str());
+  const std::uint8_t data[] = {0x01, 0xAB, 0x00};
+  ovisp::traceTextSent(":0100000000FF");
+  ovisp::traceTextReceived("U.");
+  ovisp::traceCanReceived(0x7F1, 3, data);
+  ovisp::traceUsbSent("21010000", "0400");
+  ovisp::traceUsbReply("A1030000", data, 2);
+  ovisp::traceUsbReply("A1030000", data, -1);
+  ispCancelDebugMode();
+  EXPECT_EQ(readFile(log),
+            ">> :0100000000FF\n"
+            "<< U.\n"
+            "<< 7F1 03 01AB00\n"
+            ">> 21010000 0400\n"
+            "<< A1030000 01AB\n"
+            "<< A1030000 \n");
 }
 
 TEST_F(DebugLog, MissingFolderLeavesDebugOff) {
