@@ -42,7 +42,7 @@ enum Status : int {
   kCanLength = 29,
   kCanId = 30,
   kCanNodeClosed = 31,
-  kCannotExecute2 = 32,
+  kCannotExecuteCommand = 32,
   kBadMemory = 33,
   kBadBootloaderReply = 34,
   kBadCris = 35,
