@@ -10,4 +10,6 @@ int run_main_menu() {
   return 0;
 }
 
+void set_module_buttons_shown(bool) {}
+
 }  // namespace vaslab

@@ -1,7 +1,260 @@
 #include "vaslab/core/module_link.h"
 
+#include <array>
+
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "vaslab/core/main_menu.h"
+#include "vaslab/core/serial_links.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/core/system_utils.h"
+
 namespace vaslab {
 
-void send_module_byte(int) {}
+const char kFirmwareFile[] = "c:\\studies\\romv5.bin";
+
+namespace {
+
+constexpr std::uint8_t kVersionQuery = 0x53;  // 'S'
+constexpr std::uint8_t kDownloadStart = 0x52; // 'R'
+constexpr std::uint8_t kAllReceived = 0xAA;
+constexpr std::uint16_t kNoByte = 0xFFFF;
+constexpr int kTimerSlot = 1;
+constexpr int kStreamingBytes = 5;  // this many in 200 ms: the module is streaming
+
+struct ModuleState {
+  std::array<std::uint8_t, kFirmwareImageSize> image{};
+  std::uint16_t file_version = 0;
+  int state = 0;
+  std::uint16_t module_version = 0;
+};
+
+ModuleState g_mod;
+
+bool module_present() { return hardware_settings().vascular_module_present != 0; }
+
+// The block just sent must have left before the input is drained: the module
+// answers it with its next request, which must not be thrown away.
+void wait_output_sent() {
+  if (link_kind(SerialDevice::kModule) == LinkKind::kComPort) com_wait_sent(SerialDevice::kModule);
+}
+
+void start_timeout(std::uint32_t ms) { start_tick_timer(kTimerSlot, ms, kTickOneShot); }
+bool timed_out() { return tick_timer_expired(kTimerSlot) != 0; }
+
+void send_block_and_drain(int block) {
+  send_firmware_block(block);
+  wait_output_sent();
+  drain_module_input();
+}
+
+// State 3: only the file's version or the one stored before ends the wait.
+void confirm_version() {
+  send_module_byte(kVersionQuery);
+  start_timeout(200);
+  for (;;) {
+    const std::uint16_t b = receive_module_byte();
+    if (b == g_mod.file_version) {
+      g_mod.module_version = b;
+      break;
+    }
+    if (b != kNoByte && b == g_mod.module_version) break;
+    if (timed_out()) {
+      g_mod.state = 1;
+      return;
+    }
+  }
+  g_mod.state = 4;
+}
+
+}  // namespace
+
+void send_module_byte(int value) {
+  const auto byte = static_cast<std::uint8_t>(value);
+  switch (link_kind(SerialDevice::kModule)) {
+    case LinkKind::kNone: return;
+    case LinkKind::kComPort: com_send_byte(SerialDevice::kModule, byte); return;
+    case LinkKind::kSerialCard: {
+      const int h = serial_card_handle(SerialDevice::kModule);
+      if (h < 0) return;
+      const int r = serial_card_put_byte(h, byte);
+      if (r != 1) show_link_error("Error", "module port send got %d from %x, 1, %x", r, unsigned(h), unsigned{byte});
+      return;
+    }
+  }
+}
+
+std::uint16_t receive_module_byte() {
+  switch (link_kind(SerialDevice::kModule)) {
+    case LinkKind::kNone: return kNoByte;
+    case LinkKind::kComPort: return com_receive_byte(SerialDevice::kModule);
+    case LinkKind::kSerialCard: {
+      const int h = serial_card_handle(SerialDevice::kModule);
+      if (h < 0) return kNoByte;
+      std::uint8_t b = 0;
+      const int r = serial_card_get_byte(h, &b);
+      if (r == 1) return b;
+      if (r < 0) show_link_error("Error", "module port rec got %d from %x, 1, char", r, unsigned(h));
+      return kNoByte;
+    }
+  }
+  return kNoByte;
+}
+
+void drain_module_input() {
+  while (receive_module_byte() != kNoByte) {
+  }
+}
+
+void close_module_link() {
+  switch (link_kind(SerialDevice::kModule)) {
+    case LinkKind::kNone: return;
+    case LinkKind::kComPort: close_com_port(SerialDevice::kModule); return;
+    case LinkKind::kSerialCard: {
+      const int h = serial_card_handle(SerialDevice::kModule);
+      if (h < 0) return;
+      const int r = serial_card_cleanup(h);
+      if (r != 0) show_link_error("Error", "MODULE port close got %d from %x", r, unsigned(h));
+      set_serial_card_handle(SerialDevice::kModule, -1);
+      return;
+    }
+  }
+}
+
+int load_firmware_image() {
+  const auto bytes = platform::read_file(platform::map_path(kFirmwareFile), kFirmwareFileSize + 1);
+  if (!bytes || bytes->size() != kFirmwareFileSize) return 0;
+  g_mod.file_version = (*bytes)[0];
+  std::copy(bytes->begin() + 1, bytes->end(), g_mod.image.begin());
+  send_module_byte(0);
+  g_mod.state = 0;
+  return 1;
+}
+
+std::uint16_t firmware_file_version() { return g_mod.file_version; }
+
+std::uint16_t firmware_block_crc(const std::uint8_t* data, std::size_t count, int block) {
+  std::uint16_t crc = 0;
+  auto add = [&crc](std::uint8_t b) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
+  };
+  add(static_cast<std::uint8_t>(block));
+  for (std::size_t i = 0; i < count; ++i) add(data[i]);
+  return crc;
+}
+
+void send_firmware_block(int block) {
+  if (block < 0 || block >= kFirmwareBlocks) return;
+  const std::uint8_t* data = g_mod.image.data() + static_cast<std::size_t>(block) * kFirmwareBlockSize;
+  const std::uint16_t crc = firmware_block_crc(data, kFirmwareBlockSize, block);
+  send_module_byte(block);
+  for (std::size_t i = 0; i < kFirmwareBlockSize; ++i) send_module_byte(data[i]);
+  send_module_byte(crc >> 8);
+  send_module_byte(crc & 0xFF);
+}
+
+int module_connection_state() { return g_mod.state; }
+void set_module_connection_state(int state) { g_mod.state = state; }
+std::uint16_t module_firmware_version() { return g_mod.module_version; }
+
+void step_module_connection() {
+  if (!module_present()) {
+    set_module_buttons_shown(true);
+    g_mod.state = kModuleReady;
+    return;
+  }
+  switch (g_mod.state) {
+    case 0:
+      // Whatever the module still sends from before is dropped, up to the
+      // first gap.
+      g_mod.state = 1;
+      start_timeout(1000);
+      while (receive_module_byte() != kNoByte && !timed_out()) {
+      }
+      return;
+    case 1: {
+      drain_module_input();
+      send_module_byte(kVersionQuery);
+      start_timeout(200);
+      std::uint16_t b = kNoByte;
+      while ((b = receive_module_byte()) == kNoByte)
+        if (timed_out()) return;
+      g_mod.module_version = b;
+      g_mod.state = b == g_mod.file_version ? 4 : 2;
+      return;
+    }
+    case 2: {
+      // The answer may have been a byte of a frame stream: count what comes.
+      start_timeout(200);
+      int count = 0;
+      while (!timed_out())
+        if (receive_module_byte() != kNoByte) ++count;
+      if (count < kStreamingBytes) g_mod.state = 3;
+      return;
+    }
+    case 3: confirm_version(); return;
+    case 4:
+      if (g_mod.module_version == g_mod.file_version) {
+        set_module_buttons_shown(true);
+        g_mod.state = kModuleReady;
+      } else {
+        g_mod.state = g_mod.module_version < g_mod.file_version ? 5 : 0;
+      }
+      return;
+    case 5:
+      drain_module_input();
+      send_module_byte(kDownloadStart);
+      wait_output_sent();
+      drain_module_input();
+      start_timeout(2000);
+      g_mod.state = 6;
+      return;
+    case 6: {
+      if (timed_out()) {
+        g_mod.state = 5;
+        return;
+      }
+      if (receive_module_byte() == 0x00) {
+        send_block_and_drain(0);
+        g_mod.state = 7;
+      }
+      return;
+    }
+    case 7: {
+      // No time-out here: a module that stops asking keeps the state until
+      // the menu is entered again.
+      const std::uint16_t b = receive_module_byte();
+      if (b < kFirmwareBlocks)
+        send_block_and_drain(b);
+      else if (b == kAllReceived)
+        g_mod.state = 8;
+      return;
+    }
+    case 8:
+      send_module_byte(kAllReceived);
+      start_timeout(10);
+      while (receive_module_byte() == kNoByte && !timed_out()) {
+      }
+      g_mod.state = 1;
+      return;
+    default: g_mod.state = 0; return;
+  }
+}
+
+int connect_module() {
+  set_module_buttons_shown(false);
+  g_mod.state = 1;
+  for (int i = 0; i < 10; ++i) {
+    step_module_connection();
+    if (g_mod.state == kModuleReady) return 0;
+    if (g_mod.state == 4) break;
+  }
+  if (g_mod.state != 4) return 1;
+  step_module_connection();
+  return g_mod.state == kModuleReady ? 0 : 1;
+}
+
+void reset_module_link() { g_mod = ModuleState{}; }
 
 }  // namespace vaslab

@@ -1,0 +1,38 @@
+// demo-settings: prepares the demo machine's settings and firmware image
+// under $VASLAB_ROOT.  A settings file already there is left alone; a new one
+// gets the defaults with the measuring module on COM port 1 (which the run
+// script points at the module simulator), no touch panel and no remote.
+#include <cstdio>
+
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "sim/module_sim.h"
+#include "vaslab/core/module_link.h"
+#include "vaslab/core/settings.h"
+
+int main() {
+  using namespace vaslab;
+  const std::string settings_path = platform::map_path_create_dirs(kHardwareSettingsFile);
+  if (!platform::file_size(settings_path)) {
+    read_hardware_settings();  // completes the missing file with the defaults
+    HardwareSettings& hw = hardware_settings();
+    hw.vascular_module_present = 1;
+    hw.vascular_port = 1;
+    hw.vascular_irq = 0;
+    hw.touch_type = static_cast<std::uint8_t>((hw.touch_type & ~3) | 2);
+    hw.ir_remote_enabled = 0;
+    if (write_hardware_settings() != 0) {
+      std::fprintf(stderr, "demo-settings: cannot write %s\n", settings_path.c_str());
+      return 1;
+    }
+  }
+  const std::string image_path = platform::map_path_create_dirs(kFirmwareFile);
+  if (!platform::file_size(image_path)) {
+    const auto image = sim::make_firmware_file(sim::ModuleOptions{}.version);
+    if (platform::write_file_atomic(image_path, image.data(), image.size()) != 0) {
+      std::fprintf(stderr, "demo-settings: cannot write %s\n", image_path.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,94 @@
+// modulesim: the measuring-module simulator on a pseudo-terminal.  Prints the
+// device path to hand to the workstation (VASLAB_COM<n>), then serves until
+// stopped, logging every command it receives to standard error.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sim/module_sim.h"
+
+namespace {
+
+volatile sig_atomic_t g_quit = 0;
+void on_signal(int) { g_quit = 1; }
+
+const char kUsage[] =
+    "usage: modulesim [options]\n"
+    "  --version N        firmware version answered to \"S\" (5)\n"
+    "  --new-version N    version after a completed download (5)\n"
+    "  --delay MS         delay before each protocol answer (10)\n"
+    "  --wire-time        send at the pace of 9600 baud\n"
+    "  --bad-block N      block N arrives with a CRC error once (repeatable)\n"
+    "  --noise PERMILLE   frames with a stray byte or cut short\n"
+    "  --status WORD      status word sent at the start of each stream\n"
+    "  --status-every N   ... and every N frames\n"
+    "  --rate HZ          measurement frames per second (100)\n"
+    "  --frame-type T     force the frame type 0..7\n"
+    "  --wave1 KIND, --wave2 KIND   pressure, doppler or ppg (doppler, ppg)\n"
+    "  --log FILE         command log (standard error)\n";
+
+bool wave_of(const char* s, sim::Wave& w) {
+  if (std::strcmp(s, "pressure") == 0) w = sim::Wave::kPressure;
+  else if (std::strcmp(s, "doppler") == 0) w = sim::Wave::kDoppler;
+  else if (std::strcmp(s, "ppg") == 0) w = sim::Wave::kPpg;
+  else return false;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sim::ModuleOptions opt;
+  const char* log_path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto number = [&](auto& out) {
+      if (!v) return false;
+      out = static_cast<std::remove_reference_t<decltype(out)>>(std::atof(v));
+      ++i;
+      return true;
+    };
+    bool ok = true;
+    if (a == "--version") ok = number(opt.version);
+    else if (a == "--new-version") ok = number(opt.new_version);
+    else if (a == "--delay") ok = number(opt.reply_delay_ms);
+    else if (a == "--wire-time") opt.wire_time = true;
+    else if (a == "--bad-block") { int n = 0; ok = number(n); opt.bad_blocks.insert(n); }
+    else if (a == "--noise") ok = number(opt.noise_per_mille);
+    else if (a == "--status") ok = number(opt.status_word);
+    else if (a == "--status-every") ok = number(opt.status_every);
+    else if (a == "--rate") ok = number(opt.frame_rate);
+    else if (a == "--frame-type") ok = number(opt.frame_type);
+    else if (a == "--wave1") { ok = v && wave_of(v, opt.wave1); ++i; }
+    else if (a == "--wave2") { ok = v && wave_of(v, opt.wave2); ++i; }
+    else if (a == "--log") { ok = v != nullptr; log_path = v; ++i; }
+    else ok = false;
+    if (!ok) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  std::FILE* log = stderr;
+  if (log_path && !(log = std::fopen(log_path, "a"))) {
+    std::perror(log_path);
+    return 1;
+  }
+  sim::ModuleSimulator module(opt);
+  module.set_log_file(log);
+  if (!module.start()) {
+    std::perror("openpty");
+    return 1;
+  }
+  std::printf("%s\n", module.device_path().c_str());
+  std::fflush(stdout);
+  ::signal(SIGINT, on_signal);
+  ::signal(SIGTERM, on_signal);
+  while (!g_quit) ::usleep(20000);
+  module.stop();
+  return 0;
+}
