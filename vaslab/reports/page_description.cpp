@@ -373,7 +373,7 @@ std::vector<std::uint8_t> build_page_description(const PageDescription& d) {
 
 int save_page_description(const std::string& win_path, const PageDescription& d) {
   std::vector<std::uint8_t> bytes = build_page_description(d);
-  return platform::write_file_atomic(platform::map_path_create_dirs(win_path), bytes.data(),
+  return platform::write_file_atomic(platform::map_path(win_path), bytes.data(),
                                      bytes.size());
 }
 

@@ -79,7 +79,9 @@ int write_study_page(int step, int exam_id, StudyPage& page) {
   page.save_time = static_cast<std::int32_t>(std::time(nullptr));
   std::uint8_t buf[STUDY_PAGE_BYTES];
   encode_study_page(page, buf);
-  const std::string path = platform::map_path_create_dirs(page_file_name(step, exam_id));
+  // The data directory is made by the study store; a missing one (the USB
+  // drive pulled) must fail here, not be created again.
+  const std::string path = platform::map_path(page_file_name(step, exam_id));
   return platform::write_file_atomic(path, buf, sizeof buf, 0600) == 0 ? 0 : 4;
 }
 

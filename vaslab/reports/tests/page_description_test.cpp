@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/le_bytes.h"
+#include "platform/paths.h"
 #include "testsupport/temp_root.h"
 
 namespace vaslab {
@@ -75,6 +76,8 @@ TEST_F(PageFile, ReadsTheIndependentLayoutAndWritesItBackByteForByte) {
 
   EXPECT_EQ(build_page_description(page_), file_);
 
+  EXPECT_LT(save_page_description("C:\\DATA\\12.PDF", page_), 0);  // no data folder yet
+  platform::make_dirs(root_.path() + "/c/DATA");
   ASSERT_EQ(save_page_description("C:\\DATA\\12.PDF", page_), 0);
   std::string saved = root_.read("C:\\DATA\\12.PDF");
   EXPECT_EQ(Bytes(saved.begin(), saved.end()), file_);

@@ -64,8 +64,11 @@ TEST_F(StudyPageTest, ReadsAnIndependentlyWrittenPage) {
 }
 
 TEST_F(StudyPageTest, UnusablePagesAreRefused) {
-  // Missing.
+  // Missing; and with no data folder at all a save fails rather than
+  // making one.
   EXPECT_EQ(read_study_page(3, 12, "00000123.sty", *page_), 1);
+  EXPECT_EQ(write_study_page(3, 12, *page_), 4);
+  EXPECT_FALSE(root_.exists("C:\\DATA"));
   // One byte too long: not reused, and the next save writes 12013 bytes.
   root_.write("C:\\DATA\\3.12", image_ + "x");
   EXPECT_EQ(read_study_page(3, 12, "00000123.sty", *page_), 1);
