@@ -1,0 +1,462 @@
+#include "platform/paths.h"
+#include "ziplib/deflate.h"
+#include "ziplib/zip_messages.h"
+#include "ziplib/zip_progress.h"
+#include "ziplib/zip_state.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace ziplib {
+namespace {
+
+bool g_started = false;
+void* g_module = nullptr;
+unsigned char g_lower[256];
+unsigned char g_upper[256];
+thread_local ZipState* t_state = nullptr;
+
+int stage_not_built(ZipState& s) {
+  // The archive operations come with the archive records and item selection.
+  zip_report_error(s, ZE_INCOMPLETE);
+  return ZE_INCOMPLETE;
+}
+const OperationStages kOwnStages = {stage_not_built, stage_not_built};
+const OperationStages* g_stages = &kOwnStages;
+
+int record_level(std::int32_t size) {
+  switch (size) {
+    case kZipCmdV148: return kLevel148;
+    case kZipCmdV160: return kLevel160;
+    case kZipCmdV188: return kLevel188;
+    default: return kLevel220;
+  }
+}
+
+// Copies the caller's record into the newest version, field by field as far
+// as the caller's version reaches; later fields stay zero.
+bool convert_record(const ZIPCMDSTRUCT& in, ZIPCMDSTRUCT& out) {
+  out = ZIPCMDSTRUCT{};
+  switch (in.structSize) {
+    case kZipCmdV220:
+      out.LargeZIPFilesFlag = in.LargeZIPFilesFlag;
+      out.pulFileSizeArray = in.pulFileSizeArray;
+      out.lZipSubOptions2 = in.lZipSubOptions2;
+      out.lMemBlockSizeH = in.lMemBlockSizeH;
+      out.lpRenameProcEX = in.lpRenameProcEX;
+      out.lResv6 = in.lResv6;
+      out.lResv7 = in.lResv7;
+      out.lResv8 = in.lResv8;
+      [[fallthrough]];
+    case kZipCmdV188:
+      out.lpCallbackStruct = in.lpCallbackStruct;
+      out.lResv2 = in.lResv2;
+      out.lpRenameProc = in.lpRenameProc;
+      out.lpRenameUserData = in.lpRenameUserData;
+      out.lpszExtProgTitle = in.lpszExtProgTitle;
+      out.lpMemBlock = in.lpMemBlock;
+      out.lMemBlockSize = in.lMemBlockSize;
+      [[fallthrough]];
+    case kZipCmdV160:
+      out.lpMessageDisplay = in.lpMessageDisplay;
+      out.lpMessageDisplayData = in.lpMessageDisplayData;
+      out.wMultiVolControl = in.wMultiVolControl;
+      out.wZipSubOptions = in.wZipSubOptions;
+      [[fallthrough]];
+    case kZipCmdV148:
+      out.structSize = in.structSize;
+      out.Function = in.Function;
+      out.lpszZIPFile = in.lpszZIPFile;
+      out.lpszItemList = in.lpszItemList;
+      out.lpMajorStatus = in.lpMajorStatus;
+      out.lpMajorUserData = in.lpMajorUserData;
+      out.lpMinorStatus = in.lpMinorStatus;
+      out.lpMinorUserData = in.lpMinorUserData;
+      out.dosifyFlag = in.dosifyFlag;
+      out.recurseFlag = in.recurseFlag;
+      out.compFactor = in.compFactor;
+      out.quietFlag = in.quietFlag;
+      out.pathForTempFlag = in.pathForTempFlag;
+      out.lpszTempPath = in.lpszTempPath;
+      out.fixFlag = in.fixFlag;
+      out.fixHarderFlag = in.fixHarderFlag;
+      out.includeVolumeFlag = in.includeVolumeFlag;
+      out.deleteOriginalFlag = in.deleteOriginalFlag;
+      out.growExistingFlag = in.growExistingFlag;
+      out.noDirectoryNamesFlag = in.noDirectoryNamesFlag;
+      out.convertLFtoCRLFFlag = in.convertLFtoCRLFFlag;
+      out.addCommentFlag = in.addCommentFlag;
+      out.lpszComment = in.lpszComment;
+      out.afterDateFlag = in.afterDateFlag;
+      out.lpszDate = in.lpszDate;
+      out.oldAsLatestFlag = in.oldAsLatestFlag;
+      out.includeOnlyFollowingFlag = in.includeOnlyFollowingFlag;
+      out.lpszIncludeFollowing = in.lpszIncludeFollowing;
+      out.excludeFollowingFlag = in.excludeFollowingFlag;
+      out.lpszExludeFollowing = in.lpszExludeFollowing;
+      out.noDirectoryEntriesFlag = in.noDirectoryEntriesFlag;
+      out.includeSysHiddenFlag = in.includeSysHiddenFlag;
+      out.dontCompressTheseSuffixesFlag = in.dontCompressTheseSuffixesFlag;
+      out.lpszStoreSuffixes = in.lpszStoreSuffixes;
+      out.diagnosticFlag = in.diagnosticFlag;
+      out.encryptFlag = in.encryptFlag;
+      out.lpszEncryptCode = in.lpszEncryptCode;
+      break;
+    default:
+      return false;
+  }
+  if (in.structSize == kZipCmdV148 || in.structSize == kZipCmdV160) out.lpszExtProgTitle = kDefaultTitle;
+  return true;
+}
+
+std::string normalise_path(const char* p) {
+  std::string out;
+  for (; p && *p && out.size() < kMaxPath; ++p) {
+    if (*p == '"') continue;
+    out += *p == '/' ? '\\' : *p;
+  }
+  return out;
+}
+
+// Items separated by blanks; double quotes group a name with blanks.
+std::vector<std::string> split_items(const char* list) {
+  std::vector<std::string> items;
+  std::string cur;
+  bool quoted = false;
+  for (const char* p = list ? list : ""; *p; ++p) {
+    if (*p == '"') {
+      quoted = !quoted;
+    } else if (*p == ' ' && !quoted) {
+      if (!cur.empty()) items.push_back(cur);
+      cur.clear();
+    } else {
+      cur += *p;
+    }
+  }
+  if (!cur.empty()) items.push_back(cur);
+  return items;
+}
+
+// Drive letter of a Windows path; the current directory's for a path without
+// one; 0 for a network name.
+char drive_of(const std::string& path) {
+  if (path.rfind("\\\\", 0) == 0 || path.rfind("//", 0) == 0) return 0;
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])))
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+  const std::string& cur = platform::current_directory();
+  return cur.empty() ? 0 : static_cast<char>(std::toupper(static_cast<unsigned char>(cur[0])));
+}
+
+// The diskette drives are the only removable ones on the instrument.
+bool drive_is_removable(const std::string& path) {
+  const char d = drive_of(path);
+  return d == 'A' || d == 'B';
+}
+
+bool long_names_allowed(const std::string& win_path) {
+  std::string dir = platform::map_path(platform::split_win_path(win_path).first);
+  if (dir.empty()) dir = ".";
+  while (!dir.empty()) {
+    long max = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    if (max > 0) return max >= 255;
+    auto slash = dir.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) break;
+    dir.resize(slash);
+  }
+  return true;
+}
+
+void unlink_win(const std::string& win_path) { ::unlink(platform::map_path(win_path).c_str()); }
+
+}  // namespace
+
+ZipState* zip_current_state() { return t_state; }
+
+unsigned char zip_lower(unsigned char c) { return g_lower[c]; }
+unsigned char zip_upper(unsigned char c) { return g_upper[c]; }
+
+void set_operation_stages(const OperationStages* stages) { g_stages = stages ? stages : &kOwnStages; }
+
+void zip_report_error(ZipState& s, int code, const char* detail) {
+  if (s.report_count++ > 0) return;
+  s.error = code;
+  if (code == 0) return;
+  std::string text = zipMessageText(256 + code, 0);
+  if (detail && *detail) {
+    const std::size_t room = kMessageBufferSize - 1 > text.size() + 4 ? kMessageBufferSize - 1 - text.size() - 4 : 0;
+    text += " (" + std::string(detail).substr(0, room) + ")";
+  }
+  text += "\n";
+  if (s.diagnostic) zip_log_text(s, text);
+  if (!s.quiet) zipVolumePrompt(11, MB_OK, code, 0, text.c_str(), s);
+}
+
+void zip_warn(ZipState& s, const std::string& text) {
+  if (!s.quiet) zipVolumePrompt(12, MB_OK, 0, 0, text.c_str(), s);
+}
+
+int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path) {
+  static const char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_";
+  std::string dir = directory;
+  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
+  const unsigned long id = static_cast<unsigned long>(thread_id);
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%05lu", id % 100000);
+  // Created exclusively: a name another process takes between our check and
+  // our create makes us try the next letter instead of sharing its file.
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    std::string name = std::string("@@") + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
+    std::string path = dir + name;
+    int fd = ::open(platform::map_path(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      if (win_path) *win_path = path;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+std::string zip_part_name(const std::string& zip_path, int n, bool long_form) {
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, n <= 99 ? "z%02d" : "%03d", n);
+  if (long_form) return zip_path + "." + suffix;
+  const std::size_t name_start = zip_path.find_last_of("\\/:") == std::string::npos ? 0 : zip_path.find_last_of("\\/:") + 1;
+  const std::size_t dot = zip_path.rfind('.');
+  if (dot == std::string::npos || dot < name_start) return zip_path + "." + suffix;
+  return zip_path.substr(0, dot + 1) + suffix;
+}
+
+void zip_delete_parts(const std::string& zip_path) {
+  for (int n = 1; n <= 999; ++n) {
+    unlink_win(zip_part_name(zip_path, n, true));
+    unlink_win(zip_part_name(zip_path, n, false));
+  }
+  unlink_win(zip_path);
+}
+
+}  // namespace ziplib
+
+using namespace ziplib;
+
+int zipInit(void* module) {
+  if (g_started) return 1;
+  for (int c = 0; c < 256; ++c) {
+    g_lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    g_upper[c] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  }
+  g_module = module;
+  g_started = true;
+  return 1;
+}
+
+int zipAttachThread() {
+  if (!g_started) return 0;
+  if (t_state) return 1;
+  t_state = new (std::nothrow) ZipState;
+  return t_state ? 1 : 0;
+}
+
+int zipTerm() {
+  if (!g_started) return 0;
+  g_started = false;
+  return 1;
+}
+
+int zipDetachThread() {
+  if (!g_started || !t_state) return 0;
+  if (t_state->busy) return 0;  // a callback cannot pull the state from under its caller
+  zip_release_encoders(*t_state);
+  zip_close_item_log(*t_state);
+  delete t_state;
+  t_state = nullptr;
+  return 1;
+}
+
+int zipCompress(ZIPCMDSTRUCT* caller) {
+  // 1. This thread's state, attached on demand.
+  if (!t_state) zipAttachThread();
+  ZipState* sp = t_state;
+  if (!sp) return ZE_MEM;
+  ZipState& s = *sp;
+  if (!caller) return ZE_PARMS;
+  const bool readable = caller->structSize >= kZipCmdV148;
+
+  // 2. No re-entry from a callback; the running operation is left alone.
+  if (s.busy) {
+    if (!(readable && caller->quietFlag)) {
+      std::string text = std::string(zipMessageText(256 + ZE_BUSY, 0)) + "\n";
+      zipVolumePrompt(11, MB_OK, ZE_BUSY, 0, text.c_str(), s);
+    }
+    return ZE_BUSY;
+  }
+
+  // 3. A fresh call.
+  s.busy = true;
+  s.report_count = 0;
+  s.error = 0;
+  s.cancel = false;
+  s.memory_input = s.callback_input = false;
+  s.mem_pos = s.mem_size = 0;
+  s.message_proc = nullptr;
+  s.message_data = nullptr;
+  s.last_minor.clear();
+  s.last_major.clear();
+  s.item_log_fd = -1;
+  s.diagnostic = readable && caller->diagnosticFlag;
+  s.quiet = readable && caller->quietFlag;
+  s.record_level = record_level(caller->structSize);
+  s.poll_throttle = false;
+  s.poll_countdown = 0;
+
+  auto finish = [&](int rc) {
+    zip_report_error(s, rc);
+    s.busy = false;
+    zip_close_item_log(s);
+    return rc;
+  };
+
+  // 4. The internal record.
+  if (!convert_record(*caller, s.cmd)) {
+    if (s.diagnostic) zip_log_command(s, *caller, 0);
+    zip_report_error(s, ZE_PARMS);
+    s.busy = false;
+    return ZE_PARMS;
+  }
+  ZIPCMDSTRUCT& c = s.cmd;
+
+  // 5.
+  if (s.diagnostic) zip_log_command(s, c, c.structSize);
+  s.message_proc = c.lpMessageDisplay;
+  s.message_data = c.lpMessageDisplayData;
+
+  // 6, 7.
+  if (c.Function != ZIP_MEMTOMEM && (!c.lpszZIPFile || !*c.lpszZIPFile)) return finish(ZE_PARMS);
+  s.zip_path = normalise_path(c.lpszZIPFile);
+
+  // 8, 9.
+  s.multi_vol = c.wMultiVolControl;
+  s.sub_options = c.wZipSubOptions;
+  s.minor_cancels = (c.wZipSubOptions & kSubMinorCancels) != 0;
+  s.no_pump = (c.wZipSubOptions & kSubNoPump) != 0;
+  s.sub_options2 = c.lZipSubOptions2;
+  s.large_files = c.LargeZIPFilesFlag != 0;
+  s.current_dir = platform::current_directory();
+  zip_item_log_header(s);
+  s.relative_names = (c.wZipSubOptions & kSubRelativeNames) != 0;
+
+  // 10. Multi-volume conditions, before anything is written.
+  const bool multi = (s.multi_vol & kMvMulti) != 0;
+  const bool split = multi && (s.multi_vol & kMvSplit);
+  if (multi) {
+    if (!split && !(s.sub_options & kSubAnyTarget) && !drive_is_removable(s.zip_path)) {
+      zipVolumePrompt(5, MB_OK, 0, 0, nullptr, s);
+      return finish(ZE_MVPARMS);
+    }
+    if (c.Function != ZIP_ADD || c.fixFlag || c.fixHarderFlag || c.growExistingFlag) return finish(ZE_MVPARMS);
+    if (split && (s.multi_vol & 0x0703)) return finish(ZE_MVPARMS);
+    if (!split) {
+      const char target = drive_of(s.zip_path);
+      for (const std::string& item : split_items(c.lpszItemList)) {
+        const char d = drive_of(normalise_path(item.c_str()));
+        if (d != 0 && d == target) {
+          zipVolumePrompt(6, MB_OK, 0, 0, nullptr, s);
+          return finish(ZE_MVPARMS);
+        }
+      }
+    }
+  }
+
+  // 11. Operation defaults.
+  s.method = -1;
+  s.comp_level = 6;
+  s.store_suffixes = kDefaultStoreSuffixes;
+  s.password.clear();
+  s.encrypt_entry = false;
+  s.internal_mode = 1;
+  s.minor_percent = s.major_percent = 0;
+  s.item_counter = 1;
+  s.rename_proc = c.lpRenameProc;
+  s.rename_proc_ex = c.lpRenameProcEX;
+  s.rename_data = c.lpRenameUserData;
+  s.title = c.lpszExtProgTitle ? std::string(c.lpszExtProgTitle, strnlen(c.lpszExtProgTitle, kMaxTitle))
+                               : kDefaultTitle;
+  s.minor_proc = c.lpMinorStatus;
+  s.minor_data = c.lpMinorUserData;
+  s.major_proc = c.lpMajorStatus;
+  s.major_data = c.lpMajorUserData;
+
+  // 12.
+  if (c.Function < 1 || c.Function > 7) return finish(ZE_PARMS);
+  static const int kModes[8] = {0, 3, 0, 2, 1, 1, 1, 1};
+  s.internal_mode = kModes[c.Function];
+
+  // 13. The file a multi-volume archive is first written to.
+  s.temp_fd = -1;
+  s.temp_path.clear();
+  if (multi && (split || (c.pathForTempFlag && c.lpszTempPath))) {
+    if (split) {
+      s.temp_path = zip_part_name(s.zip_path, 1, long_names_allowed(s.zip_path));
+      const std::string linux_path = platform::map_path(s.temp_path);
+      const auto slash = linux_path.find_last_of('/');
+      if (slash != std::string::npos && slash > 0 && !platform::make_dirs(linux_path.substr(0, slash)))
+        return finish(ZE_CREAT);
+      s.temp_fd = ::open(linux_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (s.temp_fd < 0) return finish(ZE_TEMP);
+    } else {
+      const std::string dir = normalise_path(c.lpszTempPath);
+      const auto free = platform::free_space(dir);
+      if (drive_is_removable(dir) || !free || *free < 2097152) return finish(ZE_TEMP);
+      s.temp_fd = zip_create_temp(dir, static_cast<long>(::gettid()), &s.temp_path);
+      if (s.temp_fd < 0) return finish(ZE_TEMP);
+    }
+  }
+
+  // 14, 15, 16. Memory and callback input.
+  s.mem_size = (std::uint64_t(c.lMemBlockSizeH) << 32) | c.lMemBlockSize;
+  const bool items = c.lpszItemList && *c.lpszItemList;
+  s.memory_input = c.lpMemBlock && items;
+  s.data_proc = c.lpCallbackStruct ? c.lpCallbackStruct->lpDataProc : nullptr;
+  s.data_user = c.lpCallbackStruct ? c.lpCallbackStruct->lpUserData : nullptr;
+  int rc = 0;
+  if ((s.sub_options & kSubNeedsCallback) && !s.data_proc) rc = ZE_PARMS;
+  if (!rc && c.Function == ZIP_MEMTOMEM &&
+      (s.memory_input || (c.lpszZIPFile && *c.lpszZIPFile) || !s.data_proc))
+    rc = ZE_PARMS;
+  if (!rc && c.Function == ZIP_CALLBACK_ADD) {
+    if (!items || !s.data_proc) {
+      rc = ZE_PARMS;
+    } else {
+      s.mem_size = 0;
+      s.callback_input = true;
+    }
+  }
+
+  if (!rc) {
+    // 17, 18, 19.
+    if (s.sub_options & kSubProgressProgram) zip_start_progress_program(s);
+    rc = c.Function == ZIP_MEMTOMEM ? g_stages->run_memory(s) : g_stages->run_operation(s);
+    zip_close_progress_program(s);
+  }
+  if (s.temp_fd >= 0) {
+    ::close(s.temp_fd);
+    s.temp_fd = -1;
+    if (!split) unlink_win(s.temp_path);
+  }
+  // 20. A failed split set leaves no part behind, in either naming form.
+  if (rc && split) {
+    zip_delete_parts(s.zip_path);
+    unlink_win(s.temp_path);
+  }
+  // 22.
+  return finish(rc);
+}
