@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -24,6 +25,248 @@ TEST(FirmwareCrc, MatchesTheCheckValueAndKnownBlocks) {
   // The simulator checks blocks with its own code.
   EXPECT_EQ(sim::block_crc(31, counting.data(), 256), 0xF272);
   EXPECT_EQ(sim::block_crc(1, zeros.data(), 256), 0x7BEA);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace vaslab;
+
+// The module on COM 1; the connection runs on real time (each step waits at
+// most its own time-out).
+struct ModuleLink : LinkFixture {
+  HardwareSettings& hw = hardware_settings();
+  std::vector<std::uint8_t> image_file = sim::make_firmware_file(5);
+
+  void SetUp() override {
+    LinkFixture::SetUp();
+    platform::set_clock(nullptr);
+    hw.vascular_module_present = 1;
+    hw.vascular_irq = 0;
+    hw.vascular_port = 1;
+    hw.touch_type = 2;
+    hw.ir_remote_enabled = 0;
+  }
+  void write_image(const std::vector<std::uint8_t>& bytes) {
+    root.write(kFirmwareFile, std::string(bytes.begin(), bytes.end()));
+  }
+  void open_on(const std::string& device) {
+    platform::set_com_path(1, device);
+    ASSERT_EQ(open_module_link(), 0);
+  }
+  // Steps until ready, `max` changes of state or ten seconds; the states
+  // passed through.
+  std::vector<int> run_connection(std::size_t max) {
+    std::vector<int> states;
+    const std::uint32_t start = platform::tick_ms();
+    while (states.size() < max && module_connection_state() != kModuleReady &&
+           platform::tick_ms() - start < 10000) {
+      step_module_connection();
+      if (states.empty() || states.back() != module_connection_state()) states.push_back(module_connection_state());
+    }
+    return states;
+  }
+};
+
+TEST_F(ModuleLink, OlderFirmwareIsReplacedBlockByBlockAndABadBlockIsSentAgain) {
+  sim::ModuleOptions opt;
+  opt.version = 3;
+  opt.new_version = 5;
+  opt.bad_blocks = {7};
+  sim::ModuleSimulator module(opt);
+  ASSERT_TRUE(module.start());
+  write_image(image_file);  // version 5; the image holds every byte value
+  open_on(module.device_path());
+
+  ASSERT_EQ(load_firmware_image(), 1);
+  EXPECT_EQ(firmware_file_version(), 5);
+  run_connection(1000);
+  EXPECT_EQ(module_connection_state(), kModuleReady);
+  EXPECT_EQ(module_firmware_version(), 5);
+  EXPECT_EQ(module.version(), 5);
+
+  std::vector<int> expected;
+  for (int n = 0; n < 32; ++n) {
+    expected.push_back(n);
+    if (n == 7) expected.push_back(7);  // its CRC failed once
+  }
+  EXPECT_EQ(module.blocks_seen(), expected);
+  const auto got = module.image();
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), image_file.begin() + 1)) << "every byte value crossed unchanged";
+
+  // The commands in order: 0 at loading, the version query and its
+  // confirmation, the download, the acknowledgement and the new query.
+  std::vector<int> commands;
+  for (const auto& e : module.log()) commands.push_back(e.command);
+  EXPECT_EQ(commands, (std::vector<int>{0x00, 0x53, 0x53, 0x52, 0xAA, 0x53}));
+  module.stop();
+  close_module_link();
+}
+
+TEST_F(ModuleLink, SameVersionIsReadyAtOnce) {
+  sim::ModuleSimulator module;
+  ASSERT_TRUE(module.start());
+  write_image(image_file);
+  open_on(module.device_path());
+  ASSERT_EQ(load_firmware_image(), 1);
+  EXPECT_EQ(run_connection(20), (std::vector<int>{1, 4, kModuleReady}));
+  EXPECT_EQ(connect_module(), 0);
+  close_module_link();
+}
+
+TEST_F(ModuleLink, NewerFirmwareCyclesAndIsNeverReady) {
+  sim::ModuleOptions opt;
+  opt.version = 6;
+  sim::ModuleSimulator module(opt);
+  ASSERT_TRUE(module.start());
+  write_image(image_file);
+  open_on(module.device_path());
+  ASSERT_EQ(load_firmware_image(), 1);
+  // 1, 2, 3, 4, 0 and round again (a late answer may send 3 back to 1).
+  const std::vector<int> states = run_connection(12);
+  EXPECT_EQ(std::count(states.begin(), states.end(), kModuleReady), 0);
+  const std::vector<int> cycle = {1, 2, 3, 4, 0};
+  EXPECT_NE(std::search(states.begin(), states.end(), cycle.begin(), cycle.end()), states.end())
+      << ::testing::PrintToString(states);
+  EXPECT_EQ(module_firmware_version(), 6);
+  EXPECT_EQ(connect_module(), 1);
+  close_module_link();
+}
+
+TEST_F(ModuleLink, SilentModuleIsAskedTenTimes) {
+  sim::Pty line;
+  ASSERT_TRUE(line.open());
+  write_image(image_file);
+  open_on(line.slave_path());
+  ASSERT_EQ(load_firmware_image(), 1);
+  EXPECT_EQ(connect_module(), 1);
+  EXPECT_EQ(module_connection_state(), 1);
+  std::vector<std::uint8_t> expected(1, 0x00);
+  expected.insert(expected.end(), 10, 0x53);
+  EXPECT_EQ(read_all(line.master()), expected);
+  close_module_link();
+}
+
+// The test plays the module byte by byte.
+TEST_F(ModuleLink, DownloadAnswersEachRequestAndIgnoresStrangeBytes) {
+  sim::Pty line;
+  ASSERT_TRUE(line.open());
+  std::vector<std::uint8_t> zeros(kFirmwareFileSize, 0);
+  zeros[0] = 5;
+  write_image(zeros);
+  open_on(line.slave_path());
+  ASSERT_EQ(load_firmware_image(), 1);
+  read_all(line.master(), 10);
+  auto module_sends = [&](std::uint8_t b) { ASSERT_EQ(::write(line.master(), &b, 1), 1); };
+  auto block_of = [&](int n) {
+    std::vector<std::uint8_t> f(1, static_cast<std::uint8_t>(n));
+    f.insert(f.end(), 256, 0);
+    const std::uint16_t crc = firmware_block_crc(zeros.data() + 1 + n * 256, 256, n);
+    f.push_back(static_cast<std::uint8_t>(crc >> 8));
+    f.push_back(static_cast<std::uint8_t>(crc));
+    return f;
+  };
+
+  set_module_connection_state(5);
+  step_module_connection();
+  EXPECT_EQ(read_all(line.master(), 20), std::vector<std::uint8_t>{0x52});
+  EXPECT_EQ(module_connection_state(), 6);
+  step_module_connection();
+  EXPECT_EQ(module_connection_state(), 6) << "nothing yet";
+  module_sends(0x00);
+  ::usleep(5000);
+  step_module_connection();
+  EXPECT_EQ(module_connection_state(), 7);
+  const auto block0 = read_all(line.master(), 20);
+  EXPECT_EQ(block0, block_of(0));
+  EXPECT_EQ(block0[257], 0x00);
+  EXPECT_EQ(block0[258], 0x00) << "block 0 of zeros has the CRC 0";
+
+  for (std::uint8_t strange : {std::uint8_t{0x20}, std::uint8_t{0x53}, std::uint8_t{0xFF}}) {
+    module_sends(strange);
+    ::usleep(5000);
+    step_module_connection();
+    EXPECT_EQ(module_connection_state(), 7);
+  }
+  EXPECT_TRUE(read_all(line.master(), 20).empty());
+
+  std::vector<std::uint8_t> sent;
+  for (std::uint8_t request : {5, 5, 6}) {
+    module_sends(request);
+    ::usleep(5000);
+    step_module_connection();
+    const auto part = read_all(line.master(), 20);
+    sent.insert(sent.end(), part.begin(), part.end());
+  }
+  std::vector<std::uint8_t> expected = block_of(5);
+  const auto b5 = block_of(5), b6 = block_of(6);
+  expected.insert(expected.end(), b5.begin(), b5.end());
+  expected.insert(expected.end(), b6.begin(), b6.end());
+  EXPECT_EQ(sent, expected);
+
+  module_sends(0xAA);
+  ::usleep(5000);
+  step_module_connection();
+  EXPECT_EQ(module_connection_state(), 8);
+  step_module_connection();
+  EXPECT_EQ(module_connection_state(), 1);
+  step_module_connection();  // the version is asked again
+  EXPECT_EQ(read_all(line.master(), 20), (std::vector<std::uint8_t>{0xAA, 0x53}));
+  close_module_link();
+}
+
+TEST_F(ModuleLink, ImageOfTheWrongSizeIsRefusedAndNothingIsSent) {
+  sim::Pty line;
+  ASSERT_TRUE(line.open());
+  open_on(line.slave_path());
+  EXPECT_EQ(load_firmware_image(), 0) << "no file";
+  for (std::size_t size : {kFirmwareFileSize - 1, kFirmwareFileSize + 1}) {
+    write_image(std::vector<std::uint8_t>(size, 1));
+    EXPECT_EQ(load_firmware_image(), 0) << size;
+  }
+  EXPECT_TRUE(read_all(line.master(), 20).empty());
+  close_module_link();
+}
+
+TEST_F(ModuleLink, WithoutAModuleNothingIsWrittenAndTheMenuIsReady) {
+  sim::Pty line;
+  ASSERT_TRUE(line.open());
+  platform::set_com_path(1, line.slave_path());
+  hw.vascular_module_present = 0;
+  EXPECT_EQ(open_module_link(), 0);
+  write_image(image_file);
+  EXPECT_EQ(load_firmware_image(), 1);
+  step_module_connection();
+  EXPECT_EQ(module_connection_state(), kModuleReady);
+  EXPECT_EQ(connect_module(), 0);
+  send_module_byte(0x53);
+  send_firmware_block(3);
+  close_module_link();
+  EXPECT_TRUE(read_all(line.master(), 20).empty());
+}
+
+TEST_F(ModuleLink, UpdateWorksThroughTheSerialCardToo) {
+  sim::ModuleOptions opt;
+  opt.version = 4;
+  opt.new_version = 5;
+  sim::ModuleSimulator module(opt);
+  ASSERT_TRUE(module.start());
+  ::setenv("VASLAB_CARD_2F8", module.device_path().c_str(), 1);
+  hw.vascular_irq = 3;
+  hw.vascular_port = 0x2F8;
+  write_image(image_file);
+  ASSERT_EQ(init_serial_card(), 1);
+  ASSERT_EQ(open_module_link(), 0);
+  ASSERT_EQ(load_firmware_image(), 1);
+  run_connection(1000);
+  EXPECT_EQ(module_connection_state(), kModuleReady);
+  EXPECT_EQ(module.version(), 5);
+  const auto got = module.image();
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), image_file.begin() + 1));
+  close_module_link();
+  EXPECT_TRUE(messages.empty());
+  ::unsetenv("VASLAB_CARD_2F8");
 }
 
 }  // namespace
