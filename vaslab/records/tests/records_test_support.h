@@ -11,7 +11,10 @@
 
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/message_box.h"
 #include "vaslab/core/settings.h"
+#include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist.h"
 
 inline std::string records_test_dir() {
@@ -39,6 +42,18 @@ struct RecordsFixture : ::testing::Test {
     platform::map_path_create_dirs("C:\\IMPORT\\");
     platform::map_path_create_dirs("C:\\DATA\\");
     vaslab::clear_imported_patient();
+    vaslab::study_list() = vaslab::StudyList{};
+    vaslab::study_list().mode = vaslab::kListArchive;
+    vaslab::g_message_text[0] = 0;
+    // Message boxes answer at once, as after the window has gone.
+    vaslab::reset_event_state();
+    vaslab::stop_event_loop();
+  }
+  void TearDown() override { vaslab::reset_event_state(); }
+
+  // Writes a template or a page from a JSON description (make_study.py).
+  void make_study_file(const std::string& kind, const std::string& win_path, const std::string& json) {
+    ASSERT_TRUE(run_generator("make_study.py", {kind, platform::map_path_create_dirs(win_path), json}));
   }
 
   // Writes "IMPORT.DAT" of the import folder (or another file) from texts.
