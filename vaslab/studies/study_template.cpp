@@ -70,7 +70,8 @@ std::string_view module_program_path(int module_type) {
 
 std::uint16_t template_record_checksum(const std::uint8_t* record300) {
   std::uint16_t sum = 0;
-  for (std::size_t i = 0; i < kTemplateRecordSize - 2; ++i) sum = static_cast<std::uint16_t>(sum + record300[i]);
+  for (std::size_t i = 0; i < kTemplateRecordSize - 2; ++i)
+    sum = static_cast<std::uint16_t>(sum + record300[i]);
   return sum;
 }
 
@@ -159,14 +160,18 @@ void decode_doppler_step(const std::uint8_t* in, DopplerStep& s) {
   s.report_window = std::clamp<int>(s.report_window, 0, 2960);
 }
 
-void encode_doppler_step(const DopplerStep& s, std::uint8_t* out) { DOPPLER_FIELDS(STORE, STORE_BYTES); }
+void encode_doppler_step(const DopplerStep& s, std::uint8_t* out) {
+  DOPPLER_FIELDS(STORE, STORE_BYTES);
+}
 
 void decode_pressure_step(const std::uint8_t* in, PressureStep& s) {
   PRESSURE_FIELDS(LOAD, LOAD_BYTES);
   force_nul(s.label);
 }
 
-void encode_pressure_step(const PressureStep& s, std::uint8_t* out) { PRESSURE_FIELDS(STORE, STORE_BYTES); }
+void encode_pressure_step(const PressureStep& s, std::uint8_t* out) {
+  PRESSURE_FIELDS(STORE, STORE_BYTES);
+}
 
 #undef DOPPLER_FIELDS
 #undef PRESSURE_FIELDS

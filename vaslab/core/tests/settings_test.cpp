@@ -4,12 +4,10 @@
 #include <sys/resource.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "testsupport/generator.h"
 #include "testsupport/temp_root.h"
 
 namespace vaslab {
@@ -42,21 +40,9 @@ class SettingsTest : public ::testing::Test {
   HardwareSettings rec_;
 };
 
-std::string python_defaults_image(const std::string& dir) {
-  // The script sits beside this file.
-  std::string here = __FILE__;
-  std::string script = here.substr(0, here.rfind('/') + 1) + "settings_image.py";
-  std::string out = dir + "/py_defaults.bin";
-  std::string cmd = "python3 " + script + " " + out;
-  if (std::system(cmd.c_str()) != 0) return {};
-  std::ifstream f(out, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 TEST_F(SettingsTest, MissingFileBecomesTheDefaultsImage) {
-  std::string expected = python_defaults_image(root_.path());
+  std::string expected =
+      testsupport::run_generator("vaslab/core/tests/settings_image.py", root_.path(), "defaults");
   ASSERT_EQ(expected.size(), kHardwareSettingsSize);
   EXPECT_EQ(defaults(), expected);
 

@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
+#include "testsupport/generator.h"
 #include "testsupport/temp_root.h"
 
 namespace vaslab {
@@ -20,12 +18,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The page written by the independent generator beside this file.
 Bytes python_page(const std::string& dir) {
-  std::string here = __FILE__;
-  std::string script = here.substr(0, here.rfind('/') + 1) + "make_page.py";
-  std::string out = dir + "/page.bin";
-  if (std::system(("python3 " + script + " " + out).c_str()) != 0) return {};
-  std::ifstream f(out, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(f), {});
+  std::string b = testsupport::run_generator("vaslab/reports/tests/make_page.py", dir, "page.bin");
+  return Bytes(b.begin(), b.end());
 }
 
 class PageFile : public ::testing::Test {

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes study records from the field tables alone, independently of the
-C++ code: `make_records.py template OUT` or `make_records.py page OUT`."""
+C++ code: `make_records.py OUT template` or `make_records.py OUT page`."""
 import struct
 import sys
 
@@ -45,6 +45,6 @@ def page():
     return bytes(data)
 
 
-kind, out = sys.argv[1], sys.argv[2]
+out, kind = sys.argv[1], sys.argv[2]
 with open(out, "wb") as f:
     f.write(template() if kind == "template" else page())

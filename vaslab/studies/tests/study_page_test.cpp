@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "records_support.h"
+#include "testsupport/generator.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/settings.h"
 
@@ -20,7 +20,8 @@ class StudyPageTest : public ::testing::Test {
     std::memset(&settings_, 0, sizeof settings_);
     std::strcpy(settings_.data_directory, "C:\\DATA\\");
     set_hardware_settings(&settings_);
-    image_ = python_record("page", root_.path());
+    image_ = testsupport::run_generator("vaslab/studies/tests/make_records.py", root_.path(),
+                                        "page", "page");
     ASSERT_EQ(image_.size(), STUDY_PAGE_BYTES);
   }
   void TearDown() override { set_hardware_settings(nullptr); }

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "records_support.h"
+#include "testsupport/generator.h"
 #include "testsupport/temp_root.h"
 
 namespace vaslab {
@@ -28,7 +28,8 @@ TEST(StudyTemplate, FileNamesAreZeroFilledToEightCharacters) {
 class TemplateFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    image_ = python_record("template", root_.path());
+    image_ = testsupport::run_generator("vaslab/studies/tests/make_records.py", root_.path(),
+                                        "template", "template");
     ASSERT_EQ(image_.size(), 4 * kTemplateRecordSize);
     root_.write(path_, image_);
   }
