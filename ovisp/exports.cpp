@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "ovisp/debug_log.h"
 #include "ovisp/isp.h"
@@ -103,11 +104,16 @@ const char* ispGetLastResult(void) {
   return m != nullptr ? m->lastResult().c_str() : kEmpty.c_str();
 }
 
-std::vector<std::string>* ispGetErrorVecPtr(void) {
-  IspManager* m = manager();
-  if (m != nullptr) return m->errorMessagesPtr();
-  static std::vector<std::string> table = errorMessageTable();
-  return &table;
+const char* const* ispGetErrorVecPtr(void) {
+  // The texts never change, so one table serves every session.
+  static const std::vector<std::string> texts = errorMessageTable();
+  static const std::vector<const char*> table = [] {
+    std::vector<const char*> pointers;
+    for (const std::string& text : texts) pointers.push_back(text.c_str());
+    pointers.push_back(nullptr);
+    return pointers;
+  }();
+  return table.data();
 }
 
 void ispSetDemoMode(void) {
@@ -456,7 +462,8 @@ void ispReadSingleByteFromBuffer(unsigned int offset) {
   guarded([&](IspManager& m) { m.readSingleByte(offset); });
 }
 
-unsigned char ispSerialize(int memory, unsigned int start, int64_t value, unsigned char base, std::string form) {
+unsigned char ispSerialize(int memory, unsigned int start, int64_t value, unsigned char base, const char* form) {
   banner("ispSerialize");
-  return guarded([&](IspManager& m) { m.serialize(memory, start, value, base, form); });
+  const std::string text = form != nullptr ? form : "";
+  return guarded([&](IspManager& m) { m.serialize(memory, start, value, base, text); });
 }

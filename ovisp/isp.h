@@ -15,16 +15,14 @@
  * completion percent of a running task advances; another thread may wait on
  * it and read ispGetTaskCompletionPercent.
  *
- * ispSerialize and ispGetErrorVecPtr exchange C++ library objects: the caller
- * must be built with the same compiler and standard library. */
+ * ispGetErrorVecPtr gives the 59 message texts as an array of C strings
+ * ended by a null pointer; the library owns them for its whole life. */
 #ifndef OVISP_ISP_H
 #define OVISP_ISP_H
 
 #include <stdint.h>
 
 #ifdef __cplusplus
-#include <string>
-#include <vector>
 #define ISP_API extern "C" __attribute__((visibility("default")))
 #else
 #define ISP_API __attribute__((visibility("default")))
@@ -35,9 +33,7 @@ ISP_API unsigned char ispInit(void);
 ISP_API void ispCancel(void);
 ISP_API int ispGetLastError(void);
 ISP_API const char* ispGetLastResult(void);
-#ifdef __cplusplus
-ISP_API std::vector<std::string>* ispGetErrorVecPtr(void);
-#endif
+ISP_API const char* const* ispGetErrorVecPtr(void);
 ISP_API void ispSetDemoMode(void);
 ISP_API void ispCancelDemoMode(void);
 /* console: a FILE* for the trace, or null for standard output. */
@@ -108,9 +104,7 @@ ISP_API unsigned char ispComputeBufferChecksum(unsigned int start, unsigned int 
 ISP_API unsigned char ispComputeCrc(void);
 ISP_API unsigned char ispWriteSingleByteToBuffer(unsigned int offset, const char* byteText);
 ISP_API void ispReadSingleByteFromBuffer(unsigned int offset);
-#ifdef __cplusplus
 ISP_API unsigned char ispSerialize(int memory, unsigned int start, int64_t value, unsigned char base,
-                                   std::string form);
-#endif
+                                   const char* form);
 
 #endif

@@ -127,7 +127,6 @@ class IspManager {
   void setLastError(int code) { lastError_ = code; }
   const std::string& lastResult() const { return lastResult_; }
   const std::vector<std::string>& errorMessages() const { return errorMessages_; }
-  std::vector<std::string>* errorMessagesPtr() { return &errorMessages_; }
   int percent() const { return percent_.load(); }
   void resetPercent() { percent_.store(0); }
   platform::Event* progressEvent() const { return progressEvent_; }

@@ -198,7 +198,7 @@ TEST_F(HexFiles, DamagedFilesGiveTheirCodesAndKeepEarlierBytes) {
     if (c.code != 22) writeFile(file, c.text);
     EXPECT_EQ(ispParseHexFile(file.c_str()), 0);
     EXPECT_EQ(ispGetLastError(), c.code);
-    EXPECT_EQ((*ispGetErrorVecPtr())[static_cast<std::size_t>(ispGetLastError())],
+    EXPECT_EQ(std::string(ispGetErrorVecPtr()[ispGetLastError()]),
               c.code == 24 ? "Invalid HEX file checksum."
               : c.code == 23 ? "Invalid HEX file syntax."
               : c.code == 22 ? "Cannot open file."

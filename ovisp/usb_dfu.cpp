@@ -1,0 +1,272 @@
+#include "ovisp/usb_dfu.h"
+
+#include <vector>
+
+#include "ovisp/comm_driver.h"
+#include "ovisp/device.h"
+#include "ovisp/manager.h"
+#include "ovisp/session.h"
+#include "ovisp/status.h"
+#include "platform/clock.h"
+
+namespace ovisp {
+namespace {
+
+constexpr std::uint8_t kStatusOk = 0;
+constexpr std::uint8_t kStatusErrFile = 2;
+constexpr std::uint8_t kStatusErrWrite = 3;
+constexpr std::uint8_t kStatusErrCheckErased = 5;
+constexpr std::uint8_t kStateIdle = 2;
+constexpr int kStatusReplyBytes = 6;
+
+// Four hexadecimal digits with the two bytes swapped (low byte first), as the
+// fields of a setup packet travel.
+std::string littleEndian16(std::uint32_t value) {
+  const std::string text = hexText(value & 0xFFFF, 4);
+  return text.substr(2, 2) + text.substr(0, 2);
+}
+
+std::string bigEndian16(std::uint32_t value) { return hexText(value & 0xFFFF, 4); }
+
+CommDriver& link() {
+  CommDriver* driver = session().commDriver();
+  if (driver == nullptr || !driver->loaded()) raise(kCannotExecute);
+  return *driver;
+}
+
+IspManager& manager() {
+  IspManager* m = session().manager();
+  if (m == nullptr) raise(kCannotExecute);
+  return *m;
+}
+
+Device& device() {
+  Device* d = session().device();
+  if (d == nullptr) raise(kCannotExecute);
+  return *d;
+}
+
+// The zero bytes of the DFU file suffix that ends every program request:
+// bcdDevice, idProduct, idVendor, bcdDFU, signature, length, CRC.
+const std::string kDfuSuffix = std::string(32, '0');
+
+const ProtocolRegistration kRegistration(ProtocolClass::UsbDfu,
+                                         [](int) { return std::make_unique<UsbDfuProtocol>(); });
+
+}  // namespace
+
+UsbDfuProtocol::UsbDfuProtocol() {
+  readCmd = "03MM";
+  readMemoryCodes = {"00", "02", ""};
+  blankCheckCmd = "0301";
+  fullEraseCmd = "0400FF";
+  eraseBlockCmds = {"040000", "040020", "040040", "040080", "0400C0"};
+  programCmd = "01";
+  programMemoryCodes = {"00", "01", ""};
+  securityLev1Cmd = "040105";
+  securityLev2Cmd = "040105";
+  startAppliResetCmd = "040300";
+  startAppliJumpCmd = "040301";
+  writeChunkSize = 2048;
+  readLineSize = 2048;
+  readSpanSize = 1024;
+  // Slots by code: 0, 1, 3, 2, then 4 to 19.
+  readSpecialByteCmds = {"050000", "050101", "050100", "050105", "050200", "050106", "050001",
+                         "050002", "050130", "050131", "050160", "050161", "",       "",
+                         "",       "",       "",       "050102", "050103", "050104"};
+  // Slots by code: 1, 3, 4, 5, 12 to 19, then 2.
+  writeSpecialByteCmds = {"040101", "040100", "040200", "040106", "", "", "", "", "", "040102", "040103", "040104",
+                          ""};
+}
+
+void UsbDfuProtocol::transfer(std::string& setup, std::string request, int length, bool unnumbered) {
+  setup = std::move(request);
+  if (unnumbered) {
+    setup += "0000";
+  } else {
+    setup += littleEndian16(blockNumber);
+    blockNumber = static_cast<std::uint16_t>((blockNumber + blockNumberLimit) % (blockNumberLimit + 1u));
+  }
+  setup += littleEndian16(std::stoul(interfaceField, nullptr, 16));
+  setup += littleEndian16(static_cast<std::uint32_t>(length));
+}
+
+bool UsbDfuProtocol::download(const std::string& payload, int timeoutMs) {
+  std::string setup;
+  transfer(setup, requestDnload, static_cast<int>(payload.size() / 2), false);
+  return link().writeUsb(setup, payload, timeoutMs);
+}
+
+bool UsbDfuProtocol::pollStatus(int timeoutMs) {
+  std::string setup;
+  transfer(setup, requestGetStatus, kStatusReplyBytes, true);
+  std::uint8_t reply[kStatusReplyBytes] = {};
+  // A target stuck outside the idle state would otherwise be polled forever.
+  const std::uint32_t started = platform::tick_ms();
+  for (int polls = 0;; ++polls) {
+    if (polls >= kMaxStatusPolls ||
+        platform::ticks_since(started, platform::tick_ms()) > static_cast<std::uint32_t>(timeoutMs)) {
+      raise(kTimeout);
+    }
+    const int count = link().readUsb(reply, kStatusReplyBytes, setup, timeoutMs);
+    if (count < 0) raise(kTimeout);
+    if (count < kStatusReplyBytes) raise(kCannotReadUsb);
+    if (reply[4] == kStateIdle) break;
+  }
+  const std::uint8_t status = reply[0];
+  if (status == kStatusOk) return true;
+  manager().setLastResult(hexText(status, 2));
+  if (status == kStatusErrFile || status == kStatusErrWrite) raise(kSoftwareSecurity);
+  return false;
+}
+
+void UsbDfuProtocol::sendCommand(std::string command, int, int timeoutMs, int, int) {
+  if (!download(command, timeoutMs)) raise(kCannotWriteUsb);
+  pollStatus(timeoutMs);
+}
+
+void UsbDfuProtocol::readSpecialByte(std::string command) {
+  // An empty command would go out as a zero-length download, which ends a
+  // DFU download instead of reading anything.
+  if (command.empty()) raise(kNotImplemented);
+  download(command, 1000);
+  pollStatus(1000);
+  std::string setup;
+  transfer(setup, requestUpload, 1, false);
+  std::uint8_t value = 0;
+  if (link().readUsb(&value, 1, setup, 1000) != 1) raise(kCannotReadUsb);
+  manager().setLastResult(hexText(value, 2));
+}
+
+void UsbDfuProtocol::writeSpecialByte(std::string command, std::string value) {
+  if (command.empty() || value.empty()) raise(kNotImplemented);
+  download(command + value, 1000);
+  pollStatus(1000);
+}
+
+void UsbDfuProtocol::eraseBlock(int block) {
+  if (block < 0 || block > 4) raise(kNoSuchCommand);
+  download(eraseBlockCmds[static_cast<std::size_t>(block)], 5000);
+  pollStatus(1000);
+}
+
+void UsbDfuProtocol::setSecurityLev1() {
+  if (!download(securityLev1Cmd + device().expectedSsbLevel1(), 1000)) raise(kCannotWriteUsb);
+  pollStatus(5000);
+}
+
+void UsbDfuProtocol::setSecurityLev2() {
+  if (!download(securityLev2Cmd + device().expectedSsbLevel2(), 1000)) raise(kCannotWriteUsb);
+  pollStatus(5000);
+}
+
+void UsbDfuProtocol::changeHardwareBit(std::uint8_t bit, bool set) {
+  readSpecialByte("050200");
+  const std::string& text = manager().lastResult();
+  std::uint32_t value = 0;
+  for (char c : text) {
+    const int digit = hexDigitValue(c);
+    if (digit < 0) raise(kWrongReply);
+    value = value * 16 + static_cast<std::uint32_t>(digit);
+  }
+  value = set ? (value | bit) : (value & ~std::uint32_t{bit});
+  writeSpecialByte("040200", hexText(value & 0xFF, 2));
+}
+
+void UsbDfuProtocol::enableFuseBit1() { changeHardwareBit(0x40, false); }
+void UsbDfuProtocol::disableFuseBit1() { changeHardwareBit(0x40, true); }
+void UsbDfuProtocol::enableFuseBit2() { changeHardwareBit(0x80, false); }
+void UsbDfuProtocol::disableFuseBit2() { changeHardwareBit(0x80, true); }
+
+const std::string& UsbDfuProtocol::memoryCode(const std::array<std::string, 3>& codes) const {
+  const int memory = device().currentMemory();
+  if (memory != 0 && memory != 1) raise(kBadMemory);
+  return codes[static_cast<std::size_t>(memory)];
+}
+
+void UsbDfuProtocol::programBlock(int page, std::uint32_t start, std::uint32_t end) {
+  const float step = start == end ? 100.0f : static_cast<float>(kChunkBytes) * 100.0f / static_cast<float>(end - start);
+  if (end - start + 1 <= kChunkBytes) {
+    writeChunk(page, start, end);
+  } else {
+    float sum = 0.0f;
+    std::uint32_t s = start;
+    for (; s + kChunkBytes - 1 <= end; s += kChunkBytes) {
+      writeChunk(page, s, s + kChunkBytes - 1);
+      sum += step;
+      if (sum > 10.0f) {
+        manager().updateTaskProgress(sum);
+        sum = 0.0f;
+      }
+    }
+    if (s <= end) writeChunk(page, s, end);
+  }
+  manager().updateTaskProgress(0.0f);
+  device().afterProgramming();
+}
+
+void UsbDfuProtocol::writeChunk(int page, std::uint32_t start, std::uint32_t end) {
+  const std::uint32_t pad = start % commandHeaderSize;
+  const std::uint32_t count = end - start + 1;
+  std::string payload = programCmd + memoryCode(programMemoryCodes) + bigEndian16(start) + bigEndian16(end);
+  payload.append(2u * 26u, '0');
+  payload.append(2u * pad, '0');
+  payload.reserve(payload.size() + 2u * count + kDfuSuffix.size());
+  const Device& target = device();
+  for (std::uint32_t offset = start; offset <= end; ++offset) {
+    payload += target.readBufferByte(static_cast<std::uint32_t>(page), offset);
+  }
+  payload += kDfuSuffix;
+  download(payload, 5000);
+  pollStatus(1000);
+}
+
+void UsbDfuProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end, bool verify) {
+  std::string command = readCmd;
+  const std::size_t mm = command.find("MM");
+  if (mm != std::string::npos) command.replace(mm, 2, memoryCode(readMemoryCodes));
+  download(command + bigEndian16(start) + bigEndian16(end), 5000);
+
+  const int count = static_cast<int>(end - start + 1);
+  std::string setup;
+  transfer(setup, requestUpload, count, false);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
+  // A short answer would leave bytes that were never read.
+  if (link().readUsb(bytes.data(), count, setup, 3000) != count) {
+    pollStatus(1000);
+    raise(kCannotReadUsb);
+  }
+  Device& target = device();
+  for (int i = 0; i < count; ++i) {
+    const std::uint32_t offset = start + static_cast<std::uint32_t>(i);
+    const std::string text = hexText(bytes[static_cast<std::size_t>(i)], 2);
+    if (!verify) {
+      target.writeBufferByte(static_cast<std::uint32_t>(page), offset, text);
+    } else if (text != target.readBufferByte(static_cast<std::uint32_t>(page), offset)) {
+      manager().setLastResult(hexText(offset, 4));
+      raise(kVerifyFail);
+    }
+  }
+}
+
+void UsbDfuProtocol::blankCheckBlock(int, std::uint32_t start, std::uint32_t end) {
+  download(blankCheckCmd + bigEndian16(start) + bigEndian16(end), 20000);
+  if (pollStatus(5000)) return;
+  if (manager().lastResult() != hexText(kStatusErrCheckErased, 2)) return;
+  manager().setLastError(kBlankCheckFail);
+  std::string setup;
+  transfer(setup, requestUpload, 2, true);
+  std::uint8_t offset[2] = {};
+  if (link().readUsb(offset, 2, setup, 5000) == 2) manager().setLastResult(hexText(offset[0], 2) + hexText(offset[1], 2));
+  raise(kBlankCheckFail);
+}
+
+void UsbDfuProtocol::enterAppliMode(bool reset, int address) {
+  const std::string command =
+      reset ? startAppliResetCmd : startAppliJumpCmd + bigEndian16(static_cast<std::uint32_t>(address));
+  if (!download(command, 1000)) raise(kCannotWriteUsb);
+  if (!download("", 1000)) raise(kCannotWriteUsb);
+  link().close();
+}
+
+}  // namespace ovisp
