@@ -1,0 +1,517 @@
+// Stand-in for the USB DFU link library "ovusbdfu": instead of a USB device
+// it simulates the bootloader of the interface board's controller.  It takes
+// the DFU class requests the programming library writes as hexadecimal texts,
+// keeps the target's flash, data memory and special bytes, and answers
+// GETSTATUS and UPLOAD as the bootloader would.
+//
+// Control (tests and demo):
+//   OVUSBDFU_SIM_CONFIG  settings applied at load ("key=value", ';'-separated,
+//                        see applySettings)
+//   OVUSBDFU_SIM_TRACE   file every call is appended to, one line each
+//   OVUSBDFU_SIM_FLASH   file that keeps the flash between runs (read at load,
+//                        rewritten after every change)
+// and the ovusbdfu_sim_* entries for a test process that loads this library
+// itself.
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ovisp/link_library.h"
+
+#define LINK_API extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr std::size_t kFlashBytes = 32768;
+constexpr std::size_t kDataBytes = 1024;
+
+// DFU status and state values the bootloader reports.
+constexpr std::uint8_t kOk = 0x00;
+constexpr std::uint8_t kErrTarget = 0x01;
+constexpr std::uint8_t kErrWrite = 0x03;
+constexpr std::uint8_t kErrCheckErased = 0x05;
+constexpr std::uint8_t kStateIdle = 2;
+constexpr std::uint8_t kStateBusy = 4;
+constexpr std::uint8_t kStateError = 10;
+
+struct Settings {
+  int refuseOpens = 0;
+  int busyPolls = 0;             // busy replies before each idle one
+  bool neverIdle = false;        // the target never leaves dfuERROR
+  bool shortStatus = false;      // GETSTATUS answers 4 bytes
+  int eraseStatus = kOk;         // status of a full erase (not done unless OK)
+  int programStatus = kOk;       // status of a program request (not done unless OK)
+  long corruptAddress = -1;      // programming stores this byte inverted
+  long stuckAddress = -1;        // erasing leaves 00 at this byte
+  int canLength = -1;            // a CAN read answers a message of this length
+  std::uint8_t bootloader = 0x12;
+  std::uint8_t hardware = 0xFF;
+  std::uint8_t security = 0xFF;
+};
+
+struct Board {
+  Settings settings;
+  bool open = false;
+  int opensRefused = 0;
+  std::vector<std::uint8_t> flash = std::vector<std::uint8_t>(kFlashBytes);
+  std::vector<std::uint8_t> data = std::vector<std::uint8_t>(kDataBytes, 0xFF);
+  std::map<unsigned, std::uint8_t> special;
+  std::uint8_t status = kOk;
+  int busyLeft = 0;
+  std::vector<std::uint8_t> upload;
+  bool haveUpload = false;
+  std::string trace;
+  std::string traceCopy;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
+std::mutex g_mutex;
+Board* g_board = nullptr;
+
+const char* env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+long number(const std::string& text, int base) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, base);
+  return end != nullptr && *end == '\0' && !text.empty() ? value : -1;
+}
+
+// Keys: refuse_opens, busy, never_idle, short_status, erase_status,
+// program_status, corrupt (hex address), stuck (hex address), can_length,
+// bootloader, hardware, security (hex bytes).  Unknown keys are ignored.
+void applySettings(Settings& s, const std::string& text) {
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ';')) {
+    const auto eq = item.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = item.substr(0, eq);
+    const std::string value = item.substr(eq + 1);
+    const long dec = number(value, 10);
+    const long hex = number(value, 16);
+    if (key == "refuse_opens") s.refuseOpens = static_cast<int>(dec);
+    if (key == "busy") s.busyPolls = static_cast<int>(dec);
+    if (key == "never_idle") s.neverIdle = dec > 0;
+    if (key == "short_status") s.shortStatus = dec > 0;
+    if (key == "erase_status") s.eraseStatus = static_cast<int>(dec);
+    if (key == "program_status") s.programStatus = static_cast<int>(dec);
+    if (key == "corrupt") s.corruptAddress = hex;
+    if (key == "stuck") s.stuckAddress = hex;
+    if (key == "can_length") s.canLength = static_cast<int>(dec);
+    if (key == "bootloader") s.bootloader = static_cast<std::uint8_t>(hex);
+    if (key == "hardware") s.hardware = static_cast<std::uint8_t>(hex);
+    if (key == "security") s.security = static_cast<std::uint8_t>(hex);
+  }
+}
+
+void saveFlash(const Board& b) {
+  const char* path = env("OVUSBDFU_SIM_FLASH");
+  if (path == nullptr) return;
+  const std::string temp = std::string(path) + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(b.flash.data()), static_cast<std::streamsize>(b.flash.size()));
+    if (!out) return;
+  }
+  std::rename(temp.c_str(), path);
+}
+
+void resetBoard(Board& b) {
+  b = Board{};
+  // The board arrives with an old program in its flash.
+  for (std::size_t i = 0; i < b.flash.size(); ++i) b.flash[i] = static_cast<std::uint8_t>((i * 13 + 7) & 0xFF);
+  if (const char* path = env("OVUSBDFU_SIM_FLASH")) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() == kFlashBytes) std::memcpy(b.flash.data(), bytes.data(), kFlashBytes);
+  }
+  if (const char* config = env("OVUSBDFU_SIM_CONFIG")) applySettings(b.settings, config);
+  b.special = {{0x0000, b.settings.bootloader}, {0x0001, 0xD7}, {0x0002, 0xBB}, {0x0100, 0xFF},
+               {0x0101, 0xFF}, {0x0102, 0xFF}, {0x0103, 0xFF}, {0x0104, 0xFF},
+               {0x0105, b.settings.security}, {0x0106, 0xFF}, {0x0130, 0x58}, {0x0131, 0xD7},
+               {0x0160, 0xF7}, {0x0161, 0xDF}, {0x0200, b.settings.hardware}};
+}
+
+Board& board() {
+  if (g_board == nullptr) {
+    g_board = new Board;
+    resetBoard(*g_board);
+  }
+  return *g_board;
+}
+
+void trace(Board& b, const std::string& line) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - b.start);
+  const std::string text = std::to_string(ms.count()) + " " + line + "\n";
+  b.trace += text;
+  if (const char* path = env("OVUSBDFU_SIM_TRACE")) {
+    if (std::FILE* f = std::fopen(path, "a")) {
+      std::fputs(text.c_str(), f);
+      std::fclose(f);
+    }
+  }
+}
+
+std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+bool parseHex(const char* text, std::vector<std::uint8_t>& out) {
+  out.clear();
+  const std::size_t n = std::strlen(text);
+  if (n % 2 != 0) return false;
+  for (std::size_t i = 0; i < n; i += 2) {
+    auto digit = [](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      return -1;
+    };
+    const int hi = digit(text[i]);
+    const int lo = digit(text[i + 1]);
+    if (hi < 0 || lo < 0) return false;
+    out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+  }
+  return true;
+}
+
+struct Setup {
+  unsigned request = 0;  // bmRequestType << 8 | bRequest
+  unsigned value = 0;
+  unsigned index = 0;
+  unsigned length = 0;
+};
+
+bool parseSetup(const char* text, Setup& s) {
+  std::vector<std::uint8_t> bytes;
+  if (text == nullptr || !parseHex(text, bytes) || bytes.size() != 8) return false;
+  s.request = static_cast<unsigned>(bytes[0] << 8 | bytes[1]);
+  s.value = static_cast<unsigned>(bytes[3] << 8 | bytes[2]);
+  s.index = static_cast<unsigned>(bytes[5] << 8 | bytes[4]);
+  s.length = static_cast<unsigned>(bytes[7] << 8 | bytes[6]);
+  return true;
+}
+
+void setStatus(Board& b, std::uint8_t status) {
+  b.status = status;
+  b.busyLeft = b.settings.busyPolls;
+}
+
+void offerUpload(Board& b, std::vector<std::uint8_t> bytes) {
+  b.upload = std::move(bytes);
+  b.haveUpload = true;
+}
+
+void program(Board& b, const std::vector<std::uint8_t>& p) {
+  if (p.size() < 32 + 16) return setStatus(b, kErrWrite);
+  const unsigned start = static_cast<unsigned>(p[2] << 8 | p[3]);
+  const unsigned end = static_cast<unsigned>(p[4] << 8 | p[5]);
+  std::vector<std::uint8_t>& memory = p[1] == 0 ? b.flash : b.data;
+  const std::size_t pad = start % 32;
+  if (p[1] > 1 || end < start || end >= memory.size() || p.size() != 32 + pad + (end - start + 1) + 16) {
+    trace(b, "  bad program request");
+    return setStatus(b, kErrWrite);
+  }
+  if (b.settings.programStatus != kOk) return setStatus(b, static_cast<std::uint8_t>(b.settings.programStatus));
+  for (unsigned a = start; a <= end; ++a) {
+    std::uint8_t value = p[32 + pad + (a - start)];
+    if (p[1] == 0 && static_cast<long>(a) == b.settings.corruptAddress) value = static_cast<std::uint8_t>(~value);
+    memory[a] = value;
+  }
+  if (p[1] == 0) saveFlash(b);
+  setStatus(b, kOk);
+}
+
+void erase(Board& b, unsigned from, unsigned count) {
+  for (unsigned a = from; a < from + count && a < b.flash.size(); ++a) b.flash[a] = 0xFF;
+  if (b.settings.stuckAddress >= 0 && static_cast<std::size_t>(b.settings.stuckAddress) < b.flash.size()) {
+    b.flash[static_cast<std::size_t>(b.settings.stuckAddress)] = 0x00;
+  }
+  saveFlash(b);
+}
+
+void download(Board& b, const std::vector<std::uint8_t>& p) {
+  b.haveUpload = false;
+  if (p.empty()) {
+    trace(b, "  end of download");
+    return setStatus(b, kOk);
+  }
+  const unsigned word = p.size() >= 3 ? static_cast<unsigned>(p[1] << 8 | p[2]) : 0xFFFF;
+  switch (p[0]) {
+    case 0x01: return program(b, p);
+    case 0x03: {
+      if (p.size() != 6) return setStatus(b, kErrTarget);
+      const unsigned start = static_cast<unsigned>(p[2] << 8 | p[3]);
+      const unsigned end = static_cast<unsigned>(p[4] << 8 | p[5]);
+      if (p[1] == 0x01) {
+        for (unsigned a = start; a <= end && a < b.flash.size(); ++a) {
+          if (b.flash[a] != 0xFF) {
+            offerUpload(b, {static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a & 0xFF)});
+            return setStatus(b, kErrCheckErased);
+          }
+        }
+        return setStatus(b, kOk);
+      }
+      const std::vector<std::uint8_t>& memory = p[1] == 0x00 ? b.flash : b.data;
+      if ((p[1] != 0x00 && p[1] != 0x02) || end < start || end >= memory.size()) return setStatus(b, kErrTarget);
+      offerUpload(b, std::vector<std::uint8_t>(memory.begin() + start, memory.begin() + end + 1));
+      return setStatus(b, kOk);
+    }
+    case 0x04:
+      if (p.size() == 3 && p[1] == 0x00) {
+        if (p[2] == 0xFF) {
+          if (b.settings.eraseStatus != kOk) return setStatus(b, static_cast<std::uint8_t>(b.settings.eraseStatus));
+          trace(b, "  flash erased");
+          erase(b, 0, kFlashBytes);
+        } else {
+          erase(b, static_cast<unsigned>(p[2]) << 8, 0x2000);
+        }
+        return setStatus(b, kOk);
+      }
+      if (p[1] == 0x03 && p.size() == 3 && p[2] == 0x00) {
+        trace(b, "  start application by reset");
+        return setStatus(b, kOk);
+      }
+      if (p[1] == 0x03 && p.size() == 5 && p[2] == 0x01) {
+        trace(b, "  start application at " + hexBytes(p.data() + 3, 2));
+        return setStatus(b, kOk);
+      }
+      if (p.size() == 4 && b.special.count(word) != 0) {
+        b.special[word] = p[3];
+        if (word == 0x0105) trace(b, "  security byte " + hexBytes(p.data() + 3, 1));
+        return setStatus(b, kOk);
+      }
+      return setStatus(b, kErrTarget);
+    case 0x05:
+      if (p.size() == 3 && b.special.count(word) != 0) {
+        offerUpload(b, {b.special[word]});
+        return setStatus(b, kOk);
+      }
+      return setStatus(b, kErrTarget);
+    case 0x06: return setStatus(b, kOk);
+    default: return setStatus(b, kErrTarget);
+  }
+}
+
+int usbWrite(Board& b, const char* setupText, const char* payloadText) {
+  Setup setup;
+  std::vector<std::uint8_t> payload;
+  if (!b.open || !parseSetup(setupText, setup) || payloadText == nullptr || !parseHex(payloadText, payload) ||
+      payload.size() != setup.length || setup.index != 0x0004) {
+    return 1;
+  }
+  if (setup.request == 0x2101) {
+    char block[32];
+    std::snprintf(block, sizeof block, "  block %04X", setup.value);
+    trace(b, block);
+    download(b, payload);
+  }
+  return 0;
+}
+
+int usbRead(Board& b, std::uint8_t* buffer, int length, const char* setupText, std::string& answer) {
+  Setup setup;
+  if (!b.open || buffer == nullptr || length < 0 || !parseSetup(setupText, setup) ||
+      setup.length != static_cast<unsigned>(length)) {
+    return -1;
+  }
+  if (setup.request == 0xA103) {
+    std::uint8_t reply[6] = {b.status, 0x05, 0x00, 0x00, kStateIdle, 0x00};
+    if (b.settings.neverIdle) {
+      reply[4] = kStateError;
+    } else if (b.busyLeft > 0) {
+      --b.busyLeft;
+      reply[0] = kOk;
+      reply[4] = kStateBusy;
+    }
+    const int count = std::min(length, b.settings.shortStatus ? 4 : 6);
+    std::memcpy(buffer, reply, static_cast<std::size_t>(count));
+    answer = hexBytes(buffer, static_cast<std::size_t>(count));
+    return count;
+  }
+  if (setup.request == 0xA102) {
+    if (!b.haveUpload) return -1;
+    const std::size_t count = std::min(b.upload.size(), static_cast<std::size_t>(length));
+    std::memcpy(buffer, b.upload.data(), count);
+    b.haveUpload = false;
+    answer = hexBytes(buffer, std::min<std::size_t>(count, 16)) + (count > 16 ? "..." : "");
+    return static_cast<int>(count);
+  }
+  return -1;
+}
+
+int lineCall(const char* name) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  trace(board(), std::string(name) + " = 0");
+  return 0;
+}
+
+}  // namespace
+
+LINK_API int Open(int mode, ...) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Board& b = board();
+  std::string args;
+  unsigned first = 0;
+  // Mode 0 is a serial port name or a CAN value: nothing is read for it.
+  if (mode != 0) {
+    va_list ap;
+    va_start(ap, mode);
+    first = va_arg(ap, unsigned);
+    va_end(ap);
+    char text[16];
+    std::snprintf(text, sizeof text, " %X", first);
+    args = text;
+  }
+  int result = 0;
+  if (mode != OV_LINK_MODE_USB) {
+    result = 0;
+  } else if (b.opensRefused < b.settings.refuseOpens) {
+    ++b.opensRefused;
+    result = 1;
+  } else {
+    b.open = true;
+  }
+  trace(b, "Open " + std::to_string(mode) + args + " = " + std::to_string(result));
+  return result;
+}
+
+LINK_API int Write(int mode, ...) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Board& b = board();
+  va_list ap;
+  va_start(ap, mode);
+  int result = 1;
+  if (mode == OV_LINK_MODE_USB) {
+    const char* setup = va_arg(ap, const char*);
+    const char* payload = va_arg(ap, const char*);
+    const int ms = va_arg(ap, int);
+    trace(b, std::string("Write 1 ") + (setup ? setup : "(null)") + " " + (payload ? payload : "(null)") + " " +
+                 std::to_string(ms));
+    result = usbWrite(b, setup, payload);
+  } else {
+    const char* frame = va_arg(ap, const char*);
+    trace(b, "Write " + std::to_string(mode) + " " + (frame ? frame : "(null)"));
+  }
+  va_end(ap);
+  trace(b, "  = " + std::to_string(result));
+  return result;
+}
+
+LINK_API int Read(int mode, ...) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Board& b = board();
+  va_list ap;
+  va_start(ap, mode);
+  int result = 1;
+  if (mode == OV_LINK_MODE_USB) {
+    auto* buffer = va_arg(ap, std::uint8_t*);
+    const int length = va_arg(ap, int);
+    const char* setup = va_arg(ap, const char*);
+    const int ms = va_arg(ap, int);
+    std::string answer;
+    result = usbRead(b, buffer, length, setup, answer);
+    trace(b, "Read 1 " + std::to_string(length) + " " + (setup ? setup : "(null)") + " " + std::to_string(ms) +
+                 " = " + std::to_string(result) + (answer.empty() ? "" : " " + answer));
+  } else if (mode == OV_LINK_MODE_CAN_READ) {
+    auto* message = va_arg(ap, OvLinkCanMessage*);
+    if (b.settings.canLength >= 0 && message != nullptr) {
+      std::memset(message, 0, sizeof *message);
+      message->id = 0x123;
+      message->length = static_cast<std::uint8_t>(b.settings.canLength);
+      result = 0;
+    }
+    trace(b, "Read 2 = " + std::to_string(result));
+  } else {
+    // Not a serial link: an empty text and a failure.
+    char* buffer = va_arg(ap, char*);
+    if (buffer != nullptr) buffer[0] = '\0';
+    trace(b, "Read " + std::to_string(mode) + " = 1");
+  }
+  va_end(ap);
+  return result;
+}
+
+LINK_API int Close(int mode, ...) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Board& b = board();
+  b.open = false;
+  trace(b, "Close " + std::to_string(mode));
+  return 0;
+}
+
+LINK_API int UpdateRxFilter(int mode, ...) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  va_list ap;
+  va_start(ap, mode);
+  const int cris = va_arg(ap, int);
+  va_end(ap);
+  trace(board(), "UpdateRxFilter " + std::to_string(mode) + " " + std::to_string(cris) + " = 0");
+  return 0;
+}
+
+LINK_API int ClearDtr(void) { return lineCall("ClearDtr"); }
+LINK_API int SetDtr(void) { return lineCall("SetDtr"); }
+LINK_API int ClearRts(void) { return lineCall("ClearRts"); }
+LINK_API int SetRts(void) { return lineCall("SetRts"); }
+
+// ---- Control of the simulation -------------------------------------------
+
+// A fresh board with the default settings, then `settings` applied.
+LINK_API void ovusbdfu_sim_reset(const char* settings) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Board& b = board();
+  resetBoard(b);
+  if (settings != nullptr) {
+    applySettings(b.settings, settings);
+    b.special[0x0000] = b.settings.bootloader;
+    b.special[0x0105] = b.settings.security;
+    b.special[0x0200] = b.settings.hardware;
+  }
+}
+
+// The calls since the last reset, one line each; valid until the next call.
+LINK_API const char* ovusbdfu_sim_trace(void) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Board& b = board();
+  b.traceCopy = b.trace;
+  return b.traceCopy.c_str();
+}
+
+// Copies `count` bytes of memory 0 (flash) or 1 (data) from `address`; the
+// number copied.
+LINK_API int ovusbdfu_sim_memory(int memory, unsigned address, unsigned char* out, int count) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Board& b = board();
+  const std::vector<std::uint8_t>& m = memory == 0 ? b.flash : b.data;
+  if (out == nullptr || count < 0 || address >= m.size()) return 0;
+  const std::size_t n = std::min(static_cast<std::size_t>(count), m.size() - address);
+  std::memcpy(out, m.data() + address, n);
+  return static_cast<int>(n);
+}
+
+// A special byte by its two command bytes (0x0200 the hardware byte); -1
+// when the board has no such byte.
+LINK_API int ovusbdfu_sim_special(unsigned code) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  Board& b = board();
+  auto it = b.special.find(code);
+  return it == b.special.end() ? -1 : it->second;
+}
