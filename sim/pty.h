@@ -19,6 +19,7 @@ class Pty {
   bool open();
   void close();
   int master() const { return master_; }
+  int slave() const { return slave_; }
   const std::string& slave_path() const { return slave_path_; }
 
  private:

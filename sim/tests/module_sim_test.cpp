@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sim/module_sim.h"
+
+namespace {
+
+using sim::ModuleOptions;
+using sim::ModuleProtocol;
+
+struct Frame {
+  int type, v1, v2, v3, v4;
+};
+
+// Whole frames in a byte stream, as the study screens read them.
+std::vector<Frame> frames_in(const std::vector<std::uint8_t>& bytes) {
+  std::vector<Frame> out;
+  for (std::size_t i = 0; i + 7 <= bytes.size(); ++i) {
+    if (!(bytes[i] & 0x80)) continue;
+    bool whole = true;
+    for (int k = 1; k < 7; ++k) whole = whole && !(bytes[i + k] & 0x80);
+    if (!whole) continue;
+    const std::uint8_t* b = &bytes[i];
+    out.push_back({(b[0] >> 4) & 7, b[1] | (b[0] & 3) << 7, b[2] | ((b[0] >> 2) & 3) << 7, b[3] << 7 | b[4],
+                   b[5] << 7 | b[6]});
+    i += 6;
+  }
+  return out;
+}
+
+// Time passing as the simulator's thread sees it, in small steps.
+void run_until(ModuleProtocol& m, double& clock, double until) {
+  for (; clock < until; clock += 0.005) m.tick(clock);
+  m.tick(until);
+}
+
+void feed(ModuleProtocol& m, std::initializer_list<int> bytes, double now) {
+  for (int b : bytes) m.receive(static_cast<std::uint8_t>(b), now);
+}
+
+TEST(ModuleSim, FramesCarryTheirValuesInSevenBitBytes) {
+  const auto f = sim::encode_frame(5, 300, 511, 16383, 1000);
+  EXPECT_EQ(f[0], 0x80 | 5 << 4 | 3 << 2 | 2);
+  for (int k = 1; k < 7; ++k) EXPECT_LT(f[k], 0x80);
+  const auto back = frames_in(std::vector<std::uint8_t>(f.begin(), f.end()));
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(back[0].v1, 300);
+  EXPECT_EQ(back[0].v2, 511);
+  EXPECT_EQ(back[0].v3, 16383);
+  EXPECT_EQ(back[0].v4, 1000);
+}
+
+TEST(ModuleSim, ArgumentBytesAreNeverTakenForCommands) {
+  ModuleOptions opt;
+  opt.reply_delay_ms = 0;
+  opt.frame_rate = 0;
+  ModuleProtocol m(opt);
+  feed(m, {183, 0x52, 208, 0x53, 194, 0xAA}, 0);
+  EXPECT_TRUE(m.take_output(1).empty()) << "no version answer, no download";
+  ASSERT_EQ(m.log().size(), 3u);
+  EXPECT_EQ(m.log()[0].command, 183);
+  EXPECT_EQ(m.log()[0].argument, 0x52);
+  EXPECT_EQ(m.log()[1].command, 208);
+  EXPECT_EQ(m.log()[1].argument, 0x53);
+  EXPECT_EQ(m.log()[2].argument, 0xAA);
+
+  // 0x52 is the cuff selector unless it follows the version query.
+  feed(m, {0x52}, 1);
+  EXPECT_FALSE(m.downloading());
+  EXPECT_EQ(m.log().back().command, 0x52);
+  feed(m, {0x53, 0x52}, 2);
+  EXPECT_TRUE(m.downloading());
+  EXPECT_EQ(m.take_output(2), (std::vector<std::uint8_t>{5, 0x00}));
+  // Anything but a block number ends the download: the query is answered.
+  feed(m, {0x53}, 3);
+  EXPECT_FALSE(m.downloading());
+  EXPECT_EQ(m.take_output(3), std::vector<std::uint8_t>{5});
+}
+
+TEST(ModuleSim, AnswersComeAfterTheReplyDelayAndAtWireSpeed) {
+  ModuleOptions opt;
+  opt.version = 4;
+  opt.reply_delay_ms = 15;
+  opt.wire_time = true;
+  ModuleProtocol m(opt);
+  feed(m, {0x53, 0x53}, 1.0);
+  EXPECT_TRUE(m.take_output(1.014).empty());
+  EXPECT_EQ(m.take_output(1.0155), std::vector<std::uint8_t>{4});
+  EXPECT_EQ(m.take_output(1.0170), std::vector<std::uint8_t>{4}) << "the second byte waits for the first";
+}
+
+TEST(ModuleSim, BlockCutShortIsAbandonedAfterAPause) {
+  ModuleOptions opt;
+  opt.reply_delay_ms = 0;
+  ModuleProtocol m(opt);
+  feed(m, {0x53, 0x52}, 0);
+  m.take_output(0);
+  feed(m, {3, 1, 2, 3}, 0.5);
+  m.tick(0.55);
+  EXPECT_TRUE(m.downloading());
+  m.tick(0.7);
+  EXPECT_FALSE(m.downloading());
+  EXPECT_TRUE(m.blocks_seen().empty());
+}
+
+TEST(ModuleSim, StreamStartsWithACommandAndStopsWithZero) {
+  ModuleOptions opt;
+  opt.frame_rate = 100;
+  opt.status_word = 999;
+  ModuleProtocol m(opt);
+  double t = 0;
+  run_until(m, t, 1.0);
+  EXPECT_TRUE(m.take_output(1).empty()) << "quiet until asked";
+  feed(m, {17}, 1.0);
+  run_until(m, t, 2.0);
+  auto frames = frames_in(m.take_output(2.0));
+  EXPECT_GE(frames.size(), 100u);
+  EXPECT_LE(frames.size(), 102u);
+  EXPECT_EQ(frames[0].v3, 9191) << "the status word: 999 in the low 13 bits";
+  for (std::size_t i = 1; i < frames.size(); ++i) {
+    EXPECT_EQ(frames[i].type, 0);
+    EXPECT_LE(frames[i].v3, 256);
+    EXPECT_LE(frames[i].v4, 256);
+  }
+  feed(m, {1}, 2.0);  // the alignment's set-up ends with 1: raw frames
+  run_until(m, t, 2.5);
+  frames = frames_in(m.take_output(2.5));
+  ASSERT_FALSE(frames.empty());
+  EXPECT_EQ(frames.back().type, 1);
+  feed(m, {0}, 2.5);
+  run_until(m, t, 3.0);
+  EXPECT_TRUE(m.take_output(3.0).empty());
+  EXPECT_FALSE(m.streaming());
+}
+
+TEST(ModuleSim, CuffsFollowInflateDeflateAndHold) {
+  ModuleOptions opt;
+  ModuleProtocol m(opt);
+  double t = 0;
+  feed(m, {183, 150, 90}, 0);  // channel 1: inflate to 150
+  run_until(m, t, 2.0);
+  EXPECT_EQ(m.cuff_pressure(1), 80);
+  run_until(m, t, 10.0);
+  EXPECT_EQ(m.cuff_pressure(1), 150);
+  auto frames = frames_in(m.take_output(10.0));
+  ASSERT_GT(frames.size(), 900u);
+  EXPECT_EQ(frames.back().v1, 150);
+  // Above systolic pressure the pulse below the cuff stops.
+  EXPECT_EQ(frames.back().v3, frames[frames.size() - 30].v3);
+
+  feed(m, {94}, 10.0);  // deflate while held, then stop
+  run_until(m, t, 12.0);
+  feed(m, {95}, 12.0);
+  run_until(m, t, 20.0);
+  EXPECT_EQ(m.cuff_pressure(1), 140);
+  feed(m, {86}, 20.0);  // channel 2 inflates while held
+  run_until(m, t, 21.0);
+  EXPECT_EQ(m.cuff_pressure(2), 40);
+  EXPECT_EQ(m.cuff_pressure(1), 140);
+}
+
+TEST(ModuleSim, NoiseBreaksSomeFrames) {
+  ModuleOptions opt;
+  opt.noise_per_mille = 500;
+  ModuleProtocol m(opt);
+  feed(m, {17}, 0);
+  m.tick(1.0);
+  const auto bytes = m.take_output(1.0);
+  const auto frames = frames_in(bytes);
+  EXPECT_LT(frames.size() * 7, bytes.size() - 7 * 20);
+  EXPECT_GT(frames.size(), 20u);
+}
+
+}  // namespace
