@@ -2,31 +2,18 @@
 // complete it to a whole record with every text ended, keep the data
 // directory, and leave a complete file behind.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzz/scratch_root.h"
 #include "platform/paths.h"
 #include "vaslab/core/settings.h"
 
-namespace {
-
-std::string scratch_root() {
-  // tmpfs when there is one: the write-back flushes to disk every time.
-  const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::string t = std::string(base) + "/vaslab-fuzz-settings-XXXXXX";
-  if (!mkdtemp(t.data())) abort();
-  platform::set_root(t);
-  return t;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string root = scratch_root();
+  fuzz_scratch_root("fuzz-settings");
   static const std::string path = platform::map_path_create_dirs(vaslab::kHardwareSettingsFile);
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) abort();

@@ -1,7 +1,5 @@
 // A page file of any bytes: a page the check accepts must be safe to walk
 // from its report start to its newest sample, as the report does.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/scratch_root.h"
 #include "platform/paths.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/studies/study_page.h"
@@ -18,9 +17,7 @@ using namespace vaslab;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = [] {
-    std::string t = "/tmp/vaslab-fuzz-page-XXXXXX";
-    if (!mkdtemp(t.data())) abort();
-    platform::set_root(t);
+    fuzz_scratch_root("fuzz-page");
     std::strcpy(hardware_settings().data_directory, "C:\\DATA\\");
     return platform::map_path_create_dirs(page_file_name(3, 12));
   }();

@@ -1,24 +1,18 @@
 // A template file of any bytes: every record decodes, prefixes read through
 // the file as the modules read them, and decoded values stay in range.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "fuzz/scratch_root.h"
 #include "platform/paths.h"
 #include "vaslab/studies/study_template.h"
 
 using namespace vaslab;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string root = [] {
-    std::string t = "/tmp/vaslab-fuzz-template-XXXXXX";
-    if (!mkdtemp(t.data())) abort();
-    platform::set_root(t);
-    return t;
-  }();
+  fuzz_scratch_root("fuzz-template");
   static const std::string win = template_file_name("42");
   static const std::string path = platform::map_path_create_dirs(win);
   FILE* f = std::fopen(path.c_str(), "wb");
