@@ -1,0 +1,218 @@
+// Link libraries loaded for real: the simulated USB DFU link, linked under
+// every hardware code's file name in a folder of the test's own, records each
+// call it gets.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ovisp/comm_driver.h"
+#include "ovisp/isp.h"
+#include "ovisp/session.h"
+#include "ovisp/status.h"
+#include "testsupport/temp_root.h"
+
+namespace {
+
+const std::string kBin = std::string(VASLAB_BUILD_DIR) + "/bin";
+const ovisp::ProtocolClass kUnbuiltFamilies[] = {ovisp::ProtocolClass::UsbDfuExt, ovisp::ProtocolClass::Can};
+
+class LinkLibrary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Loaded here first, the simulation stays resident while the library
+    // loads and frees it, and its controls can be reached.
+    sim_ = dlopen((kBin + "/ovusbdfu.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(sim_, nullptr) << dlerror();
+    reset_ = reinterpret_cast<void (*)(const char*)>(dlsym(sim_, "ovusbdfu_sim_reset"));
+    trace_ = reinterpret_cast<const char* (*)()>(dlsym(sim_, "ovusbdfu_sim_trace"));
+    memory_ = reinterpret_cast<int (*)(int, unsigned, unsigned char*, int)>(dlsym(sim_, "ovusbdfu_sim_memory"));
+    ASSERT_TRUE(reset_ && trace_ && memory_);
+    reset_("");
+    folder_ = root_.path() + "/links";
+    ASSERT_EQ(mkdir(folder_.c_str(), 0755), 0);
+    for (const char* name : {"ovrs232", "ovusbdfu", "OvCanRs232", "OvCanRM", "OvCanVector", "OvCanIxxat",
+                             "OvCanPeak", "OvCanSystec"}) {
+      ASSERT_EQ(symlink((kBin + "/ovusbdfu.so").c_str(), (folder_ + "/" + name + ".so").c_str()), 0);
+    }
+    ovisp::setLinkLibraryFolder(folder_);
+    ovisp::session().reset();
+    // Families not built yet: a bare protocol lets their hardware be selected.
+    for (auto cls : kUnbuiltFamilies) {
+      ovisp::registerProtocol(cls, [](int) { return std::make_unique<ovisp::IspProtocol>(); });
+    }
+    ASSERT_EQ(ispInit(), 1);
+  }
+  void TearDown() override {
+    ovisp::session().reset();
+    ovisp::setLinkLibraryFolder("");
+    for (auto cls : kUnbuiltFamilies) ovisp::registerProtocol(cls, nullptr);
+    if (sim_ != nullptr) dlclose(sim_);
+  }
+  // The calls of the simulation, without their times.
+  std::vector<std::string> calls() const {
+    std::vector<std::string> out;
+    std::istringstream in(trace_());
+    std::string line;
+    while (std::getline(in, line)) out.push_back(line.substr(line.find(' ') + 1));
+    return out;
+  }
+  bool called(const std::string& call) const {
+    for (const std::string& c : calls()) {
+      if (c == call) return true;
+    }
+    return false;
+  }
+  // Times in ms of the calls that start with `name`.
+  std::vector<long> times(const std::string& name) const {
+    std::vector<long> out;
+    std::istringstream in(trace_());
+    std::string line;
+    while (std::getline(in, line)) {
+      const auto blank = line.find(' ');
+      if (line.compare(blank + 1, name.size(), name) == 0) out.push_back(std::stol(line.substr(0, blank)));
+    }
+    return out;
+  }
+
+  testsupport::TempRoot root_;
+  std::string folder_;
+  void* sim_ = nullptr;
+  void (*reset_)(const char*) = nullptr;
+  const char* (*trace_)() = nullptr;
+  int (*memory_)(int, unsigned, unsigned char*, int) = nullptr;
+};
+
+TEST_F(LinkLibrary, EachHardwareCodeOpensWithItsArguments) {
+  ASSERT_EQ(ispSelectDevice(3), 1);
+  ASSERT_EQ(ispSelectCommHardware(9), 1) << ispGetLastError();
+  ASSERT_EQ(ispOpenUsbPort(), 1) << ispGetLastError();
+  EXPECT_TRUE(called("Open 1 2FFD = 0"));
+
+  ASSERT_EQ(ispSelectDevice(4), 1);
+  ASSERT_EQ(ispSelectCommHardware(2), 1);
+  ASSERT_EQ(ispOpenUsbPort(), 1);
+  EXPECT_TRUE(called("Open 1 2FFF = 0"));
+
+  ASSERT_EQ(ispSelectDevice(15), 1);
+  const std::pair<int, std::string> modes[] = {{6, "Open 1 123 = 0"}, {7, "Open 10 123 = 0"}, {3, "Open 0 = 0"},
+                                               {5, "Open 2 123 = 0"}};
+  for (const auto& [code, call] : modes) {
+    reset_("");
+    ASSERT_EQ(ispSelectCommHardware(code), 1) << code;
+    ASSERT_EQ(ispOpenCanPort(0x123, 1, 2, 3, 4, 5), 1) << code;
+    EXPECT_EQ(calls().back(), call) << code;
+  }
+  // Selecting again first closes the link that is loaded.
+  reset_("");
+  ASSERT_EQ(ispSelectCommHardware(8), 1);
+  EXPECT_EQ(calls(), std::vector<std::string>{"Close 0"});
+}
+
+TEST_F(LinkLibrary, AutoIspDrivesTheLinesInOrderWithTheirPauses) {
+  ASSERT_EQ(ispSelectDevice(15), 1);
+  ASSERT_EQ(ispSelectCommHardware(3), 1);
+  reset_("");
+  ASSERT_EQ(ispSetAutoIsp(0, 0), 1);
+  EXPECT_EQ(calls(), (std::vector<std::string>{"ClearRts = 0", "ClearDtr = 0", "SetDtr = 0", "SetRts = 0"}));
+  const long clearDtr = times("ClearDtr").at(0);
+  const long setDtr = times("SetDtr").at(0);
+  const long setRts = times("SetRts").at(0);
+  EXPECT_GE(setDtr - clearDtr, 30);
+  EXPECT_GE(setRts - setDtr, 100);
+
+  reset_("");
+  ASSERT_EQ(ispSetAutoIsp(1, 1), 1);
+  EXPECT_EQ(calls(), (std::vector<std::string>{"SetRts = 0", "SetDtr = 0", "ClearDtr = 0", "ClearRts = 0"}));
+}
+
+TEST_F(LinkLibrary, FramesAreLoggedBeforeTheyAreSent) {
+  ASSERT_EQ(ispSelectDevice(15), 1);
+  ASSERT_EQ(ispSelectCommHardware(3), 1);
+  const std::string log = root_.path() + "/debug.log";
+  ispSetDebugMode(nullptr, log.c_str());
+  // The USB link is no serial link: the frame is refused, yet logged.
+  EXPECT_FALSE(ovisp::session().commDriver()->writeText(":00000001FF"));
+  std::string text;
+  EXPECT_FALSE(ovisp::session().commDriver()->readText(text, 0, 13, 100));
+  ispCancelDebugMode();
+  std::ifstream in(log);
+  std::stringstream content;
+  content << in.rdbuf();
+  EXPECT_NE(content.str().find(">> :00000001FF\n"), std::string::npos);
+  EXPECT_EQ(content.str().find("<< "), std::string::npos);
+  EXPECT_TRUE(called("Write 0 :00000001FF"));
+}
+
+TEST_F(LinkLibrary, MissingLibraryOrEntryIsRefused) {
+  ASSERT_EQ(ispSelectDevice(3), 1);
+  ovisp::setLinkLibraryFolder(root_.path());
+  EXPECT_EQ(ispSelectCommHardware(2), 0);
+  EXPECT_EQ(ispGetLastError(), ovisp::kCannotLoadLibrary);
+  EXPECT_EQ(ovisp::session().manager()->state(), 1);
+  EXPECT_EQ(ispOpenUsbPort(), 0);
+  EXPECT_EQ(ispClosePort(), 0);
+
+  ASSERT_EQ(symlink((kBin + "/partial_link.so").c_str(), (root_.path() + "/ovusbdfu.so").c_str()), 0);
+  EXPECT_EQ(ispSelectCommHardware(2), 0);
+  EXPECT_EQ(ispGetLastError(), ovisp::kCannotLoadLibrary);
+  EXPECT_FALSE(ovisp::session().commDriver()->loaded());
+  EXPECT_EQ(ispSetRtsLow(), 0);
+}
+
+TEST_F(LinkLibrary, CanMessageLongerThanEightBytesIsRefused) {
+  ASSERT_EQ(ispSelectDevice(15), 1);
+  ASSERT_EQ(ispSelectCommHardware(4), 1);
+  ovisp::CommDriver& driver = *ovisp::session().commDriver();
+  std::uint32_t id = 0;
+  std::uint8_t length = 0;
+  std::uint8_t data[8] = {};
+  EXPECT_FALSE(driver.readCan(id, length, data, 10));
+  EXPECT_EQ(ispGetLastError(), ovisp::kTimeout);
+  reset_("can_length=8");
+  EXPECT_TRUE(driver.readCan(id, length, data, 10));
+  EXPECT_EQ(id, 0x123u);
+  EXPECT_EQ(length, 8);
+  reset_("can_length=12");
+  try {
+    driver.readCan(id, length, data, 10);
+    ADD_FAILURE() << "a 12-byte CAN message was taken";
+  } catch (const ovisp::IspError& e) {
+    EXPECT_EQ(e.code, ovisp::kCanLength);
+  }
+  EXPECT_EQ(ispGetLastError(), ovisp::kCanLength);
+}
+
+TEST_F(LinkLibrary, SimulatedBoardIsProgrammedAndVerified) {
+  ASSERT_EQ(ispSelectDevice(3), 1);
+  ASSERT_EQ(ispSelectCommHardware(2), 1);
+  ASSERT_EQ(ispOpenUsbPort(), 1);
+  ASSERT_EQ(ispReadSpecialByte(0), 1) << ispGetLastError();
+  EXPECT_STREQ(ispGetLastResult(), "12");
+  ASSERT_EQ(ispEraseDevice(), 1) << ispGetLastError();
+  ASSERT_EQ(ispBlankCheckDevice(), 1) << ispGetLastError();
+  for (unsigned a = 0; a < 5000; ++a) {
+    ASSERT_EQ(ispWriteSingleByteToBuffer(a, ovisp::hexText((a * 7 + 3) & 0xFFu, 2).c_str()), 1);
+  }
+  ASSERT_EQ(ispProgramAddrRange(0, 4999), 1) << ispGetLastError();
+  ASSERT_EQ(ispVerifyAddrRange(0, 4999), 1) << ispGetLastError();
+  std::vector<unsigned char> flash(5000);
+  ASSERT_EQ(memory_(0, 0, flash.data(), 5000), 5000);
+  for (unsigned a = 0; a < 5000; ++a) ASSERT_EQ(flash[a], (a * 7 + 3) & 0xFF) << a;
+  ASSERT_EQ(ispBlankCheckAddrRange(5000, 0x7FFF), 1);
+  EXPECT_EQ(ispBlankCheckAddrRange(4000, 0x7FFF), 0);
+  EXPECT_EQ(ispGetLastError(), ovisp::kBlankCheckFail);
+  EXPECT_STREQ(ispGetLastResult(), "0FA0");
+
+  reset_("never_idle=1");
+  ASSERT_EQ(ispOpenUsbPort(), 1);
+  EXPECT_EQ(ispEraseDevice(), 0);
+  EXPECT_EQ(ispGetLastError(), ovisp::kTimeout);
+}
+
+}  // namespace
