@@ -19,12 +19,15 @@ namespace {
 // ---------------------------------------------------------------------------
 // The two formats differ only in these constants.
 
+// Deflate hashes three bytes into 15 bits like Deflate64 does: a 14-bit
+// table folds away a bit of the first byte, and the extra collisions cost
+// both chain steps and matches missed within the chain limit.
 struct Deflate32 {
   static constexpr int kMethod = 8;
   static constexpr std::size_t kWindowBuf = 65536;
   static constexpr unsigned kLinks = 32768;  // chain links, indexed by position
-  static constexpr int kHashBits = 14;
-  static constexpr unsigned kHashKeep = 0x1FF;
+  static constexpr int kHashBits = 15;
+  static constexpr unsigned kHashKeep = 0x3FF;
   static constexpr unsigned kMaxMatch = 258;
   static constexpr unsigned kMinLookahead = kMaxMatch + 3 + 1;
   static constexpr unsigned kMaxDist = 32768 - kMinLookahead;
@@ -307,6 +310,11 @@ inline std::uint16_t load16(const std::uint8_t* p) {
   std::memcpy(&v, p, 2);
   return v;
 }
+inline std::uint32_t load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
 inline std::uint64_t load64(const std::uint8_t* p) {
   std::uint64_t v;
   std::memcpy(&v, p, 8);
@@ -440,12 +448,21 @@ class Encoder {
     const std::uint8_t* scan = window_.get() + strstart_;
     const unsigned limit = strstart_ > T::kMaxDist ? strstart_ - T::kMaxDist : 0;
     unsigned nice = std::min(row_.nice, lookahead_);
+    const std::uint8_t* const win = window_.get();
+    const Link* const prev = prev_.get();
     const std::uint16_t scan_start = load16(scan);
-    std::uint16_t scan_end = load16(scan + best - 1);
+    // A candidate can only do better when it matches up to and including
+    // byte `best`: test the last four of those bytes first (the last two
+    // while best is 2).
+    std::uint32_t scan_end = best >= 3 ? load32(scan + best - 3) : load16(scan + best - 1);
     do {
-      const std::uint8_t* m = window_.get() + cur;
-      if (load16(m + best - 1) != scan_end || load16(m) != scan_start) continue;
-      unsigned len = 2;
+      const std::uint8_t* m = win + cur;
+      if (best >= 3) {
+        if (load32(m + best - 3) != scan_end) continue;
+      } else if (load16(m + best - 1) != scan_end || load16(m) != scan_start) {
+        continue;
+      }
+      unsigned len = 0;
       for (;;) {
         std::uint64_t x = load64(scan + len) ^ load64(m + len);
         if (x) {
@@ -460,22 +477,20 @@ class Encoder {
         match_start_ = cur;
         best = len;
         if (len >= nice) break;
-        scan_end = load16(scan + best - 1);
+        scan_end = load32(scan + best - 3);
       }
-    } while ((cur = prev_[cur & kLinkMask]) > limit && --chain != 0);
+    } while ((cur = prev[cur & kLinkMask]) > limit && --chain != 0);
     return std::min(best, lookahead_);
   }
 
   // --- the two parsers ----------------------------------------------------
 
   void deflate_fast() {
-    unsigned prev_match = 0;
     while (lookahead_ > 0 && !s_->error) {
       unsigned head = lookahead_ >= kMinMatch ? insert(strstart_) : 0;
       unsigned match_length = 0;
       if (head != 0 && strstart_ - head <= T::kMaxDist) {
-        unsigned chain = prev_match >= row_.good ? row_.chain >> 2 : row_.chain;
-        match_length = longest_match(head, kMinMatch - 1, std::max(chain, 1u));
+        match_length = longest_match(head, kMinMatch - 1, row_.chain);
       }
       bool flush;
       if (match_length >= kMinMatch) {
@@ -488,12 +503,10 @@ class Encoder {
           strstart_ += match_length;
           ins_h_ = update_hash(window_[strstart_], window_[strstart_ + 1]);
         }
-        prev_match = match_length;
       } else {
         flush = tally_literal(window_[strstart_]);
         --lookahead_;
         ++strstart_;
-        prev_match = 0;
       }
       if (flush) flush_block(false);
       if (lookahead_ < T::kMinLookahead) fill_window();
