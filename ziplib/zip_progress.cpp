@@ -89,9 +89,8 @@ std::string part_sizes(const ZIPCMDSTRUCT& c) {
 
 int minor_percent(std::uint64_t total, std::uint64_t done) {
   if (total == 0) return 0;
-  // done*100 cannot overflow for any size a file system holds.
-  const std::uint64_t p = done >= total ? 100 : done * 100 / total;
-  return static_cast<int>(std::min<std::uint64_t>(p, 100));
+  if (done >= total) return 100;
+  return static_cast<int>(static_cast<unsigned __int128>(done) * 100 / total);
 }
 
 int major_percent(std::int32_t total, std::int32_t done) {
