@@ -2,7 +2,11 @@
 // under $VASLAB_ROOT.  A settings file already there is left alone; a new one
 // gets the defaults with the measuring module on COM port 1 (which the run
 // script points at the module simulator), no touch panel and no remote.
+//   demo-settings                 prepares the files
+//   demo-settings --module-port   prints the COM number of the module's link
+//                                 (nothing when it is not on a COM port)
 #include <cstdio>
+#include <cstring>
 
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -10,8 +14,15 @@
 #include "vaslab/core/module_link.h"
 #include "vaslab/core/settings.h"
 
-int main() {
+int main(int argc, char** argv) {
   using namespace vaslab;
+  if (argc > 1 && std::strcmp(argv[1], "--module-port") == 0) {
+    read_hardware_settings();
+    const HardwareSettings& hw = hardware_settings();
+    if (hw.vascular_module_present && hw.vascular_irq == 0 && hw.vascular_port >= 1 && hw.vascular_port <= 9)
+      std::printf("%d\n", hw.vascular_port);
+    return 0;
+  }
   const std::string settings_path = platform::map_path_create_dirs(kHardwareSettingsFile);
   if (!platform::file_size(settings_path)) {
     read_hardware_settings();  // completes the missing file with the defaults

@@ -1,6 +1,8 @@
 // The core fixture with the serial links at their start state: COM ports
 // mapped only where a test says so, the serial card's stand-in driver reset,
-// and every message box text collected.
+// and every message box text collected.  There is no window, so the event
+// loop counts as dead: a message box then answers at once instead of
+// waiting for a press (tests that need the tick timers revive it).
 #pragma once
 
 #include <dlfcn.h>
@@ -29,6 +31,7 @@ struct LinkFixture : CoreFixture {
     vaslab::reset_serial_links();
     vaslab::reset_module_link();
     vaslab::reset_touch_remote();
+    vaslab::stop_event_loop();
     card = ::dlopen(platform::library_file("cdrvxd32").c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(card, nullptr) << "the stand-in driver is built beside the tests";
     card_call<void (*)()>("CdrvSimReset")();

@@ -41,6 +41,7 @@ struct ModuleLink : LinkFixture {
 
   void SetUp() override {
     LinkFixture::SetUp();
+    reset_event_state();  // the connection's time-outs run on the tick timers
     platform::set_clock(nullptr);
     hw.vascular_module_present = 1;
     hw.vascular_irq = 0;
