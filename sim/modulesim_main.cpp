@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
       return true;
     };
     bool ok = true;
+    if (a == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (a == "--version") ok = number(opt.version);
     else if (a == "--new-version") ok = number(opt.new_version);
     else if (a == "--delay") ok = number(opt.reply_delay_ms);

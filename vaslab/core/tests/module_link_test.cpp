@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstring>
@@ -268,6 +272,45 @@ TEST_F(ModuleLink, UpdateWorksThroughTheSerialCardToo) {
   close_module_link();
   EXPECT_TRUE(messages.empty());
   ::unsetenv("VASLAB_CARD_2F8");
+}
+
+// The simulator program as the demo starts it: it prints its device first.
+TEST_F(ModuleLink, SimulatorProgramServesTheWorkstation) {
+  const char* build = std::getenv("VASLAB_BUILD_DIR");
+  ASSERT_NE(build, nullptr);
+  const std::string program = std::string(build) + "/bin/modulesim";
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("--version"), const_cast<char*>("4"),
+                  nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  std::string path;
+  char c = 0;
+  pollfd p{out[0], POLLIN, 0};
+  while (::poll(&p, 1, 5000) > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') path += c;
+  ::close(out[0]);
+
+  write_image(image_file);
+  if (!path.empty()) {
+    open_on(path);
+    ASSERT_EQ(load_firmware_image(), 1);
+    run_connection(1000);
+    EXPECT_EQ(module_connection_state(), kModuleReady) << "updated from version 4";
+    close_module_link();
+  }
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_FALSE(path.empty());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace

@@ -216,6 +216,24 @@ TEST_F(TouchRemote, RemoteFramesBecomeKeys) {
   close_remote_link();
 }
 
+TEST_F(TouchRemote, RemoteOnTheCard) {
+  ::setenv("VASLAB_CARD_2F8", line.slave_path().c_str(), 1);
+  hw.ir_remote_enabled = 1;  // the defaults: port 0x2F8, IRQ 3
+  ASSERT_EQ(init_serial_card(), 1);
+  ASSERT_EQ(open_remote_link(), 0);
+  EXPECT_NE(card_log().find("OpenPort 0 760 3 0 0 0 0\n"), std::string::npos) << card_log();
+  send(sim::remote_frame(9));
+  EXPECT_EQ(receive_remote_key(), 9);
+  card_result("Cleanup", 2);
+  close_remote_link();
+  EXPECT_EQ(messages, std::vector<std::string>{"Error: IRRC port close got 2 from 0"});
+
+  ::unsetenv("VASLAB_CARD_2F8");
+  messages.clear();
+  EXPECT_EQ(open_remote_link(), 1) << "a card port that does not open";
+  EXPECT_EQ(messages.size(), 1u);
+}
+
 TEST_F(TouchRemote, DisabledRemoteOrRemoteWithoutLinkGivesNothing) {
   push_back_remote_key(5);
   EXPECT_EQ(receive_remote_key(), -1);
