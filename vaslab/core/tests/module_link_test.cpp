@@ -115,7 +115,11 @@ TEST_F(ModuleLink, SameVersionIsReadyAtOnce) {
   write_image(image_file);
   open_on(module.device_path());
   ASSERT_EQ(load_firmware_image(), 1);
-  EXPECT_EQ(run_connection(20), (std::vector<int>{1, 4, kModuleReady}));
+  // 1, 4, 9 (a busy machine may answer late once and ask again from 1).
+  const std::vector<int> states = run_connection(20);
+  ASSERT_GE(states.size(), 3u);
+  EXPECT_EQ(std::vector<int>(states.end() - 3, states.end()), (std::vector<int>{1, 4, kModuleReady}));
+  for (const auto& e : module.log()) EXPECT_NE(e.command, 0x52) << "no download";
   EXPECT_EQ(connect_module(), 0);
   close_module_link();
 }
