@@ -183,29 +183,31 @@ TEST_F(ModuleLink, DownloadAnswersEachRequestAndIgnoresStrangeBytes) {
   EXPECT_EQ(module_connection_state(), 6);
   step_module_connection();
   EXPECT_EQ(module_connection_state(), 6) << "nothing yet";
-  module_sends(0x00);
-  ::usleep(5000);
-  step_module_connection();
+  // Steps until the workstation wrote something (or a second passed).
+  auto answer_to = [&](std::uint8_t b) {
+    module_sends(b);
+    std::vector<std::uint8_t> got;
+    for (std::uint32_t t0 = platform::tick_ms(); got.empty() && platform::tick_ms() - t0 < 1000;) {
+      step_module_connection();
+      got = read_all(line.master(), 2);
+    }
+    return got;
+  };
+  const auto block0 = answer_to(0x00);
   EXPECT_EQ(module_connection_state(), 7);
-  const auto block0 = read_all(line.master(), 20);
   EXPECT_EQ(block0, block_of(0));
+  ASSERT_EQ(block0.size(), 259u);
   EXPECT_EQ(block0[257], 0x00);
   EXPECT_EQ(block0[258], 0x00) << "block 0 of zeros has the CRC 0";
 
-  for (std::uint8_t strange : {std::uint8_t{0x20}, std::uint8_t{0x53}, std::uint8_t{0xFF}}) {
-    module_sends(strange);
-    ::usleep(5000);
-    step_module_connection();
-    EXPECT_EQ(module_connection_state(), 7);
-  }
+  for (std::uint8_t strange : {std::uint8_t{0x20}, std::uint8_t{0x53}, std::uint8_t{0xFF}}) module_sends(strange);
+  for (std::uint32_t t0 = platform::tick_ms(); platform::tick_ms() - t0 < 30;) step_module_connection();
+  EXPECT_EQ(module_connection_state(), 7);
   EXPECT_TRUE(read_all(line.master(), 20).empty());
 
   std::vector<std::uint8_t> sent;
   for (std::uint8_t request : {5, 5, 6}) {
-    module_sends(request);
-    ::usleep(5000);
-    step_module_connection();
-    const auto part = read_all(line.master(), 20);
+    const auto part = answer_to(request);
     sent.insert(sent.end(), part.begin(), part.end());
   }
   std::vector<std::uint8_t> expected = block_of(5);
@@ -215,8 +217,8 @@ TEST_F(ModuleLink, DownloadAnswersEachRequestAndIgnoresStrangeBytes) {
   EXPECT_EQ(sent, expected);
 
   module_sends(0xAA);
-  ::usleep(5000);
-  step_module_connection();
+  for (std::uint32_t t0 = platform::tick_ms(); module_connection_state() == 7 && platform::tick_ms() - t0 < 1000;)
+    step_module_connection();
   EXPECT_EQ(module_connection_state(), 8);
   step_module_connection();
   EXPECT_EQ(module_connection_state(), 1);
