@@ -368,8 +368,8 @@ int load_study_plan(const std::string& template_path, int fill) {
 
 int read_step_page(int row, const char* exam_id) {
   if (!rows_valid(row)) return 0;
-  const std::string path = platform::map_path(data_dir() + std::to_string(g_plan[row].step) + "." +
-                                              (exam_id ? exam_id : ""));
+  if (!exam_id || !exam_id[0]) return 0;
+  const std::string path = platform::map_path(page_file_name(g_plan[row].step, std::atoi(exam_id)));
   const auto bytes = platform::read_file(path, STUDY_PAGE_BYTES);
   if (!bytes || bytes->size() != STUDY_PAGE_BYTES) return 0;
   decode_study_page(bytes->data(), g_page);
