@@ -435,6 +435,7 @@ class Encoder {
       std::size_t n = 0;
       if (s_->reader && !s_->cancel && !s_->error)
         n = s_->reader(window_.get() + strstart_ + lookahead_, room, *s_);
+      if (s_->cancel && !s_->error) zip_report_error(*s_, ZE_ABORT);
       if (n == 0 || s_->cancel) {
         eofile_ = true;
         return;
@@ -445,41 +446,64 @@ class Encoder {
   }
 
   unsigned longest_match(unsigned cur, unsigned best, unsigned chain) {
-    const std::uint8_t* scan = window_.get() + strstart_;
-    const unsigned limit = strstart_ > T::kMaxDist ? strstart_ - T::kMaxDist : 0;
-    unsigned nice = std::min(row_.nice, lookahead_);
     const std::uint8_t* const win = window_.get();
     const Link* const prev = prev_.get();
-    const std::uint16_t scan_start = load16(scan);
-    // A candidate can only do better when it matches up to and including
-    // byte `best`: test the last four of those bytes first (the last two
-    // while best is 2).
-    std::uint32_t scan_end = best >= 3 ? load32(scan + best - 3) : load16(scan + best - 1);
-    do {
-      const std::uint8_t* m = win + cur;
-      if (best >= 3) {
-        if (load32(m + best - 3) != scan_end) continue;
-      } else if (load16(m + best - 1) != scan_end || load16(m) != scan_start) {
-        continue;
-      }
+    const std::uint8_t* const scan = win + strstart_;
+    const unsigned limit = strstart_ > T::kMaxDist ? strstart_ - T::kMaxDist : 0;
+    const unsigned nice = std::min(row_.nice, lookahead_);
+
+    // Full comparison of a candidate, eight bytes at a time.
+    auto length_at = [&](const std::uint8_t* m) {
       unsigned len = 0;
       for (;;) {
-        std::uint64_t x = load64(scan + len) ^ load64(m + len);
-        if (x) {
-          len += static_cast<unsigned>(std::countr_zero(x)) >> 3;
-          break;
-        }
+        const std::uint64_t x = load64(scan + len) ^ load64(m + len);
+        if (x) return std::min(len + (static_cast<unsigned>(std::countr_zero(x)) >> 3), T::kMaxMatch);
         len += 8;
-        if (len >= T::kMaxMatch) break;
+        if (len >= T::kMaxMatch) return T::kMaxMatch;
       }
-      if (len > T::kMaxMatch) len = T::kMaxMatch;
-      if (len > best) {
-        match_start_ = cur;
-        best = len;
-        if (len >= nice) break;
-        scan_end = load32(scan + best - 3);
+    };
+
+    // While nothing longer than 2 is known, a candidate needs its first
+    // three bytes equal.
+    if (best < kMinMatch) {
+      const std::uint16_t start = load16(scan);
+      const std::uint16_t end = load16(scan + 1);
+      for (;;) {
+        const std::uint8_t* m = win + cur;
+        if (load16(m) == start && load16(m + 1) == end) {
+          const unsigned len = length_at(m);
+          if (len > best) {
+            match_start_ = cur;
+            best = len;
+            if (len >= nice) return std::min(best, lookahead_);
+            break;
+          }
+        }
+        cur = prev[cur & kLinkMask];
+        if (cur <= limit || --chain == 0) return std::min(best, lookahead_);
       }
-    } while ((cur = prev[cur & kLinkMask]) > limit && --chain != 0);
+      cur = prev[cur & kLinkMask];
+      if (cur <= limit || --chain == 0) return std::min(best, lookahead_);
+    }
+
+    // A candidate can only do better when it matches up to and including
+    // byte `best`: the four bytes that end there are tested first.
+    std::uint32_t scan_end = load32(scan + best - 3);
+    const std::uint8_t* ends = win + best - 3;
+    for (;;) {
+      if (load32(ends + cur) == scan_end) {
+        const unsigned len = length_at(win + cur);
+        if (len > best) {
+          match_start_ = cur;
+          best = len;
+          if (len >= nice) break;
+          scan_end = load32(scan + best - 3);
+          ends = win + best - 3;
+        }
+      }
+      cur = prev[cur & kLinkMask];
+      if (cur <= limit || --chain == 0) break;
+    }
     return std::min(best, lookahead_);
   }
 

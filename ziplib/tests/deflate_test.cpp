@@ -1,5 +1,6 @@
 #include "ziplib/deflate.h"
 #include "ziplib/zip_state.h"
+#include "ziplib/ziplib.h"
 #include "ziplib/tests/encode_helpers.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 
 using namespace ziptest;
 using ziplib::ZipState;
+using namespace ziplib;
 
 namespace {
 
@@ -253,4 +255,43 @@ TEST(Deflate, CodeLengthsStayWithinTheirLimits) {
   std::string back;
   ASSERT_TRUE(inflate_raw(e.bytes, &back));
   EXPECT_TRUE(back == program);
+}
+
+TEST(Deflate, ACancelDuringInputEndsTheEntryWithNine) {
+  ZipState s;
+  const std::string data = text_of(300000);
+  MemoryInput in{&data, 0, 20000};
+  s.reader = [](unsigned char* buf, std::size_t size, ZipState& st) {
+    std::size_t n = read_memory(buf, size, st);
+    st.cancel = true;  // the host's progress callback said stop
+    return n;
+  };
+  s.reader_context = &in;
+  std::FILE* f = std::tmpfile();
+  s.out_fd = fileno(f);
+  std::uint16_t flags = 0, attr = 0, method = 8;
+  zipDeflateStart(s, 6, &flags);
+  zipTreesStart(s, &attr, &method);
+  zipDeflate(s);
+  std::fclose(f);
+  EXPECT_EQ(s.error, ZE_ABORT);
+  EXPECT_LT(in.pos, data.size());
+}
+
+TEST(Deflate, BinaryInputWithLineEndConversionIsWarnedAbout) {
+  static std::string warning;
+  zipInit(nullptr);
+  zipAttachThread();
+  ZipState& s = *ziplib::zip_current_state();
+  s.message_proc = [](int code, int, int, int, char* text, char*, void*) {
+    if (code == 12) warning = text;
+    return 1;
+  };
+  s.cmd.convertLFtoCRLFFlag = 1;
+  encode(s, random_bytes(5000, 4), 6, false);
+  EXPECT_EQ(warning, "can not translate EOL in binary files");
+  warning.clear();
+  encode(s, text_of(5000), 6, false);
+  EXPECT_EQ(warning, "");
+  zipDetachThread();
 }
