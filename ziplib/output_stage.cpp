@@ -24,14 +24,6 @@ void OutputStage::cancel() {
 bool OutputStage::put(const uint8_t* data, size_t n) {
   if (stop_ != OutputStop::kNone) return false;
   produced_ += n;
-  const bool counted = s_.mode != OutputMode::kHost && !(s_.mode == OutputMode::kMemory && !s_.block);
-  if (counted) {
-    uint64_t total = (s_.mode == OutputMode::kMemory ? s_.block_size : s_.item_size) + s_.start_offset;
-    if (produced_ > total + kOverrunMargin) {
-      stop_ = OutputStop::kOverrun;
-      return false;
-    }
-  }
   while (n > 0) {
     if (fill_ == 0 && n >= s_.work_size) {
       // A whole buffer's worth goes out without the copy.
@@ -61,7 +53,15 @@ bool OutputStage::finish() {
 }
 
 bool OutputStage::deliver(const uint8_t* data, size_t n) {
-  if (s_.progress && s_.mode != OutputMode::kHost && s_.progress(produced_)) {
+  passed_ += n;
+  if (s_.mode == OutputMode::kTest || s_.mode == OutputMode::kFile) {
+    // A memory block bounds itself; the host's items have no trusted size.
+    if (passed_ > s_.item_size + kOverrunMargin) {
+      stop_ = OutputStop::kOverrun;
+      return false;
+    }
+  }
+  if (s_.progress && s_.mode != OutputMode::kHost && s_.progress(passed_)) {
     stop_ = OutputStop::kCancelled;
     return false;
   }
@@ -137,6 +137,18 @@ CodecResult copy_stored(ByteSource& in, ByteSink& out) {
   }
 }
 
+int stop_result(OutputStop stop) {
+  switch (stop) {
+    case OutputStop::kOverrun: return kDecodeOverrun;
+    case OutputStop::kCancelled: return kDecodeCancelled;
+    case OutputStop::kWriteFailed: return kDecodeWriteFailed;
+    case OutputStop::kHostEnded: return kDecodeBadData;
+    case OutputStop::kBlockFull:
+    case OutputStop::kNone: break;
+  }
+  return kDecodeOk;
+}
+
 }  // namespace
 
 int decode_item(const ItemParams& item, ByteSource& in, OutputStage& out) {
@@ -156,14 +168,7 @@ int decode_item(const ItemParams& item, ByteSource& in, OutputStage& out) {
   }
 
   if (in.cancelled()) out.cancel();
-  switch (out.stop()) {
-    case OutputStop::kOverrun: return kDecodeOverrun;
-    case OutputStop::kCancelled: return kDecodeCancelled;
-    case OutputStop::kWriteFailed: return kDecodeWriteFailed;
-    case OutputStop::kHostEnded: return kDecodeBadData;
-    case OutputStop::kBlockFull:
-    case OutputStop::kNone: break;
-  }
+  if (int stopped = stop_result(out.stop())) return stopped;
 
   switch (r) {
     case CodecResult::kOk:
@@ -180,14 +185,8 @@ int decode_item(const ItemParams& item, ByteSource& in, OutputStage& out) {
       return kDecodeBadData;
   }
 
-  if (out.stop() == OutputStop::kNone && !out.finish()) {
-    switch (out.stop()) {
-      case OutputStop::kCancelled: return kDecodeCancelled;
-      case OutputStop::kWriteFailed: return kDecodeWriteFailed;
-      case OutputStop::kHostEnded: return kDecodeBadData;
-      default: break;
-    }
-  }
+  if (out.stop() == OutputStop::kNone && !out.finish())
+    if (int stopped = stop_result(out.stop())) return stopped;
 
   if (s.mode == OutputMode::kHost) return kDecodeOk;
   if (s.mode == OutputMode::kMemory &&

@@ -38,7 +38,7 @@ struct OutputSettings {
   uint64_t block_size = 0;
   uint64_t start_offset = 0;  // memory mode: item bytes before this are skipped
   HostDelivery host;
-  // Called with the bytes produced so far at each delivery; true cancels.
+  // Called with the bytes decoded so far at each delivery; true cancels.
   std::function<bool(uint64_t produced)> progress;
 };
 
@@ -76,6 +76,7 @@ class OutputStage : public ByteSink {
   std::unique_ptr<uint8_t[]> work_;
   size_t fill_ = 0;
   uint64_t produced_ = 0;
+  uint64_t passed_ = 0;  // bytes handed to delivery, before the cap
   uint64_t delivered_ = 0;
   uint64_t in_memory_ = 0;
   uint32_t crc_ = 0xFFFFFFFFu;
