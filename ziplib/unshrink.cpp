@@ -1,5 +1,6 @@
 // Unshrink: the decoder for shrunk items (LZW with 9 to 13 bit codes, code
 // size raised and leaf codes freed by control codes after code 256).
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -20,7 +21,7 @@ struct Shrinker {
   // the lowest free entry.
   void partial_clear() {
     for (int c = 257; c < free_code; ++c) leaf[c] = parent[c] != kFree;
-    for (int c = 257; c < kCodes; ++c)
+    for (int c = 257; c < end_code; ++c)
       if (parent[c] >= 257) leaf[parent[c]] = false;
     for (int c = 257; c < free_code; ++c)
       if (leaf[c]) parent[c] = kFree;
@@ -30,10 +31,11 @@ struct Shrinker {
 
   BitReader br;
   int16_t parent[kCodes + 1];
-  uint8_t value[kCodes + 1] = {};
-  bool leaf[kCodes + 1] = {};
+  uint8_t value[kCodes + 1];
+  bool leaf[kCodes + 1];  // set over the range a clear reads
   uint8_t stack[kCodes];
   int free_code = 257;
+  int end_code = 257;  // above every code ever defined
 };
 
 }  // namespace
@@ -41,10 +43,9 @@ struct Shrinker {
 CodecResult unshrink(ByteSource& in, ByteSink& out, uint64_t size) {
   std::unique_ptr<Shrinker> x(new (std::nothrow) Shrinker(in));
   if (!x) return CodecResult::kNoMemory;
-  for (int c = 0; c <= kCodes; ++c) {
-    x->parent[c] = c < 256 ? 0 : kFree;
-    x->value[c] = uint8_t(c);
-  }
+  std::memset(x->parent, 0xFF, sizeof x->parent);  // every code free...
+  std::memset(x->parent, 0, 256 * sizeof x->parent[0]);  // ...but the bytes
+  for (int c = 0; c < 256; ++c) x->value[c] = uint8_t(c);
   BitReader& br = x->br;
   if (size == 0) return CodecResult::kOk;
   unsigned code_size = 9;
@@ -96,6 +97,7 @@ CodecResult unshrink(ByteSource& in, ByteSink& out, uint64_t size) {
     if (x->free_code < kCodes) {
       x->parent[x->free_code] = int16_t(old);
       x->value[x->free_code] = new_first;
+      if (x->free_code >= x->end_code) x->end_code = x->free_code + 1;
       do ++x->free_code;
       while (x->free_code < kCodes && x->parent[x->free_code] != kFree);
     }
