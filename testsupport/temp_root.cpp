@@ -42,6 +42,16 @@ bool TempRoot::exists(std::string_view win_path) const {
   return ::stat(platform::map_path(win_path).c_str(), &st) == 0;
 }
 
+void TempRoot::link_bitmaps() const {
+  const char* build = std::getenv("VASLAB_BUILD_DIR");
+  const std::string target = std::string(build ? build : ".") + "/_bmp";
+  const std::string link = platform::map_path_create_dirs("C:\\PROGRAMS\\") + "_bmp";
+  std::error_code ec;
+  std::filesystem::remove(link, ec);
+  std::filesystem::create_directory_symlink(target, link, ec);
+  if (ec) throw std::runtime_error("cannot link " + link + ": " + ec.message());
+}
+
 void remove_tree(const std::string& path) {
   std::error_code ec;
   std::filesystem::remove_all(path, ec);

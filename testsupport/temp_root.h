@@ -20,6 +20,10 @@ class TempRoot {
   // Reads a whole file at a Windows path; empty when missing.
   std::string read(std::string_view win_path) const;
   bool exists(std::string_view win_path) const;
+  // Links the build's bitmap folder (bitmaps and title font) as
+  // C:\PROGRAMS\_bmp, where the program finds "_bmp\..." from its current
+  // directory.  The screen cannot be built without it.
+  void link_bitmaps() const;
 
  private:
   std::string path_;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/window.h"
+#include "vaslab/core/buttons.h"
 
 namespace vaslab {
 
@@ -26,6 +27,18 @@ void window_activated(bool by_click);
 // y * 65536 + x of the mouse during a mouse hold, of the touch point during
 // a touch hold (640 by 480 space); 0 otherwise.
 int pointer_position();
+
+// The next button event of a table: the code of a pressed button, its
+// negation on release, -1 for nothing.  Once the event loop is dead: the
+// code of the table's Escape button (keyboard code 283), else 1.
+int get_button_event(const ButtonRecord* table);
+// Passes until no button is held (or the loop is dead).
+void wait_button_release(const ButtonRecord* table);
+// Passes until three found nothing (or only releases), so that a press does
+// not fall through to the next screen.
+void drain_button_events(const ButtonRecord* table);
+// A touch or mouse press is in progress.
+bool touch_or_mouse_held();
 
 // Back to the start state (program start, tests).
 void reset_event_state();

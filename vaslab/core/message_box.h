@@ -3,6 +3,11 @@
 // the shared message line that other code composes messages in.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "vaslab/core/buttons.h"
+
 namespace vaslab {
 
 // Message box results.
@@ -10,21 +15,33 @@ constexpr int kMbOk = 1;
 constexpr int kMbCancel = 2;
 constexpr int kMbRetry = 4;
 
-// Button sets, the low four bits of the flags.
+// Button sets, the low four bits of the flags; any other value shows one
+// full-width "OK".
 constexpr int kMbOkCancel = 1;
 constexpr int kMbRetryCancel = 5;
 constexpr int kMbNoWait = 6;
 
-// The shared message line: 95 characters and a NUL.
+// The shared message line: 95 characters and a NUL.  Write it with bounded
+// writes (snprintf with sizeof g_message_text).
 constexpr int kMessageLineSize = 96;
 extern char g_message_text[kMessageLineSize];
 
+// The lines the box shows for a text: at most five of at most 40
+// characters.  Characters below 32 or above 127 are dropped; a carriage
+// return or line feed (or both) ends a line, and a line of 40 characters
+// goes on in the next.
+std::vector<std::string> message_box_lines(const char* text);
+
 // Shows the box and waits for an answer: kMbOk, kMbCancel or kMbRetry.
-// `owner` is not used; `title` may be null.
+// `owner` is not used; `title` may be null.  The screen under the box is not
+// restored: the caller redraws its own.
 int show_message_box(void* owner, const char* text, const char* title, int flags);
 
 // Shows the message line with one "OK" button, then restores a minimised
 // window; 0 when there is no window.
 int show_error_and_restore();
+
+// The box's button table (its states stay as the last box left them).
+const ButtonRecord* message_box_buttons();
 
 }  // namespace vaslab

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/window.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/event_wait.h"
@@ -20,6 +21,8 @@ struct CoreFixture : ::testing::Test {
 
   void SetUp() override {
     ::setenv("XDG_RUNTIME_DIR", root.path().c_str(), 1);
+    root.link_bitmaps();
+    platform::set_current_directory("C:\\PROGRAMS\\");
     platform::set_clock(&clock);
     platform::reset_pump();
     platform::set_window_backend(&backend);

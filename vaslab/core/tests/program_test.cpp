@@ -102,6 +102,7 @@ TEST(ProgramProcess, SecondCopyEndsAtOnceAndFirstUnwindsWhenClosed) {
   testsupport::TempRoot root;
   ::setenv("VASLAB_ROOT", root.path().c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", root.path().c_str(), 1);
+  root.link_bitmaps();
   root.write("C:\\TEMP\\work.tmp", "x");
   const pid_t first = start_program({});
   ASSERT_GT(first, 0);

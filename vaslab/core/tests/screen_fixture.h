@@ -1,0 +1,52 @@
+// A workstation with a window and a built screen surface (null backend), and
+// helpers to read pixels back.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core_fixture.h"
+#include "platform/debug.h"
+#include "vaslab/core/bitmap_file.h"
+#include "vaslab/core/screen.h"
+
+struct ScreenFixture : CoreFixture {
+  std::vector<std::string> notes;
+
+  void SetUp() override {
+    CoreFixture::SetUp();
+    vaslab::g_draw = vaslab::DrawState{};
+    vaslab::forget_bmp_cache();
+    platform::set_debug_sink([this](const std::string& s) { notes.push_back(s); });
+    ASSERT_TRUE(vaslab::create_main_window(640, 480));
+    ASSERT_EQ(vaslab::set_display_mode(0), 1);
+  }
+  void TearDown() override {
+    platform::set_debug_sink(nullptr);
+    vaslab::free_screen();
+    CoreFixture::TearDown();
+  }
+
+  static std::uint32_t px(int x, int y) { return vaslab::screen_bitmap()->at(x, y); }
+  static void clear_to(int color) {
+    vaslab::g_draw.fill_color = color;
+    vaslab::clear_screen();
+  }
+  // Pixels of a box that differ from a colour.
+  static int count_not(int l, int t, int r, int b, std::uint32_t color) {
+    int n = 0;
+    for (int y = t; y < b; ++y)
+      for (int x = l; x < r; ++x) n += px(x, y) != color;
+    return n;
+  }
+  static int count_of(int l, int t, int r, int b, std::uint32_t color) {
+    return (r - l) * (b - t) - count_not(l, t, r, b, color);
+  }
+  bool noted(const std::string& text) const {
+    for (const auto& n : notes)
+      if (n.find(text) != std::string::npos) return true;
+    return false;
+  }
+};

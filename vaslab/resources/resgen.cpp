@@ -1,0 +1,353 @@
+// Draws the workstation's bitmaps (buttons in their three states, screen
+// backgrounds, indicators, list highlights) from the list in bitmaps.txt, in
+// one consistent style, and copies the title font beside them.
+//
+//   vaslab_resgen --list bitmaps.txt --title-font FILE.ttf --out DIR
+//   vaslab_resgen --system-font MONO.ttf --fallback MONO2.ttf --inc OUT.inc
+//                                         (the built-in 8x8 font)
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "vaslab/core/bitmap_file.h"
+#include "vaslab/core/builtin_pictures.h"
+#include "vaslab/core/fonts.h"
+
+using namespace vaslab;
+
+namespace {
+
+struct Rgb {
+  int r, g, b;
+};
+
+std::uint32_t to_px(Rgb c) { return rgb(std::clamp(c.r, 0, 255), std::clamp(c.g, 0, 255), std::clamp(c.b, 0, 255)); }
+
+Rgb lerp(Rgb a, Rgb b, double t) {
+  return Rgb{static_cast<int>(a.r + (b.r - a.r) * t), static_cast<int>(a.g + (b.g - a.g) * t),
+             static_cast<int>(a.b + (b.b - a.b) * t)};
+}
+
+// The instrument's palette.
+constexpr Rgb kInk{24, 48, 56};          // text on light faces
+constexpr Rgb kEdge{36, 67, 74};         // outlines
+constexpr Rgb kFaceTop{222, 236, 239};   // raised face, top
+constexpr Rgb kFaceBottom{168, 196, 203};
+constexpr Rgb kPressTop{40, 74, 86};     // pressed face
+constexpr Rgb kPressBottom{70, 112, 126};
+constexpr Rgb kGreyTop{214, 216, 217};   // greyed face
+constexpr Rgb kGreyBottom{190, 192, 194};
+constexpr Rgb kGreyInk{150, 153, 155};
+
+// Inside test of a rounded rectangle of w by h with corner radius r.
+bool inside_round(int x, int y, int w, int h, double r) {
+  const double cx = std::clamp(x + 0.5, r, w - r), cy = std::clamp(y + 0.5, r, h - r);
+  const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+  return dx * dx + dy * dy <= r * r;
+}
+
+void round_face(Bitmap& b, int x0, int y0, int w, int h, double r, Rgb top, Rgb bottom, Rgb edge, int edge_w,
+                bool keep_outside) {
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (!inside_round(x, y, w, h, r)) continue;
+      const bool on_edge = !inside_round(x - edge_w, y, w, h, r) || !inside_round(x + edge_w, y, w, h, r) ||
+                           !inside_round(x, y - edge_w, w, h, r) || !inside_round(x, y + edge_w, w, h, r);
+      const int px = x0 + x, py = y0 + y;
+      if (px < 0 || py < 0 || px >= b.width || py >= b.height) continue;
+      b.at(px, py) = to_px(on_edge ? edge : lerp(top, bottom, h > 1 ? y / (h - 1.0) : 0));
+    }
+  (void)keep_outside;
+}
+
+// Splits {up} and friends into the arrow characters of code page 437.
+std::string expand(const std::string& text) {
+  if (text == "_") return "";
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '{') {
+      const std::size_t end = text.find('}', i);
+      if (end != std::string::npos) {
+        const std::string k = text.substr(i + 1, end - i - 1);
+        const char c = k == "up" ? 24 : k == "down" ? 25 : k == "right" ? 26 : k == "left" ? 27 : '?';
+        out += c;
+        i = end;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+int text_width(int font, const std::string& s) {
+  int w = 0;
+  for (unsigned char c : s) w += font_char_advance(font, c);
+  return w;
+}
+
+void draw_string(Bitmap& b, int font, int x, int y, const std::string& s, Rgb color) {
+  for (unsigned char c : s) x += draw_font_char(b, font, x, y, c, to_px(color), 0, 0, b.width, b.height);
+}
+
+std::vector<std::string> words_of(const std::string& s) {
+  std::vector<std::string> w;
+  std::istringstream in(s);
+  for (std::string t; in >> t;) w.push_back(t);
+  return w;
+}
+
+// Lays a label out centred in a box: one line in the largest font that fits,
+// else two lines, else the small cell font.
+void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& label, Rgb color) {
+  if (label.empty()) return;
+  const int margin = 8;
+  std::vector<int> fonts;
+  if (label.size() <= 2 && h >= 40) fonts.push_back(kFontButton);
+  fonts.insert(fonts.end(), {kFontTitle, kFontSized, kFontCell});
+  for (int font : fonts) {
+    const int ch = font_cell_height(font);
+    std::vector<std::string> lines;
+    if (text_width(font, label) <= w - 2 * margin) {
+      lines.push_back(label);
+    } else {
+      const auto words = words_of(label);
+      if (words.size() < 2) continue;
+      // The split that balances the two lines best.
+      int best = 1 << 30;
+      for (std::size_t k = 1; k < words.size(); ++k) {
+        std::string a, c;
+        for (std::size_t i = 0; i < words.size(); ++i) (i < k ? a : c) += (((i < k ? a : c).empty()) ? "" : " ") + words[i];
+        const int wide = std::max(text_width(font, a), text_width(font, c));
+        if (wide <= w - 2 * margin && wide < best) {
+          best = wide;
+          lines = {a, c};
+        }
+      }
+      if (lines.empty()) continue;
+    }
+    const int total = ch * static_cast<int>(lines.size());
+    if (total > h - 4 && font != kFontCell) continue;
+    int y = y0 + (h - total) / 2;
+    for (const auto& line : lines) {
+      draw_string(b, font, x0 + (w - text_width(font, line)) / 2, y, line, color);
+      y += ch;
+    }
+    return;
+  }
+}
+
+enum class State { kNormal, kPressed, kGreyed };
+
+Bitmap button(int w, int h, const std::string& label, State st) {
+  // Buttons sit on the backgrounds' dark bands: their corners show that.
+  Bitmap b(w, h, to_px(Rgb{30, 56, 66}));
+  const double r = std::max(4.0, std::min(w, h) / 6.0);
+  const int inset = 2;
+  Rgb top = kFaceTop, bottom = kFaceBottom, ink = kInk, edge = kEdge;
+  if (st == State::kPressed) top = kPressTop, bottom = kPressBottom, ink = Rgb{255, 255, 255}, edge = Rgb{12, 28, 34};
+  if (st == State::kGreyed) top = kGreyTop, bottom = kGreyBottom, ink = kGreyInk, edge = Rgb{120, 124, 126};
+  round_face(b, inset, inset, w - 2 * inset, h - 2 * inset, r, top, bottom, edge, 2, false);
+  // A highlight line under the top edge gives the raised look.
+  if (st == State::kNormal)
+    for (int x = inset + static_cast<int>(r); x < w - inset - static_cast<int>(r); ++x) b.at(x, inset + 3) = to_px(Rgb{250, 253, 254});
+  const int shift = st == State::kPressed ? 1 : 0;
+  draw_label(b, inset + shift, inset + shift, w - 2 * inset, h - 2 * inset, label, ink);
+  return b;
+}
+
+Bitmap background() {
+  Bitmap b(640, 480);
+  const Bitmap tile = make_background_tile();
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) b.at(x, y) = tile.at(x % tile.width, y % tile.height);
+  // The title band along the top and the button band along the bottom.
+  for (int y = 0; y < 480; ++y) {
+    const bool title = y < 27, footer = y >= 404;
+    if (!title && !footer) continue;
+    for (int x = 0; x < 640; ++x) b.at(x, y) = to_px(title ? Rgb{22, 44, 54} : Rgb{30, 56, 66});
+  }
+  for (int x = 0; x < 640; ++x) {
+    b.at(x, 27) = to_px(Rgb{120, 170, 180});
+    b.at(x, 403) = to_px(Rgb{120, 170, 180});
+  }
+  return b;
+}
+
+Bitmap indicator(int w, int h, const std::string& label) {
+  Bitmap b(w, h, to_px(Rgb{30, 56, 66}));
+  round_face(b, 0, 0, w, h, std::min(w, h) / 2.5, Rgb{60, 104, 118}, Rgb{44, 82, 96}, Rgb{150, 196, 204}, 1, false);
+  draw_label(b, 0, 0, w, h, label, Rgb{240, 248, 250});
+  return b;
+}
+
+void mark(Bitmap& b, int x0, int y0, int size, bool done) {
+  const Rgb fill = done ? Rgb{56, 160, 88} : Rgb{224, 160, 40};
+  const double c = size / 2.0;
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const double dx = x + 0.5 - c, dy = y + 0.5 - c;
+      const double d = std::sqrt(dx * dx + dy * dy);
+      if (d <= c) b.at(x0 + x, y0 + y) = to_px(d > c - 1.2 ? Rgb{20, 40, 46} : fill);
+    }
+}
+
+Bitmap select_bar(int w, int h, const std::string& kind) {
+  Bitmap b(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.at(x, y) = to_px(lerp(Rgb{58, 120, 140}, Rgb{34, 84, 100}, h > 1 ? y / (h - 1.0) : 0));
+  for (int x = 0; x < w; ++x) b.at(x, 0) = to_px(Rgb{150, 200, 210});
+  if (kind == "ok" || kind == "open") mark(b, 14, 2, std::min(12, h - 4), kind == "ok");
+  return b;
+}
+
+int generate(const std::string& list, const std::string& title_font, const std::string& out) {
+  platform::make_dirs(out);
+  // The title face travels with the bitmaps under the name the program asks for.
+  const auto font = platform::read_file(title_font);
+  if (!font || font->empty()) {
+    std::cerr << "vaslab_resgen: cannot read " << title_font << "\n";
+    return 1;
+  }
+  const std::string font_out = out + "/kartika-VYRO.ttf";
+  if (platform::write_file_atomic(font_out, font->data(), font->size()) != 0) return 1;
+  for (int n : {kFontButton, kFontCell, kFontSized, kFontTitle})
+    if (!make_font(n, 1, 1.0, font_out)) {
+      std::cerr << "vaslab_resgen: font " << n << " cannot be made\n";
+      return 1;
+    }
+  std::ifstream in(list);
+  if (!in) {
+    std::cerr << "vaslab_resgen: cannot read " << list << "\n";
+    return 1;
+  }
+  std::set<std::string> seen;
+  int count = 0;
+  auto save = [&](const std::string& name, const Bitmap& b) {
+    if (write_bmp_file(out + "/" + name + ".bmp", b) != 0) throw std::runtime_error("cannot write " + name);
+    ++count;
+  };
+  try {
+    for (std::string line; std::getline(in, line);) {
+      std::istringstream ls(line);
+      std::string kind, name;
+      if (!(ls >> kind) || kind[0] == '#' || !(ls >> name)) continue;
+      if (!seen.insert(name).second) continue;
+      int w = 640, h = 480;
+      ls >> w >> h;
+      std::string text;
+      std::getline(ls, text);
+      text.erase(0, text.find_first_not_of(' '));
+      text = expand(text);
+      if (w <= 0 || h <= 0 || w > 1280 || h > 960) throw std::runtime_error("bad size for " + name);
+      if (kind == "button") {
+        save(name + "_n", button(w, h, text, State::kNormal));
+        save(name + "_p", button(w, h, text, State::kPressed));
+        save(name + "_g", button(w, h, text, State::kGreyed));
+      } else if (kind == "background") {
+        save(name, background());
+      } else if (kind == "indicator") {
+        save(name, indicator(w, h, text));
+      } else if (kind == "mark") {
+        Bitmap b(w, h, to_px(Rgb{44, 78, 90}));
+        mark(b, 0, 0, std::min(w, h), text == "ok");
+        save(name, b);
+      } else if (kind == "select") {
+        save(name, select_bar(w, h, text));
+      } else {
+        throw std::runtime_error("unknown kind " + kind);
+      }
+    }
+  } catch (const std::exception& e) {
+    std::cerr << "vaslab_resgen: " << e.what() << "\n";
+    return 1;
+  }
+  save("vaslab_icon", make_program_icon());
+  std::cout << "vaslab_resgen: " << count << " bitmaps in " << out << "\n";
+  return 0;
+}
+
+// Renders code page 437 from a monospace face into 8 by 8 cells, one bit a
+// pixel, and writes it as rows of a C array.
+// Characters the face lacks (box drawing, symbols) come from the fallback.
+int system_font(const std::string& face_file, const std::string& fallback_file, const std::string& inc) {
+  FT_Library lib = nullptr;
+  FT_Face main_face = nullptr, fallback = nullptr;
+  if (FT_Init_FreeType(&lib) || FT_New_Face(lib, face_file.c_str(), 0, &main_face)) return 1;
+  if (!fallback_file.empty() && FT_New_Face(lib, fallback_file.c_str(), 0, &fallback)) return 1;
+  // Capitals fill rows 0 to 6; row 7 holds the descenders.
+  if (FT_Set_Pixel_Sizes(main_face, 11, 9) || (fallback && FT_Set_Pixel_Sizes(fallback, 11, 9))) return 1;
+  const int ascent = 7;
+  std::ofstream out(inc);
+  out << "// The built-in 8x8 system font, code page 437.  Made by vaslab_resgen\n"
+         "// --system-font from a monospace face; regenerate rather than edit.\n";
+  for (int c = 0; c < 256; ++c) {
+    std::uint8_t rows[8] = {};
+    const char32_t u = cp437_to_unicode(static_cast<unsigned char>(c));
+    FT_Face face = main_face;
+    FT_UInt index = c == 0 ? 0 : FT_Get_Char_Index(face, u);
+    if (c != 0 && index == 0 && fallback) {
+      face = fallback;
+      index = FT_Get_Char_Index(face, u);
+    }
+    if (index && FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) == 0 &&
+        face->glyph->bitmap.pixel_mode == FT_PIXEL_MODE_MONO) {
+      const FT_Bitmap& bm = face->glyph->bitmap;
+      const int top = std::min(ascent, 8) - face->glyph->bitmap_top;
+      for (int y = 0; y < static_cast<int>(bm.rows); ++y) {
+        const int row = top + y;
+        if (row < 0 || row >= 8) continue;
+        for (int x = 0; x < static_cast<int>(bm.width); ++x) {
+          const int col = face->glyph->bitmap_left + x;
+          if (col < 0 || col >= 8) continue;
+          if (bm.buffer[y * bm.pitch + (x >> 3)] & (0x80 >> (x & 7))) rows[row] |= static_cast<std::uint8_t>(0x80 >> col);
+        }
+      }
+    }
+    out << "{";
+    for (int i = 0; i < 8; ++i) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "0x%02X", rows[i]);
+      out << hex << (i < 7 ? ", " : "");
+    }
+    out << "},\n";
+  }
+  FT_Done_Face(main_face);
+  if (fallback) FT_Done_Face(fallback);
+  FT_Done_FreeType(lib);
+  return out ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string list, title, out, mono, fallback, inc;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string k = argv[i], v = argv[i + 1];
+    if (k == "--list") list = v;
+    else if (k == "--title-font") title = v;
+    else if (k == "--out") out = v;
+    else if (k == "--system-font") mono = v;
+    else if (k == "--fallback") fallback = v;
+    else if (k == "--inc") inc = v;
+  }
+  if (!mono.empty() && !inc.empty()) return system_font(mono, fallback, inc);
+  if (list.empty() || title.empty() || out.empty()) {
+    std::cerr << "usage: vaslab_resgen --list FILE --title-font FILE --out DIR\n"
+                 "       vaslab_resgen --system-font MONO.ttf [--fallback MONO2.ttf] --inc OUT.inc\n";
+    return 2;
+  }
+  return generate(list, title, out);
+}
