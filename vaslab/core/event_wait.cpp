@@ -97,9 +97,17 @@ void mouse_input(const platform::WindowMessage& m) {
 
 bool touch_or_mouse_held() { return g_ev.held >= 0; }
 
+namespace {
+
+// Without a window nothing can be pressed: the wait behaves as after the
+// window was closed.
+bool loop_dead() { return !g_ev.live || !main_window_exists(); }
+
+}  // namespace
+
 int get_button_event(const ButtonRecord* table) {
   g_ev.table = table;
-  if (!g_ev.live || !main_window_exists()) {
+  if (loop_dead()) {
     for (const ButtonRecord* b = table; b && !is_table_end(*b); ++b)
       if (b->keyboard_code == 283) return b->button_code;
     return 1;
@@ -112,7 +120,7 @@ int get_button_event(const ButtonRecord* table) {
 
 void wait_button_release(const ButtonRecord* table) {
   g_ev.table = table;
-  while (g_ev.held >= 0 && g_ev.live && main_window_exists()) {
+  while (g_ev.held >= 0 && !loop_dead()) {
     poll_input_events(1);
     g_ev.pending = -1;
   }
@@ -121,7 +129,7 @@ void wait_button_release(const ButtonRecord* table) {
 void drain_button_events(const ButtonRecord* table) {
   int quiet = 0;
   while (quiet < 3) {
-    if (!g_ev.live || get_button_event(table) < 0) ++quiet;
+    if (loop_dead() || get_button_event(table) < 0) ++quiet;
     wait_button_release(table);
   }
 }
