@@ -1,3 +1,4 @@
+#include "ziplib/decode.h"
 #include "ziplib/deflate.h"
 #include "ziplib/zip_state.h"
 #include "ziplib/ziplib.h"
@@ -294,4 +295,21 @@ TEST(Deflate, BinaryInputWithLineEndConversionIsWarnedAbout) {
   encode(s, text_of(5000), 6, false);
   EXPECT_EQ(warning, "");
   zipDetachThread();
+}
+
+TEST(Deflate64, EveryLevelRoundTripsThroughTheLibrarysOwnInflate) {
+  std::vector<Sample> samples = corpus();
+  samples.push_back({"run70000", std::string(70000, 'x')});
+  for (int level = 1; level <= 9; ++level) {
+    for (const Sample& smp : samples) {
+      SCOPED_TRACE(smp.name + " level " + std::to_string(level));
+      Encoded e = encode(smp.data, level, true);
+      if (e.method == 0) continue;  // stored whole: nothing to inflate
+      const auto* p = reinterpret_cast<const std::uint8_t*>(e.bytes.data());
+      ziplib::MemorySource in({p, e.bytes.size()}, 4096);
+      ziplib::VectorSink out;
+      ASSERT_EQ(ziplib::inflate(in, out, true), ziplib::CodecResult::kOk);
+      EXPECT_TRUE(std::string(out.bytes.begin(), out.bytes.end()) == smp.data);
+    }
+  }
 }
