@@ -352,11 +352,11 @@ std::string zip_format(const char* format, std::initializer_list<FormatArg> args
       if (conv == 'c') {
         out += static_cast<char>(v);
       } else {
-        std::string spec = "%" + flags + width + "ll" + conv;
+        std::string conversion = "%" + flags + width + "ll" + conv;
         if (conv == 'x' || conv == 'X' || conv == 'u')
-          std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned long long>(v));
+          std::snprintf(buf, sizeof buf, conversion.c_str(), static_cast<unsigned long long>(v));
         else
-          std::snprintf(buf, sizeof buf, spec.c_str(), v);
+          std::snprintf(buf, sizeof buf, conversion.c_str(), v);
         out += buf;
       }
       ++p;
