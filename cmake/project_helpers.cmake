@@ -10,7 +10,7 @@ function(vaslab_test name)
   add_executable(${name} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/testsupport/test_env.cpp)
   target_compile_definitions(${name} PRIVATE
     VASLAB_BUILD_DIR="${CMAKE_BINARY_DIR}" VASLAB_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  target_link_libraries(${name} PRIVATE ${T_LIBS} testsupport GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE testsupport ${T_LIBS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}.")
 endfunction()
 

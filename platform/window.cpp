@@ -64,11 +64,11 @@ void set_timer(int id, std::uint32_t period_ms, std::function<void(int)> proc) {
 void kill_timer(int id) { g_timers.erase(id); }
 void kill_all_timers() { g_timers.clear(); }
 
-bool pump_messages() {
+bool pump_messages(const std::function<bool()>& more) {
   if (g_quit) return false;
   if (g_backend) {
     WindowMessage m;
-    while (!g_quit && g_backend->next_message(m)) {
+    while (!g_quit && (!more || more()) && g_backend->next_message(m)) {
       if (g_proc) g_proc(m);
     }
   }

@@ -53,6 +53,7 @@ struct WindowMessage {
   bool alt = false;
   bool ctrl = false;
   bool click = false;
+  bool repeat = false;  // a key-down of the keyboard's own auto-repeat
   int x = 0, y = 0;
 };
 
@@ -136,10 +137,11 @@ void set_timer(int id, std::uint32_t period_ms, std::function<void(int)> proc);
 void kill_timer(int id);
 void kill_all_timers();
 
-// One pass of the message pump: every waiting message to the window
-// procedure, then each due timer.  Returns false once the quit message was
-// read (after post_quit()).
-bool pump_messages();
+// One pass of the message pump: waiting messages to the window procedure
+// (while `more`, asked before each message, says so; all of them without
+// it), then each due timer.  Returns false once the quit message was read
+// (after post_quit()).
+bool pump_messages(const std::function<bool()>& more = {});
 void post_quit();
 bool quit_posted();
 // Forgets the quit message and every timer (program start, tests).

@@ -180,6 +180,7 @@ class SdlBackend : public WindowBackend {
         m.key = to_virtual_key(e.key.keysym.sym);
         if (m.key == 0) return false;
         m.msg = e.type == SDL_KEYDOWN ? Msg::kKeyDown : Msg::kKeyUp;
+        m.repeat = e.key.repeat != 0;
         if (e.type == SDL_KEYDOWN && !e.key.repeat) pending_char_ = control_char(m.key);
         return true;
       }

@@ -5,5 +5,7 @@ namespace vaslab {
 
 void open_default_printer();
 void close_printer();
+// Advances the print spooler by one step; every event-wait pass calls it.
+void step_print_spooler();
 
 }  // namespace vaslab

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core_fixture.h"
+#include "testsupport/scripted_input.h"
+
+namespace {
+
+using namespace vaslab;
+using platform::vk::kDown;
+using platform::vk::kEscape;
+using platform::vk::kReturn;
+
+ButtonRecord button(std::uint8_t state, int x1, int y1, int x2, int y2, const char* label, int keyboard, int code,
+                    int remote) {
+  ButtonRecord b;
+  b.state = state;
+  b.x1 = static_cast<std::int16_t>(x1);
+  b.y1 = static_cast<std::int16_t>(y1);
+  b.x2 = static_cast<std::int16_t>(x2);
+  b.y2 = static_cast<std::int16_t>(y2);
+  set_button_label(b, label);
+  b.keyboard_code = static_cast<std::uint16_t>(keyboard);
+  b.button_code = static_cast<std::int16_t>(code);
+  b.remote_key = static_cast<std::uint8_t>(remote);
+  return b;
+}
+
+struct EventWait : CoreFixture {
+  std::unique_ptr<testsupport::ScriptedInput> input;
+  std::vector<ButtonRecord> table;
+
+  void SetUp() override {
+    CoreFixture::SetUp();
+    input = std::make_unique<testsupport::ScriptedInput>(clock);
+    start_window_timers();
+    table = {
+        button(1, 0, 0, 99, 99, "Next", kReturn + 256, 5, 13),
+        button(1, 100, 0, 199, 99, "A", 'a', 65, 15),
+        button(0, 200, 0, 299, 99, "Hidden", kEscape + 256, 106, 17),
+        button(1, 250, 0, 349, 99, "Overlap", 0, 7, 0),  // keyless: keyboard walks stop here
+        button(1, 400, 0, 499, 99, "After", 'z', 8, 0),
+        kButtonTableEnd,
+    };
+  }
+  void TearDown() override {
+    input.reset();
+    set_button_mode_repeat();
+    CoreFixture::TearDown();
+  }
+
+  // Events of `passes` calls, the nothing-events left out.
+  std::vector<int> events(int passes) {
+    std::vector<int> out;
+    for (int i = 0; i < passes; ++i) {
+      const int e = get_button_event(table.data());
+      if (e != kNoEvent) out.push_back(e);
+    }
+    return out;
+  }
+  // Runs passes until the fake clock reaches `ms`.
+  std::vector<int> events_until(std::uint32_t ms) {
+    std::vector<int> out;
+    while (clock.now < ms) {
+      const int e = get_button_event(table.data());
+      if (e != kNoEvent) out.push_back(e);
+    }
+    return out;
+  }
+};
+
+TEST_F(EventWait, TouchHoldRepeatsAfterTenTicksAndReleasesOnLift) {
+  input->touch(50, 50).after(1000).lift();
+  const std::vector<int> got = events_until(1100);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.front(), 5);
+  EXPECT_EQ(got.back(), -5);
+  const int repeats = static_cast<int>(got.size()) - 2;
+  // 1000 ms of hold at one tick per 40 ms: 25 ticks, the first 10 silent.
+  EXPECT_GE(repeats, 13);
+  EXPECT_LE(repeats, 16);
+  for (size_t i = 1; i + 1 < got.size(); ++i) EXPECT_EQ(got[i], 5 + kRepeatBit);
+}
+
+TEST_F(EventWait, TouchOnHiddenOrNoButtonFallsThroughToTheRemote) {
+  input->touch(220, 50).remote(11);  // only the hidden button there; key 11 selects remote byte 1
+  table[0].remote_key = 1;
+  const std::vector<int> got = events(3);
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.front(), 5) << "the remote key pressed in the same pass";
+}
+
+TEST_F(EventWait, MousePressTakesTheFirstShownButtonUnderThePoint) {
+  input->mouse_down(260, 10).after(20).mouse_up(600, 400);
+  EXPECT_EQ(events(60), (std::vector<int>{7, -7})) << "hidden 106 is skipped; release away from the button";
+  input->after(100).mouse_down(550, 10).after(20).mouse_up(550, 10);
+  EXPECT_TRUE(events(200).empty()) << "a press on no button does nothing";
+}
+
+TEST_F(EventWait, LetterCodesFollowCapsLockInTypingMode) {
+  input->touch(150, 50).after(20).lift();
+  std::vector<int> got;
+  for (int i = 0; i < 60; ++i) {
+    const int e = get_button_event_typing(table.data());
+    if (e != kNoEvent) got.push_back(e);
+  }
+  EXPECT_EQ(got, (std::vector<int>{97, -65}));
+  backend.caps_lock = true;
+  caps_lock_key_pressed();  // Caps Lock on
+  input->after(100).touch(150, 50).after(20).lift();
+  got.clear();
+  for (int i = 0; i < 200; ++i) {
+    const int e = get_button_event_typing(table.data());
+    if (e != kNoEvent) got.push_back(e);
+  }
+  EXPECT_EQ(got, (std::vector<int>{65, -65}));
+}
+
+TEST_F(EventWait, TypingModeTurnsPrintableKeysIntoTheirCodes) {
+  input->type("x").key(kReturn);
+  std::vector<int> got;
+  for (int i = 0; i < 60; ++i) {
+    const int e = get_button_event_typing(table.data());
+    if (e != kNoEvent) got.push_back(e);
+  }
+  EXPECT_EQ(got, (std::vector<int>{'x', 5}));
+}
+
+TEST_F(EventWait, KeyboardLookupsStopAtTheFirstKeylessEntry) {
+  input->key(kReturn).after(10).key(platform::vk::kEscape).after(10).key('A').after(10).key('Z');
+  // Enter presses Next; Escape reaches the hidden button; 'a' presses A;
+  // 'z' belongs to a button after a keyless one and is never found.
+  EXPECT_EQ(events(100), (std::vector<int>{5, 106, 65}));
+}
+
+TEST_F(EventWait, ClosingTheWindowUnwindsThroughTheEscapeButton) {
+  input->close_window();
+  events(5);
+  EXPECT_FALSE(is_event_loop_live());
+  EXPECT_EQ(get_button_event(table.data()), 106);
+  wait_button_release(table.data());  // returns at once
+  std::vector<ButtonRecord> no_escape = {button(1, 0, 0, 9, 9, "x", 0, 3, 0), kButtonTableEnd};
+  EXPECT_EQ(get_button_event(no_escape.data()), 1);
+  drain_button_events(table.data());  // ends although nothing is ever negative
+}
+
+TEST_F(EventWait, DeactivationReleasesTheHeldButton) {
+  input->mouse_down(50, 50).after(30).at_time([this] { input->push({platform::Msg::kDeactivate}); });
+  EXPECT_EQ(events(100), (std::vector<int>{5, -5}));
+}
+
+TEST_F(EventWait, RemoteHoldStaysWhileFramesComeAndADifferentKeyTakesOver) {
+  table[0].remote_key = 1;   // key 11
+  table[1].remote_key = 15;  // key 1
+  input->remote(11);
+  for (int t = 40; t <= 800; t += 40) input->after(40).remote(11);
+  input->after(40).remote(1);
+  const std::vector<int> got = events_until(1400);
+  ASSERT_GE(got.size(), 3u);
+  EXPECT_EQ(got.front(), 5);
+  const auto release = std::find(got.begin(), got.end(), -5);
+  ASSERT_NE(release, got.end());
+  for (auto it = got.begin() + 1; it != release; ++it) EXPECT_EQ(*it, 5 + kRepeatBit);
+  EXPECT_GT(release - got.begin(), 5) << "frames kept the hold alive past the first ticks";
+  ASSERT_NE(release + 1, got.end());
+  EXPECT_EQ(*(release + 1), 65) << "the pushed-back key is pressed next";
+}
+
+TEST_F(EventWait, RemoteHoldEndsWhenFramesStop) {
+  table[0].remote_key = 1;
+  input->remote(11);
+  const std::vector<int> got = events_until(2000);
+  ASSERT_GE(got.size(), 2u);
+  EXPECT_EQ(got.front(), 5);
+  EXPECT_EQ(got.back(), -5);
+}
+
+TEST_F(EventWait, CaptureModeKeyBitsHoldUntilKeyUp) {
+  table[4].keyboard_code = 2;  // Down arrow's bit
+  table[3].keyboard_code = 1;
+  set_button_mode_capture();
+  input->at_time([this] { input->push({platform::Msg::kKeyDown, kDown}); })
+      .after(30)
+      .at_time([this] { input->push({platform::Msg::kKeyUp, kDown}); });
+  EXPECT_EQ(events(100), (std::vector<int>{8, -8}));
+}
+
+TEST_F(EventWait, InactiveWindowInCaptureModeReturnsTheCaptureButton) {
+  table[3] = button(1, 250, 0, 349, 99, "CAPTURE^glbl_capt", 0, 0, 0);
+  set_button_mode_capture();
+  window_deactivated();
+  EXPECT_EQ(get_button_event(table.data()), 0);
+  set_button_mode_repeat();
+  EXPECT_EQ(get_button_event(table.data()), kNoEvent);
+}
+
+TEST_F(EventWait, FrontPanelHoldRepeatsAndReleases) {
+  table[2].remote_key = 9;
+  table[2].state = 0;  // hidden buttons are reachable from the keys
+  input->panel_down(9).after(800).panel_up();
+  const std::vector<int> got = events_until(900);
+  ASSERT_GE(got.size(), 3u);
+  EXPECT_EQ(got.front(), 106);
+  EXPECT_EQ(got[1], 106 + kRepeatBit);
+  EXPECT_EQ(got.back(), -106);
+}
+
+}  // namespace
