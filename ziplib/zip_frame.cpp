@@ -164,7 +164,7 @@ bool drive_is_removable(const std::string& path) {
 
 bool long_names_allowed(const std::string& win_path) {
   std::string dir = platform::map_path(platform::split_win_path(win_path).first);
-  if (dir.empty()) dir = ".";
+  if (dir.empty()) dir.push_back('.');
   while (!dir.empty()) {
     long max = ::pathconf(dir.c_str(), _PC_NAME_MAX);
     if (max > 0) return max >= 255;

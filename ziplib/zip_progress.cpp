@@ -79,9 +79,11 @@ std::string part_sizes(const ZIPCMDSTRUCT& c) {
     const std::uint64_t v = wide ? (a[2 * i] | (std::uint64_t(a[2 * i + 1]) << 32)) : a[i];
     if (v == 0) break;
     if (!out.empty()) out += ' ';
-    out += "[" + std::to_string(v) + "]";
+    out += '[';
+    out += std::to_string(v);
+    out += ']';
   }
-  if (out.empty()) out = wide ? "[0]" : " [0]";
+  if (out.empty()) out.append(wide ? "[0]" : " [0]");
   return out;
 }
 
