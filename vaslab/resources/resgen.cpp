@@ -50,6 +50,7 @@ constexpr Rgb kPressBottom{70, 112, 126};
 constexpr Rgb kGreyTop{214, 216, 217};   // greyed face
 constexpr Rgb kGreyBottom{190, 192, 194};
 constexpr Rgb kGreyInk{150, 153, 155};
+constexpr Rgb kGround{44, 78, 90};       // the body of every background
 
 // Inside test of a rounded rectangle of w by h with corner radius r.
 bool inside_round(int x, int y, int w, int h, double r) {
@@ -92,14 +93,22 @@ std::string expand(const std::string& text) {
   return out;
 }
 
+// The title face has no arrows: they come from the 16-pixel cell font,
+// lowered to sit on the same baseline.
+int font_for(int font, unsigned char c) { return c < 32 && font == kFontTitle ? kFontSized : font; }
+
 int text_width(int font, const std::string& s) {
   int w = 0;
-  for (unsigned char c : s) w += font_char_advance(font, c);
+  for (unsigned char c : s) w += font_char_advance(font_for(font, c), c);
   return w;
 }
 
 void draw_string(Bitmap& b, int font, int x, int y, const std::string& s, Rgb color) {
-  for (unsigned char c : s) x += draw_font_char(b, font, x, y, c, to_px(color), 0, 0, b.width, b.height);
+  for (unsigned char c : s) {
+    const int f = font_for(font, c);
+    const int dy = font_ascent(font) - font_ascent(f);
+    x += draw_font_char(b, f, x, y + dy, c, to_px(color), 0, 0, b.width, b.height);
+  }
 }
 
 std::vector<std::string> words_of(const std::string& s) {
@@ -113,7 +122,7 @@ std::vector<std::string> words_of(const std::string& s) {
 // else two lines, else the small cell font.
 void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& label, Rgb color) {
   if (label.empty()) return;
-  const int margin = 8;
+  const int margin = std::min(8, w / 16);
   std::vector<int> fonts;
   if (label.size() <= 2 && h >= 40) fonts.push_back(kFontButton);
   fonts.insert(fonts.end(), {kFontTitle, kFontSized, kFontCell});
@@ -147,13 +156,16 @@ void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& labe
     }
     return;
   }
+  // Nothing fits: the small font, cut at the edges.
+  const int ch = font_cell_height(kFontCell);
+  draw_string(b, kFontCell, x0 + std::max(0, (w - text_width(kFontCell, label)) / 2), y0 + (h - ch) / 2, label, color);
 }
 
 enum class State { kNormal, kPressed, kGreyed };
 
 Bitmap button(int w, int h, const std::string& label, State st) {
-  // Buttons sit on the backgrounds' dark bands: their corners show that.
-  Bitmap b(w, h, to_px(Rgb{30, 56, 66}));
+  // The corners take the backgrounds' own colour.
+  Bitmap b(w, h, to_px(kGround));
   const double r = std::max(4.0, std::min(w, h) / 6.0);
   const int inset = 2;
   Rgb top = kFaceTop, bottom = kFaceBottom, ink = kInk, edge = kEdge;
@@ -177,7 +189,7 @@ Bitmap background() {
   for (int y = 0; y < 480; ++y) {
     const bool title = y < 27, footer = y >= 404;
     if (!title && !footer) continue;
-    for (int x = 0; x < 640; ++x) b.at(x, y) = to_px(title ? Rgb{22, 44, 54} : Rgb{30, 56, 66});
+    for (int x = 0; x < 640; ++x) b.at(x, y) = to_px(title ? Rgb{22, 44, 54} : kGround);
   }
   for (int x = 0; x < 640; ++x) {
     b.at(x, 27) = to_px(Rgb{120, 170, 180});
@@ -187,7 +199,7 @@ Bitmap background() {
 }
 
 Bitmap indicator(int w, int h, const std::string& label) {
-  Bitmap b(w, h, to_px(Rgb{30, 56, 66}));
+  Bitmap b(w, h, to_px(kGround));
   round_face(b, 0, 0, w, h, std::min(w, h) / 2.5, Rgb{60, 104, 118}, Rgb{44, 82, 96}, Rgb{150, 196, 204}, 1, false);
   draw_label(b, 0, 0, w, h, label, Rgb{240, 248, 250});
   return b;

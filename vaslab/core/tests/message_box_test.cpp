@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "screen_fixture.h"
+#include "vaslab/core/message_box.h"
+
+namespace {
+
+using namespace vaslab;
+using Lines = std::vector<std::string>;
+
+TEST(MessageBoxLines, LineEndsLengthsAndTheFiveLineLimit) {
+  EXPECT_EQ(message_box_lines("first\rsecond"), (Lines{"first", "second"}));
+  EXPECT_EQ(message_box_lines("first\r\nsecond\r\n"), (Lines{"first", "second"}));
+  EXPECT_EQ(message_box_lines("first\nsecond"), (Lines{"first", "second"}));
+  const std::string fifty(50, 'x');
+  EXPECT_EQ(message_box_lines(fifty.c_str()), (Lines{std::string(40, 'x'), std::string(10, 'x')}));
+  EXPECT_EQ(message_box_lines("1\r2\r3\r4\r5\r6\r7"), (Lines{"1", "2", "3", "4", "5"}));
+  // Characters outside 32..127 are dropped and not counted.
+  EXPECT_EQ(message_box_lines("a\tb\x01" "c\xB3" "d"), (Lines{"abcd"}));
+  const std::string tabs = std::string(10, '\t') + std::string(40, 'y');
+  EXPECT_EQ(message_box_lines(tabs.c_str()), (Lines{std::string(40, 'y')}));
+  EXPECT_TRUE(message_box_lines("").empty());
+  EXPECT_TRUE(message_box_lines(nullptr).empty());
+}
+
+struct MessageBox : ScreenFixture {
+  void key(int vk) {
+    backend.push({platform::Msg::kKeyDown, vk});
+    backend.push({platform::Msg::kKeyUp, vk});
+  }
+  void click(int x, int y) {
+    platform::WindowMessage down{platform::Msg::kLeftDown};
+    down.x = x, down.y = y;
+    platform::WindowMessage up{platform::Msg::kLeftUp};
+    up.x = x, up.y = y;
+    backend.push(down);
+    backend.push(up);
+  }
+};
+
+TEST_F(MessageBox, KeysAnswerWhateverButtonsAreShown) {
+  key(platform::vk::kEscape);
+  EXPECT_EQ(show_message_box(nullptr, "Save the study?", "Question", kMbOkCancel), kMbCancel);
+  key(platform::vk::kReturn);
+  EXPECT_EQ(show_message_box(nullptr, "Save the study?", "Question", kMbOkCancel), kMbOk);
+  // Space reaches the hidden Retry button: keyboard lookups ignore states.
+  key(platform::vk::kSpace);
+  EXPECT_EQ(show_message_box(nullptr, "Disk full.", nullptr, 0), kMbRetry);
+  key(platform::vk::kSpace);
+  EXPECT_EQ(show_message_box(nullptr, "Insert a disk.", nullptr, kMbRetryCancel), kMbRetry);
+}
+
+TEST_F(MessageBox, TouchingAShownButtonAnswers) {
+  click(500, 340);
+  EXPECT_EQ(show_message_box(nullptr, "Print it?", nullptr, kMbOkCancel), kMbOk);
+  click(50, 340);
+  EXPECT_EQ(show_message_box(nullptr, "Print it?", nullptr, kMbOkCancel), kMbCancel);
+  const ButtonRecord* t = message_box_buttons();
+  EXPECT_EQ(t[3].state, kButtonShown);
+  EXPECT_EQ(t[4].state, kButtonShown);
+  EXPECT_EQ(t[0].state, kButtonHidden);
+}
+
+TEST_F(MessageBox, ClosedWindowAnswersCancel) {
+  backend.push({platform::Msg::kDestroy});
+  EXPECT_EQ(show_message_box(nullptr, "Anything", nullptr, 0), kMbCancel);
+  EXPECT_EQ(show_message_box(nullptr, "Anything", nullptr, kMbRetryCancel), kMbCancel);
+}
+
+TEST_F(MessageBox, NoWaitSetDrawsAndReturnsAtOnce) {
+  clear_to(kColorBlack);
+  key(platform::vk::kEscape);  // left waiting: the box does not take it
+  EXPECT_EQ(show_message_box(nullptr, "Working...", "Backup", kMbNoWait), kMbOk);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(message_box_buttons()[i].state, kButtonHidden);
+  // The band and its dark red lines; the title centred on 319 in dark red.
+  EXPECT_EQ(px(5, 150), 0xFFFFFFu);
+  EXPECT_EQ(px(5, 385), 0x800000u);
+  EXPECT_EQ(px(5, 112), 0x800000u);
+  EXPECT_EQ(px(5, 400), 0u) << "nothing below the band";
+  EXPECT_GT(count_of(271, 124, 367, 140, 0x800000u), 10);
+  EXPECT_EQ(count_of(0, 124, 260, 140, 0x800000u), 0);
+  EXPECT_GT(count_of(0, 169, 200, 185, 0u), 10) << "the text in black at the left";
+}
+
+TEST_F(MessageBox, ErrorLineShowsWithOneOkAndRestoresTheWindow) {
+  std::snprintf(g_message_text, sizeof g_message_text, "File error.");
+  backend.minimised = true;
+  key(platform::vk::kReturn);
+  EXPECT_EQ(show_error_and_restore(), 1);
+  EXPECT_FALSE(backend.minimised);
+  EXPECT_EQ(message_box_buttons()[2].state, kButtonShown);
+  destroy_main_window();
+  EXPECT_EQ(show_error_and_restore(), 0);
+}
+
+}  // namespace
