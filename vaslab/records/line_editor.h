@@ -29,6 +29,11 @@ int line_edit_event(LineEditor& e, int code);
 // The value part of the edit text.
 const char* line_edit_value(const LineEditor& e);
 
+// Runs the editor in the patient data screen's layout (its keyboard, the
+// text in large cells) until the edit ends: kEditAccept, kEditExit or
+// kEditPrevious.
+int run_patient_line_editor(LineEditor& e);
+
 // Edits a stored search pattern ("*text*") with the small layout; 0 on OK
 // (the pattern is then "*", the text and "*"), 1 on cancel (unchanged).
 // `pattern` holds `size` bytes.

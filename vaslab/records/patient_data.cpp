@@ -9,7 +9,11 @@
 #include "platform/debug.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "vaslab/core/buttons.h"
+#include "vaslab/core/event_wait.h"
 #include "vaslab/core/settings.h"
+#include "vaslab/core/system_utils.h"
+#include "vaslab/records/line_editor.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist.h"
 #include "vaslab/reports/page_description.h"
@@ -243,6 +247,85 @@ int save_patient_header() {
   std::memcpy(g_header_copy, header, kPageHeaderBytes);
   g_have_copy = true;
   return 0;
+}
+
+// --- The screen -------------------------------------------------------------------
+
+namespace {
+
+// Edits one field; kEditAccept, kEditExit or kEditPrevious.  The insert
+// mode carries over from field to field.
+int edit_field(int field, bool& insert) {
+  PatientField& f = g_fields[field];
+  LineEditor e{};
+  e.insert = insert;
+  const int capacity = f.label_stored ? stored_chars(field) : label_length(field) + stored_chars(field);
+  start_line_edit(e, f.label, f.value, capacity);
+  const int result = run_patient_line_editor(e);
+  insert = e.insert;
+  set_text(f.value, sizeof f.value, line_edit_value(e), static_cast<std::size_t>(value_room(field)));
+  return result;
+}
+
+// The first field to edit from `start`: forwards from it; from 7 backwards to
+// field 1.  -1 when there is none.
+int first_field(int start) {
+  if (g_fields[start].editable) return start;
+  if (start == 7) {
+    for (int r = 6; r >= 1; --r)
+      if (g_fields[r].editable) return r;
+    return -1;
+  }
+  for (int r = start + 1; r < kPatientFields; ++r)
+    if (g_fields[r].editable) return r;
+  return -1;
+}
+
+int next_field(int c) {
+  for (int r = c + 1; r < kPatientFields; ++r)
+    if (g_fields[r].editable) return r;
+  return -1;
+}
+
+int previous_field(int c) {
+  for (int r = c - 1; r >= 0; --r)
+    if (g_fields[r].editable) return r;
+  return c;
+}
+
+}  // namespace
+
+int patient_data_screen(int start) {
+  load_background("set_bkgd");
+  g_have_copy = false;
+  if (start == -1) {
+    g_fields[0].ask_after_import = 0;
+    g_fields[1].ask_after_import = 0;
+    load_patient_fields(g_have_remembered ? g_remembered : nullptr);
+  } else {
+    load_patient_fields(nullptr);
+  }
+  start = std::clamp(start, 0, 7);
+  if (hardware_settings().caps_lock_mode == 0 && !read_caps_lock()) toggle_caps_lock();
+  bool insert = false;
+  int result = 0;
+  int c = first_field(start);
+  for (;;) {
+    while (c >= 0) {
+      const int r = edit_field(c, insert);
+      if (r == kEditExit) {
+        result = 1;
+        break;
+      }
+      c = r == kEditPrevious ? previous_field(c) : next_field(c);
+    }
+    if (save_patient_header() == 0) break;
+    // Not written: back to the last field until it can be.
+    c = first_field(7);
+    if (c < 0 || !is_event_loop_live()) break;
+    result = 0;
+  }
+  return result;
 }
 
 }  // namespace vaslab

@@ -251,3 +251,28 @@ TEST(LineEditorTest, TypingAndCursor) {
 
 }  // namespace
 }  // namespace vaslab
+
+namespace vaslab {
+namespace {
+
+TEST_F(PatientDataTest, ScreenLeftWhenTheWindowIsGone) {
+  // The event loop is dead: the first wait answers with the EXIT key.  The
+  // fields still go to the study's header (a new study has none yet).
+  load_template(R"({"type": 255, "labels": ["Ref: "], "defaults": ["Dr. Default"], "opt294": 2})");
+  EXPECT_EQ(patient_data_screen(0), 1);
+  const std::string pdf = root.read("C:\\DATA\\3.PDF");
+  ASSERT_EQ(pdf.size(), kPageHeaderBytes);
+  EXPECT_EQ(pdf.substr(114, 17), padded("Ref: Dr. Default", 17));
+  // Started at field 7 with nothing editable from 1 to 6 (name and ID come
+  // from the import): no editing, the imported patient is stored.
+  std::remove(platform::map_path("C:\\DATA\\3.PDF").c_str());
+  load_template(R"({"type": 255, "opt294": 0})");
+  use_worklist();
+  write_import({"DOE", "55", "x"});
+  ASSERT_EQ(worklist_control(-4, nullptr), 0);
+  EXPECT_EQ(patient_data_screen(7), 0);
+  EXPECT_EQ(root.read("C:\\DATA\\3.PDF").substr(32, 4), padded("DOE", 4));
+}
+
+}  // namespace
+}  // namespace vaslab
