@@ -1,10 +1,12 @@
 #include "vaslab/core/module_link.h"
 
 #include <array>
+#include <string>
 
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "vaslab/core/main_menu.h"
+#include "vaslab/core/screen.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
@@ -152,6 +154,8 @@ void send_firmware_block(int block) {
   for (std::size_t i = 0; i < kFirmwareBlockSize; ++i) send_module_byte(data[i]);
   send_module_byte(crc >> 8);
   send_module_byte(crc & 0xFF);
+  // The block number at the top right, so the operator sees the update run.
+  draw_text_cells(std::to_string(block).c_str(), 0, 78, g_draw.fill_color, g_draw.text_color);
 }
 
 int module_connection_state() { return g_mod.state; }
