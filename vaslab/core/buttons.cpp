@@ -157,6 +157,21 @@ void draw_text_button(const ButtonRecord& b, std::uint32_t text, std::uint8_t fr
 
 }  // namespace
 
+ButtonRecord make_button(int x1, int y1, int x2, int y2, const char* label, int button_code, int keyboard_code,
+                         int remote_key, std::uint8_t state) {
+  ButtonRecord b;
+  b.state = state;
+  b.x1 = static_cast<std::int16_t>(x1);
+  b.y1 = static_cast<std::int16_t>(y1);
+  b.x2 = static_cast<std::int16_t>(x2);
+  b.y2 = static_cast<std::int16_t>(y2);
+  set_button_label(b, label);
+  b.keyboard_code = static_cast<std::uint16_t>(keyboard_code);
+  b.button_code = static_cast<std::int16_t>(button_code);
+  b.remote_key = static_cast<std::uint8_t>(remote_key);
+  return b;
+}
+
 void set_button_label(ButtonRecord& b, const char* text) {
   std::snprintf(b.label, sizeof b.label, "%s", text ? text : "");
 }

@@ -35,6 +35,10 @@ struct ButtonRecord {
 
 inline constexpr ButtonRecord kButtonTableEnd{0, -1, -1, -1, -1, "", 0, -1, 255};
 
+// A table entry from its parts; the label is copied into the record.
+ButtonRecord make_button(int x1, int y1, int x2, int y2, const char* label, int button_code, int keyboard_code = 0,
+                         int remote_key = 0, std::uint8_t state = kButtonShown);
+
 // True for the end entry of a table.
 inline bool is_table_end(const ButtonRecord& b) { return b.x1 < 0; }
 
