@@ -350,7 +350,6 @@ class Encoder {
     lookahead_ = 0;
     match_start_ = 0;
     eofile_ = false;
-    input_total_ = 0;
     slid_ = false;
     const bool memory = s.memory_output;
     out_size_ = memory ? kOutMemory : kOutFile;
@@ -360,7 +359,6 @@ class Encoder {
     bi_buf_ = 0;
     bi_valid_ = 0;
     blocks_out_ = false;
-    stored_whole_ = false;
 
     // What the output allows: stored blocks and fixed codes need a seekable
     // output (or memory, for fixed) in Deflate; Deflate64 takes them
@@ -396,7 +394,7 @@ class Encoder {
     else
       deflate_lazy();
     flush_out();
-    return stored_whole_ ? stored_len_whole_ : out_total_;
+    return out_total_;
   }
 
   void release_output() { out_.reset(); }
@@ -441,7 +439,6 @@ class Encoder {
         return;
       }
       lookahead_ += static_cast<unsigned>(n);
-      input_total_ += n;
     } while (lookahead_ < T::kMinLookahead);
   }
 
@@ -730,8 +727,6 @@ class Encoder {
       // The entry does not shrink: keep it as it is (method 0).
       put_bytes(data, stored_len);
       *method_ = 0;
-      stored_whole_ = true;
-      stored_len_whole_ = stored_len;
     } else if (stored_len + 4 <= best && data && stored_ok_) {
       send_stored(data, stored_len, last);
     } else if (fixed_len == best && fixed_ok_) {
@@ -833,7 +828,6 @@ class Encoder {
   unsigned match_start_ = 0;
   bool eofile_ = false;
   bool slid_ = false;
-  std::uint64_t input_total_ = 0;
 
   std::unique_ptr<std::uint16_t[]> lc_;
   std::unique_ptr<std::uint16_t[]> dist_;
@@ -856,8 +850,6 @@ class Encoder {
   int bi_valid_ = 0;
   bool blocks_out_ = false;
   bool stored_ok_ = true, fixed_ok_ = true, whole_ok_ = false;
-  bool stored_whole_ = false;
-  std::uint64_t stored_len_whole_ = 0;
   std::uint16_t* attr_ = nullptr;
   std::uint16_t* method_ = nullptr;
 };
