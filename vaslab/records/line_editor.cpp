@@ -137,7 +137,7 @@ void build_keys() {
 
 void draw_edit_line(const LineEditor& e) {
   fill_rect_color(0, kTextY, 40 * kCellWidth, kTextY + 17, kColorBackground);
-  draw_text_wide(e.text, kTextY, 0, kColorBlack);
+  draw_text_wide(e.text, kTextY, 0, kColorWhite);
   const int x = std::min(e.cursor, 39) * kCellWidth;
   fill_rect_color(x, kTextY, x + kCellWidth, kTextY + 17, kCursorColor);
   const char under[2] = {e.cursor < e.length ? e.text[e.cursor] : ' ', 0};
@@ -199,7 +199,7 @@ void build_search_keys() {
 
 void draw_search_line(const LineEditor& e) {
   fill_rect_color(0, kSearchTextY, 640, kSearchTextY + 14, kColorBackground);
-  draw_text_cells(e.text, kSearchTextY, 0, kColorBackground, kColorBlack);
+  draw_text_cells(e.text, kSearchTextY, 0, kColorBackground, kColorWhite);
   const int x = std::min(e.cursor, 79) * 8;
   const char under[2] = {e.cursor < e.length ? e.text[e.cursor] : ' ', 0};
   fill_rect_color(x, kSearchTextY, x + 8, kSearchTextY + 10, kColorBlack);
