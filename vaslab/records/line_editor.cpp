@@ -50,10 +50,8 @@ void delete_at_cursor(LineEditor& e) {
   e.text[e.length] = 0;
 }
 
+// --- The patient data screen's layout ---------------------------------------------
 
-constexpr int kCodeAccept = 0;
-constexpr int kCodeExit = 1;
-constexpr int kCodePrevious = 3;
 constexpr int kBackHeld = 1050 | 0x1000;
 constexpr int kTextY = 52;
 constexpr int kCellWidth = 16;
@@ -89,13 +87,13 @@ void add_key(int column, int y, char c, const char* bitmap) {
 // stops at the first entry without a keyboard code.
 void build_keys() {
   if (!g_keys.empty()) return;
-  add_button(g_keys, 0, 408, 157, 479, "EXIT^glbl_cancel", 283, kCodeExit, 17);
-  add_button(g_keys, 427, 408, 639, 479, "ACCEPT^glbl_accept", 269, kCodeAccept, 13);
+  add_button(g_keys, 0, 408, 157, 479, "EXIT^glbl_cancel", 283, kEditExit, 17);
+  add_button(g_keys, 427, 408, 639, 479, "ACCEPT^glbl_accept", 269, kEditAccept, 13);
   add_button(g_keys, 509, 338, 639, 400, "BACK^pde_bksp", 264, 1050, 0);
   // Keys without a picture of their own: previous field (which stays on the
   // first field), a second accept, the cursor and editing keys.
-  add_button(g_keys, 0, 0, 0, 0, "", 289, kCodePrevious, 9, kButtonHidden);
-  add_button(g_keys, 0, 0, 0, 0, "", 290, kCodeAccept, 10, kButtonHidden);
+  add_button(g_keys, 0, 0, 0, 0, "", 289, kEditPrevious, 9, kButtonHidden);
+  add_button(g_keys, 0, 0, 0, 0, "", 290, kEditAccept, 10, kButtonHidden);
   add_button(g_keys, 0, 0, 0, 0, "", 295, 1010, 0, kButtonHidden);
   add_button(g_keys, 0, 0, 0, 0, "", 293, 1020, 0, kButtonHidden);
   add_button(g_keys, 0, 0, 0, 0, "", 301, 1030, 0, kButtonHidden);
