@@ -91,4 +91,10 @@ TEST_F(Screenshot, MessageBoxOverAScreen) {
   check("message_box");
 }
 
+TEST_F(Screenshot, StartPicture) {
+  draw_splash();
+  EXPECT_EQ(g_draw.fill_color, kColorBackground);
+  check("splash");
+}
+
 }  // namespace
