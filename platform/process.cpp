@@ -24,7 +24,10 @@ int spawn_and_wait(const std::string& path, const std::vector<std::string>& argv
   for (const auto& a : argv_s) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid;
-  if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return kNotStarted;
+  if (const int e = ::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ); e != 0) {
+    errno = e;
+    return kNotStarted;
+  }
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return kNotStarted;
@@ -51,7 +54,10 @@ std::string find_program(const std::string& win_path) {
 
 int run_program(const std::string& win_path, const std::vector<std::string>& args) {
   const std::string path = find_program(win_path);
-  if (path.empty()) return kNotStarted;
+  if (path.empty()) {
+    errno = ENOENT;
+    return kNotStarted;
+  }
   std::vector<std::string> argv{path};
   argv.insert(argv.end(), args.begin(), args.end());
   return spawn_and_wait(path, argv);

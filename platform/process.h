@@ -11,7 +11,8 @@
 
 namespace platform {
 
-// The result of a program that could not be started at all.
+// The result of a program that could not be started at all; errno then
+// tells why (ENOENT when no program is at the path).
 constexpr int kNotStarted = -1;
 
 // Starts the program at the mapped `win_path` with `args` (argv[1..]) and

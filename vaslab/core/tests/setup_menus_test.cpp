@@ -1,0 +1,213 @@
+#include "vaslab/core/setup_menus.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/command_line.h"
+#include "platform/paths.h"
+#include "screen_fixture.h"
+#include "testsupport/scripted_input.h"
+#include "vaslab/backup/floppy_backup.h"
+#include "vaslab/core/message_box.h"
+#include "vaslab/core/settings.h"
+
+namespace {
+
+using namespace vaslab;
+namespace vk = platform::vk;
+
+constexpr int kAbi = 110, kDual = 111, kToePressure = 112, kToeWaveform = 113, kCancel = 116, kAccept = 117,
+              kUnlock = 118;
+
+TEST(OptionsArguments, EveryOptionCombination) {
+  struct Case {
+    int bits;
+    const char* facility;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0x02 | 0x04 | 0x08, "Lab", "6 1.30 0.90 0.89 0.70 0.69 0.40 0 0 0 \"Lab\""},
+      {0x00, "", "1 0 0 0 0 0 0 0 0 0 \"\""},
+      {0x01, "A B", "1 1.25 0.97 0.96 0.75 0.74 0.50 0 0 0 \"A B\""},
+      {0x03 | 0x10, "X", "3 0 0 0 0 0 0 0 0 0 \"X\""},  // chart value 3 counts as off
+      {0x04 | 0x10, "X", "4 0 0 0 0 0 0 0 0 0 \"X\""},
+      {0x08 | 0x10, "X", "7 0 0 0 0 0 0 0 0 0 \"X\""},
+      {0x01 | 0x04 | 0x08 | 0x10, "X", "8 1.25 0.97 0.96 0.75 0.74 0.50 0 0 0 \"X\""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(options_program_arguments(c.bits, c.facility), c.text) << c.bits;
+
+  // A facility name that fills its field without a NUL is cut at 29.
+  char full[30];
+  std::memset(full, 'F', sizeof full);
+  EXPECT_EQ(options_program_arguments(0, full), "1 0 0 0 0 0 0 0 0 0 \"" + std::string(29, 'F') + "\"");
+}
+
+struct Options : ScreenFixture {
+  std::unique_ptr<testsupport::ScriptedInput> in;
+  std::string argv_file;
+
+  void SetUp() override {
+    ScreenFixture::SetUp();
+    in = std::make_unique<testsupport::ScriptedInput>(clock);
+    argv_file = root.path() + "/argv.txt";
+  }
+  void TearDown() override {
+    in.reset();
+    ScreenFixture::TearDown();
+  }
+  // The menu program: records its arguments one a line and exits with a code.
+  void stub_program(int exit_code) {
+    root.write("C:\\PROGRAMS\\UCONFIG\\ZODODOV.sh",
+               "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + argv_file + "'\nexit " +
+                   std::to_string(exit_code) + "\n");
+    ::chmod(platform::map_path("C:\\PROGRAMS\\UCONFIG\\ZODODOV.sh").c_str(), 0755);
+  }
+  std::vector<std::string> recorded_argv() const {
+    std::ifstream f(argv_file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(f, line);) lines.push_back(line);
+    return lines;
+  }
+  std::uint8_t option_bits_on_disk() const {
+    const std::string f = root.read(kHardwareSettingsFile);
+    return f.size() == kHardwareSettingsSize ? static_cast<std::uint8_t>(f[824]) : 0xEE;
+  }
+};
+
+TEST_F(Options, AcceptStoresTheBitsAndRunsTheMenuProgramWithoutAShell) {
+  stub_program(0);
+  HardwareSettings& hw = hardware_settings();
+  hw.option_bits = 0;
+  std::snprintf(hw.facility_name, sizeof hw.facility_name, "%s", "Lab");
+  in->after(20).tap(kAbi).after(80).tap(kAbi).after(80).tap(kDual).after(80).tap(kToePressure).after(80).tap(kAccept);
+  EXPECT_EQ(run_options_screen(), 0);
+  EXPECT_EQ(hw.option_bits, 0x0e);
+  EXPECT_EQ(option_bits_on_disk(), 0x0e);
+  EXPECT_EQ(recorded_argv(), (std::vector<std::string>{"6", "1.30", "0.90", "0.89", "0.70", "0.69", "0.40", "0",
+                                                        "0", "0", "Lab"}));
+}
+
+TEST_F(Options, FacilityNameNeverReachesAShell) {
+  stub_program(0);
+  HardwareSettings& hw = hardware_settings();
+  ASSERT_NE(::access("ran", F_OK), 0) << "a file named ran in the test's folder";
+  // Shell characters and single quotes: the name arrives as one argument.
+  std::snprintf(hw.facility_name, sizeof hw.facility_name, "St 'Ann's; $(touch %s)", "ran");
+  const std::string name = hw.facility_name;
+  in->after(20).tap(kAccept);
+  EXPECT_EQ(run_options_screen(), 0);
+  std::vector<std::string> argv = recorded_argv();
+  ASSERT_EQ(argv.size(), 11u);
+  EXPECT_EQ(argv[10], name);
+
+  // Double quotes inside the name end the quoted stretch, as they did for
+  // the original program: the words are split as that program would split
+  // them, and still nothing runs.
+  std::snprintf(hw.facility_name, sizeof hw.facility_name, "%s", "a\" `touch ran` \"b|c>d");
+  in->after(20).tap(kAccept);
+  EXPECT_EQ(run_options_screen(), 0);
+  argv = recorded_argv();
+  const std::vector<std::string> split =
+      platform::split_command_line(options_program_arguments(hw.option_bits, hw.facility_name));
+  EXPECT_EQ(std::vector<std::string>(argv.begin() + 10, argv.end()),
+            (std::vector<std::string>{"a", "`touch", "ran`", "b|c>d"}));
+  EXPECT_EQ(std::vector<std::string>(split.begin() + 10, split.end()),
+            std::vector<std::string>(argv.begin() + 10, argv.end()));
+  EXPECT_NE(::access("ran", F_OK), 0) << "a shell ran the name";
+}
+
+TEST_F(Options, ExitCodesAndStartFailuresShowTheirMessages) {
+  // Each message keeps the screen; cancel then leaves it.
+  stub_program(5);
+  in->after(20).tap(kAccept).after(200).tap(kMbCancel).after(200).tap(kCancel);
+  EXPECT_EQ(run_options_screen(), 0);
+  EXPECT_TRUE(noted("message box [ZodoDOV Fatal Error]: \r\rError #5"));
+
+  stub_program(200);
+  in->after(20).tap(kAccept).after(200).tap(kMbRetry).after(200).tap(kCancel);
+  EXPECT_EQ(run_options_screen(), 0);
+  EXPECT_TRUE(noted("message box [ZodoDOV Runtime Error]: \r\rError #200"));
+
+  ::unlink(platform::map_path("C:\\PROGRAMS\\UCONFIG\\ZODODOV.sh").c_str());
+  in->after(20).tap(kAccept).after(200).tap(kMbOk).after(200).tap(kCancel);
+  EXPECT_EQ(run_options_screen(), 0);
+  EXPECT_TRUE(noted("message box [Error running ZodoDOV]: ZodoDOV.EXE not found"));
+
+  // A file that is no program at all.
+  root.write("C:\\PROGRAMS\\UCONFIG\\ZODODOV.sh", std::string("\x7f" "ELF\x01\x01\x01\0garbage", 16));
+  ::chmod(platform::map_path("C:\\PROGRAMS\\UCONFIG\\ZODODOV.sh").c_str(), 0755);
+  in->after(20).tap(kAccept).after(200).tap(kMbOk).after(200).tap(kCancel);
+  EXPECT_EQ(run_options_screen(), 0);
+  EXPECT_TRUE(noted("message box [Error running ZodoDOV]: Bad file format"));
+  EXPECT_TRUE(in->done());
+}
+
+TEST_F(Options, CancelLeavesTheBitsInMemoryAndOnDisk) {
+  HardwareSettings& hw = hardware_settings();
+  hw.option_bits = 0x05;
+  ASSERT_EQ(write_hardware_settings(), 0);
+  in->after(20).tap(kAbi).after(80).tap(kToeWaveform).after(80).tap(kDual).after(80).tap(kCancel);
+  EXPECT_EQ(run_options_screen(), 0);
+  EXPECT_EQ(hw.option_bits, 0x05);
+  EXPECT_EQ(option_bits_on_disk(), 0x05);
+}
+
+TEST_F(Options, OnlyUnbrokenUnlockPressesOpenTheMenus) {
+  for (int i = 0; i < kUnlockPresses - 1; ++i) in->after(80).tap(kUnlock);
+  in->after(80).tap(kDual);
+  for (int i = 0; i < kUnlockPresses - 1; ++i) in->after(80).tap(kUnlock);
+  in->after(80).tap(kCancel);
+  EXPECT_EQ(run_options_screen(), 0);
+  for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
+  EXPECT_EQ(run_options_screen(), 1);
+  EXPECT_TRUE(in->done());
+}
+
+TEST_F(Options, ExitSystemFromDiagnosticsEndsTheWorkstation) {
+  for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
+  // Diagnostics, its keypad test left by Escape, the about box, then Exit System.
+  in->after(80).key('D').after(80).tap(101).after(80).key(vk::kEscape).after(80).tap(103).after(80).key(vk::kReturn);
+  in->after(80).tap(104);
+  EXPECT_EQ(run_setup_menu(), 1);
+  EXPECT_TRUE(in->done());
+
+  // EXIT of the set-up menu returns 0.
+  for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
+  in->after(80).key(vk::kEscape);
+  EXPECT_EQ(run_setup_menu(), 0);
+}
+
+TEST_F(Options, ClosedWindowUnwindsEveryMenu) {
+  for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
+  in->after(80).tap(101).after(80).tap(101).after(80).close_window();
+  EXPECT_EQ(run_setup_menu(), 0);
+}
+
+TEST_F(Options, FloppyMenuAsksFirstAndLeavesByExit) {
+  // NO starts nothing; YES reaches the item; EXIT returns.
+  in->after(20).tap(100).after(80).tap(101).after(80).tap(102).after(80).key('Y').after(80).tap(104);
+  floppy_backup_menu();
+  EXPECT_FALSE(noted("archive backup is not available"));
+  EXPECT_TRUE(noted("study configuration backup is not available"));
+  EXPECT_TRUE(in->done());
+}
+
+TEST_F(Options, AreYouSureAnswers) {
+  in->after(20).tap(100);
+  EXPECT_EQ(confirm_are_you_sure(), 1);
+  in->after(20).key('N');
+  EXPECT_EQ(confirm_are_you_sure(), 0);
+  in->after(20).key(vk::kEscape);
+  EXPECT_EQ(confirm_are_you_sure(), 0);
+}
+
+}  // namespace
