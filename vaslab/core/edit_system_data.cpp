@@ -118,13 +118,9 @@ char g_numbers[kSystemDataFields][kNumberSize];
 bool g_insert = false;
 int g_caps_shown = -1;
 
-ButtonRecord button(int x, int y, int w, int h, const char* label, std::uint16_t key, int code,
-                    std::uint8_t remote = 0, std::uint8_t state = kButtonShown) {
-  ButtonRecord b{state, static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
-                 static_cast<std::int16_t>(x + w - 1), static_cast<std::int16_t>(y + h - 1), "", key,
-                 static_cast<std::int16_t>(code), remote};
-  set_button_label(b, label);
-  return b;
+ButtonRecord button(int x, int y, int w, int h, const char* label, int key, int code, int remote = 0,
+                    std::uint8_t state = kButtonShown) {
+  return make_button(x, y, x + w - 1, y + h - 1, label, code, key, remote, state);
 }
 
 struct ScreenTable {
@@ -158,7 +154,7 @@ ScreenTable make_table() {
       const char label[2] = {row.keys[i], 0};
       t.b[n++] = button(row.x + 53 * i, row.y, 50, 50, label, 0, row.keys[i]);
     }
-  t.b[n++] = ButtonRecord{kButtonShown, 260, 268, 380, 318, "SPACE", 0, 32, 0};
+  t.b[n++] = make_button(260, 268, 380, 318, "SPACE", 32);
   t.b[n] = kButtonTableEnd;
   return t;
 }

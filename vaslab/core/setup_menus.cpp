@@ -71,12 +71,10 @@ int wait_choice(const ButtonRecord* table) {
   return code;
 }
 
-// Menu buttons: text buttons across the screen, keyed ones first so the
-// keyboard lookup reaches every one.
-ButtonRecord item(int y1, int y2, std::uint16_t key, int code,
-                  std::uint8_t remote = kRemoteNone) {
-  return ButtonRecord{kButtonShown, 10, static_cast<std::int16_t>(y1), 630, static_cast<std::int16_t>(y2),
-                      "", key, static_cast<std::int16_t>(code), remote};
+// Menu buttons: text buttons across the screen.  Keyed ones come first in a
+// table, since a keyboard lookup stops at the first button without a key.
+ButtonRecord item(int y1, int y2, int key, int code, int remote = kRemoteNone) {
+  return make_button(10, y1, 630, y2, "", code, key, remote);
 }
 
 template <std::size_t N>
@@ -279,13 +277,8 @@ void run_system_menu() {
 
 // --- Keypad test ---------------------------------------------------------------
 
-ButtonRecord keypad_key(int x, int y, const char* label, int code, std::uint8_t remote,
-                        std::uint16_t key = 0) {
-  ButtonRecord b{kButtonShown, static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
-                 static_cast<std::int16_t>(x + 74), static_cast<std::int16_t>(y + 49), "", key,
-                 static_cast<std::int16_t>(code), remote};
-  set_button_label(b, label);
-  return b;
+ButtonRecord keypad_key(int x, int y, const char* label, int code, int remote, int key = 0) {
+  return make_button(x, y, x + 74, y + 49, label, code, key, remote);
 }
 
 struct KeypadTable {
