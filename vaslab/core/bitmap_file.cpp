@@ -38,6 +38,10 @@ struct CacheEntry {
   std::shared_ptr<const Bitmap> bmp;
 };
 std::map<std::string, CacheEntry> g_cache;
+std::size_t g_cached_pixels = 0;
+// About a dozen screen backgrounds and every button; past that the cache
+// starts again rather than growing without end.
+constexpr std::size_t kCachePixels = 16u << 20;
 
 }  // namespace
 
@@ -120,11 +124,20 @@ std::shared_ptr<const Bitmap> load_bmp_file(const std::string& path) {
   auto bmp = decode_bmp(bytes->data(), bytes->size());
   if (!bmp) return nullptr;
   auto shared = std::make_shared<const Bitmap>(std::move(*bmp));
+  if (it != g_cache.end()) {
+    g_cached_pixels -= it->second.bmp->pixels.size();
+    g_cache.erase(it);
+  }
+  if (g_cached_pixels + shared->pixels.size() > kCachePixels) forget_bmp_cache();
   g_cache[path] = CacheEntry{st.st_size, mtime, shared};
+  g_cached_pixels += shared->pixels.size();
   return shared;
 }
 
-void forget_bmp_cache() { g_cache.clear(); }
+void forget_bmp_cache() {
+  g_cache.clear();
+  g_cached_pixels = 0;
+}
 
 std::vector<std::uint8_t> encode_bmp24(const Bitmap& bmp) {
   const std::size_t row_bytes = ((static_cast<std::size_t>(bmp.width) * 24 + 31) / 32) * 4;

@@ -124,6 +124,16 @@ TEST_F(Buttons, BitmapStatesPickTheirFiles) {
   EXPECT_EQ(count_not(0, 0, 640, 480, kBlack), 100);
 }
 
+TEST_F(Buttons, ChangedFileIsReadAgain) {
+  make_bmp("opt_date_n", 8, 8, "rgb:00/00/ff");
+  ButtonRecord b{1, 0, 0, 7, 7, "Date^opt_date", 0, 1, 0};
+  draw_button_normal(b);
+  EXPECT_EQ(px(0, 0), 0x0000FFu);
+  make_bmp("opt_date_n", 8, 8, "rgb:00/ff/00");
+  draw_button_normal(b);
+  EXPECT_EQ(px(0, 0), 0x00FF00u);
+}
+
 TEST_F(Buttons, MissingFileIsARedBox) {
   clear_to(kColorBlack);
   ButtonRecord b{1, 20, 30, 39, 44, "Gone^no_such_button", 0, 5, 0};
