@@ -107,3 +107,9 @@ TableResult build_table(const uint8_t* lens, unsigned n, const HuffEntry* templ,
 }
 
 }  // namespace ziplib
+
+namespace ziplib {
+// The room the decoders reserve.
+static_assert(table_capacity(288, 10, 15) == 1024 + 48 * 32);
+static_assert(table_capacity(256, 9, 16) == 512 + 32 * 128);
+}  // namespace ziplib

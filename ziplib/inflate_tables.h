@@ -33,13 +33,19 @@ constexpr unsigned kMaxCodeBits = 16;
 // Builds the table for n symbols with code lengths lens[] (0: unused, at most
 // 16).  templ[s] gives symbol s's entry (op and val); null means a plain
 // symbol number.  Returns kOverfull as well when `capacity` entries do not
-// suffice.  Codes are canonical, read least significant bit first.
+// suffice, which table_capacity() rules out for complete codes.  Codes are canonical, read least significant bit first.
 TableResult build_table(const uint8_t* lens, unsigned n, const HuffEntry* templ, unsigned root,
                         HuffEntry* table, size_t capacity);
 
-// Entries a table can need: the root plus one full subtable per long code.
+// Entries a complete code of n symbols can need.  A subtable 2^b entries
+// wide holds at least b + 1 codes, and b is at most max_bits - root, so the
+// most room goes to subtables of the widest kind.  Codes that would need more
+// are not complete and are refused by the builder.
 constexpr size_t table_capacity(unsigned n, unsigned root, unsigned max_bits) {
-  return (size_t(1) << root) + (max_bits > root ? size_t(n) << (max_bits - root) : 0);
+  if (max_bits <= root) return size_t(1) << root;
+  const unsigned widest = max_bits - root;
+  const unsigned rest = n % (widest + 1);
+  return (size_t(1) << root) + (size_t(n / (widest + 1)) << widest) + (rest >= 2 ? size_t(1) << (rest - 1) : 0);
 }
 
 }  // namespace ziplib
