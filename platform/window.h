@@ -79,6 +79,8 @@ class WindowBackend {
   virtual bool next_message(WindowMessage& out) = 0;
   virtual bool caps_lock_on() = 0;
   virtual void beep() {}
+  // The window's icon, 0x00RRGGBB pixels.
+  virtual void set_icon(const std::uint32_t* /*pixels*/, int /*width*/, int /*height*/) {}
 };
 
 // A backend with no display: it keeps what was presented and delivers the

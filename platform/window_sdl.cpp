@@ -148,6 +148,15 @@ class SdlBackend : public WindowBackend {
   bool caps_lock_on() override { return (SDL_GetModState() & KMOD_CAPS) != 0; }
   void beep() override {}
 
+  void set_icon(const std::uint32_t* pixels, int width, int height) override {
+    if (!window_ || !pixels || width <= 0 || height <= 0) return;
+    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<std::uint32_t*>(pixels), width, height, 32,
+                                                           width * 4, SDL_PIXELFORMAT_RGB888);
+    if (!icon) return;
+    SDL_SetWindowIcon(window_, icon);
+    SDL_FreeSurface(icon);
+  }
+
  private:
   // Window pixels to surface pixels: the window may be scaled by the
   // desktop, the surface is what the program draws in.

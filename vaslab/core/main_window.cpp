@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "vaslab/core/builtin_pictures.h"
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/stopwatch.h"
@@ -57,7 +58,10 @@ int register_window_class() { return 1; }
 bool create_main_window(int client_w, int client_h) {
   if (main_window_exists()) return true;
   if (!backend()) return false;
-  return backend()->create(kWindowClass, client_w, client_h);
+  if (!backend()->create(kWindowClass, client_w, client_h)) return false;
+  const Bitmap icon = make_program_icon();
+  backend()->set_icon(icon.pixels.data(), icon.width, icon.height);
+  return true;
 }
 
 void destroy_main_window() {
