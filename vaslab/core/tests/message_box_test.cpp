@@ -84,6 +84,14 @@ TEST_F(MessageBox, NoWaitSetDrawsAndReturnsAtOnce) {
   EXPECT_GT(count_of(0, 169, 200, 185, 0u), 10) << "the text in black at the left";
 }
 
+TEST_F(MessageBox, WithoutASurfaceTheTextGoesToStandardError) {
+  free_screen();
+  backend.push({platform::Msg::kDestroy});
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(show_message_box(nullptr, "Failed to create window.", "Error", 0), kMbCancel);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("Error: Failed to create window."), std::string::npos);
+}
+
 TEST_F(MessageBox, ErrorLineShowsWithOneOkAndRestoresTheWindow) {
   std::snprintf(g_message_text, sizeof g_message_text, "File error.");
   backend.minimised = true;
