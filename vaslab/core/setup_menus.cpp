@@ -49,7 +49,8 @@ void draw_menu(const Menu& m) {
   g_draw.fill_color = kColorBackground;
   clear_screen();
   draw_buttons(m.table);
-  set_text_size(0, 0, 2);
+  // The small face: a title sits in the 10 pixels above the first button.
+  set_text_size(0, 0, 1);
   set_text_justify(kJustifyCentre, kJustifyTop);
   g_draw.draw_color = kTitleColor;
   draw_text(320, m.title_y, m.title);
@@ -463,7 +464,7 @@ void run_keypad_screen() {
   release_background();
   g_draw.fill_color = kColorBackground;
   clear_screen();
-  set_text_size(0, 0, 2);
+  set_text_size(0, 0, 1);
   set_text_justify(kJustifyCentre, kJustifyTop);
   g_draw.draw_color = kTitleColor;
   draw_text(320, 105, "Cuff Selector");
@@ -480,11 +481,14 @@ void run_keypad_screen() {
     if (!b) continue;
     if (code < 0) {
       draw_button_normal(*b);
-      if (plain == 100) return;
     } else if (code < kRepeatBit) {
       draw_button_pressed(*b);
-      // A closed window answers EXIT's press for ever and never its release.
-      if (plain == 100 && !is_event_loop_live()) return;
+      // EXIT leaves on its press: a key of the keyboard has no release.
+      if (plain == 100) {
+        wait_button_release(g_keypad_keys.b);
+        draw_button_normal(*b);
+        return;
+      }
     }
   }
 }

@@ -211,3 +211,15 @@ TEST_F(Options, AreYouSureAnswers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Options, KeypadTestLeavesByItsExitKey) {
+  // The keyboard's Escape has no release of its own: the press must do.
+  const std::uint32_t start = clock.now;
+  in->after(20).key(platform::vk::kEscape).after(2000).close_window();
+  run_keypad_screen();
+  EXPECT_LT(clock.now - start, 1000u) << "left only when the window closed";
+}
+
+}  // namespace
