@@ -87,8 +87,10 @@ TEST_F(Options, AcceptStoresTheBitsAndRunsTheMenuProgramWithoutAShell) {
   stub_program(0);
   HardwareSettings& hw = hardware_settings();
   hw.option_bits = 0;
-  std::snprintf(hw.facility_name, sizeof hw.facility_name, "%s", "Lab");
-  in->after(20).tap(kAbi).after(80).tap(kAbi).after(80).tap(kDual).after(80).tap(kToePressure).after(80).tap(kAccept);
+  std::snprintf(hw.facility_name, sizeof hw.facility_name, "%s", "Old");
+  // The name through the on-screen keyboard: cleared, typed, accepted.
+  in->after(20).tap(114).after(200).tap(1070).after(80).type("Lab").after(80).tap(0).after(200);
+  in->tap(kAbi).after(80).tap(kAbi).after(80).tap(kDual).after(80).tap(kToePressure).after(80).tap(kAccept);
   EXPECT_EQ(run_options_screen(), 0);
   EXPECT_EQ(hw.option_bits, 0x0e);
   EXPECT_EQ(option_bits_on_disk(), 0x0e);
@@ -220,6 +222,20 @@ TEST_F(Options, KeypadTestLeavesByItsExitKey) {
   in->after(20).key(platform::vk::kEscape).after(2000).close_window();
   run_keypad_screen();
   EXPECT_LT(clock.now - start, 1000u) << "left only when the window closed";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Options, VideoSetupWritesTheSettingsWhenLeft) {
+  hardware_settings().inflate_delay = 33;
+  for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
+  in->after(80).key('V').after(80).key(vk::kEscape).after(80).key(vk::kEscape);
+  EXPECT_EQ(run_setup_menu(), 0);
+  const std::string f = root.read(kHardwareSettingsFile);
+  ASSERT_EQ(f.size(), kHardwareSettingsSize);
+  EXPECT_EQ(f[300], 33);
 }
 
 }  // namespace
