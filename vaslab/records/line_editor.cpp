@@ -227,7 +227,7 @@ void draw_search_screen(const LineEditor& e) {
 int run_editor(LineEditor& e, ButtonRecord* table, void (*draw_line)(const LineEditor&), bool previous) {
   int result = -1;
   while (result < 0) {
-    int code = get_button_event(table);
+    int code = get_button_event_typing(table);
     if (code == kBackHeld && previous) code = 1050;
     if (code < 0 || code >= 0x1000) {
       if (!is_event_loop_live()) result = kEditExit;
@@ -237,8 +237,9 @@ int run_editor(LineEditor& e, ButtonRecord* table, void (*draw_line)(const LineE
     if (result == kEditPrevious && !previous) result = -1;
     draw_line(e);
   }
-  wait_button_release(table);
-  drain_button_events(table);
+  // Only the release of a held press is waited for: keys typed ahead of the
+  // next field must not be drained away.
+  wait_button_release_typing(table);
   return result;
 }
 
