@@ -62,17 +62,7 @@ std::vector<ButtonRecord> g_keys;
 
 void add_button(std::vector<ButtonRecord>& table, int x1, int y1, int x2, int y2, const char* label,
                 int keyboard, int code, int remote, std::uint8_t state = kButtonShown) {
-  ButtonRecord b;
-  b.state = state;
-  b.x1 = static_cast<std::int16_t>(x1);
-  b.y1 = static_cast<std::int16_t>(y1);
-  b.x2 = static_cast<std::int16_t>(x2);
-  b.y2 = static_cast<std::int16_t>(y2);
-  set_button_label(b, label);
-  b.keyboard_code = static_cast<std::uint16_t>(keyboard);
-  b.button_code = static_cast<std::int16_t>(code);
-  b.remote_key = static_cast<std::uint8_t>(remote);
-  table.push_back(b);
+  table.push_back(make_button(x1, y1, x2, y2, label, code, keyboard, remote, state));
 }
 
 void add_key(int column, int y, char c, const char* bitmap) {
