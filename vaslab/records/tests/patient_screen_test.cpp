@@ -137,6 +137,23 @@ TEST_F(PatientScreenTest, BackspaceAndPreviousField) {
   EXPECT_EQ(pdf(62, 30), padded("91", 30));
 }
 
+TEST_F(PatientScreenTest, ANewStudyWithItsPatientIsListed) {
+  // A study made of a template, its patient typed in, and the store lists it.
+  make_study_file("template", "C:\\STUDIES\\00000123.sty",
+                  R"({"title": "Carotid", "steps": [{"type": 6, "caption": "A"}, {"type": 255, "opt294": 32}]})");
+  int exam = 0;
+  ASSERT_EQ(create_temp_study(0, "123", &exam), 0);
+  input->type("NEW PATIENT").key(kReturn).type("1001").key(kReturn);
+  EXPECT_EQ(run_screen(0), 0);
+  const std::string pdf = root.read("C:\\DATA\\" + std::to_string(exam) + ".PDF");
+  ASSERT_EQ(pdf.size(), kPageHeaderBytes);
+  EXPECT_EQ(pdf.substr(92, 22), padded(study_date_text(), 22));  // the default date
+  scan_temp_studies();
+  ASSERT_EQ(study_list().count, 1);
+  EXPECT_EQ(std::string(study_list().rows[0].text).substr(0, 60),
+            "NEW PATIENT                  \263Carotid                      \263");
+}
+
 TEST_F(PatientScreenTest, SearchPatternStoredBetweenStars) {
   char pattern[40] = "";
   // Typed, then cancelled, then shortened.
