@@ -36,13 +36,7 @@ struct BitReader {
         buf |= uint64_t(*p++) << count;
         count += 8;
       } else if (!done) {
-        std::span<const uint8_t> run = src.next();
-        if (run.empty()) {
-          done = true;
-        } else {
-          p = run.data();
-          end = p + run.size();
-        }
+        next_run();
       } else {
         ++zeros;
         count += 8;
@@ -69,18 +63,18 @@ struct BitReader {
   // Whole input bytes remain that nothing has consumed.
   bool input_left() {
     if (count >= zeros * 8u + 8) return true;
-    if (p < end) return true;
-    while (!done) {
-      std::span<const uint8_t> run = src.next();
-      if (run.empty()) {
-        done = true;
-      } else {
-        p = run.data();
-        end = p + run.size();
-        return true;
-      }
+    return p < end || (!done && next_run());
+  }
+  // Moves to the source's next run; false (and done) when there is none.
+  bool next_run() {
+    std::span<const uint8_t> run = src.next();
+    if (run.empty()) {
+      done = true;
+      return false;
     }
-    return false;
+    p = run.data();
+    end = p + run.size();
+    return true;
   }
 
   ByteSource& src;

@@ -161,16 +161,7 @@ CodecResult Inflater::stored_block() {
   }
   if (br_.count == 0) br_.buf = 0;  // the reader's next bits are now copied directly
   while (len > 0) {
-    if (br_.p == br_.end) {
-      if (br_.done) return CodecResult::kInputEnded;
-      std::span<const uint8_t> run = br_.src.next();
-      if (run.empty()) {
-        br_.done = true;
-        return CodecResult::kInputEnded;
-      }
-      br_.p = run.data();
-      br_.end = br_.p + run.size();
-    }
+    if (br_.p == br_.end && (br_.done || !br_.next_run())) return CodecResult::kInputEnded;
     size_t n = len;
     if (n > size_t(br_.end - br_.p)) n = size_t(br_.end - br_.p);
     if (n > size_t(limit_ - out_)) n = size_t(limit_ - out_);
@@ -267,6 +258,17 @@ CodecResult Inflater::codes(const HuffEntry* lt, const HuffEntry* dt) {
       }                                                        \
     }                                                          \
   } while (0)
+#define SLIDE_IF_FULL()                        \
+  do {                                         \
+    if (o >= limit) {                          \
+      SAVE_STATE();                            \
+      if (!slide()) {                          \
+        result = CodecResult::kStopped;        \
+        goto done;                             \
+      }                                        \
+      LOAD_STATE();                            \
+    }                                          \
+  } while (0)
 
   for (;;) {
     if (bc < 48) REFILL();
@@ -283,14 +285,7 @@ CodecResult Inflater::codes(const HuffEntry* lt, const HuffEntry* dt) {
         bc -= e.bits;
         *o++ = uint8_t(e.val);
       }
-      if (o >= limit) {
-        SAVE_STATE();
-        if (!slide()) {
-          result = CodecResult::kStopped;
-          goto done;
-        }
-        LOAD_STATE();
-      }
+      SLIDE_IF_FULL();
       continue;
     }
     if (!(e.op & kOpBase)) {
@@ -332,17 +327,11 @@ CodecResult Inflater::codes(const HuffEntry* lt, const HuffEntry* dt) {
       for (size_t i = 0; i < len; ++i) o[i] = src[i];
     }
     o = end;
-    if (o >= limit) {
-      SAVE_STATE();
-      if (!slide()) {
-        result = CodecResult::kStopped;
-        goto done;
-      }
-      LOAD_STATE();
-    }
+    SLIDE_IF_FULL();
   }
   SAVE_STATE();
 done:
+#undef SLIDE_IF_FULL
 #undef REFILL
 #undef LOAD_STATE
 #undef SAVE_STATE

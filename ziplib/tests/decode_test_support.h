@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ziplib/decode.h"
+#include "ziplib/output_stage.h"
 
 namespace decode_test {
 
@@ -213,6 +214,19 @@ inline std::vector<ZipItem> read_zip(const Bytes& z) {
     at += 46 + n + e + c;
   }
   return items;
+}
+
+// Decodes an archive item through the item path; its result code.
+inline int decode_zip_item(const ZipItem& it) {
+  ziplib::MemorySource src(it.data, 10240);
+  ziplib::OutputSettings s;
+  s.item_size = it.size;
+  ziplib::OutputStage stage(s);
+  ziplib::ItemParams p;
+  p.method = it.method;
+  p.flags = it.flags;
+  p.crc = it.crc;
+  return ziplib::decode_item(p, src, stage);
 }
 
 // Runs a shell command; its exit status.
