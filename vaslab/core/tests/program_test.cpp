@@ -10,6 +10,8 @@
 
 #include "core_fixture.h"
 #include "platform/paths.h"
+#include "testsupport/scripted_input.h"
+#include "vaslab/core/main_menu.h"
 #include "vaslab/core/program.h"
 
 extern char** environ;
@@ -38,10 +40,11 @@ TEST_F(Program, SetupModeTouchesNoFilesAndEndsWithZero) {
 
 TEST_F(Program, WorkstationPurgesWorkFoldersAndEmptiesMarkedExportFolders) {
   HardwareSettings& hw = hardware_settings();
-  hw.export_code_1 = 4;
-  std::snprintf(hw.export_path_1, sizeof hw.export_path_1, "C:\\EXPORT");  // no separator
+  // Export path 1 is the USB drive's (set by the start screen), so the
+  // second path names the folder here.
   hw.export_code_2 = 4;
-  hw.export_path_2[0] = 0;  // empty: must not empty the program's own folder
+  std::snprintf(hw.export_path_2, sizeof hw.export_path_2, "C:\\EXPORT");  // no separator
+  hw.export_code_1 = 4;
   save_settings();
   root.write("C:\\TEMP\\work.tmp", "x");
   root.write("C:\\DATA\\1.PDF", "x");
@@ -68,6 +71,35 @@ TEST_F(Program, ExportPurgeDeletesLongNamesByTheirFullName) {
   empty_export_folder("C:\\EXPORT\\");
   EXPECT_FALSE(root.exists("C:\\EXPORT\\a very long file name.data"));
   EXPECT_TRUE(root.exists("C:\\EXPORT\\Study Lock.Fil.bak"));
+}
+
+TEST_F(Program, ShutdownCommandRunsOnlyWhenTheStartScreensExitButtonEndedTheProgram) {
+  const std::string marker = root.path() + "/m";
+  const std::string command = "touch '" + marker + "'";
+  HardwareSettings& hw = hardware_settings();
+  ASSERT_LT(command.size(), sizeof hw.shutdown_run);
+  std::snprintf(hw.shutdown_run, sizeof hw.shutdown_run, "%s", command.c_str());
+  save_settings();
+  platform::make_dirs(platform::drive_folder('D'));  // no USB question
+  {
+    testsupport::ScriptedInput in(clock);
+    in.after(20).tap(kStartExit);
+    EXPECT_EQ(win_main(""), 1);
+    EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << "exit button";
+  }
+  ::unlink(marker.c_str());
+  {
+    testsupport::ScriptedInput in(clock);
+    in.after(20).key(platform::vk::kEscape);
+    EXPECT_EQ(win_main(""), 0);
+    EXPECT_NE(::access(marker.c_str(), F_OK), 0) << "Escape";
+  }
+  {
+    testsupport::ScriptedInput in(clock);
+    in.after(20).close_window();
+    EXPECT_EQ(win_main(""), 0);
+    EXPECT_NE(::access(marker.c_str(), F_OK), 0) << "window closed";
+  }
 }
 
 // --- Real processes -------------------------------------------------------

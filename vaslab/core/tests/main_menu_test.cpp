@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "link_fixture.h"
+#include "screen_fixture.h"
+#include "sim/module_sim.h"
+#include "sim/pty.h"
+#include "testsupport/scripted_input.h"
+#include "vaslab/core/main_menu.h"
+#include "vaslab/core/message_box.h"
+#include "vaslab/core/module_link.h"
+
+namespace {
+
+using namespace vaslab;
+
+// The script's clock, with real time added: the module connection waits on
+// the simulator in real time while the script plays on its own time.
+struct ScriptAndRealClock : platform::FakeClock {
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  std::uint32_t tick_ms() override {
+    const auto real = std::chrono::steady_clock::now() - start;
+    return now + static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(real).count());
+  }
+};
+
+bool is_dir(const std::string& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+struct UsbDrive : CoreFixture {
+  std::vector<std::string> boxes;
+  HardwareSettings& hw = hardware_settings();
+  void SetUp() override {
+    CoreFixture::SetUp();
+    stop_event_loop();  // no window: a message box answers Cancel at once
+    platform::set_debug_sink([this](const std::string& n) {
+      if (n.rfind("message box [", 0) == 0) boxes.push_back(n);
+    });
+  }
+  void TearDown() override {
+    platform::set_debug_sink({});
+    CoreFixture::TearDown();
+  }
+};
+
+TEST_F(UsbDrive, AbsentDriveAndCancelKeepTheTemporaryStorage) {
+  std::snprintf(hw.data_directory, sizeof hw.data_directory, "X:\\OLD\\");
+  check_usb_drive();
+  EXPECT_STREQ(hw.data_directory, "C:\\DATA\\");
+  EXPECT_STREQ(hw.export_path_1, "D:\\");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("USB Drive not found"), std::string::npos);
+}
+
+TEST_F(UsbDrive, PresentDriveGetsItsFoldersAndAFileInTheWayIsReplaced) {
+  root.write("D:\\ZUDIDUDA", "not a folder");
+  root.write("D:\\VIVOVEV\\1.pdf", "kept");
+  check_usb_drive();
+  EXPECT_STREQ(hw.data_directory, "D:\\ZUDIDUDA\\");
+  EXPECT_STREQ(hw.export_path_1, "D:\\VIVOVEV\\");
+  EXPECT_TRUE(is_dir(platform::map_path("D:\\ZUDIDUDA")));
+  EXPECT_EQ(root.read("D:\\VIVOVEV\\1.pdf"), "kept");
+  EXPECT_TRUE(boxes.empty());
+}
+
+// --- The screens, with scripted input ----------------------------------------
+
+struct MainMenu : ScreenFixture {
+  ScriptAndRealClock script_clock;
+  std::unique_ptr<testsupport::ScriptedInput> input;
+  HardwareSettings& hw = hardware_settings();
+  std::vector<std::string> boxes;
+  std::vector<std::array<int, 4>> module_entries;  // states of entries 0..3 when looked at
+  std::vector<int> module_states;                  // and the connection state then
+
+  void SetUp() override {
+    ScreenFixture::SetUp();
+    platform::set_library_folder("");
+    platform::reset_com_paths();
+    reset_serial_links();
+    reset_module_link();
+    input = std::make_unique<testsupport::ScriptedInput>(script_clock);
+    ASSERT_TRUE(create_main_window(640, 480));
+    ASSERT_EQ(set_display_mode(0), 1);
+    platform::make_dirs(platform::drive_folder('D'));
+    hw.vascular_module_present = 0;
+    hw.start_menu = 3;
+    platform::set_debug_sink([this](const std::string& n) {
+      if (n.rfind("message box [", 0) == 0) boxes.push_back(n);
+    });
+  }
+  void TearDown() override {
+    close_module_link();
+    reset_serial_links();
+    platform::reset_com_paths();
+    input.reset();
+    ScreenFixture::TearDown();
+  }
+  // Notes the states of the entries that need the module.
+  testsupport::ScriptedInput& look() {
+    return input->at_time([this] {
+      const ButtonRecord* t = current_button_table();
+      module_entries.push_back({t[0].state, t[1].state, t[2].state, t[3].state});
+      module_states.push_back(module_connection_state());
+    });
+  }
+  int titled(const std::string& title) const {
+    int n = 0;
+    for (const auto& b : boxes) n += b.find("[" + title + "]") != std::string::npos;
+    return n;
+  }
+  void module_on(const std::string& device, int image_version) {
+    hw.vascular_module_present = 1;
+    hw.vascular_irq = 0;
+    hw.vascular_port = 1;
+    const auto image = sim::make_firmware_file(image_version);
+    root.write(kFirmwareFile, std::string(image.begin(), image.end()));
+    platform::set_com_path(1, device);
+    ASSERT_EQ(open_module_link(), 0);
+  }
+};
+
+TEST_F(MainMenu, StartScreenExitButtonEndsWithOneAndEscapeOrClosingWithZero) {
+  input->after(20).tap(kStartExit);
+  EXPECT_EQ(run_main_menu(), 1);
+  input->after(20).key(platform::vk::kEscape);
+  EXPECT_EQ(run_main_menu(), 0);
+  input->after(20).close_window();
+  EXPECT_EQ(run_main_menu(), 0);
+  EXPECT_TRUE(boxes.empty()) << "drive D: is there";
+}
+
+TEST_F(MainMenu, WithoutAModuleTheMenuIsReadyAtOnce) {
+  input->after(20).tap(kStartStudies).after(200);
+  look().key(platform::vk::kEscape);
+  EXPECT_EQ(run_main_menu(), 0);
+  ASSERT_EQ(module_entries.size(), 1u);
+  EXPECT_EQ(module_entries[0], (std::array<int, 4>{kButtonShown, kButtonHidden, kButtonShown, kButtonShown}));
+  EXPECT_EQ(module_connection_state(), kModuleReady);
+}
+
+TEST_F(MainMenu, SilentModuleKeepsTheModuleButtonsHiddenButShutdownWorks) {
+  sim::Pty pty;
+  ASSERT_TRUE(pty.open());
+  module_on(pty.slave_path(), 5);
+  // Each pass of a menu waiting for a silent module takes 200 ms of real
+  // time, so the script runs on few passes.
+  input->after(20).tap(kStartStudies).after(30);
+  look().key('e').after(4).key(platform::vk::kReturn).after(4).key('s').after(4).key('l').after(4);
+  look().key(platform::vk::kEscape);
+  EXPECT_EQ(run_main_menu(), 0);
+  ASSERT_EQ(module_entries.size(), 2u);
+  for (const auto& e : module_entries) EXPECT_EQ(e, (std::array<int, 4>{0, 0, 0, 0}));
+  EXPECT_NE(module_connection_state(), kModuleReady);
+  const auto sent = LinkFixture::read_all(pty.master(), 50);
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.front(), 0x00) << "the module is woken first";
+  EXPECT_NE(std::find(sent.begin(), sent.end(), 0x53), sent.end()) << "and asked for its version";
+}
+
+TEST_F(MainMenu, SimulatedModuleConnectsAndTheButtonsAppear) {
+  sim::ModuleSimulator module;
+  ASSERT_TRUE(module.start());
+  module_on(module.device_path(), sim::ModuleOptions{}.version);
+  input->after(20).tap(kStartStudies).after(30);
+  // The entries and the state, looked at on the way.
+  for (int i = 0; i < 20; ++i) look().after(20);
+  input->tap(kMenuTempFiles).after(300).key(platform::vk::kEscape);
+  EXPECT_EQ(run_main_menu(), 0);
+  ASSERT_EQ(module_entries.size(), 20u);
+  ASSERT_EQ(module_states.size(), 20u);
+  for (std::size_t i = 0; i < module_entries.size(); ++i) {
+    const bool ready = module_states[i] == kModuleReady;
+    EXPECT_EQ(module_entries[i][0], ready ? kButtonShown : kButtonHidden) << i;
+    EXPECT_EQ(module_entries[i][2], ready ? kButtonShown : kButtonHidden) << i;
+    EXPECT_EQ(module_entries[i][3], ready ? kButtonShown : kButtonHidden) << i;
+  }
+  EXPECT_EQ(module_states.back(), kModuleReady);
+  EXPECT_EQ(module_connection_state(), kModuleReady) << "checked again after the temporary files";
+  module.stop();
+}
+
+TEST_F(MainMenu, FirmwareImageOfTheWrongSizeEndsTheWorkstation) {
+  sim::Pty pty;
+  ASSERT_TRUE(pty.open());
+  module_on(pty.slave_path(), 5);
+  root.write(kFirmwareFile, std::string(8192, '\0'));
+  input->after(20).tap(kStartStudies);
+  EXPECT_EQ(run_main_menu(), 0);
+  EXPECT_TRUE(LinkFixture::read_all(pty.master(), 50).empty()) << "nothing was sent";
+}
+
+TEST_F(MainMenu, BackToTheStartScreenAsksOnlyWhenTemporaryStudiesExist) {
+  hw.start_menu = 4;  // the menu's own exit leads back to the start screen
+  ::rmdir(platform::drive_folder('D').c_str());  // no USB drive: studies stay on C:
+  platform::make_dirs(platform::map_path("C:\\DATA\\SUB"));
+  root.write("C:\\TEMP\\work.tmp", "x");
+  input->after(20).tap(kMbCancel).after(100).tap(kStartStudies).after(200).tap(kMenuBackToStart).after(200)
+      .tap(kMbCancel).after(100).tap(kStartExit);
+  EXPECT_EQ(run_main_menu(), 1);
+  EXPECT_EQ(titled("Exit with Temp. Files"), 0) << "a folder in C:\\DATA is no temporary study";
+  EXPECT_EQ(titled("USB Drive not found"), 2) << "asked at each showing of the start screen";
+  EXPECT_FALSE(root.exists("C:\\TEMP\\work.tmp")) << "work files purged";
+
+  // A temporary study: Cancel keeps it and stays in the menu, OK deletes it.
+  boxes.clear();
+  root.write("C:\\DATA\\1.PDF", "study");
+  input->after(20).tap(kMbCancel).after(100).tap(kStartStudies).after(200).tap(kMenuBackToStart).after(200)
+      .tap(kMbCancel).after(200);
+  look().tap(kMenuBackToStart).after(200).key(platform::vk::kReturn).after(200).tap(kMbCancel).after(100).tap(kStartExit);
+  EXPECT_EQ(run_main_menu(), 1);
+  EXPECT_EQ(titled("Exit with Temp. Files"), 2);
+  EXPECT_EQ(module_entries.size(), 1u) << "Cancel went back to the menu";
+  EXPECT_FALSE(root.exists("C:\\DATA\\1.PDF"));
+}
+
+TEST_F(MainMenu, TemporaryStudiesOnTheUsbDriveAreNotAskedAbout) {
+  hw.start_menu = 4;
+  root.write("C:\\DATA\\1.PDF", "study");
+  input->after(20).tap(kStartStudies).after(200).tap(kMenuBackToStart).after(200).tap(kStartExit);
+  EXPECT_EQ(run_main_menu(), 1);
+  EXPECT_TRUE(boxes.empty()) << "the data directory is on D:";
+}
+
+TEST_F(MainMenu, PendingDisplaySwitchIsTakenOnceAtTheStartScreen) {
+  g_pending_display_switch = 1;
+  input->after(20).tap(kStartExit);
+  EXPECT_EQ(run_main_menu(), 1);
+  EXPECT_EQ(g_pending_display_switch, 0);
+  EXPECT_TRUE(is_fullscreen());
+  set_display_mode(0);
+}
+
+}  // namespace
