@@ -15,7 +15,7 @@
 #include "vaslab/core/module_link.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/settings.h"
-#include "vaslab/core/setup_menu.h"
+#include "vaslab/core/setup_menus.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/records/worklist.h"
 
