@@ -6,7 +6,6 @@
 namespace vaslab {
 
 int dualpvr_main(int, char*[]) { return -1; }
-int onepres_main(int, char*[]) { return -1; }
 int dualppg_main(int, char*[]) { return -1; }
 int doppler_main(int, char*[]) { return -1; }
 int lineedit_main(int, char*[]) { return -1; }

@@ -1,0 +1,101 @@
+#include "vaslab/records/step_runner.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/paths.h"
+#include "vaslab/core/buttons.h"
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/message_box.h"
+#include "vaslab/core/module_link.h"
+#include "vaslab/core/screen.h"
+#include "vaslab/core/system_utils.h"
+#include "vaslab/records/module_dispatch.h"
+#include "vaslab/records/patient_data.h"
+#include "vaslab/records/temp_studies.h"
+#include "vaslab/reports/page_description.h"
+#include "vaslab/studies/study_template.h"
+
+namespace vaslab {
+namespace {
+
+int (*g_module_check)() = connect_module;
+
+void refill_status(int row) {
+  StudyPlanRow& r = study_plan()[row];
+  std::memset(r.text, ' ', kStatusChars);
+  if (!read_step_page(row, current_exam_id())) return;
+  switch (r.type) {
+    case 1: case 5: case 6: case 8: case 9: case 12: format_waveform_step_status(row); break;
+    case 2: case 11: format_pressure_step_status(row); break;
+    case 10: case 14: case 16: format_text_step_status(row); break;
+    default: break;
+  }
+}
+
+std::string pdf_name() { return std::string(current_exam_id()) + ".PDF"; }
+
+void make_and_view_report() {
+  const std::string name = pdf_name();
+  if (run_iproc(name.c_str()) != 0) {
+    show_error_and_restore();
+    return;
+  }
+  run_vproc(name.c_str(), 1);
+}
+
+}  // namespace
+
+void set_module_check(int (*check)()) { g_module_check = check ? check : connect_module; }
+int check_module_ready() { return g_module_check(); }
+
+bool all_steps_pending() {
+  const StudyPlanRow* plan = study_plan();
+  for (int i = 0; i < study_plan_count(); ++i)
+    for (int c = 0; c < kStatusChars; ++c)
+      if (plan[i].text[c] != ' ') return false;
+  return true;
+}
+
+int run_study_steps(int s, int n) {
+  if (n <= 0) return 0;
+  if (n > study_plan_count()) n = study_plan_count();
+  if (s >= n) s = n - 1;
+  if (s < 0) s = 0;
+  const StudyPlanRow* plan = study_plan();
+  while (s >= 0 && s < n) {
+    int g = s;
+    while (g > 0 && plan[g - 1].type == plan[g].type && plan[g - 1].step == plan[g].step - 1) --g;
+    int k = 1;
+    while (g + k < n && plan[g + k].type == plan[g].type && plan[g + k].step == plan[g].step + k) ++k;
+
+    wait_button_release(current_button_table());
+    int res = run_step_module(plan[g].type, plan[g].step, k, plan[s].step);
+    wait_button_release(current_button_table());
+    for (int row = g; row < g + k; ++row) refill_status(row);
+    if (res < 0) return s;
+
+    // The module's own word: clamp it, a stray value must not select a row
+    // outside the plan.
+    const int slot = static_cast<std::int16_t>(peek_comm_area_word(0, kStepSlot));
+    const int r = std::clamp(g + (slot - plan[g].step), -1, n);
+    if (check_module_ready() != 0) res = 1;
+
+    switch (res & 15) {
+      case 0: case 2: s = g + k; break;
+      case 3: s = g - 1; break;
+      case 1: case 4: case 5: case 6: return r;
+      case 12:
+        if (!all_steps_pending()) make_and_view_report();
+        s = r;
+        break;
+      default: s = r; break;
+    }
+  }
+  return s;
+}
+
+}  // namespace vaslab

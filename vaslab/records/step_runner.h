@@ -1,0 +1,21 @@
+// The step runner and the review screen of the open study: runs of
+// consecutive template steps of one module type go to their study module,
+// and the module's result decides where the run goes next.
+#pragma once
+
+namespace vaslab {
+
+// Runs steps from plan row `start` of `count` rows; returns the row to
+// select next: `count` past the last row, -1 before the first, or the row of
+// the step the module stopped on.
+int run_study_steps(int start, int count);
+
+// True when no plan row has a captured step (all status characters blank).
+bool all_steps_pending();
+
+// Whether the measuring module is ready (0) or not; the module link's
+// connect_module unless a test installs another.
+void set_module_check(int (*check)());
+int check_module_ready();
+
+}  // namespace vaslab

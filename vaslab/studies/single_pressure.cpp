@@ -1,0 +1,392 @@
+#include "vaslab/studies/single_pressure.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "vaslab/core/buttons.h"
+#include "vaslab/core/digital_io.h"
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/keyboard_entry.h"
+#include "vaslab/core/screen.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/core/stopwatch.h"
+#include "vaslab/core/system_utils.h"
+#include "vaslab/core/trace_strips.h"
+#include "vaslab/studies/module_frame.h"
+#include "vaslab/studies/sample_frames.h"
+#include "vaslab/studies/single_channel.h"
+#include "vaslab/studies/study_template.h"
+
+namespace vaslab {
+namespace {
+
+constexpr int kWindow = 296;
+constexpr int kReadoutX = 442, kReadoutY = 117;
+
+ButtonRecord button(int x1, int y1, int x2, int y2, const char* label, int code, int remote = 0) {
+  ButtonRecord b;
+  b.state = kButtonShown;
+  b.x1 = static_cast<std::int16_t>(x1);
+  b.y1 = static_cast<std::int16_t>(y1);
+  b.x2 = static_cast<std::int16_t>(x2);
+  b.y2 = static_cast<std::int16_t>(y2);
+  set_button_label(b, label);
+  b.button_code = static_cast<std::int16_t>(code);
+  b.remote_key = static_cast<std::uint8_t>(remote);
+  return b;
+}
+
+class SinglePressure : public StepScreens, public PostScreen {
+ public:
+  // --- The frame's side ---
+  int read_prefix(ModuleRun& run) override {
+    const int r = read_pressure_step(run.template_path, run.current, step_);
+    if (r != 0) return r;
+    convert_old_numbering(step_);
+    std::snprintf(label_, sizeof label_, "%.29s", step_.label);
+    pressure_limit_ = step_.over_range + 100;
+    return 0;
+  }
+
+  void send_step_commands(ModuleRun&) override {
+    const HardwareSettings& hw = hardware_settings();
+    send_module_command(42);
+    send_module_command(194, hw.right_bp_offset);
+    send_module_command(195, hw.right_bp_span);
+    send_module_command(54);
+    send_module_command(51);
+    send_module_command(48);
+    send_module_command(17);
+    send_module_command(196, hw.left_bp_offset);
+    send_module_command(197, hw.left_bp_span);
+    send_module_command(29);
+    send_module_command(26);
+    send_module_command(23);
+    send_module_command(204, step_.over_range);
+    send_module_command(205, step_.over_range);
+    send_module_command(81);
+  }
+
+  bool stopwatch_shown(const ModuleRun&) override { return step_.show_stopwatch & 1; }
+
+  void start_new_page(ModuleRun& run) override {
+    StudyPage& p = *run.page;
+    run.baseline = carried_setting(run.baseline, step_.baseline_flags, step_.baseline);
+    run.gain = carried_setting(run.gain, step_.gain_flags, step_.gain);
+    run.probe = carried_setting(run.probe, step_.probe_flags, step_.probe);
+    run.volume = carried_setting(run.volume, step_.volume_flags, step_.volume);
+    p.baseline = static_cast<std::int16_t>(run.baseline);
+    p.gain = static_cast<std::int16_t>(run.gain);
+    p.probe = static_cast<std::int16_t>(run.probe);
+    p.filter_code = step_.filter_code;
+    start_volume(volume_, run.volume);
+    probe_setup(p);
+    send_gain(p);
+    send_baseline(p);
+    select_cuffs(step_.cuff_select);
+    select_filter(step_.filter_mode_flags, p.filter_code, filter_);
+  }
+
+  int acquire(ModuleRun& run) override {
+    const int r = acquisition_screen(run);
+    select_cuffs(0);
+    return r;
+  }
+
+  int post(ModuleRun& run) override { return run_post_screen(run, *this); }
+
+  // --- The post screen's side ---
+  const char* background() const override { return "sdp_bkgd_post"; }
+  int window() const override { return kWindow; }
+  const char* label() const override { return label_; }
+  void set_label(const char* text) override { std::snprintf(label_, sizeof label_, "%.29s", text); }
+
+  void draw_readout(ModuleRun& run) override {
+    const StudyPage& p = *run.page;
+    if (p.short_text[0]) {
+      draw_pressure_value(p.short_text, 0, nullptr, pressure_limit_, kReadoutX, kReadoutY, 0);
+      shown_pressure_ = -1;
+      return;
+    }
+    const int v = p.count > 0 ? p.channel_2[p.newest] & 0x1FF : 0;
+    draw_pressure_value(nullptr, v, &shown_pressure_, pressure_limit_, kReadoutX, kReadoutY, 1);
+  }
+
+  int own_buttons(ButtonRecord* out, int room) override {
+    if (room < 1) return 0;
+    out[0] = button(460, 180, 618, 241, "Set Output", kPressSetOutput, 0);
+    return 1;
+  }
+
+  void scroll_pressed(ModuleRun& run) override { run.page->short_text[0] = 0; }
+
+  bool own_button(ModuleRun& run, int e) override {
+    if (e != kPressSetOutput) return false;
+    wait_button_release(current_button_table());
+    set_button_mode_repeat();
+    edit_text_field("Set Output to:", run.page->short_text, 4, 0, std::strstr(label_, "Brachial") != nullptr);
+    run.page->short_text[4] = 0;
+    set_button_mode_capture();
+    shown_pressure_ = -1;
+    return true;
+  }
+
+ private:
+  bool locked(std::uint8_t flags) const { return flags & kSettingLocked; }
+  bool channel_1() const { return step_.cuff_channel & 1; }
+
+  void probe_setup(const StudyPage& p) {
+    const int gain_flags = p.gain < 5 ? 3 : 11;
+    if (p.probe == 5) {
+      send_module_command(42);
+      send_module_command(78);
+      send_module_command(49);
+      select_filter(gain_flags, p.filter_code, filter_);
+    } else if (p.probe == 6) {
+      send_module_command(17);
+      send_module_command(78);
+      send_module_command(24);
+      select_filter(gain_flags, p.filter_code, filter_);
+    } else {
+      send_module_command(46);
+      send_module_command(48);
+      send_module_command(volume_command(volume_.volume));
+      select_filter(13, p.filter_code, filter_);
+    }
+  }
+
+  void send_gain(const StudyPage& p) {
+    draw_scale_bitmap(p.gain, 439, 150);
+    send_module_command(gain_command_ch1(p.gain));
+    send_module_command(gain_command_ch2(p.gain));
+    select_filter(p.gain < 5 ? 3 : 11, p.filter_code, filter_);
+  }
+
+  void send_baseline(const StudyPage& p) {
+    send_module_command(178, p.baseline);
+    send_module_command(153, p.baseline);
+  }
+
+  void make_table() {
+    ButtonRecord t[] = {
+        button(8, 410, 220, 472, "CAPTURE^glbl_capt", kCodeCapture, 9),
+        button(228, 410, 385, 472, "EXIT^glbl_exit", kCodeExit, 17),
+        button(393, 410, 544, 472, "Next^glbl_next", kCodeNext, 16),
+        button(552, 410, 632, 472, "Back", kCodeBack, 18),
+        button(8, 330, 150, 391, "Inflate", kPressInflate, 19),
+        button(158, 330, 300, 391, "Deflate", kPressDeflate, 20),
+        button(560, 40, 632, 90, "Gain UP", kPressGainUp, 0),
+        button(560, 96, 632, 146, "Gain DOWN", kPressGainDown, 0),
+        button(560, 152, 632, 202, "Baseline UP", kPressBaselineUp, 0),
+        button(560, 208, 632, 258, "Baseline DOWN", kPressBaselineDown, 0),
+        button(439, 40, 552, 70, "Probe", kPressProbe, 0),
+        button(308, 330, 392, 391, "Volume UP", kPressVolumeUp, 0),
+        button(400, 330, 484, 391, "Volume DOWN", kPressVolumeDown, 0),
+        button(492, 330, 632, 391, "Mute", kPressMute, 0),
+        kButtonTableEnd,
+    };
+    static_assert(sizeof t / sizeof t[0] == kButtons + 1);
+    std::memcpy(static_cast<void*>(table_), t, sizeof t);
+  }
+
+  ButtonRecord* find(int code) {
+    for (ButtonRecord* b = table_; !is_table_end(*b); ++b)
+      if (b->button_code == code) return b;
+    return nullptr;
+  }
+  void enable(int code, bool on) {
+    ButtonRecord* b = find(code);
+    if (!b) return;
+    b->state = on ? kButtonShown : kButtonGreyed;
+  }
+
+  void update_buttons(const StudyPage& p) {
+    enable(kPressGainUp, p.gain < 10);
+    enable(kPressGainDown, p.gain > 0);
+    enable(kPressBaselineUp, p.baseline < 255);
+    enable(kPressBaselineDown, p.baseline > 0);
+    enable(kPressVolumeUp, volume_.volume < 10);
+    if (ButtonRecord* m = find(kPressMute)) set_button_label(*m, volume_.volume > 0 ? "Mute" : "UnMute");
+    draw_buttons(table_);
+  }
+
+  void draw_volume() {
+    char name[24];
+    std::snprintf(name, sizeof name, "sdp_ind_vol_%d", volume_.volume);
+    DrawBitmap(name, 439, 190, 545, 216);
+  }
+
+  void restart_trace(StudyPage& p) {
+    p.count = 0;
+    p.newest = 0;
+    clear_live_trace(trace_);
+  }
+
+  void take_frame(StudyPage& p) {
+    const int v1 = (step_.cuff_channel & 2) ? reader_.value[1] : reader_.value[0];
+    const int v3 = p.probe == 6 ? reader_.value[3] : reader_.value[2];
+    const int s = take_waveform_sample(p, v3, &filter_);
+    if (s < 0) clear_live_trace(trace_);
+    else draw_live_sample(trace_, s);
+    p.channel_2[p.newest] = static_cast<std::int16_t>(v1);
+    last_pressure_ = v1;
+  }
+
+  void cuff_press(bool inflate) {
+    const bool ch1 = channel_1();
+    const int mode = inflate ? step_.inflate_mode : step_.deflate_mode;
+    if (mode != 0) {
+      cuff_hold_press(hold_, inflate, ch1);
+      return;
+    }
+    send_module_command(ch1 ? 183 : 158, inflate ? step_.inflate_target : step_.deflate_target);
+    send_module_command(inflate ? (ch1 ? 90 : 84) : (ch1 ? 91 : 85));
+  }
+
+  int leave(ModuleRun& run, int code) {
+    send_module_command(0);
+    mark_dirty(kDirtyWholeWindow);
+    wait_button_release(table_);
+    if (code != kCodeCapture) return code;
+    run.page->save_time = static_cast<std::int32_t>(std::time(nullptr));
+    capture_window(*run.page, kWindow, true);
+    return 0;
+  }
+
+  int acquisition_screen(ModuleRun& run) {
+    StudyPage& p = *run.page;
+    make_table();
+    load_background("sdp_bkgd");
+    clear_screen();
+    draw_screen_title(label_);
+    update_buttons(p);
+    draw_volume();
+    trace_.width = kWindow;
+    clear_live_trace(trace_);
+    get_scale_baseline_row(p.baseline, 4, &trace_.baseline_tick);
+    probe_setup(p);
+    draw_probe_indicator(p.probe);
+    draw_scale_bitmap(p.gain, 439, 150);
+    reset_cuff_hold(hold_);
+    start_tick_timer(1, 500, kTickPeriodic);
+    drain_module_bytes();
+    reader_ = FrameReader{};
+    send_module_command(cutoff_command(p.filter_code));
+    shown_pressure_ = -1;
+
+    for (;;) {
+      tick_stopwatch().draw();
+      const int e = get_button_event(table_);
+      if (e >= kCodeCapture && e <= kCodeBack) return leave(run, e);
+      handle_button(p, e);
+      if (tick_timer_expired(1) && !(p.flags & kPageDeletedSide))
+        draw_pressure_value(nullptr, last_pressure_, &shown_pressure_, pressure_limit_, kReadoutX, kReadoutY, 1);
+      if (read_frame(reader_)) take_frame(p);
+    }
+  }
+
+  void handle_button(StudyPage& p, int e) {
+    if (e == kNoEvent) return;
+    if (e < 0) {
+      if (e == -kPressInflate || e == -kPressDeflate) {
+        const int mode = e == -kPressInflate ? step_.inflate_mode : step_.deflate_mode;
+        if (mode != 0) cuff_hold_release(hold_);
+      }
+      if (ButtonRecord* b = find(-e)) draw_button_normal(*b);
+      return;
+    }
+    switch (e) {
+      case kPressInflate: cuff_press(true); break;
+      case kPressDeflate: cuff_press(false); break;
+      case kPressInflate + kRepeatBit:
+        if (step_.inflate_mode != 0) cuff_hold_repeat(hold_, true, channel_1());
+        break;
+      case kPressDeflate + kRepeatBit:
+        if (step_.deflate_mode != 0) cuff_hold_repeat(hold_, false, channel_1());
+        break;
+      case kPressGainUp:
+      case kPressGainDown:
+        if (locked(step_.gain_flags)) break;
+        if (e == kPressGainUp && p.gain < 10) ++p.gain;
+        else if (e == kPressGainDown && p.gain > 0) --p.gain;
+        else break;
+        send_gain(p);
+        update_buttons(p);
+        break;
+      case kPressBaselineUp:
+      case kPressBaselineUp + kRepeatBit:
+      case kPressBaselineDown:
+      case kPressBaselineDown + kRepeatBit: {
+        if (locked(step_.baseline_flags)) break;
+        const bool up = (e & ~kRepeatBit) == kPressBaselineUp;
+        if (up && p.baseline < 255) ++p.baseline;
+        else if (!up && p.baseline > 0) --p.baseline;
+        else break;
+        get_scale_baseline_row(p.baseline, 4, &trace_.baseline_tick);
+        send_baseline(p);
+        update_buttons(p);
+        break;
+      }
+      case kPressProbe:
+        if (locked(step_.probe_flags)) break;
+        p.probe = static_cast<std::int16_t>(next_pressure_probe(p.probe));
+        draw_probe_indicator(p.probe);
+        restart_trace(p);
+        probe_setup(p);
+        draw_scale_bitmap(p.gain, 439, 150);
+        select_filter(step_.filter_mode_flags, p.filter_code, filter_);
+        break;
+      case kPressVolumeUp:
+      case kPressVolumeUp + kRepeatBit:
+      case kPressVolumeDown:
+      case kPressVolumeDown + kRepeatBit:
+        if (locked(step_.volume_flags)) break;
+        if ((e & ~kRepeatBit) == kPressVolumeUp) volume_up(volume_);
+        else volume_down(volume_);
+        send_module_command(volume_command(volume_.volume));
+        draw_volume();
+        update_buttons(p);
+        break;
+      case kPressMute:
+        if (locked(step_.volume_flags)) break;
+        toggle_mute(volume_);
+        send_module_command(volume_command(volume_.volume));
+        draw_volume();
+        update_buttons(p);
+        break;
+      default: break;
+    }
+  }
+
+  static constexpr int kButtons = 14;
+  PressureStep step_{};
+  char label_[30] = {};
+  int pressure_limit_ = 0;
+  IirLowPass filter_;
+  VolumeControl volume_;
+  CuffHold hold_;
+  FrameReader reader_;
+  LiveTrace trace_;
+  int last_pressure_ = 0;
+  int shown_pressure_ = -1;
+  ButtonRecord table_[kButtons + 1];
+};
+
+}  // namespace
+
+int next_pressure_probe(int probe) {
+  switch (probe) {
+    case 5: return 6;
+    case 6: return 16;
+    case 16: return 15;
+    default: return 5;
+  }
+}
+
+int onepres_main(int argc, char* argv[]) {
+  SinglePressure module;
+  return run_study_module(argc, argv, module);
+}
+
+}  // namespace vaslab

@@ -1,0 +1,81 @@
+// A study-module test bench: the core fixture, a fake measuring module, a
+// data directory and a template written step by step.
+#pragma once
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../../core/tests/screen_fixture.h"
+#include "testsupport/scripted_input.h"
+#include "fake_module.h"
+#include "vaslab/core/stopwatch.h"
+#include "vaslab/core/system_utils.h"
+#include "vaslab/studies/study_page.h"
+#include "vaslab/studies/study_template.h"
+
+struct StudyFixture : ScreenFixture {
+  FakeModule module;
+  std::vector<std::uint8_t> tpl;
+
+  std::unique_ptr<testsupport::ScriptedInput> input;
+
+  void SetUp() override {
+    ScreenFixture::SetUp();
+    input = std::make_unique<testsupport::ScriptedInput>(clock);
+    ASSERT_TRUE(vaslab::create_main_window(640, 480));
+    ASSERT_EQ(vaslab::set_display_mode(0), 1);
+    vaslab::poke_comm_area_word(0, vaslab::kStepSlot, 0);
+    std::snprintf(vaslab::hardware_settings().data_directory, 64, "C:\\DATA\\");
+    platform::make_dirs(platform::map_path("C:\\DATA\\"));
+    platform::make_dirs(platform::map_path("C:\\STUDIES\\"));
+    vaslab::start_stopwatch();
+    tpl.assign(vaslab::kTemplateRecordSize, 0);
+  }
+
+  // A single-pressure step with usable defaults; `edit` may change it.
+  template <typename Edit>
+  void add_pressure_step(const char* label, Edit edit) {
+    vaslab::PressureStep s{};
+    s.module_type = 2;
+    s.step_class = vaslab::kStudyStepClass;
+    std::snprintf(s.label, sizeof s.label, "%s", label);
+    s.probe = 15;
+    s.gain = 5;
+    s.filter_code = 2;
+    s.baseline = 128;
+    s.filter_mode_flags = 5;
+    s.volume = 4;
+    s.inflate_target = 180;
+    s.deflate_target = 20;
+    s.over_range = 250;
+    s.cuff_channel = 1;
+    edit(s);
+    std::uint8_t rec[vaslab::kTemplateRecordSize] = {};
+    vaslab::encode_pressure_step(s, rec);
+    const auto sum = vaslab::template_record_checksum(rec);
+    rec[298] = static_cast<std::uint8_t>(sum);
+    rec[299] = static_cast<std::uint8_t>(sum >> 8);
+    tpl.insert(tpl.end(), rec, rec + sizeof rec);
+  }
+  void add_pressure_step(const char* label) {
+    add_pressure_step(label, [](vaslab::PressureStep&) {});
+  }
+  void write_template(const char* number = "77") {
+    vaslab::StudyHeader h{};
+    std::snprintf(h.title, sizeof h.title, "Test study");
+    h.step_count = static_cast<std::int16_t>(tpl.size() / vaslab::kTemplateRecordSize - 1);
+    h.record_size = 300;
+    vaslab::encode_study_header(h, tpl.data());
+    const auto sum = vaslab::template_record_checksum(tpl.data());
+    tpl[298] = static_cast<std::uint8_t>(sum);
+    tpl[299] = static_cast<std::uint8_t>(sum >> 8);
+    root.write(vaslab::template_file_name(number), std::string(tpl.begin(), tpl.end()));
+  }
+  void TearDown() override {
+    input.reset();
+    ScreenFixture::TearDown();
+  }
+  bool page_exists(int step, int exam) { return root.exists(vaslab::page_file_name(step, exam)); }
+};
