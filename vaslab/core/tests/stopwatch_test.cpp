@@ -45,12 +45,12 @@ TEST_F(StopwatchTest, CountsDownToZeroAndBeepsTheAlarmOneASecond) {
   sw->set_time(3);
   sw->set_alarm(0, 0, 1);
   sw->start();
-  run(3000);
+  run(3250);
   EXPECT_EQ(sw->seconds, 0);
   EXPECT_EQ(backend.beeps, 1);  // the first at zero
-  run(750);
+  run(500);
   EXPECT_EQ(backend.beeps, 1);  // not within the same second
-  run(250);
+  run(500);
   EXPECT_EQ(backend.beeps, 2);
   run(5000);
   EXPECT_EQ(backend.beeps, 2);

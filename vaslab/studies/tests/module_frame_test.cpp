@@ -152,6 +152,7 @@ TEST_F(FrameTest, AFailedWriteIsReportedAsAnError) {
   screens.acquire_results = {0};
   screens.post_results = {0};
   std::snprintf(hardware_settings().data_directory, 64, "C:\\NOWHERE\\AT\\ALL\\");
+  stop_event_loop();  // the message box answers at once
   EXPECT_EQ(run({1, 3, 1}), 4);
   EXPECT_EQ(step_slot(), 1);
 }
