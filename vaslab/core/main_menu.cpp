@@ -239,7 +239,10 @@ void draw_main_menu() {
   draw_text_cells("Vascular:", 2, 68, kColorBlack, kColorWhite);
   if (module_ready()) draw_text_cells("OK", 2, 77, kColorBlack, kColorGreen);
   set_menu_visibility();
-  draw_buttons(g_menu);
+  // Three exit entries share one rectangle: a hidden one drawn after the
+  // shown one would blank it.
+  for (const ButtonRecord* b = g_menu; !is_table_end(*b); ++b)
+    if (b->state == kButtonShown) draw_button_normal(*b);
 }
 
 void check_usb_drive() {
