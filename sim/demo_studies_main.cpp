@@ -28,7 +28,7 @@ struct SampleStudy {
   std::vector<SampleStep> steps;
 };
 
-constexpr int kDoppler = 6, kDualPressure = 11, kDualPvr = 1, kNotes = 10;
+constexpr int kDoppler = 6, kDualPressure = 11, kDualPvr = 1, kNotes = 10, kSinglePressure = 2;
 
 const std::vector<SampleStudy>& samples() {
   static const std::vector<SampleStudy> s = {
@@ -37,6 +37,8 @@ const std::vector<SampleStudy>& samples() {
        {{kDoppler, "Right CFA"}, {kDoppler, "Right POP"}, {kDoppler, "Left CFA"}, {kDoppler, "Left POP"}}},
       {103, "Lower PVR", {{kDualPvr, "Thigh"}, {kDualPvr, "Calf"}, {kDualPvr, "Ankle"}}},
       {104, "Upper PVR", {{kDualPvr, "Upper arm"}, {kDualPvr, "Forearm"}}},
+      {105, "Segmental Pressures",
+       {{kSinglePressure, "Rt Brachial"}, {kSinglePressure, "Rt Thigh"}, {kSinglePressure, "Rt Ankle"}}},
   };
   return s;
 }
@@ -69,6 +71,25 @@ std::vector<std::uint8_t> template_bytes(const SampleStudy& study) {
       d.volume = 5;
       d.report_window = 2960;
       encode_doppler_step(d, out);
+    } else if (st.module_type == kSinglePressure) {
+      // A cuff inflated to 180 mmHg and let down to 20; the trace of the
+      // pulse with the 7 Hz filter.
+      PressureStep p{};
+      p.module_type = static_cast<std::uint8_t>(st.module_type);
+      p.step_class = kStudyStepClass;
+      std::snprintf(p.label, sizeof p.label, "%s", st.label);
+      p.probe = 15;
+      p.inflate_target = 180;
+      p.deflate_target = 20;
+      p.gain = 5;
+      p.filter_code = 2;
+      p.baseline = 128;
+      p.filter_mode_flags = 5;
+      p.volume = 4;
+      p.over_range = 250;
+      p.cuff_channel = 1;
+      p.show_stopwatch = 1;
+      encode_pressure_step(p, out);
     } else {
       StudyStep s{};
       s.module_type = static_cast<std::uint8_t>(st.module_type);
@@ -84,10 +105,11 @@ std::vector<std::uint8_t> template_bytes(const SampleStudy& study) {
 std::vector<StudyMenuEntry> menu_entries() {
   const auto& s = samples();
   return {
-      make_submenu_entry("Studies", 1, 3),
+      make_submenu_entry("Studies", 1, 4),
       make_study_entry(s[0].title, s[0].number),
       make_study_entry(s[1].title, s[1].number),
-      make_submenu_entry("PVR Studies", 4, 2),
+      make_study_entry(s[4].title, s[4].number),
+      make_submenu_entry("PVR Studies", 5, 2),
       make_study_entry(s[2].title, s[2].number),
       make_study_entry(s[3].title, s[3].number),
   };

@@ -1,0 +1,143 @@
+// One study from the study menu to a stored page, against the measuring-
+// module simulator on a pseudo-terminal: the operator chooses the study,
+// enters the patient, inflates the cuff, captures the first single-pressure
+// step, accepts it and leaves at the second step.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/serial.h"
+#include "sim/module_sim.h"
+#include "study_fixture.h"
+#include "vaslab/core/module_link.h"
+#include "vaslab/core/serial_links.h"
+#include "vaslab/core/study_menu.h"
+#include "vaslab/records/step_runner.h"
+#include "vaslab/records/study_menu_module.h"
+#include "vaslab/records/temp_studies.h"
+#include "vaslab/studies/single_channel.h"
+#include "vaslab/studies/single_pressure.h"
+
+namespace vaslab {
+namespace {
+
+using platform::vk::kReturn;
+constexpr int kMenuRow1 = 215;
+
+int module_ready() { return 0; }
+
+struct StudyEndToEnd : StudyFixture {
+  sim::ModuleSimulator simulator;
+
+  void SetUp() override {
+    StudyFixture::SetUp();
+    set_module_bytes(nullptr);  // the real link this time
+    ASSERT_TRUE(simulator.start());
+    auto& hw = hardware_settings();
+    hw.vascular_module_present = 1;
+    hw.vascular_irq = 0;
+    hw.vascular_port = 1;
+    hw.right_bp_offset = 11;
+    hw.right_bp_span = 12;
+    hw.left_bp_offset = 13;
+    hw.left_bp_span = 14;
+    reset_serial_links();
+    platform::set_com_path(1, simulator.device_path());
+    ASSERT_EQ(open_module_link(), 0);
+    set_module_check(module_ready);
+    study_list() = StudyList{};
+    study_list().mode = kListArchive;
+  }
+  void TearDown() override {
+    set_module_check(nullptr);
+    reset_serial_links();
+    platform::reset_com_paths();
+    simulator.stop();
+    StudyFixture::TearDown();
+  }
+  // What the module received, as one stream of bytes.
+  std::vector<int> received() {
+    std::vector<int> bytes;
+    for (const auto& e : simulator.log()) {
+      bytes.push_back(e.command);
+      if (e.argument >= 0) bytes.push_back(e.argument);
+    }
+    return bytes;
+  }
+  static bool contains(const std::vector<int>& all, const std::vector<int>& part) {
+    return std::search(all.begin(), all.end(), part.begin(), part.end()) != all.end();
+  }
+  void write_study() {
+    root.write(kStudyMenuFile, [] {
+      const auto b = encode_study_menu_file(
+          {make_submenu_entry("Studies", 1, 1), make_study_entry("Segmental Pressures", 77)});
+      return std::string(b.begin(), b.end());
+    }());
+    add_pressure_step("Rt Brachial");
+    add_pressure_step("Rt Ankle");
+    write_template("77");
+  }
+  int run_menu() {
+    char a0[] = "mastermn", a1[] = "M";
+    char* argv[] = {a0, a1};
+    return mastermn_main(2, argv);
+  }
+};
+
+TEST_F(StudyEndToEnd, ASinglePressureStepFromTheMenuToItsPage) {
+  write_study();
+  // Real time for the simulator to stream and to move the cuff.
+  auto real_wait = [] { ::usleep(600 * 1000); };
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
+  input->after(300).tap(kPressInflate);
+  input->after(100).at_time(real_wait).after(100).at_time(real_wait);
+  input->after(100).tap(kCodeCapture).after(300).tap(0);  // capture, accept
+  input->after(300).tap(kCodeExit);                          // leave at step 2
+  input->after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+
+  ASSERT_TRUE(page_exists(1, 1)) << "the first step's page";
+  EXPECT_FALSE(page_exists(2, 1));
+  auto p = std::make_unique<StudyPage>();
+  ASSERT_EQ(read_study_page(1, 1, "00000077.sty", *p), 0);
+  EXPECT_GT(p->count, 5);
+  EXPECT_EQ(p->report_start, p->newest - 296);
+  EXPECT_GT(p->channel_1[p->newest], 0);
+  EXPECT_GT(p->channel_2[p->newest], 0) << "the cuff was inflating";
+  EXPECT_EQ(p->gain, 5);
+  EXPECT_EQ(p->baseline, 128);
+  EXPECT_EQ(p->filter_code, 2);
+  EXPECT_EQ(p->probe, 15);
+  EXPECT_GT(p->save_time, 0);
+  EXPECT_TRUE(root.exists("C:\\DATA\\1.PDF")) << "a captured study keeps its page description";
+
+  const auto got = received();
+  EXPECT_TRUE(contains(got, {0, 42, 194, 11, 195, 12, 54, 51, 48, 17, 196, 13, 197, 14, 29, 26, 23, 204, 250, 205,
+                             250, 81}));
+  EXPECT_TRUE(contains(got, {46, 48, 59, 208, 204, 63}));  // the screen starts: probe set-up, cutoff
+  EXPECT_TRUE(contains(got, {183, 180, 90}));                // Inflate to the target
+  EXPECT_EQ(std::count(got.begin(), got.end(), 81), 2);      // both steps were set up
+}
+
+TEST_F(StudyEndToEnd, LeavingAStudyWithNothingCapturedDropsIt) {
+  write_study();
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("DOE JANE").key(kReturn).type("B-2").key(kReturn);
+  input->after(300).tap(kCodeExit).after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+  EXPECT_FALSE(root.exists("C:\\DATA\\1.PDF"));
+  EXPECT_FALSE(page_exists(1, 1));
+  char a0[] = "mastermn";
+  char* argv[] = {a0};
+  EXPECT_EQ(mastermn_main(1, argv), 4);
+}
+
+}  // namespace
+}  // namespace vaslab
