@@ -267,8 +267,15 @@ int run_study_menu() {
     const int code = get_button_event(g_buttons);
     int chosen = -1;
     bool redraw = false;
-    if (code <= -(kRowTopCode - kRows + 1) && code >= -kRowTopCode) {
-      const int k = kRowTopCode + code + 1;  // 1 for the top row
+    // A touched or clicked row acts when let go; a key typed on the keyboard
+    // brings no release, so its press acts.
+    int row_code = 0;
+    if (code <= -(kRowTopCode - kRows + 1) && code >= -kRowTopCode)
+      row_code = -code;
+    else if (code >= kRowTopCode - kRows + 1 && code <= kRowTopCode && !touch_or_mouse_held())
+      row_code = code;
+    if (row_code != 0) {
+      const int k = kRowTopCode - row_code + 1;  // 1 for the top row
       const int row = w.first + k - 1;
       if (w.row_entry(row)) {
         chosen = choose_row(w, row);

@@ -163,6 +163,11 @@ TEST_F(StudyMenuScreen, SubmenuRowsBeyondItsCountDoNothingAndExitBacksUpOneLevel
   EXPECT_EQ(run_study_menu(), 1234);
 }
 
+TEST_F(StudyMenuScreen, DigitKeysChooseRows) {
+  input->after(20).key('2').after(100).key('1').close_window();
+  EXPECT_EQ(run_study_menu(), 1234) << "into PVR, then its first row";
+}
+
 TEST_F(StudyMenuScreen, ExitAtTheRootAndF10Leave) {
   input->after(20).tap(kRow2).after(100).key(platform::vk::kF10);
   EXPECT_EQ(run_study_menu(), -1);
