@@ -177,6 +177,23 @@ void patient_info() {
   refresh_list_row(row_caption().c_str());
 }
 
+// Another study for the same patient; false when none was made.
+bool new_study() {
+  const int t = choose_study();
+  if (t < 0) return false;
+  remember_patient_fields();
+  if (create_temp_study(1, std::to_string(t).c_str(), nullptr) != 0) {
+    std::snprintf(g_message_text, sizeof g_message_text, "Error creating page.");
+    show_error_and_restore();
+    return false;
+  }
+  patient_data_screen(-1);
+  PatientField* f = patient_fields();
+  for (int i = 0; i < kPatientFields; ++i) f[i].editable = 1;
+  g_review.selected = 0;
+  return true;
+}
+
 }  // namespace
 
 int review_screen(int template_number, int exam_id) {
@@ -195,13 +212,14 @@ int review_screen(int template_number, int exam_id) {
       button(440, 400, 632, 472, "Exit^glbl_exit", kReviewExit, kEscapeKeyCode, 17),
       button(440, 120, 632, 192, "Pat. Info^eos_pat", kReviewPatient, 290, 10),
       button(440, 200, 632, 272, "View^eos_view", kReviewView, 'v', 12),
+      button(440, 280, 632, 352, "New study^eos_new", kReviewNewStudy, 'n', 16),
       button(700, 700, 700, 700, "", kReviewStepReport, 's', 0),
       button(700, 700, 700, 700, "", kReviewUp, 294, 19),
       button(700, 700, 700, 700, "", kReviewDown, 296, 20),
       button(0, 37, 427, 388, "", kReviewList, 0, 255),
       kButtonTableEnd,
   };
-  for (int i = 4; i <= 6; ++i) table[i].state = kButtonHidden;
+  for (int i = 5; i <= 7; ++i) table[i].state = kButtonHidden;
 
   bool run_now = fresh;
   for (;;) {
@@ -220,6 +238,9 @@ int review_screen(int template_number, int exam_id) {
     switch (code) {
       case kReviewProceed: run_now = true; break;
       case kReviewPatient: patient_info(); break;
+      case kReviewNewStudy:
+        if (!all_steps_pending() && new_study()) run_now = true;
+        break;
       case kReviewView:
         if (!all_steps_pending()) view_report();
         break;

@@ -125,6 +125,24 @@ TEST_F(StudyEndToEnd, ASinglePressureStepFromTheMenuToItsPage) {
   EXPECT_EQ(std::count(got.begin(), got.end(), 81), 2);      // both steps were set up
 }
 
+TEST_F(StudyEndToEnd, ANewStudyForTheSamePatientAfterACapture) {
+  write_study();
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
+  input->after(200).at_time([] { ::usleep(200 * 1000); });
+  input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
+  input->after(300).tap(kReviewNewStudy).after(300).tap(kMenuRow1);
+  input->after(300).key(kReturn).key(kReturn);
+  input->after(200).at_time([] { ::usleep(200 * 1000); });
+  input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit).after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+  EXPECT_TRUE(page_exists(1, 1));
+  ASSERT_TRUE(root.exists("C:\\DATA\\2.PDF"));
+  EXPECT_EQ(root.read("C:\\DATA\\2.PDF").substr(32, 11), "ROE RICHARD");
+  EXPECT_TRUE(page_exists(1, 2));
+}
+
 TEST_F(StudyEndToEnd, LeavingAStudyWithNothingCapturedDropsIt) {
   write_study();
   input->after(50).tap(kMenuRow1);
