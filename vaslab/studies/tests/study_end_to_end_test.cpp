@@ -143,6 +143,30 @@ TEST_F(StudyEndToEnd, ANewStudyForTheSamePatientAfterACapture) {
   EXPECT_TRUE(page_exists(1, 2));
 }
 
+TEST_F(StudyEndToEnd, AReopenedStudyWithFullWidthHeaderFieldsKeepsItsRowInBounds) {
+  write_study();
+  std::string header(4869, '\0');
+  header.replace(32, 30, std::string(30, 'N'));  // name without its NUL
+  header.replace(62, 30, std::string(30, 'I'));
+  header.replace(92, 22, std::string(22, 'D'));
+  root.write("C:\\DATA\\4.PDF", header);
+  std::string idf(STUDY_PAGE_BYTES, '\0');
+  idf.replace(0, 12, "00000077.sty");
+  root.write("C:\\DATA\\0.4", idf);
+  study_list() = StudyList{};
+  study_list().count = 1;
+  study_list().selected = 0;
+  std::snprintf(study_list().rows[0].file_name, 13, "4.PDF");
+  input->after(100).tap(kReviewExit);
+  input->after(5000).close_window();
+  EXPECT_EQ(review_screen(0, 4), 8);
+  const std::string row = study_list().rows[0].text;
+  EXPECT_EQ(row.size(), 80u);
+  EXPECT_EQ(row.substr(0, 30), std::string(29, 'N') + "\263");
+  EXPECT_EQ(row.substr(60), std::string(20, 'D'));
+  EXPECT_EQ(review_screen(0, 9), 4);  // no such study
+}
+
 TEST_F(StudyEndToEnd, LeavingAStudyWithNothingCapturedDropsIt) {
   write_study();
   input->after(50).tap(kMenuRow1);
