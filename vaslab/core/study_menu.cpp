@@ -301,7 +301,9 @@ int run_study_menu() {
       break;
     }
     if (chosen >= 0) {
-      wait_button_release(g_buttons);
+      // A digit typed on the keyboard also sends its character: drained
+      // here, it cannot fall through into the next screen's typing.
+      drain_button_events(g_buttons);
       result = chosen;
       break;
     }

@@ -168,6 +168,12 @@ TEST_F(StudyMenuScreen, DigitKeysChooseRows) {
   EXPECT_EQ(run_study_menu(), 1234) << "into PVR, then its first row";
 }
 
+TEST_F(StudyMenuScreen, TheChosenDigitIsNotTypedIntoTheNextScreen) {
+  input->after(20).key('2').after(100).key('1');
+  EXPECT_EQ(run_study_menu(), 1234);
+  for (const auto& m : input->queue) EXPECT_NE(m.msg, platform::Msg::kChar) << "left for the patient screen";
+}
+
 TEST_F(StudyMenuScreen, ExitAtTheRootAndF10Leave) {
   input->after(20).tap(kRow2).after(100).key(platform::vk::kF10);
   EXPECT_EQ(run_study_menu(), -1);
