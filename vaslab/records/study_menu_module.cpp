@@ -51,20 +51,6 @@ void clear_worklist() {
 std::string data_dir() { return hardware_settings().data_directory; }
 std::string pdf_name() { return std::string(current_exam_id()) + ".PDF"; }
 
-ButtonRecord button(int x1, int y1, int x2, int y2, const char* label, int code, int key, int remote) {
-  ButtonRecord b;
-  b.state = kButtonShown;
-  b.x1 = static_cast<std::int16_t>(x1);
-  b.y1 = static_cast<std::int16_t>(y1);
-  b.x2 = static_cast<std::int16_t>(x2);
-  b.y2 = static_cast<std::int16_t>(y2);
-  set_button_label(b, label);
-  b.keyboard_code = static_cast<std::uint16_t>(key);
-  b.button_code = static_cast<std::int16_t>(code);
-  b.remote_key = static_cast<std::uint8_t>(remote);
-  return b;
-}
-
 // Header fields are fixed-width and may fill their room without a NUL.
 std::string header_text(int offset, int room) {
   const char* p = reinterpret_cast<const char*>(study_header()) + offset;
@@ -208,15 +194,15 @@ int review_screen(int template_number, int exam_id) {
   }
   g_review = Review{};
   ButtonRecord table[] = {
-      button(440, 40, 632, 112, "Proceed^glbl_procd", kReviewProceed, 289, 9),
-      button(440, 400, 632, 472, "Exit^glbl_exit", kReviewExit, kEscapeKeyCode, 17),
-      button(440, 120, 632, 192, "Pat. Info^eos_pat", kReviewPatient, 290, 10),
-      button(440, 200, 632, 272, "View^eos_view", kReviewView, 'v', 12),
-      button(440, 280, 632, 352, "New study^eos_new", kReviewNewStudy, 'n', 16),
-      button(700, 700, 700, 700, "", kReviewStepReport, 's', 0),
-      button(700, 700, 700, 700, "", kReviewUp, 294, 19),
-      button(700, 700, 700, 700, "", kReviewDown, 296, 20),
-      button(0, 37, 427, 388, "", kReviewList, 0, 255),
+      make_button(440, 40, 632, 112, "Proceed^glbl_procd", kReviewProceed, 289, 9),
+      make_button(440, 400, 632, 472, "Exit^glbl_exit", kReviewExit, kEscapeKeyCode, 17),
+      make_button(440, 120, 632, 192, "Pat. Info^eos_pat", kReviewPatient, 290, 10),
+      make_button(440, 200, 632, 272, "View^eos_view", kReviewView, 'v', 12),
+      make_button(440, 280, 632, 352, "New study^eos_new", kReviewNewStudy, 'n', 16),
+      make_button(700, 700, 700, 700, "", kReviewStepReport, 's', 0),
+      make_button(700, 700, 700, 700, "", kReviewUp, 294, 19),
+      make_button(700, 700, 700, 700, "", kReviewDown, 296, 20),
+      make_button(0, 37, 427, 388, "", kReviewList, 0, 255),
       kButtonTableEnd,
   };
   for (int i = 5; i <= 7; ++i) table[i].state = kButtonHidden;

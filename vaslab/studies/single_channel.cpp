@@ -32,20 +32,6 @@ void rotate_ring(void* ring, int newest) {
   std::memcpy(ring, copy.data(), copy.size() * sizeof(std::int16_t));
 }
 
-ButtonRecord button(int x1, int y1, int x2, int y2, const char* label, int code, int key = 0, int remote = 0) {
-  ButtonRecord b;
-  b.state = kButtonShown;
-  b.x1 = static_cast<std::int16_t>(x1);
-  b.y1 = static_cast<std::int16_t>(y1);
-  b.x2 = static_cast<std::int16_t>(x2);
-  b.y2 = static_cast<std::int16_t>(y2);
-  set_button_label(b, label);
-  b.keyboard_code = static_cast<std::uint16_t>(key);
-  b.button_code = static_cast<std::int16_t>(code);
-  b.remote_key = static_cast<std::uint8_t>(remote);
-  return b;
-}
-
 ButtonRecord* find_button(ButtonRecord* table, int code) {
   for (ButtonRecord* b = table; !is_table_end(*b); ++b)
     if (b->button_code == code) return b;
@@ -189,10 +175,10 @@ int run_location_picker(ModuleRun& run, PostScreen& screen) {
   char label[30];
   std::snprintf(label, sizeof label, "%.29s", screen.label());
   ButtonRecord table[] = {
-      button(540, 250, 627, 327, "^loc_up", 102, 294, 19),
-      button(540, 334, 627, 411, "^loc_down", 103, 296, 20),
-      button(8, 410, 165, 472, "OK^glbl_accept", 0, 13, 9),
-      button(180, 410, 337, 472, "Cancel^glbl_cancel", 1, kEscapeKeyCode, 17),
+      make_button(540, 250, 627, 327, "^loc_up", 102, 294, 19),
+      make_button(540, 334, 627, 411, "^loc_down", 103, 296, 20),
+      make_button(8, 410, 165, 472, "OK^glbl_accept", 0, 13, 9),
+      make_button(180, 410, 337, 472, "Cancel^glbl_cancel", 1, kEscapeKeyCode, 17),
       kButtonTableEnd,
   };
   draw_bitmap_on_background("loc_bkgd", 0, 240, 639, 479);
@@ -243,17 +229,17 @@ int run_post_screen(ModuleRun& run, PostScreen& screen) {
   // it comes first so that the key walks, which stop at the first entry
   // without a key, reach it.
   std::vector<ButtonRecord> table = {
-      button(700, 700, 700, 700, "", kCodePicker, 0, kRemotePicker),
-      button(8, 410, 160, 472, "Next^glbl_next", 0, 289, 9),
-      button(168, 410, 326, 472, "EXIT^glbl_exit", 1, kEscapeKeyCode, 17),
-      button(334, 410, 477, 472, "Back^glbl_back", 3, 0, 18),
-      button(460, 250, 617, 311, "Do Over", 7, 'd', 11),
-      button(460, 320, 617, 381, "View", 12, 'v', 12),
+      make_button(700, 700, 700, 700, "", kCodePicker, 0, kRemotePicker),
+      make_button(8, 410, 160, 472, "Next^glbl_next", 0, 289, 9),
+      make_button(168, 410, 326, 472, "EXIT^glbl_exit", 1, kEscapeKeyCode, 17),
+      make_button(334, 410, 477, 472, "Back^glbl_back", 3, 0, 18),
+      make_button(460, 250, 617, 311, "Do Over", 7, 'd', 11),
+      make_button(460, 320, 617, 381, "View", 12, 'v', 12),
       // The keys still reach a scroll button that is greyed at its end.
-      button(8, 330, 81, 391, "\x1b\x1b^sdp_scrfast_lt", kLeftFast, 0, kRemoteFastLeft),
-      button(88, 330, 154, 391, "\x1b^sdp_scrslow_lt", kLeftSlow, 294, kRemoteSlowLeft),
-      button(162, 330, 228, 391, "\x1a^sdp_scrslow_rt", kRightSlow, 296, kRemoteSlowRight),
-      button(236, 330, 309, 391, "\x1a\x1a^sdp_scrfast_rt", kRightFast, 0, kRemoteFastRight),
+      make_button(8, 330, 81, 391, "\x1b\x1b^sdp_scrfast_lt", kLeftFast, 0, kRemoteFastLeft),
+      make_button(88, 330, 154, 391, "\x1b^sdp_scrslow_lt", kLeftSlow, 294, kRemoteSlowLeft),
+      make_button(162, 330, 228, 391, "\x1a^sdp_scrslow_rt", kRightSlow, 296, kRemoteSlowRight),
+      make_button(236, 330, 309, 391, "\x1a\x1a^sdp_scrfast_rt", kRightFast, 0, kRemoteFastRight),
   };
   table.front().state = kButtonHidden;
   ButtonRecord own[8];

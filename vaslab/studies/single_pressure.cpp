@@ -25,16 +25,7 @@ constexpr int kWindow = 296;
 constexpr int kReadoutX = 442, kReadoutY = 117;
 
 ButtonRecord button(int x1, int y1, int x2, int y2, const char* label, int code, int remote = 0) {
-  ButtonRecord b;
-  b.state = kButtonShown;
-  b.x1 = static_cast<std::int16_t>(x1);
-  b.y1 = static_cast<std::int16_t>(y1);
-  b.x2 = static_cast<std::int16_t>(x2);
-  b.y2 = static_cast<std::int16_t>(y2);
-  set_button_label(b, label);
-  b.button_code = static_cast<std::int16_t>(code);
-  b.remote_key = static_cast<std::uint8_t>(remote);
-  return b;
+  return make_button(x1, y1, x2, y2, label, code, 0, remote);
 }
 
 class SinglePressure : public StepScreens, public PostScreen {
