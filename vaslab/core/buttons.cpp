@@ -42,12 +42,15 @@ void fill_round_rect(const PxRect& r, int corner, std::uint32_t face, bool outli
   const int w = r.r - r.l, h = r.b - r.t;
   if (w <= 0 || h <= 0) return;
   const double rad = std::min({corner / 2.0, w / 2.0, h / 2.0});
-  for (int y = 0; y < h; ++y) {
-    // Inset of this row from the left and right edges.
+  // Inset of row y from the left and right edges.
+  const auto row_inset = [&](int y) {
     int inset = 0;
     const double dy = y < rad ? rad - y - 0.5 : (y >= h - rad ? y - (h - rad) + 0.5 : -1);
     if (dy >= 0 && rad > 0) inset = static_cast<int>(std::ceil(rad - std::sqrt(std::max(0.0, rad * rad - dy * dy)) - 0.5));
-    inset = std::max(inset, 0);
+    return std::max(inset, 0);
+  };
+  for (int y = 0; y < h; ++y) {
+    const int inset = row_inset(y);
     const int l = r.l + inset, rr = r.r - inset;
     if (l >= rr) continue;
     fill_pixels(l, r.t + y, rr, r.t + y + 1, face);
@@ -61,10 +64,7 @@ void fill_round_rect(const PxRect& r, int corner, std::uint32_t face, bool outli
     // Close the outline where the corners step by more than a pixel.
     int prev_l = -1, prev_r = -1;
     for (int y = 0; y < h; ++y) {
-      int inset = 0;
-      const double dy = y < rad ? rad - y - 0.5 : (y >= h - rad ? y - (h - rad) + 0.5 : -1);
-      if (dy >= 0 && rad > 0) inset = static_cast<int>(std::ceil(rad - std::sqrt(std::max(0.0, rad * rad - dy * dy)) - 0.5));
-      inset = std::max(inset, 0);
+      const int inset = row_inset(y);
       const int l = r.l + inset, rr = r.r - inset;
       if (prev_l >= 0) {
         const bool top_half = y < h / 2;
