@@ -36,22 +36,6 @@ struct Buttons : ScreenFixture {
   }
 };
 
-Bitmap read_ppm(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::string magic;
-  int w = 0, h = 0, maxval = 0;
-  f >> magic >> w >> h >> maxval;
-  f.get();
-  if (magic != "P6" || maxval != 255) return Bitmap{};
-  Bitmap b(w, h);
-  for (auto& p : b.pixels) {
-    unsigned char c[3];
-    f.read(reinterpret_cast<char*>(c), 3);
-    p = rgb(c[0], c[1], c[2]);
-  }
-  return f ? b : Bitmap{};
-}
-
 std::vector<std::uint8_t> file_bytes(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
   return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -50,3 +51,20 @@ struct ScreenFixture : CoreFixture {
     return false;
   }
 };
+
+// Reads a binary PPM (P6, maxval 255); empty when the file is not one.
+inline vaslab::Bitmap read_ppm(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::string magic;
+  int w = 0, h = 0, maxval = 0;
+  f >> magic >> w >> h >> maxval;
+  f.get();
+  if (magic != "P6" || maxval != 255 || w <= 0 || h <= 0) return vaslab::Bitmap{};
+  vaslab::Bitmap b(w, h);
+  for (auto& p : b.pixels) {
+    unsigned char c[3];
+    f.read(reinterpret_cast<char*>(c), 3);
+    p = vaslab::rgb(c[0], c[1], c[2]);
+  }
+  return f ? b : vaslab::Bitmap{};
+}

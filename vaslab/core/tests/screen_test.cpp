@@ -172,23 +172,6 @@ TEST_F(Screen, TraceStripsAreCopiedToTheirPlaces) {
   g_left_strip_units = 0;
 }
 
-// Reads a binary PPM (P6, maxval 255).
-Bitmap read_ppm(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::string magic;
-  int w = 0, h = 0, maxval = 0;
-  f >> magic >> w >> h >> maxval;
-  f.get();
-  Bitmap b(w, h);
-  if (magic != "P6" || maxval != 255) return Bitmap{};
-  for (auto& p : b.pixels) {
-    unsigned char c[3];
-    f.read(reinterpret_cast<char*>(c), 3);
-    p = rgb(c[0], c[1], c[2]);
-  }
-  return f ? b : Bitmap{};
-}
-
 TEST_F(Screen, SurfaceDumpOpensInNetpbm) {
   clear_to(kColorTeal);
   g_draw.fill_color = kColorRed;
