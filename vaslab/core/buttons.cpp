@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/debug.h"
 #include "platform/paths.h"
@@ -105,6 +106,37 @@ int char_width(int font, unsigned char c) {
   return w > 0 ? w : font_average_width(font);
 }
 
+// The font of one label character: arrows come from the symbol twin when the
+// text font lacks them.
+int glyph_of(int font, int twin, unsigned char& c) {
+  if (c < 24 || c > 27 || font_has_own_arrows(font)) return font;
+  char one[2] = {static_cast<char>(c), 0};
+  map_arrow_chars(one);
+  c = static_cast<unsigned char>(one[0]);
+  return twin;
+}
+
+int label_width(int font, int twin, const std::string& s) {
+  int width = 0;
+  for (unsigned char c : s) {
+    const int f = glyph_of(font, twin, c);
+    width += char_width(f, c);
+  }
+  return width;
+}
+
+void draw_label_line(Bitmap& screen, int font, int twin, int x, int top, const std::string& s, std::uint32_t text,
+                     const PxRect& r) {
+  for (unsigned char c : s) {
+    const int f = glyph_of(font, twin, c);
+    const int cell = char_width(f, c);
+    // In fixed-pitch cells each glyph sits in the middle of its cell.
+    const int off = g_fixed_pitch ? (cell - font_char_advance(f, c)) / 2 : 0;
+    draw_font_char(screen, f, x + off, top, c, text, r.l, r.t, r.r, r.b);
+    x += cell;
+  }
+}
+
 void draw_text_button(const ButtonRecord& b, std::uint32_t text, std::uint8_t fr, std::uint8_t fg, std::uint8_t fb) {
   const int font = g_fixed_pitch ? kFontFixedButton : kFontButton;
   const int twin = g_fixed_pitch ? kFontFixedButtonArrows : kFontButtonArrows;
@@ -119,39 +151,51 @@ void draw_text_button(const ButtonRecord& b, std::uint32_t text, std::uint8_t fr
   char label[kButtonLabelSize];
   std::memcpy(label, b.label, sizeof label);
   label[sizeof label - 1] = 0;
-  const bool own = font_has_own_arrows(font);
-  int width = 0;
-  for (const char* p = label; *p; ++p) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c >= 24 && c <= 27 && !own) {
-      char one[2] = {*p, 0};
-      map_arrow_chars(one);
-      width += char_width(twin, static_cast<unsigned char>(one[0]));
-    } else {
-      width += char_width(font, c);
-    }
-  }
+  const std::string whole = label;
 
   fill_round_rect(r, corner, rgb(fr, fg, fb), true, rgb(0, 0, 0));
   if (rings > 0) draw_button_bevel(r, corner, pressed ? -rings : rings, fr, fg, fb);
 
   Bitmap* screen = screen_bitmap();
-  int x = (r.l + r.r) / 2 - width / 2;
-  const int top = (r.t + r.b) / 2 - static_cast<int>(18 * g_screen_geometry.y_scale);
-  for (const char* p = label; *p; ++p) {
-    unsigned char c = static_cast<unsigned char>(*p);
-    int f = font;
-    if (c >= 24 && c <= 27 && !own) {
-      char one[2] = {*p, 0};
-      map_arrow_chars(one);
-      c = static_cast<unsigned char>(one[0]);
-      f = twin;
+  const int width = label_width(font, twin, whole);
+  // Room for the label inside the outline.
+  const int room = w - 4;
+  if (width <= room) {
+    const int top = (r.t + r.b) / 2 - static_cast<int>(18 * g_screen_geometry.y_scale);
+    draw_label_line(*screen, font, twin, (r.l + r.r) / 2 - width / 2, top, whole, text, r);
+    return;
+  }
+  // A label too wide for its button is set in a smaller font, on one line or
+  // split at a space into two, rather than losing its ends.
+  std::vector<std::string> lines;
+  int f = kFontCell, t = kFontCellArrows;
+  for (const auto& ft : {std::pair{kFontSized, kFontSizedArrows}, std::pair{kFontCell, kFontCellArrows}}) {
+    f = ft.first, t = ft.second;
+    const int ch = font_cell_height(f);
+    if (label_width(f, t, whole) <= room && ch <= h) {
+      lines = {whole};
+      break;
     }
-    const int cell = char_width(f, c);
-    // In fixed-pitch cells each glyph sits in the middle of its cell.
-    const int off = g_fixed_pitch ? (cell - font_char_advance(f, c)) / 2 : 0;
-    draw_font_char(*screen, f, x + off, top, c, text, r.l, r.t, r.r, r.b);
-    x += cell;
+    const std::size_t sp = whole.find(' ');
+    if (sp == std::string::npos || 2 * ch > h) continue;
+    // The split that balances the two lines best.
+    std::size_t best = sp;
+    for (std::size_t k = sp; k != std::string::npos; k = whole.find(' ', k + 1))
+      if (std::max(label_width(f, t, whole.substr(0, k)), label_width(f, t, whole.substr(k + 1))) <
+          std::max(label_width(f, t, whole.substr(0, best)), label_width(f, t, whole.substr(best + 1))))
+        best = k;
+    const std::string a = whole.substr(0, best), c = whole.substr(best + 1);
+    if (std::max(label_width(f, t, a), label_width(f, t, c)) <= room) {
+      lines = {a, c};
+      break;
+    }
+  }
+  if (lines.empty()) lines = {whole};
+  const int ch = font_cell_height(f);
+  int top = (r.t + r.b) / 2 - ch * static_cast<int>(lines.size()) / 2;
+  for (const auto& line : lines) {
+    draw_label_line(*screen, f, t, (r.l + r.r) / 2 - label_width(f, t, line) / 2, top, line, text, r);
+    top += ch;
   }
 }
 

@@ -118,8 +118,69 @@ std::vector<std::string> words_of(const std::string& s) {
   return w;
 }
 
+// The split of a label into two lines that balances their widths best, or
+// nothing when it has a single word.
+std::vector<std::string> two_lines(int font, const std::string& label) {
+  const auto words = words_of(label);
+  std::vector<std::string> lines;
+  int best = 1 << 30;
+  for (std::size_t k = 1; k < words.size(); ++k) {
+    std::string a, c;
+    for (std::size_t i = 0; i < words.size(); ++i) (i < k ? a : c) += (((i < k ? a : c).empty()) ? "" : " ") + words[i];
+    const int wide = std::max(text_width(font, a), text_width(font, c));
+    if (wide < best) {
+      best = wide;
+      lines = {a, c};
+    }
+  }
+  return lines;
+}
+
+int widest(int font, const std::vector<std::string>& lines) {
+  int w = 0;
+  for (const auto& l : lines) w = std::max(w, text_width(font, l));
+  return w;
+}
+
+// A label too long for every font is drawn in the title face and scaled down
+// as a whole, keeping its proportions, until it fits the box: on one line or
+// on two, whichever leaves it larger.
+void draw_shrunk(Bitmap& b, int x0, int y0, int w, int h, int room_w, int room_h, const std::string& label,
+                 Rgb color) {
+  const int font = kFontTitle, ch = font_cell_height(font);
+  std::vector<std::string> lines{label};
+  double scale = std::min(1.0 * room_w / std::max(1, widest(font, lines)), 1.0 * room_h / ch);
+  if (const auto two = two_lines(font, label); !two.empty()) {
+    const double s2 = std::min(1.0 * room_w / std::max(1, widest(font, two)), room_h / (2.0 * ch));
+    if (s2 > scale) lines = two, scale = s2;
+  }
+  if (scale <= 0) return;
+  // The text at full size, white on black: the red channel is its coverage.
+  const int tw = widest(font, lines), th = ch * static_cast<int>(lines.size());
+  Bitmap full(std::max(1, tw), std::max(1, th), rgb(0, 0, 0));
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    draw_string(full, font, (tw - text_width(font, lines[i])) / 2, ch * static_cast<int>(i), lines[i], Rgb{255, 255, 255});
+  const int sw = std::max(1, static_cast<int>(tw * scale)), sh = std::max(1, static_cast<int>(th * scale));
+  const int left = x0 + (w - sw) / 2, top = y0 + (h - sh) / 2;
+  // Each pixel of the small text averages the full-size pixels it covers.
+  for (int y = 0; y < sh; ++y)
+    for (int x = 0; x < sw; ++x) {
+      const int fx0 = x * tw / sw, fx1 = std::max(fx0 + 1, (x + 1) * tw / sw);
+      const int fy0 = y * th / sh, fy1 = std::max(fy0 + 1, (y + 1) * th / sh);
+      int sum = 0;
+      for (int fy = fy0; fy < fy1; ++fy)
+        for (int fx = fx0; fx < fx1; ++fx) sum += static_cast<int>((full.at(fx, fy) >> 16) & 255);
+      const int a = sum / ((fx1 - fx0) * (fy1 - fy0));
+      const int px = left + x, py = top + y;
+      if (a == 0 || px < 0 || py < 0 || px >= b.width || py >= b.height) continue;
+      std::uint32_t& d = b.at(px, py);
+      const Rgb under{static_cast<int>((d >> 16) & 255), static_cast<int>((d >> 8) & 255), static_cast<int>(d & 255)};
+      d = to_px(lerp(under, color, a / 255.0));
+    }
+}
+
 // Lays a label out centred in a box: one line in the largest font that fits,
-// else two lines, else the small cell font.
+// else two lines, else the title face shrunk until it fits.
 void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& label, Rgb color) {
   if (label.empty()) return;
   const int margin = std::min(8, w / 16);
@@ -132,23 +193,11 @@ void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& labe
     if (text_width(font, label) <= w - 2 * margin) {
       lines.push_back(label);
     } else {
-      const auto words = words_of(label);
-      if (words.size() < 2) continue;
-      // The split that balances the two lines best.
-      int best = 1 << 30;
-      for (std::size_t k = 1; k < words.size(); ++k) {
-        std::string a, c;
-        for (std::size_t i = 0; i < words.size(); ++i) (i < k ? a : c) += (((i < k ? a : c).empty()) ? "" : " ") + words[i];
-        const int wide = std::max(text_width(font, a), text_width(font, c));
-        if (wide <= w - 2 * margin && wide < best) {
-          best = wide;
-          lines = {a, c};
-        }
-      }
-      if (lines.empty()) continue;
+      lines = two_lines(font, label);
+      if (lines.empty() || widest(font, lines) > w - 2 * margin) continue;
     }
     const int total = ch * static_cast<int>(lines.size());
-    if (total > h - 4 && font != kFontCell) continue;
+    if (total > h - 4) continue;
     int y = y0 + (h - total) / 2;
     for (const auto& line : lines) {
       draw_string(b, font, x0 + (w - text_width(font, line)) / 2, y, line, color);
@@ -156,9 +205,7 @@ void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& labe
     }
     return;
   }
-  // Nothing fits: the small font, cut at the edges.
-  const int ch = font_cell_height(kFontCell);
-  draw_string(b, kFontCell, x0 + std::max(0, (w - text_width(kFontCell, label)) / 2), y0 + (h - ch) / 2, label, color);
+  draw_shrunk(b, x0, y0, w, h, w - 2 * margin, h - 4, label, color);
 }
 
 enum class State { kNormal, kPressed, kGreyed };
