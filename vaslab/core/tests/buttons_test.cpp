@@ -358,3 +358,22 @@ TEST_F(BmpReader, DamagedFilesAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The acquisition screen's narrow text buttons: their labels are longer than
+// the big button font allows, and must shrink rather than lose both ends.
+TEST_F(Buttons, LabelTooWideForItsTextButtonKeepsClearOfBothSides) {
+  for (const char* label : {"Baseline DOWN", "Volume UP", "Gain UP"}) {
+    clear_to(kColorBlack);
+    ButtonRecord b = make_button(560, 208, 632, 258, label, 105, 0, 0, kButtonShown);
+    draw_button_normal(b);
+    const ButtonColors c = button_colors();
+    const std::uint32_t ink = rgb(c.grey, c.grey, c.grey);
+    EXPECT_GT(count_of(566, 210, 627, 257, ink), 20) << label;
+    EXPECT_EQ(count_of(560, 208, 564, 259, ink), 0) << label;
+    EXPECT_EQ(count_of(629, 208, 633, 259, ink), 0) << label;
+  }
+}
+
+}  // namespace
