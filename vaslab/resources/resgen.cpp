@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -227,6 +228,17 @@ Bitmap button(int w, int h, const std::string& label, State st) {
   return b;
 }
 
+struct Panel {
+  int x1, y1, x2, y2;
+};
+
+// A light plate on a background, where a screen shows dark readout digits.
+void draw_panel(Bitmap& b, const Panel& p) {
+  const int w = p.x2 - p.x1 + 1, h = p.y2 - p.y1 + 1;
+  if (w <= 0 || h <= 0) return;
+  round_face(b, p.x1, p.y1, w, h, 6, Rgb{226, 238, 241}, Rgb{200, 220, 226}, kEdge, 1, true);
+}
+
 Bitmap background() {
   Bitmap b(640, 480);
   const Bitmap tile = make_background_tile();
@@ -292,6 +304,19 @@ int generate(const std::string& list, const std::string& title_font, const std::
     std::cerr << "vaslab_resgen: cannot read " << list << "\n";
     return 1;
   }
+  // "panel <background> x1 y1 x2 y2" lines put light plates on a background,
+  // wherever they stand in the list.
+  std::map<std::string, std::vector<Panel>> panels;
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream ls(line);
+    std::string kind, name;
+    Panel p{};
+    if ((ls >> kind) && kind == "panel" && (ls >> name >> p.x1 >> p.y1 >> p.x2 >> p.y2))
+      panels[name].push_back(p);
+    else
+      lines.push_back(line);
+  }
   std::set<std::string> seen;
   int count = 0;
   auto save = [&](const std::string& name, const Bitmap& b) {
@@ -299,7 +324,7 @@ int generate(const std::string& list, const std::string& title_font, const std::
     ++count;
   };
   try {
-    for (std::string line; std::getline(in, line);) {
+    for (const std::string& line : lines) {
       std::istringstream ls(line);
       std::string kind, name;
       if (!(ls >> kind) || kind[0] == '#' || !(ls >> name)) continue;
@@ -316,7 +341,9 @@ int generate(const std::string& list, const std::string& title_font, const std::
         save(name + "_p", button(w, h, text, State::kPressed));
         save(name + "_g", button(w, h, text, State::kGreyed));
       } else if (kind == "background") {
-        save(name, background());
+        Bitmap b = background();
+        for (const Panel& p : panels[name]) draw_panel(b, p);
+        save(name, b);
       } else if (kind == "indicator") {
         save(name, indicator(w, h, text));
       } else if (kind == "mark") {

@@ -22,7 +22,9 @@ namespace vaslab {
 namespace {
 
 constexpr int kWindow = 296;
-constexpr int kReadoutX = 442, kReadoutY = 117;
+// The cuff pressure readout sits on a light plate of the background, clear of
+// the gain and baseline buttons that its box would otherwise cover.
+constexpr int kReadoutX = 330, kReadoutY = 260;
 
 ButtonRecord button(int x1, int y1, int x2, int y2, const char* label, int code, int remote = 0) {
   return make_button(x1, y1, x2, y2, label, code, 0, remote);
