@@ -126,3 +126,11 @@ class LeWriter {
 };
 
 }  // namespace platform
+
+// Field-by-field copies between a record `s` of struct S and its stored
+// bytes `in` (reading) or `out` (writing), as the calling function names
+// them: numbers little-endian, byte arrays as they stand.
+#define LE_LOAD_FIELD(S, f) s.f = platform::le_load<decltype(s.f)>(in + offsetof(S, f))
+#define LE_STORE_FIELD(S, f) platform::le_store(out + offsetof(S, f), s.f)
+#define LE_LOAD_BYTES(S, f) std::memcpy(s.f, in + offsetof(S, f), sizeof s.f)
+#define LE_STORE_BYTES(S, f) std::memcpy(out + offsetof(S, f), s.f, sizeof s.f)

@@ -9,11 +9,6 @@
 
 namespace vaslab {
 
-#define LOAD(S, f) s.f = platform::le_load<decltype(s.f)>(in + offsetof(S, f))
-#define STORE(S, f) platform::le_store(out + offsetof(S, f), s.f)
-#define LOAD_BYTES(S, f) std::memcpy(s.f, in + offsetof(S, f), sizeof s.f)
-#define STORE_BYTES(S, f) std::memcpy(out + offsetof(S, f), s.f, sizeof s.f)
-
 #define TRACE_FIELDS(F, B)                                                                \
   F(PageTraceEntry, x); F(PageTraceEntry, y); F(PageTraceEntry, start);                  \
   F(PageTraceEntry, count); F(PageTraceEntry, level); F(PageTraceEntry, flags);          \
@@ -48,18 +43,18 @@ namespace vaslab {
 
 namespace {
 
-void decode(const std::uint8_t* in, PageTraceEntry& s) { TRACE_FIELDS(LOAD, LOAD_BYTES); }
-void encode(const PageTraceEntry& s, std::uint8_t* out) { TRACE_FIELDS(STORE, STORE_BYTES); }
-void decode(const std::uint8_t* in, PagePressureValue& s) { PRESSURE_FIELDS(LOAD, LOAD_BYTES); }
-void encode(const PagePressureValue& s, std::uint8_t* out) { PRESSURE_FIELDS(STORE, STORE_BYTES); }
-void decode(const std::uint8_t* in, PageTextItem& s) { TEXT_ITEM_FIELDS(LOAD, LOAD_BYTES); }
-void encode(const PageTextItem& s, std::uint8_t* out) { TEXT_ITEM_FIELDS(STORE, STORE_BYTES); }
-void decode(const std::uint8_t* in, PageGraphicItem& s) { GRAPHIC_FIELDS(LOAD, LOAD_BYTES); }
-void encode(const PageGraphicItem& s, std::uint8_t* out) { GRAPHIC_FIELDS(STORE, STORE_BYTES); }
-void decode(const std::uint8_t* in, PageBlockLink& s) { LINK_FIELDS(LOAD, LOAD_BYTES); }
-void encode(const PageBlockLink& s, std::uint8_t* out) { LINK_FIELDS(STORE, STORE_BYTES); }
-void decode(const std::uint8_t* in, PageLineItem& s) { LINE_FIELDS(LOAD, LOAD_BYTES); }
-void encode(const PageLineItem& s, std::uint8_t* out) { LINE_FIELDS(STORE, STORE_BYTES); }
+void decode(const std::uint8_t* in, PageTraceEntry& s) { TRACE_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES); }
+void encode(const PageTraceEntry& s, std::uint8_t* out) { TRACE_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
+void decode(const std::uint8_t* in, PagePressureValue& s) { PRESSURE_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES); }
+void encode(const PagePressureValue& s, std::uint8_t* out) { PRESSURE_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
+void decode(const std::uint8_t* in, PageTextItem& s) { TEXT_ITEM_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES); }
+void encode(const PageTextItem& s, std::uint8_t* out) { TEXT_ITEM_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
+void decode(const std::uint8_t* in, PageGraphicItem& s) { GRAPHIC_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES); }
+void encode(const PageGraphicItem& s, std::uint8_t* out) { GRAPHIC_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
+void decode(const std::uint8_t* in, PageBlockLink& s) { LINK_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES); }
+void encode(const PageBlockLink& s, std::uint8_t* out) { LINK_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
+void decode(const std::uint8_t* in, PageLineItem& s) { LINE_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES); }
+void encode(const PageLineItem& s, std::uint8_t* out) { LINE_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
 
 void decode(const std::uint8_t* in, PageWaveformBlock& w) {
   std::memcpy(w.upper, in, sizeof w.upper);
@@ -134,7 +129,7 @@ bool fits(std::int64_t offset, std::int64_t length, std::size_t size) {
 }  // namespace
 
 void encode_page_header(const PageDescriptionHeader& s, std::uint8_t* out) {
-  HEADER_FIELDS(STORE, STORE_BYTES);
+  HEADER_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES);
   for (int i = 0; i < kPageTraces; ++i)
     encode(s.traces[i], out + offsetof(PageDescriptionHeader, traces) + i * sizeof(PageTraceEntry));
   for (int i = 0; i < kPagePressures; ++i)
@@ -143,7 +138,7 @@ void encode_page_header(const PageDescriptionHeader& s, std::uint8_t* out) {
 }
 
 void decode_page_header(const std::uint8_t* in, PageDescriptionHeader& s) {
-  HEADER_FIELDS(LOAD, LOAD_BYTES);
+  HEADER_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES);
   for (int i = 0; i < kPageTraces; ++i)
     decode(in + offsetof(PageDescriptionHeader, traces) + i * sizeof(PageTraceEntry), s.traces[i]);
   for (int i = 0; i < kPagePressures; ++i)
@@ -158,10 +153,6 @@ void decode_page_header(const std::uint8_t* in, PageDescriptionHeader& s) {
 #undef LINK_FIELDS
 #undef LINE_FIELDS
 #undef HEADER_FIELDS
-#undef LOAD
-#undef STORE
-#undef LOAD_BYTES
-#undef STORE_BYTES
 
 void normalise_line_item(PageLineItem& l) {
   // Packed fields go through int copies: no reference may bind to them.

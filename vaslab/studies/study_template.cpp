@@ -10,11 +10,6 @@
 namespace vaslab {
 
 // Field-by-field copies between a packed record and its little-endian bytes.
-#define LOAD(S, f) s.f = platform::le_load<decltype(s.f)>(in + offsetof(S, f))
-#define STORE(S, f) platform::le_store(out + offsetof(S, f), s.f)
-#define LOAD_BYTES(S, f) std::memcpy(s.f, in + offsetof(S, f), sizeof s.f)
-#define STORE_BYTES(S, f) std::memcpy(out + offsetof(S, f), s.f, sizeof s.f)
-
 namespace {
 
 template <std::size_t N>
@@ -90,41 +85,41 @@ bool read_template_record(const std::string& win_path, int record, std::size_t l
 }
 
 void decode_study_header(const std::uint8_t* in, StudyHeader& s) {
-  LOAD(StudyHeader, leading_word);
-  LOAD_BYTES(StudyHeader, title);
-  LOAD(StudyHeader, step_count);
-  LOAD(StudyHeader, zero_word);
-  LOAD(StudyHeader, record_size);
-  LOAD_BYTES(StudyHeader, unused);
-  LOAD(StudyHeader, checksum);
+  LE_LOAD_FIELD(StudyHeader, leading_word);
+  LE_LOAD_BYTES(StudyHeader, title);
+  LE_LOAD_FIELD(StudyHeader, step_count);
+  LE_LOAD_FIELD(StudyHeader, zero_word);
+  LE_LOAD_FIELD(StudyHeader, record_size);
+  LE_LOAD_BYTES(StudyHeader, unused);
+  LE_LOAD_FIELD(StudyHeader, checksum);
   force_nul(s.title);
 }
 
 void encode_study_header(const StudyHeader& s, std::uint8_t* out) {
-  STORE(StudyHeader, leading_word);
-  STORE_BYTES(StudyHeader, title);
-  STORE(StudyHeader, step_count);
-  STORE(StudyHeader, zero_word);
-  STORE(StudyHeader, record_size);
-  STORE_BYTES(StudyHeader, unused);
-  STORE(StudyHeader, checksum);
+  LE_STORE_FIELD(StudyHeader, leading_word);
+  LE_STORE_BYTES(StudyHeader, title);
+  LE_STORE_FIELD(StudyHeader, step_count);
+  LE_STORE_FIELD(StudyHeader, zero_word);
+  LE_STORE_FIELD(StudyHeader, record_size);
+  LE_STORE_BYTES(StudyHeader, unused);
+  LE_STORE_FIELD(StudyHeader, checksum);
 }
 
 void decode_study_step(const std::uint8_t* in, StudyStep& s) {
-  LOAD(StudyStep, module_type);
-  LOAD(StudyStep, step_class);
-  LOAD_BYTES(StudyStep, label);
-  LOAD_BYTES(StudyStep, settings);
-  LOAD(StudyStep, checksum);
+  LE_LOAD_FIELD(StudyStep, module_type);
+  LE_LOAD_FIELD(StudyStep, step_class);
+  LE_LOAD_BYTES(StudyStep, label);
+  LE_LOAD_BYTES(StudyStep, settings);
+  LE_LOAD_FIELD(StudyStep, checksum);
   force_nul(s.label);
 }
 
 void encode_study_step(const StudyStep& s, std::uint8_t* out) {
-  STORE(StudyStep, module_type);
-  STORE(StudyStep, step_class);
-  STORE_BYTES(StudyStep, label);
-  STORE_BYTES(StudyStep, settings);
-  STORE(StudyStep, checksum);
+  LE_STORE_FIELD(StudyStep, module_type);
+  LE_STORE_FIELD(StudyStep, step_class);
+  LE_STORE_BYTES(StudyStep, label);
+  LE_STORE_BYTES(StudyStep, settings);
+  LE_STORE_FIELD(StudyStep, checksum);
 }
 
 #define DOPPLER_FIELDS(F, B)                                                       \
@@ -153,7 +148,7 @@ void encode_study_step(const StudyStep& s, std::uint8_t* out) {
   B(PressureStep, unused_63); F(PressureStep, show_stopwatch)
 
 void decode_doppler_step(const std::uint8_t* in, DopplerStep& s) {
-  DOPPLER_FIELDS(LOAD, LOAD_BYTES);
+  DOPPLER_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES);
   force_nul(s.label);
   // The window length sizes the report stretch and the live strip: never
   // more samples than a page holds.
@@ -161,24 +156,20 @@ void decode_doppler_step(const std::uint8_t* in, DopplerStep& s) {
 }
 
 void encode_doppler_step(const DopplerStep& s, std::uint8_t* out) {
-  DOPPLER_FIELDS(STORE, STORE_BYTES);
+  DOPPLER_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES);
 }
 
 void decode_pressure_step(const std::uint8_t* in, PressureStep& s) {
-  PRESSURE_FIELDS(LOAD, LOAD_BYTES);
+  PRESSURE_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES);
   force_nul(s.label);
 }
 
 void encode_pressure_step(const PressureStep& s, std::uint8_t* out) {
-  PRESSURE_FIELDS(STORE, STORE_BYTES);
+  PRESSURE_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES);
 }
 
 #undef DOPPLER_FIELDS
 #undef PRESSURE_FIELDS
-#undef LOAD
-#undef STORE
-#undef LOAD_BYTES
-#undef STORE_BYTES
 
 int read_doppler_step(const std::string& win_path, int step, std::uint8_t wanted_class,
                       DopplerStep& out) {
