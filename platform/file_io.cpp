@@ -1,19 +1,71 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <ftw.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace platform {
+namespace {
+
+// Every temporary name ends so; the start-up sweep looks for nothing else.
+constexpr char kTempEnding[] = ".tmp~";
+constexpr int kTempNameTries = 100;
+
+std::uint32_t system_random() {
+  std::uint32_t v = 0;
+  if (::getrandom(&v, sizeof v, 0) != static_cast<ssize_t>(sizeof v)) {
+    // No entropy to be had: the pid and a counter still differ per try, and
+    // the exclusive open keeps a guessed name harmless.
+    static std::uint32_t counter = 0;
+    v = static_cast<std::uint32_t>(::getpid()) * 2654435761u + ++counter;
+  }
+  return v;
+}
+
+std::uint32_t (*g_name_source)() = system_random;
+
+// Creates a fresh temporary file beside `linux_path`; its name goes to `tmp`.
+int create_temporary(const std::string& linux_path, mode_t mode, std::string& tmp) {
+  for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(g_name_source()));
+    tmp = linux_path + suffix + kTempEnding;
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd < 0 ? -errno : fd;
+  }
+  return -EEXIST;
+}
+
+bool ends_with_temp_ending(const char* name) {
+  const std::size_t n = std::strlen(name), e = sizeof kTempEnding - 1;
+  return n >= e && std::strcmp(name + n - e, kTempEnding) == 0;
+}
+
+int g_removed = 0;
+
+int remove_if_temporary(const char* path, const struct stat* st, int type, struct FTW* ftw) {
+  if ((type == FTW_F || type == FTW_SL) && ends_with_temp_ending(path + ftw->base) &&
+      (S_ISREG(st->st_mode) || S_ISLNK(st->st_mode)) && ::unlink(path) == 0)
+    ++g_removed;
+  return 0;
+}
+
+}  // namespace
+
+void set_temporary_name_source(std::uint32_t (*source)()) { g_name_source = source ? source : system_random; }
 
 int write_file_atomic(const std::string& linux_path, const void* data, std::size_t size,
                       mode_t mode) {
-  const std::string tmp = linux_path + ".tmp~";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return -errno;
+  std::string tmp;
+  const int fd = create_temporary(linux_path, mode, tmp);
+  if (fd < 0) return fd;
   const auto* p = static_cast<const std::uint8_t*>(data);
   std::size_t done = 0;
   int err = 0;
@@ -40,15 +92,22 @@ int write_file_atomic(const std::string& linux_path, const void* data, std::size
   return 0;
 }
 
+int open_regular_file(const std::string& linux_path) {
+  // Non-blocking, so that opening a FIFO without a writer returns at once.
+  const int fd = ::open(linux_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -errno;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -EINVAL;
+  }
+  return fd;
+}
+
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& linux_path,
                                                    std::size_t max) {
-  int fd = ::open(linux_path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open_regular_file(linux_path);
   if (fd < 0) return std::nullopt;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
   std::vector<std::uint8_t> out;
   std::uint8_t buf[65536];
   while (out.size() < max) {
@@ -60,6 +119,21 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& linux_path
   }
   ::close(fd);
   return out;
+}
+
+bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out, std::size_t length) {
+  const int fd = open_regular_file(linux_path);
+  if (fd < 0) return false;
+  auto* p = static_cast<std::uint8_t*>(out);
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd, p + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return done == length;
 }
 
 int copy_file_atomic(const std::string& linux_from, const std::string& linux_to, mode_t mode) {
@@ -76,6 +150,12 @@ std::optional<std::uint64_t> file_size(const std::string& linux_path) {
   struct stat st;
   if (::stat(linux_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
+}
+
+int remove_stale_temporaries(const std::string& linux_folder) {
+  g_removed = 0;
+  ::nftw(linux_folder.c_str(), remove_if_temporary, 16, FTW_PHYS);
+  return g_removed;
 }
 
 }  // namespace platform

@@ -1,6 +1,10 @@
 // Whole-file reading and writing for the stored records.  A file written is
 // either complete or not there: it goes to a temporary name beside the target,
 // every byte is checked, flushed to disk and then renamed over the old file.
+//
+// Stored files are read only when they are regular files: a FIFO or a device
+// put where a record is expected would otherwise block the program for ever
+// or hand it endless bytes, so it reads as a file that does not open.
 #pragma once
 
 #include <sys/types.h>
@@ -14,14 +18,26 @@
 namespace platform {
 
 // Writes `size` bytes as the file at a Linux path.  0 on success, else a
-// negative errno; on failure the old file (if any) is untouched.
+// negative errno; on failure the old file (if any) is untouched.  The
+// temporary name is unique, created exclusively and never opened through a
+// symbolic link.
 int write_file_atomic(const std::string& linux_path, const void* data, std::size_t size,
                       mode_t mode = 0644);
 
-// Reads at most `max` bytes from the start of a file; nullopt when it does not
-// open.  A read error ends the data early, as a short file would.
+// Opens a regular file for reading without ever waiting on it (a FIFO, a
+// device or a folder is refused with -EINVAL).  A descriptor, else a negative
+// errno.
+int open_regular_file(const std::string& linux_path);
+
+// Reads at most `max` bytes from the start of a regular file; nullopt when it
+// does not open or is not a regular file.  A read error ends the data early,
+// as a short file would.
 std::optional<std::vector<std::uint8_t>> read_file(const std::string& linux_path,
                                                    std::size_t max = SIZE_MAX);
+
+// Reads exactly `length` bytes at `offset` of a regular file; false when it
+// does not open or is shorter.
+bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out, std::size_t length);
 
 // Copies a whole file: written like write_file_atomic(), so the target is
 // either the complete copy or left as it was.  0 on success, else a negative
@@ -31,5 +47,14 @@ int copy_file_atomic(const std::string& linux_from, const std::string& linux_to,
 
 // Size of a regular file, or nullopt.
 std::optional<std::uint64_t> file_size(const std::string& linux_path);
+
+// Removes, in a folder and every folder below it, the temporary files that a
+// run killed in the middle of write_file_atomic() left behind.  Symbolic
+// links to folders are not entered.  Returns how many were removed.
+int remove_stale_temporaries(const std::string& linux_folder);
+
+// Tests: the source of the temporary names' random part (nullptr restores
+// the system's random numbers).
+void set_temporary_name_source(std::uint32_t (*source)());
 
 }  // namespace platform

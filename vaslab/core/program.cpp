@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/file_io.h"
 #include "platform/instance_lock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -54,6 +55,7 @@ void empty_export_folder(const char* path) {
   std::string folder(path, strnlen(path, 64));
   if (folder.empty()) return;
   if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  if (!may_empty_folder(folder)) return;
   FileFind f;
   for (int r = find_first_file(folder + "*.*", f, 0); r == 0; r = find_next_file(f)) {
     if (f.data.attributes & platform::kAttrDirectory) continue;
@@ -107,6 +109,9 @@ int run_setup_mode() {
 int win_main(const char* command_line) {
   // The program's icon and cursor are built in, so they are always present.
   if (!platform::acquire_instance_lock(kMutexName)) return 0;
+  // A run killed while writing a record left its temporary file; this copy
+  // alone writes to the drives now, so every such file is stale.
+  platform::remove_stale_temporaries(platform::root());
   reset_event_state();
   if (!register_window_class()) {
     platform::release_instance_lock();

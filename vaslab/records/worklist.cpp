@@ -6,10 +6,13 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/debug.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
@@ -27,7 +30,45 @@ char g_imported_third[kImportedThirdChars + 1];
 std::array<char, kImportRecordSize> g_last_record{};
 std::size_t g_last_position = 0;
 
+std::optional<std::string> real_path(const std::string& linux_path) {
+  char* r = ::realpath(linux_path.c_str(), nullptr);
+  if (!r) return std::nullopt;
+  std::string out(r);
+  std::free(r);
+  return out;
+}
+
+// `inner` is `outer` or lies somewhere below it.
+bool at_or_below(const std::string& outer, const std::string& inner) {
+  return inner.compare(0, outer.size(), outer) == 0 &&
+         (inner.size() == outer.size() || inner[outer.size()] == '/');
+}
+
+const char* why_not_emptied(const std::string& win_folder) {
+  if (win_folder.size() < 2 || win_folder[1] != ':') return "not a folder of a drive";
+  const auto folder = real_path(platform::map_path(win_folder));
+  if (!folder) return "";  // nothing to delete, nothing to say
+  const auto drive = real_path(platform::drive_folder(win_folder[0]));
+  if (!drive || !at_or_below(*drive, *folder)) return "outside its drive";
+  if (*folder == *drive) return "a drive's root";
+  const auto& hw = hardware_settings();
+  const std::string own[] = {"C:\\STUDIES\\", "C:\\PROGRAMS\\",
+                             std::string(hw.archive_path_1, ::strnlen(hw.archive_path_1, sizeof hw.archive_path_1)),
+                             std::string(hw.archive_path_2, ::strnlen(hw.archive_path_2, sizeof hw.archive_path_2))};
+  for (const std::string& p : own) {
+    if (p.empty()) continue;
+    if (const auto r = real_path(platform::map_path(p)); r && at_or_below(*folder, *r))
+      return "holds the program's own files";
+  }
+  const std::string data(hw.data_directory, ::strnlen(hw.data_directory, sizeof hw.data_directory));
+  if (const auto r = real_path(platform::map_path(data)); !data.empty() && r && *r != *folder &&
+                                                          at_or_below(*folder, *r))
+    return "holds the data directory";
+  return nullptr;
+}
+
 void delete_files_in(const std::string& folder) {
+  if (!may_empty_folder(folder)) return;
   for (const auto& f : platform::list_files(folder + "*.*")) {
     if (f.attributes & platform::kAttrDirectory) continue;
     ::unlink(platform::map_path(folder + f.name).c_str());
@@ -69,14 +110,9 @@ int read_import_record(int n, std::array<char, kImportRecordSize>& out) {
   if (!size) return -1;
   const std::uint64_t end = static_cast<std::uint64_t>(n) * kImportRecordSize;
   if (*size < end) return -2;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return -1;
-  int result = 0;
-  if (std::fseek(f, static_cast<long>(end - kImportRecordSize), SEEK_SET) != 0 ||
-      std::fread(out.data(), 1, out.size(), f) != out.size() || out.back() != 0)
-    result = -2;
-  std::fclose(f);
-  return result;
+  if (!platform::read_file_at(path, end - kImportRecordSize, out.data(), out.size()) || out.back() != 0)
+    return -2;
+  return 0;
 }
 
 int load_patient() {
@@ -199,6 +235,12 @@ void clear_imported_patient() {
 const char* imported_patient_name() { return g_imported_name; }
 const char* imported_patient_id() { return g_imported_id; }
 const char* imported_patient_third() { return g_imported_third; }
+
+bool may_empty_folder(const std::string& win_folder) {
+  const char* why = why_not_emptied(win_folder);
+  if (why && *why) platform::debug_printf("purge: \"%s\" left as it is: %s\n", win_folder.c_str(), why);
+  return why == nullptr;
+}
 
 void purge_work_dirs() {
   delete_files_in("C:\\TEMP\\");

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace vaslab {
 
@@ -52,5 +53,12 @@ const char* imported_patient_third();
 
 // Deletes every file of "C:\TEMP\" and "C:\DATA\" (folders stay).
 void purge_work_dirs();
+
+// Whether a folder named by the settings may be emptied by a purge: only a
+// folder inside a drive, never a drive's root, a folder outside the drives,
+// one that is or holds "C:\STUDIES\", "C:\PROGRAMS\" or an archive path,
+// nor one that holds the data directory.  A refused folder is named in a
+// debug note.
+bool may_empty_folder(const std::string& win_folder);
 
 }  // namespace vaslab

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 
+#include "platform/file_io.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
 
@@ -77,11 +77,8 @@ int template_step_count(const StudyHeader& h) {
 bool read_template_record(const std::string& win_path, int record, std::size_t length,
                           std::uint8_t* out) {
   if (record < 0 || record > kMaxTemplateSteps || length > kTemplateRecordSize) return false;
-  std::ifstream f(platform::map_path(win_path), std::ios::binary);
-  if (!f) return false;
-  f.seekg(static_cast<std::streamoff>(record) * kTemplateRecordSize);
-  f.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(length));
-  return f && static_cast<std::size_t>(f.gcount()) == length;
+  return platform::read_file_at(platform::map_path(win_path),
+                               static_cast<std::uint64_t>(record) * kTemplateRecordSize, out, length);
 }
 
 void decode_study_header(const std::uint8_t* in, StudyHeader& s) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
 #include "screen_fixture.h"
 #include "testsupport/generator.h"
 #include "testsupport/scripted_input.h"
@@ -184,6 +187,14 @@ TEST_F(StudyMenuScreen, ExitAtTheRootAndF10Leave) {
 TEST_F(StudyMenuScreen, DamagedFileIsReportedAndNothingStarts) {
   write_menu("1,Only,5,250,00000001");
   // Any press leaves; a later row press never reaches a menu.
+  input->after(20).key('3').after(200).tap(kRow1).close_window();
+  EXPECT_EQ(run_study_menu(), -1);
+
+  // A FIFO in the file's place reads as damaged at once instead of waiting
+  // for a writer that never comes.
+  const std::string path = platform::map_path(kStudyMenuFile);
+  ::unlink(path.c_str());
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
   input->after(20).key('3').after(200).tap(kRow1).close_window();
   EXPECT_EQ(run_study_menu(), -1);
 }

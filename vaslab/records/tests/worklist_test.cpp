@@ -1,11 +1,15 @@
 #include "vaslab/records/worklist.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/debug.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/tests/records_test_support.h"
 
@@ -174,6 +178,45 @@ TEST_F(WorklistTest, EmptyingTheImportFolderForgetsThePatient) {
   EXPECT_TRUE(root.exists("C:\\IMPORT\\SUB\\inner.txt"));
   EXPECT_STREQ(imported_patient_name(), "");
   EXPECT_EQ(worklist_control(-6, nullptr), -1);
+}
+
+// An import path that names the system's own folders, a drive's root or a
+// place outside the drives is never emptied, whatever the settings say.
+TEST_F(WorklistTest, PurgeLeavesTheDrivesAndTheProgramsOwnFolders) {
+  auto& hw = hardware_settings();
+  std::strcpy(hw.archive_path_1, "C:\\ARCHIVE\\");
+  std::strcpy(hw.data_directory, "D:\\ZUDIDUDA\\");
+  const std::vector<std::string> files = {"C:\\STUDIES\\setup.hdw", "C:\\STUDIES\\romv5.bin", "C:\\top.txt",
+                                          "C:\\PROGRAMS\\DB", "C:\\ARCHIVE\\1.zvt", "D:\\ZUDIDUDA\\1.PDF",
+                                          "D:\\notes.txt"};
+  for (const auto& f : files) root.write(f, "x");
+  const std::string outside = root.path() + "-outside";
+  ASSERT_TRUE(platform::make_dirs(outside));
+  ASSERT_EQ(::symlink(outside.c_str(), (root.path() + "/c/link").c_str()), 0);
+  std::FILE* f = std::fopen((outside + "/keep").c_str(), "w");
+  ASSERT_TRUE(f);
+  std::fclose(f);
+  std::vector<std::string> notes;
+  platform::set_debug_sink([&](const std::string& t) { notes.push_back(t); });
+
+  for (const char* path : {"C:\\STUDIES\\", "c:\\studies", "C:\\", "C:", "D:\\", "C:\\PROGRAMS\\..\\STUDIES\\",
+                           "C:\\ARCHIVE\\", "C:\\LINK\\", "/"}) {
+    std::snprintf(hw.import_path, sizeof hw.import_path, "%s", path);
+    EXPECT_EQ(worklist_control(-7, nullptr), 0);
+    for (const auto& file : files) EXPECT_TRUE(root.exists(file)) << file << " after " << path;
+    EXPECT_EQ(::access((outside + "/keep").c_str(), F_OK), 0) << path;
+  }
+  std::snprintf(hw.import_path, sizeof hw.import_path, "%s/", outside.c_str());
+  EXPECT_EQ(worklist_control(-7, nullptr), 0);
+  EXPECT_EQ(::access((outside + "/keep").c_str(), F_OK), 0) << "an absolute path outside the root";
+  platform::set_debug_sink({});
+  ASSERT_FALSE(notes.empty());
+  EXPECT_NE(notes[0].find("C:\\STUDIES\\"), std::string::npos) << notes[0];
+
+  // The work folders themselves are still emptied.
+  purge_work_dirs();
+  EXPECT_TRUE(root.exists("C:\\STUDIES\\setup.hdw"));
+  testsupport::remove_tree(outside);
 }
 
 std::vector<std::string> g_screen_args;

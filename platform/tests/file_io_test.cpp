@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "platform/file_io.h"
+#include "platform/find.h"
+#include "platform/paths.h"
+#include "testsupport/temp_root.h"
+
+namespace {
+
+std::string slurp(const std::string& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void spit(const std::string& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+
+std::uint32_t fixed_names() {
+  static std::uint32_t n = 0;
+  return ++n;
+}
+
+// Stored files are only ever regular files: a FIFO (no writer) or a device
+// in a record's place must not hang or feed the program.
+TEST(FileIo, OnlyRegularFilesAreRead) {
+  testsupport::TempRoot root;
+  const std::string fifo = root.path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(platform::read_file(fifo).has_value());
+  char b[4];
+  EXPECT_FALSE(platform::read_file_at(fifo, 0, b, sizeof b));
+  EXPECT_FALSE(platform::read_file("/dev/zero", 16).has_value());
+  EXPECT_FALSE(platform::read_file(root.path()).has_value()) << "a folder";
+
+  spit(root.path() + "/f", "abcdefgh");
+  ASSERT_TRUE(platform::read_file_at(root.path() + "/f", 2, b, 4));
+  EXPECT_EQ(std::string(b, 4), "cdef");
+  EXPECT_FALSE(platform::read_file_at(root.path() + "/f", 6, b, 4)) << "past the end is short";
+}
+
+// A link planted where the writer will put its temporary file is neither
+// followed nor removed; the file is still written whole.
+TEST(FileIo, PlantedLinkAtTheTemporaryNameIsNotFollowed) {
+  testsupport::TempRoot root;
+  const std::string target = root.path() + "/setup.hdw";
+  const std::string victim = root.path() + "/victim";
+  spit(victim, "precious");
+  platform::set_temporary_name_source(fixed_names);
+  const std::uint32_t next = fixed_names() + 1;
+  char planted[64];
+  std::snprintf(planted, sizeof planted, "/setup.hdw.%08x.tmp~", static_cast<unsigned>(next));
+  ASSERT_EQ(::symlink(victim.c_str(), (root.path() + planted).c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), (target + ".tmp~").c_str()), 0) << "the old fixed name";
+
+  EXPECT_EQ(platform::write_file_atomic(target, "new", 3), 0);
+  platform::set_temporary_name_source(nullptr);
+
+  EXPECT_EQ(slurp(victim), "precious");
+  EXPECT_EQ(slurp(target), "new");
+  struct stat st;
+  EXPECT_EQ(::lstat((root.path() + planted).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  int temporaries = 0;
+  for (const auto& f : platform::list_files(root.path() + "/*.*"))
+    temporaries += f.name.size() > 5 && f.name.substr(f.name.size() - 5) == ".tmp~";
+  EXPECT_EQ(temporaries, 2) << "only the two planted links; none of the writer's own";
+}
+
+// What a killed run left goes at the next start, in every folder of the
+// root, without entering linked folders or touching other files.
+TEST(FileIo, StaleTemporariesAreRemoved) {
+  testsupport::TempRoot root;
+  root.write("c:\\studies\\setup.hdw", "keep");
+  root.write("c:\\studies\\setup.hdw.1a2b3c4d.tmp~", "half");
+  root.write("d:\\zududa\\1.abc.00000001.tmp~", "half");
+  root.write("d:\\zududa\\notes.tmp", "keep");
+  const std::string outside = root.path() + "-outside";
+  ASSERT_TRUE(platform::make_dirs(outside));
+  spit(outside + "/x.tmp~", "outside");
+  ASSERT_EQ(::symlink(outside.c_str(), (root.path() + "/c/elsewhere").c_str()), 0);
+
+  EXPECT_EQ(platform::remove_stale_temporaries(root.path()), 2);
+  EXPECT_TRUE(root.exists("c:\\studies\\setup.hdw"));
+  EXPECT_TRUE(root.exists("d:\\zududa\\notes.tmp"));
+  EXPECT_FALSE(root.exists("c:\\studies\\setup.hdw.1a2b3c4d.tmp~"));
+  EXPECT_FALSE(root.exists("d:\\zududa\\1.abc.00000001.tmp~"));
+  EXPECT_EQ(slurp(outside + "/x.tmp~"), "outside");
+  testsupport::remove_tree(outside);
+}
+
+}  // namespace
