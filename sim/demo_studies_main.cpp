@@ -69,7 +69,9 @@ std::vector<std::uint8_t> template_bytes(const SampleStudy& study) {
       d.gain = 5;
       d.baseline = 128;
       d.volume = 5;
-      d.report_window = 2960;
+      d.report_window = 296;
+      d.filter_code = 2;
+      d.filter_mode_flags = 4;
       encode_doppler_step(d, out);
     } else if (st.module_type == kSinglePressure) {
       // A cuff inflated to 180 mmHg and let down to 20; the trace of the

@@ -7,7 +7,6 @@ namespace vaslab {
 
 int dualpvr_main(int, char*[]) { return -1; }
 int dualppg_main(int, char*[]) { return -1; }
-int doppler_main(int, char*[]) { return -1; }
 int lineedit_main(int, char*[]) { return -1; }
 int dualpres_main(int, char*[]) { return -1; }
 int timer_main(int, char*[]) { return -1; }

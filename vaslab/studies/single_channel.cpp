@@ -17,9 +17,10 @@
 namespace vaslab {
 namespace {
 
-// The newest column of a strip of `width` columns, in byte and mask form.
+// The newest column of a strip of `width` columns, in byte and mask form: the
+// last of the strip area, whose right-most `width` columns the strip uses.
 void newest_column(int width, int& byte_number, int& mask) {
-  const int col = std::max(width, 1) - 1;
+  const int col = (width > 296 ? 592 : 296) - 1;
   byte_number = col / 8 + 1;
   mask = 0x80 >> (col % 8);
 }

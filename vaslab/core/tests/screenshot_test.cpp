@@ -1,15 +1,11 @@
-// Whole screens drawn with the build's own bitmaps and fonts, saved as PNG
-// under <build>/screenshots and compared with the expected pictures in
-// tests/expected.  After a deliberate change of the look, regenerate them:
-//   VASLAB_UPDATE_SCREENSHOTS=1 ctest --test-dir build/test -R Screenshot
+// Whole screens drawn with the build's own bitmaps and fonts, compared with
+// the expected pictures in tests/expected (screenshot_check.h).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
-#include "platform/paths.h"
 #include "screen_fixture.h"
-#include "testsupport/png.h"
+#include "screenshot_check.h"
 #include "vaslab/core/buttons.h"
 #include "vaslab/core/message_box.h"
 
@@ -18,36 +14,7 @@ namespace {
 using namespace vaslab;
 
 struct Screenshot : ScreenFixture {
-  // Saves the surface and compares it with the expected picture: at most
-  // 0.3% of the pixels may differ by more than 16 in a component (glyph edges
-  // move a little between FreeType versions).
-  void check(const std::string& name) {
-    const testsupport::Picture shot{screen_bitmap()->width, screen_bitmap()->height, screen_bitmap()->pixels};
-    const std::string out_dir = std::string(std::getenv("VASLAB_BUILD_DIR")) + "/screenshots";
-    platform::make_dirs(out_dir);
-    ASSERT_TRUE(testsupport::write_png(out_dir + "/" + name + ".png", shot));
-    const std::string expected_path =
-        std::string(std::getenv("VASLAB_SOURCE_DIR")) + "/vaslab/core/tests/expected/" + name + ".png";
-    if (const char* update = std::getenv("VASLAB_UPDATE_SCREENSHOTS"); update && *update) {
-      ASSERT_TRUE(testsupport::write_png(expected_path, shot));
-      return;
-    }
-    const testsupport::Picture expected = testsupport::read_png(expected_path);
-    ASSERT_EQ(expected.width, shot.width) << "no expected picture " << expected_path
-                                          << " (VASLAB_UPDATE_SCREENSHOTS=1 makes it)";
-    ASSERT_EQ(expected.height, shot.height);
-    int off = 0;
-    for (std::size_t i = 0; i < shot.pixels.size(); ++i) {
-      const std::uint32_t a = shot.pixels[i], b = expected.pixels[i];
-      for (int s : {0, 8, 16})
-        if (std::abs(static_cast<int>((a >> s) & 255) - static_cast<int>((b >> s) & 255)) > 16) {
-          ++off;
-          break;
-        }
-    }
-    EXPECT_LE(off, static_cast<int>(shot.pixels.size() * 3 / 1000))
-        << name << ": compare " << out_dir << "/" << name << ".png with " << expected_path;
-  }
+  void check(const std::string& name) { check_screenshot(name, "vaslab/core/tests/expected"); }
 
   void main_menu_like_screen() {
     load_background("menu_bkgd");

@@ -54,10 +54,37 @@ struct StudyFixture : ScreenFixture {
     edit(s);
     std::uint8_t rec[vaslab::kTemplateRecordSize] = {};
     vaslab::encode_pressure_step(s, rec);
+    add_record(rec);
+  }
+  // A whole record, sealed with its checksum, as the next step.
+  void add_record(std::uint8_t* rec) {
     const auto sum = vaslab::template_record_checksum(rec);
     rec[298] = static_cast<std::uint8_t>(sum);
     rec[299] = static_cast<std::uint8_t>(sum >> 8);
-    tpl.insert(tpl.end(), rec, rec + sizeof rec);
+    tpl.insert(tpl.end(), rec, rec + vaslab::kTemplateRecordSize);
+  }
+  // A Doppler step (class 1) or diagnostics step (class 0) with usable
+  // defaults; `edit` may change it.
+  template <typename Edit>
+  void add_doppler_step(const char* label, Edit edit, std::uint8_t step_class = vaslab::kStudyStepClass) {
+    vaslab::DopplerStep s{};
+    s.module_type = 6;
+    s.step_class = step_class;
+    std::snprintf(s.label, sizeof s.label, "%s", label);
+    s.probe = 16;
+    s.gain = 5;
+    s.filter_code = 2;
+    s.baseline = 128;
+    s.filter_mode_flags = 4;
+    s.volume = 4;
+    s.report_window = 296;
+    edit(s);
+    std::uint8_t rec[vaslab::kTemplateRecordSize] = {};
+    vaslab::encode_doppler_step(s, rec);
+    add_record(rec);
+  }
+  void add_doppler_step(const char* label) {
+    add_doppler_step(label, [](vaslab::DopplerStep&) {});
   }
   void add_pressure_step(const char* label) {
     add_pressure_step(label, [](vaslab::PressureStep&) {});

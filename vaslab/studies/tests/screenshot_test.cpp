@@ -1,0 +1,50 @@
+// The study screens as the operator sees them, compared with the expected
+// pictures in tests/expected (see screenshot_check.h to regenerate them).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "../../core/tests/screenshot_check.h"
+#include "study_fixture.h"
+#include "vaslab/studies/doppler.h"
+#include "vaslab/studies/module_entries.h"
+#include "vaslab/studies/single_channel.h"
+
+namespace vaslab {
+namespace {
+
+constexpr const char* kExpected = "vaslab/studies/tests/expected";
+
+struct StudyScreenshot : StudyFixture {
+  // A pulse-like wave of `n` frames on both channels.
+  void pulse(int n) {
+    input->at_time([this, n] {
+      for (int i = 0; i < n; ++i) {
+        const double ph = std::fmod(i / 80.0, 1.0);
+        const int v = 60 + static_cast<int>(120 * std::exp(-std::pow((ph - 0.2) / 0.07, 2)));
+        module.queue_frame(100 + i % 50, 90, v, 250 - v);
+      }
+    });
+  }
+  int run(int (*entry)(int, char*[]), int count) {
+    std::vector<std::string> s{"C:\\PROGRAMS\\X", "77", "5", "1", std::to_string(count), "1"};
+    std::vector<char*> argv;
+    for (auto& x : s) argv.push_back(x.data());
+    return entry(6, argv.data());
+  }
+};
+
+TEST_F(StudyScreenshot, DopplerAcquisition) {
+  add_doppler_step("Right CFA", [](DopplerStep& s) { s.report_window = 296; });
+  write_template();
+  input->after(30);
+  pulse(400);
+  input->after(2000).at_time([] { check_screenshot("doppler_acquisition", kExpected); });
+  input->after(100).tap(kCodeExit);
+  EXPECT_EQ(run(doppler_main, 1), 1);
+}
+
+}  // namespace
+}  // namespace vaslab
