@@ -15,7 +15,7 @@
 
 #include "bench/bench_corpus.h"
 #include "ziplib/decode.h"
-#include "ziplib/decode_crc32.h"
+#include "ziplib/crc32.h"
 
 namespace {
 

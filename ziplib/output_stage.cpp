@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "ziplib/decode_crc32.h"
+#include "ziplib/crc32.h"
 
 namespace ziplib {
 

@@ -1,11 +1,11 @@
 #include "ziplib/zip_writer.h"
 
+#include "ziplib/crc32.h"
 #include "ziplib/zip_progress.h"
 #include "ziplib/zip_state.h"
 
 #include <sys/random.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,11 +13,6 @@
 
 namespace ziplib {
 namespace {
-
-inline std::uint32_t crc_byte(std::uint32_t crc, unsigned char b) {
-  static const z_crc_t* table = get_crc_table();
-  return table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-}
 
 unsigned char encrypt_byte(unsigned char plain, ZipState& s) {
   unsigned char c = plain ^ zipKeystreamByte(s);
@@ -105,9 +100,9 @@ void zipInitKeys(const char* password, ZipState& s) {
 }
 
 void zipUpdateKeys(unsigned char plain, ZipState& s) {
-  s.keys[0] = crc_byte(s.keys[0], plain);
+  s.keys[0] = crc32_byte(s.keys[0], plain);
   s.keys[1] = (s.keys[1] + (s.keys[0] & 0xFF)) * 134775813u + 1;
-  s.keys[2] = crc_byte(s.keys[2], static_cast<unsigned char>(s.keys[1] >> 24));
+  s.keys[2] = crc32_byte(s.keys[2], static_cast<unsigned char>(s.keys[1] >> 24));
 }
 
 unsigned char zipKeystreamByte(const ZipState& s) {

@@ -2,7 +2,6 @@
 
 #include "testsupport/temp_root.h"
 #include "ziplib/decode.h"
-#include "ziplib/decode_crc32.h"
 #include "ziplib/output_stage.h"
 #include "ziplib/tests/decode_test_support.h"
 
