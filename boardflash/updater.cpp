@@ -24,6 +24,12 @@ constexpr const char* kSupportLine = "Please Contact KORVANI Technical Support";
 // A failed step whose library left no error code still fails the run.
 constexpr int kFailedWithoutCode = 9;
 constexpr int kUsbOpenTries = 10;
+// The library's errors that leave an address as the last result.
+constexpr int kVerifyFailedAt = 26;
+constexpr int kBlankCheckFailedAt = 28;
+// A HEX file whose records carry no data ends like an empty file: with the
+// library's code for a file that is not a HEX file.
+constexpr int kHexFileWithoutData = 23;
 
 // Set while the worker is changing the board's flash: the program must not
 // end then, whatever the user does.  Once the program has given up waiting
@@ -65,6 +71,20 @@ unsigned hexValue(const std::string& text) {
   return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 16));
 }
 
+std::string lastResult(const IspLibrary& isp) {
+  const char* text = isp.getLastResult();
+  return text != nullptr ? text : "";
+}
+
+// Whether the last HEX file filled any byte: a file whose records carry no
+// data leaves its lowest offset above its highest.
+bool bufferHoldsData(const IspLibrary& isp) {
+  isp.getBufferAddrLo();
+  const unsigned low = hexValue(lastResult(isp));
+  isp.getBufferAddrHi();
+  return low <= hexValue(lastResult(isp));
+}
+
 }  // namespace
 
 bool bind_isp_library(void* library, IspLibrary& isp) {
@@ -98,6 +118,8 @@ bool bind_isp_library(void* library, IspLibrary& isp) {
   bind(isp.selectMemory, "ispSelectMemory");
   bind(isp.enterAppliMode, "ispEnterAppliMode");
   bind(isp.enterIspMode, "ispEnterIspMode");
+  bind(isp.getBufferAddrLo, "ispGetBufferAddrLo");
+  bind(isp.getBufferAddrHi, "ispGetBufferAddrHi");
   return complete;
 }
 
@@ -115,7 +137,18 @@ int run_sequence(UpdaterView& view, const IspLibrary& isp, const std::string& he
     if (ok) logStep(view, false, text);
     return ok;
   };
-  auto result = [&]() { return std::string(isp.getLastResult() != nullptr ? isp.getLastResult() : ""); };
+  auto result = [&]() { return lastResult(isp); };
+  // A failed step whose error names an address: the address on a line of
+  // its own, when the library could tell it.
+  auto failAt = [&](const std::string& text, int addressError) {
+    logStep(view, true, text);
+    int r = isp.getLastError();
+    const std::string address = result();
+    if (r == addressError && !address.empty()) logStep(view, true, "at 0x" + address);
+    if (r == 0) r = kFailedWithoutCode;
+    isp.cancel();
+    return r;
+  };
 
   if (!step(isp.init() & 1, "Initializing")) return fail("Initializing", false);
   if (!step(isp.selectDevice(3) & 1, "Device selection")) return fail("Device selection", false);
@@ -138,25 +171,25 @@ int run_sequence(UpdaterView& view, const IspLibrary& isp, const std::string& he
   if (!(isp.readSpecialByte(4) & 1)) return fail("Reading the security byte", true);
   logStep(view, false, format("Reading the security byte: %2.2x", hexValue(result()) & 0xFF));
 
+  // The file is read, and found to hold data, before the erase: a bad file
+  // must never leave the board without its program.
+  if (!step(isp.fillBuffer("00") & 1, "Filling buffer with 00")) return fail("Filling buffer with 00", true);
+  if (!(isp.parseHexFile(hexPath.c_str()) & 1)) return fail("Parsing HEX file", true);
+  if (!bufferHoldsData(isp)) {
+    logStep(view, true, "Parsing HEX file");
+    isp.cancel();
+    return kHexFileWithoutData;
+  }
+  logStep(view, false, "Parsing HEX file");
+
   const ProgrammingScope programming;
   if (!programming.started()) return kFailedWithoutCode;
   if (!step(isp.eraseDevice() & 1, "Erasing FLASH")) return fail("Erasing FLASH", true);
-  if (!(isp.blankCheckDevice() & 1)) {
-    logStep(view, true, "Blank checking FLASH memory");
-    int r = isp.getLastError();
-    if (r == 28) {
-      logStep(view, true, "at 0x");
-      logStep(view, true, result());
-    }
-    if (r == 0) r = kFailedWithoutCode;
-    isp.cancel();
-    return r;
-  }
+  if (!(isp.blankCheckDevice() & 1)) return failAt("Blank checking FLASH memory", kBlankCheckFailedAt);
   logStep(view, false, "Blank checking FLASH memory");
-  if (!step(isp.fillBuffer("00") & 1, "Filling buffer with 00")) return fail("Filling buffer with 00", true);
-  if (!step(isp.parseHexFile(hexPath.c_str()) & 1, "Parsing HEX file")) return fail("Parsing HEX file", true);
   if (!step(isp.programDevice() & 1, "Programming FLASH")) return fail("Programming FLASH", true);
-  if (!step(isp.verifyDevice() & 1, "Verifying FLASH")) return fail("Verifying FLASH", true);
+  if (!(isp.verifyDevice() & 1)) return failAt("Verifying FLASH", kVerifyFailedAt);
+  logStep(view, false, "Verifying FLASH");
   const std::string security = format("Writing the security byte: %2.2x", 0xFF);
   if (!(isp.writeSpecialByte(4, 0xFF) & 1)) return fail(security, true);
   result();

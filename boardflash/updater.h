@@ -32,7 +32,8 @@ std::unique_ptr<UpdaterView> make_console_view();
 // Closes the console view from a signal handler.
 void request_close();
 
-// The 25 exports of the library the updater binds.
+// The exports of the library the updater binds: the instrument's 25, and
+// the buffer range, by which it tells a HEX file without data.
 struct IspLibrary {
   decltype(&::ispInit) init;
   decltype(&::ispGetLastError) getLastError;
@@ -59,9 +60,11 @@ struct IspLibrary {
   decltype(&::ispSelectMemory) selectMemory;
   decltype(&::ispEnterAppliMode) enterAppliMode;
   decltype(&::ispEnterIspMode) enterIspMode;
+  decltype(&::ispGetBufferAddrLo) getBufferAddrLo;
+  decltype(&::ispGetBufferAddrHi) getBufferAddrHi;
 };
 
-// Binds the 25 exports by name.  False when any is missing: such a library
+// Binds the exports by name.  False when any is missing: such a library
 // is treated as no library at all.
 bool bind_isp_library(void* library, IspLibrary& isp);
 

@@ -88,6 +88,11 @@ std::string Device::readBufferByte(std::uint32_t page, std::uint32_t offset) con
   return segment().readByte(static_cast<std::uint32_t>(index));
 }
 
+std::uint8_t Device::readBufferValue(std::uint32_t page, std::uint32_t offset) const {
+  const std::uint64_t index = static_cast<std::uint64_t>(page) * 65536u + offset;
+  return segment().byteValue(index > 0xFFFFFFFFu ? segment().size() : static_cast<std::uint32_t>(index));
+}
+
 bool Device::defaultByteValue(int code) {
   IspManager* manager = session().manager();
   const std::string* text = nullptr;

@@ -80,6 +80,9 @@ class Device {
   void restoreSnapshot() { segment().restoreSnapshot(); }
   bool writeBufferByte(std::uint32_t page, std::uint32_t offset, std::string_view text);
   std::string readBufferByte(std::uint32_t page, std::uint32_t offset) const;
+  // The byte a stored text stands for, whatever the case of its digits: what
+  // goes to a target and what its answers are compared with.
+  std::uint8_t readBufferValue(std::uint32_t page, std::uint32_t offset) const;
   std::uint32_t memorySize() const { return segment().size(); }
   std::uint32_t memoryStart() const { return segment().startAddress(); }
   std::uint8_t blockCount() const { return segment().blockCount(); }

@@ -1,10 +1,16 @@
 // The buffer operations of the manager: Intel HEX reading and writing,
 // filling, summing, single bytes and serial numbers.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "ovisp/device.h"
 #include "ovisp/manager.h"
@@ -23,6 +29,23 @@ std::uint32_t hexField(const std::string& line, std::size_t pos, std::size_t dig
   std::uint32_t v = 0;
   for (std::size_t i = 0; i < digits; ++i) v = (v << 4) | static_cast<std::uint32_t>(hexDigitValue(line[pos + i]));
   return v;
+}
+
+struct HexFileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Opens a HEX file for reading.  Only a regular file is one: a directory is
+// refused like a missing file, and a FIFO or device is refused at once
+// instead of being waited on.
+std::unique_ptr<std::FILE, HexFileCloser> openHexFile(const std::string& linuxPath) {
+  const int fd = ::open(linuxPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  std::FILE* file = nullptr;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) file = ::fdopen(fd, "rb");
+  if (file == nullptr) ::close(fd);
+  return std::unique_ptr<std::FILE, HexFileCloser>(file);
 }
 
 Device& currentDevice() {
@@ -68,18 +91,24 @@ std::string IspManager::hexChecksum(const std::string& record) const {
 void IspManager::parseHexFile(const std::string& path) {
   if (demoMode_) return;
   Device& device = currentDevice();
-  std::ifstream in(platform::map_path(path), std::ios::binary);
-  if (!in) fail(kCannotOpenFile);
+  const std::unique_ptr<std::FILE, HexFileCloser> file = openHexFile(platform::map_path(path));
+  if (!file) fail(kCannotOpenFile);
 
   const std::uint64_t start = device.memoryStart();
   const std::uint64_t size = device.memorySize();
+  // The file's bytes are gathered apart and reach the buffer only when the
+  // whole file has been read: a damaged file leaves the buffer as it was.
+  std::vector<std::array<char, 2>> image(size);
+  std::vector<bool> stored(size, false);
   std::uint64_t base = 0;
   std::uint64_t lowest = 0xFFFFFF;
   std::uint64_t highest = 0;
-  bool stored = false;
   bool ended = false;
-  std::string line;
-  while (std::getline(in, line)) {
+  // Room for the longest record, its line break and the terminator.
+  char text[kMaxHexLine + 3];
+  while (std::fgets(text, sizeof text, file.get()) != nullptr) {
+    std::string line = text;
+    if (line.empty() || (line.back() != '\n' && !std::feof(file.get()))) fail(kHexSyntax);
     // Files from other systems end their lines with CR LF.
     while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
     if (line == ":00000001FF") {
@@ -107,9 +136,10 @@ void IspManager::parseHexFile(const std::string& path) {
         if (address < start || last >= start + size) fail(kAddressOutOfRange);
         if (address < lowest) lowest = address;
         for (std::uint32_t j = 0; j < count; ++j) {
-          storeByte(device, static_cast<std::uint32_t>(address + j - start), std::string_view(line).substr(9 + 2 * j, 2));
+          const std::size_t index = static_cast<std::size_t>(address + j - start);
+          image[index] = {line[9 + 2 * j], line[10 + 2 * j]};
+          stored[index] = true;
         }
-        stored = true;
         break;
       }
       case 2:
@@ -129,11 +159,19 @@ void IspManager::parseHexFile(const std::string& path) {
         fail(kHexSyntax);
     }
   }
-  // A file cut short is refused: its missing part would be left unprogrammed.
+  // A file cut short (or unreadable part-way) is refused: its missing part
+  // would be left unprogrammed.
+  if (!ended && std::ferror(file.get())) fail(kCannotOpenFile);
   if (!ended) fail(kHexSyntax);
+  bool any = false;
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    if (!stored[i]) continue;
+    storeByte(device, static_cast<std::uint32_t>(i), std::string_view(image[i].data(), 2));
+    any = true;
+  }
   bufferLow_ = static_cast<std::uint32_t>(lowest - start);
   bufferHigh_ = static_cast<std::uint32_t>(highest - start);
-  bufferLoaded_ = stored;
+  bufferLoaded_ = any;
 }
 
 bool IspManager::writeHexFile(std::uint32_t start, std::uint32_t end, const std::string& path) {

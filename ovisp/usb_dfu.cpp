@@ -46,6 +46,21 @@ Device& device() {
   return *d;
 }
 
+// The fields of a GETSTATUS answer the protocol uses: bStatus (byte 0) and
+// bState (byte 4).
+struct DfuStatus {
+  std::uint8_t status = 0;
+  std::uint8_t state = 0;
+};
+
+DfuStatus readStatus(const std::string& setup, int timeoutMs) {
+  std::uint8_t reply[kStatusReplyBytes] = {};
+  const int count = link().readUsb(reply, kStatusReplyBytes, setup, timeoutMs);
+  if (count < 0) raise(kTimeout);
+  if (count < kStatusReplyBytes) raise(kCannotReadUsb);
+  return {reply[0], reply[4]};
+}
+
 // The zero bytes of the DFU file suffix that ends every program request:
 // bcdDevice, idProduct, idVendor, bcdDFU, signature, length, CRC.
 const std::string kDfuSuffix = std::string(32, '0');
@@ -91,37 +106,35 @@ void UsbDfuProtocol::transfer(std::string& setup, std::string request, int lengt
   setup += littleEndian16(static_cast<std::uint32_t>(length));
 }
 
-bool UsbDfuProtocol::download(const std::string& payload, int timeoutMs) {
+void UsbDfuProtocol::download(const std::string& payload, int timeoutMs) {
   std::string setup;
   transfer(setup, requestDnload, static_cast<int>(payload.size() / 2), false);
-  return link().writeUsb(setup, payload, timeoutMs);
+  if (!link().writeUsb(setup, payload, timeoutMs)) raise(kCannotWriteUsb);
 }
 
 bool UsbDfuProtocol::pollStatus(int timeoutMs) {
   std::string setup;
   transfer(setup, requestGetStatus, kStatusReplyBytes, true);
-  std::uint8_t reply[kStatusReplyBytes] = {};
-  // A target stuck outside the idle state would otherwise be polled forever.
+  // A slow erase keeps the target busy for seconds: the bound is the time
+  // the whole wait may take, not a number of requests.
+  const std::uint32_t limit = static_cast<std::uint32_t>(timeoutMs > 0 ? timeoutMs : 0);
   const std::uint32_t started = platform::tick_ms();
-  for (int polls = 0;; ++polls) {
-    if (polls >= kMaxStatusPolls ||
-        platform::ticks_since(started, platform::tick_ms()) > static_cast<std::uint32_t>(timeoutMs)) {
-      raise(kTimeout);
-    }
-    const int count = link().readUsb(reply, kStatusReplyBytes, setup, timeoutMs);
-    if (count < 0) raise(kTimeout);
-    if (count < kStatusReplyBytes) raise(kCannotReadUsb);
-    if (reply[4] == kStateIdle) break;
+  DfuStatus reply;
+  for (;;) {
+    const std::uint32_t elapsed = platform::ticks_since(started, platform::tick_ms());
+    if (elapsed >= limit) raise(kTimeout);
+    reply = readStatus(setup, static_cast<int>(limit - elapsed));
+    if (reply.state == kStateIdle) break;
+    platform::sleep_ms(kPollPauseMs);
   }
-  const std::uint8_t status = reply[0];
-  if (status == kStatusOk) return true;
-  manager().setLastResult(hexText(status, 2));
-  if (status == kStatusErrFile || status == kStatusErrWrite) raise(kSoftwareSecurity);
+  if (reply.status == kStatusOk) return true;
+  manager().setLastResult(hexText(reply.status, 2));
+  if (reply.status == kStatusErrFile || reply.status == kStatusErrWrite) raise(kSoftwareSecurity);
   return false;
 }
 
 void UsbDfuProtocol::sendCommand(std::string command, int, int timeoutMs, int, int) {
-  if (!download(command, timeoutMs)) raise(kCannotWriteUsb);
+  download(command, timeoutMs);
   pollStatus(timeoutMs);
 }
 
@@ -151,12 +164,12 @@ void UsbDfuProtocol::eraseBlock(int block) {
 }
 
 void UsbDfuProtocol::setSecurityLev1() {
-  if (!download(securityLev1Cmd + device().expectedSsbLevel1(), 1000)) raise(kCannotWriteUsb);
+  download(securityLev1Cmd + device().expectedSsbLevel1(), 1000);
   pollStatus(5000);
 }
 
 void UsbDfuProtocol::setSecurityLev2() {
-  if (!download(securityLev2Cmd + device().expectedSsbLevel2(), 1000)) raise(kCannotWriteUsb);
+  download(securityLev2Cmd + device().expectedSsbLevel2(), 1000);
   pollStatus(5000);
 }
 
@@ -213,12 +226,15 @@ void UsbDfuProtocol::writeChunk(int page, std::uint32_t start, std::uint32_t end
   payload.append(2u * pad, '0');
   payload.reserve(payload.size() + 2u * count + kDfuSuffix.size());
   const Device& target = device();
+  // The buffer keeps lower-case digits of a HEX file as they stood; the
+  // target takes upper-case ones only.
   for (std::uint32_t offset = start; offset <= end; ++offset) {
-    payload += target.readBufferByte(static_cast<std::uint32_t>(page), offset);
+    payload += hexText(target.readBufferValue(static_cast<std::uint32_t>(page), offset), 2);
   }
   payload += kDfuSuffix;
   download(payload, 5000);
-  pollStatus(1000);
+  // Any status but OK means the data did not go into the flash.
+  if (!pollStatus(1000)) raise(kCannotWriteUsb);
 }
 
 void UsbDfuProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end, bool verify) {
@@ -239,10 +255,10 @@ void UsbDfuProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end,
   Device& target = device();
   for (int i = 0; i < count; ++i) {
     const std::uint32_t offset = start + static_cast<std::uint32_t>(i);
-    const std::string text = hexText(bytes[static_cast<std::size_t>(i)], 2);
+    const std::uint8_t value = bytes[static_cast<std::size_t>(i)];
     if (!verify) {
-      target.writeBufferByte(static_cast<std::uint32_t>(page), offset, text);
-    } else if (text != target.readBufferByte(static_cast<std::uint32_t>(page), offset)) {
+      target.writeBufferByte(static_cast<std::uint32_t>(page), offset, hexText(value, 2));
+    } else if (value != target.readBufferValue(static_cast<std::uint32_t>(page), offset)) {
       manager().setLastResult(hexText(offset, 4));
       raise(kVerifyFail);
     }
@@ -257,15 +273,18 @@ void UsbDfuProtocol::blankCheckBlock(int, std::uint32_t start, std::uint32_t end
   std::string setup;
   transfer(setup, requestUpload, 2, true);
   std::uint8_t offset[2] = {};
-  if (link().readUsb(offset, 2, setup, 5000) == 2) manager().setLastResult(hexText(offset[0], 2) + hexText(offset[1], 2));
+  // Without the offset the last result would still hold the status "05",
+  // which a caller would take for an address.
+  const bool read = link().readUsb(offset, 2, setup, 5000) == 2;
+  manager().setLastResult(read ? hexText(offset[0], 2) + hexText(offset[1], 2) : std::string());
   raise(kBlankCheckFail);
 }
 
 void UsbDfuProtocol::enterAppliMode(bool reset, int address) {
   const std::string command =
       reset ? startAppliResetCmd : startAppliJumpCmd + bigEndian16(static_cast<std::uint32_t>(address));
-  if (!download(command, 1000)) raise(kCannotWriteUsb);
-  if (!download("", 1000)) raise(kCannotWriteUsb);
+  download(command, 1000);
+  download("", 1000);
   link().close();
 }
 

@@ -38,8 +38,8 @@ class UsbDfuProtocol : public IspProtocol {
 
   // Data bytes a program request carries at most.
   static constexpr std::uint32_t kChunkBytes = 3072;
-  // GETSTATUS replies a poll reads at most before it gives up.
-  static constexpr int kMaxStatusPolls = 10000;
+  // Pause between two GETSTATUS requests while the target is busy.
+  static constexpr std::uint32_t kPollPauseMs = 10;
 
   std::string requestDetach = "2100";
   std::string requestDnload = "2101";
@@ -54,12 +54,13 @@ class UsbDfuProtocol : public IspProtocol {
   std::uint16_t blockNumber = 0xFFFF;
 
  protected:
-  // DFU_DNLOAD of a payload; the link's answer.
-  bool download(const std::string& payload, int timeoutMs);
-  // GETSTATUS until the target is idle: true for status OK.  Raises 4 when a
-  // status cannot be read or the target never becomes idle, 53 on a short
-  // reply, 21 on errFILE and errWRITE; other statuses answer false with the
-  // status as the last result.
+  // DFU_DNLOAD of a payload.  A request the link refuses raises 52: the
+  // target never saw it, so no status read afterwards speaks for it.
+  void download(const std::string& payload, int timeoutMs);
+  // GETSTATUS until the target is idle, within `timeoutMs` in all: true for
+  // status OK.  Raises 4 when a status cannot be read or the target is not
+  // idle in time, 53 on a short reply, 21 on errFILE and errWRITE; other
+  // statuses answer false with the status as the last result.
   bool pollStatus(int timeoutMs);
   // Memory code of the current memory from a pair of codes (33 otherwise).
   const std::string& memoryCode(const std::array<std::string, 3>& codes) const;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -69,6 +70,7 @@ class Boardflash : public ::testing::Test {
                                 " OVUSBDFU_SIM_CONFIG=" + q(config) + " OVUSBDFU_SIM_TRACE=" + q(dir_ + "/trace") +
                                 " OVUSBDFU_SIM_FLASH=" + q(dir_ + "/flash") + " " + q(kBin + "/boardflash") + " " +
                                 args + " >out 2>err </dev/null";
+    unlink((dir_ + "/trace").c_str());
     Outcome r;
     r.status = platform::run_shell(command);
     r.lines = splitLines(readFile(dir_ + "/out"));
@@ -76,10 +78,10 @@ class Boardflash : public ::testing::Test {
     r.flash = readFile(dir_ + "/flash");
     return r;
   }
-  // The lines up to and including step `last` of a run that passes them.
-  static std::vector<std::string> passedUpTo(std::size_t count) {
+  // The first `count` lines of a run that passes them.
+  static std::vector<std::string> passedUpTo(std::size_t count, const std::string& file = "fw.hex") {
     const std::vector<std::string> all = {
-        "Firmware File Name: fw.hex",
+        "Firmware File Name: " + file,
         "Beginning ISP Programming Routine.....",
         "Initializing......PASS",
         "Device selection......PASS",
@@ -87,10 +89,10 @@ class Boardflash : public ::testing::Test {
         "Opening USB port......PASS",
         "Reading the bootloader version: 1.1.2......PASS",
         "Reading the security byte: ff......PASS",
-        "Erasing FLASH......PASS",
-        "Blank checking FLASH memory......PASS",
         "Filling buffer with 00......PASS",
         "Parsing HEX file......PASS",
+        "Erasing FLASH......PASS",
+        "Blank checking FLASH memory......PASS",
         "Programming FLASH......PASS",
         "Verifying FLASH......PASS",
         "Writing the security byte: ff......PASS",
@@ -127,26 +129,90 @@ TEST_F(Boardflash, ReprogramsTheBoardFromAHexFile) {
   EXPECT_NE(started, std::string::npos);
   EXPECT_NE(ended, std::string::npos);
   EXPECT_LT(written, started);
+  // The run's header line, and the erase command byte by byte.
+  EXPECT_EQ(r.trace.rfind("=== simulated board bootloader (USB DFU), run of ", 0), 0u);
+  EXPECT_NE(r.trace.find("  block FFFB command 04 00 FF\n"), std::string::npos);
 }
 
 TEST_F(Boardflash, FailingEraseStopsTheRun) {
   const Outcome r = run("fw.hex", "erase_status=3");
   EXPECT_EQ(r.status, 21);
-  EXPECT_EQ(r.lines, with(passedUpTo(8), {"Erasing FLASH......FAIL", kSupport}));
+  EXPECT_EQ(r.lines, with(passedUpTo(10), {"Erasing FLASH......FAIL", kSupport}));
   EXPECT_EQ(r.trace.find("start application"), std::string::npos);
 }
 
 TEST_F(Boardflash, VerifyMismatchIsReported) {
   const Outcome r = run("fw.hex", "corrupt=0123");
   EXPECT_EQ(r.status, 26);
-  EXPECT_EQ(r.lines, with(passedUpTo(13), {"Verifying FLASH......FAIL", kSupport}));
+  EXPECT_EQ(r.lines, with(passedUpTo(13), {"Verifying FLASH......FAIL", "at 0x0123......FAIL", kSupport}));
 }
 
 TEST_F(Boardflash, BlankCheckFailureNamesTheAddress) {
   const Outcome r = run("fw.hex", "stuck=0456");
   EXPECT_EQ(r.status, 28);
-  EXPECT_EQ(r.lines, with(passedUpTo(9), {"Blank checking FLASH memory......FAIL", "at 0x......FAIL", "0456......FAIL",
-                                          kSupport}));
+  EXPECT_EQ(r.lines, with(passedUpTo(11), {"Blank checking FLASH memory......FAIL", "at 0x0456......FAIL", kSupport}));
+}
+
+TEST_F(Boardflash, BadHexFileFailsBeforeTheBoardIsTouched) {
+  // The board holds an older program, which every bad file must leave there.
+  std::string old(kFlashBytes, '\0');
+  for (std::size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 7 + 1);
+  std::ofstream(dir_ + "/flash", std::ios::binary) << old;
+  ASSERT_EQ(mkdir((dir_ + "/dir.hex").c_str(), 0755), 0);
+  const std::string hex = readFile(dir_ + "/fw.hex");
+  struct Case {
+    const char* file;
+    std::string text;
+    int code;
+  } cases[] = {
+      {"missing.hex", "", 22},
+      {"dir.hex", "", 22},
+      {"garbage.hex", "GIF89a, not a HEX file\n", 23},
+      {"empty.hex", "", 23},
+      {"nodata.hex", ":00000001FF\r\n", 23},
+      {"cut.hex", hex.substr(0, hex.find('\n', hex.size() / 2) + 1), 23},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string name = c.file;
+    if (name != "missing.hex" && name != "dir.hex") std::ofstream(dir_ + "/" + name, std::ios::binary) << c.text;
+    const Outcome r = run(name, "");
+    EXPECT_EQ(r.status, c.code);
+    EXPECT_EQ(r.lines, with(passedUpTo(9, name), {"Parsing HEX file......FAIL", kSupport}));
+    EXPECT_EQ(r.flash, old);
+    EXPECT_EQ(r.trace.find("command 04 00 FF"), std::string::npos);
+  }
+}
+
+TEST_F(Boardflash, LowerCaseHexFileProgramsLikeItsUpperCaseTwin) {
+  // Every digit in lower case but the checksums', which the reader compares
+  // as they are written.
+  std::istringstream in(readFile(dir_ + "/fw.hex"));
+  std::string lower;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (std::size_t i = 1; i + 2 < line.size(); ++i) line[i] = static_cast<char>(std::tolower(line[i]));
+    lower += line + "\n";
+  }
+  ASSERT_NE(lower.find_first_of("abcdef"), std::string::npos);
+  std::ofstream(dir_ + "/low.hex", std::ios::binary) << lower;
+  const Outcome r = run("low.hex", "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.lines, passedUpTo(17, "low.hex"));
+  ASSERT_EQ(r.flash.size(), kFlashBytes);
+  EXPECT_EQ(r.flash.substr(0, kImageBytes), image_);
+}
+
+TEST_F(Boardflash, BoardRefusingAProgramWriteFails) {
+  const std::pair<const char*, int> refusals[] = {{"refuse_program=1", 52}, {"program_status=1", 52}, {"program_status=3", 21}};
+  for (const auto& [config, code] : refusals) {
+    SCOPED_TRACE(config);
+    const Outcome r = run("fw.hex", config);
+    EXPECT_EQ(r.status, code);
+    EXPECT_EQ(r.lines, with(passedUpTo(12), {"Programming FLASH......FAIL", kSupport}));
+    EXPECT_EQ(r.flash, std::string(kFlashBytes, '\xFF'));
+    EXPECT_EQ(r.trace.find("start application"), std::string::npos);
+  }
 }
 
 TEST_F(Boardflash, BoardThatAnswersAfterWakeUpsIsOpened) {

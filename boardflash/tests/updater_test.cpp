@@ -62,6 +62,8 @@ boardflash::IspLibrary standIn() {
   isp.verifyDevice = yes;
   isp.writeSpecialByte = writeByte;
   isp.enterAppliMode = appli;
+  isp.getBufferAddrLo = nothing;
+  isp.getBufferAddrHi = nothing;
   return isp;
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -166,11 +167,13 @@ TEST_F(HexFiles, LowerCaseDataStaysVerbatim) {
   EXPECT_EQ(ispGetLastError(), 24);
 }
 
-TEST_F(HexFiles, DamagedFilesGiveTheirCodesAndKeepEarlierBytes) {
+TEST_F(HexFiles, DamagedFilesGiveTheirCodesAndLeaveTheBufferAsItWas) {
   ASSERT_EQ(ispSelectDevice(3), 1);
+  writeFile(path("before.hex"), rec("0200100055AA") + ":00000001FF\n");
   ASSERT_EQ(ispFillBuffer("00"), 1);
-  ispGetBufferAddrHi();
-  const std::string highBefore = result();
+  ASSERT_EQ(ispParseHexFile(path("before.hex").c_str()), 1);
+  ASSERT_EQ(mkdir(path("dir.hex").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(path("fifo.hex").c_str(), 0644), 0);
   const std::string good = rec("020000001122");
   std::string badSum = rec("020002003344");
   badSum[badSum.size() - 2] = badSum[badSum.size() - 2] == '0' ? '1' : '0';
@@ -189,12 +192,18 @@ TEST_F(HexFiles, DamagedFilesGiveTheirCodesAndKeepEarlierBytes) {
       {"missing end", good, 23},
       {"past the end", good + rec("02800000AABB") + end, 2},
       {"line too long", good + rec("7A000200" + std::string(244, '0')) + end, 23},
+      {"line longer than the reader takes", good + ":" + std::string(4000, '0') + "\n" + end, 23},
       {"missing file", "", 22},
+      {"directory", "", 22},
+      {"FIFO", "", 22},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_EQ(ispFillBuffer("00"), 1);
-    const std::string file = c.code == 22 ? path("missing.hex") : path("d.hex");
+    const std::string name = c.name;
+    const std::string file = name == "missing file" ? path("missing.hex")
+                             : name == "directory"  ? path("dir.hex")
+                             : name == "FIFO"       ? path("fifo.hex")
+                                                    : path("d.hex");
     if (c.code != 22) writeFile(file, c.text);
     EXPECT_EQ(ispParseHexFile(file.c_str()), 0);
     EXPECT_EQ(ispGetLastError(), c.code);
@@ -203,10 +212,13 @@ TEST_F(HexFiles, DamagedFilesGiveTheirCodesAndKeepEarlierBytes) {
               : c.code == 23 ? "Invalid HEX file syntax."
               : c.code == 22 ? "Cannot open file."
                              : "Address is out of range.");
-    ispReadSingleByteFromBuffer(1);
-    EXPECT_EQ(result(), c.code == 22 ? "00" : "22");
+    // Nothing of the damaged file reaches the buffer; the last good file's
+    // bytes and range stay.
+    EXPECT_EQ(buffer(0x20), std::string(0x10, '\0') + "\x55\xAA" + std::string(0x0E, '\0'));
+    ispGetBufferAddrLo();
+    EXPECT_EQ(result(), "0010");
     ispGetBufferAddrHi();
-    EXPECT_EQ(result(), highBefore);
+    EXPECT_EQ(result(), "000011");
   }
 }
 

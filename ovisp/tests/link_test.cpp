@@ -15,6 +15,7 @@
 #include "ovisp/isp.h"
 #include "ovisp/session.h"
 #include "ovisp/status.h"
+#include "platform/clock.h"
 #include "testsupport/temp_root.h"
 
 namespace {
@@ -49,6 +50,7 @@ class LinkLibrary : public ::testing::Test {
     ASSERT_EQ(ispInit(), 1);
   }
   void TearDown() override {
+    platform::set_clock(nullptr);
     ovisp::session().reset();
     ovisp::setLinkLibraryFolder("");
     for (auto cls : kUnbuiltFamilies) ovisp::registerProtocol(cls, nullptr);
@@ -81,6 +83,7 @@ class LinkLibrary : public ::testing::Test {
   }
 
   testsupport::TempRoot root_;
+  platform::FakeClock clock_;
   std::string folder_;
   void* sim_ = nullptr;
   void (*reset_)(const char*) = nullptr;
@@ -209,6 +212,8 @@ TEST_F(LinkLibrary, SimulatedBoardIsProgrammedAndVerified) {
   EXPECT_EQ(ispGetLastError(), ovisp::kBlankCheckFail);
   EXPECT_STREQ(ispGetLastResult(), "0FA0");
 
+  // The erase's ten seconds pass on a fake clock.
+  platform::set_clock(&clock_);
   reset_("never_idle=1");
   ASSERT_EQ(ispOpenUsbPort(), 1);
   EXPECT_EQ(ispEraseDevice(), 0);

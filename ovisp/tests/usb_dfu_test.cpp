@@ -244,11 +244,26 @@ TEST_F(UsbDfu, StatusPollWaitsForIdleAndIsBounded) {
   EXPECT_STREQ(ispGetLastResult(), "03");
   EXPECT_EQ(link->calls.size(), 4u);
 
-  // A target that never becomes idle.
+  // A slow erase: busy for 9.9 of its 10 seconds, polled with pauses, is no
+  // time-out however quickly the link answers.
+  link->calls.clear();
+  link->statuses.assign(990, {0, 0, 0, 0, 4, 0});
+  const std::uint32_t started = clock.now;
+  ASSERT_EQ(ispEraseDevice(), 1) << ispGetLastError();
+  EXPECT_EQ(clock.now - started, 9900u);
+  EXPECT_EQ(link->calls.size(), 992u);
+
+  // A target that never becomes idle: the wait ends when the erase's whole
+  // time is spent, each status read allowed only what is left of it.
+  link->calls.clear();
   link->statuses = {{0, 0, 0, 0, 10, 0}};
   link->repeatLastStatus = true;
+  const std::uint32_t stuck = clock.now;
   EXPECT_EQ(ispEraseDevice(), 0);
   EXPECT_EQ(ispGetLastError(), ovisp::kTimeout);
+  EXPECT_EQ(clock.now - stuck, 10000u);
+  EXPECT_EQ(link->calls[1], kGetStatus + "10000");
+  EXPECT_EQ(link->calls[2], kGetStatus + "9990");
   link->repeatLastStatus = false;
 
   link->statuses = {{0, 0, 0, 0}};
@@ -260,6 +275,45 @@ TEST_F(UsbDfu, StatusPollWaitsForIdleAndIsBounded) {
   link->writeAnswer = false;
   EXPECT_EQ(ispEraseDevice(), 0);
   EXPECT_EQ(ispGetLastError(), ovisp::kCannotWriteUsb);
+}
+
+TEST_F(UsbDfu, RefusedRequestsFailTheirOperation) {
+  ASSERT_EQ(ispFillBuffer("5A"), 1);
+  // The link refuses: no status read can stand for a request the target
+  // never saw.
+  link->writeAnswer = false;
+  EXPECT_EQ(ispProgramAddrRange(0, 0xFF), 0);
+  EXPECT_EQ(ispGetLastError(), ovisp::kCannotWriteUsb);
+  EXPECT_EQ(link->calls.size(), 1u);
+  for (auto op : {+[] { return ispBlankCheckDevice(); }, +[] { return ispWriteSpecialByte(4, 0xFF); },
+                  +[] { return ispReadSpecialByte(0); }, +[] { return ispEraseBlock(1); },
+                  +[] { return ispVerifyAddrRange(0, 0xFF); }}) {
+    EXPECT_EQ(op(), 0);
+    EXPECT_EQ(ispGetLastError(), ovisp::kCannotWriteUsb);
+  }
+  link->writeAnswer = true;
+
+  // The target refuses: any status but OK after a program request.
+  link->calls.clear();
+  link->statuses.push_back({0x08, 0, 0, 0, 2, 0});
+  EXPECT_EQ(ispProgramAddrRange(0, 0xFF), 0);
+  EXPECT_EQ(ispGetLastError(), ovisp::kCannotWriteUsb);
+  EXPECT_STREQ(ispGetLastResult(), "08");
+  EXPECT_EQ(link->writes().size(), 1u);
+}
+
+TEST_F(UsbDfu, LowerCaseBufferBytesGoOutAndVerifyByValue) {
+  ASSERT_EQ(ispFillBufferAddrRange(0, 3, "ab"), 1);
+  ASSERT_EQ(ispWriteSingleByteToBuffer(2, "c0"), 1);
+  ASSERT_EQ(ispProgramAddrRange(0, 3), 1) << ispGetLastError();
+  EXPECT_EQ(link->writes().at(0), "2101FFFF04003400 010000000003" + zeros(26) + "ABABC0AB" + zeros(16) + " 5000");
+  link->image[0] = link->image[1] = link->image[3] = 0xAB;
+  link->image[2] = 0xC0;
+  EXPECT_EQ(ispVerifyAddrRange(0, 3), 1) << ispGetLastError();
+  // Reading back stores upper-case texts.
+  ASSERT_EQ(ispReadAddrRange(0, 3, ""), 1);
+  ispReadSingleByteFromBuffer(2);
+  EXPECT_STREQ(ispGetLastResult(), "C0");
 }
 
 }  // namespace

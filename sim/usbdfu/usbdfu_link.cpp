@@ -7,16 +7,20 @@
 // Control (tests and demo):
 //   OVUSBDFU_SIM_CONFIG  settings applied at load ("key=value", ';'-separated,
 //                        see applySettings)
-//   OVUSBDFU_SIM_TRACE   file every call is appended to, one line each
+//   OVUSBDFU_SIM_TRACE   file every call is appended to, one line each (ms
+//                        since the run began), after a header line per run
 //   OVUSBDFU_SIM_FLASH   file that keeps the flash between runs (read at load,
 //                        rewritten after every change)
 // and the ovusbdfu_sim_* entries for a test process that loads this library
 // itself.
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <chrono>
 #include <fstream>
 #include <map>
@@ -50,6 +54,7 @@ struct Settings {
   bool shortStatus = false;      // GETSTATUS answers 4 bytes
   int eraseStatus = kOk;         // status of a full erase (not done unless OK)
   int programStatus = kOk;       // status of a program request (not done unless OK)
+  bool refuseProgram = false;    // the link refuses every program request
   long corruptAddress = -1;      // programming stores this byte inverted
   long stuckAddress = -1;        // erasing leaves 00 at this byte
   int canLength = -1;            // a CAN read answers a message of this length
@@ -89,8 +94,9 @@ long number(const std::string& text, int base) {
 }
 
 // Keys: refuse_opens, busy, never_idle, short_status, erase_status,
-// program_status, corrupt (hex address), stuck (hex address), can_length,
-// bootloader, hardware, security (hex bytes).  Unknown keys are ignored.
+// program_status, refuse_program, corrupt (hex address), stuck (hex address),
+// can_length, bootloader, hardware, security (hex bytes).  Unknown keys are
+// ignored.
 void applySettings(Settings& s, const std::string& text) {
   std::stringstream in(text);
   std::string item;
@@ -107,6 +113,7 @@ void applySettings(Settings& s, const std::string& text) {
     if (key == "short_status") s.shortStatus = dec > 0;
     if (key == "erase_status") s.eraseStatus = static_cast<int>(dec);
     if (key == "program_status") s.programStatus = static_cast<int>(dec);
+    if (key == "refuse_program") s.refuseProgram = dec > 0;
     if (key == "corrupt") s.corruptAddress = hex;
     if (key == "stuck") s.stuckAddress = hex;
     if (key == "can_length") s.canLength = static_cast<int>(dec);
@@ -144,10 +151,29 @@ void resetBoard(Board& b) {
                {0x0160, 0xF7}, {0x0161, 0xDF}, {0x0200, b.settings.hardware}};
 }
 
+// The first line of a run in the trace file, so that runs appended to one
+// file can be told apart.
+void traceRunHeader() {
+  const char* path = env("OVUSBDFU_SIM_TRACE");
+  if (path == nullptr) return;
+  std::FILE* f = std::fopen(path, "a");
+  if (f == nullptr) return;
+  const std::time_t now = std::time(nullptr);
+  char when[32] = "?";
+  std::tm utc{};
+  if (gmtime_r(&now, &utc) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
+  const char* flash = env("OVUSBDFU_SIM_FLASH");
+  const char* config = env("OVUSBDFU_SIM_CONFIG");
+  std::fprintf(f, "=== simulated board bootloader (USB DFU), run of %s, pid %ld; flash %s; settings %s ===\n", when,
+               static_cast<long>(getpid()), flash != nullptr ? flash : "not kept", config != nullptr ? config : "none");
+  std::fclose(f);
+}
+
 Board& board() {
   if (g_board == nullptr) {
     g_board = new Board;
     resetBoard(*g_board);
+    traceRunHeader();
   }
   return *g_board;
 }
@@ -164,14 +190,27 @@ void trace(Board& b, const std::string& line) {
   }
 }
 
-std::string hexBytes(const std::uint8_t* bytes, std::size_t count) {
+// Two hexadecimal digits a byte, optionally a blank between bytes.
+std::string hexBytes(const std::uint8_t* bytes, std::size_t count, bool spaced = false) {
   static const char digits[] = "0123456789ABCDEF";
   std::string out;
   for (std::size_t i = 0; i < count; ++i) {
+    if (spaced && i > 0) out += ' ';
     out += digits[bytes[i] >> 4];
     out += digits[bytes[i] & 15];
   }
   return out;
+}
+
+// The bootloader command a download carries, byte by byte: a program
+// request's six header bytes and the size of its data, else the whole
+// payload.
+std::string commandText(const std::vector<std::uint8_t>& p) {
+  if (p.empty()) return "(none)";
+  if (p[0] != 0x01 || p.size() < 6) return hexBytes(p.data(), p.size(), true);
+  const unsigned start = static_cast<unsigned>(p[2] << 8 | p[3]);
+  const unsigned end = static_cast<unsigned>(p[4] << 8 | p[5]);
+  return hexBytes(p.data(), 6, true) + " (" + std::to_string(end >= start ? end - start + 1 : 0) + " data bytes)";
 }
 
 bool parseHex(const char* text, std::vector<std::uint8_t>& out) {
@@ -319,8 +358,12 @@ int usbWrite(Board& b, const char* setupText, const char* payloadText) {
   }
   if (setup.request == 0x2101) {
     char block[32];
-    std::snprintf(block, sizeof block, "  block %04X", setup.value);
-    trace(b, block);
+    std::snprintf(block, sizeof block, "  block %04X command ", setup.value);
+    trace(b, block + commandText(payload));
+    if (payload.size() > 0 && payload[0] == 0x01 && b.settings.refuseProgram) {
+      trace(b, "  program request refused");
+      return 1;
+    }
     download(b, payload);
   }
   return 0;
