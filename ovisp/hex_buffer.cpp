@@ -122,7 +122,10 @@ void IspManager::parseHexFile(const std::string& path) {
     }
     const std::uint32_t count = hexField(line, 1, 2);
     if (line.size() != 11 + 2 * static_cast<std::size_t>(count)) fail(kHexSyntax);
-    if (hexChecksum(line.substr(1, line.size() - 3)) != line.substr(line.size() - 2)) fail(kHexChecksum);
+    // By value: tools that write lower-case digits write the checksum so too.
+    if (hexField(hexChecksum(line.substr(1, line.size() - 3)), 0, 2) != hexField(line, line.size() - 2, 2)) {
+      fail(kHexChecksum);
+    }
     if (!std::isdigit(static_cast<unsigned char>(line[7])) || !std::isdigit(static_cast<unsigned char>(line[8]))) {
       fail(kHexSyntax);
     }

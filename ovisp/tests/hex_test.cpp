@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -161,9 +162,28 @@ TEST_F(HexFiles, LowerCaseDataStaysVerbatim) {
   EXPECT_EQ(result(), "ab");
   ASSERT_EQ(ispWriteHexFile(0x10, 0x13, path("l2.hex").c_str()), 1);
   EXPECT_EQ(readFile(path("l2.hex")), ":0400100012ab34cd2E\n:00000001FF\n");
-  // The checksum is compared as text: lower-case checksum digits fail.
-  writeFile(path("l3.hex"), ":0400100012AB34CD2e\n:00000001FF\n");
-  EXPECT_EQ(ispParseHexFile(path("l3.hex").c_str()), 0);
+}
+
+TEST_F(HexFiles, WhollyLowerCaseFileLoadsLikeItsUpperCaseTwin) {
+  ASSERT_EQ(ispSelectDevice(24), 1);
+  writeFile(path("u.bin"), pattern(70000, 4));
+  ASSERT_EQ(run("srec_cat " + path("u.bin") + " -Binary -offset 0x20 -o " + path("u.hex") + " -Intel"), 0);
+  std::string lower = readFile(path("u.hex"));
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  ASSERT_NE(lower.find(":020000040001f9"), std::string::npos);
+  writeFile(path("l.hex"), lower);
+  ASSERT_EQ(ispParseHexFile(path("u.hex").c_str()), 1) << ispGetLastError();
+  const std::string upperImage = buffer(0x20000);
+  ASSERT_EQ(ispSelectDevice(24), 1);
+  ASSERT_EQ(ispParseHexFile(path("l.hex").c_str()), 1) << ispGetLastError();
+  EXPECT_TRUE(buffer(0x20000) == upperImage);
+  ispGetBufferAddrLo();
+  EXPECT_EQ(result(), "0020");
+  ispGetBufferAddrHi();
+  EXPECT_EQ(result(), "01118F");
+  // A checksum is still checked, whatever its case.
+  writeFile(path("bad.hex"), ":0400100012ab34cd2f\n:00000001ff\n");
+  EXPECT_EQ(ispParseHexFile(path("bad.hex").c_str()), 0);
   EXPECT_EQ(ispGetLastError(), 24);
 }
 
