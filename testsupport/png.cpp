@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -122,6 +123,37 @@ Picture read_png(const std::string& path) {
     prev.swap(cur);
   }
   return pic;
+}
+
+std::string check_expected_picture(const Picture& shot, const std::string& expected_dir, const std::string& name,
+                                   int tolerance, int max_per_mille) {
+  const char* build = std::getenv("VASLAB_BUILD_DIR");
+  const char* source = std::getenv("VASLAB_SOURCE_DIR");
+  if (!build || !source) return "VASLAB_BUILD_DIR and VASLAB_SOURCE_DIR are not set";
+  const std::string out_dir = std::string(build) + "/screenshots";
+  std::filesystem::create_directories(out_dir);
+  const std::string out_path = out_dir + "/" + name + ".png";
+  if (!write_png(out_path, shot)) return "cannot write " + out_path;
+  const std::string expected_path = std::string(source) + "/" + expected_dir + "/" + name + ".png";
+  if (const char* update = std::getenv("VASLAB_UPDATE_SCREENSHOTS"); update && *update) {
+    std::filesystem::create_directories(std::filesystem::path(expected_path).parent_path());
+    return write_png(expected_path, shot) ? "" : "cannot write " + expected_path;
+  }
+  const Picture expected = read_png(expected_path);
+  if (expected.width != shot.width || expected.height != shot.height)
+    return "no expected picture " + expected_path + " of that size (VASLAB_UPDATE_SCREENSHOTS=1 makes it)";
+  std::size_t off = 0;
+  for (std::size_t i = 0; i < shot.pixels.size(); ++i) {
+    const std::uint32_t a = shot.pixels[i], b = expected.pixels[i];
+    for (int s : {0, 8, 16})
+      if (std::abs(static_cast<int>((a >> s) & 255) - static_cast<int>((b >> s) & 255)) > tolerance) {
+        ++off;
+        break;
+      }
+  }
+  if (off * 1000 > shot.pixels.size() * static_cast<std::size_t>(max_per_mille))
+    return name + ": " + std::to_string(off) + " pixels differ; compare " + out_path + " with " + expected_path;
+  return "";
 }
 
 }  // namespace testsupport

@@ -19,4 +19,12 @@ bool write_png(const std::string& path, const Picture& picture);
 // usual tools make); an empty picture for anything else.
 Picture read_png(const std::string& path);
 
+// Saves a picture as <build>/screenshots/<name>.png and compares it with
+// <source>/<expected_dir>/<name>.png: a pixel differs when a component is
+// off by more than `tolerance`; at most `max_per_mille` of the pixels may
+// differ.  Empty on success, else what went wrong.  With
+// VASLAB_UPDATE_SCREENSHOTS set the expected picture is rewritten instead.
+std::string check_expected_picture(const Picture& shot, const std::string& expected_dir, const std::string& name,
+                                   int tolerance, int max_per_mille);
+
 }  // namespace testsupport

@@ -5,6 +5,8 @@
 //   vaslab_resgen --list bitmaps.txt --title-font FILE.ttf --out DIR
 //   vaslab_resgen --system-font MONO.ttf --fallback MONO2.ttf --inc OUT.inc
 //                                         (the built-in 8x8 font)
+//   vaslab_resgen --page-fonts DIR --mono MONO.ttf --mono-bold MONOBOLD.ttf
+//                                         (the six report page fonts)
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -416,10 +418,70 @@ int system_font(const std::string& face_file, const std::string& fallback_file, 
   return out ? 0 : 1;
 }
 
+
+// The six bitmap fonts of the report page: 224 glyphs (codes 32 to 255, code
+// page 437), each 64 rows of 32 pixels, of which rows 0 to 49 are drawn and
+// row 45 is the underline.  The baseline sits on row 38 so that descenders
+// stay above row 50.  The 18-pixel pair is the same face squeezed
+// horizontally.
+int page_fonts(const std::string& dir, const std::string& mono, const std::string& mono_bold) {
+  struct Spec {
+    const char* name;
+    bool bold;
+    int cell_width, pixel_width, pixel_height;
+  };
+  static const Spec kFonts[] = {
+      {"cournor.fnt", false, 30, 42, 42}, {"courbld.fnt", true, 30, 42, 42},
+      {"gothnor.fnt", false, 25, 40, 40}, {"gothbld.fnt", true, 25, 40, 40},
+      {"compnor.fnt", false, 18, 29, 40}, {"compbld.fnt", true, 18, 29, 40},
+  };
+  constexpr int kBaseline = 38, kRows = 50;
+  FT_Library lib = nullptr;
+  if (FT_Init_FreeType(&lib)) return 1;
+  int status = 0;
+  for (const Spec& f : kFonts) {
+    FT_Face face = nullptr;
+    if (FT_New_Face(lib, (f.bold ? mono_bold : mono).c_str(), 0, &face) ||
+        FT_Set_Pixel_Sizes(face, static_cast<FT_UInt>(f.pixel_width), static_cast<FT_UInt>(f.pixel_height))) {
+      status = 1;
+      break;
+    }
+    std::vector<std::uint8_t> file(224 * 256, 0);
+    for (int c = 32; c < 256; ++c) {
+      const FT_UInt index = FT_Get_Char_Index(face, cp437_to_unicode(static_cast<unsigned char>(c)));
+      if (!index || FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) ||
+          face->glyph->bitmap.pixel_mode != FT_PIXEL_MODE_MONO)
+        continue;
+      const FT_Bitmap& bm = face->glyph->bitmap;
+      // Centre the glyph's advance in the cell.
+      const int advance = static_cast<int>(face->glyph->advance.x >> 6);
+      const int left = face->glyph->bitmap_left + (f.cell_width - advance) / 2;
+      std::uint8_t* glyph = file.data() + (c - 32) * 256;
+      for (int y = 0; y < static_cast<int>(bm.rows); ++y) {
+        const int row = kBaseline - face->glyph->bitmap_top + y;
+        if (row < 0 || row >= kRows) continue;
+        for (int x = 0; x < static_cast<int>(bm.width); ++x) {
+          const int col = left + x;
+          if (col < 0 || col >= f.cell_width) continue;
+          if (bm.buffer[y * bm.pitch + (x >> 3)] & (0x80 >> (x & 7)))
+            glyph[row * 4 + col / 8] |= static_cast<std::uint8_t>(0x80 >> (col % 8));
+        }
+      }
+    }
+    FT_Done_Face(face);
+    if (platform::write_file_atomic(dir + "/" + f.name, file.data(), file.size()) != 0) {
+      status = 1;
+      break;
+    }
+  }
+  FT_Done_FreeType(lib);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string list, title, out, mono, fallback, inc;
+  std::string list, title, out, mono, fallback, inc, page_dir, page_mono, page_bold;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string k = argv[i], v = argv[i + 1];
     if (k == "--list") list = v;
@@ -428,11 +490,17 @@ int main(int argc, char** argv) {
     else if (k == "--system-font") mono = v;
     else if (k == "--fallback") fallback = v;
     else if (k == "--inc") inc = v;
+    else if (k == "--page-fonts") page_dir = v;
+    else if (k == "--mono") page_mono = v;
+    else if (k == "--mono-bold") page_bold = v;
   }
+  if (!page_dir.empty() && !page_mono.empty() && !page_bold.empty())
+    return page_fonts(page_dir, page_mono, page_bold);
   if (!mono.empty() && !inc.empty()) return system_font(mono, fallback, inc);
   if (list.empty() || title.empty() || out.empty()) {
     std::cerr << "usage: vaslab_resgen --list FILE --title-font FILE --out DIR\n"
-                 "       vaslab_resgen --system-font MONO.ttf [--fallback MONO2.ttf] --inc OUT.inc\n";
+                 "       vaslab_resgen --system-font MONO.ttf [--fallback MONO2.ttf] --inc OUT.inc\n"
+                 "       vaslab_resgen --page-fonts DIR --mono MONO.ttf --mono-bold MONOBOLD.ttf\n";
     return 2;
   }
   return generate(list, title, out);
