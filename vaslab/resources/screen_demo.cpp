@@ -2,7 +2,11 @@
 // title, a button table of bitmap and text buttons, and the message box over
 // it.  scripts/screenshot runs it under Xvfb and photographs the display.
 // The box is shown again after each answer until the window is closed.
+// With --report-view PAGE it shows a page file in the report view instead,
+// again after each Exit.
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "platform/paths.h"
 #include "platform/window.h"
@@ -11,6 +15,7 @@
 #include "vaslab/core/main_window.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/screen.h"
+#include "vaslab/studies/module_entries.h"
 
 using namespace vaslab;
 
@@ -40,7 +45,8 @@ void draw_screen() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool report_view = argc == 3 && std::strcmp(argv[1], "--report-view") == 0;
   auto backend = platform::make_sdl_backend();
   if (!backend) {
     std::fprintf(stderr, "screen demo: no display\n");
@@ -51,6 +57,12 @@ int main() {
   if (!create_main_window(640, 480) || !set_display_mode(0)) {
     show_message_box(nullptr, "Failed to create window.", "Error", 0);
     return 1;
+  }
+  while (is_event_loop_live() && report_view) {
+    char program[] = "C:\\PROGRAMS\\VPROC";
+    std::string page = argv[2];
+    char* view_argv[] = {program, page.data(), nullptr};
+    vproc_main(2, view_argv, 1);
   }
   while (is_event_loop_live()) {
     draw_screen();

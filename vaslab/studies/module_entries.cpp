@@ -10,6 +10,5 @@ int dualppg_main(int, char*[]) { return -1; }
 int lineedit_main(int, char*[]) { return -1; }
 int dualpres_main(int, char*[]) { return -1; }
 int timer_main(int, char*[]) { return -1; }
-int vproc_main(int argc, char*[], int) { return argc; }
 
 }  // namespace vaslab

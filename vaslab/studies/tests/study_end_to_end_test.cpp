@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/studies/single_channel.h"
 #include "vaslab/studies/single_pressure.h"
+#include "vaslab/reports/page_renderer.h"
+#include "vaslab/records/module_dispatch.h"
+#include "vaslab/studies/report_view.h"
 
 namespace vaslab {
 namespace {
@@ -179,6 +183,43 @@ TEST_F(StudyEndToEnd, LeavingAStudyWithNothingCapturedDropsIt) {
   char a0[] = "mastermn";
   char* argv[] = {a0};
   EXPECT_EQ(mastermn_main(1, argv), 4);
+}
+
+TEST_F(StudyEndToEnd, TheReviewScreensViewShowsThePageThePatientScreenWrote) {
+  write_study();
+  // A stand-in report generator: it only marks the patient screen's page as a
+  // page description, as the generator's first step does.
+  set_module("C:\\PROGRAMS\\IPROC", [](int, char* argv[]) {
+    std::fstream f(platform::map_path(std::string("C:\\DATA\\") + argv[1] + ".PDF"),
+                   std::ios::in | std::ios::out | std::ios::binary);
+    f.write("\xFE\x01", 2);
+    return f ? 0 : 11;
+  });
+  bool shown = false, back = false;
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
+  input->after(200).at_time([] { ::usleep(200 * 1000); });  // real time for the simulator to stream
+  input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
+  input->after(300).tap(kReviewView).after(2000);
+  input->at_time([&] {
+    const std::string file = root.read("C:\\DATA\\1.PDF");
+    std::vector<std::uint8_t> raster(kPageRasterBytes);
+    if (render_page_description(raster.data(), reinterpret_cast<const std::uint8_t*>(file.data()), file.size(),
+                                1) != kPageOk)
+      return;
+    const Bitmap full = shrink_page_raster(raster.data(), 640);
+    shown = count_not(0, 0, 640, 50, 0xFFFFFF) > 100;  // the header lines
+    for (int y = 0; y < 406; ++y)
+      for (int x = 0; x < 640; ++x) shown &= px(x, y) == full.at(x, y);
+  });
+  input->key(platform::vk::kEscape).after(300);
+  input->at_time([&] { back = current_button_table() && current_button_table()[0].button_code == kReviewProceed; });
+  input->tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+  set_module("C:\\PROGRAMS\\IPROC", nullptr);
+  EXPECT_TRUE(shown);
+  EXPECT_TRUE(back) << "Exit returns to the review screen";
 }
 
 }  // namespace
