@@ -65,6 +65,17 @@ struct BitReader {
     if (count >= zeros * 8u + 8) return true;
     return p < end || (!done && next_run());
   }
+  // At a byte boundary: gives the whole bytes of the buffer back to the
+  // input, so that they can be read in place.  Possible only while they all
+  // came from the current run and none lay past the end.
+  bool unread_bytes() {
+    const unsigned bytes = count / 8;
+    if (count % 8 || zeros || size_t(p - start) < bytes) return false;
+    p -= bytes;
+    buf = 0;
+    count = 0;
+    return true;
+  }
   // Moves to the source's next run; false (and done) when there is none.
   bool next_run() {
     std::span<const uint8_t> run = src.next();
@@ -72,12 +83,13 @@ struct BitReader {
       done = true;
       return false;
     }
-    p = run.data();
+    p = start = run.data();
     end = p + run.size();
     return true;
   }
 
   ByteSource& src;
+  const uint8_t* start = nullptr;  // of the current run
   const uint8_t* p = nullptr;
   const uint8_t* end = nullptr;
   uint64_t buf = 0;    // bits above `count` are zero or the input's next bits

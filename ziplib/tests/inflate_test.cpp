@@ -25,6 +25,35 @@ class CountingSource : public ziplib::ByteSource {
   ziplib::MemorySource inner_;
 };
 
+// A source that reads every run into the same buffer, as a file reader does,
+// so that a run is gone once the next is asked for.  Runs end at the given
+// offsets, then every `chunk` bytes (0: the rest at once).
+class ReusedBufferSource : public ziplib::ByteSource {
+ public:
+  ReusedBufferSource(const Bytes& b, std::vector<size_t> cuts, size_t chunk)
+      : data_(b), cuts_(std::move(cuts)), chunk_(chunk) {}
+  std::span<const uint8_t> next() override {
+    size_t end = data_.size();
+    if (next_cut_ < cuts_.size()) {
+      end = cuts_[next_cut_++];
+    } else if (chunk_) {
+      end = std::min(end, pos_ + chunk_);
+    }
+    std::fill(buffer_.begin(), buffer_.end(), 0xAA);
+    buffer_.assign(data_.begin() + pos_, data_.begin() + end);
+    pos_ = end;
+    return buffer_;
+  }
+
+ private:
+  const Bytes& data_;
+  std::vector<size_t> cuts_;
+  size_t chunk_;
+  size_t next_cut_ = 0;
+  size_t pos_ = 0;
+  Bytes buffer_;
+};
+
 }  // namespace
 
 TEST(InflateTest, MatchesZlibAtEveryLevel) {
@@ -59,6 +88,70 @@ TEST(InflateTest, MatchesZlibForEveryBlockKindAndInputSplit) {
   Bytes out;
   EXPECT_EQ(ours(zlib_deflate(empty, 9), out), CodecResult::kOk);
   EXPECT_TRUE(out.empty());
+}
+
+// Stored stretches handed to the sink straight from the input, then coded
+// blocks whose matches reach back into them, across every kind of run
+// boundary of the input.
+TEST(InflateTest, MatchesReachBackIntoStoredBlocks) {
+  const Bytes a = random_bytes(90000, 21), b = random_bytes(20000, 22);
+  struct Piece {
+    int level;
+    Bytes data;
+  };
+  std::vector<Piece> pieces = {{0, a}, {6, {}}, {0, b}, {1, {}}, {0, Bytes(a.begin(), a.begin() + 5000)}, {9, {}}};
+  // Each coded piece repeats stretches of what came shortly before it.
+  Bytes plain;
+  for (Piece& p : pieces) {
+    if (p.data.empty()) {
+      for (size_t back : {300u, 4000u, 20000u, 32768u})
+        p.data.insert(p.data.end(), plain.end() - back, plain.end() - back + 300);
+    }
+    plain.insert(plain.end(), p.data.begin(), p.data.end());
+  }
+  z_stream z{};
+  ASSERT_EQ(deflateInit2(&z, 0, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  Bytes stream(plain.size() * 2 + 1024);
+  z.next_out = stream.data();
+  z.avail_out = uInt(stream.size());
+  std::vector<size_t> stored_ends;  // where a stored stretch's last block ends
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (i) {
+      ASSERT_EQ(deflateParams(&z, pieces[i].level, Z_DEFAULT_STRATEGY), Z_OK);
+      if (pieces[i - 1].level == 0) stored_ends.push_back(z.total_out);
+    }
+    z.next_in = pieces[i].data.data();
+    z.avail_in = uInt(pieces[i].data.size());
+    ASSERT_EQ(deflate(&z, i + 1 == pieces.size() ? Z_FINISH : Z_NO_FLUSH), i + 1 == pieces.size() ? Z_STREAM_END : Z_OK);
+  }
+  stream.resize(z.total_out);
+  deflateEnd(&z);
+  // Runs that end in a stored block's last bytes or the next block's header.
+  for (size_t shift = 0; shift < 10; ++shift) {
+    std::vector<size_t> cuts;
+    for (size_t end : stored_ends) cuts.push_back(end + shift - 5);
+    for (size_t chunk : {size_t(0), size_t(3), size_t(4099), size_t(65536)}) {
+      ReusedBufferSource src(stream, cuts, chunk);
+      ziplib::VectorSink sink;
+      ASSERT_EQ(ziplib::inflate(src, sink, false), CodecResult::kOk) << chunk << "/" << shift;
+      ASSERT_TRUE(sink.bytes == plain) << chunk << "/" << shift;
+    }
+  }
+}
+
+// Runs of every short period, long enough for the wide moves, at the
+// distances a fast and a thorough encoder choose.
+TEST(InflateTest, LongMatchesOfEveryShortPeriod) {
+  Bytes plain;
+  const Bytes seed = random_bytes(64, 23);
+  for (size_t period = 1; period <= 40; ++period)
+    for (size_t i = 0; i < 600 + period * 7; ++i) plain.push_back(seed[i % period]);
+  plain.insert(plain.end(), 100000, 0);
+  for (int level : {1, 9}) {
+    Bytes out;
+    ASSERT_EQ(ours(zlib_deflate(plain, level), out), CodecResult::kOk) << level;
+    ASSERT_TRUE(out == plain) << level;
+  }
 }
 
 TEST(InflateTest, DamagedStreamsGiveErrors) {
