@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -19,11 +20,42 @@
 namespace ziplib {
 namespace {
 
-bool g_started = false;
+std::atomic<bool> g_started{false};
+// Counts the library's stops: a thread's state from before the last zipTerm
+// is no longer its attachment.
+std::atomic<unsigned> g_term_count{0};
 void* g_module = nullptr;
 unsigned char g_lower[256];
 unsigned char g_upper[256];
-thread_local ZipState* t_state = nullptr;
+
+void free_state(ZipState* s) {
+  zip_release_encoders(*s);
+  zip_close_item_log(*s);
+  delete s;
+}
+
+// This thread's state; freed when the thread ends.
+struct Slot {
+  ZipState* state = nullptr;
+  unsigned term_count = 0;  // g_term_count when it was attached
+  ~Slot() {
+    if (state) free_state(state);
+  }
+  void drop() {
+    free_state(state);
+    state = nullptr;
+  }
+};
+thread_local Slot t_slot;
+
+// The calling thread's attachment.  A state left from before zipTerm is
+// freed on the thread's next call, unless a call of that thread still runs
+// on it (zipTerm from inside a callback), which frees it later.
+ZipState* live_state() {
+  if (t_slot.state && (!g_started || t_slot.term_count != g_term_count) && !t_slot.state->busy) t_slot.drop();
+  if (t_slot.state && g_started && t_slot.term_count == g_term_count) return t_slot.state;
+  return nullptr;
+}
 
 int stage_not_built(ZipState& s) {
   // The archive operations come with the archive records and item selection.
@@ -179,7 +211,7 @@ void unlink_win(const std::string& win_path) { ::unlink(platform::map_path(win_p
 
 }  // namespace
 
-ZipState* zip_current_state() { return t_state; }
+ZipState* zip_current_state() { return live_state(); }
 
 unsigned char zip_lower(unsigned char c) { return g_lower[c]; }
 unsigned char zip_upper(unsigned char c) { return g_upper[c]; }
@@ -214,7 +246,7 @@ int zip_create_temp(const std::string& directory, long thread_id, std::string* w
   // Created exclusively: a name another process takes between our check and
   // our create makes us try the next letter instead of sharing its file.
   for (char letter = 'a'; letter <= 'z'; ++letter) {
-    std::string name = std::string("@@") + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
+    std::string name = std::string() + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
     std::string path = dir + name;
     int fd = ::open(platform::map_path(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
@@ -261,39 +293,41 @@ int zipInit(void* module) {
 
 int zipAttachThread() {
   if (!g_started) return 0;
-  if (t_state) return 1;
-  t_state = new (std::nothrow) ZipState;
-  return t_state ? 1 : 0;
+  if (live_state()) return 1;
+  if (t_slot.state) return 0;  // an ended attachment whose call still runs
+  t_slot.state = new (std::nothrow) ZipState;
+  t_slot.term_count = g_term_count;
+  return t_slot.state ? 1 : 0;
 }
 
 int zipTerm() {
-  if (!g_started) return 0;
-  g_started = false;
+  if (!g_started.exchange(false)) return 0;
+  ++g_term_count;
+  live_state();  // this thread's own state goes at once
   return 1;
 }
 
 int zipDetachThread() {
-  if (!g_started || !t_state) return 0;
-  if (t_state->busy) return 0;  // a callback cannot pull the state from under its caller
-  zip_release_encoders(*t_state);
-  zip_close_item_log(*t_state);
-  delete t_state;
-  t_state = nullptr;
+  ZipState* s = live_state();
+  if (!s) return 0;
+  if (s->busy) return 0;  // a callback cannot pull the state from under its caller
+  t_slot.drop();
   return 1;
 }
 
 int zipCompress(ZIPCMDSTRUCT* caller) {
   // 1. This thread's state, attached on demand.
-  if (!t_state) zipAttachThread();
-  ZipState* sp = t_state;
+  if (!live_state()) zipAttachThread();
+  ZipState* sp = live_state();
   if (!sp) return ZE_MEM;
   ZipState& s = *sp;
   if (!caller) return ZE_PARMS;
-  const bool readable = caller->structSize >= kZipCmdV148;
+  // Of a record of unknown size only the fields within that size are read.
+  const bool quiet = zip_field_within(12, caller->structSize) && caller->quietFlag;
 
   // 2. No re-entry from a callback; the running operation is left alone.
   if (s.busy) {
-    if (!(readable && caller->quietFlag)) {
+    if (!quiet) {
       std::string text = std::string(zipMessageText(256 + ZE_BUSY, 0)) + "\n";
       zipVolumePrompt(11, MB_OK, ZE_BUSY, 0, text.c_str(), s);
     }
@@ -312,8 +346,8 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
   s.last_minor.clear();
   s.last_major.clear();
   s.item_log_fd = -1;
-  s.diagnostic = readable && caller->diagnosticFlag;
-  s.quiet = readable && caller->quietFlag;
+  s.diagnostic = zip_field_within(35, caller->structSize) && caller->diagnosticFlag;
+  s.quiet = quiet;
   s.record_level = record_level(caller->structSize);
   s.poll_throttle = false;
   s.poll_countdown = 0;
@@ -327,7 +361,7 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
 
   // 4. The internal record.
   if (!convert_record(*caller, s.cmd)) {
-    if (s.diagnostic) zip_log_command(s, *caller, 0);
+    if (s.diagnostic) zip_log_command(s, *caller, caller->structSize);
     zip_report_error(s, ZE_PARMS);
     s.busy = false;
     return ZE_PARMS;
@@ -335,7 +369,7 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
   ZIPCMDSTRUCT& c = s.cmd;
 
   // 5.
-  if (s.diagnostic) zip_log_command(s, c, c.structSize);
+  if (s.diagnostic) zip_log_command(s, c, kZipCmdV220);
   s.message_proc = c.lpMessageDisplay;
   s.message_data = c.lpMessageDisplayData;
 

@@ -179,79 +179,82 @@ std::string zip_log_path(const std::string& name) {
   return dir + name;
 }
 
-void zip_log_command(ZipState& s, const ZIPCMDSTRUCT& c, int version) {
+void zip_log_command(ZipState& s, const ZIPCMDSTRUCT& c, std::int32_t size) {
   int fd = open_log(zipMessageText(108, 0));
   if (fd < 0) return;
   std::string out = "\r\n";
   out += zip_format(zipMessageText(192, 1), {version_line().c_str()});
-  auto line = [&](int id, FormatArg a) { out += zip_format(zipMessageText(id, 1), {a}); };
+  // A field beyond the record's size may hold anything: it is left out.
+  auto line = [&](int field, int id, FormatArg a) {
+    if (!zip_field_within(field, size)) return false;
+    out += zip_format(zipMessageText(id, 1), {a});
+    return true;
+  };
   auto text = [&](const char* p, std::size_t bound) { out += bounded(p, bound) + "\r\n"; };
-  if (version == 0) {
-    // A record of unknown size: nothing beyond its first fields can be read safely.
-    line(193, c.Function);
-    out += "\r\n";
-    append(fd, out);
-    ::close(fd);
-    return;
-  }
-  line(193, c.Function);
-  line(194, ptr(c.lpszZIPFile)), text(c.lpszZIPFile, 2048);
-  line(195, ptr(c.lpszItemList)), text(c.lpszItemList, 20000);
-  line(196, fptr(c.lpMajorStatus));
-  line(197, ptr(c.lpMajorUserData));
-  line(198, fptr(c.lpMinorStatus));
-  line(199, ptr(c.lpMinorUserData));
-  line(200, c.dosifyFlag);
-  line(201, c.recurseFlag);
-  line(202, c.compFactor);
-  line(203, c.quietFlag);
-  line(204, c.pathForTempFlag);
-  line(205, ptr(c.lpszTempPath)), text(c.lpszTempPath, 2048);
-  line(206, c.fixFlag);
-  line(207, c.fixHarderFlag);
-  line(208, c.includeVolumeFlag);
-  line(209, c.deleteOriginalFlag);
-  line(210, c.growExistingFlag);
-  line(211, c.noDirectoryNamesFlag);
-  line(212, c.convertLFtoCRLFFlag);
-  line(213, c.addCommentFlag);
-  line(214, ptr(c.lpszComment)), text(c.lpszComment, 4096);
-  line(215, c.afterDateFlag);
-  line(216, ptr(c.lpszDate)), text(c.lpszDate, 32);
-  line(217, c.oldAsLatestFlag);
-  line(218, c.includeOnlyFollowingFlag);
-  line(219, ptr(c.lpszIncludeFollowing)), text(c.lpszIncludeFollowing, 4096);
-  line(220, c.excludeFollowingFlag);
-  line(221, ptr(c.lpszExludeFollowing)), text(c.lpszExludeFollowing, 4096);
-  line(222, c.noDirectoryEntriesFlag);
-  line(223, c.includeSysHiddenFlag);
-  line(224, c.dontCompressTheseSuffixesFlag);
-  line(225, ptr(c.lpszStoreSuffixes)), text(c.lpszStoreSuffixes, 4096);
-  line(226, c.encryptFlag);
+  line(2, 193, c.Function);
+  if (line(3, 194, ptr(c.lpszZIPFile))) text(c.lpszZIPFile, 2048);
+  if (line(4, 195, ptr(c.lpszItemList))) text(c.lpszItemList, 20000);
+  line(5, 196, fptr(c.lpMajorStatus));
+  line(6, 197, ptr(c.lpMajorUserData));
+  line(7, 198, fptr(c.lpMinorStatus));
+  line(8, 199, ptr(c.lpMinorUserData));
+  line(9, 200, c.dosifyFlag);
+  line(10, 201, c.recurseFlag);
+  line(11, 202, c.compFactor);
+  line(12, 203, c.quietFlag);
+  line(13, 204, c.pathForTempFlag);
+  if (line(14, 205, ptr(c.lpszTempPath))) text(c.lpszTempPath, 2048);
+  line(15, 206, c.fixFlag);
+  line(16, 207, c.fixHarderFlag);
+  line(17, 208, c.includeVolumeFlag);
+  line(18, 209, c.deleteOriginalFlag);
+  line(19, 210, c.growExistingFlag);
+  line(20, 211, c.noDirectoryNamesFlag);
+  line(21, 212, c.convertLFtoCRLFFlag);
+  line(22, 213, c.addCommentFlag);
+  if (line(23, 214, ptr(c.lpszComment))) text(c.lpszComment, 4096);
+  line(24, 215, c.afterDateFlag);
+  if (line(25, 216, ptr(c.lpszDate))) text(c.lpszDate, 32);
+  line(26, 217, c.oldAsLatestFlag);
+  line(27, 218, c.includeOnlyFollowingFlag);
+  if (line(28, 219, ptr(c.lpszIncludeFollowing))) text(c.lpszIncludeFollowing, 4096);
+  line(29, 220, c.excludeFollowingFlag);
+  if (line(30, 221, ptr(c.lpszExludeFollowing))) text(c.lpszExludeFollowing, 4096);
+  line(31, 222, c.noDirectoryEntriesFlag);
+  line(32, 223, c.includeSysHiddenFlag);
+  line(33, 224, c.dontCompressTheseSuffixesFlag);
+  if (line(34, 225, ptr(c.lpszStoreSuffixes))) text(c.lpszStoreSuffixes, 4096);
+  line(36, 226, c.encryptFlag);
   // The password never goes to a log; only whether one was given.
-  line(227, ptr(c.lpszEncryptCode));
-  out += c.lpszEncryptCode ? "********\r\n" : "???\r\n";
-  line(228, fptr(c.lpMessageDisplay));
-  line(229, ptr(c.lpMessageDisplayData));
-  line(230, c.wMultiVolControl);
-  line(231, c.wZipSubOptions);
-  line(232, ptr(c.lpCallbackStruct));
-  line(233, c.lResv2);
-  line(234, ptr(c.lpszExtProgTitle)), text(c.lpszExtProgTitle, 1024);
-  line(235, fptr(c.lpRenameProc));
-  line(236, ptr(c.lpRenameUserData));
-  line(237, ptr(c.lpMemBlock));
-  text(static_cast<const char*>(c.lpMemBlock), std::min<std::size_t>(c.lMemBlockSize, 1024));
-  line(238, static_cast<long long>(c.lMemBlockSize));
-  line(242, static_cast<long long>(c.lMemBlockSizeH));
-  line(239, c.LargeZIPFilesFlag);
-  out += zipMessageText(240, 1);
-  out += part_sizes(c) + "\r\n";
-  line(247, c.lZipSubOptions2);
-  line(243, fptr(c.lpRenameProcEX));
-  line(244, c.lResv6);
-  line(245, c.lResv7);
-  line(246, c.lResv8);
+  if (line(37, 227, ptr(c.lpszEncryptCode))) out += c.lpszEncryptCode ? "********\r\n" : "???\r\n";
+  line(38, 228, fptr(c.lpMessageDisplay));
+  line(39, 229, ptr(c.lpMessageDisplayData));
+  line(40, 230, c.wMultiVolControl);
+  line(41, 231, c.wZipSubOptions);
+  line(42, 232, ptr(c.lpCallbackStruct));
+  line(43, 233, c.lResv2);
+  if (line(44, 234, ptr(c.lpszExtProgTitle))) text(c.lpszExtProgTitle, 1024);
+  line(45, 235, fptr(c.lpRenameProc));
+  line(46, 236, ptr(c.lpRenameUserData));
+  if (line(47, 237, ptr(c.lpMemBlock))) {
+    // Read as text only as far as its size, when the size is in the record.
+    if (zip_field_within(48, size))
+      text(static_cast<const char*>(c.lpMemBlock), std::min<std::size_t>(c.lMemBlockSize, 1024));
+    else
+      text(nullptr, 0);
+  }
+  line(48, 238, static_cast<long long>(c.lMemBlockSize));
+  line(52, 242, static_cast<long long>(c.lMemBlockSizeH));
+  line(49, 239, c.LargeZIPFilesFlag);
+  if (zip_field_within(50, size)) {
+    out += zipMessageText(240, 1);
+    out += part_sizes(c) + "\r\n";
+  }
+  line(51, 247, c.lZipSubOptions2);
+  line(53, 243, fptr(c.lpRenameProcEX));
+  line(54, 244, c.lResv6);
+  line(55, 245, c.lResv7);
+  line(56, 246, c.lResv8);
   out += "\r\n";
   append(fd, out);
   ::close(fd);

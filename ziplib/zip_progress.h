@@ -52,9 +52,9 @@ void set_windows_directory(const std::string& win_dir);
 // "\\" is kept, otherwise it goes in the Windows directory.
 std::string zip_log_path(const std::string& name);
 
-// Diagnostic log: the record of this call (structSize as given by the host,
-// fields read only as far as that version reaches) and later error reports.
-void zip_log_command(ZipState& s, const ZIPCMDSTRUCT& cmd, int version);
+// Diagnostic log: the record of this call, each field that lies within
+// `size` bytes (zip_field_within), and later error reports.
+void zip_log_command(ZipState& s, const ZIPCMDSTRUCT& cmd, std::int32_t size);
 void zip_log_text(ZipState& s, const std::string& text);
 // Item log (wZipSubOptions bit 8): header line at the start of each call,
 // then one line per item.

@@ -53,6 +53,15 @@ constexpr std::uint16_t kMvSizes64 = 0x2000;
 constexpr std::uint16_t kMvSplit = 0x4000;
 constexpr std::uint16_t kMvMulti = 0x8000;
 
+// Whether field n (1-based, in the record's order) lies inside a record of
+// `size` bytes, measured in the layout whose byte sizes name the versions
+// (32-bit fields, the two option words 16-bit).  A record of unknown size is
+// read only this far.
+constexpr bool zip_field_within(int n, std::int32_t size) {
+  const int end = n <= 39 ? 4 * n : n == 40 ? 158 : 160 + 4 * (n - 41);
+  return end <= size;
+}
+
 // Record levels: how far callback answers are honoured.
 constexpr int kLevel148 = 100;
 constexpr int kLevel160 = 200;
@@ -188,8 +197,8 @@ struct OperationStages {
 // Installs other stages (tests); nullptr restores the library's own.
 void set_operation_stages(const OperationStages* stages);
 
-// "@@" + two base-37 characters of the thread id + a letter + the last five
-// digits of the thread id; the letter is the first whose name can be created
+// Eight characters: two base-37 characters of the thread id, a letter and
+// the last five digits of the thread id; the letter is the first whose name can be created
 // exclusively in `directory` (Windows form, with or without a trailing "\").
 // Returns the open descriptor and the Windows path, or -1.
 int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path);

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <semaphore>
 #include <string>
 #include <thread>
 #include <vector>
@@ -162,10 +163,10 @@ TEST_F(ZipFrame, ErrorsAreReportedOnceThroughTheMessageCallbackUnlessQuiet) {
   s.report_count = 0;
   s.quiet = false;
   s.message_proc = record_prompts;
-  zip_report_error(s, ZE_TEMP, "C:\\TEMP\\@@0Aa00001");
+  zip_report_error(s, ZE_TEMP, "C:\\TEMP\\0Aa00001");
   zip_report_error(s, ZE_WRITE);  // only the first report counts
   ASSERT_EQ(g_prompts.size(), 1u);
-  EXPECT_EQ(g_prompts[0].text, "Temporary file failure (C:\\TEMP\\@@0Aa00001)\n");
+  EXPECT_EQ(g_prompts[0].text, "Temporary file failure (C:\\TEMP\\0Aa00001)\n");
   EXPECT_EQ(s.error, ZE_TEMP);
 }
 
@@ -231,6 +232,50 @@ TEST_F(ZipFrame, AThreadThatNeverAttachedIsAttachedOnDemand) {
   EXPECT_TRUE(attached);
 }
 
+TEST_F(ZipFrame, StoppingEndsEveryThreadsAttachment) {
+  std::binary_semaphore attached{0}, stopped{0}, tried{0}, restarted{0};
+  int after_stop = -1, detach_after_stop = -1, after_restart = -1;
+  bool state_after_stop = true;
+  std::thread t([&] {
+    zipAttachThread();
+    attached.release();
+    stopped.acquire();
+    ZIPCMDSTRUCT c = record(kZipCmdV220);
+    after_stop = zipCompress(&c);
+    state_after_stop = zip_current_state() != nullptr;
+    detach_after_stop = zipDetachThread();
+    tried.release();
+    restarted.acquire();
+    after_restart = zipCompress(&c);
+    zipDetachThread();
+  });
+  attached.acquire();
+  EXPECT_EQ(zipTerm(), 1);
+  EXPECT_EQ(zip_current_state(), nullptr);
+  EXPECT_EQ(zipTerm(), 0);
+  stopped.release();
+  tried.acquire();
+  EXPECT_EQ(after_stop, ZE_MEM);
+  EXPECT_FALSE(state_after_stop);
+  EXPECT_EQ(detach_after_stop, 0);
+  EXPECT_EQ(g_seen.calls, 0);
+
+  zipInit(nullptr);
+  restarted.release();
+  t.join();
+  EXPECT_EQ(after_restart, 0);  // attached afresh
+  EXPECT_EQ(g_seen.calls, 1);
+
+  // Stopped from inside a callback: the running call ends normally.
+  zipAttachThread();
+  ZIPCMDSTRUCT c = record(kZipCmdV220);
+  c.lpMajorStatus = [](const char*, int, void*) { return zipTerm() - 1; };
+  EXPECT_EQ(zipCompress(&c), 0);
+  EXPECT_EQ(zip_current_state(), nullptr);
+  zipInit(nullptr);
+  zipAttachThread();
+}
+
 TEST_F(ZipFrame, TemporaryNamesAreCreatedExclusively) {
   root.write("C:\\TEMP\\keep", "");
   std::string first, second;
@@ -239,8 +284,8 @@ TEST_F(ZipFrame, TemporaryNamesAreCreatedExclusively) {
   int b = zip_create_temp("C:\\TEMP\\", tid, &second);
   ASSERT_GE(a, 0);
   ASSERT_GE(b, 0);
-  EXPECT_EQ(first, "C:\\TEMP\\@@ABa00417");
-  EXPECT_EQ(second, "C:\\TEMP\\@@ABb00417");
+  EXPECT_EQ(first, "C:\\TEMP\\ABa00417");
+  EXPECT_EQ(second, "C:\\TEMP\\ABb00417");
   ::close(a);
   ::close(b);
   EXPECT_EQ(zip_create_temp("C:\\NO\\SUCH", tid, nullptr), -1);

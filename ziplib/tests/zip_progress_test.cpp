@@ -171,6 +171,42 @@ TEST(ZipProgress, DiagnosticLogHasEveryFieldAndNoPassword) {
   zipDetachThread();
 }
 
+// A record of unknown size is logged only as far as its fields lie inside
+// it; what lies beyond is never read.
+TEST(ZipProgress, DiagnosticLogOfAnUnknownSizeStopsAtItsEnd) {
+  testsupport::TempRoot root;
+  zipInit(nullptr);
+  zipAttachThread();
+  const char* beyond = reinterpret_cast<const char*>(std::uintptr_t(8));  // never to be read
+  ZIPCMDSTRUCT c{};
+  c.Function = ZIP_ADD;
+  c.lpszZIPFile = "C:\\OUT\\ARC.ZIP";
+  c.lpszStoreSuffixes = ".zip";
+  c.diagnosticFlag = 1;
+  c.quietFlag = 1;
+  c.encryptFlag = 1;
+  c.lpszEncryptCode = beyond;
+  c.lpszExtProgTitle = beyond;
+  c.structSize = 144;  // up to encryptFlag
+  EXPECT_EQ(zipCompress(&c), ZE_PARMS);
+  std::string log = root.read("C:\\WINDOWS\\ARCLYNX.LOG");
+  for (const char* line : {"Function:  4 \r\n", "C:\\OUT\\ARC.ZIP\r\n", "lpszStoreSuffixes: 0x", "\r\n.zip\r\n",
+                           "encryptFlag: 1 \r\n\r\n\r\nInvalid control parameters\n\r\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << log;
+  EXPECT_EQ(log.find("lpszEncryptCode"), std::string::npos) << log;
+
+  root.write("C:\\WINDOWS\\ARCLYNX.LOG", "");
+  c.structSize = 200;  // up to lZipSubOptions2
+  c.lpszEncryptCode = "secret";
+  c.lpszExtProgTitle = "Saving";
+  EXPECT_EQ(zipCompress(&c), ZE_PARMS);
+  log = root.read("C:\\WINDOWS\\ARCLYNX.LOG");
+  for (const char* line : {"\r\nSaving\r\n", "pulFileSizeArray: \r\n [0]\r\n", "lZipSubOptions2: 00000000 \r\n\r\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << log;
+  EXPECT_EQ(log.find("lpRenameProcEX"), std::string::npos) << log;
+  zipDetachThread();
+}
+
 TEST(ZipProgress, ItemLog) {
   testsupport::TempRoot root;
   zipInit(nullptr);
