@@ -3,7 +3,6 @@
 namespace vaslab {
 
 int touch_calibration() { return 0; }
-int dopalign_main(int, char*[]) { return 0; }
 int bp_alignment() { return 0; }
 
 }  // namespace vaslab

@@ -10,6 +10,7 @@
 #include "study_fixture.h"
 #include "vaslab/studies/doppler.h"
 #include "vaslab/studies/module_entries.h"
+#include "vaslab/studies/service_modules.h"
 #include "vaslab/studies/single_channel.h"
 
 namespace vaslab {
@@ -44,6 +45,20 @@ TEST_F(StudyScreenshot, DopplerAcquisition) {
   input->after(2000).at_time([] { check_screenshot("doppler_acquisition", kExpected); });
   input->after(100).tap(kCodeExit);
   EXPECT_EQ(run(doppler_main, 1), 1);
+}
+
+TEST_F(StudyScreenshot, DiagnosticSteps) {
+  add_doppler_step("Doppler Frequency", [](DopplerStep& s) { s.second_scale = 1; }, kDiagnosticsStepClass);
+  write_template();
+  root.write(diagnostics_template_file_name("dopalign"), std::string(tpl.begin(), tpl.end()));
+  input->after(30);
+  pulse(400);
+  input->after(2000).at_time([] { check_screenshot("diagnostic_steps", kExpected); });
+  input->after(100).tap(kCodeExit);
+  std::vector<std::string> s{"dopalign", "dopalign", "1", "1", "1", "1"};
+  std::vector<char*> argv;
+  for (auto& x : s) argv.push_back(x.data());
+  EXPECT_EQ(dopalign_main(6, argv.data()), 1);
 }
 
 }  // namespace
