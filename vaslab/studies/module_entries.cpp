@@ -5,10 +5,7 @@
 
 namespace vaslab {
 
-int dualpvr_main(int, char*[]) { return -1; }
-int dualppg_main(int, char*[]) { return -1; }
 int lineedit_main(int, char*[]) { return -1; }
-int dualpres_main(int, char*[]) { return -1; }
 int timer_main(int, char*[]) { return -1; }
 
 }  // namespace vaslab

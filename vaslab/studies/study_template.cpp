@@ -165,8 +165,59 @@ void encode_pressure_step(const PressureStep& s, std::uint8_t* out) {
   PRESSURE_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES);
 }
 
+#define DUAL_PPG_FIELDS(F, B)                                                            \
+  F(DualPpgStep, module_type); F(DualPpgStep, step_class); B(DualPpgStep, label);       \
+  B(DualPpgStep, unused_32); F(DualPpgStep, second_scale); F(DualPpgStep, gain_flags);  \
+  F(DualPpgStep, gain); F(DualPpgStep, filter_code); F(DualPpgStep, baseline_flags);    \
+  F(DualPpgStep, baseline); F(DualPpgStep, filter_nibble); F(DualPpgStep, window);      \
+  B(DualPpgStep, unused_47); F(DualPpgStep, cuff_select); B(DualPpgStep, unused_194);   \
+  F(DualPpgStep, show_stopwatch)
+
+#define DUAL_PRESSURE_FIELDS(F, B)                                                                   \
+  F(DualPressureStep, module_type); F(DualPressureStep, step_class); B(DualPressureStep, label);    \
+  B(DualPressureStep, unused_32); F(DualPressureStep, options); F(DualPressureStep, inflate_mode);  \
+  F(DualPressureStep, inflate_target); F(DualPressureStep, deflate_mode);                           \
+  F(DualPressureStep, deflate_target); F(DualPressureStep, second_scale);                           \
+  F(DualPressureStep, gain_flags); F(DualPressureStep, gain); F(DualPressureStep, filter_code);     \
+  F(DualPressureStep, baseline_flags); F(DualPressureStep, baseline);                               \
+  F(DualPressureStep, unused_51); F(DualPressureStep, over_range);                                  \
+  F(DualPressureStep, cuff_select); B(DualPressureStep, unused_55);                                 \
+  F(DualPressureStep, old_numbering); B(DualPressureStep, unused_58);                               \
+  F(DualPressureStep, show_stopwatch)
+
+#define DUAL_PVR_FIELDS(F, B)                                                                   \
+  F(DualPvrStep, module_type); F(DualPvrStep, step_class); B(DualPvrStep, label);              \
+  B(DualPvrStep, unused_32); F(DualPvrStep, inflate_mode); F(DualPvrStep, inflate_target);     \
+  B(DualPvrStep, unused_40); F(DualPvrStep, over_range); F(DualPvrStep, deflate_mode);         \
+  F(DualPvrStep, second_scale); F(DualPvrStep, gain_flags); F(DualPvrStep, gain);              \
+  F(DualPvrStep, filter_code); F(DualPvrStep, baseline_flags); F(DualPvrStep, baseline);       \
+  F(DualPvrStep, filter_nibble); F(DualPvrStep, window); B(DualPvrStep, unused_61);            \
+  F(DualPvrStep, alt_target); F(DualPvrStep, cuff_select); B(DualPvrStep, unused_210);         \
+  F(DualPvrStep, show_stopwatch)
+
+void decode_dual_ppg_step(const std::uint8_t* in, DualPpgStep& s) {
+  DUAL_PPG_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES);
+  force_nul(s.label);
+}
+void encode_dual_ppg_step(const DualPpgStep& s, std::uint8_t* out) { DUAL_PPG_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
+void decode_dual_pressure_step(const std::uint8_t* in, DualPressureStep& s) {
+  DUAL_PRESSURE_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES);
+  force_nul(s.label);
+}
+void encode_dual_pressure_step(const DualPressureStep& s, std::uint8_t* out) {
+  DUAL_PRESSURE_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES);
+}
+void decode_dual_pvr_step(const std::uint8_t* in, DualPvrStep& s) {
+  DUAL_PVR_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES);
+  force_nul(s.label);
+}
+void encode_dual_pvr_step(const DualPvrStep& s, std::uint8_t* out) { DUAL_PVR_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
+
 #undef DOPPLER_FIELDS
 #undef PRESSURE_FIELDS
+#undef DUAL_PPG_FIELDS
+#undef DUAL_PRESSURE_FIELDS
+#undef DUAL_PVR_FIELDS
 
 int read_doppler_step(const std::string& win_path, int step, std::uint8_t wanted_class,
                       DopplerStep& out) {

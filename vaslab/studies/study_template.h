@@ -132,6 +132,109 @@ static_assert(offsetof(PressureStep, cuff_select) == 59);
 static_assert(offsetof(PressureStep, old_numbering) == 62);
 static_assert(offsetof(PressureStep, show_stopwatch) == 65);
 
+// The dual modules read a RIGHT record and the LEFT record after it; each has
+// its own prefix.  Window widths are raw template values (see dual_pair.h).
+constexpr std::size_t kDualPpgPrefix = 197;
+constexpr std::size_t kDualPressurePrefix = 61;
+constexpr std::size_t kDualPvrPrefix = 213;
+
+struct __attribute__((packed)) DualPpgStep {
+  std::uint8_t module_type;
+  std::uint8_t step_class;
+  char label[30];              // "RIGHT " or " LEFT ", then the location text
+  std::uint8_t unused_32[5];
+  std::uint8_t second_scale;
+  std::uint8_t gain_flags;
+  std::uint8_t gain;
+  std::uint8_t filter_code;
+  std::uint8_t baseline_flags;
+  std::int16_t baseline;
+  std::uint8_t filter_nibble;  // hardware filter value of the side
+  std::int16_t window;         // samples in the report window
+  std::uint8_t unused_47[146];
+  std::uint8_t cuff_select;
+  std::uint8_t unused_194[2];
+  std::uint8_t show_stopwatch; // bit 0 (RIGHT record)
+};
+static_assert(sizeof(DualPpgStep) == kDualPpgPrefix);
+static_assert(offsetof(DualPpgStep, second_scale) == 37);
+static_assert(offsetof(DualPpgStep, baseline) == 42);
+static_assert(offsetof(DualPpgStep, filter_nibble) == 44);
+static_assert(offsetof(DualPpgStep, window) == 45);
+static_assert(offsetof(DualPpgStep, cuff_select) == 193);
+static_assert(offsetof(DualPpgStep, show_stopwatch) == 196);
+
+struct __attribute__((packed)) DualPressureStep {
+  std::uint8_t module_type;
+  std::uint8_t step_class;
+  char label[30];
+  std::uint8_t unused_32[5];
+  std::uint8_t options;        // bit 3 markers, bit 4 delayed capture, bit 5 time text stored
+  std::uint8_t inflate_mode;   // 1 while held, else to the target
+  std::int16_t inflate_target; // the RIGHT record's serves both cuffs
+  std::uint8_t deflate_mode;   // 0 to the target, else while held
+  std::int16_t deflate_target;
+  std::uint8_t second_scale;
+  std::uint8_t gain_flags;
+  std::uint8_t gain;
+  std::uint8_t filter_code;    // the RIGHT record's serves both filters
+  std::uint8_t baseline_flags;
+  std::int16_t baseline;
+  std::uint8_t unused_51;
+  std::int16_t over_range;     // argument of 204/205; shown over range above it + 100
+  std::uint8_t cuff_select;
+  std::uint8_t unused_55[2];
+  std::uint8_t old_numbering;  // bit 0 (RIGHT record)
+  std::uint8_t unused_58[2];
+  std::uint8_t show_stopwatch; // bit 0 (RIGHT record)
+};
+static_assert(sizeof(DualPressureStep) == kDualPressurePrefix);
+static_assert(offsetof(DualPressureStep, options) == 37);
+static_assert(offsetof(DualPressureStep, inflate_target) == 39);
+static_assert(offsetof(DualPressureStep, deflate_target) == 42);
+static_assert(offsetof(DualPressureStep, gain) == 46);
+static_assert(offsetof(DualPressureStep, baseline) == 49);
+static_assert(offsetof(DualPressureStep, over_range) == 52);
+static_assert(offsetof(DualPressureStep, cuff_select) == 54);
+static_assert(offsetof(DualPressureStep, old_numbering) == 57);
+static_assert(offsetof(DualPressureStep, show_stopwatch) == 60);
+
+struct __attribute__((packed)) DualPvrStep {
+  std::uint8_t module_type;
+  std::uint8_t step_class;
+  char label[30];
+  std::uint8_t unused_32[5];
+  std::uint8_t inflate_mode;   // 1 while held, 2 the alternative target, else the target
+  std::int16_t inflate_target;
+  std::uint8_t unused_40[8];
+  std::int16_t over_range;     // argument of 204/205
+  std::uint8_t deflate_mode;   // 0 to the target, else while held
+  std::uint8_t second_scale;
+  std::uint8_t gain_flags;
+  std::uint8_t gain;
+  std::uint8_t filter_code;
+  std::uint8_t baseline_flags;
+  std::int16_t baseline;
+  std::uint8_t filter_nibble;
+  std::int16_t window;
+  std::uint8_t unused_61[146];
+  std::int16_t alt_target;
+  std::uint8_t cuff_select;
+  std::uint8_t unused_210[2];
+  std::uint8_t show_stopwatch; // bit 0 (RIGHT record)
+};
+static_assert(sizeof(DualPvrStep) == kDualPvrPrefix);
+static_assert(offsetof(DualPvrStep, inflate_target) == 38);
+static_assert(offsetof(DualPvrStep, over_range) == 48);
+static_assert(offsetof(DualPvrStep, deflate_mode) == 50);
+static_assert(offsetof(DualPvrStep, gain) == 53);
+static_assert(offsetof(DualPvrStep, baseline) == 56);
+static_assert(offsetof(DualPvrStep, filter_nibble) == 58);
+static_assert(offsetof(DualPvrStep, window) == 59);
+static_assert(offsetof(DualPvrStep, alt_target) == 207);
+static_assert(offsetof(DualPvrStep, cuff_select) == 209);
+static_assert(offsetof(DualPvrStep, show_stopwatch) == 212);
+
 // "00000123.sty" for template "123"; names of 8 or more characters unpadded.
 std::string template_base_name(std::string_view template_number);
 // "c:\studies\" + template_base_name().
@@ -165,6 +268,13 @@ void decode_doppler_step(const std::uint8_t* in, DopplerStep& s);
 void encode_doppler_step(const DopplerStep& s, std::uint8_t* out);
 void decode_pressure_step(const std::uint8_t* in, PressureStep& s);
 void encode_pressure_step(const PressureStep& s, std::uint8_t* out);
+
+void decode_dual_ppg_step(const std::uint8_t* in, DualPpgStep& s);
+void encode_dual_ppg_step(const DualPpgStep& s, std::uint8_t* out);
+void decode_dual_pressure_step(const std::uint8_t* in, DualPressureStep& s);
+void encode_dual_pressure_step(const DualPressureStep& s, std::uint8_t* out);
+void decode_dual_pvr_step(const std::uint8_t* in, DualPvrStep& s);
+void encode_dual_pvr_step(const DualPvrStep& s, std::uint8_t* out);
 
 // Reads a step's prefix as a module does: 0 when read whole and of the wanted
 // class, 4 when the template ends early or the class differs.

@@ -9,6 +9,7 @@
 #include "../../core/tests/screenshot_check.h"
 #include "study_fixture.h"
 #include "vaslab/studies/doppler.h"
+#include "vaslab/studies/dual_pair.h"
 #include "vaslab/studies/module_entries.h"
 #include "vaslab/studies/service_modules.h"
 #include "vaslab/studies/single_channel.h"
@@ -59,6 +60,51 @@ TEST_F(StudyScreenshot, DiagnosticSteps) {
   std::vector<char*> argv;
   for (auto& x : s) argv.push_back(x.data());
   EXPECT_EQ(dopalign_main(6, argv.data()), 1);
+}
+
+TEST_F(StudyScreenshot, DualPressureAcquisitionAndPost) {
+  for (const char* label : {"RIGHT Ankle", " LEFT Ankle"}) {
+    DualPressureStep s{};
+    s.module_type = 11;
+    s.step_class = kStudyStepClass;
+    std::snprintf(s.label, sizeof s.label, "%s", label);
+    s.options = 0x08;
+    s.inflate_target = 180;
+    s.gain = 5;
+    s.filter_code = 2;
+    s.baseline = 128;
+    s.over_range = 250;
+    add_step(s, encode_dual_pressure_step, [](DualPressureStep&) {});
+  }
+  write_template();
+  input->after(30);
+  pulse(400);
+  input->after(2000).at_time([] { check_screenshot("dual_pressure_acquisition", kExpected); });
+  input->after(100).tap(kCodeCapture).after(300).tap(kDualMove).after(100).tap(kDualSlowBack);
+  input->after(300).at_time([] { check_screenshot("dual_pressure_post", kExpected); });
+  input->after(100).tap(kCodeExit);
+  EXPECT_EQ(run(dualpres_main, 2), 1);
+}
+
+TEST_F(StudyScreenshot, DualPpgAcquisition) {
+  for (const char* label : {"RIGHT Digits", " LEFT Digits"}) {
+    DualPpgStep s{};
+    s.module_type = 5;
+    s.step_class = kStudyStepClass;
+    std::snprintf(s.label, sizeof s.label, "%s", label);
+    s.gain = 5;
+    s.filter_code = 2;
+    s.baseline = 128;
+    s.window = 296;
+    add_step(s, encode_dual_ppg_step, [](DualPpgStep&) {});
+  }
+  write_template();
+  input->after(30);
+  pulse(400);
+  input->after(2000).tap(kDualCaptureRight).after(300);
+  input->at_time([] { check_screenshot("dual_ppg_acquisition", kExpected); });
+  input->after(100).tap(kCodeExit);
+  EXPECT_EQ(run(dualppg_main, 2), 1);
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstring>
+#include <map>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "../../core/tests/screen_fixture.h"
+#include "testsupport/generator.h"
 #include "testsupport/scripted_input.h"
 #include "fake_module.h"
 #include "vaslab/core/stopwatch.h"
@@ -105,4 +108,25 @@ struct StudyFixture : ScreenFixture {
     ScreenFixture::TearDown();
   }
   bool page_exists(int step, int exam) { return root.exists(vaslab::page_file_name(step, exam)); }
+  // A step record of any prefix: the prefix encoded, then sealed.
+  template <typename Step, typename Edit>
+  void add_step(Step s, void (*encode)(const Step&, std::uint8_t*), Edit edit) {
+    edit(s);
+    std::uint8_t rec[vaslab::kTemplateRecordSize] = {};
+    encode(s, rec);
+    add_record(rec);
+  }
+  // A stored page read back by the independent reader (read_page.py).
+  std::map<std::string, std::string> page_fields(int step, int exam) {
+    const std::string text = testsupport::run_generator(
+        "vaslab/studies/tests/read_page.py", root.path(), "fields.txt",
+        "'" + platform::map_path(vaslab::page_file_name(step, exam)) + "'");
+    std::map<std::string, std::string> f;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      const auto eq = line.find('=');
+      if (eq != std::string::npos) f[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return f;
+  }
 };
