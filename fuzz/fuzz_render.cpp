@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     page.assign(data + 1, data + size);
   }
   auto& r = raster();
-  std::memset(r.data(), 0xA5, r.size());
+  std::memset(r.data(), 0xA5, kGuard);
+  std::memset(r.data() + kGuard + kPageRasterBytes, 0xA5, kGuard);
   const int colour = data[0] & 2 ? 1 : 0;
   const int result = render_page_description(r.data() + kGuard, page.data(), page.size(), colour);
   for (std::size_t i = 0; i < kGuard; ++i)
