@@ -94,8 +94,10 @@ struct BitReader {
   const uint8_t* end = nullptr;
   uint64_t buf = 0;    // bits above `count` are zero or the input's next bits
   unsigned count = 0;  // valid bits in buf
-  unsigned zeros = 0;  // zero bytes supplied past the end
   bool done = false;   // the source has nothing more
+  // Not beside `count`: read together as one word, the two would wait for
+  // the last separate store of `count` to reach memory.
+  unsigned zeros = 0;  // zero bytes supplied past the end
 };
 
 }  // namespace ziplib

@@ -32,7 +32,7 @@ constexpr size_t kDistCap = table_capacity(32, kDistRoot, 15);
 constexpr size_t kNewRoom = 256 * 1024;  // new bytes between slides
 constexpr size_t kSlack = 32;            // wide moves may run this far past a match
 constexpr size_t kFlushRun = 16 * 1024;  // coded output handed over this often
-constexpr size_t kPassThrough = 4096;    // stored runs this long skip the window
+constexpr size_t kPassThrough = 64;      // stored runs this long skip the window
 
 constexpr uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
@@ -139,7 +139,7 @@ class Inflater {
     const uint8_t* p;
     size_t n;
   };
-  Run pending_[4 * (65536 / kPassThrough)];
+  Run pending_[1024];
   size_t pending_first_ = 0, pending_end_ = 0;  // the live runs
   size_t pending_bytes_ = 0;
 };
@@ -234,9 +234,13 @@ bool Inflater::pass_through(const uint8_t* p, size_t n) {
   flushed_ = out_;
   if (!sink_.put(p, n)) return false;
   if (pending_end_ == std::size(pending_)) {
-    std::memmove(pending_, pending_ + pending_first_, (pending_end_ - pending_first_) * sizeof pending_[0]);
-    pending_end_ -= pending_first_;
-    pending_first_ = 0;
+    if (pending_first_ == 0) {
+      settle_history();  // as many short runs as there is room for
+    } else {
+      std::memmove(pending_, pending_ + pending_first_, (pending_end_ - pending_first_) * sizeof pending_[0]);
+      pending_end_ -= pending_first_;
+      pending_first_ = 0;
+    }
   }
   pending_[pending_end_++] = {p, n};
   pending_bytes_ += n;

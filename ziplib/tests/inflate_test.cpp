@@ -94,12 +94,13 @@ TEST(InflateTest, MatchesZlibForEveryBlockKindAndInputSplit) {
 // blocks whose matches reach back into them, across every kind of run
 // boundary of the input.
 TEST(InflateTest, MatchesReachBackIntoStoredBlocks) {
-  const Bytes a = random_bytes(90000, 21), b = random_bytes(20000, 22);
+  // Random bytes come out as stored blocks (level -1 below).
+  const Bytes a = random_bytes(142700, 21), b = random_bytes(20000, 22);
   struct Piece {
     int level;
     Bytes data;
   };
-  std::vector<Piece> pieces = {{0, a}, {6, {}}, {0, b}, {1, {}}, {0, Bytes(a.begin(), a.begin() + 5000)}, {9, {}}};
+  std::vector<Piece> pieces = {{-1, a}, {6, {}}, {-1, b}, {1, {}}, {-1, Bytes(a.begin(), a.begin() + 5000)}, {9, {}}};
   // Each coded piece repeats stretches of what came shortly before it.
   Bytes plain;
   for (Piece& p : pieces) {
@@ -109,32 +110,39 @@ TEST(InflateTest, MatchesReachBackIntoStoredBlocks) {
     }
     plain.insert(plain.end(), p.data.begin(), p.data.end());
   }
-  z_stream z{};
-  ASSERT_EQ(deflateInit2(&z, 0, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  Bytes stream(plain.size() * 2 + 1024);
-  z.next_out = stream.data();
-  z.avail_out = uInt(stream.size());
-  std::vector<size_t> stored_ends;  // where a stored stretch's last block ends
-  for (size_t i = 0; i < pieces.size(); ++i) {
-    if (i) {
-      ASSERT_EQ(deflateParams(&z, pieces[i].level, Z_DEFAULT_STRATEGY), Z_OK);
-      if (pieces[i - 1].level == 0) stored_ends.push_back(z.total_out);
+  // Stored blocks as large as they come at level 0, and of 127 bytes (over a
+  // thousand in a row) at level 6 with the smallest memory level.
+  for (int mem_level : {8, 1}) {
+    const int stored_level = mem_level == 8 ? 0 : 6;
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, stored_level, Z_DEFLATED, -15, mem_level, Z_DEFAULT_STRATEGY), Z_OK);
+    Bytes stream(plain.size() * 2 + 1024);
+    z.next_out = stream.data();
+    z.avail_out = uInt(stream.size());
+    std::vector<size_t> stored_ends;  // where a stored stretch's last block ends
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      if (i) {
+        const int level = pieces[i].level < 0 ? stored_level : pieces[i].level;
+        ASSERT_EQ(deflateParams(&z, level, Z_DEFAULT_STRATEGY), Z_OK);
+        if (pieces[i - 1].level < 0) stored_ends.push_back(z.total_out);
+      }
+      z.next_in = pieces[i].data.data();
+      z.avail_in = uInt(pieces[i].data.size());
+      const bool last = i + 1 == pieces.size();
+      ASSERT_EQ(deflate(&z, last ? Z_FINISH : Z_NO_FLUSH), last ? Z_STREAM_END : Z_OK);
     }
-    z.next_in = pieces[i].data.data();
-    z.avail_in = uInt(pieces[i].data.size());
-    ASSERT_EQ(deflate(&z, i + 1 == pieces.size() ? Z_FINISH : Z_NO_FLUSH), i + 1 == pieces.size() ? Z_STREAM_END : Z_OK);
-  }
-  stream.resize(z.total_out);
-  deflateEnd(&z);
-  // Runs that end in a stored block's last bytes or the next block's header.
-  for (size_t shift = 0; shift < 10; ++shift) {
-    std::vector<size_t> cuts;
-    for (size_t end : stored_ends) cuts.push_back(end + shift - 5);
-    for (size_t chunk : {size_t(0), size_t(3), size_t(4099), size_t(65536)}) {
-      ReusedBufferSource src(stream, cuts, chunk);
-      ziplib::VectorSink sink;
-      ASSERT_EQ(ziplib::inflate(src, sink, false), CodecResult::kOk) << chunk << "/" << shift;
-      ASSERT_TRUE(sink.bytes == plain) << chunk << "/" << shift;
+    stream.resize(z.total_out);
+    deflateEnd(&z);
+    // Runs that end in a stored block's last bytes or the next block's header.
+    for (size_t shift = 0; shift < 10; ++shift) {
+      std::vector<size_t> cuts;
+      for (size_t end : stored_ends) cuts.push_back(end + shift - 5);
+      for (size_t chunk : {size_t(0), size_t(3), size_t(4099), size_t(65536)}) {
+        ReusedBufferSource src(stream, cuts, chunk);
+        ziplib::VectorSink sink;
+        ASSERT_EQ(ziplib::inflate(src, sink, false), CodecResult::kOk) << mem_level << "/" << chunk << "/" << shift;
+        ASSERT_TRUE(sink.bytes == plain) << mem_level << "/" << chunk << "/" << shift;
+      }
     }
   }
 }
