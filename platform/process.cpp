@@ -19,12 +19,14 @@ bool is_executable_file(const std::string& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
 }
 
-int spawn_and_wait(const std::string& path, const std::vector<std::string>& argv_s) {
+// `search` looks a name without a slash up on PATH.
+int spawn_and_wait(const std::string& path, const std::vector<std::string>& argv_s, bool search = false) {
   std::vector<char*> argv;
   for (const auto& a : argv_s) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid;
-  if (const int e = ::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ); e != 0) {
+  const auto spawn = search ? ::posix_spawnp : ::posix_spawn;
+  if (const int e = spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ); e != 0) {
     errno = e;
     return kNotStarted;
   }
@@ -61,6 +63,14 @@ int run_program(const std::string& win_path, const std::vector<std::string>& arg
   std::vector<std::string> argv{path};
   argv.insert(argv.end(), args.begin(), args.end());
   return spawn_and_wait(path, argv);
+}
+
+int run_command(const std::vector<std::string>& argv) {
+  if (argv.empty() || argv[0].empty()) {
+    errno = ENOENT;
+    return kNotStarted;
+  }
+  return spawn_and_wait(argv[0], argv, true);
 }
 
 std::string shell_quote(const std::string& text) {

@@ -21,6 +21,11 @@ constexpr int kNotStarted = -1;
 // without an ending that does not exist is tried with ".exe", ".bat", ".sh".
 int run_program(const std::string& win_path, const std::vector<std::string>& args);
 
+// Starts argv[0], a Linux path or a program name looked up on PATH, with
+// the whole vector as its arguments, no shell, and waits; the same results
+// (kNotStarted for an empty vector).
+int run_command(const std::vector<std::string>& argv);
+
 // Runs a command line through /bin/sh -c and waits; the same results.
 int run_shell(const std::string& command_line);
 

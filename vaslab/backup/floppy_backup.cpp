@@ -1,7 +1,7 @@
 #include "vaslab/backup/floppy_backup.h"
 
-#include "platform/debug.h"
 #include "vaslab/core/event_wait.h"
+#include "vaslab/core/message_box.h"
 #include "vaslab/core/setup_menus.h"
 
 namespace vaslab {
@@ -10,11 +10,11 @@ namespace {
 constexpr int kCodeExit = 104;
 
 // The diskette backup and restore themselves are not part of this program
-// yet: a confirmed item says so on the debug output and changes nothing.
+// yet: a confirmed item says so and changes nothing.
 void run_item(int code) {
-  static const char* const kItems[] = {"archive backup", "archive restore", "study configuration backup",
-                                       "study configuration restore"};
-  platform::debug_printf("floppy backup: %s is not available\n", kItems[code - 100]);
+  static const char* const kItems[] = {"Backup Archive", "Restore Archive", "Backup Study Configuration",
+                                       "Restore Study Configuration"};
+  show_not_available(kItems[code - 100]);
 }
 
 }  // namespace

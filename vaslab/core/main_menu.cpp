@@ -23,6 +23,8 @@ namespace vaslab {
 namespace {
 
 constexpr std::uint16_t kKeyEscape = 283, kKeyEnter = 269, kKeyF9 = 376, kKeyF10 = 377;
+// Left edges of the worklist import button by start menu.
+constexpr std::int16_t kImportLeft = 342, kImportLeftExitMenus = 276;
 
 ButtonRecord g_start[] = {
     {kButtonShown, 502, 408, 637, 479, "Studies^main_start", kKeyEnter, kStartStudies, 13},
@@ -31,26 +33,28 @@ ButtonRecord g_start[] = {
     kButtonTableEnd,
 };
 
-// Entries without a label are reached by key or remote only, so they stay
-// hidden: the key and remote look-ups do not ask for the state.
+// Entries without a label are reached by key or remote only: the key and
+// remote look-ups do not ask for the state, and the ones that get shown lie
+// off the screen, where no touch reaches them.
 ButtonRecord g_menu[] = {
     {kButtonHidden, 0, 87, 215, 314, "Setup^menu_opt", 's', kMenuSetup, 0},
     {kButtonHidden, 0, 0, 0, 0, "", 'l', kMenuArchive, 0},
     {kButtonHidden, 424, 87, 635, 314, "Studies^menu_studies", kKeyEnter, kMenuStudies, 16},
     {kButtonHidden, 216, 87, 423, 314, "Temp Files^menu_temp", 'e', kMenuTempFiles, 13},
-    {kButtonHidden, 0, 0, 0, 0, "", kKeyF10, 100, 19},
-    {kButtonHidden, 0, 0, 0, 0, "", kKeyF9, 101, 20},
+    {kButtonHidden, 700, 700, 700, 700, "", kKeyF10, 100, 19},
+    {kButtonHidden, 700, 700, 700, 700, "", kKeyF9, 101, 20},
     {kButtonHidden, 0, 408, 171, 479, "Shutdown^glbl_exit", kKeyEscape, kMenuShutdown, 17},
     {kButtonHidden, 0, 408, 171, 479, "Shutdown^glbl_exit", kKeyEscape, kMenuShutdown, 0},
-    {kButtonHidden, 0, 0, 0, 0, "", kKeyEscape, kMenuShutdown, 0},
+    {kButtonHidden, 700, 700, 700, 700, "", kKeyEscape, kMenuShutdown, 0},
     {kButtonHidden, 0, 408, 171, 479, "Shutdown^glbl_exit", kKeyF10, kMenuBackToStart, 0},
-    {kButtonHidden, 0, 0, 0, 0, "", 'i', kMenuImport, 0},
+    {kButtonHidden, kImportLeft, 408, 454, 479, "Import^menu_import", 'i', kMenuImport, 0},
     {kButtonHidden, 0, 0, 0, 0, "", 'm', kMenuDisplay, 0},
     kButtonTableEnd,
 };
 constexpr int kModuleEntries = 4;
 constexpr int kTempFilesEntry = 3;
 constexpr int kTempFilesLeft = 216;
+constexpr int kImportEntry = 10;
 
 ButtonRecord g_import_error[] = {
     {kButtonShown, 270, 225, 370, 275, "OK", kKeyEnter, 1, 13},
@@ -75,9 +79,14 @@ void set_menu_visibility() {
     if (g_menu[i].label[0] != 0) set_shown(i, module_ready());
   }
   g_menu[kTempFilesEntry].x1 = static_cast<std::int16_t>(sm == 0 ? 457 : kTempFilesLeft);
+  set_shown(4, sm == 0);
+  set_shown(5, sm == 0);
   set_shown(6, sm == 2);
   set_shown(7, sm == 3);
+  set_shown(8, sm == 4);
   set_shown(9, sm == 4);
+  g_menu[kImportEntry].x1 = sm == 3 || sm == 4 ? kImportLeftExitMenus : kImportLeft;
+  set_shown(kImportEntry, hardware_settings().import_control[0] != 0 && module_ready());
 }
 
 void write_state_number() {
@@ -240,9 +249,10 @@ void draw_main_menu() {
   if (module_ready()) draw_text_cells("OK", 2, 77, kColorBlack, kColorGreen);
   set_menu_visibility();
   // Three exit entries share one rectangle: a hidden one drawn after the
-  // shown one would blank it.
+  // shown one would blank it.  The keyed entries without a label are not
+  // drawn at all, whatever their state.
   for (const ButtonRecord* b = g_menu; !is_table_end(*b); ++b)
-    if (b->state == kButtonShown) draw_button_normal(*b);
+    if (b->state == kButtonShown && b->label[0] != 0) draw_button_normal(*b);
 }
 
 void check_usb_drive() {

@@ -14,7 +14,10 @@ char g_message_text[kMessageLineSize] = {};
 namespace {
 
 constexpr int kMaxLines = 5;
-constexpr std::size_t kLineChars = 40;
+// The lines start one 16-pixel cell inside the band and end one cell before
+// its right end.
+constexpr int kTextLeft = 16;
+constexpr std::size_t kLineChars = 38;
 
 ButtonRecord g_box[] = {
     {0, 427, 308, 639, 379, "Retry", 32, kMbRetry, 13},
@@ -36,13 +39,23 @@ std::vector<std::string> message_box_lines(const char* text) {
   if (!text) return lines;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   while (*p && static_cast<int>(lines.size()) < kMaxLines) {
-    std::string line;
-    while (*p && *p != '\r' && *p != '\n' && line.size() < kLineChars) {
-      if (printable(*p)) line += static_cast<char>(*p);
-      ++p;
-    }
+    // The printable text up to the end of this source line.
+    std::string rest;
+    for (; *p && *p != '\r' && *p != '\n'; ++p)
+      if (printable(*p)) rest += static_cast<char>(*p);
     while (*p && !printable(*p)) ++p;
-    lines.push_back(std::move(line));
+    // Wrapped at the last blank that fits; a word longer than a line is cut.
+    do {
+      std::size_t take = rest.size();
+      std::size_t skip = 0;
+      if (take > kLineChars) {
+        const std::size_t blank = rest.rfind(' ', kLineChars);
+        take = blank == std::string::npos || blank == 0 ? kLineChars : blank;
+        skip = take < rest.size() && rest[take] == ' ' ? 1 : 0;
+      }
+      lines.push_back(rest.substr(0, take));
+      rest.erase(0, take + skip);
+    } while (!rest.empty() && static_cast<int>(lines.size()) < kMaxLines);
   }
   return lines;
 }
@@ -54,6 +67,10 @@ int show_message_box(void*, const char* text, const char* title, int flags) {
     // the text in the log.
     std::fprintf(stderr, "vaslab: %s%s%s\n", title ? title : "", title ? ": " : "", text ? text : "");
   }
+  // The box paints with its own colours; the screen under it keeps the
+  // draw state it had, so whatever the caller draws next is not painted in
+  // the box's dark red.
+  const DrawState saved = g_draw;
   g_draw.fill_color = kColorWhite;
   fill_bar(0, 119, 639, 379);
   g_draw.fill_color = kColorDarkRed;
@@ -80,8 +97,9 @@ int show_message_box(void*, const char* text, const char* title, int flags) {
   g_draw.draw_color = kColorBlack;
   set_text_justify(kJustifyLeft, kJustifyTop);
   const auto lines = message_box_lines(text);
-  for (std::size_t i = 0; i < lines.size(); ++i) draw_text(0, 169 + 20 * static_cast<int>(i), lines[i].c_str());
+  for (std::size_t i = 0; i < lines.size(); ++i) draw_text(kTextLeft, 169 + 20 * static_cast<int>(i), lines[i].c_str());
 
+  g_draw = saved;
   if (set == kMbNoWait) {
     poll_input_events(0);
     return kMbOk;
@@ -93,6 +111,13 @@ int show_message_box(void*, const char* text, const char* title, int flags) {
   wait_button_release(g_box);
   drain_button_events(g_box);
   return result;
+}
+
+int show_not_available(const char* function, const char* reason) {
+  std::string text = "This function is not available.";
+  if (reason && *reason) text += std::string("\r") + reason;
+  show_message_box(nullptr, text.c_str(), function, 0);
+  return kMbOk;
 }
 
 int show_error_and_restore() {

@@ -37,6 +37,12 @@ std::vector<std::string> message_box_lines(const char* text);
 // restored: the caller redraws its own.
 int show_message_box(void* owner, const char* text, const char* title, int flags);
 
+// Tells the operator that a function of the instrument is not available in
+// this program, in a box titled with the function's name, with an optional
+// reason on its own line; kMbOk once answered.  Entries whose work is not
+// part of the program answer with this instead of returning as if done.
+int show_not_available(const char* function, const char* reason = nullptr);
+
 // Shows the message line with one "OK" button, then restores a minimised
 // window; 0 when there is no window.
 int show_error_and_restore();

@@ -97,7 +97,8 @@ int run_workstation() {
   purge_work_dirs();
   const std::string shutdown_run(hw.shutdown_run, strnlen(hw.shutdown_run, sizeof hw.shutdown_run));
   if (result != 0 && !shutdown_run.empty()) platform::run_shell(shutdown_run);
-  return result;
+  // Every way out of the menus is a normal end of the program.
+  return 0;
 }
 
 int run_setup_mode() {

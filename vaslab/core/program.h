@@ -9,8 +9,9 @@ namespace vaslab {
 // exit code.  The window backend must be installed first.
 int win_main(const char* command_line);
 
-// 1 when the module link failed or the start screen's exit button ended the
-// program, 2 when the remote link failed, else 0.
+// 1 when the module link failed, 2 when the remote link failed, else 0
+// (whichever way the operator left; the start screen's exit button also
+// runs the configured shut-down command).
 int run_workstation();
 // Reads the settings and runs the Edit System Data screen; always 0.
 int run_setup_mode();

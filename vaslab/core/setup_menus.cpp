@@ -7,6 +7,7 @@
 #include "platform/command_line.h"
 #include "platform/debug.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "vaslab/backup/floppy_backup.h"
 #include "vaslab/core/buttons.h"
 #include "vaslab/core/edit_system_data.h"
@@ -21,6 +22,8 @@
 namespace vaslab {
 
 const char kOptionsMenuProgram[] = "C:\\PROGRAMS\\UCONFIG\\ZODODOV";
+const char kProgramRegistryKey[] = "Software\\Korvani\\vaslab";
+const char kDateTimeProgramValue[] = "DateTimeProgram";
 
 namespace {
 
@@ -165,9 +168,22 @@ void draw_options_screen(int& bits) {
   draw_option_indicators(bits);
 }
 
-// The date and time panel of the instrument's system; this one sets its clock
-// from outside the program, so there is nothing to start.
-void run_date_time_panel() { platform::debug_output("options: the date and time are set outside the program\n"); }
+// The date and time panel is the desktop's own settings program, named with
+// its arguments in the registry file; started without a shell and waited for.
+void run_date_time_panel() {
+  const auto command = platform::registry_value(kProgramRegistryKey, kDateTimeProgramValue);
+  const auto argv = platform::split_command_line(command.value_or(""));
+  if (argv.empty()) {
+    show_not_available("Date and Time", "No date and time program is configured.");
+    return;
+  }
+  errno = 0;
+  if (platform::run_command(argv) == platform::kNotStarted) {
+    char reason[kMessageLineSize];
+    std::snprintf(reason, sizeof reason, "%.40s: %s", argv[0].c_str(), std::strerror(errno));
+    show_message_box(nullptr, reason, "Date and Time", 0);
+  }
+}
 
 void report_start_failure(int error) {
   char text[64];
@@ -234,9 +250,9 @@ void run_calibration_menu() {
   }
 }
 
-// The archive reindexing belongs to the archive database, which has no
-// reindexing yet; the entry says so instead of failing silently.
-void run_archive_reindex() { platform::debug_output("diagnostics: archive reindexing is not available\n"); }
+// The archive reindexing belongs to the archive database, which the program
+// does not have.
+void run_archive_reindex() { show_not_available("Reindex Archive"); }
 
 int run_diagnostics_menu() {
   const Menu m{"Select item", 20, g_diagnostics_menu.b};
@@ -310,12 +326,13 @@ KeypadTable make_keypad_table() {
   return t;
 }
 
-// Only the front panel and the remote reach these buttons: the table the
-// wait hit-tests has every rectangle off the screen.
+// Only the front panel and the remote reach the keys under test: the table
+// the wait hit-tests has their rectangles off the screen.  EXIT (the first)
+// keeps its place, so that the test can be left by touch as well.
 KeypadTable g_keypad_drawn = make_keypad_table();
 KeypadTable g_keypad_keys = [] {
   KeypadTable t = make_keypad_table();
-  for (int i = 0; i < 15; ++i) {
+  for (int i = 1; i < 15; ++i) {
     t.b[i].x1 = t.b[i].x2 = 10000;
     t.b[i].y1 = t.b[i].y2 = 10000;
   }

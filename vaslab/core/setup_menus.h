@@ -38,7 +38,7 @@ const ButtonRecord* floppy_backup_menu_buttons();
 void show_about_box();
 
 // The keypad test: each front-panel or remote key lights its button while
-// held; EXIT returns.
+// held; EXIT (touched, or by its keys) returns.
 void run_keypad_screen();
 
 // The argument text the configuration menu program is run with, for option
@@ -48,5 +48,11 @@ std::string options_program_arguments(int option_bits, const char* facility_name
 
 // The configuration menu program, run with the options' argument text.
 extern const char kOptionsMenuProgram[];
+
+// The date and time settings program: its command line (the program, then
+// its arguments, split as a command line) is the value kDateTimeProgramValue
+// under the key kProgramRegistryKey of the registry file; none by default.
+extern const char kProgramRegistryKey[];
+extern const char kDateTimeProgramValue[];
 
 }  // namespace vaslab

@@ -113,11 +113,13 @@ ViewEntry set_view_module(ViewEntry entry) {
 
 int set_result_message(const char* prefix, int result) {
   const char* text = "";
-  char dos[32];
+  char dos[80];
   switch (result) {
     case -1: {
+      // The system's own text of the error: its number alone would name
+      // another cause on the instrument's system than here.
       const int error = errno;
-      std::snprintf(dos, sizeof dos, "DOS %d .", error);
+      std::snprintf(dos, sizeof dos, "DOS: %s.", error != 0 ? std::strerror(error) : "unknown error");
       text = dos;
       result = -error;
       break;

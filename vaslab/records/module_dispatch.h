@@ -29,7 +29,8 @@ ModuleEntry set_module(std::string_view path, ModuleEntry entry);
 ViewEntry set_view_module(ViewEntry entry);
 
 // Puts `prefix` and the shared text of `result` on the message line:
-//   -1 "DOS <errno> ." (the result becomes the negated system error number),
+//   -1 "DOS: <the system's text of errno>." (the result becomes the negated
+//   system error number),
 //   1 "Internal error.", 9 "No patient name, etc...",
 //   10 "No waveforms or pressures.", 11 "File error.", others nothing.
 // Returns the result.

@@ -16,6 +16,7 @@
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/temp_studies.h"
+#include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/studies/study_template.h"
 
@@ -36,18 +37,22 @@ void refill_status(int row) {
   }
 }
 
-std::string pdf_name() { return std::string(current_exam_id()) + ".PDF"; }
+}  // namespace
 
 void make_and_view_report() {
-  const std::string name = pdf_name();
+  // While the report generator's entry is its placeholder there is no report
+  // to view.
+  if (find_module("C:\\PROGRAMS\\IPROC") == generate_report) {
+    show_not_available("View");
+    return;
+  }
+  const std::string name = std::string(current_exam_id()) + ".PDF";
   if (run_iproc(name.c_str()) != 0) {
     show_error_and_restore();
     return;
   }
   run_vproc(name.c_str(), 1);
 }
-
-}  // namespace
 
 void set_module_check(int (*check)()) { g_module_check = check ? check : connect_module; }
 int check_module_ready() { return g_module_check(); }

@@ -10,6 +10,12 @@ namespace vaslab {
 // the step the module stopped on.
 int run_study_steps(int start, int count);
 
+// Makes the open study's report and shows it (the View of the post and
+// review screens); a failure shows the message line.  While the report
+// generator is not part of the program the operator is told that the
+// function is not available.
+void make_and_view_report();
+
 // True when no plan row has a captured step (all status characters blank).
 bool all_steps_pending();
 

@@ -143,14 +143,6 @@ void step_report() {
   if (run_sprint(pdf_name().c_str(), position) != 0) show_error_and_restore();
 }
 
-void view_report() {
-  if (run_iproc(pdf_name().c_str()) != 0) {
-    show_error_and_restore();
-    return;
-  }
-  run_vproc(pdf_name().c_str(), 1);
-}
-
 void patient_info() {
   std::uint8_t saved[kPatientFields];
   PatientField* f = patient_fields();
@@ -228,7 +220,7 @@ int review_screen(int template_number, int exam_id) {
         if (!all_steps_pending() && new_study()) run_now = true;
         break;
       case kReviewView:
-        if (!all_steps_pending()) view_report();
+        if (!all_steps_pending()) make_and_view_report();
         break;
       case kReviewStepReport: step_report(); break;
       case kReviewUp: --g_review.selected; break;
@@ -255,9 +247,15 @@ int mastermn_main(int argc, char* argv[]) {
       review_screen(t, 0);
     }
     clear_worklist();
-  } else {
+  } else if (letter == 'P') {
     // The temporary files and archive screens come with the study
-    // directory; the exchange is cleared as they would.
+    // directory, which the program does not have; the exchange is cleared
+    // as they would.
+    clear_worklist();
+    show_not_available("Temp Files");
+    clear_worklist();
+  } else {
+    show_not_available("Archive");
     clear_worklist();
   }
   return 0;

@@ -172,8 +172,9 @@ TEST_F(MainMenu, SimulatedModuleConnectsAndTheButtonsAppear) {
   input->after(20).tap(kStartStudies).after(30);
   // The entries and the state, looked at on the way.
   for (int i = 0; i < 20; ++i) look().after(20);
-  input->tap(kMenuTempFiles).after(300).key(platform::vk::kEscape);
+  input->tap(kMenuTempFiles).after(300).key(platform::vk::kReturn).after(200).key(platform::vk::kEscape);
   EXPECT_EQ(run_main_menu(), 0);
+  EXPECT_EQ(titled("Temp Files"), 1) << "the temporary files screen is not part of the program";
   ASSERT_EQ(module_entries.size(), 20u);
   ASSERT_EQ(module_states.size(), 20u);
   for (std::size_t i = 0; i < module_entries.size(); ++i) {
@@ -185,6 +186,41 @@ TEST_F(MainMenu, SimulatedModuleConnectsAndTheButtonsAppear) {
   EXPECT_EQ(module_states.back(), kModuleReady);
   EXPECT_EQ(module_connection_state(), kModuleReady) << "checked again after the temporary files";
   module.stop();
+}
+
+TEST_F(MainMenu, ImportButtonIsTouchedAndTheKeyedEntriesFollowTheStartMenu) {
+  std::snprintf(hw.import_control, sizeof hw.import_control, "%s", "C:\\PROGRAMS\\NOSUCH");
+  std::snprintf(hw.import_path, sizeof hw.import_path, "%s", "C:\\IMPORT\\");
+  struct Seen {
+    int f10, f9, escape, import, import_left;
+  };
+  std::vector<Seen> seen;
+  const auto note = [&] {
+    const ButtonRecord* t = current_button_table();
+    seen.push_back({t[4].state, t[5].state, t[8].state, t[10].state, t[10].x1});
+  };
+  // Start menu 0: the import button is touched and runs the worklist
+  // program, which fails here: its error band and OK come up.
+  bool import_error_shown = false;
+  hw.start_menu = 0;
+  input->after(20).tap(kStartStudies).after(200).at_time(note).tap(kMenuImport).after(200);
+  input->at_time([&] { import_error_shown = std::strcmp(current_button_table()[0].label, "OK") == 0; });
+  input->tap(1).after(200).key(platform::vk::kEscape);
+  EXPECT_EQ(run_main_menu(), 0);
+  EXPECT_TRUE(import_error_shown);
+  // Start menu 4, then without an import program.
+  hw.start_menu = 4;
+  input->after(20).tap(kStartStudies).after(200).at_time(note).key(platform::vk::kEscape);
+  EXPECT_EQ(run_main_menu(), 0);
+  hw.import_control[0] = 0;
+  input->after(20).tap(kStartStudies).after(200).at_time(note).key(platform::vk::kEscape);
+  EXPECT_EQ(run_main_menu(), 0);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ((std::vector<int>{seen[0].f10, seen[0].f9, seen[0].escape, seen[0].import, seen[0].import_left}),
+            (std::vector<int>{1, 1, 0, 1, 342}));
+  EXPECT_EQ((std::vector<int>{seen[1].f10, seen[1].f9, seen[1].escape, seen[1].import, seen[1].import_left}),
+            (std::vector<int>{0, 0, 1, 1, 276}));
+  EXPECT_EQ(seen[2].import, 0);
 }
 
 TEST_F(MainMenu, FirmwareImageOfTheWrongSizeEndsTheWorkstation) {

@@ -14,13 +14,21 @@ TEST(MessageBoxLines, LineEndsLengthsAndTheFiveLineLimit) {
   EXPECT_EQ(message_box_lines("first\rsecond"), (Lines{"first", "second"}));
   EXPECT_EQ(message_box_lines("first\r\nsecond\r\n"), (Lines{"first", "second"}));
   EXPECT_EQ(message_box_lines("first\nsecond"), (Lines{"first", "second"}));
+  // Lines of 38 characters (a cell of the band is left free on each side),
+  // wrapped at the last blank that fits; a longer word is cut.
   const std::string fifty(50, 'x');
-  EXPECT_EQ(message_box_lines(fifty.c_str()), (Lines{std::string(40, 'x'), std::string(10, 'x')}));
+  EXPECT_EQ(message_box_lines(fifty.c_str()), (Lines{std::string(38, 'x'), std::string(12, 'x')}));
+  EXPECT_EQ(message_box_lines("The study could not be saved: the archive disk is full."),
+            (Lines{"The study could not be saved: the", "archive disk is full."}));
+  const std::string exact = std::string(38, 'a') + " b";
+  EXPECT_EQ(message_box_lines(exact.c_str()), (Lines{std::string(38, 'a'), "b"}));
+  EXPECT_EQ(message_box_lines((std::string(100, 'w') + "\rlast").c_str()),
+            (Lines{std::string(38, 'w'), std::string(38, 'w'), std::string(24, 'w'), "last"}));
   EXPECT_EQ(message_box_lines("1\r2\r3\r4\r5\r6\r7"), (Lines{"1", "2", "3", "4", "5"}));
   // Characters outside 32..127 are dropped and not counted.
   EXPECT_EQ(message_box_lines("a\tb\x01" "c\xB3" "d"), (Lines{"abcd"}));
-  const std::string tabs = std::string(10, '\t') + std::string(40, 'y');
-  EXPECT_EQ(message_box_lines(tabs.c_str()), (Lines{std::string(40, 'y')}));
+  const std::string tabs = std::string(10, '\t') + std::string(38, 'y');
+  EXPECT_EQ(message_box_lines(tabs.c_str()), (Lines{std::string(38, 'y')}));
   EXPECT_TRUE(message_box_lines("").empty());
   EXPECT_TRUE(message_box_lines(nullptr).empty());
 }
@@ -81,7 +89,31 @@ TEST_F(MessageBox, NoWaitSetDrawsAndReturnsAtOnce) {
   EXPECT_EQ(px(5, 400), 0u) << "nothing below the band";
   EXPECT_GT(count_of(271, 124, 367, 140, 0x800000u), 10);
   EXPECT_EQ(count_of(0, 124, 260, 140, 0x800000u), 0);
-  EXPECT_GT(count_of(0, 169, 200, 185, 0u), 10) << "the text in black at the left";
+  EXPECT_GT(count_of(16, 169, 200, 185, 0u), 10) << "the text in black at the left";
+  EXPECT_EQ(count_of(0, 160, 16, 270, 0u), 0) << "inside the band, clear of its edge";
+}
+
+TEST_F(MessageBox, TheScreenDrawnAfterABoxKeepsItsColours) {
+  g_draw.fill_color = kColorBackground;
+  g_draw.draw_color = kColorWhite;
+  set_text_justify(kJustifyCentre, kJustifyBaseline);
+  key(platform::vk::kReturn);
+  show_message_box(nullptr, "Saved.", "Archive", 0);
+  EXPECT_EQ(g_draw.fill_color, kColorBackground);
+  EXPECT_EQ(g_draw.draw_color, kColorWhite);
+  EXPECT_EQ(g_draw.horizontal, kJustifyCentre);
+  EXPECT_EQ(g_draw.vertical, kJustifyBaseline);
+  clear_screen();
+  EXPECT_EQ(count_of(0, 0, 640, 480, 0x800000u), 0) << "no dark red left on the next screen";
+}
+
+TEST_F(MessageBox, NotAvailableNamesTheFunctionAndItsReason) {
+  key(platform::vk::kReturn);
+  EXPECT_EQ(show_not_available("Archive"), kMbOk);
+  key(platform::vk::kReturn);
+  show_not_available("Date and Time", "No date and time program is configured.");
+  EXPECT_TRUE(noted("message box [Archive]: This function is not available."));
+  EXPECT_TRUE(noted("message box [Date and Time]: This function is not available.\rNo date and time program"));
 }
 
 TEST_F(MessageBox, WithoutASurfaceTheTextGoesToStandardError) {

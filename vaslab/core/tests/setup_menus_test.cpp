@@ -14,9 +14,11 @@
 
 #include "platform/command_line.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 #include "screen_fixture.h"
 #include "testsupport/scripted_input.h"
 #include "vaslab/backup/floppy_backup.h"
+#include "vaslab/core/main_window.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/settings.h"
 
@@ -196,10 +198,11 @@ TEST_F(Options, ClosedWindowUnwindsEveryMenu) {
 
 TEST_F(Options, FloppyMenuAsksFirstAndLeavesByExit) {
   // NO starts nothing; YES reaches the item; EXIT returns.
-  in->after(20).tap(100).after(80).tap(101).after(80).tap(102).after(80).key('Y').after(80).tap(104);
+  in->after(20).tap(100).after(80).tap(101).after(80).tap(102).after(80).key('Y').after(200).tap(kMbOk);
+  in->after(80).tap(104);
   floppy_backup_menu();
-  EXPECT_FALSE(noted("archive backup is not available"));
-  EXPECT_TRUE(noted("study configuration backup is not available"));
+  EXPECT_FALSE(noted("message box [Backup Archive]"));
+  EXPECT_TRUE(noted("message box [Backup Study Configuration]: This function is not available."));
   EXPECT_TRUE(in->done());
 }
 
@@ -215,6 +218,13 @@ TEST_F(Options, AreYouSureAnswers) {
 }  // namespace
 
 namespace {
+
+TEST_F(Options, KeypadTestIsLeftByTouchingExit) {
+  in->after(20).tap(100).after(2000).close_window();
+  const std::uint32_t start = clock.now;
+  run_keypad_screen();
+  EXPECT_LT(clock.now - start, 1000u) << "left only when the window closed";
+}
 
 TEST_F(Options, KeypadTestLeavesByItsExitKey) {
   // The keyboard's Escape has no release of its own: the press must do.
@@ -236,6 +246,61 @@ TEST_F(Options, VideoSetupWritesTheSettingsWhenLeft) {
   const std::string f = root.read(kHardwareSettingsFile);
   ASSERT_EQ(f.size(), kHardwareSettingsSize);
   EXPECT_EQ(f[300], 33);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Options, EntriesOfFunctionsNotInTheProgramSaySo) {
+  for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
+  // Video set-up: Calibrate TOUCH.  Diagnostics: Calibrate (Blood
+  // Pressure), Reindex Archive.  Each box answered by Enter.
+  in->after(80).key('V').after(80).key('T').after(200).key(vk::kReturn).after(200).key(vk::kEscape);
+  in->after(80).key('D').after(80).key('C');
+  in->after(80).key('B').after(200).key(vk::kReturn).after(80).key(vk::kEscape);
+  in->after(80).key('R').after(200).key(vk::kReturn).after(80).key(vk::kEscape).after(80).key(vk::kEscape);
+  EXPECT_EQ(run_setup_menu(), 0);
+  for (const char* f : {"Calibrate TOUCH", "Blood Pressure", "Reindex Archive"})
+    EXPECT_TRUE(noted(std::string("message box [") + f + "]: This function is not available.")) << f;
+}
+
+struct DateAndTime : Options {
+  void SetUp() override {
+    Options::SetUp();
+    g_is_windows_nt = 1;  // as on the instrument: the panel is offered
+  }
+  void configure(const std::string& command_line) {
+    root.write(platform::registry_file(), "; the instrument's registry\n[SOFTWARE\\Korvani\\Other]\nDateTimeProgram=wrong\n"
+                               "[software\\korvani\\VASLAB]\n  datetimeprogram = " + command_line + "\n");
+  }
+  // From the options screen's button.
+  void press_date_button(int answer_key = 0) {
+    in->after(20).tap(115).after(300);
+    if (answer_key) in->key(answer_key).after(200);
+    in->tap(kCancel);
+    EXPECT_EQ(run_options_screen(), 0);
+  }
+};
+
+TEST_F(DateAndTime, TheConfiguredProgramRunsWithItsArgumentsWithoutAShell) {
+  root.write("C:\\PROGRAMS\\clock.sh",
+             "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" + argv_file + "'\n");
+  ::chmod(platform::map_path("C:\\PROGRAMS\\clock.sh").c_str(), 0755);
+  configure("\"" + platform::map_path("C:\\PROGRAMS\\clock.sh") + "\" datetime \"a b;$(touch ran)\"");
+  press_date_button();
+  EXPECT_EQ(recorded_argv(), (std::vector<std::string>{"datetime", "a b;$(touch ran)"}));
+  EXPECT_FALSE(noted("message box [Date and Time]"));
+  EXPECT_NE(::access("ran", F_OK), 0);
+}
+
+TEST_F(DateAndTime, NoneConfiguredOrNotStartedIsSaidInABox) {
+  press_date_button(vk::kReturn);
+  EXPECT_TRUE(noted("message box [Date and Time]: This function is not available.\rNo date and time program"));
+  notes.clear();
+  configure("/no/such/clock-panel --now");
+  press_date_button(vk::kReturn);
+  EXPECT_TRUE(noted("message box [Date and Time]: /no/such/clock-panel: No such file or directory"));
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST_F(DispatchTest, SharedResultMessages) {
   // -1 carries the system error; the result becomes its negation.
   errno = ENOENT;
   EXPECT_EQ(set_result_message("export error:", -1), -ENOENT);
-  EXPECT_EQ(std::string(g_message_text), "export error:DOS " + std::to_string(ENOENT) + " .");
+  EXPECT_EQ(std::string(g_message_text), "export error:DOS: No such file or directory.");
 }
 
 TEST_F(DispatchTest, ExportModuleByPrefixOfTheConfiguredProgram) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/debug.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/tests/records_test_support.h"
@@ -133,6 +134,15 @@ TEST_F(StepRunnerTest, ReportOnlyWhenSomethingWasCaptured) {
   EXPECT_EQ(reports, 1);
   EXPECT_EQ(g_calls.size(), 2u);
   EXPECT_EQ(g_calls[1], (Call{kDoppler, 1, 3, 2}));
+
+  // Without a report generator the view says that it is not available.
+  set_module("C:\\PROGRAMS\\IPROC", nullptr);
+  int views = 0;
+  platform::set_debug_sink([&](const std::string& n) { views += n.rfind("message box [View]", 0) == 0; });
+  g_script = {{12, 2}, {1, 2}};
+  EXPECT_EQ(run_study_steps(0, 6), 1);
+  platform::set_debug_sink({});
+  EXPECT_EQ(views, 1);
 }
 
 TEST_F(StepRunnerTest, ALostModuleLinkEndsTheRun) {
