@@ -21,7 +21,8 @@ constexpr std::uint8_t kAllReceived = 0xAA;
 constexpr double kByteTime = 0.00104;      // one byte at 9600 baud, 8N1
 constexpr double kBlockGap = 0.1;          // a block frame pausing this long is abandoned
 constexpr double kHeartRate = 72.0 / 60;   // beats per second
-constexpr double kSystolic = 120;          // mmHg; a cuff above it stops the pulse
+constexpr double kPvrFullCuff = 65;        // mmHg: the pulse volume is fullest from here
+constexpr int kTestLevel1 = 100, kTestLevel2 = 130;
 constexpr double kInflateRate = 40;        // mmHg per second
 constexpr double kDeflateRate = 5;
 constexpr double kMaxCuff = 300;
@@ -76,7 +77,8 @@ std::vector<std::uint8_t> make_firmware_file(int version) {
 // --- The protocol ------------------------------------------------------------
 
 ModuleProtocol::ModuleProtocol(const ModuleOptions& options)
-    : opt_(options), version_(options.version), bad_left_(options.bad_blocks), rng_(options.seed) {}
+    : opt_(options), version_(options.version), bad_left_(options.bad_blocks), wave_{options.wave1, options.wave2},
+      rng_(options.seed) {}
 
 int ModuleProtocol::cuff_pressure(int channel) const {
   return static_cast<int>(std::lround(cuff_[channel == 2 ? 1 : 0].pressure));
@@ -150,9 +152,20 @@ void ModuleProtocol::command(int cmd, double now) {
   if (cmd == 0) {
     streaming_ = false;
     stream_type_ = 0;
+    test_level_ = false;
     return;
   }
   if (cmd == 1) stream_type_ = 1;
+  switch (cmd) {
+    case 42: wave_[0] = Wave::kPpg; test_level_ = false; break;
+    case 17: wave_[1] = Wave::kPpg; test_level_ = false; break;
+    case 46: wave_[0] = Wave::kDoppler; test_level_ = false; break;
+    case 44: wave_[0] = wave_[1] = Wave::kPvr; test_level_ = false; break;
+    case 3: test_level_ = true; break;
+    case 4: value3_channel_ = 2; break;
+    case 5: value3_channel_ = 1; break;
+    default: break;
+  }
   if (cmd >= 90 && cmd <= 95) cuff_command(cuff_[0], cmd - 90);
   if (cmd >= 84 && cmd <= 89) cuff_command(cuff_[1], cmd - 84);
   if (!streaming_) {
@@ -230,8 +243,8 @@ void ModuleProtocol::request_next(double now) {
   mode_ = Mode::kCommand;
 }
 
-int ModuleProtocol::wave_value(Wave wave, double phase, const Cuff& cuff) const {
-  const double a = std::clamp((kSystolic - cuff.pressure) / 20, 0.0, 1.0);
+int ModuleProtocol::wave_value(Wave wave, double phase, const Cuff& cuff, int systolic) const {
+  const double a = std::clamp((systolic - cuff.pressure) / 20, 0.0, 1.0);
   double v = 0;
   switch (wave) {
     case Wave::kPressure: v = 80 + 40 * a * (bump(phase, 0.15, 0.06) + 0.3 * bump(phase, 0.42, 0.07)); break;
@@ -239,20 +252,30 @@ int ModuleProtocol::wave_value(Wave wave, double phase, const Cuff& cuff) const 
       v = 128 + a * (100 * bump(phase, 0.10, 0.03) - 25 * bump(phase, 0.20, 0.025) + 15 * bump(phase, 0.30, 0.04));
       break;
     case Wave::kPpg: v = 60 + a * (120 * bump(phase, 0.25, 0.09) + 40 * bump(phase, 0.55, 0.07)); break;
+    case Wave::kPvr: {
+      // The cuff picks up the limb's pulse volume once it holds pressure.
+      const double held = a * std::clamp(cuff.pressure / kPvrFullCuff, 0.0, 1.0);
+      v = 70 + held * (110 * bump(phase, 0.22, 0.08) + 35 * bump(phase, 0.50, 0.08));
+      break;
+    }
   }
   return std::clamp(static_cast<int>(std::lround(v)), 0, 256);
 }
 
+int ModuleProtocol::status_due(int word, int every) const {
+  if (word < 0 || !(frames_sent_ == 0 || (every > 0 && frames_sent_ % every == 0))) return -1;
+  // A value of 1000 or more is a status word carried in its low 13 bits.
+  const int s = word & 0x1FFF;
+  return s >= 1000 ? s : s + 0x2000;
+}
+
 void ModuleProtocol::emit_frame(double when) {
   const double phase = std::fmod(when * kHeartRate, 1.0);
-  int v3 = wave_value(opt_.wave1, phase, cuff_[0]);
-  const int v4 = wave_value(opt_.wave2, phase, cuff_[1]);
-  if (opt_.status_word >= 0 &&
-      (frames_sent_ == 0 || (opt_.status_every > 0 && frames_sent_ % opt_.status_every == 0))) {
-    // A value of 1000 or more is a status word carried in its low 13 bits.
-    const int s = opt_.status_word & 0x1FFF;
-    v3 = s >= 1000 ? s : s + 0x2000;
-  }
+  int ch1 = test_level_ ? kTestLevel1 : wave_value(wave_[0], phase, cuff_[0], opt_.systolic1);
+  int v4 = test_level_ ? kTestLevel2 : wave_value(wave_[1], phase, cuff_[1], opt_.systolic2);
+  int v3 = value3_channel_ == 2 ? v4 : ch1;
+  if (const int s = status_due(opt_.status_word, opt_.status_every); s >= 0) v3 = s;
+  if (const int s = status_due(opt_.status_word2, opt_.status_every2); s >= 0) v4 = s;
   ++frames_sent_;
   const int type = opt_.frame_type >= 0 ? opt_.frame_type : stream_type_;
   const auto f = encode_frame(type, cuff_pressure(1), cuff_pressure(2), v3, v4);

@@ -12,8 +12,17 @@
 //   measurement frames (type 1, the alignment's raw frames, after command 1);
 //   command 0 stops it.
 // - Cuff pressures follow the inflate, deflate and hold commands; the
-//   waveforms are a pulse of 72 per minute that a cuff above systolic
-//   pressure stops.
+//   waveforms are a pulse of 72 per minute that a cuff above the side's
+//   systolic pressure stops.
+// - Each channel's waveform follows the probe set-ups the screens send:
+//   42 photoplethysmography on channel 1, 17 on channel 2, 46 Doppler on
+//   channel 1, 44 pulse volume on both; the wave options are where they
+//   start.  A pulse-volume wave grows with its held cuff pressure up to
+//   65 mmHg and fades above systolic.
+// - Command 3 switches both channels to a steady test level (channel 1 100,
+//   channel 2 130), 4 feeds value 3 from channel 2, 5 from channel 1; a
+//   probe set-up or command 0 ends the test level.
+// - Status words go out in channel 1 (value 3) or channel 2 (value 4).
 //
 // The protocol is a plain object fed with bytes and time, so tests can drive
 // it directly; ModuleSimulator runs it on a pseudo-terminal in a thread.
@@ -35,7 +44,7 @@
 
 namespace sim {
 
-enum class Wave { kPressure, kDoppler, kPpg };
+enum class Wave { kPressure, kDoppler, kPpg, kPvr };
 
 struct ModuleOptions {
   int version = 5;                 // answered to "S"
@@ -46,6 +55,10 @@ struct ModuleOptions {
   int noise_per_mille = 0;         // frames with a stray byte or cut short
   int status_word = -1;            // 0..8191: sent in channel 1 at stream start
   int status_every = 0;            // ... and every this many frames (0: once)
+  int status_word2 = -1;           // the same in channel 2
+  int status_every2 = 0;
+  int systolic1 = 120;             // mmHg: a cuff above it stops the channel's pulse
+  int systolic2 = 110;
   double frame_rate = 100;         // frames per second
   int frame_type = -1;             // 0..7 forces the type of every frame
   Wave wave1 = Wave::kDoppler;
@@ -111,7 +124,9 @@ class ModuleProtocol {
   void queue(std::uint8_t byte, double due);
   void cuff_command(Cuff& cuff, int offset);
   void move_cuffs(double dt);
-  int wave_value(Wave wave, double phase, const Cuff& cuff) const;
+  int wave_value(Wave wave, double phase, const Cuff& cuff, int systolic) const;
+  // The status word due in this frame (or -1) of a status option pair.
+  int status_due(int word, int every) const;
   void emit_frame(double when);
 
   ModuleOptions opt_;
@@ -133,6 +148,9 @@ class ModuleProtocol {
   long frames_sent_ = 0;
   double last_tick_ = 0;
   Cuff cuff_[2];
+  Wave wave_[2];
+  bool test_level_ = false;
+  int value3_channel_ = 1;  // the channel that feeds value 3
   std::deque<std::pair<double, std::uint8_t>> out_;
   double wire_free_ = 0;
   std::vector<LogEntry> log_;

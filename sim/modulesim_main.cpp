@@ -24,17 +24,28 @@ const char kUsage[] =
     "  --wire-time        send at the pace of 9600 baud\n"
     "  --bad-block N      block N arrives with a CRC error once (repeatable)\n"
     "  --noise PERMILLE   frames with a stray byte or cut short\n"
-    "  --status WORD      status word sent at the start of each stream\n"
+    "  --status WORD      status word sent in channel 1 at the start of each stream\n"
     "  --status-every N   ... and every N frames\n"
+    "  --status2 WORD, --status-every2 N   the same in channel 2\n"
+    "  --systolic1 MMHG, --systolic2 MMHG  pressure above which a cuff stops the\n"
+    "                     pulse of channel 1 (120) and channel 2 (110)\n"
     "  --rate HZ          measurement frames per second (100)\n"
     "  --frame-type T     force the frame type 0..7\n"
-    "  --wave1 KIND, --wave2 KIND   pressure, doppler or ppg (doppler, ppg)\n"
-    "  --log FILE         command log (standard error)\n";
+    "  --wave1 KIND, --wave2 KIND   pressure, doppler, ppg or pvr: the wave each\n"
+    "                     channel starts with (doppler, ppg)\n"
+    "  --log FILE         command log (standard error)\n"
+    "\n"
+    "The waves then follow the probe set-ups: 42 PPG on channel 1, 17 PPG on\n"
+    "channel 2, 46 Doppler on channel 1, 44 pulse volume on both.  A pulse-volume\n"
+    "wave grows with its cuff pressure up to 65 mmHg.  Command 3 switches both\n"
+    "channels to steady test levels (100 and 130), 4 feeds value 3 from channel 2\n"
+    "and 5 from channel 1, so the diagnostic steps show a difference of 30.\n";
 
 bool wave_of(const char* s, sim::Wave& w) {
   if (std::strcmp(s, "pressure") == 0) w = sim::Wave::kPressure;
   else if (std::strcmp(s, "doppler") == 0) w = sim::Wave::kDoppler;
   else if (std::strcmp(s, "ppg") == 0) w = sim::Wave::kPpg;
+  else if (std::strcmp(s, "pvr") == 0) w = sim::Wave::kPvr;
   else return false;
   return true;
 }
@@ -66,6 +77,10 @@ int main(int argc, char** argv) {
     else if (a == "--noise") ok = number(opt.noise_per_mille);
     else if (a == "--status") ok = number(opt.status_word);
     else if (a == "--status-every") ok = number(opt.status_every);
+    else if (a == "--status2") ok = number(opt.status_word2);
+    else if (a == "--status-every2") ok = number(opt.status_every2);
+    else if (a == "--systolic1") ok = number(opt.systolic1);
+    else if (a == "--systolic2") ok = number(opt.systolic2);
     else if (a == "--rate") ok = number(opt.frame_rate);
     else if (a == "--frame-type") ok = number(opt.frame_type);
     else if (a == "--wave1") { ok = v && wave_of(v, opt.wave1); ++i; }

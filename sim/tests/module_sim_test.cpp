@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "sim/module_sim.h"
@@ -170,6 +171,62 @@ TEST(ModuleSim, NoiseBreaksSomeFrames) {
   const auto frames = frames_in(bytes);
   EXPECT_LT(frames.size() * 7, bytes.size() - 7 * 20);
   EXPECT_GT(frames.size(), 20u);
+}
+
+TEST(ModuleSim, ProbeSetUpsTestLevelsAndRoutingFollowTheCommands) {
+  ModuleOptions opt;
+  opt.status_word2 = 1500;
+  opt.status_every2 = 50;
+  ModuleProtocol m(opt);
+  double clock = 0;
+  auto last = [&](double until) {
+    run_until(m, clock, until);
+    const auto f = frames_in(m.take_output(until));
+    return f.empty() ? Frame{-1, 0, 0, 0, 0} : f.back();
+  };
+  feed(m, {44}, 0);  // pulse volume on both channels: no cuff, no pulse yet
+  m.tick(0);
+  const auto first = frames_in(m.take_output(0.0));
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first[0].v4, 1500) << "channel 2 opens with its status word";
+  EXPECT_EQ(last(0.3).v3, 70);
+  feed(m, {3}, clock);
+  EXPECT_EQ(last(0.4).v3, 100) << "the test level of channel 1";
+  feed(m, {4}, clock);
+  const Frame routed = last(0.45);
+  EXPECT_EQ(routed.v3, 130) << "value 3 from channel 2";
+  feed(m, {5}, clock);
+  EXPECT_EQ(last(0.5).v3, 100);
+  feed(m, {42}, clock);  // the PPG probe on channel 1 ends the test level
+  int lowest = 999, highest = 0;
+  run_until(m, clock, 1.5);
+  for (const Frame& f : frames_in(m.take_output(1.5))) {
+    lowest = std::min(lowest, f.v3);
+    highest = std::max(highest, f.v3);
+  }
+  EXPECT_EQ(lowest, 60);
+  EXPECT_GT(highest, 150);
+}
+
+TEST(ModuleSim, APulseVolumeGrowsWithTheHeldCuffAndEachSideHasItsSystolic) {
+  ModuleOptions opt;
+  opt.systolic1 = 130;
+  opt.systolic2 = 90;
+  ModuleProtocol m(opt);
+  double clock = 0;
+  feed(m, {44, 183, 100, 90, 158, 100, 84}, 0);  // both cuffs to 100 mmHg
+  run_until(m, clock, 4);
+  m.take_output(4);
+  EXPECT_EQ(m.cuff_pressure(1), 100);
+  EXPECT_EQ(m.cuff_pressure(2), 100);
+  run_until(m, clock, 5);
+  int top3 = 0, top4 = 0;
+  for (const Frame& f : frames_in(m.take_output(5))) {
+    top3 = std::max(top3, f.v3);
+    top4 = std::max(top4, f.v4);
+  }
+  EXPECT_GT(top3, 150) << "below channel 1's systolic the full pulse volume";
+  EXPECT_EQ(top4, 70) << "above channel 2's systolic the pulse is gone";
 }
 
 }  // namespace
