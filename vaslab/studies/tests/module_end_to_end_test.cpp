@@ -1,0 +1,199 @@
+// The Doppler, dual and diagnostics screens against the measuring-module
+// simulator on a pseudo-terminal, in real time; the pages they leave are
+// read back by the independent reader.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/serial.h"
+#include "platform/window.h"
+#include "sim/module_sim.h"
+#include "study_fixture.h"
+#include "vaslab/core/module_link.h"
+#include "vaslab/core/serial_links.h"
+#include "vaslab/core/setup_menus.h"
+#include "vaslab/studies/doppler.h"
+#include "vaslab/studies/dual_pair.h"
+#include "vaslab/studies/module_entries.h"
+#include "vaslab/studies/single_channel.h"
+
+namespace vaslab {
+namespace {
+
+using V = std::vector<int>;
+
+void real_wait(int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); }
+
+struct ModuleEndToEnd : StudyFixture {
+  std::unique_ptr<sim::ModuleSimulator> simulator;
+
+  void link(const sim::ModuleOptions& options = {}) {
+    set_module_bytes(nullptr);  // the real link
+    simulator = std::make_unique<sim::ModuleSimulator>(options);
+    ASSERT_TRUE(simulator->start());
+    auto& hw = hardware_settings();
+    hw.vascular_module_present = 1;
+    hw.vascular_irq = 0;
+    hw.vascular_port = 1;
+    hw.inflate_delay = 2;
+    reset_serial_links();
+    platform::set_com_path(1, simulator->device_path());
+    ASSERT_EQ(open_module_link(), 0);
+  }
+  void TearDown() override {
+    reset_serial_links();
+    platform::reset_com_paths();
+    if (simulator) simulator->stop();
+    StudyFixture::TearDown();
+  }
+  std::vector<int> received() {
+    std::vector<int> bytes;
+    for (const auto& e : simulator->log()) {
+      bytes.push_back(e.command);
+      if (e.argument >= 0) bytes.push_back(e.argument);
+    }
+    return bytes;
+  }
+  static bool contains(const V& all, const V& part) {
+    return std::search(all.begin(), all.end(), part.begin(), part.end()) != all.end();
+  }
+  int run(int (*entry)(int, char*[]), int count) {
+    std::vector<std::string> s{"C:\\PROGRAMS\\X", "77", "5", "1", std::to_string(count), "1"};
+    std::vector<char*> argv;
+    for (auto& x : s) argv.push_back(x.data());
+    return entry(6, argv.data());
+  }
+  template <typename Step, typename Edit>
+  void pair(Step s, void (*encode)(const Step&, std::uint8_t*), const char* location, Edit edit) {
+    for (const char* side : {"RIGHT ", " LEFT "}) {
+      std::snprintf(s.label, sizeof s.label, "%s%s", side, location);
+      add_step(s, encode, edit);
+    }
+  }
+  long number(const std::map<std::string, std::string>& f, const char* key) { return std::stol(f.at(key)); }
+};
+
+TEST_F(ModuleEndToEnd, ADopplerStepKeepsTheFilteredWaveItWasSent) {
+  link();
+  add_doppler_step("Right CFA", [](DopplerStep& s) { s.report_window = 150; });
+  write_template();
+  input->after(100).at_time([] { real_wait(900); }).after(100);
+  input->tap(kCodeCapture).after(300).tap(0);  // capture, Next
+  EXPECT_EQ(run(doppler_main, 1), 2);
+  auto p = page_fields(1, 5);
+  const long count = number(p, "count");
+  EXPECT_GT(count, 40);
+  EXPECT_EQ(number(p, "start"), number(p, "newest") - 150);
+  EXPECT_EQ(number(p, "probe"), 16);
+  EXPECT_GE(number(p, "ch1_newest"), 100) << "the Doppler wave rests at 128";
+  EXPECT_LE(number(p, "ch1_newest"), 256);
+  EXPECT_TRUE(contains(received(), {46, 48, 21, 23, 59, 21, 36, 178, 128, 208, 68, 59, 21, 63}));
+}
+
+TEST_F(ModuleEndToEnd, ADualPpgPairTakesTheLeftTraceFromValueFour) {
+  sim::ModuleOptions opt;
+  opt.wave1 = sim::Wave::kDoppler;  // the PPG set-ups switch both channels
+  opt.wave2 = sim::Wave::kDoppler;
+  link(opt);
+  DualPpgStep s{};
+  s.module_type = 5;
+  s.step_class = kStudyStepClass;
+  s.gain = 5;
+  s.baseline = 128;
+  s.window = 296;
+  pair(s, encode_dual_ppg_step, "Fingers", [](DualPpgStep&) {});
+  write_template();
+  input->after(100).at_time([] { real_wait(1200); }).after(100);
+  input->tap(kCodeCapture).after(300).tap(0);
+  EXPECT_EQ(run(dualppg_main, 2), 2);
+  for (int step : {1, 2}) {
+    auto p = page_fields(step, 5);
+    EXPECT_GT(number(p, "count"), 60) << step;
+    EXPECT_GE(number(p, "ch1_newest"), 60) << "a PPG wave, never below its rest level";
+    EXPECT_EQ(number(p, "probe"), 4 + step);
+  }
+  EXPECT_TRUE(contains(received(), {42, 17, 208, 0, 36, 178, 128, 11, 153, 128, 78}));
+}
+
+TEST_F(ModuleEndToEnd, AnAbiPairInflatesBothCuffsAndKeepsItsOutput) {
+  link();
+  DualPressureStep s{};
+  s.module_type = 11;
+  s.step_class = kStudyStepClass;
+  s.options = 0x08;
+  s.inflate_target = 180;
+  s.deflate_target = 20;
+  s.gain = 5;
+  s.filter_code = 2;
+  s.baseline = 128;
+  s.over_range = 250;
+  pair(s, encode_dual_pressure_step, "Brachial", [](DualPressureStep&) {});
+  write_template();
+  input->after(100).tap(kDualInflate).after(100).at_time([] { real_wait(1500); }).after(100);
+  input->tap(kCodeCapture).after(300).tap(kDualMove).after(100).tap(kDualSlowBack).after(100);
+  // Set Output on both sides: typed on each keyboard, then Accept.
+  input->tap(kDualSetOutput).after(300).type("120").after(50).tap(0);
+  input->after(300).type("120").after(50).tap(0).after(300).tap(0);
+  EXPECT_EQ(run(dualpres_main, 2), 2);
+  EXPECT_TRUE(contains(received(), {183, 180, 90, 158, 180, 84}));
+  for (int step : {1, 2}) {
+    auto p = page_fields(step, 5);
+    EXPECT_EQ(p["short"], "120") << step;
+    EXPECT_GT(number(p, "ch2_newest"), 20) << "the cuff was inflating";
+    EXPECT_GE(number(p, "point1"), 0);
+    EXPECT_GE(number(p, "point2"), 0);
+  }
+  const std::string page = root.read(page_file_name(2, 5));
+  EXPECT_EQ(page.substr(11874, 4), std::string("120\0", 4));
+}
+
+TEST_F(ModuleEndToEnd, APvrPairKeepsTheStatusWordsOfBothChannels) {
+  sim::ModuleOptions opt;
+  opt.status_word = 1200;
+  opt.status_every = 30;
+  opt.status_word2 = 1300;
+  opt.status_every2 = 40;
+  link(opt);
+  DualPvrStep s{};
+  s.module_type = 1;
+  s.step_class = kStudyStepClass;
+  s.inflate_target = 65;
+  s.over_range = 200;
+  s.gain = 5;
+  s.baseline = 128;
+  s.window = 296;
+  pair(s, encode_dual_pvr_step, "Calf", [](DualPvrStep&) {});
+  write_template();
+  input->after(100).tap(kDualInflate).after(100).at_time([] { real_wait(1500); }).after(100);
+  input->tap(kCodeCapture).after(300).tap(0);
+  EXPECT_EQ(run(dualpvr_main, 2), 2);
+  EXPECT_EQ(number(page_fields(1, 5), "status"), 1200);
+  EXPECT_EQ(number(page_fields(2, 5), "status"), 1300);
+  EXPECT_TRUE(contains(received(), {44, 194}));
+  EXPECT_TRUE(contains(received(), {90, 84}));
+}
+
+TEST_F(ModuleEndToEnd, TheDiagnosticsFromTheSetUpMenuAlternateTheRouting) {
+  link();
+  add_doppler_step("Doppler Frequency", [](DopplerStep&) {}, kDiagnosticsStepClass);
+  write_template();
+  root.write(diagnostics_template_file_name("dopalign"), std::string(tpl.begin(), tpl.end()));
+  for (int i = 0; i < kUnlockPresses; ++i) input->after(80).tap(118);
+  // Diagnostics, Calibrate, Doppler Frequency.
+  input->after(80).tap(101).after(80).tap(100).after(80).tap(100);
+  input->after(100).at_time([] { real_wait(1300); }).after(100).tap(kCodeExit);
+  input->after(100).tap(104).after(80).tap(105).after(80).tap(104);
+  EXPECT_EQ(run_setup_menu(), 0);
+  const V got = received();
+  const V step_list{46, 48, 21, 23, 4, 5};
+  const auto start = std::search(got.begin(), got.end(), step_list.begin(), step_list.end());
+  ASSERT_NE(start, got.end()) << "the diagnostics step ran";
+  EXPECT_TRUE(contains(V(start, got.end()), {63, 3, 4, 5})) << "remember, route, route back";
+}
+
+}  // namespace
+}  // namespace vaslab
