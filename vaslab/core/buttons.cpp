@@ -165,38 +165,29 @@ void draw_text_button(const ButtonRecord& b, std::uint32_t text, std::uint8_t fr
     draw_label_line(*screen, font, twin, (r.l + r.r) / 2 - width / 2, top, whole, text, r);
     return;
   }
-  // A label too wide for its button is set in a smaller font, on one line or
-  // split at a space into two, rather than losing its ends.
-  std::vector<std::string> lines;
-  int f = kFontCell, t = kFontCellArrows;
-  for (const auto& ft : {std::pair{kFontSized, kFontSizedArrows}, std::pair{kFontCell, kFontCellArrows}}) {
-    f = ft.first, t = ft.second;
-    const int ch = font_cell_height(f);
-    if (label_width(f, t, whole) <= room && ch <= h) {
-      lines = {whole};
-      break;
-    }
-    const std::size_t sp = whole.find(' ');
-    if (sp == std::string::npos || 2 * ch > h) continue;
-    // The split that balances the two lines best.
-    std::size_t best = sp;
-    for (std::size_t k = sp; k != std::string::npos; k = whole.find(' ', k + 1))
-      if (std::max(label_width(f, t, whole.substr(0, k)), label_width(f, t, whole.substr(k + 1))) <
-          std::max(label_width(f, t, whole.substr(0, best)), label_width(f, t, whole.substr(best + 1))))
-        best = k;
-    const std::string a = whole.substr(0, best), c = whole.substr(best + 1);
-    if (std::max(label_width(f, t, a), label_width(f, t, c)) <= room) {
-      lines = {a, c};
-      break;
-    }
+  // A label too wide for its button keeps its face, set smaller: on one line
+  // or split at a blank into two, whichever leaves it larger, clear of the
+  // rounded corners.
+  const int ch = font_cell_height(font);
+  const int shrunk_room = std::max(w - 12, 1);
+  std::vector<std::string> lines{whole};
+  double scale = std::min(1.0 * shrunk_room / std::max(width, 1), 1.0 * h / std::max(ch, 1));
+  for (std::size_t k = whole.find(' '); k != std::string::npos; k = whole.find(' ', k + 1)) {
+    const std::string a = whole.substr(0, k), c = whole.substr(k + 1);
+    const int wide = std::max(label_width(font, twin, a), label_width(font, twin, c));
+    const double s2 = std::min(1.0 * shrunk_room / std::max(wide, 1), h / (2.0 * std::max(ch, 1)));
+    if (s2 > scale) lines = {a, c}, scale = s2;
   }
-  if (lines.empty()) lines = {whole};
-  const int ch = font_cell_height(f);
-  int top = (r.t + r.b) / 2 - ch * static_cast<int>(lines.size()) / 2;
-  for (const auto& line : lines) {
-    draw_label_line(*screen, f, t, (r.l + r.r) / 2 - label_width(f, t, line) / 2, top, line, text, r);
-    top += ch;
-  }
+  int full_w = 0;
+  for (const auto& line : lines) full_w = std::max(full_w, label_width(font, twin, line));
+  const int full_h = ch * static_cast<int>(lines.size());
+  Bitmap full(std::max(full_w, 1), std::max(full_h, 1), rgb(0, 0, 0));
+  const PxRect whole_box{0, 0, full.width, full.height};
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    draw_label_line(full, font, twin, (full_w - label_width(font, twin, lines[i])) / 2, ch * static_cast<int>(i),
+                    lines[i], rgb(255, 255, 255), whole_box);
+  const int sw = std::max(1, static_cast<int>(full_w * scale)), sh = std::max(1, static_cast<int>(full_h * scale));
+  blend_shrunk_text(*screen, full, (r.l + r.r - sw) / 2, (r.t + r.b - sh) / 2, sw, sh, text, r.l, r.t, r.r, r.b);
 }
 
 }  // namespace

@@ -338,11 +338,10 @@ int edit_system_data_field(int field) {
       case kCodeRight: ++g_line.cursor; break;
       case kCodeLeft: --g_line.cursor; break;
       case kCodeBack:
-        // Back at the first value character has nothing to its left to take.
-        if (g_line.cursor > g_line.label_length) {
-          --g_line.cursor;
-          g_line.remove_at_cursor();
-        }
+        // Left, then delete: at the first value character the cursor cannot
+        // go left, and that character goes.
+        if (g_line.cursor > g_line.label_length) --g_line.cursor;
+        g_line.remove_at_cursor();
         break;
       case kCodeDelete: g_line.remove_at_cursor(); break;
       case kCodeClear:

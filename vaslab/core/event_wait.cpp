@@ -272,11 +272,16 @@ void full_pass() {
     case kKeyboardHold:
     case kMouseHold: pointer_hold_step(false); break;
     case kTouchHold: {
+      // The pointer follows the pen while it is down and is forgotten when
+      // it lifts, as for the mouse.
       std::int16_t x = 0, y = 0;
-      if (g_sources->touch_position(x, y) == 0)
+      if (g_sources->touch_position(x, y) == 0) {
+        g_ev.pointer = 0;
         release_hold(true);
-      else
+      } else {
+        g_ev.pointer = (y << 16) | (x & 0xFFFF);
         pointer_hold_step(true);
+      }
       break;
     }
     case kRemoteHold: remote_hold_step(); break;

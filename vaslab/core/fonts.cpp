@@ -384,4 +384,37 @@ int draw_font_char(Bitmap& dst, int n, int x, int y, unsigned char c, std::uint3
   return g.advance;
 }
 
+void blend_shrunk_text(Bitmap& dst, const Bitmap& coverage, int x0, int y0, int w, int h, std::uint32_t color,
+                       int cl, int ct, int cr, int cb) {
+  const int tw = coverage.width, th = coverage.height;
+  if (w <= 0 || h <= 0 || tw <= 0 || th <= 0) return;
+  cl = std::max(cl, 0);
+  ct = std::max(ct, 0);
+  cr = std::min(cr, dst.width);
+  cb = std::min(cb, dst.height);
+  const int r = static_cast<int>((color >> 16) & 255), g = static_cast<int>((color >> 8) & 255),
+            b = static_cast<int>(color & 255);
+  for (int y = 0; y < h; ++y) {
+    const int py = y0 + y;
+    if (py < ct || py >= cb) continue;
+    const int fy0 = static_cast<int>(static_cast<long>(y) * th / h);
+    const int fy1 = std::max(fy0 + 1, static_cast<int>(static_cast<long>(y + 1) * th / h));
+    for (int x = 0; x < w; ++x) {
+      const int px = x0 + x;
+      if (px < cl || px >= cr) continue;
+      const int fx0 = static_cast<int>(static_cast<long>(x) * tw / w);
+      const int fx1 = std::max(fx0 + 1, static_cast<int>(static_cast<long>(x + 1) * tw / w));
+      int sum = 0;
+      for (int fy = fy0; fy < fy1 && fy < th; ++fy)
+        for (int fx = fx0; fx < fx1 && fx < tw; ++fx) sum += static_cast<int>((coverage.at(fx, fy) >> 16) & 255);
+      const int a = sum / ((fx1 - fx0) * (fy1 - fy0));
+      if (a == 0) continue;
+      std::uint32_t& d = dst.at(px, py);
+      const int dr = static_cast<int>((d >> 16) & 255), dg = static_cast<int>((d >> 8) & 255),
+                db = static_cast<int>(d & 255);
+      d = rgb(dr + (r - dr) * a / 255, dg + (g - dg) * a / 255, db + (b - db) * a / 255);
+    }
+  }
+}
+
 }  // namespace vaslab

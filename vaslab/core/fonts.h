@@ -52,6 +52,14 @@ int font_char_advance(int n, unsigned char c);
 int draw_font_char(Bitmap& dst, int n, int x, int y, unsigned char c, std::uint32_t color, int clip_left,
                    int clip_top, int clip_right, int clip_bottom);
 
+// Draws text that was set at full size into `coverage` (white on black: the
+// red channel is how much of each pixel the text covers) onto `dst`, shrunk
+// to w by h with box averages, in `color`, its top-left at (x, y), clipped
+// to `dst` and to the clip box.  Text too large for its place keeps its face
+// this way instead of changing to a smaller font.
+void blend_shrunk_text(Bitmap& dst, const Bitmap& coverage, int x, int y, int w, int h, std::uint32_t color,
+                       int clip_left, int clip_top, int clip_right, int clip_bottom);
+
 // The character a byte of code page 437 stands for.
 char32_t cp437_to_unicode(unsigned char c);
 

@@ -140,7 +140,8 @@ int run_keyboard_entry(const char* prompt, char* text, int max_length, int flags
   if (!(flags & kEntryKeepCapsLock) && !(peek_keyboard_flags(0, kKeyboardFlagsAddress) & 0x40)) toggle_caps_lock();
   KeyTable& table = key_table();
   set_keys(0, kPunctuationKeys - 1, font == kFontSized ? kButtonShown : kButtonHidden);
-  line_start(0, 23, font, rgb(14, 0, 0), max_length);
+  // White, as the other texts on the screens' dark backgrounds.
+  line_start(0, 23, font, rgb(255, 255, 255), max_length);
   // The caller's buffer holds max_length + 1 bytes: read no further.
   char start[41];
   std::snprintf(start, sizeof start, "%.*s", max_length, text);

@@ -37,8 +37,6 @@ constexpr std::uint8_t kRemoteNone = 0;
 constexpr std::uint8_t kRemoteEnter = 13;
 constexpr std::uint8_t kRemoteExit = 17;
 
-constexpr int kTitleColor = 11;
-
 // --- Shared menu look ------------------------------------------------------
 
 struct Menu {
@@ -52,11 +50,9 @@ void draw_menu(const Menu& m) {
   g_draw.fill_color = kColorBackground;
   clear_screen();
   draw_buttons(m.table);
-  // The small face: a title sits in the 10 pixels above the first button.
-  set_text_size(0, 0, 1);
-  set_text_justify(kJustifyCentre, kJustifyTop);
-  g_draw.draw_color = kTitleColor;
-  draw_text(320, m.title_y, m.title);
+  // In white in the title face, standing on the first button's top.
+  set_text_justify(kJustifyCentre, kJustifyBaseline);
+  draw_white_text(320, m.title_y + 5, m.title);
   set_text_justify(kJustifyLeft, kJustifyTop);
 }
 
@@ -481,13 +477,11 @@ void run_keypad_screen() {
   release_background();
   g_draw.fill_color = kColorBackground;
   clear_screen();
-  set_text_size(0, 0, 1);
   set_text_justify(kJustifyCentre, kJustifyTop);
-  g_draw.draw_color = kTitleColor;
-  draw_text(320, 105, "Cuff Selector");
-  draw_text(179, 212, "Volume");
-  draw_text(264, 212, "Gain");
-  draw_text(349, 212, "Base");
+  draw_white_text(320, 105, "Cuff Selector");
+  draw_white_text(179, 208, "Volume");
+  draw_white_text(264, 208, "Gain");
+  draw_white_text(349, 208, "Base");
   set_text_justify(kJustifyLeft, kJustifyTop);
   draw_buttons(g_keypad_drawn.b);
   for (;;) {

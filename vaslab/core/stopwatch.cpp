@@ -163,7 +163,7 @@ void advance() {
 void op_draw() {
   if (!g_sw.visible) return;
   if (g_sw.label_changed) {
-    draw_text_cells("Timer", display_top() / 16 - 1, display_left() / 8, kColorBackground, kColorBlack);
+    draw_text_cells("Timer", display_top() / 16 - 1, display_left() / 8, kColorBackground, kColorWhite);
     g_sw.label_changed = 0;
   }
   if (!g_sw.changed[0]) return;

@@ -107,7 +107,7 @@ void draw_row_text(const ButtonRecord& b, const std::string& text, bool selected
   const int font = kFontFixedButton;
   const int top = scale_y(b.y1) + (scale_y(b.y2 + 1) - scale_y(b.y1) - font_cell_height(font)) / 2;
   const std::uint32_t color = selected ? 0x00C00000u : 0x00000000u;
-  draw_font_text(font, scale_x(b.x1 + 16), top, text.c_str(), color);
+  draw_font_text(font, scale_x(b.x1 + 24), top, text.c_str(), color);
   flush_area(b.x1, b.y1, b.x2 + 1, b.y2 + 1);
 }
 
@@ -140,10 +140,13 @@ int choose_row(Walk& w, int row) {
 }
 
 void show_rejection() {
+  // Eight-pixel text: each line fits the width, and the two keep apart.
+  set_text_size(0, 0, 1);
   g_draw.draw_color = kColorWhite;
   set_text_justify(kJustifyLeft, kJustifyTop);
   draw_text(0, 400, "Configuration file was corrupted.  Press any key to continue.");
   draw_text(0, 410, "Then select setup=>configure studies to attempt repair.");
+  set_text_size(3, 4, 2);
   for (;;) {
     const int code = get_button_event(g_buttons);
     if (code >= 0 || !is_event_loop_live()) break;
@@ -244,7 +247,7 @@ int load_study_menu_file(std::vector<StudyMenuEntry>& table, int* entry_count) {
 
 std::string study_menu_row_text(const StudyMenuEntry& e) {
   char text[40];
-  std::snprintf(text, sizeof text, "%29.29s%c", std::string(e.label, strnlen(e.label, sizeof e.label)).c_str(),
+  std::snprintf(text, sizeof text, "%-29.29s%c", std::string(e.label, strnlen(e.label, sizeof e.label)).c_str(),
                 is_submenu(e) ? '>' : ' ');
   return text;
 }

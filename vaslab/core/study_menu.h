@@ -56,8 +56,9 @@ int study_menu_template_number(const StudyMenuEntry& e);
 // submenu is refused too: its child fields would index outside the table.
 int load_study_menu_file(std::vector<StudyMenuEntry>& table, int* entry_count = nullptr);
 
-// The row text of an entry: the label right-aligned in 29 characters, then
-// ">" for a submenu or a blank for a study.
+// The row text of an entry: the label left-aligned in 29 characters, then
+// ">" for a submenu or a blank for a study, so that the marks of the rows
+// line up in the fixed-pitch face.
 std::string study_menu_row_text(const StudyMenuEntry& e);
 
 // The screen: the chosen template number, or -1 when the operator left or

@@ -103,6 +103,7 @@ void draw_review(ButtonRecord* table) {
   if (r.selected < r.first_visible) r.first_visible = r.selected;
   if (r.selected >= r.first_visible + kPlanRowsVisible) r.first_visible = r.selected - kPlanRowsVisible + 1;
   load_background("eos_bkgd");
+  g_draw.fill_color = kColorBackground;
   clear_screen();
   draw_buttons(table);
   for (int i = 0; i < kPlanRowsVisible; ++i) {
@@ -146,9 +147,11 @@ void step_report() {
 void patient_info() {
   std::uint8_t saved[kPatientFields];
   PatientField* f = patient_fields();
+  // Every field that has something to show: a field the template left
+  // without a label would be an unnamed line.
   for (int i = 0; i < kPatientFields; ++i) {
     saved[i] = f[i].editable;
-    f[i].editable = 1;
+    f[i].editable = saved[i] || f[i].label[0] != 0;
   }
   patient_data_screen(0);
   for (int i = 0; i < kPatientFields; ++i) f[i].editable = saved[i];
@@ -187,14 +190,16 @@ int review_screen(int template_number, int exam_id) {
   g_review = Review{};
   ButtonRecord table[] = {
       make_button(440, 40, 632, 112, "Proceed^glbl_procd", kReviewProceed, 289, 9),
-      make_button(440, 400, 632, 472, "Exit^glbl_exit", kReviewExit, kEscapeKeyCode, 17),
+      make_button(440, 408, 632, 479, "Exit^glbl_exit", kReviewExit, kEscapeKeyCode, 17),
       make_button(440, 120, 632, 192, "Pat. Info^eos_pat", kReviewPatient, 290, 10),
       make_button(440, 200, 632, 272, "View^eos_view", kReviewView, 'v', 12),
       make_button(440, 280, 632, 352, "New study^eos_new", kReviewNewStudy, 'n', 16),
       make_button(700, 700, 700, 700, "", kReviewStepReport, 's', 0),
       make_button(700, 700, 700, 700, "", kReviewUp, 294, 19),
       make_button(700, 700, 700, 700, "", kReviewDown, 296, 20),
-      make_button(0, 37, 427, 388, "", kReviewList, 0, 255),
+      // The list area takes touches but draws nothing: a text button that
+      // is greyed is not drawn, and the rows lie on the background's plate.
+      make_button(0, 37, 427, 388, "", kReviewList, 0, 255, kButtonGreyed),
       kButtonTableEnd,
   };
   for (int i = 5; i <= 7; ++i) table[i].state = kButtonHidden;

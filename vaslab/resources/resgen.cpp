@@ -54,6 +54,9 @@ constexpr Rgb kGreyTop{214, 216, 217};   // greyed face
 constexpr Rgb kGreyBottom{190, 192, 194};
 constexpr Rgb kGreyInk{150, 153, 155};
 constexpr Rgb kGround{44, 78, 90};       // the body of every background
+constexpr Rgb kPlateTop{226, 238, 241};  // light plates under dark text
+constexpr Rgb kPlateBottom{200, 220, 226};
+constexpr Rgb kPlateMiddle{213, 229, 233};
 
 // Inside test of a rounded rectangle of w by h with corner radius r.
 bool inside_round(int x, int y, int w, int h, double r) {
@@ -164,51 +167,28 @@ void draw_shrunk(Bitmap& b, int x0, int y0, int w, int h, int room_w, int room_h
   for (std::size_t i = 0; i < lines.size(); ++i)
     draw_string(full, font, (tw - text_width(font, lines[i])) / 2, ch * static_cast<int>(i), lines[i], Rgb{255, 255, 255});
   const int sw = std::max(1, static_cast<int>(tw * scale)), sh = std::max(1, static_cast<int>(th * scale));
-  const int left = x0 + (w - sw) / 2, top = y0 + (h - sh) / 2;
-  // Each pixel of the small text averages the full-size pixels it covers.
-  for (int y = 0; y < sh; ++y)
-    for (int x = 0; x < sw; ++x) {
-      const int fx0 = x * tw / sw, fx1 = std::max(fx0 + 1, (x + 1) * tw / sw);
-      const int fy0 = y * th / sh, fy1 = std::max(fy0 + 1, (y + 1) * th / sh);
-      int sum = 0;
-      for (int fy = fy0; fy < fy1; ++fy)
-        for (int fx = fx0; fx < fx1; ++fx) sum += static_cast<int>((full.at(fx, fy) >> 16) & 255);
-      const int a = sum / ((fx1 - fx0) * (fy1 - fy0));
-      const int px = left + x, py = top + y;
-      if (a == 0 || px < 0 || py < 0 || px >= b.width || py >= b.height) continue;
-      std::uint32_t& d = b.at(px, py);
-      const Rgb under{static_cast<int>((d >> 16) & 255), static_cast<int>((d >> 8) & 255), static_cast<int>(d & 255)};
-      d = to_px(lerp(under, color, a / 255.0));
-    }
+  blend_shrunk_text(b, full, x0 + (w - sw) / 2, y0 + (h - sh) / 2, sw, sh, to_px(color), 0, 0, b.width, b.height);
 }
 
-// Lays a label out centred in a box: one line in the largest font that fits,
-// else two lines, else the title face shrunk until it fits.
+// Lays a label out centred in a box, in the title face: on one line at full
+// size when it fits, else on two, else shrunk until it fits, so that every
+// bitmap label has one face.
 void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& label, Rgb color) {
   if (label.empty()) return;
   const int margin = std::min(8, w / 16);
-  std::vector<int> fonts;
-  if (label.size() <= 2 && h >= 40) fonts.push_back(kFontButton);
-  fonts.insert(fonts.end(), {kFontTitle, kFontSized, kFontCell});
-  for (int font : fonts) {
-    const int ch = font_cell_height(font);
-    std::vector<std::string> lines;
-    if (text_width(font, label) <= w - 2 * margin) {
-      lines.push_back(label);
-    } else {
-      lines = two_lines(font, label);
-      if (lines.empty() || widest(font, lines) > w - 2 * margin) continue;
-    }
-    const int total = ch * static_cast<int>(lines.size());
-    if (total > h - 4) continue;
-    int y = y0 + (h - total) / 2;
-    for (const auto& line : lines) {
-      draw_string(b, font, x0 + (w - text_width(font, line)) / 2, y, line, color);
-      y += ch;
-    }
+  const int font = kFontTitle, ch = font_cell_height(font);
+  std::vector<std::string> lines{label};
+  if (text_width(font, label) > w - 2 * margin) lines = two_lines(font, label);
+  const int total = ch * static_cast<int>(lines.size());
+  if (lines.empty() || widest(font, lines) > w - 2 * margin || total > h - 4) {
+    draw_shrunk(b, x0, y0, w, h, w - 2 * margin, h - 4, label, color);
     return;
   }
-  draw_shrunk(b, x0, y0, w, h, w - 2 * margin, h - 4, label, color);
+  int y = y0 + (h - total) / 2;
+  for (const auto& line : lines) {
+    draw_string(b, font, x0 + (w - text_width(font, line)) / 2, y, line, color);
+    y += ch;
+  }
 }
 
 enum class State { kNormal, kPressed, kGreyed };
@@ -238,7 +218,7 @@ struct Panel {
 void draw_panel(Bitmap& b, const Panel& p) {
   const int w = p.x2 - p.x1 + 1, h = p.y2 - p.y1 + 1;
   if (w <= 0 || h <= 0) return;
-  round_face(b, p.x1, p.y1, w, h, 6, Rgb{226, 238, 241}, Rgb{200, 220, 226}, kEdge, 1, true);
+  round_face(b, p.x1, p.y1, w, h, 6, kPlateTop, kPlateBottom, kEdge, 1, true);
 }
 
 Bitmap background() {
@@ -296,7 +276,7 @@ int generate(const std::string& list, const std::string& title_font, const std::
   }
   const std::string font_out = out + "/kartika-VYRO.ttf";
   if (platform::write_file_atomic(font_out, font->data(), font->size()) != 0) return 1;
-  for (int n : {kFontButton, kFontCell, kFontSized, kFontTitle})
+  for (int n : {kFontSized, kFontTitle})
     if (!make_font(n, 1, 1.0, font_out)) {
       std::cerr << "vaslab_resgen: font " << n << " cannot be made\n";
       return 1;
@@ -349,7 +329,8 @@ int generate(const std::string& list, const std::string& title_font, const std::
       } else if (kind == "indicator") {
         save(name, indicator(w, h, text));
       } else if (kind == "mark") {
-        Bitmap b(w, h, to_px(Rgb{44, 78, 90}));
+        // Marks sit on the light plate of a list.
+        Bitmap b(w, h, to_px(kPlateMiddle));
         mark(b, 0, 0, std::min(w, h), text == "ok");
         save(name, b);
       } else if (kind == "select") {

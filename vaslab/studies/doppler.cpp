@@ -107,7 +107,7 @@ class Doppler : public StepScreens, public PostScreen {
   void restart_trace(StudyPage& p) {
     p.count = 0;
     p.newest = 0;
-    trace_.previous = 0;
+    trace_.previous = -1;  // the next sample starts the trace afresh
   }
 
   void make_table() {

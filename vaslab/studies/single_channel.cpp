@@ -68,13 +68,15 @@ void draw_captured_window(const StudyPage& p, LiveTrace& t) {
 
 void clear_live_trace(LiveTrace& t) {
   erase_strip(left_strip(), t.width);
-  t.previous = 0;
+  t.previous = -1;
 }
 
 void draw_live_sample(LiveTrace& t, int sample) {
   int byte_number = 0, mask = 0;
   newest_column(t.width, byte_number, mask);
-  draw_trace_segment(left_strip(), t.baseline_tick, t.previous, sample, mask, byte_number);
+  // The first sample of a trace is a point, not a line up from the bottom.
+  draw_trace_segment(left_strip(), t.baseline_tick, t.previous < 0 ? sample : t.previous, sample, mask,
+                     byte_number);
   show_strip(left_strip(), t.width, kStripX);
   t.previous = sample;
 }
@@ -178,8 +180,8 @@ int run_location_picker(ModuleRun& run, PostScreen& screen) {
   ButtonRecord table[] = {
       make_button(540, 250, 627, 327, "^loc_up", 102, 294, 19),
       make_button(540, 334, 627, 411, "^loc_down", 103, 296, 20),
-      make_button(8, 410, 165, 472, "OK^glbl_accept", 0, 13, 9),
-      make_button(180, 410, 337, 472, "Cancel^glbl_cancel", 1, kEscapeKeyCode, 17),
+      make_button(427, 408, 639, 479, "OK^glbl_accept", 0, 13, 9),
+      make_button(0, 408, 157, 479, "Cancel^glbl_cancel", 1, kEscapeKeyCode, 17),
       kButtonTableEnd,
   };
   draw_bitmap_on_background("loc_bkgd", 0, 240, 639, 479);
@@ -231,7 +233,7 @@ int run_post_screen(ModuleRun& run, PostScreen& screen) {
   // without a key, reach it.
   std::vector<ButtonRecord> table = {
       make_button(700, 700, 700, 700, "", kCodePicker, 0, kRemotePicker),
-      make_button(8, 410, 160, 472, "Next^glbl_next", 0, 289, 9),
+      make_button(8, 410, 160, 472, "Proceed^glbl_procd", 0, 289, 9),
       make_button(168, 410, 326, 472, "EXIT^glbl_exit", 1, kEscapeKeyCode, 17),
       make_button(334, 410, 477, 472, "Back^glbl_back", 3, 0, 18),
       make_button(460, 250, 617, 311, "Do Over", 7, 'd', 11),
@@ -260,6 +262,7 @@ int run_post_screen(ModuleRun& run, PostScreen& screen) {
       draw_screen_title(screen.label());
       draw_buttons(table.data());
       draw_captured_window(p, trace);
+      screen.redrawn();
       redraw = false;
     }
     screen.draw_readout(run);

@@ -30,7 +30,7 @@ constexpr int kStripX = 8;
 struct LiveTrace {
   int width = 296;          // columns of the strip
   int baseline_tick = -1;   // row tick of the baseline, -1 none
-  int previous = 0;         // the last sample drawn
+  int previous = -1;        // the last sample drawn, -1 before the first
 };
 void clear_live_trace(LiveTrace& t);
 // One sample (0..257) as a new column of the strip, shown at once.
@@ -80,6 +80,8 @@ class PostScreen {
   virtual void set_label(const char* text) = 0;
   // Each pass: the module's readout (pressure or output text).
   virtual void draw_readout(ModuleRun&) {}
+  // The screen was drawn afresh: the readout must be drawn again.
+  virtual void redrawn() {}
   // A button of the module's own (Set Output); true when handled.
   virtual bool own_button(ModuleRun&, int) { return false; }
   // A scroll press (before the move).

@@ -25,6 +25,9 @@ constexpr int kWindow = 296;
 // The cuff pressure readout sits on a light plate of the background, clear of
 // the gain and baseline buttons that its box would otherwise cover.
 constexpr int kReadoutX = 330, kReadoutY = 260;
+// On the post screen the column of Set Output, Do Over and View stands
+// there: the readout moves left, under the trace.
+constexpr int kPostReadoutX = 140, kPostReadoutY = 260;
 
 ButtonRecord button(int x1, int y1, int x2, int y2, const char* label, int code, int remote = 0) {
   return make_button(x1, y1, x2, y2, label, code, 0, remote);
@@ -98,12 +101,12 @@ class SinglePressure : public StepScreens, public PostScreen {
   void draw_readout(ModuleRun& run) override {
     const StudyPage& p = *run.page;
     if (p.short_text[0]) {
-      draw_pressure_value(p.short_text, 0, nullptr, pressure_limit_, kReadoutX, kReadoutY, 0);
+      draw_pressure_value(p.short_text, 0, nullptr, pressure_limit_, kPostReadoutX, kPostReadoutY, 0);
       shown_pressure_ = -1;
       return;
     }
     const int v = p.count > 0 ? p.channel_2[p.newest] & 0x1FF : 0;
-    draw_pressure_value(nullptr, v, &shown_pressure_, pressure_limit_, kReadoutX, kReadoutY, 1);
+    draw_pressure_value(nullptr, v, &shown_pressure_, pressure_limit_, kPostReadoutX, kPostReadoutY, 1);
   }
 
   int own_buttons(ButtonRecord* out, int room) override {
@@ -111,6 +114,8 @@ class SinglePressure : public StepScreens, public PostScreen {
     out[0] = button(460, 180, 618, 241, "Set Output", kPressSetOutput, 0);
     return 1;
   }
+
+  void redrawn() override { shown_pressure_ = -1; }
 
   void scroll_pressed(ModuleRun& run) override { run.page->short_text[0] = 0; }
 

@@ -155,7 +155,8 @@ TEST_F(EditSystemData, BackDeleteAndPreviousField) {
   std::snprintf(hw.archive_path_1, sizeof hw.archive_path_1, "%s", "C:\\ARCHIVE\\");
   std::snprintf(hw.archive_ext_1, sizeof hw.archive_ext_1, "%s", "old");
   go_to_field(*in, kFieldArchiveExt1);
-  // Back on the first value character takes nothing; delete takes "o".
+  // Back on the first value character cannot go left into the label, and
+  // takes that character ("o"); delete takes the next ("l").
   in->tap(kBack).after(30).tap(kDelete).after(30);
   // Back to the field before: END of "C:\ARCHIVE\" by the right arrow, then
   // back twice takes the last two characters.
@@ -163,7 +164,7 @@ TEST_F(EditSystemData, BackDeleteAndPreviousField) {
   for (int i = 0; i < 12; ++i) in->key(vk::kRight).after(20);
   in->tap(kBack).after(80).tap(kBack).after(80).tap(kLeave);
   edit_system_data();
-  EXPECT_STREQ(hw.archive_ext_1, "ld");
+  EXPECT_STREQ(hw.archive_ext_1, "d");
   EXPECT_STREQ(hw.archive_path_1, "C:\\ARCHIV");
 }
 

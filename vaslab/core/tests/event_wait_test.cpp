@@ -73,6 +73,16 @@ TEST_F(EventWait, TouchHoldRepeatsAfterTenTicksAndReleasesOnLift) {
   for (size_t i = 1; i + 1 < got.size(); ++i) EXPECT_EQ(got[i], 5 + kRepeatBit);
 }
 
+TEST_F(EventWait, PointerFollowsATouchHoldAndIsForgottenOnRelease) {
+  input->touch(50, 50).after(100).touch(61, 57).after(100).lift();
+  events_until(50);
+  EXPECT_EQ(get_pointer_position(), (50 << 16) | 50);
+  events_until(150);
+  EXPECT_EQ(get_pointer_position(), (57 << 16) | 61) << "the pen moved while held";
+  events_until(300);
+  EXPECT_EQ(get_pointer_position(), 0);
+}
+
 TEST_F(EventWait, TouchOnHiddenOrNoButtonFallsThroughToTheRemote) {
   input->touch(220, 50).remote(11);  // only the hidden button there; key 11 selects remote byte 1
   table[0].remote_key = 1;

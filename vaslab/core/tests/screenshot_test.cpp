@@ -8,6 +8,11 @@
 #include "screenshot_check.h"
 #include "vaslab/core/buttons.h"
 #include "vaslab/core/message_box.h"
+#include "vaslab/core/keyboard_entry.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/core/setup_menus.h"
+#include "vaslab/core/study_menu.h"
+#include "testsupport/scripted_input.h"
 
 namespace {
 
@@ -56,6 +61,45 @@ TEST_F(Screenshot, MessageBoxOverAScreen) {
                              "Archive", kMbOkCancel),
             kMbOk);
   check("message_box");
+}
+
+TEST_F(Screenshot, ScreenDrawnAfterAMessageBox) {
+  main_menu_like_screen();
+  g_draw.fill_color = kColorBackground;
+  backend.push({platform::Msg::kKeyDown, platform::vk::kReturn});
+  show_message_box(nullptr, "Saved.", "Archive", 0);
+  // A screen that takes the colours as it finds them.
+  load_background("stud_bkgd");
+  clear_screen();
+  draw_screen_title("Studies");
+  check("after_message_box");
+}
+
+TEST_F(Screenshot, SetUpScreens) {
+  draw_floppy_backup_menu();
+  check("setup_menu");
+  testsupport::ScriptedInput in(clock);
+  in.after(50).at_time([this] { check("options"); }).tap(116);
+  run_options_screen();
+  in.after(50).at_time([this] { check("keypad_test"); }).tap(100);
+  run_keypad_screen();
+  HardwareSettings& hw = hardware_settings();
+  std::snprintf(hw.facility_name, sizeof hw.facility_name, "%s", "Vascular Lab");
+  in.after(50).at_time([this] { check("keyboard_entry"); }).tap(1);
+  edit_text_field("Set Facility Name to:", hw.facility_name, 29, 0, false);
+}
+
+TEST_F(Screenshot, StudyMenuAndItsRejection) {
+  const auto menu = encode_study_menu_file({make_submenu_entry("Studies", 1, 3), make_study_entry("ABI Resting", 101),
+                                            make_study_entry("Segmental Pressures", 102),
+                                            make_submenu_entry("PVR Studies", 4, 1), make_study_entry("PVR", 103)});
+  root.write(kStudyMenuFile, std::string(menu.begin(), menu.end()));
+  testsupport::ScriptedInput in(clock);
+  in.after(50).at_time([this] { check("study_menu"); }).key(platform::vk::kEscape);
+  EXPECT_EQ(run_study_menu(), -1);
+  root.write(kStudyMenuFile, std::string(88, 'x'));
+  in.after(50).at_time([this] { check("study_menu_rejected"); }).key(platform::vk::kReturn);
+  EXPECT_EQ(run_study_menu(), -1);
 }
 
 TEST_F(Screenshot, StartPicture) {

@@ -12,7 +12,10 @@
 #include "vaslab/studies/dual_pair.h"
 #include "vaslab/studies/module_entries.h"
 #include "vaslab/studies/service_modules.h"
+#include "vaslab/records/step_runner.h"
+#include "vaslab/records/study_menu_module.h"
 #include "vaslab/studies/single_channel.h"
+#include "vaslab/studies/single_pressure.h"
 
 namespace vaslab {
 namespace {
@@ -105,6 +108,37 @@ TEST_F(StudyScreenshot, DualPpgAcquisition) {
   input->at_time([] { check_screenshot("dual_ppg_acquisition", kExpected); });
   input->after(100).tap(kCodeExit);
   EXPECT_EQ(run(dualppg_main, 2), 1);
+}
+
+TEST_F(StudyScreenshot, PressureStepAndItsPostScreen) {
+  add_pressure_step("Rt Brachial", [](PressureStep& s) { s.show_stopwatch = 1; });
+  write_template();
+  input->after(30);
+  pulse(400);
+  input->after(2000).at_time([] { check_screenshot("pressure_acquisition", kExpected); });
+  input->after(100).tap(kCodeCapture).after(500).at_time([] { check_screenshot("pressure_post", kExpected); });
+  input->after(100).tap(kCodeExit);
+  EXPECT_EQ(run(onepres_main, 1), 1);
+}
+
+// A new study: the patient screen, a captured step, the review screen and
+// its patient data with every field.
+TEST_F(StudyScreenshot, PatientAndReviewScreens) {
+  add_pressure_step("Rt Brachial");
+  add_pressure_step("Rt Ankle");
+  write_template();
+  set_module_check([] { return 0; });
+  input->after(100).at_time([] { check_screenshot("patient_data", kExpected); });
+  input->type("SMITH JOHN").key(platform::vk::kReturn).type("A-17").key(platform::vk::kReturn).after(300);
+  pulse(300);
+  input->after(1000).tap(kCodeCapture).after(300).tap(kCodeExit).after(300);
+  input->at_time([] { check_screenshot("review", kExpected); });
+  // The ID field (the exam date after it holds the time of the run).
+  input->tap(kReviewPatient).after(300).key(platform::vk::kReturn).after(300);
+  input->at_time([] { check_screenshot("patient_info", kExpected); });
+  input->key(platform::vk::kEscape).after(300).tap(kReviewExit);
+  EXPECT_EQ(review_screen(77, 0), 8);
+  set_module_check(nullptr);
 }
 
 }  // namespace
