@@ -16,14 +16,6 @@
 namespace ziplib {
 namespace {
 
-#if defined(__x86_64__)
-// The decoding loop is built twice, the copy of long matches moving 32 bytes
-// in one instruction where the processor can.
-#define WIDE_MOVES __attribute__((target_clones("avx2", "default")))
-#else
-#define WIDE_MOVES
-#endif
-
 constexpr unsigned kLitRoot = 10;
 constexpr unsigned kDistRoot = 8;
 constexpr unsigned kLenRoot = 7;
@@ -101,7 +93,7 @@ class Inflater {
  private:
   CodecResult stored_block();
   CodecResult dynamic_tables();
-  WIDE_MOVES CodecResult codes(const HuffEntry* lt, const HuffEntry* dt);
+  CodecResult codes(const HuffEntry* lt, const HuffEntry* dt);
   bool slide();
   // Coded output goes to the sink in short runs while it is still in the
   // first-level cache; the window slides only when the room is used up.
@@ -324,7 +316,7 @@ CodecResult Inflater::dynamic_tables() {
   return CodecResult::kOk;
 }
 
-WIDE_MOVES CodecResult Inflater::codes(const HuffEntry* lt, const HuffEntry* dt) {
+CodecResult Inflater::codes(const HuffEntry* lt, const HuffEntry* dt) {
   // The hot loop keeps the reader and output position in locals: stores
   // through byte pointers would otherwise force reloads of every member.
   uint64_t bb = br_.buf;
