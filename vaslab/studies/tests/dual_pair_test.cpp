@@ -380,6 +380,47 @@ TEST_F(DualTest, PressureStatusOnACapturedSideAndDoOverWithBothOnDoppler) {
   EXPECT_EQ(page_fields(2, 5)["flags"], "0");
 }
 
+TEST_F(DualTest, PressureOlderNumberingIsConvertedAfterTheStoredPairIsWritten) {
+  pressure_pair("Brachial", [](DualPressureStep&) {});
+  pressure_pair("Ankle", [](DualPressureStep&) {});
+  write_template();
+  input->after(30);
+  frames(20, 100, 100, 40, 50);
+  input->after(300).tap(kCodeCapture).after(200).tap(kCodeExit);
+  ASSERT_EQ(run(dualpres_main, 1, 4, 1), 1);
+  // The RIGHT page as an older instrument stored it: flags bit 1 on a
+  // 12013-byte file, probe 18, gain step 2.
+  std::string bytes = root.read(page_file_name(1, 5));
+  bytes[13] = 2;
+  bytes[26] = 2;
+  bytes[32] = 18;
+  root.write(page_file_name(1, 5), bytes);
+  module.sent.clear();
+  input->after(100).tap(0).after(300).tap(kCodeExit);  // Next on the stored pair; EXIT on the next one
+  EXPECT_EQ(run(dualpres_main, 1, 4, 1), 1);
+  auto r = page_fields(1, 5);
+  EXPECT_EQ(r["flags"], "0") << "no waveform block follows: the claim is not written";
+  EXPECT_EQ(r["probe"], "18") << "written as read; converted only afterwards";
+  EXPECT_EQ(r["size"], "12013");
+  // The next pair carries the converted gain step 5 (31 + 5) on the RIGHT.
+  EXPECT_TRUE(contains(module.sent, {204, 250, 205, 250}));
+  const auto setup = std::find(module.sent.begin(), module.sent.end(), 81);
+  ASSERT_NE(setup, module.sent.end());
+  EXPECT_NE(std::find(setup, module.sent.end(), 36), module.sent.end());
+  EXPECT_EQ(std::find(setup, module.sent.end(), 33), module.sent.end()) << "not the old gain step 2";
+}
+
+TEST_F(DualTest, AFailedPairWriteSaysSoAndEndsWithFour) {
+  ppg_pair("Digits");
+  write_template();
+  input->after(30);
+  frames(20, 100, 100);
+  input->after(300).at_time([this] { testsupport::remove_tree(platform::map_path("C:\\DATA\\")); });
+  input->tap(kCodeCapture).after(200).tap(0).after(500).panel_down(13).after(50).panel_up();  // OK
+  EXPECT_EQ(run(dualppg_main, 1, 2, 1), 4);
+  EXPECT_FALSE(page_exists(1, 5));
+}
+
 // --- Dual PVR ---------------------------------------------------------------------------
 
 TEST_F(DualTest, PvrSetUpWithTheAlternativeTargetAndInflateRestartsTheTrace) {
