@@ -491,15 +491,14 @@ void DualEngine::fill_table(std::vector<ButtonRecord>& t, bool post) {
     add(0, 0, 0, 0, "Do Over", kCodeDoOver, 16384, kDualRemoteDoOver, kButtonHidden);
     for (int side : {kRight, kLeft}) {
       const int dx = side == kRight ? 0 : 327;
-      if (pressure()) add(0, 0, 0, 0, "PRB:PPG", side == kRight ? 113 : 118, 3, 0, kButtonHidden);
       add(8 + dx, 46, 303 + dx, 201, "CP", codes_.cp[side], panel_key, 0, kButtonGreyed);
       add(8 + dx, 46, 155 + dx, 123, "Delete|dpp_del", codes_.del[side], panel_key, 0, kButtonHidden);
       add(156 + dx, 46, 303 + dx, 123, "Do Over|dpp_dover", codes_.dover[side], panel_key, 0, kButtonHidden);
       add(8 + dx, 124, 303 + dx, 201, "Keep|dpp_keep", codes_.keep[side], panel_key, 0, kButtonHidden);
+      // The side's probe label: never shown, and its remote byte 0 is
+      // matched by the RIGHT capture panel before it.
+      if (pressure()) add(0, 0, 0, 0, "PRB:PPG", side == kRight ? 113 : 118, 3, 0, kButtonHidden);
     }
-    // The RIGHT probe entry stands before the LEFT panel, as in the table of
-    // the pressure screen.
-    if (pressure()) std::swap(t[t.size() - 5], t[t.size() - 6]);
     if (cuffs()) {
       add(0, 282, 212, 342, "Inflate^dpp_infl", kDualInflate, 128, 1);
       add(0, 343, 212, 403, "Deflate^dpp_defl", kDualDeflate, 256, 2);

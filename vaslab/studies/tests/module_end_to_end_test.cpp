@@ -185,7 +185,7 @@ TEST_F(ModuleEndToEnd, TheDiagnosticsFromTheSetUpMenuAlternateTheRouting) {
   for (int i = 0; i < kUnlockPresses; ++i) input->after(80).tap(118);
   // Diagnostics, Calibrate, Doppler Frequency.
   input->after(80).tap(101).after(80).tap(100).after(80).tap(100);
-  input->after(100).at_time([] { real_wait(1300); }).after(100).tap(kCodeExit);
+  input->after(100).at_time([] { real_wait(2500); }).after(100).tap(kCodeExit);
   input->after(100).tap(104).after(80).tap(105).after(80).tap(104);
   EXPECT_EQ(run_setup_menu(), 0);
   const V got = received();
