@@ -12,6 +12,7 @@ struct Timer {
   std::uint32_t period = 0;
   std::uint32_t due_from = 0;  // tick of the last run (or of setting)
   std::function<void(int)> proc;
+  bool wakes = true;
 };
 
 WindowBackend* g_backend = nullptr;
@@ -46,6 +47,12 @@ void NullBackend::present(const std::uint32_t* pixels, int width, int height, co
   shown.assign(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(height));
 }
 
+void WindowBackend::wait_message(std::uint32_t timeout_ms) { sleep_ms(timeout_ms); }
+
+void NullBackend::wait_message(std::uint32_t timeout_ms) {
+  if (queue.empty()) sleep_ms(timeout_ms);
+}
+
 bool NullBackend::next_message(WindowMessage& out) {
   if (queue.empty()) return false;
   out = queue.front();
@@ -57,8 +64,8 @@ void set_window_backend(WindowBackend* b) { g_backend = b; }
 WindowBackend* window_backend() { return g_backend; }
 void set_window_proc(std::function<void(const WindowMessage&)> proc) { g_proc = std::move(proc); }
 
-void set_timer(int id, std::uint32_t period_ms, std::function<void(int)> proc) {
-  g_timers[id] = Timer{period_ms, tick_ms(), std::move(proc)};
+void set_timer(int id, std::uint32_t period_ms, std::function<void(int)> proc, bool wakes) {
+  g_timers[id] = Timer{period_ms, tick_ms(), std::move(proc), wakes};
 }
 
 void kill_timer(int id) { g_timers.erase(id); }
@@ -86,6 +93,21 @@ bool pump_messages(const std::function<bool()>& more) {
     if (proc) proc(id);
   }
   return !g_quit;
+}
+
+void wait_for_input(std::uint32_t max_ms) {
+  std::uint32_t ms = max_ms;
+  const std::uint32_t now = tick_ms();
+  for (const auto& [id, t] : g_timers) {
+    if (!t.wakes) continue;
+    const std::uint32_t elapsed = ticks_since(t.due_from, now);
+    ms = std::min(ms, elapsed >= t.period ? 0u : t.period - elapsed);
+  }
+  if (ms == 0) return;
+  if (g_backend)
+    g_backend->wait_message(ms);
+  else
+    sleep_ms(ms);
 }
 
 void post_quit() { g_quit = true; }

@@ -77,6 +77,8 @@ class WindowBackend {
   virtual void present(const std::uint32_t* pixels, int width, int height, const Rect& dirty) = 0;
   // Takes the next waiting input, if any.
   virtual bool next_message(WindowMessage& out) = 0;
+  // Sleeps until input is waiting or `timeout_ms` has passed.
+  virtual void wait_message(std::uint32_t timeout_ms);
   virtual bool caps_lock_on() = 0;
   virtual void beep() {}
   // The window's icon, 0x00RRGGBB pixels.
@@ -100,6 +102,7 @@ class NullBackend : public WindowBackend {
   Rect usable_bounds() override { return work_area; }
   void present(const std::uint32_t* pixels, int width, int height, const Rect& dirty) override;
   bool next_message(WindowMessage& out) override;
+  void wait_message(std::uint32_t timeout_ms) override;
   bool caps_lock_on() override { return caps_lock; }
   void beep() override { ++beeps; }
 
@@ -134,8 +137,9 @@ WindowBackend* window_backend();
 void set_window_proc(std::function<void(const WindowMessage&)> proc);
 
 // Window timers: `proc(id)` runs from the pump once the period has passed.
-// A timer that fell behind runs once, not once per missed period.
-void set_timer(int id, std::uint32_t period_ms, std::function<void(int)> proc);
+// A timer that fell behind runs once, not once per missed period.  A timer
+// that does not wake ends no wait for input: it runs at the next pump.
+void set_timer(int id, std::uint32_t period_ms, std::function<void(int)> proc, bool wakes = true);
 void kill_timer(int id);
 void kill_all_timers();
 
@@ -144,6 +148,9 @@ void kill_all_timers();
 // it), then each due timer.  Returns false once the quit message was read
 // (after post_quit()).
 bool pump_messages(const std::function<bool()>& more = {});
+// Sleeps until input is waiting, the next waking window timer is due or
+// `max_ms` has passed, whichever comes first.
+void wait_for_input(std::uint32_t max_ms);
 void post_quit();
 bool quit_posted();
 // Forgets the quit message and every timer (program start, tests).

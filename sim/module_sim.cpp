@@ -367,9 +367,10 @@ void ModuleSimulator::run() {
       for (; logged < log.size(); ++logged) {
         const LogEntry& e = log[logged];
         if (e.argument >= 0)
-          std::fprintf(log_file_, "%10.3f  command %3d  argument %3d\n", e.seconds, e.command, e.argument);
+          std::fprintf(log_file_, "%10.3f  command 0x%02X  argument 0x%02X (%d)\n", e.seconds, e.command, e.argument,
+                       e.argument);
         else
-          std::fprintf(log_file_, "%10.3f  command %3d\n", e.seconds, e.command);
+          std::fprintf(log_file_, "%10.3f  command 0x%02X\n", e.seconds, e.command);
       }
       std::fflush(log_file_);
     }

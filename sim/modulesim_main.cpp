@@ -1,12 +1,14 @@
 // modulesim: the measuring-module simulator on a pseudo-terminal.  Prints the
 // device path to hand to the workstation (VASLAB_COM<n>), then serves until
-// stopped, logging every command it receives to standard error.
+// stopped, logging every command it receives (in hex, after a header line for
+// the run) to standard error or the --log file.
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "sim/module_sim.h"
@@ -103,6 +105,13 @@ int main(int argc, char** argv) {
     std::perror("openpty");
     return 1;
   }
+  // Runs append to one log: each begins with a line of its own.
+  char started[32];
+  const std::time_t t = std::time(nullptr);
+  std::strftime(started, sizeof started, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+  std::fprintf(log, "modulesim started %s on %s: firmware version %d, %d after a download\n", started,
+               module.device_path().c_str(), opt.version, opt.new_version);
+  std::fflush(log);
   std::printf("%s\n", module.device_path().c_str());
   std::fflush(stdout);
   ::signal(SIGINT, on_signal);

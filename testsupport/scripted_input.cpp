@@ -1,5 +1,6 @@
 #include "testsupport/scripted_input.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace testsupport {
@@ -23,6 +24,11 @@ ScriptedInput& ScriptedInput::add(std::function<void()> action) {
 
 ScriptedInput& ScriptedInput::after(std::uint32_t ms) {
   script_time_ += ms;
+  return *this;
+}
+
+ScriptedInput& ScriptedInput::from_now() {
+  script_time_ = clock_.now;
   return *this;
 }
 
@@ -126,6 +132,16 @@ bool ScriptedInput::next_message(platform::WindowMessage& out) {
   if (NullBackend::next_message(out)) return true;
   clock_.advance(1);
   return false;
+}
+
+void ScriptedInput::wait_message(std::uint32_t timeout_ms) {
+  if (!queue.empty()) return;
+  std::uint32_t ms = timeout_ms;
+  if (!script_.empty()) {
+    const std::int32_t until = static_cast<std::int32_t>(script_.front().at - clock_.now);
+    ms = until <= 0 ? 0 : std::min<std::uint32_t>(ms, static_cast<std::uint32_t>(until));
+  }
+  clock_.advance(ms);
 }
 
 int ScriptedInput::touch_position(std::int16_t& x, std::int16_t& y) {

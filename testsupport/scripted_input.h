@@ -9,7 +9,8 @@
 //
 // Each step happens at its script time; after(ms) moves the script time on.
 // Time passes as the screen waits: each pump that finds nothing waiting
-// moves the fake clock on by 1 ms, and sleeping moves it on as asked.
+// moves the fake clock on by 1 ms, sleeping moves it on as asked, and a wait
+// for input moves it on to the next step of the script at the latest.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,9 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   ~ScriptedInput() override;
 
   ScriptedInput& after(std::uint32_t ms);
+  // The script time moves to the clock's time (for steps added while the
+  // screen runs, from an at_time() action).
+  ScriptedInput& from_now();
   // Mouse press at the centre of the button with this code in the table the
   // screen is waiting on when the step comes due; and the release.
   ScriptedInput& press(int button_code);
@@ -57,6 +61,8 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
 
   // The backend side: also plays the script as time passes.
   bool next_message(platform::WindowMessage& out) override;
+  // Waiting ends at the next step of the script, as it would at real input.
+  void wait_message(std::uint32_t timeout_ms) override;
 
   // The inputs side.
   int touch_position(std::int16_t& x, std::int16_t& y) override;
@@ -64,6 +70,8 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   void push_back_remote_key(int key) override;
   int front_panel_key() override;
   void step_spooler() override {}
+  // The scripted touch panel, remote and front panel are always there.
+  bool needs_polling() override { return true; }
 
   int spooler_steps = 0;
 

@@ -212,6 +212,10 @@ void write_port_byte(int port, int value) {
     platform::debug_output("Error occured during outportb while talking to DIO driver\n");
 }
 
+bool front_panel_present() {
+  return !hw().auto_cuff_select && (hw().dio_type == kDioSusi || hw().dio_in_port != 0);
+}
+
 int read_dio_input_code() {
   if (hw().dio_type == kDioSusi) return read_dio_inputs();
   const int b = read_port_byte(hw().dio_in_port);

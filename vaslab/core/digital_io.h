@@ -38,6 +38,8 @@ void write_port_byte(int port, int value);
 
 // The four-bit input code (15: no key) and the output byte, by `dio_type`.
 int read_dio_input_code();
+// Front-panel keys are configured: a port or the board library to read.
+bool front_panel_present();
 void write_dio_output_byte(int value);
 
 // The embedded-board library, bound by name at each call.  A missing entry

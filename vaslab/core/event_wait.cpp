@@ -6,6 +6,7 @@
 #include "vaslab/core/digital_io.h"
 #include "vaslab/core/main_window.h"
 #include "vaslab/core/screen.h"
+#include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/core/touch_remote.h"
 #include "vaslab/reports/spooler.h"
@@ -16,6 +17,12 @@ namespace {
 enum PressState { kIdle = 0, kKeyboardHold = 1, kMouseHold = 2, kRemoteHold = 3, kPanelHold = 4, kTouchHold = 5 };
 
 constexpr int kRepeatDelayTicks = 10;
+// The touch panel, the remote and the front panel deliver no window
+// messages: while one is configured, an idle pass polls them at least this
+// often; otherwise it waits for input or the next waking timer, but never
+// longer than the longest wait.
+constexpr std::uint32_t kPollingWaitMs = 10;
+constexpr std::uint32_t kLongestIdleWaitMs = 50;
 
 struct EventState {
   const ButtonRecord* table = nullptr;
@@ -33,6 +40,7 @@ struct EventState {
   bool live = true;
   bool ignore_next_click = false;
   int pointer = 0;
+  bool short_passes = false;
 };
 
 EventState g_ev;
@@ -157,6 +165,10 @@ class InstrumentInputs : public InputSources {
   void push_back_remote_key(int key) override { vaslab::push_back_remote_key(key); }
   int front_panel_key() override { return read_front_panel_key(); }
   void step_spooler() override { step_print_spooler(); }
+  bool needs_polling() override {
+    const HardwareSettings& hw = hardware_settings();
+    return (hw.touch_type & 3) < 2 || hw.ir_remote_enabled || front_panel_present();
+  }
 };
 
 InstrumentInputs g_instrument_inputs;
@@ -263,7 +275,9 @@ void full_pass() {
     else
       platform::sleep_ms(5);
   } else if (g_ev.press == kIdle && !g_ev.capture_mode) {
-    platform::sleep_ms(1);
+    // Idle: sleep until input comes or a window timer is due, instead of
+    // waking a thousand times a second.
+    platform::wait_for_input(g_ev.short_passes || g_sources->needs_polling() ? kPollingWaitMs : kLongestIdleWaitMs);
   }
   if (g_ev.pending != kNoEvent) return;
 
@@ -330,6 +344,8 @@ void set_button_mode_capture() {
   g_ev.mode = kModeCapture;
   g_ev.capture_mode = true;
 }
+
+void keep_passes_short(bool on) { g_ev.short_passes = on; }
 
 void set_button_mode_repeat() {
   g_ev.mode = kModeRepeat;

@@ -40,6 +40,10 @@ void wait_button_release_typing(const ButtonRecord* table);
 void set_button_mode_capture();
 void set_button_mode_repeat();
 
+// A screen that works between passes (the main menu while it connects the
+// measuring module) keeps its idle passes short.
+void keep_passes_short(bool on);
+
 // One pass.  With `full` 0 it only pumps every waiting message and sleeps
 // 1 ms (long work keeps the window alive this way).
 void poll_input_events(int full);
@@ -79,6 +83,9 @@ class InputSources {
   // -1 when no front-panel key is down, else its value.
   virtual int front_panel_key() = 0;
   virtual void step_spooler() = 0;
+  // True while a source that sends no window messages is configured, so
+  // that idle passes must look at it often.
+  virtual bool needs_polling() = 0;
 };
 void set_input_sources(InputSources* sources);
 

@@ -165,11 +165,17 @@ MenuEnd main_menu_loop(MenuRun& run) {
       toggle_display_mode();
       draw_main_menu();
     }
+    const bool connecting = !module_ready() && module_connection_state() != kModuleUpdateFailed;
+    // The connection reads the module's answers between passes.
+    keep_passes_short(connecting);
     int code = get_button_event(g_menu);
-    if (!module_ready()) {
+    if (connecting) {
       write_state_number();
       step_module_connection();
-      if (module_ready()) draw_main_menu();
+      if (module_connection_state() == kModuleUpdateFailed)
+        show_message_box(nullptr, "The measuring module did not take its new firmware.\rFirmware update failed.",
+                         "Module Firmware", 0);
+      if (module_ready() || module_connection_state() == kModuleUpdateFailed) draw_main_menu();
     }
     if (run.import_armed && module_ready() && code != kMenuShutdown) code = kMenuImport;
     if (code < kMenuSetup || code > kMenuImport) continue;
@@ -298,14 +304,19 @@ int run_main_menu() {
     drain_button_events(g_start);
     if (code != kStartStudies) return code == kStartExit ? 1 : 0;
 
-    if (hardware_settings().vascular_module_present && load_firmware_image() == 0) return 0;
+    if (hardware_settings().vascular_module_present && load_firmware_image() == 0) {
+      show_message_box(nullptr, firmware_image_fault().c_str(), "Module Firmware", 0);
+      return 0;
+    }
 
     get_button_event(g_menu);  // makes the menu's table the current one
     worklist_control(-4, nullptr);
     MenuRun run;
     run.import_armed = (hardware_settings().import_code & 4) != 0;
     draw_main_menu();
-    if (main_menu_loop(run) == MenuEnd::kQuit) return 0;
+    const MenuEnd end = main_menu_loop(run);
+    keep_passes_short(false);
+    if (end == MenuEnd::kQuit) return 0;
   }
 }
 

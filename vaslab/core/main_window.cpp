@@ -162,8 +162,11 @@ int set_display_mode(int fullscreen) {
 int toggle_display_mode() { return set_display_mode(g_display.fullscreen ? 0 : 1); }
 
 void start_window_timers() {
-  platform::set_timer(kTimerRepeat, 40, timer_proc);
-  platform::set_timer(kTimerTouch, 10, timer_proc);
+  // The repeat ticks count only during a hold, when passes do not sleep;
+  // the touch reader's panel is polled often anyway while one is configured
+  // (the event wait's short idle waits).  Neither needs to end a wait.
+  platform::set_timer(kTimerRepeat, 40, timer_proc, false);
+  platform::set_timer(kTimerTouch, 10, timer_proc, false);
   platform::set_timer(kTimerStopwatch, 250, timer_proc);
 }
 

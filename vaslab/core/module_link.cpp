@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "vaslab/core/main_menu.h"
@@ -29,6 +30,7 @@ struct ModuleState {
   std::uint16_t file_version = 0;
   int state = 0;
   std::uint16_t module_version = 0;
+  int downloads = 0;  // completed since the image was loaded
 };
 
 ModuleState g_mod;
@@ -44,6 +46,16 @@ void wait_output_sent() {
 void start_timeout(std::uint32_t ms) { start_tick_timer(kTimerSlot, ms, kTickOneShot); }
 bool timed_out() { return tick_timer_expired(kTimerSlot) != 0; }
 
+// The next module byte within the running time-out, sleeping between looks
+// rather than spinning a core; kNoByte once the time-out ended.
+std::uint16_t wait_module_byte() {
+  for (;;) {
+    const std::uint16_t b = receive_module_byte();
+    if (b != kNoByte || timed_out()) return b;
+    platform::sleep_ms(1);
+  }
+}
+
 void send_block_and_drain(int block) {
   send_firmware_block(block);
   wait_output_sent();
@@ -55,16 +67,16 @@ void confirm_version() {
   send_module_byte(kVersionQuery);
   start_timeout(200);
   for (;;) {
-    const std::uint16_t b = receive_module_byte();
+    const std::uint16_t b = wait_module_byte();
+    if (b == kNoByte) {
+      g_mod.state = 1;
+      return;
+    }
     if (b == g_mod.file_version) {
       g_mod.module_version = b;
       break;
     }
-    if (b != kNoByte && b == g_mod.module_version) break;
-    if (timed_out()) {
-      g_mod.state = 1;
-      return;
-    }
+    if (b == g_mod.module_version) break;
   }
   g_mod.state = 4;
 }
@@ -130,7 +142,15 @@ int load_firmware_image() {
   std::copy(bytes->begin() + 1, bytes->end(), g_mod.image.begin());
   send_module_byte(0);
   g_mod.state = 0;
+  g_mod.downloads = 0;
   return 1;
+}
+
+std::string firmware_image_fault() {
+  const auto size = platform::file_size(platform::map_path(kFirmwareFile));
+  std::string text = std::string("The module firmware image\r") + kFirmwareFile;
+  if (!size) return text + "\ris missing or cannot be read.";
+  return text + "\rholds " + std::to_string(*size) + " bytes instead of " + std::to_string(kFirmwareFileSize) + ".";
 }
 
 std::uint16_t firmware_file_version() { return g_mod.file_version; }
@@ -181,9 +201,8 @@ void step_module_connection() {
       drain_module_input();
       send_module_byte(kVersionQuery);
       start_timeout(200);
-      std::uint16_t b = kNoByte;
-      while ((b = receive_module_byte()) == kNoByte)
-        if (timed_out()) return;
+      const std::uint16_t b = wait_module_byte();
+      if (b == kNoByte) return;
       g_mod.module_version = b;
       g_mod.state = b == g_mod.file_version ? 4 : 2;
       return;
@@ -192,8 +211,7 @@ void step_module_connection() {
       // The answer may have been a byte of a frame stream: count what comes.
       start_timeout(200);
       int count = 0;
-      while (!timed_out())
-        if (receive_module_byte() != kNoByte) ++count;
+      while (wait_module_byte() != kNoByte) ++count;
       if (count < kStreamingBytes) g_mod.state = 3;
       return;
     }
@@ -202,8 +220,12 @@ void step_module_connection() {
       if (g_mod.module_version == g_mod.file_version) {
         set_module_buttons_shown(true);
         g_mod.state = kModuleReady;
+      } else if (g_mod.module_version > g_mod.file_version) {
+        g_mod.state = 0;
       } else {
-        g_mod.state = g_mod.module_version < g_mod.file_version ? 5 : 0;
+        // A module that keeps its old firmware after every download would
+        // otherwise be sent the image for ever.
+        g_mod.state = g_mod.downloads < kMaxFirmwareDownloads ? 5 : kModuleUpdateFailed;
       }
       return;
     case 5:
@@ -236,12 +258,13 @@ void step_module_connection() {
       return;
     }
     case 8:
+      ++g_mod.downloads;
       send_module_byte(kAllReceived);
       start_timeout(10);
-      while (receive_module_byte() == kNoByte && !timed_out()) {
-      }
+      wait_module_byte();
       g_mod.state = 1;
       return;
+    case kModuleUpdateFailed: return;  // until the image is loaded again
     default: g_mod.state = 0; return;
   }
 }

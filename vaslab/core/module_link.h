@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vaslab {
 
@@ -28,6 +29,9 @@ extern const char kFirmwareFile[];
 // returns 1.  Otherwise 0 and nothing is sent.
 int load_firmware_image();
 std::uint16_t firmware_file_version();
+// Why load_firmware_image() failed, in words for the operator ("\r" between
+// lines): the file is missing or not 8193 bytes long.
+std::string firmware_image_fault();
 
 // CRC-16 (reflected polynomial 0x8408, register starting at 0, no final
 // inversion) of the block number followed by `count` bytes.
@@ -36,8 +40,11 @@ std::uint16_t firmware_block_crc(const std::uint8_t* data, std::size_t count, in
 // first.
 void send_firmware_block(int block);
 
-// Connection states: 0 to 8 on the way, 9 ready.
+// Connection states: 0 to 8 on the way, 9 ready, 10 given up: the module
+// kept an older firmware after the last of kMaxFirmwareDownloads downloads.
 constexpr int kModuleReady = 9;
+constexpr int kModuleUpdateFailed = 10;
+constexpr int kMaxFirmwareDownloads = 3;
 int module_connection_state();
 void set_module_connection_state(int state);
 std::uint16_t module_firmware_version();

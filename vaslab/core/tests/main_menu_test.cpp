@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <functional>
+#include <thread>
 #include <cstring>
 
 #include "link_fixture.h"
@@ -25,6 +27,8 @@ struct ScriptAndRealClock : platform::FakeClock {
     const auto real = std::chrono::steady_clock::now() - start;
     return now + static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(real).count());
   }
+  // The connection's waits for the module's answers take real time.
+  void sleep_ms(std::uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 };
 
 bool is_dir(const std::string& p) {
@@ -152,7 +156,7 @@ TEST_F(MainMenu, SilentModuleKeepsTheModuleButtonsHiddenButShutdownWorks) {
   module_on(pty.slave_path(), 5);
   // Each pass of a menu waiting for a silent module takes 200 ms of real
   // time, so the script runs on few passes.
-  input->after(20).tap(kStartStudies).after(30);
+  input->after(20).tap(kStartStudies).after(100);
   look().key('e').after(4).key(platform::vk::kReturn).after(4).key('s').after(4).key('l').after(4);
   look().key(platform::vk::kEscape);
   EXPECT_EQ(run_main_menu(), 0);
@@ -169,7 +173,9 @@ TEST_F(MainMenu, SimulatedModuleConnectsAndTheButtonsAppear) {
   sim::ModuleSimulator module;
   ASSERT_TRUE(module.start());
   module_on(module.device_path(), sim::ModuleOptions{}.version);
-  input->after(20).tap(kStartStudies).after(30);
+  // Idle passes sleep up to 10 ms: the start screen's last quiet passes
+  // are over well within 100 ms of the release.
+  input->after(20).tap(kStartStudies).after(100);
   // The entries and the state, looked at on the way.
   for (int i = 0; i < 20; ++i) look().after(20);
   input->tap(kMenuTempFiles).after(300).key(platform::vk::kReturn).after(200).key(platform::vk::kEscape);
@@ -228,9 +234,42 @@ TEST_F(MainMenu, FirmwareImageOfTheWrongSizeEndsTheWorkstation) {
   ASSERT_TRUE(pty.open());
   module_on(pty.slave_path(), 5);
   root.write(kFirmwareFile, std::string(8192, '\0'));
-  input->after(20).tap(kStartStudies);
+  input->after(20).tap(kStartStudies).after(100).tap(kMbOk);
   EXPECT_EQ(run_main_menu(), 0);
   EXPECT_TRUE(LinkFixture::read_all(pty.master(), 50).empty()) << "nothing was sent";
+  ASSERT_EQ(titled("Module Firmware"), 1);
+  EXPECT_NE(boxes[0].find("romv5.bin\rholds 8192 bytes instead of 8193."), std::string::npos) << boxes[0];
+
+  boxes.clear();
+  ::unlink(platform::map_path(kFirmwareFile).c_str());
+  input->after(20).tap(kStartStudies).after(100).tap(kMbOk);
+  EXPECT_EQ(run_main_menu(), 0);
+  ASSERT_EQ(titled("Module Firmware"), 1);
+  EXPECT_NE(boxes[0].find("romv5.bin\ris missing"), std::string::npos) << boxes[0];
+}
+
+// A module that keeps its old firmware gets the image three times; then the
+// menu says so once and still answers.
+TEST_F(MainMenu, FirmwareUpdateGivesUpAfterThreeDownloads) {
+  sim::ModuleOptions opt;
+  opt.version = 3;
+  opt.new_version = 3;
+  sim::ModuleSimulator module(opt);
+  ASSERT_TRUE(module.start());
+  module_on(module.device_path(), 5);
+  std::function<void()> watch = [&] {
+    if (module_connection_state() == kModuleUpdateFailed)
+      input->from_now().after(20).tap(kMbOk).after(100).key(platform::vk::kEscape);
+    else
+      input->from_now().after(50).at_time(watch);
+  };
+  input->after(20).tap(kStartStudies).after(100).at_time(watch);
+  EXPECT_EQ(run_main_menu(), 0);
+  EXPECT_EQ(titled("Module Firmware"), 1);
+  int downloads = 0;
+  for (const auto& e : module.log()) downloads += e.command == 0xAA;
+  EXPECT_EQ(downloads, kMaxFirmwareDownloads);
+  module.stop();
 }
 
 TEST_F(MainMenu, BackToTheStartScreenAsksOnlyWhenTemporaryStudiesExist) {
