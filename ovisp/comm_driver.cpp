@@ -135,8 +135,9 @@ bool CommDriver::readText(std::string& text, int count, std::int8_t endChar, std
   const int result = read_(OV_LINK_MODE_SERIAL, buffer.data(), count, int{endChar}, int{timeoutMs});
   // The capacity is the link's promise; the end is enforced here as well.
   buffer.back() = '\0';
-  if (result != 0) return false;
+  // A failed read still says why: "" (nothing came) or "error".
   text = buffer.data();
+  if (result != 0) return false;
   traceTextReceived(text);
   return true;
 }

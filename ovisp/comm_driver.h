@@ -53,6 +53,8 @@ class CommDriver {
   // A text frame (serial record or CAN frame as text).
   virtual bool writeText(const std::string& frame);
   // A text up to `endChar`, at most OV_LINK_TEXT_CAPACITY - 1 characters.
+  // False when the link reports a failure; `text` then holds what the link
+  // left in the buffer ("" when nothing came, "error" on a fault).
   virtual bool readText(std::string& text, int count, std::int8_t endChar, std::uint16_t timeoutMs);
   // One CAN message.  A refused or timed-out read sets last error 4 and
   // answers false; a length above 8 raises 29.

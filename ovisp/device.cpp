@@ -93,6 +93,16 @@ std::uint8_t Device::readBufferValue(std::uint32_t page, std::uint32_t offset) c
   return segment().byteValue(index > 0xFFFFFFFFu ? segment().size() : static_cast<std::uint32_t>(index));
 }
 
+void Device::takeBufferFrom(const Device& other) {
+  for (std::size_t m = 0; m < memories_.size() && m < other.memories_.size(); ++m) {
+    if (!memories_[m] || !other.memories_[m]) continue;
+    const std::uint32_t count = std::min(memories_[m]->size(), other.memories_[m]->size());
+    for (std::uint32_t i = 0; i < count; ++i) memories_[m]->writeByte(i, other.memories_[m]->readByte(i));
+  }
+  bootloaderVersion_ = other.bootloaderVersion_;
+  canNodeOpen_ = other.canNodeOpen_;
+}
+
 bool Device::defaultByteValue(int code) {
   IspManager* manager = session().manager();
   const std::string* text = nullptr;

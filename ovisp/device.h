@@ -100,6 +100,9 @@ class Device {
   std::uint32_t usbProductId() const { return usbProductId_; }
   // Which protocol a hardware code gives on this device.
   ProtocolChoice protocolFor(int hardwareCode) const;
+  // Takes over the byte texts of every memory both devices have (as far as
+  // the smaller one reaches), the bootloader version and the node state.
+  void takeBufferFrom(const Device& other);
 
  private:
   const DeviceModel& model_;
@@ -128,6 +131,10 @@ class DeviceFactory {
   int number_;
   const DeviceModel& model_;
 };
+
+// A device of a smaller memory form (1 to 4) that an RS-232 bootloader of
+// an old version stands for; raises 11 for another form.
+std::unique_ptr<Device> createDeviceForm(int form);
 
 // Asks the factories in order; raises 7 when none answers.
 std::unique_ptr<Device> createDeviceByNumber(int number);

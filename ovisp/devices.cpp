@@ -3,7 +3,10 @@
 // which the library's files are initialised.
 #include "ovisp/device.h"
 
+#include "ovisp/status.h"
+
 #include <initializer_list>
+#include <memory>
 #include <utility>
 
 namespace ovisp {
@@ -103,6 +106,15 @@ const DeviceModel kT24{.memories = {{0, 131072, 5}, {1, 4096, 0}, {3, 128, 0}, {
                        .bootVectorDefault = "F0",
                        .protocols = withCan(links({{1, rs232Variant(24)}}), ProtocolClass::PagedCan)};
 
+// The smaller forms that old RS-232 bootloaders of devices 14, 15 and 16
+// stand for: the device's values with fewer or smaller memories.
+DeviceModel withMemories(DeviceModel model, std::vector<MemorySpec> memories) {
+  model.memories = std::move(memories);
+  return model;
+}
+const DeviceModel kForms[] = {withMemories(kT14, {{0, 0x8000, 3}}), withMemories(kT14, {{0, 0x8000, 3}, {1, 2048, 0}}),
+                              withMemories(kT15, {{0, 0x8000, 3}}), withMemories(kT16, {{0, 0x4000, 2}})};
+
 const DeviceFactory kFactory01(1, "OV-T01", kT01);
 const DeviceFactory kFactory02(2, "OV-T02", kT02);
 const DeviceFactory kFactory03(3, "OV-T03", kT03);
@@ -130,4 +142,10 @@ const DeviceFactory kFactory23(23, "OV-T23", kT23);
 const DeviceFactory kFactory24(24, "OV-T24", kT24);
 
 }  // namespace
+
+std::unique_ptr<Device> createDeviceForm(int form) {
+  if (form < 1 || form > 4) raise(kCannotCreateDevice);
+  return std::make_unique<Device>(kForms[form - 1]);
+}
+
 }  // namespace ovisp

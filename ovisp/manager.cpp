@@ -277,7 +277,11 @@ void IspManager::readSpecialByte(int code) {
   protocol.readSpecialByte(*command);
   if (code == 0) {
     device.setBootloaderVersion(lastResult_);
-    protocol.setBootloaderVersion(device.bootloaderVersion());
+    // An old RS-232 bootloader replaces the device by a smaller form: from
+    // here on only the session's device is valid, and the saved memory is
+    // restored only when the new form has it.
+    protocol.setBootloaderVersion(lastResult_);
+    if (!requireDevice().hasMemory(savedMemory_)) return;
   }
   selectMemory(savedMemory_);
 }

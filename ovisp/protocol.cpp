@@ -20,12 +20,16 @@ std::map<ProtocolClass, ProtocolMaker>& makers() {
 
 }  // namespace
 
-void registerProtocol(ProtocolClass cls, ProtocolMaker maker) {
+ProtocolMaker registerProtocol(ProtocolClass cls, ProtocolMaker maker) {
+  ProtocolMaker before;
+  auto it = makers().find(cls);
+  if (it != makers().end()) before = std::move(it->second);
   if (maker) {
     makers()[cls] = std::move(maker);
   } else {
     makers().erase(cls);
   }
+  return before;
 }
 
 std::unique_ptr<IspProtocol> makeProtocol(ProtocolClass cls, int variant) {

@@ -123,8 +123,8 @@ enum class ProtocolClass {
 using ProtocolMaker = std::function<std::unique_ptr<IspProtocol>(int variant)>;
 
 // Installs the maker of a protocol class, replacing any earlier one (an empty
-// maker removes it).
-void registerProtocol(ProtocolClass cls, ProtocolMaker maker);
+// maker removes it); answers the earlier one.
+ProtocolMaker registerProtocol(ProtocolClass cls, ProtocolMaker maker);
 // A new protocol object of the class, or null when no family provides it.
 std::unique_ptr<IspProtocol> makeProtocol(ProtocolClass cls, int variant);
 

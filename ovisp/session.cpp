@@ -1,5 +1,7 @@
 #include "ovisp/session.h"
 
+#include "ovisp/status.h"
+
 namespace ovisp {
 
 IspSession& session() {
@@ -24,6 +26,24 @@ void IspSession::reset() {
   device_.reset();
   commDriver_.reset();
   manager_.reset();
+}
+
+IspManager& sessionManager() {
+  IspManager* m = session().manager();
+  if (m == nullptr) raise(kCannotExecute);
+  return *m;
+}
+
+Device& sessionDevice() {
+  Device* d = session().device();
+  if (d == nullptr) raise(kCannotExecute);
+  return *d;
+}
+
+CommDriver& sessionLink() {
+  CommDriver* driver = session().commDriver();
+  if (driver == nullptr || !driver->loaded()) raise(kCannotExecute);
+  return *driver;
 }
 
 void setLastError(int code) {

@@ -43,4 +43,10 @@ IspSession& session();
 // Stores a code as the manager's last error (no manager: nothing to do).
 void setLastError(int code);
 
+// The current objects as a protocol operation needs them; each raises 9
+// when absent (the link also when no library is loaded).
+IspManager& sessionManager();
+Device& sessionDevice();
+CommDriver& sessionLink();
+
 }  // namespace ovisp

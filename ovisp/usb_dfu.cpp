@@ -28,23 +28,6 @@ std::string littleEndian16(std::uint32_t value) {
 
 std::string bigEndian16(std::uint32_t value) { return hexText(value & 0xFFFF, 4); }
 
-CommDriver& link() {
-  CommDriver* driver = session().commDriver();
-  if (driver == nullptr || !driver->loaded()) raise(kCannotExecute);
-  return *driver;
-}
-
-IspManager& manager() {
-  IspManager* m = session().manager();
-  if (m == nullptr) raise(kCannotExecute);
-  return *m;
-}
-
-Device& device() {
-  Device* d = session().device();
-  if (d == nullptr) raise(kCannotExecute);
-  return *d;
-}
 
 // The fields of a GETSTATUS answer the protocol uses: bStatus (byte 0) and
 // bState (byte 4).
@@ -55,7 +38,7 @@ struct DfuStatus {
 
 DfuStatus readStatus(const std::string& setup, int timeoutMs) {
   std::uint8_t reply[kStatusReplyBytes] = {};
-  const int count = link().readUsb(reply, kStatusReplyBytes, setup, timeoutMs);
+  const int count = sessionLink().readUsb(reply, kStatusReplyBytes, setup, timeoutMs);
   if (count < 0) raise(kTimeout);
   if (count < kStatusReplyBytes) raise(kCannotReadUsb);
   return {reply[0], reply[4]};
@@ -109,7 +92,7 @@ void UsbDfuProtocol::transfer(std::string& setup, std::string request, int lengt
 void UsbDfuProtocol::download(const std::string& payload, int timeoutMs) {
   std::string setup;
   transfer(setup, requestDnload, static_cast<int>(payload.size() / 2), false);
-  if (!link().writeUsb(setup, payload, timeoutMs)) raise(kCannotWriteUsb);
+  if (!sessionLink().writeUsb(setup, payload, timeoutMs)) raise(kCannotWriteUsb);
 }
 
 bool UsbDfuProtocol::pollStatus(int timeoutMs) {
@@ -128,7 +111,7 @@ bool UsbDfuProtocol::pollStatus(int timeoutMs) {
     platform::sleep_ms(kPollPauseMs);
   }
   if (reply.status == kStatusOk) return true;
-  manager().setLastResult(hexText(reply.status, 2));
+  sessionManager().setLastResult(hexText(reply.status, 2));
   if (reply.status == kStatusErrFile || reply.status == kStatusErrWrite) raise(kSoftwareSecurity);
   return false;
 }
@@ -147,8 +130,8 @@ void UsbDfuProtocol::readSpecialByte(std::string command) {
   std::string setup;
   transfer(setup, requestUpload, 1, false);
   std::uint8_t value = 0;
-  if (link().readUsb(&value, 1, setup, 1000) != 1) raise(kCannotReadUsb);
-  manager().setLastResult(hexText(value, 2));
+  if (sessionLink().readUsb(&value, 1, setup, 1000) != 1) raise(kCannotReadUsb);
+  sessionManager().setLastResult(hexText(value, 2));
 }
 
 void UsbDfuProtocol::writeSpecialByte(std::string command, std::string value) {
@@ -164,18 +147,18 @@ void UsbDfuProtocol::eraseBlock(int block) {
 }
 
 void UsbDfuProtocol::setSecurityLev1() {
-  download(securityLev1Cmd + device().expectedSsbLevel1(), 1000);
+  download(securityLev1Cmd + sessionDevice().expectedSsbLevel1(), 1000);
   pollStatus(5000);
 }
 
 void UsbDfuProtocol::setSecurityLev2() {
-  download(securityLev2Cmd + device().expectedSsbLevel2(), 1000);
+  download(securityLev2Cmd + sessionDevice().expectedSsbLevel2(), 1000);
   pollStatus(5000);
 }
 
 void UsbDfuProtocol::changeHardwareBit(std::uint8_t bit, bool set) {
   readSpecialByte("050200");
-  const std::string& text = manager().lastResult();
+  const std::string& text = sessionManager().lastResult();
   std::uint32_t value = 0;
   for (char c : text) {
     const int digit = hexDigitValue(c);
@@ -192,7 +175,7 @@ void UsbDfuProtocol::enableFuseBit2() { changeHardwareBit(0x80, false); }
 void UsbDfuProtocol::disableFuseBit2() { changeHardwareBit(0x80, true); }
 
 const std::string& UsbDfuProtocol::memoryCode(const std::array<std::string, 3>& codes) const {
-  const int memory = device().currentMemory();
+  const int memory = sessionDevice().currentMemory();
   if (memory != 0 && memory != 1) raise(kBadMemory);
   return codes[static_cast<std::size_t>(memory)];
 }
@@ -208,14 +191,14 @@ void UsbDfuProtocol::programBlock(int page, std::uint32_t start, std::uint32_t e
       writeChunk(page, s, s + kChunkBytes - 1);
       sum += step;
       if (sum > 10.0f) {
-        manager().updateTaskProgress(sum);
+        sessionManager().updateTaskProgress(sum);
         sum = 0.0f;
       }
     }
     if (s <= end) writeChunk(page, s, end);
   }
-  manager().updateTaskProgress(0.0f);
-  device().afterProgramming();
+  sessionManager().updateTaskProgress(0.0f);
+  sessionDevice().afterProgramming();
 }
 
 void UsbDfuProtocol::writeChunk(int page, std::uint32_t start, std::uint32_t end) {
@@ -225,7 +208,7 @@ void UsbDfuProtocol::writeChunk(int page, std::uint32_t start, std::uint32_t end
   payload.append(2u * 26u, '0');
   payload.append(2u * pad, '0');
   payload.reserve(payload.size() + 2u * count + kDfuSuffix.size());
-  const Device& target = device();
+  const Device& target = sessionDevice();
   // The buffer keeps lower-case digits of a HEX file as they stood; the
   // target takes upper-case ones only.
   for (std::uint32_t offset = start; offset <= end; ++offset) {
@@ -248,18 +231,18 @@ void UsbDfuProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end,
   transfer(setup, requestUpload, count, false);
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
   // A short answer would leave bytes that were never read.
-  if (link().readUsb(bytes.data(), count, setup, 3000) != count) {
+  if (sessionLink().readUsb(bytes.data(), count, setup, 3000) != count) {
     pollStatus(1000);
     raise(kCannotReadUsb);
   }
-  Device& target = device();
+  Device& target = sessionDevice();
   for (int i = 0; i < count; ++i) {
     const std::uint32_t offset = start + static_cast<std::uint32_t>(i);
     const std::uint8_t value = bytes[static_cast<std::size_t>(i)];
     if (!verify) {
       target.writeBufferByte(static_cast<std::uint32_t>(page), offset, hexText(value, 2));
     } else if (value != target.readBufferValue(static_cast<std::uint32_t>(page), offset)) {
-      manager().setLastResult(hexText(offset, 4));
+      sessionManager().setLastResult(hexText(offset, 4));
       raise(kVerifyFail);
     }
   }
@@ -268,15 +251,15 @@ void UsbDfuProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end,
 void UsbDfuProtocol::blankCheckBlock(int, std::uint32_t start, std::uint32_t end) {
   download(blankCheckCmd + bigEndian16(start) + bigEndian16(end), 20000);
   if (pollStatus(5000)) return;
-  if (manager().lastResult() != hexText(kStatusErrCheckErased, 2)) return;
-  manager().setLastError(kBlankCheckFail);
+  if (sessionManager().lastResult() != hexText(kStatusErrCheckErased, 2)) return;
+  sessionManager().setLastError(kBlankCheckFail);
   std::string setup;
   transfer(setup, requestUpload, 2, true);
   std::uint8_t offset[2] = {};
   // Without the offset the last result would still hold the status "05",
   // which a caller would take for an address.
-  const bool read = link().readUsb(offset, 2, setup, 5000) == 2;
-  manager().setLastResult(read ? hexText(offset[0], 2) + hexText(offset[1], 2) : std::string());
+  const bool read = sessionLink().readUsb(offset, 2, setup, 5000) == 2;
+  sessionManager().setLastResult(read ? hexText(offset[0], 2) + hexText(offset[1], 2) : std::string());
   raise(kBlankCheckFail);
 }
 
@@ -285,7 +268,7 @@ void UsbDfuProtocol::enterAppliMode(bool reset, int address) {
       reset ? startAppliResetCmd : startAppliJumpCmd + bigEndian16(static_cast<std::uint32_t>(address));
   download(command, 1000);
   download("", 1000);
-  link().close();
+  sessionLink().close();
 }
 
 }  // namespace ovisp

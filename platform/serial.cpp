@@ -69,6 +69,11 @@ bool serial_open(SerialPort& port, const std::string& name) {
     errno = ENOENT;
     return false;
   }
+  return serial_open_device(port, device);
+}
+
+bool serial_open_device(SerialPort& port, const std::string& device) {
+  serial_close(port);
   // Non-blocking: reads return at once with what is waiting, and opening a
   // line without carrier does not hang.
   const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -127,6 +132,49 @@ bool serial_set_speed(SerialPort& port, int baud) {
   if (port.fd < 0 || speed == B0 || ::tcgetattr(port.fd, &t) != 0) return false;
   if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0) return false;
   return ::tcsetattr(port.fd, TCSANOW, &t) == 0;
+}
+
+bool serial_set_format(SerialPort& port, int data_bits, SerialParity parity, int stop_bits) {
+  termios t{};
+  if (port.fd < 0 || data_bits < 5 || data_bits > 8 || stop_bits < 1 || stop_bits > 2 ||
+      ::tcgetattr(port.fd, &t) != 0) {
+    return false;
+  }
+  static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+  t.c_cflag |= kSizes[data_bits - 5];
+  if (parity != SerialParity::kNone) t.c_cflag |= PARENB | (parity == SerialParity::kOdd ? PARODD : 0);
+  if (stop_bits == 2) t.c_cflag |= CSTOPB;
+  return ::tcsetattr(port.fd, TCSANOW, &t) == 0;
+}
+
+namespace {
+
+bool set_modem_line(SerialPort& port, int line, bool on) {
+  if (port.fd < 0) return false;
+  if (::ioctl(port.fd, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
+  return errno == ENOTTY || errno == EINVAL;
+}
+
+}  // namespace
+
+bool serial_set_dtr(SerialPort& port, bool on) { return set_modem_line(port, TIOCM_DTR, on); }
+bool serial_set_rts(SerialPort& port, bool on) { return set_modem_line(port, TIOCM_RTS, on); }
+
+int serial_wait_readable(SerialPort& port, int timeout_ms) {
+  if (port.fd < 0) return -1;
+  pollfd p{port.fd, POLLIN, 0};
+  for (;;) {
+    const int n = ::poll(&p, 1, timeout_ms < 0 ? 0 : timeout_ms);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) return 0;
+    return (p.revents & POLLIN) != 0 ? 1 : -1;
+  }
+}
+
+void serial_discard_input(SerialPort& port) {
+  if (port.fd >= 0) ::tcflush(port.fd, TCIFLUSH);
 }
 
 int serial_read_byte(SerialPort& port) {

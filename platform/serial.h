@@ -32,6 +32,8 @@ struct SerialPort {
 // Opens a port by its "com%i:" name for exclusive reading and writing; the
 // device must exist.  False on failure (errno tells why).
 bool serial_open(SerialPort& port, const std::string& name);
+// The same for a device path.
+bool serial_open_device(SerialPort& port, const std::string& device);
 void serial_close(SerialPort& port);
 inline bool serial_is_open(const SerialPort& port) { return port.fd >= 0; }
 
@@ -45,6 +47,22 @@ bool serial_set_timeouts(SerialPort& port, std::uint32_t write_ms_per_byte, std:
 bool serial_set_line(SerialPort& port, int baud);
 // Changes only the speed.  False when the line state cannot be read or set.
 bool serial_set_speed(SerialPort& port, int baud);
+
+enum class SerialParity { kNone, kOdd, kEven };
+// Character format after serial_set_line: 5 to 8 data bits, parity, 1 or 2
+// stop bits.  False for other values or when the line cannot be set.
+bool serial_set_format(SerialPort& port, int data_bits, SerialParity parity, int stop_bits);
+
+// Raises or drops DTR or RTS.  A pseudo-terminal has no modem lines: that
+// answers true without effect.
+bool serial_set_dtr(SerialPort& port, bool on);
+bool serial_set_rts(SerialPort& port, bool on);
+
+// Waits up to `timeout_ms` for a byte to read: 1 when one is waiting, 0 when
+// none came in time, -1 when the port failed or its peer is gone.
+int serial_wait_readable(SerialPort& port, int timeout_ms);
+// Drops whatever was received and not read yet.
+void serial_discard_input(SerialPort& port);
 
 // One waiting byte (0..255), or -1 when none is waiting.
 int serial_read_byte(SerialPort& port);

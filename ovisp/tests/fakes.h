@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,11 +114,8 @@ class LibraryTest : public ::testing::Test {
     auto link = std::make_unique<FakeLink>(trace);
     this->link = link.get();
     ovisp::session().setCommDriver(std::move(link));
-    for (auto cls : {ovisp::ProtocolClass::Rs232, ovisp::ProtocolClass::Rs232Variant, ovisp::ProtocolClass::UsbDfu,
-                     ovisp::ProtocolClass::UsbDfuExt, ovisp::ProtocolClass::UsbDfuCrc,
-                     ovisp::ProtocolClass::UsbDfuPagedApp, ovisp::ProtocolClass::Can,
-                     ovisp::ProtocolClass::PagedCan}) {
-      ovisp::registerProtocol(cls, [this, cls](int variant) {
+    for (auto cls : kClasses) {
+      families[cls] = ovisp::registerProtocol(cls, [this, cls](int variant) {
         auto p = std::make_unique<FakeProtocol>(trace, std::to_string(static_cast<int>(cls)) + "/" +
                                                            std::to_string(variant));
         protocol = p.get();
@@ -127,12 +125,8 @@ class LibraryTest : public ::testing::Test {
     platform::set_clock(&clock);
   }
   void TearDown() override {
-    for (auto cls : {ovisp::ProtocolClass::Rs232, ovisp::ProtocolClass::Rs232Variant, ovisp::ProtocolClass::UsbDfu,
-                     ovisp::ProtocolClass::UsbDfuExt, ovisp::ProtocolClass::UsbDfuCrc,
-                     ovisp::ProtocolClass::UsbDfuPagedApp, ovisp::ProtocolClass::Can,
-                     ovisp::ProtocolClass::PagedCan}) {
-      ovisp::registerProtocol(cls, nullptr);
-    }
+    // The real families come back for the tests after this one.
+    for (auto cls : kClasses) ovisp::registerProtocol(cls, families[cls]);
     ovisp::session().reset();
     platform::set_clock(nullptr);
   }
@@ -145,6 +139,11 @@ class LibraryTest : public ::testing::Test {
   }
   ovisp::IspManager& manager() { return *ovisp::session().manager(); }
 
+  static constexpr ovisp::ProtocolClass kClasses[] = {
+      ovisp::ProtocolClass::Rs232,     ovisp::ProtocolClass::Rs232Variant,   ovisp::ProtocolClass::UsbDfu,
+      ovisp::ProtocolClass::UsbDfuExt, ovisp::ProtocolClass::UsbDfuCrc,      ovisp::ProtocolClass::UsbDfuPagedApp,
+      ovisp::ProtocolClass::Can,       ovisp::ProtocolClass::PagedCan};
+  std::map<ovisp::ProtocolClass, ovisp::ProtocolMaker> families;
   Trace trace;
   FakeLink* link = nullptr;
   FakeProtocol* protocol = nullptr;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -45,7 +46,7 @@ class LinkLibrary : public ::testing::Test {
     ovisp::session().reset();
     // Families not built yet: a bare protocol lets their hardware be selected.
     for (auto cls : kUnbuiltFamilies) {
-      ovisp::registerProtocol(cls, [](int) { return std::make_unique<ovisp::IspProtocol>(); });
+      families_[cls] = ovisp::registerProtocol(cls, [](int) { return std::make_unique<ovisp::IspProtocol>(); });
     }
     ASSERT_EQ(ispInit(), 1);
   }
@@ -53,7 +54,7 @@ class LinkLibrary : public ::testing::Test {
     platform::set_clock(nullptr);
     ovisp::session().reset();
     ovisp::setLinkLibraryFolder("");
-    for (auto cls : kUnbuiltFamilies) ovisp::registerProtocol(cls, nullptr);
+    for (auto cls : kUnbuiltFamilies) ovisp::registerProtocol(cls, families_[cls]);
     if (sim_ != nullptr) dlclose(sim_);
   }
   // The calls of the simulation, without their times.
@@ -82,6 +83,7 @@ class LinkLibrary : public ::testing::Test {
     return out;
   }
 
+  std::map<ovisp::ProtocolClass, ovisp::ProtocolMaker> families_;
   testsupport::TempRoot root_;
   platform::FakeClock clock_;
   std::string folder_;
