@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <sstream>
+
+#include "sim/settings.h"
+#include <algorithm>
 
 namespace sim {
 namespace {
@@ -54,27 +56,18 @@ const unsigned kBlockStarts[] = {0x00, 0x20, 0x40, 0x80, 0xC0, 0x100};
 }  // namespace
 
 Rs232Boot::Rs232Boot(const std::string& settings, std::string trace_path) : trace_path_(std::move(trace_path)) {
-  std::stringstream in(settings);
-  std::string item;
-  while (std::getline(in, item, ';')) {
-    const auto eq = item.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = item.substr(0, eq);
-    const std::string value = item.substr(eq + 1);
-    const long dec = std::strtol(value.c_str(), nullptr, 10);
-    const long hexv = std::strtol(value.c_str(), nullptr, 16);
-    if (key == "flash") settings_.sizes[0] = static_cast<std::uint32_t>(dec);
-    if (key == "data") settings_.sizes[1] = static_cast<std::uint32_t>(dec);
-    if (key == "memory2") settings_.sizes[2] = static_cast<std::uint32_t>(dec);
-    if (key == "line" && dec > 0) settings_.line = static_cast<std::uint32_t>(dec);
-    if (key == "crc") settings_.crc = dec > 0;
-    if (key == "paged") settings_.paged = dec > 0;
-    if (key == "sync") settings_.sync = static_cast<int>(dec);
-    if (key == "version") settings_.version = static_cast<std::uint8_t>(hexv);
-    if (key == "hardware") settings_.hardware = static_cast<std::uint8_t>(hexv);
-    if (key == "corrupt") settings_.corrupt = static_cast<int>(dec);
-    if (key == "silent") settings_.silent = dec > 0;
-  }
+  const Settings given = parse_settings(settings);
+  settings_.sizes[0] = static_cast<std::uint32_t>(setting(given, "flash", 10, settings_.sizes[0]));
+  settings_.sizes[1] = static_cast<std::uint32_t>(setting(given, "data", 10, settings_.sizes[1]));
+  settings_.sizes[2] = static_cast<std::uint32_t>(setting(given, "memory2", 10, settings_.sizes[2]));
+  settings_.line = static_cast<std::uint32_t>(std::max(1L, setting(given, "line", 10, settings_.line)));
+  settings_.crc = setting(given, "crc", 10, 0) > 0;
+  settings_.paged = setting(given, "paged", 10, 0) > 0;
+  settings_.sync = static_cast<int>(setting(given, "sync", 10, settings_.sync));
+  settings_.version = static_cast<std::uint8_t>(setting(given, "version", 16, settings_.version));
+  settings_.hardware = static_cast<std::uint8_t>(setting(given, "hardware", 16, settings_.hardware));
+  settings_.corrupt = static_cast<int>(setting(given, "corrupt", 10, 0));
+  settings_.silent = setting(given, "silent", 10, 0) > 0;
   for (int m = 0; m < 3; ++m) memories_[m].assign(settings_.sizes[m], 0xFF);
   special_ = {{0x0F00, settings_.version}, {0x0700, 0xFF}, {0x0701, 0xFF}, {0x0702, 0x00},
               {0x0703, 0xFF}, {0x0704, 0xFF}, {0x0705, 0xFF}, {0x0706, 0xFF},

@@ -62,7 +62,7 @@ class Rs232Boot {
   std::string trace() const;
 
  private:
-  struct Settings {
+  struct Options {
     std::uint32_t sizes[3] = {65536, 2048, 65536};
     std::uint32_t line = 16;
     bool crc = false;
@@ -84,7 +84,7 @@ class Rs232Boot {
   void send(const std::string& text);
   void log(const std::string& line);
 
-  Settings settings_;
+  Options settings_;
   std::string trace_path_;
   Pty pty_;
   std::thread thread_;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "ovisp/tests/fakes.h"
+#include "testsupport/pattern.h"
 #include "testsupport/temp_root.h"
 
 namespace {
@@ -33,15 +34,6 @@ std::string rec(const std::string& body) {
 
 int run(const std::string& command) { return std::system(command.c_str()); }
 
-std::string pattern(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned x = seed;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return bytes;
-}
 
 class HexFiles : public LibraryTest {
  protected:
@@ -67,7 +59,7 @@ class HexFiles : public LibraryTest {
 TEST_F(HexFiles, OutsideToolsFilesLoadByteForByte) {
   // objcopy: CR LF lines, 16-byte records, a type 02 record at 64 KB.
   ASSERT_EQ(ispSelectDevice(24), 1);
-  const std::string image = pattern(70000, 1);
+  const std::string image = testsupport::pattern_bytes(70000, 1);
   writeFile(path("a.bin"), image);
   ASSERT_EQ(run("objcopy -I binary -O ihex " + path("a.bin") + " " + path("a.hex")), 0);
   ASSERT_NE(readFile(path("a.hex")).find(":020000021000EC\r\n"), std::string::npos);
@@ -79,7 +71,7 @@ TEST_F(HexFiles, OutsideToolsFilesLoadByteForByte) {
   EXPECT_EQ(result(), "01116F");
 
   // srec_cat: a leading type 04 record and 32-byte records.
-  const std::string image2 = pattern(5000, 2);
+  const std::string image2 = testsupport::pattern_bytes(5000, 2);
   writeFile(path("b.bin"), image2);
   ASSERT_EQ(run("srec_cat " + path("b.bin") + " -Binary -offset 0x100 -o " + path("b.hex") + " -Intel"), 0);
   ASSERT_EQ(readFile(path("b.hex")).rfind(":020000040000FA", 0), 0u);
@@ -105,7 +97,7 @@ TEST_F(HexFiles, WrittenFilesReadBackByOutsideTools) {
 
 TEST_F(HexFiles, LargeImageRoundTripsThroughLinearAddressRecords) {
   ASSERT_EQ(ispSelectDevice(24), 1);
-  const std::string image = pattern(0x20000, 3);
+  const std::string image = testsupport::pattern_bytes(0x20000, 3);
   writeFile(path("big.bin"), image);
   ASSERT_EQ(run("srec_cat " + path("big.bin") + " -Binary -o " + path("big.hex") + " -Intel"), 0);
   ASSERT_EQ(ispParseHexFile(path("big.hex").c_str()), 1) << ispGetLastError();
@@ -166,7 +158,7 @@ TEST_F(HexFiles, LowerCaseDataStaysVerbatim) {
 
 TEST_F(HexFiles, WhollyLowerCaseFileLoadsLikeItsUpperCaseTwin) {
   ASSERT_EQ(ispSelectDevice(24), 1);
-  writeFile(path("u.bin"), pattern(70000, 4));
+  writeFile(path("u.bin"), testsupport::pattern_bytes(70000, 4));
   ASSERT_EQ(run("srec_cat " + path("u.bin") + " -Binary -offset 0x20 -o " + path("u.hex") + " -Intel"), 0);
   std::string lower = readFile(path("u.hex"));
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

@@ -13,19 +13,11 @@
 
 #include "ovisp/tests/isp_library.h"
 #include "sim/rs232_boot.h"
+#include "testsupport/pattern.h"
 #include "testsupport/temp_root.h"
 
 namespace {
 
-std::string pattern(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  unsigned x = seed;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 16);
-  }
-  return bytes;
-}
 
 int run(const std::string& command) { return std::system(command.c_str()); }
 
@@ -76,7 +68,7 @@ TEST_F(Rs232EndToEnd, ObjcopyImageIsProgrammedVerifiedAndReadBack) {
   ASSERT_EQ(isp.eraseDevice(), 1) << isp.lastError();
   ASSERT_EQ(isp.blankCheckDevice(), 1) << isp.lastError();
 
-  const std::string image = pattern(6000, 1);
+  const std::string image = testsupport::pattern_bytes(6000, 1);
   writeFile("image.bin", image);
   ASSERT_EQ(run("objcopy -I binary -O ihex --change-addresses 0x100 " + path("image.bin") + " " + path("image.hex")), 0);
   ASSERT_EQ(isp.parseHexFile(path("image.hex").c_str()), 1) << isp.lastError();
@@ -108,7 +100,7 @@ TEST_F(Rs232EndToEnd, ObjcopyImageIsProgrammedVerifiedAndReadBack) {
 
 TEST_F(Rs232EndToEnd, PagedDeviceTakesAnImageAcrossSixtyFourKilobytes) {
   start("flash=131072;paged=1", 24);
-  const std::string image = pattern(0x2000, 2);
+  const std::string image = testsupport::pattern_bytes(0x2000, 2);
   writeFile("image.bin", image);
   ASSERT_EQ(run("srec_cat " + path("image.bin") + " -Binary -offset 0xF000 -o " + path("image.hex") + " -Intel"), 0);
   std::ifstream in(path("image.hex"));
@@ -151,7 +143,7 @@ TEST_F(Rs232EndToEnd, CrcDeviceSynchronisesLateAndProgramsAllItsMemory) {
   start("flash=16384;line=64;crc=1;sync=30", 21);
   ASSERT_EQ(isp.syncTarget(), 1) << isp.lastError();
   EXPECT_EQ(boot->sync_tries(), 30);
-  const std::string image = pattern(300, 3);
+  const std::string image = testsupport::pattern_bytes(300, 3);
   writeFile("image.bin", image);
   ASSERT_EQ(run("objcopy -I binary -O ihex " + path("image.bin") + " " + path("image.hex")), 0);
   ASSERT_EQ(isp.parseHexFile(path("image.hex").c_str()), 1) << isp.lastError();

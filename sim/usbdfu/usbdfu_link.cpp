@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "ovisp/link_library.h"
+#include "sim/settings.h"
 
 #define LINK_API extern "C" __attribute__((visibility("default")))
 
@@ -98,13 +99,7 @@ long number(const std::string& text, int base) {
 // can_length, bootloader, hardware, security (hex bytes).  Unknown keys are
 // ignored.
 void applySettings(Settings& s, const std::string& text) {
-  std::stringstream in(text);
-  std::string item;
-  while (std::getline(in, item, ';')) {
-    const auto eq = item.find('=');
-    if (eq == std::string::npos) continue;
-    const std::string key = item.substr(0, eq);
-    const std::string value = item.substr(eq + 1);
+  for (const auto& [key, value] : sim::parse_settings(text)) {
     const long dec = number(value, 10);
     const long hex = number(value, 16);
     if (key == "refuse_opens") s.refuseOpens = static_cast<int>(dec);
