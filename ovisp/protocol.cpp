@@ -110,6 +110,15 @@ std::optional<std::string> IspProtocol::writeSpecialByteCmd(int code) const {
   return std::nullopt;
 }
 
+int specialByteMemoryUnit(int code) {
+  switch (code) {
+    case 0: case 6: case 7: return 3;
+    case 4: return 5;
+    case 8: case 9: case 10: case 11: return 6;
+    default: return code >= 1 && code <= 19 ? 4 : 255;
+  }
+}
+
 std::string IspProtocol::valueBeforeEndChar(const std::string& reply) const {
   std::size_t pos = reply.find(static_cast<char>(replyEndChar));
   if (pos == std::string::npos || pos < 2) raise(kWrongReply);

@@ -107,6 +107,12 @@ class IspProtocol {
   std::string valueBeforeEndChar(const std::string& reply) const;
 };
 
+// The memory unit that holds a special byte on targets that keep their
+// special bytes in memories of their own: 3 the bootloader's identity, 4 the
+// boot and configuration bytes, 5 the hardware byte, 6 the chip's identity;
+// 255 for codes above 19.
+int specialByteMemoryUnit(int code);
+
 // The protocol classes the devices ask for.  Rs232Variant takes the number of
 // the device whose variant is wanted.
 enum class ProtocolClass {

@@ -246,13 +246,6 @@ void Rs232PagedProtocol::selectMemoryPage(int memory, int page) {
   selectPage(page);
 }
 
-int Rs232PagedProtocol::memoryForSpecialByte(int code) {
-  switch (code) {
-    case 0: case 6: case 7: return 3;
-    case 4: return 5;
-    case 8: case 9: case 10: case 11: return 6;
-    default: return code >= 1 && code <= 19 ? 4 : 255;
-  }
-}
+int Rs232PagedProtocol::memoryForSpecialByte(int code) { return specialByteMemoryUnit(code); }
 
 }  // namespace ovisp

@@ -13,10 +13,12 @@ namespace ovisp_test {
 struct IspLibrary {
   using Flag = unsigned char;
 
-  IspLibrary() {
+  // The build's bin/ovisp.so, or the library at `path`.
+  explicit IspLibrary(const std::string& path = "") {
     const char* build = std::getenv("VASLAB_BUILD_DIR");
-    handle = dlopen((std::string(build != nullptr ? build : VASLAB_BUILD_DIR) + "/bin/ovisp.so").c_str(),
-                    RTLD_NOW | RTLD_LOCAL);
+    const std::string library =
+        path.empty() ? std::string(build != nullptr ? build : VASLAB_BUILD_DIR) + "/bin/ovisp.so" : path;
+    handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) return;
     bind(init, "ispInit");
     bind(cancel, "ispCancel");
@@ -43,6 +45,7 @@ struct IspLibrary {
     bind(programDevice, "ispProgramDevice");
     bind(programAddrRange, "ispProgramAddrRange");
     bind(verifyDevice, "ispVerifyDevice");
+    bind(verifyAddrRange, "ispVerifyAddrRange");
     bind(readAddrRange, "ispReadAddrRange");
     bind(writeSingleByte, "ispWriteSingleByteToBuffer");
     bind(computeCrc, "ispComputeCrc");
@@ -82,6 +85,7 @@ struct IspLibrary {
   Flag (*programDevice)() = nullptr;
   Flag (*programAddrRange)(unsigned, unsigned) = nullptr;
   Flag (*verifyDevice)() = nullptr;
+  Flag (*verifyAddrRange)(unsigned, unsigned) = nullptr;
   Flag (*readAddrRange)(unsigned, unsigned, const char*) = nullptr;
   Flag (*writeSingleByte)(unsigned, const char*) = nullptr;
   Flag (*computeCrc)() = nullptr;

@@ -22,7 +22,7 @@
 namespace {
 
 const std::string kBin = std::string(VASLAB_BUILD_DIR) + "/bin";
-const ovisp::ProtocolClass kUnbuiltFamilies[] = {ovisp::ProtocolClass::UsbDfuExt, ovisp::ProtocolClass::Can};
+const ovisp::ProtocolClass kUnbuiltFamilies[] = {ovisp::ProtocolClass::UsbDfuExt};
 
 class LinkLibrary : public ::testing::Test {
  protected:

@@ -2,7 +2,11 @@
 // it simulates the bootloader of the interface board's controller.  It takes
 // the DFU class requests the programming library writes as hexadecimal texts,
 // keeps the target's flash, data memory and special bytes, and answers
-// GETSTATUS and UPLOAD as the bootloader would.
+// GETSTATUS and UPLOAD as the bootloader would.  Settings make it the
+// bootloader of another device: flash=N (its size), crc=1 (device 13: a
+// program that reaches the flash's end checks the CRC in its last two
+// bytes), ext=1 (devices 1 and 3 on hardware codes 9 to 11: memory units
+// chosen by "0603MMPP", six-byte commands without memory codes).
 //
 // Control (tests and demo):
 //   OVUSBDFU_SIM_CONFIG  settings applied at load ("key=value", ';'-separated,
@@ -38,6 +42,8 @@ namespace {
 
 constexpr std::size_t kFlashBytes = 32768;
 constexpr std::size_t kDataBytes = 1024;
+constexpr std::size_t kUnitBytes = 128;
+constexpr std::size_t kBootBytes = 3072;
 
 // DFU status and state values the bootloader reports.
 constexpr std::uint8_t kOk = 0x00;
@@ -62,6 +68,9 @@ struct Settings {
   std::uint8_t bootloader = 0x12;
   std::uint8_t hardware = 0xFF;
   std::uint8_t security = 0xFF;
+  std::size_t flashBytes = kFlashBytes;
+  bool crc = false;
+  bool ext = false;
 };
 
 struct Board {
@@ -70,6 +79,11 @@ struct Board {
   int opensRefused = 0;
   std::vector<std::uint8_t> flash = std::vector<std::uint8_t>(kFlashBytes);
   std::vector<std::uint8_t> data = std::vector<std::uint8_t>(kDataBytes, 0xFF);
+  // The memory units of the extended command set: 0 the flash, 1 the data
+  // memory, 3 to 6 the special bytes, 7 the boot memory.
+  std::map<int, std::vector<std::uint8_t>> units;
+  int unit = 0;
+  bool crcValid = false;
   std::map<unsigned, std::uint8_t> special;
   std::uint8_t status = kOk;
   int busyLeft = 0;
@@ -115,6 +129,9 @@ void applySettings(Settings& s, const std::string& text) {
     if (key == "bootloader") s.bootloader = static_cast<std::uint8_t>(hex);
     if (key == "hardware") s.hardware = static_cast<std::uint8_t>(hex);
     if (key == "security") s.security = static_cast<std::uint8_t>(hex);
+    if (key == "flash" && dec > 0) s.flashBytes = static_cast<std::size_t>(dec);
+    if (key == "crc") s.crc = dec > 0;
+    if (key == "ext") s.ext = dec > 0;
   }
 }
 
@@ -130,16 +147,35 @@ void saveFlash(const Board& b) {
   std::rename(temp.c_str(), path);
 }
 
-void resetBoard(Board& b) {
-  b = Board{};
-  // The board arrives with an old program in its flash.
+// Memories of the configured sizes; the board arrives with an old program
+// in its flash.
+void shapeBoard(Board& b) {
+  b.flash.assign(b.settings.flashBytes, 0);
   for (std::size_t i = 0; i < b.flash.size(); ++i) b.flash[i] = static_cast<std::uint8_t>((i * 13 + 7) & 0xFF);
   if (const char* path = env("OVUSBDFU_SIM_FLASH")) {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() == kFlashBytes) std::memcpy(b.flash.data(), bytes.data(), kFlashBytes);
+    if (bytes.size() == b.flash.size()) std::memcpy(b.flash.data(), bytes.data(), bytes.size());
   }
+  b.units.clear();
+  b.unit = 0;
+  for (int u = 3; u <= 6; ++u) b.units[u].assign(kUnitBytes, 0xFF);
+  b.units[7].assign(kBootBytes, 0xFF);
+  b.units[3][0] = b.settings.bootloader;
+  b.units[3][1] = 0xD7;
+  b.units[3][2] = 0xBB;
+  b.units[4][5] = b.settings.security;
+  b.units[5][0] = b.settings.hardware;
+  b.units[6][0x30] = 0x58;
+  b.units[6][0x31] = 0xD7;
+  b.units[6][0x60] = 0xF7;
+  b.units[6][0x61] = 0xDF;
+}
+
+void resetBoard(Board& b) {
+  b = Board{};
   if (const char* config = env("OVUSBDFU_SIM_CONFIG")) applySettings(b.settings, config);
+  shapeBoard(b);
   b.special = {{0x0000, b.settings.bootloader}, {0x0001, 0xD7}, {0x0002, 0xBB}, {0x0100, 0xFF},
                {0x0101, 0xFF}, {0x0102, 0xFF}, {0x0103, 0xFF}, {0x0104, 0xFF},
                {0x0105, b.settings.security}, {0x0106, 0xFF}, {0x0130, 0x58}, {0x0131, 0xD7},
@@ -253,23 +289,48 @@ void offerUpload(Board& b, std::vector<std::uint8_t> bytes) {
   b.haveUpload = true;
 }
 
+// The memory of the selected unit (extended command set), or null.
+std::vector<std::uint8_t>* unitMemory(Board& b) {
+  if (b.unit == 0) return &b.flash;
+  if (b.unit == 1) return &b.data;
+  const auto it = b.units.find(b.unit);
+  return it == b.units.end() ? nullptr : &it->second;
+}
+
+// A device that keeps a CRC checks it once its flash has been written to
+// the end: X-25 of all but the last two bytes, low byte first.
+void checkCrc(Board& b) {
+  const std::vector<std::uint8_t>& f = b.flash;
+  std::uint16_t crc = 0xFFFF;
+  for (std::size_t i = 0; i + 2 < f.size(); ++i) {
+    crc ^= f[i];
+    for (int k = 0; k < 8; ++k) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
+  }
+  crc = static_cast<std::uint16_t>(~crc);
+  b.crcValid = f[f.size() - 2] == (crc & 0xFF) && f[f.size() - 1] == (crc >> 8);
+  trace(b, std::string("  application CRC ") + (b.crcValid ? "good" : "bad"));
+}
+
 void program(Board& b, const std::vector<std::uint8_t>& p) {
   if (p.size() < 32 + 16) return setStatus(b, kErrWrite);
   const unsigned start = static_cast<unsigned>(p[2] << 8 | p[3]);
   const unsigned end = static_cast<unsigned>(p[4] << 8 | p[5]);
-  std::vector<std::uint8_t>& memory = p[1] == 0 ? b.flash : b.data;
+  std::vector<std::uint8_t>* target = b.settings.ext ? unitMemory(b) : p[1] == 0 ? &b.flash : &b.data;
   const std::size_t pad = start % 32;
-  if (p[1] > 1 || end < start || end >= memory.size() || p.size() != 32 + pad + (end - start + 1) + 16) {
+  if (target == nullptr || p[1] > (b.settings.ext ? 0 : 1) || end < start || end >= target->size() ||
+      p.size() != 32 + pad + (end - start + 1) + 16) {
     trace(b, "  bad program request");
     return setStatus(b, kErrWrite);
   }
   if (b.settings.programStatus != kOk) return setStatus(b, static_cast<std::uint8_t>(b.settings.programStatus));
+  const bool flash = target == &b.flash;
   for (unsigned a = start; a <= end; ++a) {
     std::uint8_t value = p[32 + pad + (a - start)];
-    if (p[1] == 0 && static_cast<long>(a) == b.settings.corruptAddress) value = static_cast<std::uint8_t>(~value);
-    memory[a] = value;
+    if (flash && static_cast<long>(a) == b.settings.corruptAddress) value = static_cast<std::uint8_t>(~value);
+    (*target)[a] = value;
   }
-  if (p[1] == 0) saveFlash(b);
+  if (flash) saveFlash(b);
+  if (flash && b.settings.crc && end + 1 == b.flash.size() && b.flash.size() >= 2) checkCrc(b);
   setStatus(b, kOk);
 }
 
@@ -281,6 +342,53 @@ void erase(Board& b, unsigned from, unsigned count) {
   saveFlash(b);
 }
 
+// The extended command set: units selected by 06 03 MM PP; 01 80 00 00
+// erases the unit, 01 00 ... programs it, 03 00 / 03 80 read and blank-check
+// it; special bytes are bytes of units 3 to 6.
+void downloadExt(Board& b, const std::vector<std::uint8_t>& p) {
+  if (p[0] == 0x06 && p.size() == 4 && p[1] == 0x03) {
+    b.unit = p[2];
+    return setStatus(b, unitMemory(b) != nullptr ? kOk : kErrTarget);
+  }
+  std::vector<std::uint8_t>* memory = unitMemory(b);
+  if (memory == nullptr) return setStatus(b, kErrTarget);
+  if (p[0] == 0x01 && p.size() == 4 && p[1] == 0x80) {
+    std::fill(memory->begin(), memory->end(), 0xFF);
+    trace(b, "  unit " + std::to_string(b.unit) + " erased");
+    if (memory == &b.flash) saveFlash(b);
+    return setStatus(b, kOk);
+  }
+  if (p[0] == 0x01) {
+    program(b, p);
+    if (b.unit == 3 && p.size() > 33 && p[2] == 0 && p[3] == 0 && p[4] == 0 && p[5] == 0) {
+      trace(b, "  mode " + hexBytes(p.data() + 32, 1));
+    }
+    return;
+  }
+  if (p[0] == 0x03 && p.size() == 6 && (p[1] == 0x00 || p[1] == 0x80)) {
+    const unsigned start = static_cast<unsigned>(p[2] << 8 | p[3]);
+    const unsigned end = static_cast<unsigned>(p[4] << 8 | p[5]);
+    if (end < start || end >= memory->size()) return setStatus(b, kErrTarget);
+    if (p[1] == 0x00) {
+      offerUpload(b, std::vector<std::uint8_t>(memory->begin() + start, memory->begin() + end + 1));
+      return setStatus(b, kOk);
+    }
+    for (unsigned a = start; a <= end; ++a) {
+      if ((*memory)[a] != 0xFF) {
+        offerUpload(b, {static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a & 0xFF)});
+        return setStatus(b, kErrCheckErased);
+      }
+    }
+    return setStatus(b, kOk);
+  }
+  if (p[0] == 0x04 && p.size() == 4 && p[1] == 0x01 && p[2] == 0x05) {
+    b.units[4][5] = p[3];
+    trace(b, "  security byte " + hexBytes(p.data() + 3, 1));
+    return setStatus(b, kOk);
+  }
+  return setStatus(b, kErrTarget);
+}
+
 void download(Board& b, const std::vector<std::uint8_t>& p) {
   b.haveUpload = false;
   if (p.empty()) {
@@ -288,6 +396,7 @@ void download(Board& b, const std::vector<std::uint8_t>& p) {
     return setStatus(b, kOk);
   }
   const unsigned word = p.size() >= 3 ? static_cast<unsigned>(p[1] << 8 | p[2]) : 0xFFFF;
+  if (b.settings.ext) return downloadExt(b, p);
   switch (p[0]) {
     case 0x01: return program(b, p);
     case 0x03: {
@@ -313,14 +422,14 @@ void download(Board& b, const std::vector<std::uint8_t>& p) {
         if (p[2] == 0xFF) {
           if (b.settings.eraseStatus != kOk) return setStatus(b, static_cast<std::uint8_t>(b.settings.eraseStatus));
           trace(b, "  flash erased");
-          erase(b, 0, kFlashBytes);
+          erase(b, 0, static_cast<unsigned>(b.flash.size()));
         } else {
           erase(b, static_cast<unsigned>(p[2]) << 8, 0x2000);
         }
         return setStatus(b, kOk);
       }
-      if (p[1] == 0x03 && p.size() == 3 && p[2] == 0x00) {
-        trace(b, "  start application by reset");
+      if (p[1] == 0x03 && p.size() == 3 && (p[2] == 0x00 || p[2] == 0xFF)) {
+        trace(b, p[2] == 0x00 ? "  start application by reset" : "  start application by reset of all");
         return setStatus(b, kOk);
       }
       if (p[1] == 0x03 && p.size() == 5 && p[2] == 0x01) {
@@ -519,6 +628,7 @@ LINK_API void ovusbdfu_sim_reset(const char* settings) {
   resetBoard(b);
   if (settings != nullptr) {
     applySettings(b.settings, settings);
+    shapeBoard(b);
     b.special[0x0000] = b.settings.bootloader;
     b.special[0x0105] = b.settings.security;
     b.special[0x0200] = b.settings.hardware;
@@ -538,7 +648,9 @@ LINK_API const char* ovusbdfu_sim_trace(void) {
 LINK_API int ovusbdfu_sim_memory(int memory, unsigned address, unsigned char* out, int count) {
   std::lock_guard<std::mutex> lock(g_mutex);
   Board& b = board();
-  const std::vector<std::uint8_t>& m = memory == 0 ? b.flash : b.data;
+  static const std::vector<std::uint8_t> kNone;
+  const auto unit = b.units.find(memory);
+  const std::vector<std::uint8_t>& m = memory == 0 ? b.flash : memory == 1 ? b.data : unit != b.units.end() ? unit->second : kNone;
   if (out == nullptr || count < 0 || address >= m.size()) return 0;
   const std::size_t n = std::min(static_cast<std::size_t>(count), m.size() - address);
   std::memcpy(out, m.data() + address, n);
@@ -552,4 +664,11 @@ LINK_API int ovusbdfu_sim_special(unsigned code) {
   Board& b = board();
   auto it = b.special.find(code);
   return it == b.special.end() ? -1 : it->second;
+}
+
+// Whether the last program that reached the flash's end found the CRC in
+// its last two bytes good (crc=1).
+LINK_API int ovusbdfu_sim_crc_valid(void) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return board().crcValid ? 1 : 0;
 }
