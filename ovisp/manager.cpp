@@ -273,7 +273,7 @@ void IspManager::readSpecialByte(int code) {
   savedMemory_ = device.currentMemory();
   std::optional<std::string> command = protocol.readSpecialByteCmd(code);
   if (!command) fail(kNoSuchCommand);
-  selectMemory(protocol.memoryForSpecialByte(code));
+  selectSpecialByteMemory(protocol, protocol.memoryForSpecialByte(code));
   protocol.readSpecialByte(*command);
   if (code == 0) {
     device.setBootloaderVersion(lastResult_);
@@ -294,9 +294,20 @@ void IspManager::writeSpecialByte(int code, const std::string& text) {
   savedMemory_ = device.currentMemory();
   std::optional<std::string> command = protocol.writeSpecialByteCmd(code);
   if (!command) fail(kNoSuchCommand);
-  selectMemory(protocol.memoryForSpecialByte(code));
+  selectSpecialByteMemory(protocol, protocol.memoryForSpecialByte(code));
   protocol.writeSpecialByte(*command, text);
   selectMemory(savedMemory_);
+}
+
+void IspManager::selectSpecialByteMemory(IspProtocol& protocol, int memory) {
+  // Targets that keep their special bytes in memory units of their own
+  // (3 to 6) have no buffer for those units: the unit is selected on the
+  // target only, and the device keeps a current memory it has.
+  if (requireDevice().hasMemory(memory)) {
+    selectMemory(memory);
+  } else {
+    protocol.selectMemoryPage(memory, 0);
+  }
 }
 
 void IspManager::execSpecialCmd(int n) {

@@ -150,6 +150,7 @@ class IspManager {
   bool loadedRange(std::uint32_t& low, std::uint32_t& high) const;
   void checkUsbDriverEntry();
   void lineChange(bool (*call)(class CommDriver&));
+  void selectSpecialByteMemory(IspProtocol& protocol, int memory);
 
   bool checkUsbDriver_ = true;
   int savedMemory_ = 0;

@@ -44,10 +44,6 @@ DfuStatus readStatus(const std::string& setup, int timeoutMs) {
   return {reply[0], reply[4]};
 }
 
-// The zero bytes of the DFU file suffix that ends every program request:
-// bcdDevice, idProduct, idVendor, bcdDFU, signature, length, CRC.
-const std::string kDfuSuffix = std::string(32, '0');
-
 const ProtocolRegistration kRegistration(ProtocolClass::UsbDfu,
                                          [](int) { return std::make_unique<UsbDfuProtocol>(); });
 
@@ -182,6 +178,12 @@ const std::string& UsbDfuProtocol::memoryCode(const std::array<std::string, 3>& 
 
 void UsbDfuProtocol::programBlock(int page, std::uint32_t start, std::uint32_t end) {
   const float step = start == end ? 100.0f : static_cast<float>(kChunkBytes) * 100.0f / static_cast<float>(end - start);
+  writeChunks(page, start, end, step);
+  sessionManager().updateTaskProgress(0.0f);
+  sessionDevice().afterProgramming();
+}
+
+void UsbDfuProtocol::writeChunks(int page, std::uint32_t start, std::uint32_t end, float step) {
   if (end - start + 1 <= kChunkBytes) {
     writeChunk(page, start, end);
   } else {
@@ -197,24 +199,22 @@ void UsbDfuProtocol::programBlock(int page, std::uint32_t start, std::uint32_t e
     }
     if (s <= end) writeChunk(page, s, end);
   }
-  sessionManager().updateTaskProgress(0.0f);
-  sessionDevice().afterProgramming();
 }
 
 void UsbDfuProtocol::writeChunk(int page, std::uint32_t start, std::uint32_t end) {
   const std::uint32_t pad = start % commandHeaderSize;
   const std::uint32_t count = end - start + 1;
-  std::string payload = programCmd + memoryCode(programMemoryCodes) + bigEndian16(start) + bigEndian16(end);
+  std::string payload = programCmd + programMemoryCode() + bigEndian16(start) + bigEndian16(end);
   payload.append(2u * 26u, '0');
   payload.append(2u * pad, '0');
-  payload.reserve(payload.size() + 2u * count + kDfuSuffix.size());
+  payload.reserve(payload.size() + 2u * count + 32u);
   const Device& target = sessionDevice();
   // The buffer keeps lower-case digits of a HEX file as they stood; the
   // target takes upper-case ones only.
   for (std::uint32_t offset = start; offset <= end; ++offset) {
     payload += hexText(target.readBufferValue(static_cast<std::uint32_t>(page), offset), 2);
   }
-  payload += kDfuSuffix;
+  payload += dfuSuffixText();
   download(payload, 5000);
   // Any status but OK means the data did not go into the flash.
   if (!pollStatus(1000)) raise(kCannotWriteUsb);
@@ -225,7 +225,10 @@ void UsbDfuProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end,
   const std::size_t mm = command.find("MM");
   if (mm != std::string::npos) command.replace(mm, 2, memoryCode(readMemoryCodes));
   download(command + bigEndian16(start) + bigEndian16(end), 5000);
+  uploadRange(page, start, end, verify);
+}
 
+void UsbDfuProtocol::uploadRange(int page, std::uint32_t start, std::uint32_t end, bool verify) {
   const int count = static_cast<int>(end - start + 1);
   std::string setup;
   transfer(setup, requestUpload, count, false);
@@ -266,6 +269,10 @@ void UsbDfuProtocol::blankCheckBlock(int, std::uint32_t start, std::uint32_t end
 void UsbDfuProtocol::enterAppliMode(bool reset, int address) {
   const std::string command =
       reset ? startAppliResetCmd : startAppliJumpCmd + bigEndian16(static_cast<std::uint32_t>(address));
+  startApplication(command);
+}
+
+void UsbDfuProtocol::startApplication(const std::string& command) {
   download(command, 1000);
   download("", 1000);
   sessionLink().close();

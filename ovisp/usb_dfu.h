@@ -3,8 +3,8 @@
 // DFU_GETSTATUS.  Requests and payloads travel to the USB link library as
 // upper-case hexadecimal texts, two digits a byte, in wire order.
 //
-// The family registers itself for ProtocolClass::UsbDfu; its variants derive
-// from this class.
+// The family registers itself for ProtocolClass::UsbDfu, the variants for
+// UsbDfuCrc, UsbDfuPagedApp and UsbDfuExt.
 #pragma once
 
 #include <array>
@@ -64,7 +64,62 @@ class UsbDfuProtocol : public IspProtocol {
   bool pollStatus(int timeoutMs);
   // Memory code of the current memory from a pair of codes (33 otherwise).
   const std::string& memoryCode(const std::array<std::string, 3>& codes) const;
+  // The memory byte of a program request's header.
+  virtual std::string programMemoryCode() const { return memoryCode(programMemoryCodes); }
   void changeHardwareBit(std::uint8_t bit, bool set);
+  // A range in program requests of up to kChunkBytes, reporting progress.
+  void writeChunks(int page, std::uint32_t start, std::uint32_t end, float step);
+  // The UPLOAD of a range after its read command: stored, or compared.
+  void uploadRange(int page, std::uint32_t start, std::uint32_t end, bool verify);
+  // DNLOAD of a start command, the empty DNLOAD that ends the download, and
+  // the link closed.
+  void startApplication(const std::string& command);
+  // The 16 zero bytes of the DFU file suffix that ends every program request.
+  static std::string dfuSuffixText() { return std::string(32, '0'); }
 };
+
+// The variants: a CRC stored before the whole memory is programmed (device
+// 13), memory units and pages chosen by a command of their own (devices 12,
+// 1 and 3), and the six-byte command set of hardware codes 9 to 11.
+class UsbDfuCrcProtocol : public UsbDfuProtocol {
+ public:
+  void programBlock(int page, std::uint32_t start, std::uint32_t end) override;
+};
+
+class UsbDfuPagedProtocol : public UsbDfuProtocol {
+ public:
+  void selectMemoryPage(int memory, int page) override;
+  int memoryForSpecialByte(int code) override;
+  void enterAppliMode(bool reset, int address) override;
+
+  std::string startAppliCmd = "010000010001";
+};
+
+class UsbDfuPagedAppProtocol : public UsbDfuPagedProtocol {
+ public:
+  void enterAppliMode(bool reset, int address) override;
+
+  std::string startAppliResetAllCmd = "0403FF";
+};
+
+class UsbDfuExtProtocol : public UsbDfuPagedProtocol {
+ public:
+  UsbDfuExtProtocol();
+
+  void eraseDevice() override;
+  void readSpecialByte(std::string command) override;
+  void writeSpecialByte(std::string command, std::string value) override;
+  void readChunk(int page, std::uint32_t start, std::uint32_t end, bool verify) override;
+  void connect(int hardwareCode) override;
+
+  std::string eraseMemory0Cmd = "01800000";
+  std::string eraseMemory7Cmd = "01800000";
+  std::string connectCmd = "010000000000";
+
+ protected:
+  // The memory unit was chosen by selectMemoryPage: the header says 00.
+  std::string programMemoryCode() const override { return "00"; }
+};
+
 
 }  // namespace ovisp

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -22,7 +21,6 @@
 namespace {
 
 const std::string kBin = std::string(VASLAB_BUILD_DIR) + "/bin";
-const ovisp::ProtocolClass kUnbuiltFamilies[] = {ovisp::ProtocolClass::UsbDfuExt};
 
 class LinkLibrary : public ::testing::Test {
  protected:
@@ -44,17 +42,12 @@ class LinkLibrary : public ::testing::Test {
     }
     ovisp::setLinkLibraryFolder(folder_);
     ovisp::session().reset();
-    // Families not built yet: a bare protocol lets their hardware be selected.
-    for (auto cls : kUnbuiltFamilies) {
-      families_[cls] = ovisp::registerProtocol(cls, [](int) { return std::make_unique<ovisp::IspProtocol>(); });
-    }
     ASSERT_EQ(ispInit(), 1);
   }
   void TearDown() override {
     platform::set_clock(nullptr);
     ovisp::session().reset();
     ovisp::setLinkLibraryFolder("");
-    for (auto cls : kUnbuiltFamilies) ovisp::registerProtocol(cls, families_[cls]);
     if (sim_ != nullptr) dlclose(sim_);
   }
   // The calls of the simulation, without their times.
@@ -83,7 +76,6 @@ class LinkLibrary : public ::testing::Test {
     return out;
   }
 
-  std::map<ovisp::ProtocolClass, ovisp::ProtocolMaker> families_;
   testsupport::TempRoot root_;
   platform::FakeClock clock_;
   std::string folder_;
@@ -220,6 +212,51 @@ TEST_F(LinkLibrary, SimulatedBoardIsProgrammedAndVerified) {
   ASSERT_EQ(ispOpenUsbPort(), 1);
   EXPECT_EQ(ispEraseDevice(), 0);
   EXPECT_EQ(ispGetLastError(), ovisp::kTimeout);
+}
+
+TEST_F(LinkLibrary, SimulatedBoardsOfTheVariantDevices) {
+  // Device 13 keeps a CRC: the whole memory goes out with it at the end.
+  reset_("crc=1");
+  ASSERT_EQ(ispSelectDevice(13), 1);
+  ASSERT_EQ(ispSelectCommHardware(2), 1);
+  ASSERT_EQ(ispOpenUsbPort(), 1) << ispGetLastError();
+  ASSERT_EQ(ispFillBuffer("00"), 1);
+  ASSERT_EQ(ispWriteSingleByteToBuffer(5, "A5"), 1);
+  ASSERT_EQ(ispProgramAddrRange(0, 5), 1) << ispGetLastError();
+  auto crcValid = reinterpret_cast<int (*)()>(dlsym(sim_, "ovusbdfu_sim_crc_valid"));
+  ASSERT_NE(crcValid, nullptr);
+  EXPECT_EQ(crcValid(), 1);
+  std::vector<unsigned char> flash(0x8000);
+  ASSERT_EQ(memory_(0, 0, flash.data(), 0x8000), 0x8000);
+  EXPECT_EQ(flash[5], 0xA5);
+  EXPECT_EQ(flash[0x4000], 0x00);
+
+  // Device 3 on code 10: the mode byte 01 at offset 0 of unit 3 as the port
+  // opens, then the extended command set programs and verifies.
+  reset_("ext=1");
+  ASSERT_EQ(ispSelectDevice(3), 1);
+  ASSERT_EQ(ispSelectCommHardware(10), 1);
+  ASSERT_EQ(ispOpenUsbPort(), 1) << ispGetLastError();
+  unsigned char mode = 0;
+  ASSERT_EQ(memory_(3, 0, &mode, 1), 1);
+  EXPECT_EQ(mode, 0x01);
+  ASSERT_EQ(ispReadSpecialByte(8), 1) << ispGetLastError();
+  EXPECT_STREQ(ispGetLastResult(), "58");
+  ASSERT_EQ(ispEraseDevice(), 1) << ispGetLastError();
+  ASSERT_EQ(ispBlankCheckDevice(), 1) << ispGetLastError();
+  for (unsigned a = 0; a < 4000; ++a) ASSERT_EQ(ispWriteSingleByteToBuffer(a, ovisp::hexText(a * 5 & 0xFFu, 2).c_str()), 1);
+  ASSERT_EQ(ispProgramAddrRange(0, 3999), 1) << ispGetLastError();
+  ASSERT_EQ(ispVerifyAddrRange(0, 3999), 1) << ispGetLastError();
+  ASSERT_EQ(memory_(0, 0, flash.data(), 4000), 4000);
+  for (unsigned a = 0; a < 4000; ++a) ASSERT_EQ(flash[a], a * 5 & 0xFF) << a;
+
+  // Device 12 starts everything by reset at FFFF.
+  reset_("");
+  ASSERT_EQ(ispSelectDevice(12), 1);
+  ASSERT_EQ(ispSelectCommHardware(2), 1);
+  ASSERT_EQ(ispOpenUsbPort(), 1) << ispGetLastError();
+  ASSERT_EQ(ispEnterAppliMode(1, 0xFFFF), 1) << ispGetLastError();
+  EXPECT_TRUE(called("  start application by reset of all"));
 }
 
 }  // namespace

@@ -142,7 +142,9 @@ TEST_F(Rs232EndToEnd, FaultsOfTheTargetAreErrorsNeverSuccess) {
 TEST_F(Rs232EndToEnd, CrcDeviceSynchronisesLateAndProgramsAllItsMemory) {
   start("flash=16384;line=64;crc=1;sync=30", 21);
   ASSERT_EQ(isp.syncTarget(), 1) << isp.lastError();
-  EXPECT_EQ(boot->sync_tries(), 30);
+  // (one more when the 30th answer came after its 100 ms on a busy machine)
+  EXPECT_GE(boot->sync_tries(), 30);
+  EXPECT_LE(boot->sync_tries(), 31);
   const std::string image = testsupport::pattern_bytes(300, 3);
   writeFile("image.bin", image);
   ASSERT_EQ(run("objcopy -I binary -O ihex " + path("image.bin") + " " + path("image.hex")), 0);
