@@ -238,12 +238,10 @@ void CanProtocol::programBlock(int page, std::uint32_t start, std::uint32_t end)
     writeChunk(page, from, last ? end : groupEnd);
     if (last) break;
     from = groupEnd + 1;
-    if (from != start) {
-      sum += step;
-      if (sum > 10.0f) {
-        sessionManager().updateTaskProgress(sum);
-        sum = 0.0f;
-      }
+    sum += step;
+    if (sum > 10.0f) {
+      sessionManager().updateTaskProgress(sum);
+      sum = 0.0f;
     }
   }
   sessionDevice().afterProgramming();

@@ -13,16 +13,14 @@
 #include "ovisp/isp.h"
 #include "ovisp/session.h"
 #include "ovisp/status.h"
+#include "ovisp/tests/fakes.h"
 #include "platform/clock.h"
 #include "sim/can_node.h"
 
 namespace {
 
-class RecordingCanLink : public ovisp::CommDriver {
+class RecordingCanLink : public ovisp_test::RecordingLinkBase {
  public:
-  bool load(int) override { return loaded_ = true; }
-  void unload() override { loaded_ = false; }
-  bool loaded() const override { return loaded_; }
   bool openCan(int, std::uint32_t, std::uint8_t, std::uint16_t, std::uint8_t, std::uint8_t, std::uint32_t) override {
     return true;
   }
@@ -63,25 +61,10 @@ class RecordingCanLink : public ovisp::CommDriver {
   // Replaces the node's answer to the next frames, one frame each.
   std::deque<sim::CanFrame> scripted;
   std::deque<sim::CanFrame> pending;
-
- private:
-  bool loaded_ = false;
 };
 
-class Can : public ::testing::Test {
+class Can : public ovisp_test::RecordingLinkTest<RecordingCanLink> {
  protected:
-  void SetUp() override {
-    ovisp::session().reset();
-    auto owned = std::make_unique<RecordingCanLink>();
-    link = owned.get();
-    ovisp::session().setCommDriver(std::move(owned));
-    platform::set_clock(&clock);
-    ASSERT_EQ(ispInit(), 1);
-  }
-  void TearDown() override {
-    ovisp::session().reset();
-    platform::set_clock(nullptr);
-  }
   // Device and a node with these settings; the node opened when `open`.
   void ready(int device, const std::string& settings, bool open = true, int cris = 0) {
     link->node = std::make_unique<sim::CanNode>(settings);
@@ -96,9 +79,6 @@ class Can : public ::testing::Test {
     link->frames.clear();
   }
   ovisp::CanProtocol& protocol() { return *dynamic_cast<ovisp::CanProtocol*>(ovisp::session().protocol()); }
-
-  RecordingCanLink* link = nullptr;
-  platform::FakeClock clock;
 };
 
 TEST_F(Can, IdentifiersFollowTheCrisUpTo7F) {

@@ -150,4 +150,38 @@ class LibraryTest : public ::testing::Test {
   platform::FakeClock clock;
 };
 
+// A link that loads without a library, for the protocol tests' recording
+// links.
+class RecordingLinkBase : public ovisp::CommDriver {
+ public:
+  bool load(int) override { return loaded_ = true; }
+  void unload() override { loaded_ = false; }
+  bool loaded() const override { return loaded_; }
+
+ private:
+  bool loaded_ = false;
+};
+
+// A fresh library per test with a recording link of type `Link` installed
+// (it becomes the holder at ispInit) and a fake clock.
+template <class Link>
+class RecordingLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ovisp::session().reset();
+    auto owned = std::make_unique<Link>();
+    link = owned.get();
+    ovisp::session().setCommDriver(std::move(owned));
+    platform::set_clock(&clock);
+    ASSERT_EQ(ispInit(), 1);
+  }
+  void TearDown() override {
+    ovisp::session().reset();
+    platform::set_clock(nullptr);
+  }
+
+  Link* link = nullptr;
+  platform::FakeClock clock;
+};
+
 }  // namespace ovisp_test

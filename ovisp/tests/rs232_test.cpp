@@ -15,16 +15,14 @@
 #include "ovisp/rs232.h"
 #include "ovisp/session.h"
 #include "ovisp/status.h"
+#include "ovisp/tests/fakes.h"
 #include "platform/clock.h"
 
 namespace {
 
 // A target that echoes each record and answers "." unless told otherwise.
-class RecordingTextLink : public ovisp::CommDriver {
+class RecordingTextLink : public ovisp_test::RecordingLinkBase {
  public:
-  bool load(int) override { return loaded_ = true; }
-  void unload() override { loaded_ = false; }
-  bool loaded() const override { return loaded_; }
   bool openSerial(const std::string& port, int baud, std::uint8_t, std::uint8_t, std::uint8_t) override {
     calls.push_back("Open " + port + " " + std::to_string(baud));
     return true;
@@ -63,25 +61,10 @@ class RecordingTextLink : public ovisp::CommDriver {
   std::function<std::string(const std::string&)> answer;
   std::string last;
   bool writable = true;
-
- private:
-  bool loaded_ = false;
 };
 
-class Rs232 : public ::testing::Test {
+class Rs232 : public ovisp_test::RecordingLinkTest<RecordingTextLink> {
  protected:
-  void SetUp() override {
-    ovisp::session().reset();
-    auto owned = std::make_unique<RecordingTextLink>();
-    link = owned.get();
-    ovisp::session().setCommDriver(std::move(owned));
-    platform::set_clock(&clock);
-    ASSERT_EQ(ispInit(), 1);
-  }
-  void TearDown() override {
-    ovisp::session().reset();
-    platform::set_clock(nullptr);
-  }
   void ready(int device) {
     ASSERT_EQ(ispSelectDevice(device), 1);
     ASSERT_EQ(ispSelectCommHardware(1), 1) << ispGetLastError();
@@ -98,9 +81,6 @@ class Rs232 : public ::testing::Test {
     for (std::size_t i = 0; i < body.size(); i += 2) sum += std::stoul(body.substr(i, 2), nullptr, 16);
     return ":" + body + ovisp::hexText((0x100 - (sum & 0xFF)) & 0xFF, 2);
   }
-
-  RecordingTextLink* link = nullptr;
-  platform::FakeClock clock;
 };
 
 TEST_F(Rs232, CommandRecordsOfTheBaseFamily) {

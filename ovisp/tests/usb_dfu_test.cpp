@@ -12,17 +12,15 @@
 #include "ovisp/isp.h"
 #include "ovisp/session.h"
 #include "ovisp/status.h"
+#include "ovisp/tests/fakes.h"
 #include "platform/clock.h"
 
 namespace {
 
 // The target side as far as these tests need it: status replies and uploads
 // are scripted, reads of memory are served from `image`.
-class RecordingUsbLink : public ovisp::CommDriver {
+class RecordingUsbLink : public ovisp_test::RecordingLinkBase {
  public:
-  bool load(int) override { return loaded_ = true; }
-  void unload() override { loaded_ = false; }
-  bool loaded() const override { return loaded_; }
   bool openUsb(std::uint32_t pid) override {
     calls.push_back("Open " + ovisp::hexText(pid, 4));
     return true;
@@ -76,33 +74,18 @@ class RecordingUsbLink : public ovisp::CommDriver {
   std::vector<std::uint8_t> image = std::vector<std::uint8_t>(65536, 0x00);
   std::size_t readFrom = 0;
   bool writeAnswer = true;
-
- private:
-  bool loaded_ = false;
 };
 
-class UsbDfu : public ::testing::Test {
+class UsbDfu : public ovisp_test::RecordingLinkTest<RecordingUsbLink> {
  protected:
   void SetUp() override {
-    ovisp::session().reset();
-    auto owned = std::make_unique<RecordingUsbLink>();
-    link = owned.get();
-    ovisp::session().setCommDriver(std::move(owned));
-    platform::set_clock(&clock);
-    ASSERT_EQ(ispInit(), 1);
+    RecordingLinkTest::SetUp();
     ASSERT_EQ(ispSelectDevice(3), 1);
     ASSERT_EQ(ispSelectCommHardware(2), 1) << ispGetLastError();
     ASSERT_EQ(ispOpenUsbPort(), 1) << ispGetLastError();
     link->calls.clear();
   }
-  void TearDown() override {
-    ovisp::session().reset();
-    platform::set_clock(nullptr);
-  }
   static std::string zeros(std::size_t bytes) { return std::string(2 * bytes, '0'); }
-
-  RecordingUsbLink* link = nullptr;
-  platform::FakeClock clock;
 };
 
 const std::string kGetStatus = "R A103000004000600 ";

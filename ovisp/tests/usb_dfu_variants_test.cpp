@@ -1,13 +1,8 @@
-// The USB DFU variants: their payloads against a recording link, and the
-// three device models of the simulated board end to end.
-#include <dlfcn.h>
+// The USB DFU variants: their payloads against a recording link.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <deque>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,19 +10,16 @@
 #include "ovisp/isp.h"
 #include "ovisp/session.h"
 #include "ovisp/status.h"
+#include "ovisp/tests/fakes.h"
 #include "ovisp/usb_dfu.h"
 #include "platform/clock.h"
-#include "testsupport/temp_root.h"
 
 namespace {
 
 // Records the payloads; every status is OK and idle, uploads come from the
 // queue or are 5A bytes.
-class PayloadLink : public ovisp::CommDriver {
+class PayloadLink : public ovisp_test::RecordingLinkBase {
  public:
-  bool load(int) override { return loaded_ = true; }
-  void unload() override { loaded_ = false; }
-  bool loaded() const override { return loaded_; }
   bool openUsb(std::uint32_t) override { return true; }
   bool close() override {
     payloads.push_back("Close");
@@ -52,34 +44,16 @@ class PayloadLink : public ovisp::CommDriver {
   std::vector<std::string> payloads;
   std::vector<std::string> setups;
   int failWritesAfter = -1;
-
- private:
-  bool loaded_ = false;
 };
 
-class UsbDfuVariants : public ::testing::Test {
+class UsbDfuVariants : public ovisp_test::RecordingLinkTest<PayloadLink> {
  protected:
-  void SetUp() override {
-    ovisp::session().reset();
-    auto owned = std::make_unique<PayloadLink>();
-    link = owned.get();
-    ovisp::session().setCommDriver(std::move(owned));
-    platform::set_clock(&clock);
-    ASSERT_EQ(ispInit(), 1);
-  }
-  void TearDown() override {
-    ovisp::session().reset();
-    platform::set_clock(nullptr);
-  }
   void ready(int device, int code) {
     ASSERT_EQ(ispSelectDevice(device), 1);
     ASSERT_EQ(ispSelectCommHardware(code), 1) << ispGetLastError();
     ASSERT_EQ(ispOpenUsbPort(), 1) << ispGetLastError();
   }
   static std::string zeros(std::size_t bytes) { return std::string(2 * bytes, '0'); }
-
-  PayloadLink* link = nullptr;
-  platform::FakeClock clock;
 };
 
 TEST_F(UsbDfuVariants, ExtendedCommandSet) {
