@@ -44,6 +44,7 @@ class RecordingCanLink : public ovisp_test::RecordingLinkBase {
     return true;
   }
   bool readCan(std::uint32_t& id, std::uint8_t& length, std::uint8_t data[8], int) override {
+    ++reads;
     if (pending.empty()) {
       ovisp::setLastError(ovisp::kTimeout);
       return false;
@@ -61,6 +62,7 @@ class RecordingCanLink : public ovisp_test::RecordingLinkBase {
   // Replaces the node's answer to the next frames, one frame each.
   std::deque<sim::CanFrame> scripted;
   std::deque<sim::CanFrame> pending;
+  int reads = 0;
 };
 
 class Can : public ovisp_test::RecordingLinkTest<RecordingCanLink> {
@@ -77,6 +79,7 @@ class Can : public ovisp_test::RecordingLinkTest<RecordingCanLink> {
       ASSERT_EQ(ispSelectCanNode(0x2A), 1) << ispGetLastError();
     }
     link->frames.clear();
+    link->reads = 0;
   }
   ovisp::CanProtocol& protocol() { return *dynamic_cast<ovisp::CanProtocol*>(ovisp::session().protocol()); }
 };
@@ -164,7 +167,9 @@ TEST_F(Can, ReadsTakeManyFramesAndRefuseWhatDoesNotFit) {
   ready(15, "flash=32768");
   link->node->memory(0)[0x123] = 0x5A;
   ASSERT_EQ(ispReadAddrRange(0, 1023, ""), 1) << ispGetLastError();
+  // One command, 128 reply frames of eight bytes.
   EXPECT_EQ(link->frames, std::vector<std::string>{"0030500000003FF"});
+  EXPECT_EQ(link->reads, 128);
   ispReadSingleByteFromBuffer(0x123);
   EXPECT_STREQ(ispGetLastResult(), "5A");
   ASSERT_EQ(ispWriteSingleByteToBuffer(0x124, "00"), 1);
