@@ -146,6 +146,17 @@ int copy_file_atomic(const std::string& linux_from, const std::string& linux_to,
   return write_file_atomic(linux_to, data->data(), data->size(), mode);
 }
 
+std::optional<timespec> file_access_time(const std::string& linux_path) {
+  struct stat st;
+  if (::stat(linux_path.c_str(), &st) != 0) return std::nullopt;
+  return st.st_atim;
+}
+
+int set_file_times(const std::string& linux_path, const timespec& access, const timespec& modify) {
+  const timespec times[2] = {access, modify};
+  return ::utimensat(AT_FDCWD, linux_path.c_str(), times, 0) == 0 ? 0 : -errno;
+}
+
 std::optional<std::uint64_t> file_size(const std::string& linux_path) {
   struct stat st;
   if (::stat(linux_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;

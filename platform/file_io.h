@@ -8,6 +8,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +45,11 @@ bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out
 // errno (-ENOENT when the source does not exist).
 int copy_file_atomic(const std::string& linux_from, const std::string& linux_to,
                      mode_t mode = 0644);
+
+// Last-access time of a file, or nullopt.
+std::optional<timespec> file_access_time(const std::string& linux_path);
+// Sets a file's access and modification times.  0, else a negative errno.
+int set_file_times(const std::string& linux_path, const timespec& access, const timespec& modify);
 
 // Size of a regular file, or nullopt.
 std::optional<std::uint64_t> file_size(const std::string& linux_path);

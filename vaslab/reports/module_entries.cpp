@@ -5,8 +5,6 @@
 
 namespace vaslab {
 
-int generate_report(int, char*[]) { return -1; }
-int generate_page_report(int, char*[]) { return -1; }
 int run_dicom_export(int, char*[]) { return -1; }
 int run_zelmar_export(int, char*[]) { return -1; }
 int run_delimited_export(int, char*[]) { return -1; }
