@@ -22,13 +22,26 @@ namespace {
 
 using namespace vaslab;
 
-constexpr int kVersion = 2;
+constexpr int kVersion = 3;  // 3: report layouts
 constexpr char kVersionFile[] = "c:\\studies\\demo-studies.ver";
 constexpr char kDiagnostics[] = "dopalign";
+
+// Bytes of a step record that only the report reads: where the step's
+// trace, pressure, text or line goes on the page.
+struct Patch {
+  int offset;
+  std::string bytes;
+};
+Patch text(int offset, const char* t) { return {offset, std::string(t) + '\0'}; }
+Patch byte(int offset, int v) { return {offset, std::string(1, static_cast<char>(v))}; }
+Patch word(int offset, int v) {
+  return {offset, std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}};
+}
 
 struct SampleStep {
   int module_type;
   const char* label;
+  std::vector<Patch> report = {};
 };
 
 struct SampleStudy {
@@ -38,6 +51,23 @@ struct SampleStudy {
 };
 
 constexpr int kDoppler = 6, kDualPpg = 5, kDualPressure = 11, kDualPvr = 1, kNotes = 10, kSinglePressure = 2;
+constexpr int kText = 3, kFormulas = 7, kLines = 20;
+
+// A Doppler trace: letter, place, start in the page's samples and its two
+// labels (code 9 the scale, 11 the filter cutoff, 13 the probe, 14 the
+// pulse amplitude).
+std::vector<Patch> doppler_trace(char letter, int x, int y, int start, const char* site) {
+  return {byte(32, letter), word(33, x), word(35, y), byte(39, 1), word(51, start),
+          text(53, (std::string(site) + "  \x0d MHz").c_str()), text(125, "\x09  cutoff \x0b Hz  amp \x0e")};
+}
+// A pressure: letter and place, framed.
+std::vector<Patch> pressure_value(char letter, int x, int y) {
+  return {byte(32, letter), word(33, x), word(35, y), byte(37, 1)};
+}
+// A black text (colour index 7) at a place, condition always true.
+std::vector<Patch> caption(int x, int y, const char* t) {
+  return {text(37, "1"), text(117, "7"), word(32, x), word(34, y), text(198, t), text(278, "%s")};
+}
 
 // The set this version writes: the dual studies as RIGHT/LEFT pairs.
 const std::vector<SampleStudy>& samples() {
@@ -46,7 +76,10 @@ const std::vector<SampleStudy>& samples() {
        {{kDualPressure, "RIGHT Brachial"}, {kDualPressure, " LEFT Brachial"}, {kDualPressure, "RIGHT Ankle"},
         {kDualPressure, " LEFT Ankle"}, {kNotes, "Notes"}}},
       {102, "Lower Arterial Doppler",
-       {{kDoppler, "Right CFA"}, {kDoppler, "Right POP"}, {kDoppler, "Left CFA"}, {kDoppler, "Left POP"}}},
+       {{kDoppler, "Right CFA", doppler_trace('A', 100, 300, 0, "Right CFA")},
+        {kDoppler, "Right POP", doppler_trace('B', 1250, 300, 296, "Right POP")},
+        {kDoppler, "Left CFA", doppler_trace('C', 100, 1000, 592, "Left CFA")},
+        {kDoppler, "Left POP", doppler_trace('D', 1250, 1000, 888, "Left POP")}}},
       {103, "Lower PVR",
        {{kDualPvr, "RIGHT Thigh"}, {kDualPvr, " LEFT Thigh"}, {kDualPvr, "RIGHT Calf"}, {kDualPvr, " LEFT Calf"},
         {kDualPvr, "RIGHT Ankle"}, {kDualPvr, " LEFT Ankle"}}},
@@ -54,7 +87,21 @@ const std::vector<SampleStudy>& samples() {
        {{kDualPvr, "RIGHT Upper arm"}, {kDualPvr, " LEFT Upper arm"}, {kDualPvr, "RIGHT Forearm"},
         {kDualPvr, " LEFT Forearm"}}},
       {105, "Segmental Pressures",
-       {{kSinglePressure, "Rt Brachial"}, {kSinglePressure, "Rt Thigh"}, {kSinglePressure, "Rt Ankle"}}},
+       {{kSinglePressure, "Rt Brachial", pressure_value('A', 600, 500)},
+        {kSinglePressure, "Rt Thigh", pressure_value('B', 600, 800)},
+        {kSinglePressure, "Rt Ankle", pressure_value('C', 600, 1100)},
+        {kFormulas, "Indexes", {text(32, "ti = pb / pa"), text(113, "ai = pc / pa")}},
+        {kText, "", caption(200, 510, "Brachial")},
+        {kText, "", caption(200, 810, "Thigh")},
+        {kText, "", caption(200, 1110, "Ankle")},
+        {kText, "", caption(1100, 300, "mmHg")},
+        {kText, "", {text(37, "pa > 0 && pc > 0"), text(117, "7"), word(32, 200), word(34, 1400),
+                     byte(197, 1), text(198, "ai"), text(278, "Ankle/Brachial index  %4.2f")}},
+        {kText, "", {text(37, "pa > 0 && pb > 0"), text(117, "7"), word(32, 200), word(34, 1480),
+                     byte(197, 1), text(198, "ti"), text(278, "Thigh/Brachial index  %4.2f")}},
+        {kLines, "", {text(32, "1"), text(53, "2"), text(59, "7"), text(74, "150"), text(99, "400"),
+                      text(124, "2250"), text(149, "400"), word(66, 11), word(68, 216), word(70, 2388),
+                      word(72, 3138)}}}},
       {106, "Digit PPG",
        {{kDualPpg, "RIGHT Fingers"}, {kDualPpg, " LEFT Fingers"}, {kDualPpg, "RIGHT Toes"}, {kDualPpg, " LEFT Toes"}}},
   };
@@ -182,10 +229,19 @@ std::vector<std::uint8_t> header_bytes(const char* title, std::size_t steps) {
 }
 
 std::vector<std::uint8_t> template_bytes(const SampleStudy& study, int version) {
-  std::vector<std::uint8_t> bytes = header_bytes(study.title, study.steps.size());
-  for (std::size_t i = 0; i < study.steps.size(); ++i) {
+  // Versions before 3 had no report layouts and no report-only steps.
+  std::vector<SampleStep> steps;
+  for (const SampleStep& st : study.steps) {
+    const bool report_only = st.module_type == kText || st.module_type == kFormulas || st.module_type == kLines;
+    if (version >= 3 || !report_only) steps.push_back(st);
+  }
+  std::vector<std::uint8_t> bytes = header_bytes(study.title, steps.size());
+  for (std::size_t i = 0; i < steps.size(); ++i) {
     std::uint8_t* out = bytes.data() + (i + 1) * kTemplateRecordSize;
-    step_bytes(study.steps[i], version, out);
+    step_bytes(steps[i], version, out);
+    if (version >= 3) {
+      for (const Patch& p : steps[i].report) std::memcpy(out + p.offset, p.bytes.data(), p.bytes.size());
+    }
     seal(out);
   }
   return bytes;
@@ -237,16 +293,17 @@ int written_version() {
 }  // namespace
 
 int main() {
-  const bool replace_first = written_version() < 2;
-  auto earlier = [replace_first](std::vector<std::uint8_t> bytes) {
-    return replace_first ? bytes : std::vector<std::uint8_t>{};
+  // Files exactly as the version that wrote the set left them are replaced.
+  const int was = written_version();
+  auto earlier = [was](std::vector<std::uint8_t> bytes) {
+    return was < kVersion ? bytes : std::vector<std::uint8_t>{};
   };
   bool ok = write_sample(kStudyMenuFile, encode_study_menu_file(menu_entries(kVersion)),
-                         earlier(encode_study_menu_file(menu_entries(1))));
+                         earlier(encode_study_menu_file(menu_entries(was))));
   for (const auto& study : samples()) {
     std::vector<std::uint8_t> old;
-    for (const auto& first : first_version_samples())
-      if (first.number == study.number) old = template_bytes(first, 1);
+    for (const auto& before : was < 2 ? first_version_samples() : samples())
+      if (before.number == study.number) old = template_bytes(before, was);
     ok = write_sample(template_file_name(std::to_string(study.number)), template_bytes(study, kVersion),
                       earlier(old)) && ok;
   }

@@ -11,12 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/le_bytes.h"
 #include "platform/serial.h"
 #include "sim/module_sim.h"
 #include "study_fixture.h"
 #include "vaslab/core/module_link.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/core/study_menu.h"
+#include "vaslab/reports/page_description.h"
 #include "vaslab/records/step_runner.h"
 #include "vaslab/records/study_menu_module.h"
 #include "vaslab/records/temp_studies.h"
@@ -226,6 +228,70 @@ TEST_F(StudyEndToEnd, TheReviewScreensViewShowsThePageThePatientScreenWrote) {
   set_module("C:\\PROGRAMS\\IPROC", nullptr);
   EXPECT_TRUE(shown);
   EXPECT_TRUE(back) << "Exit returns to the review screen";
+}
+
+}  // namespace
+}  // namespace vaslab
+
+namespace vaslab {
+namespace {
+
+// View on the review screen after a capture: the report generator places
+// the captured pressure where the template puts it, with the template's
+// text and line.
+TEST_F(StudyEndToEnd, ViewGeneratesTheReportOfTheCapturedStudy) {
+  root.write(kStudyMenuFile, [] {
+    const auto b = encode_study_menu_file(
+        {make_submenu_entry("Studies", 1, 1), make_study_entry("Segmental Pressures", 77)});
+    return std::string(b.begin(), b.end());
+  }());
+  add_pressure_step("Rt Brachial", [](PressureStep& s) {
+    s.unused_32[0] = 'A';                                // pressure letter
+    platform::put_s16le(s.unused_32 + 1, 600);           // x
+    platform::put_s16le(s.unused_32 + 3, 500);           // y
+    s.unused_32[5] = 1;                                  // framed
+  });
+  auto add_record = [&](int type, std::initializer_list<std::pair<int, const char*>> texts,
+                        std::initializer_list<std::pair<int, int>> words) {
+    std::uint8_t rec[kTemplateRecordSize] = {static_cast<std::uint8_t>(type), kStudyStepClass};
+    for (const auto& [at, t] : texts) std::memcpy(rec + at, t, std::strlen(t));
+    for (const auto& [at, w] : words) platform::put_s16le(rec + at, static_cast<std::int16_t>(w));
+    platform::put_u16le(rec + 298, template_record_checksum(rec));
+    tpl.insert(tpl.end(), rec, rec + sizeof rec);
+  };
+  add_record(3, {{37, "pa > 0"}, {117, "7"}, {198, "Brachial"}, {278, "%s"}}, {{32, 200}, {34, 510}});
+  add_record(20, {{32, "1"}, {53, "2"}, {59, "7"}, {74, "150"}, {99, "400"}, {124, "2250"}, {149, "400"}},
+             {{66, 11}, {68, 216}, {70, 2388}, {72, 3138}});
+  write_template("77");
+
+  auto real_wait = [] { ::usleep(600 * 1000); };
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
+  input->after(300).tap(kPressInflate);
+  input->after(100).at_time(real_wait).after(100).at_time(real_wait);
+  input->after(100).tap(kCodeCapture).after(300).tap(0);  // capture, accept: the study ends
+  input->after(300).tap(kReviewView).after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+
+  auto p = std::make_unique<StudyPage>();
+  ASSERT_EQ(read_study_page(1, 1, "00000077.sty", *p), 0);
+  const std::string pdf = root.read("C:\\DATA\\1.PDF");
+  PageDescription d;
+  ASSERT_EQ(read_page_description(reinterpret_cast<const std::uint8_t*>(pdf.data()), pdf.size(), d), kPageOk);
+  const PagePressureValue& v = d.header.pressures[0];
+  EXPECT_EQ(v.x, 600);
+  EXPECT_EQ(v.y, 500);
+  EXPECT_EQ(v.flags, 1);
+  const std::string want = p->short_text[0] ? std::string(p->short_text) : std::to_string(p->channel_2[p->newest]);
+  EXPECT_EQ(std::string(v.text), want);
+  EXPECT_EQ(pdf.substr(32, 10), "SMITH JOHN");
+  ASSERT_EQ(d.text_items.size(), 1u);
+  EXPECT_EQ(pool_text(d, d.text_items[0].text), "Brachial");
+  EXPECT_EQ(d.text_items[0].attribute, 28);
+  ASSERT_EQ(d.lines.size(), 1u);
+  EXPECT_EQ(d.lines[0].x2, 2250);
+  EXPECT_EQ(d.lines[0].style, 0x27);
 }
 
 }  // namespace
