@@ -15,6 +15,7 @@
 #include "platform/serial.h"
 #include "sim/module_sim.h"
 #include "study_fixture.h"
+#include "testsupport/png.h"
 #include "vaslab/core/module_link.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/core/study_menu.h"
@@ -238,7 +239,8 @@ namespace {
 
 // View on the review screen after a capture: the report generator places
 // the captured pressure where the template puts it, with the template's
-// text and line.
+// text and line, and the report view shows that page.  The screen is saved
+// as <build>/screenshots/report_view_generated.png.
 TEST_F(StudyEndToEnd, ViewGeneratesTheReportOfTheCapturedStudy) {
   root.write(kStudyMenuFile, [] {
     const auto b = encode_study_menu_file(
@@ -270,9 +272,32 @@ TEST_F(StudyEndToEnd, ViewGeneratesTheReportOfTheCapturedStudy) {
   input->after(300).tap(kPressInflate);
   input->after(100).at_time(real_wait).after(100).at_time(real_wait);
   input->after(100).tap(kCodeCapture).after(300).tap(0);  // capture, accept: the study ends
-  input->after(300).tap(kReviewView).after(300).tap(kReviewExit);
+  bool shown = false;
+  int marks = 0;
+  input->after(300).tap(kReviewView).after(2000);
+  input->at_time([&] {
+    const std::string file = root.read("C:\\DATA\\1.PDF");
+    std::vector<std::uint8_t> raster(kPageRasterBytes);
+    if (render_page_description(raster.data(), reinterpret_cast<const std::uint8_t*>(file.data()), file.size(),
+                                1) != kPageOk)
+      return;
+    const Bitmap full = shrink_page_raster(raster.data(), 640);
+    shown = true;
+    for (int y = 0; y < 406; ++y)
+      for (int x = 0; x < 640; ++x) shown &= px(x, y) == full.at(x, y);
+    // The framed pressure at (600, 500), its caption at (200, 510) and the
+    // line at row 400, a quarter of their page pixels on the screen.
+    marks = count_not(145, 125, 200, 152, 0xFFFFFF) + count_not(50, 133, 110, 145, 0xFFFFFF) +
+            count_not(40, 105, 600, 108, 0xFFFFFF);
+    platform::make_dirs(std::string(VASLAB_BUILD_DIR) + "/screenshots");
+    testsupport::write_png(std::string(VASLAB_BUILD_DIR) + "/screenshots/report_view_generated.png",
+                           {screen_bitmap()->width, screen_bitmap()->height, screen_bitmap()->pixels});
+  });
+  input->key(platform::vk::kEscape).after(300).tap(kReviewExit);
   input->after(10000).close_window();
   EXPECT_EQ(run_menu(), 0);
+  EXPECT_TRUE(shown) << "the view shows the generated page";
+  EXPECT_GT(marks, 150) << "pressure, caption and line drawn";
 
   auto p = std::make_unique<StudyPage>();
   ASSERT_EQ(read_study_page(1, 1, "00000077.sty", *p), 0);
