@@ -16,7 +16,6 @@
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/temp_studies.h"
-#include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/studies/study_template.h"
 
@@ -40,12 +39,6 @@ void refill_status(int row) {
 }  // namespace
 
 void make_and_view_report() {
-  // While the report generator's entry is its placeholder there is no report
-  // to view.
-  if (find_module("C:\\PROGRAMS\\IPROC") == generate_report) {
-    show_not_available("View");
-    return;
-  }
   const std::string name = std::string(current_exam_id()) + ".PDF";
   if (run_iproc(name.c_str()) != 0) {
     show_error_and_restore();
