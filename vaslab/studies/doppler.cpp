@@ -70,11 +70,7 @@ class Doppler : public StepScreens, public PostScreen {
 
   int acquire(ModuleRun& run) override {
     const int r = acquisition_screen(run);
-    // What the operator set carries to the next step of the run.
-    run.gain = run.page->gain;
-    run.baseline = run.page->baseline;
-    run.probe = run.page->probe;
-    run.volume = volume_.volume;
+    carry_settings(run, volume_.volume);
     return r;
   }
 

@@ -53,6 +53,13 @@ int carried_setting(int carried, std::uint8_t flags, int template_value) {
   return carried;
 }
 
+void carry_settings(ModuleRun& run, int volume) {
+  run.gain = run.page->gain;
+  run.baseline = run.page->baseline;
+  run.probe = run.page->probe;
+  run.volume = volume;
+}
+
 int run_one_step(ModuleRun& run, StepScreens& screens) {
   if (run.stopwatch) {
     run.stopwatch->hide();

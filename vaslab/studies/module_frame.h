@@ -47,6 +47,9 @@ struct ModuleRun {
 // A carried setting for a new page: the template's value when nothing was
 // carried yet or the template overrides it (flags bit 1).
 int carried_setting(int carried, std::uint8_t flags, int template_value);
+// What the operator left on this step's page (gain, baseline, probe) and the
+// volume become the starting values of the run's next new page.
+void carry_settings(ModuleRun& run, int volume);
 
 // A module's own part of the frame.
 class StepScreens {

@@ -87,6 +87,7 @@ class SinglePressure : public StepScreens, public PostScreen {
   int acquire(ModuleRun& run) override {
     const int r = acquisition_screen(run);
     select_cuffs(0);
+    carry_settings(run, volume_.volume);
     return r;
   }
 

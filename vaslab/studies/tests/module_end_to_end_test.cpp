@@ -19,7 +19,9 @@
 #include "vaslab/studies/doppler.h"
 #include "vaslab/studies/dual_pair.h"
 #include "vaslab/studies/module_entries.h"
+#include "vaslab/studies/sample_frames.h"
 #include "vaslab/studies/single_channel.h"
+#include "vaslab/studies/single_pressure.h"
 
 namespace vaslab {
 namespace {
@@ -92,6 +94,32 @@ TEST_F(ModuleEndToEnd, ADopplerStepKeepsTheFilteredWaveItWasSent) {
   EXPECT_GE(number(p, "ch1_newest"), 100) << "the Doppler wave rests at 128";
   EXPECT_LE(number(p, "ch1_newest"), 256);
   EXPECT_TRUE(contains(received(), {46, 48, 21, 23, 59, 21, 36, 178, 128, 208, 68, 59, 21, 63}));
+}
+
+// Gain, baseline and volume raised on the first step are where the second
+// step starts: its page and the volume sent with its probe set-up.
+TEST_F(ModuleEndToEnd, SettingsRaisedOnOneStepStartTheNext) {
+  link();
+  add_pressure_step("Rt Brachial");  // gain 5, baseline 128, volume 4
+  add_pressure_step("Rt Ankle");
+  write_template();
+  input->after(100).tap(kPressGainUp).after(100).tap(kPressBaselineUp).after(100).tap(kPressVolumeUp);
+  input->after(100).at_time([] { real_wait(300); }).after(100).tap(kCodeCapture).after(300).tap(0);
+  input->after(100).at_time([] { real_wait(300); }).after(100).tap(kCodeCapture).after(300).tap(0);
+  EXPECT_EQ(run(onepres_main, 2), 2);
+  for (int step : {1, 2}) {
+    auto p = page_fields(step, 5);
+    EXPECT_EQ(number(p, "gain"), 6) << step;
+    EXPECT_EQ(number(p, "baseline"), 129) << step;
+  }
+  auto got = received();
+  for (int i = 0; i < 500 && std::count(got.begin(), got.end(), 81) < 2; ++i) {
+    real_wait(10);
+    got = received();
+  }
+  const auto second = std::find(std::find(got.begin(), got.end(), 81) + 1, got.end(), 81);
+  ASSERT_NE(second, got.end());
+  EXPECT_TRUE(contains(V(second, got.end()), {46, 48, volume_command(5)})) << "volume 5 at the second step's start";
 }
 
 TEST_F(ModuleEndToEnd, ADualPpgPairTakesTheLeftTraceFromValueFour) {
