@@ -104,7 +104,11 @@ std::string map_path(std::string_view win_path) {
     }
   }
   std::string out = drive_folder(full[0]);
-  for (const auto& part : parts) out += "/" + match_component(out, part);
+  for (const auto& part : parts) {
+    const std::string name = match_component(out, part);
+    out.push_back('/');
+    out.append(name);
+  }
   if (!full.empty() && is_sep(full.back()) && parts.size() > 0) out += "/";
   return out;
 }

@@ -1,6 +1,8 @@
 #include "vaslab/core/message_box.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "platform/debug.h"
 #include "vaslab/core/event_wait.h"
@@ -65,7 +67,10 @@ int show_message_box(void*, const char* text, const char* title, int flags) {
   if (!screen_ready()) {
     // Nothing can be shown (start-up failed): the operator at least finds
     // the text in the log.
-    std::fprintf(stderr, "vaslab: %s%s%s\n", title ? title : "", title ? ": " : "", text ? text : "");
+    // The box's line breaks ("\r") become the terminal's.
+    std::string lines = text ? text : "";
+    std::replace(lines.begin(), lines.end(), '\r', '\n');
+    std::fprintf(stderr, "vaslab: %s%s%s\n", title ? title : "", title ? ": " : "", lines.c_str());
   }
   // The box paints with its own colours; the screen under it keeps the
   // draw state it had, so whatever the caller draws next is not painted in

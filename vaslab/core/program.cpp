@@ -1,5 +1,6 @@
 #include "vaslab/core/program.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,6 +42,22 @@ int init_hardware_links() {
   if ((hw.touch_type & 3) != kNoTouchPanel) g_pending_display_switch = 1;
   if (g_is_windows_nt && (hw.dio_out_port != 0 || hw.dio_in_port != 0)) open_port_driver();
   return init_serial_card();
+}
+
+// The screen is built from the program's own bitmap folder and title font;
+// on a drive root that was never prepared, say which is missing instead of
+// showing a window that cannot draw.  Empty when both are there.
+std::string missing_screen_file() {
+  const std::string folder = platform::map_path("_bmp\\");
+  const std::string font = platform::map_path(kTitleFontFile);
+  struct stat st {};
+  std::string what;
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    what = "The bitmap folder " + folder;
+  else if (!platform::file_size(font))
+    what = "The title font " + font;
+  if (what.empty()) return what;
+  return what + " is missing.\rThe drive root " + platform::root() + " is not prepared (scripts/demo-root prepares one).";
 }
 
 void empty_export_folders() {
@@ -114,6 +131,12 @@ int win_main(const char* command_line) {
   // alone writes to the drives now, so every such file is stale.
   platform::remove_stale_temporaries(platform::root());
   reset_event_state();
+  if (const std::string missing = missing_screen_file(); !missing.empty()) {
+    // No window yet: the box goes to standard error and returns at once.
+    show_message_box(nullptr, missing.c_str(), "Error", 0);
+    platform::release_instance_lock();
+    return 0;
+  }
   if (!register_window_class()) {
     platform::release_instance_lock();
     return 0;

@@ -89,7 +89,9 @@ std::string first_page_of(const std::string& exam) {
 // The message line holds 95 characters; the box gets the whole text, which
 // may be longer.
 int fail(const char* text) {
-  std::snprintf(g_message_text, sizeof g_message_text, "%s", text);
+  const std::size_t n = std::min(std::strlen(text), sizeof g_message_text - 1);
+  std::memcpy(g_message_text, text, n);
+  g_message_text[n] = 0;
   show_message_box(nullptr, text, nullptr, 0);
   return 4;
 }

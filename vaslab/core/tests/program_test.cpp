@@ -65,6 +65,24 @@ TEST_F(Program, WorkstationPurgesWorkFoldersAndEmptiesMarkedExportFolders) {
   EXPECT_TRUE(root.exists("C:\\PROGRAMS\\"));
 }
 
+// A drive root that was never prepared: the missing file is named at once,
+// without a window.
+TEST_F(Program, UnpreparedDriveRootNamesTheMissingFile) {
+  const std::string bitmaps = platform::map_path("C:\\PROGRAMS\\_bmp");
+  ASSERT_EQ(::unlink(bitmaps.c_str()), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(win_main(""), 0);
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("The bitmap folder " + bitmaps), std::string::npos) << said;
+  EXPECT_FALSE(backend.exists()) << "no window was made";
+
+  ASSERT_TRUE(platform::make_dirs(bitmaps));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(win_main(""), 0);
+  said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("The title font " + bitmaps + "/kartika-VYRO.ttf is missing."), std::string::npos) << said;
+}
+
 TEST_F(Program, ExportPurgeDeletesLongNamesByTheirFullName) {
   root.write("C:\\EXPORT\\a very long file name.data", "x");
   root.write("C:\\EXPORT\\Study Lock.Fil.bak", "x");
