@@ -323,6 +323,7 @@ int zipVolumePrompt(int type, int buttons, int number1, int number2, const char*
 }
 
 void set_message_box(MessageBoxFn box) { g_box = box ? box : default_box; }
+int zip_message_box(const char* text, const char* title, int buttons) { return g_box(text, title, buttons); }
 
 std::string zip_format(const char* format, std::initializer_list<FormatArg> args) {
   std::string out;

@@ -34,6 +34,8 @@ int zipVolumePrompt(int type, int buttons, int number1, int number2, const char*
 // answers with the cancelling button of the style (OK for a notice).
 using MessageBoxFn = int (*)(const char* text, const char* title, int buttons);
 void set_message_box(MessageBoxFn box);  // nullptr restores the default
+// The installed message box (the decompressor shares it).
+int zip_message_box(const char* text, const char* title, int buttons);
 
 // printf-like formatting of a table text, which the host may have rewritten:
 // only %d/%ld/%x/%u/%c conversions with flags and width, %s and %% are

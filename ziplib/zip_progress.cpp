@@ -36,13 +36,9 @@ int send_packet(int kind, const std::string& text, int percent) {
 
 // "Version: 5.00.03 - mm/dd/yy  hh:mm:ss" in local time.
 std::string version_line() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  char date[32], time[32];
-  std::snprintf(date, sizeof date, "%02d/%02d/%02d", tm.tm_mon + 1, tm.tm_mday, tm.tm_year % 100);
-  std::snprintf(time, sizeof time, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return zip_format(zipMessageText(706, 2), {date, time});
+  std::string date, time;
+  zip_log_now(&date, &time);
+  return zip_format(zipMessageText(706, 2), {date.c_str(), time.c_str()});
 }
 
 int open_log(const std::string& name) {
@@ -150,6 +146,7 @@ void zip_pump(ZipState& s) {
 }
 
 void set_message_pump(void (*pump)()) { g_pump = pump ? pump : no_pump; }
+void zip_run_pump() { g_pump(); }
 
 void set_progress_program(ProgressProgram* program) { g_program = program; }
 
@@ -178,6 +175,20 @@ std::string zip_log_path(const std::string& name) {
   }
   return dir + name;
 }
+
+void zip_log_now(std::string* date, std::string* time) {
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char d[32], t[32];
+  std::snprintf(d, sizeof d, "%02d/%02d/%02d", tm.tm_mon + 1, tm.tm_mday, tm.tm_year % 100);
+  std::snprintf(t, sizeof t, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+  *date = d;
+  *time = t;
+}
+
+int zip_open_log(const std::string& name) { return open_log(name); }
+void zip_log_append(int fd, const std::string& text) { append(fd, text); }
 
 void zip_log_command(ZipState& s, const ZIPCMDSTRUCT& c, std::int32_t size) {
   int fd = open_log(zipMessageText(108, 0));

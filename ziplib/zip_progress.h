@@ -29,6 +29,8 @@ void zip_pump(ZipState& s);
 // The host's message pump; the default does nothing (this library owns no
 // windows).  Tests install a counter.
 void set_message_pump(void (*pump)());
+// Runs the host's message pump once (the decompressor shares it).
+void zip_run_pump();
 
 // The outside progress program.  The default hook finds no program ("not
 // started"), so the operation goes on without it.
@@ -51,6 +53,12 @@ void set_windows_directory(const std::string& win_dir);
 // Full Windows path of a log name: a name with ':' second or starting with
 // "\\" is kept, otherwise it goes in the Windows directory.
 std::string zip_log_path(const std::string& name);
+// Opens a log by its table name for appending (-1 when it cannot be) and
+// appends text to it; the decompressor's logs go the same way.
+int zip_open_log(const std::string& name);
+void zip_log_append(int fd, const std::string& text);
+// "mm/dd/yy" and "hh:mm:ss" of the local time now.
+void zip_log_now(std::string* date, std::string* time);
 
 // Diagnostic log: the record of this call, each field that lies within
 // `size` bytes (zip_field_within), and later error reports.

@@ -1,0 +1,579 @@
+// The decompressor against archives made by outside tools (zip, 7zz,
+// python's zipfile), with unzip as the reference for what comes out.
+#include "platform/paths.h"
+#include "testsupport/temp_root.h"
+#include "ziplib/unziplib.h"
+#include "ziplib/zip_messages.h"
+#include "ziplib/zip_progress.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace ziplib;
+
+namespace {
+
+struct Seen {
+  int type, style, n1, n2;
+  std::string text;
+};
+std::vector<Seen> g_seen;  // prompts (not text lookups)
+std::vector<int> g_ids;    // every text looked up
+std::vector<int> g_answers;  // answers to give, in turn; then 1
+int g_boxes = 0, g_dialogs = 0;
+
+int recorder(int type, int style, int n1, int n2, char* text, char*, void*) {
+  if (type == 13) {
+    g_ids.push_back(n1);
+    return 0;
+  }
+  g_seen.push_back({type, style, n1, n2, text});
+  if (g_answers.empty()) return 1;
+  int a = g_answers.front();
+  g_answers.erase(g_answers.begin());
+  return a;
+}
+int counting_box(const char*, const char*, int) { return ++g_boxes, IDCANCEL; }
+int counting_dialog(const char*, const char*) { return ++g_dialogs, IDNO; }
+
+class Unzip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unzipInit(nullptr);
+    unzipAttachThread();
+    set_message_box(counting_box);
+    set_unzip_overwrite_dialog(counting_dialog);
+    set_windows_directory("C:\\WINDOWS");
+    g_seen.clear();
+    g_ids.clear();
+    g_answers.clear();
+    g_boxes = g_dialogs = 0;
+    c_ = linux("C:\\");
+    platform::make_dirs(c_);
+  }
+  void TearDown() override {
+    set_message_box(nullptr);
+    set_unzip_overwrite_dialog(nullptr);
+    unzipDetachThread();
+  }
+  static std::string linux(const std::string& win) { return platform::map_path(win); }
+  // Runs a shell command in C:\ ; its exit status.
+  int sh(const std::string& cmd) const { return std::system(("cd '" + c_ + "' && " + cmd).c_str()); }
+  std::string read(const std::string& win) const { return root_.read(win); }
+
+  UNZIPCMDSTRUCT cmd(int function, const char* zip) {
+    UNZIPCMDSTRUCT c{};
+    c.structSize = kUnzipCmdV170;
+    c.Function = function;
+    c.lpszZIPFile = zip;
+    c.index = -1;
+    c.lpMessageDisplay = recorder;
+    return c;
+  }
+  int extract_all(const char* zip, const char* dest, std::uint16_t options = 0) {
+    UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, zip);
+    c.lpszFilespec = "*.*";
+    c.recurseFlag = 1;
+    c.lpszDestination = dest;
+    c.overWriteFlag = 1;
+    c.wUnzipSubOptions = options;
+    return unzipCommand(&c);
+  }
+  // A tree with folders, names with blanks and bytes of every value.
+  void make_tree() {
+    root_.write("C:\\src\\top.txt", "top level\nsecond line\n");
+    root_.write("C:\\src\\with blank.txt", std::string(5000, 'b'));
+    std::string bin;
+    for (int i = 0; i < 200000; ++i) bin += static_cast<char>((i * 7919) >> 3);
+    root_.write("C:\\src\\sub\\bin.dat", bin);
+    root_.write("C:\\src\\sub\\deeper\\d.txt", "deep");
+    platform::make_dirs(linux("C:\\src\\empty"));
+  }
+
+  testsupport::TempRoot root_;
+  std::string c_;
+};
+
+TEST_F(Unzip, OutsideArchivesExtractByteForByte) {
+  make_tree();
+  // Each archive is extracted by unzip (the reference) and by the library.
+  struct Case {
+    const char* name;
+    std::string make;
+    const char* password;
+  } cases[] = {
+      {"r", "cd src && zip -q -r ../r.zip .", nullptr},
+      {"p", "cd src && zip -q -r -P secret ../p.zip .", "secret"},
+      {"s7", "cd src && 7zz a -bd -tzip -mem=ZipCrypto -psecret ../s7.zip . >/dev/null", "secret"},
+      {"fz", "cd src && zip -q -r -fz ../fz.zip .", nullptr},
+      {"z0", "cd src && zip -q -r -0 ../z0.zip .", nullptr},
+      {"st", "cd src && zip -q - sub/bin.dat top.txt > ../st.zip", nullptr},
+      {"d64", "cd src && 7zz a -bd -tzip -mm=Deflate64 ../d64.zip . >/dev/null", nullptr},
+      {"py", "python3 -c \"import zipfile\nz=zipfile.ZipFile('py.zip','w')\n"
+             "z.write('src/top.txt','stored.txt',zipfile.ZIP_STORED)\n"
+             "z.write('src/sub/bin.dat','deflated.bin',zipfile.ZIP_DEFLATED)\n"
+             "z.writestr(zipfile.ZipInfo('na\\xefve.txt'),b'cp437')\n"
+             "z.comment=b'archive comment'\nz.close()\"",
+       nullptr},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    const std::string zip = std::string(k.name) + ".zip";
+    ASSERT_EQ(sh(k.make), 0);
+    ASSERT_EQ(sh(std::string("unzip -q -o ") + (k.password ? std::string("-P ") + k.password + " " : "") + zip +
+                 " -d ref_" + k.name + " 2>/dev/null"),
+              0);
+    UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, ("C:\\" + zip).c_str());
+    const std::string dest = std::string("C:\\out_") + k.name;
+    const std::string zpath = "C:\\" + zip;
+    c.lpszZIPFile = zpath.c_str();
+    c.lpszFilespec = "*.*";
+    c.recurseFlag = 1;
+    c.lpszDestination = dest.c_str();
+    c.decryptFlag = k.password != nullptr;
+    c.lpszDecryptCode = k.password;
+    EXPECT_EQ(unzipCommand(&c), 0);
+    EXPECT_EQ(sh(std::string("diff -r ref_") + k.name + " out_" + k.name), 0);
+  }
+  // The code-page-437 name arrives in UTF-8, as unzip shows it.
+  EXPECT_EQ(read("C:\\out_py\\na\xc2\xa1ve.txt").size() + read("C:\\out_py\\na\xc3\xafve.txt").size(), 5u);
+  // Times come from the archive.
+  struct stat st{};
+  ASSERT_EQ(::stat(linux("C:\\out_r\\top.txt").c_str(), &st), 0);
+  struct stat ref{};
+  ASSERT_EQ(::stat(linux("C:\\ref_r\\top.txt").c_str(), &ref), 0);
+  EXPECT_LE(std::abs(st.st_mtime - ref.st_mtime), 2);  // DOS times count in two seconds
+}
+
+TEST_F(Unzip, QueriesAgreeWithPythonsListing) {
+  make_tree();
+  ASSERT_EQ(sh("cd src && zip -q -r -fz ../fz.zip . && cd .. && python3 -c \"import zipfile\n"
+               "z=zipfile.ZipFile('fz.zip')\nopen('list.txt','w').write(''.join('%s %d %d %d\\n'%(i.filename,i.file_size,i.compress_size,i.CRC) for i in z.infolist()))\""),
+            0);
+  std::vector<std::string> expected;
+  {
+    std::ifstream f(linux("C:\\list.txt"));
+    for (std::string line; std::getline(f, line);) expected.push_back(line);
+  }
+  UNZIPCMDSTRUCT c = cmd(UNZIP_COUNTALLITEMS, "C:\\fz.zip");
+  ASSERT_EQ(unzipCommand(&c), 0);
+  ASSERT_EQ(c.returnCount, static_cast<int>(expected.size()));
+  // Functions 2 and 7, long and short, walk the same list.
+  ZINFOEX x{};
+  ZINFO z{};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    c = cmd(UNZIP_GETNEXTZINFO, "C:\\fz.zip");
+    c.pZipInfoEx = &x;
+    ASSERT_EQ(unzipCommand(&c), 0);
+    char line[2300];
+    std::snprintf(line, sizeof line, "%s %llu %llu %u", x.name, static_cast<unsigned long long>(x.uncompressedSize),
+                  static_cast<unsigned long long>(x.compressedSize), x.crc);
+    EXPECT_EQ(line, expected[i]);
+    c = cmd(UNZIP_GETINDEXEDZINFO, "C:\\fz.zip");
+    c.zInfo = &z;
+    c.index = static_cast<int>(i);
+    ASSERT_EQ(unzipCommand(&c), 0);
+    EXPECT_STREQ(z.name, x.name);
+    EXPECT_EQ(+z.crc, +x.crc);
+    EXPECT_EQ(std::uint64_t{z.uncompressedSize}, +x.uncompressedSize);
+  }
+  c = cmd(UNZIP_GETNEXTZINFO, "C:\\fz.zip");
+  c.pZipInfoEx = &x;
+  EXPECT_EQ(unzipCommand(&c), 2);
+  c = cmd(UNZIP_GETINDEXEDZINFO, "C:\\fz.zip");
+  c.zInfo = &z;
+  c.index = static_cast<int>(expected.size());
+  EXPECT_EQ(unzipCommand(&c), 25);
+
+  // Patterns: top level only, then recursing, quoted names with blanks.
+  c = cmd(UNZIP_COUNTNAMEDITEMS, "C:\\fz.zip");
+  c.lpszFilespec = "*.*";
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(c.returnCount, 4);  // top.txt, with blank.txt and the folders sub/ and empty/
+  c.recurseFlag = 1;
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(c.returnCount, static_cast<int>(expected.size()));
+  c = cmd(UNZIP_COUNTNAMEDITEMS, "C:\\fz.zip");
+  c.lpszFilespec = "\"with blank.txt\" sub/bin.dat";
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(c.returnCount, 2);
+  c.lpszFilespec = "\"with blank.txt";
+  EXPECT_EQ(unzipCommand(&c), 47);
+  c = cmd(UNZIP_GETNEXTNAMEDZINFO, "C:\\fz.zip");
+  c.lpszFilespec = "*.dat";
+  c.recurseFlag = 1;
+  c.pZipInfoEx = &x;
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_STREQ(x.name, "sub/bin.dat");
+  EXPECT_EQ(+x.uncompressedSize, 200000u);
+}
+
+TEST_F(Unzip, CommentAndMemoryExtraction) {
+  ASSERT_EQ(sh("python3 -c \"import zipfile\nz=zipfile.ZipFile('m.zip','w',zipfile.ZIP_DEFLATED)\n"
+               "z.writestr('a/data.bin', bytes(range(256))*40)\nz.comment=b'0123456789abcdefghijklmno'\nz.close()\""),
+            0);
+  UNZIPCMDSTRUCT c = cmd(UNZIP_GETCOMMENTSIZE, "C:\\m.zip");
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(c.returnCount, 25);
+  char comment[11];
+  std::memset(comment, 'X', sizeof comment);
+  c = cmd(UNZIP_GETCOMMENT, "C:\\m.zip");
+  c.returnCount = 10;
+  c.lpszReturnString = comment;
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(c.returnCount, 10);
+  EXPECT_STREQ(comment, "0123456789");
+
+  // Function 9: 100 bytes from offset 300 into a block smaller than the item.
+  std::vector<unsigned char> block(100);
+  c = cmd(UNZIP_FILETOMEM, "C:\\m.zip");
+  c.lpszFilespec = "a/data.bin";
+  c.lpMemBlock = block.data();
+  c.lMemBlockSize = 100;
+  c.lStartingOffset = 300;
+  ASSERT_EQ(unzipCommand(&c), 0);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(block[i], (300 + i) % 256);
+
+  // Function 11 without a block hands the bytes to the data callback.
+  struct Got {
+    std::vector<unsigned char> bytes;
+  } got;
+  CALLBACKSTRUCT cb{0,
+                    [](int op, unsigned char* buf, std::uint32_t* len, std::uint64_t, std::uint64_t, void* user, int* status) {
+                      if (op == 1) static_cast<Got*>(user)->bytes.insert(static_cast<Got*>(user)->bytes.end(), buf, buf + *len);
+                      *status = 3;
+                    },
+                    &got};
+  c = cmd(UNZIP_FILETOMEM_EX, "C:\\m.zip");
+  c.lpszFilespec = "a/data.bin";
+  c.lpCallbackStruct = &cb;
+  c.lMemBlockSize = 1000;
+  c.lStartingOffset = 5000;
+  ASSERT_EQ(unzipCommand(&c), 0);
+  ASSERT_EQ(got.bytes.size(), 1000u);
+  EXPECT_EQ(got.bytes[0], 5000 % 256);
+  // Neither a block nor a callback: the parameters do not fit.
+  c = cmd(UNZIP_FILETOMEM_EX, "C:\\m.zip");
+  c.lpszFilespec = "a/data.bin";
+  EXPECT_EQ(unzipCommand(&c), 47);
+  EXPECT_NE(std::find(g_ids.begin(), g_ids.end(), 131), g_ids.end());
+}
+
+TEST_F(Unzip, CallbackModeExtractsAnItemTheHostSupplies) {
+  root_.write("C:\\f.txt", std::string(3000, 'q') + "end");
+  ASSERT_EQ(sh("zip -q one.zip f.txt"), 0);
+  // The host hands over the central header, then the item's data.
+  const std::string zip = read("C:\\one.zip");
+  const std::size_t central = zip.find("PK\x01\x02");
+  const std::size_t data = 30 + 5;  // local header and name, no extra
+  const std::size_t csize = static_cast<unsigned char>(zip[central + 20]) | static_cast<unsigned char>(zip[central + 21]) << 8;
+  struct Feed {
+    std::string bytes;
+    std::size_t at = 0;
+    std::string out;
+  } feed;
+  feed.bytes = zip.substr(central, 46 + 5 + static_cast<unsigned char>(zip[central + 30])) + zip.substr(data + static_cast<unsigned char>(zip[28]), csize);
+  CALLBACKSTRUCT cb{0,
+                    [](int op, unsigned char* buf, std::uint32_t* len, std::uint64_t, std::uint64_t, void* user, int* status) {
+                      Feed& f = *static_cast<Feed*>(user);
+                      if (op == 0) {
+                        // In small pieces, to cross every refill.
+                        std::size_t n = std::min<std::size_t>({*len, 7, f.bytes.size() - f.at});
+                        std::memcpy(buf, f.bytes.data() + f.at, n);
+                        f.at += n;
+                        *len = static_cast<std::uint32_t>(n);
+                        *status = f.at == f.bytes.size() ? 0 : 3;
+                      } else if (op == 1) {
+                        f.out.append(reinterpret_cast<char*>(buf), *len);
+                      }
+                    },
+                    &feed};
+  UNZIPCMDSTRUCT c = cmd(UNZIP_MEMTOMEM, nullptr);
+  c.lpCallbackStruct = &cb;
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(feed.out, std::string(3000, 'q') + "end");
+}
+
+TEST_F(Unzip, Passwords) {
+  root_.write("C:\\s.txt", "the secret text, long enough to be deflated deflated deflated");
+  ASSERT_EQ(sh("zip -q -P right enc.zip s.txt"), 0);
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\enc.zip");
+  c.index = 0;
+  c.lpszDestination = "C:\\o";
+  c.decryptFlag = 1;
+  c.lpszDecryptCode = "right";
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(read("C:\\o\\s.txt"), "the secret text, long enough to be deflated deflated deflated");
+  // A wrong password whose check byte differs: 44 after the question
+  // (Cancel), 49 when quiet; no password at all: 44.
+  ::unlink(linux("C:\\o\\s.txt").c_str());
+  const char* wrong = nullptr;
+  for (const char* w : {"wrong", "wrong1", "wrong2", "wrong3", "wrong4"}) {
+    c.lpszDecryptCode = w;
+    c.testFlag = 1;
+    c.quietFlag = 1;
+    if (unzipCommand(&c) == 49) {
+      wrong = w;
+      break;
+    }
+  }
+  ASSERT_NE(wrong, nullptr);
+  c.testFlag = 0;
+  c.quietFlag = 0;
+  g_answers = {IDCANCEL};
+  EXPECT_EQ(unzipCommand(&c), 44);
+  EXPECT_TRUE(std::any_of(g_seen.begin(), g_seen.end(), [](const Seen& s) { return s.text.find("is encrypted") != std::string::npos; }));
+  EXPECT_FALSE(root_.exists("C:\\o\\s.txt"));
+  c.decryptFlag = 0;
+  c.lpszDecryptCode = nullptr;
+  g_answers = {IDCANCEL};
+  EXPECT_EQ(unzipCommand(&c), 44);
+}
+
+TEST_F(Unzip, HostileNamesNeverLeaveTheDestination) {
+  ASSERT_EQ(sh("python3 -c \"import zipfile\nz=zipfile.ZipFile('h.zip','w')\n"
+               "[z.writestr(n, n) for n in ['../evil.txt','a/../../b.txt','/abs.txt','C:/drive.txt','ok/good.txt','x/..']]\nz.close()\""),
+            0);
+  platform::make_dirs(linux("C:\\dest\\in"));
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\h.zip");
+  c.lpszFilespec = "*.*";
+  c.recurseFlag = 1;
+  c.lpszDestination = "C:\\dest\\in";
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(read("C:\\dest\\in\\abs.txt"), "/abs.txt");
+  EXPECT_EQ(read("C:\\dest\\in\\drive.txt"), "C:/drive.txt");
+  EXPECT_EQ(read("C:\\dest\\in\\ok\\good.txt"), "ok/good.txt");
+  EXPECT_FALSE(root_.exists("C:\\dest\\evil.txt"));
+  EXPECT_FALSE(root_.exists("C:\\evil.txt"));
+  EXPECT_FALSE(root_.exists("C:\\b.txt"));
+  EXPECT_FALSE(root_.exists("C:\\dest\\b.txt"));
+  // Each refused name was shown with code 49 and the name.
+  int refused = 0;
+  for (const Seen& s : g_seen)
+    if (s.type == 11 && s.n1 == 49) ++refused;
+  EXPECT_EQ(refused, 3);
+  // Only the files extracted are below the destination.
+  EXPECT_EQ(sh("test $(find dest -type f | wc -l) -eq 3"), 0);
+
+  // A link planted under a target's name is replaced, never followed.
+  ASSERT_EQ(::symlink(linux("C:\\victim").c_str(), linux("C:\\dest\\in\\abs.txt").c_str()) == 0 ||
+                (::unlink(linux("C:\\dest\\in\\abs.txt").c_str()) == 0 &&
+                 ::symlink(linux("C:\\victim").c_str(), linux("C:\\dest\\in\\abs.txt").c_str()) == 0),
+            true);
+  c.overWriteFlag = 1;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_FALSE(root_.exists("C:\\victim"));
+}
+
+TEST_F(Unzip, DamagedArchives) {
+  root_.write("C:\\f.txt", std::string(10000, 'z') + "tail");
+  ASSERT_EQ(sh("zip -q -0 d.zip f.txt"), 0);
+  std::string zip = read("C:\\d.zip");
+  // A changed byte of stored data: 39, and no file (kept with option bit 6).
+  std::string bad = zip;
+  bad[30 + 5 + 28 + 100] = 'Y';
+  root_.write("C:\\bad.zip", bad);
+  EXPECT_EQ(extract_all("C:\\bad.zip", "C:\\o1"), 39);
+  EXPECT_FALSE(root_.exists("C:\\o1\\f.txt"));
+  EXPECT_EQ(sh("test -z \"$(ls -A o1)\""), 0);  // no leftover staging file
+  EXPECT_EQ(extract_all("C:\\bad.zip", "C:\\o2", kUnzKeepFailed), 39);
+  EXPECT_EQ(read("C:\\o2\\f.txt").size(), 10004u);
+  // A local name that differs from the central one: 3.
+  std::string renamed = zip;
+  renamed[30] = 'g';
+  root_.write("C:\\ren.zip", renamed);
+  EXPECT_EQ(extract_all("C:\\ren.zip", "C:\\o3"), 3);
+  // Cut short: the end record is gone, or the data is.
+  root_.write("C:\\cut.zip", zip.substr(0, zip.size() / 2));
+  EXPECT_EQ(extract_all("C:\\cut.zip", "C:\\o4"), 3);
+  // An end record that claims more entries than its directory can hold.
+  std::string many = zip;
+  many[many.size() - 22 + 10] = '\xff';
+  many[many.size() - 22 + 11] = '\xff';
+  root_.write("C:\\many.zip", many);
+  UNZIPCMDSTRUCT c = cmd(UNZIP_COUNTALLITEMS, "C:\\many.zip");
+  EXPECT_EQ(unzipCommand(&c), 3);
+}
+
+TEST_F(Unzip, ChecksAndTheirMessages) {
+  struct Check {
+    UNZIPCMDSTRUCT c;
+    int message;
+  };
+  std::string pw128(128, 'p'), pw127(127, 'p');
+  root_.write("C:\\f.txt", "x");
+  ASSERT_EQ(sh("zip -q a.zip f.txt"), 0);
+  auto base = [&](int function) {
+    UNZIPCMDSTRUCT c = cmd(function, "C:\\a.zip");
+    c.index = 0;
+    c.lpszDestination = "C:\\o";
+    return c;
+  };
+  std::vector<Check> checks;
+  checks.push_back({base(UNZIP_EXTRACT), 113});
+  checks.back().c.lpszZIPFile = "";
+  checks.push_back({base(UNZIP_EXTRACT), 118});
+  checks.back().c.freshenFlag = checks.back().c.updateFlag = 1;
+  checks.push_back({base(UNZIP_EXTRACT), 110});
+  checks.back().c.lpszDestination = "C";
+  checks.push_back({base(UNZIP_EXTRACT), 111});
+  checks.back().c.lpszDestination = "out\\dir";
+  checks.push_back({base(UNZIP_EXTRACT), 119});
+  checks.back().c.decryptFlag = 1;
+  checks.back().c.lpszDecryptCode = pw128.c_str();
+  checks.push_back({base(12), 121});
+  checks.push_back({base(0), 121});
+  checks.push_back({base(UNZIP_EXTRACT), 62});
+  checks.back().c.wUnzipSubOptions = kUnzEchoInput;
+  checks.push_back({base(UNZIP_FILETOMEM), 131});
+  checks.back().c.lpszFilespec = "*.txt";
+  checks.back().c.lpMemBlock = &pw128[0];
+  for (Check& k : checks) {
+    SCOPED_TRACE(k.message);
+    g_ids.clear();
+    EXPECT_EQ(unzipCommand(&k.c), 47);
+    EXPECT_NE(std::find(g_ids.begin(), g_ids.end(), k.message), g_ids.end());
+  }
+  UNZIPCMDSTRUCT ok = base(UNZIP_EXTRACT);
+  ok.decryptFlag = 1;
+  ok.lpszDecryptCode = pw127.c_str();
+  EXPECT_EQ(unzipCommand(&ok), 0);
+  ok.lpszDestination = "\\\\server\\share";
+  ok.testFlag = 1;
+  EXPECT_EQ(unzipCommand(&ok), 0);
+  // An unknown size: 47, nothing shown.
+  UNZIPCMDSTRUCT odd = base(UNZIP_COUNTALLITEMS);
+  odd.structSize = 171;
+  g_seen.clear();
+  EXPECT_EQ(unzipCommand(&odd), 47);
+  EXPECT_TRUE(g_seen.empty());
+  // A 100-byte record: no message callback, older item record.
+  ZINFO_OLD old{};
+  UNZIPCMDSTRUCT v100 = base(UNZIP_GETINDEXEDZINFO);
+  v100.structSize = kUnzipCmdV100;
+  v100.zInfo = &old;
+  g_ids.clear();
+  ASSERT_EQ(unzipCommand(&v100), 0);
+  EXPECT_STREQ(old.name, "f.txt");
+  EXPECT_EQ(+old.uncompressedSize, 1u);
+  EXPECT_TRUE(g_ids.empty());
+}
+
+TEST_F(Unzip, ReentryAndDetach) {
+  root_.write("C:\\f.txt", std::string(100000, 'r'));
+  ASSERT_EQ(sh("zip -q a.zip f.txt"), 0);
+  static int inner;
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\a.zip");
+  c.index = 0;
+  c.testFlag = 1;
+  c.lpMinorStatus = [](const char*, int, void*) {
+    UNZIPCMDSTRUCT again{};
+    again.structSize = kUnzipCmdV170;
+    again.Function = UNZIP_COUNTALLITEMS;
+    again.lpszZIPFile = "C:\\a.zip";
+    inner = unzipCommand(&again);
+    return 0;
+  };
+  inner = 0;
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(inner, 45);
+  // A detached thread attaches afresh: the cursor of Function 2 starts over.
+  ZINFO z{};
+  UNZIPCMDSTRUCT next = cmd(UNZIP_GETNEXTZINFO, "C:\\a.zip");
+  next.zInfo = &z;
+  ASSERT_EQ(unzipCommand(&next), 0);
+  EXPECT_EQ(unzipCommand(&next), 2);
+  unzipDetachThread();
+  EXPECT_EQ(unzipCommand(&next), 0);
+}
+
+TEST_F(Unzip, OverwriteQuestionAndLogs) {
+  root_.write("C:\\f.txt", "new");
+  root_.write("C:\\g.txt", "new");
+  ASSERT_EQ(sh("zip -q a.zip f.txt g.txt"), 0);
+  auto fresh = [&] {
+    root_.write("C:\\o\\f.txt", "old");
+    root_.write("C:\\o\\g.txt", "old");
+  };
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\a.zip");
+  c.lpszFilespec = "*.txt";
+  c.lpszDestination = "C:\\o";
+  fresh();
+  g_answers = {IDYES, IDNO};
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(read("C:\\o\\f.txt"), "new");
+  EXPECT_EQ(read("C:\\o\\g.txt"), "old");
+  fresh();
+  g_answers = {100};  // Yes to All: asked once
+  g_seen.clear();
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(g_seen.size(), 1u);
+  EXPECT_EQ(read("C:\\o\\g.txt"), "new");
+  fresh();
+  g_answers = {IDCANCEL};
+  EXPECT_EQ(unzipCommand(&c), 48);
+  EXPECT_EQ(read("C:\\o\\f.txt"), "old");
+  // A three-button question (110-byte record) overrules Yes to All and asks
+  // the library's own dialog.
+  UNZIPCMDSTRUCT v110 = c;
+  v110.structSize = kUnzipCmdV110;
+  g_answers = {100, 100};
+  EXPECT_EQ(unzipCommand(&v110), 0);
+  EXPECT_EQ(g_dialogs, 2);
+  EXPECT_EQ(g_seen[g_seen.size() - 1].style, MB_YESNOCANCEL);
+
+  // Quiet: no box, the error reaches the diagnostic log, the password never.
+  UNZIPCMDSTRUCT q = cmd(UNZIP_EXTRACT, "C:\\missing.zip");
+  q.index = 0;
+  q.lpszDestination = "C:\\o";
+  q.quietFlag = 1;
+  q.diagnosticFlag = 1;
+  q.decryptFlag = 1;
+  q.lpszDecryptCode = "hunter2";
+  q.lpMessageDisplay = nullptr;
+  g_boxes = 0;
+  EXPECT_EQ(unzipCommand(&q), 9);
+  EXPECT_EQ(g_boxes, 0);
+  const std::string log = read("C:\\WINDOWS\\ARCLYNX.LOG");
+  EXPECT_NE(log.find("File not found (Problem reading ZIP file)"), std::string::npos);
+  EXPECT_NE(log.find("lpszZIPFile: "), std::string::npos);
+  EXPECT_EQ(log.find("hunter2"), std::string::npos);
+  q.quietFlag = 0;
+  EXPECT_EQ(unzipCommand(&q), 9);
+  EXPECT_EQ(g_boxes, 1);
+}
+
+TEST_F(Unzip, SplitSets) {
+  std::string data;
+  for (int i = 0; i < 300000; ++i) data += static_cast<char>((i * 2654435761u) >> 13);
+  root_.write("C:\\big.bin", data);
+  root_.write("C:\\small.txt", "small");
+  ASSERT_EQ(sh("zip -q -0 -s 100k sp.zip big.bin small.txt && ls sp.z01 sp.z02 sp.zip >/dev/null"), 0);
+  EXPECT_EQ(extract_all("C:\\sp.zip", "C:\\o1", kUnzSplit), 0);
+  EXPECT_TRUE(read("C:\\o1\\big.bin") == data);
+  EXPECT_EQ(read("C:\\o1\\small.txt"), "small");
+  // On a fixed drive a multi-disk archive is read as a split set by itself.
+  EXPECT_EQ(extract_all("C:\\sp.zip", "C:\\o2"), 0);
+  EXPECT_TRUE(read("C:\\o2\\big.bin") == data);
+  // The long part name comes first.
+  ASSERT_EQ(sh("cp sp.z01 sp.zip.z01 && dd if=/dev/zero of=sp.z01 bs=1 count=100 conv=notrunc 2>/dev/null"), 0);
+  EXPECT_EQ(extract_all("C:\\sp.zip", "C:\\o3", kUnzSplit), 0);
+  EXPECT_TRUE(read("C:\\o3\\big.bin") == data);
+  // The host may name each part itself (message type 15).
+  g_answers.assign(8, IDCANCEL);
+  EXPECT_NE(extract_all("C:\\sp.zip", "C:\\o4", kUnzSplit), 0);
+  EXPECT_FALSE(root_.exists("C:\\o4\\big.bin"));
+  EXPECT_EQ(g_seen.front().type, 15);
+}
+
+}  // namespace

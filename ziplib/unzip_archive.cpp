@@ -1,0 +1,582 @@
+// The archive as the decompressor reads it: opening it and its parts, the end
+// records, the cached central directory, item information and selection by
+// pattern.  Every count, size and offset comes from outside and is checked
+// against the bytes that are really there before it is used.
+#include "platform/le_bytes.h"
+#include "platform/paths.h"
+#include "ziplib/unzip_state.h"
+#include "ziplib/zip_messages.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace ziplib {
+namespace {
+
+using platform::get_u16le;
+using platform::get_u32le;
+
+constexpr std::uint32_t kCentralSig = 0x02014B50;
+constexpr std::uint32_t kLocalSig = 0x04034B50;
+constexpr std::uint32_t kEndSig = 0x06054B50;
+constexpr std::uint32_t kZip64EndSig = 0x06064B50;
+constexpr std::uint32_t kZip64LocatorSig = 0x07064B50;
+constexpr std::size_t kCentralFixed = 46;
+constexpr std::size_t kEndFixed = 22;
+constexpr std::size_t kEndSearch = 65579;
+
+std::uint64_t get_u64le(const std::uint8_t* p) {
+  return std::uint64_t{get_u32le(p)} | (std::uint64_t{get_u32le(p + 4)} << 32);
+}
+
+// Upper half of code page 437 and of 1252 (0x80-0x9F; the rest is Latin-1).
+const char16_t kCp437[128] = {
+    0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,
+    0xC9, 0xE6, 0xC6, 0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xA2, 0xA3, 0xA5, 0x20A7, 0x192,
+    0xE1, 0xED, 0xF3, 0xFA, 0xF1, 0xD1, 0xAA, 0xBA, 0xBF, 0x2310, 0xAC, 0xBD, 0xBC, 0xA1, 0xAB, 0xBB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x3B1, 0xDF, 0x393, 0x3C0, 0x3A3, 0x3C3, 0xB5, 0x3C4, 0x3A6, 0x398, 0x3A9, 0x3B4, 0x221E, 0x3C6, 0x3B5, 0x2229,
+    0x2261, 0xB1, 0x2265, 0x2264, 0x2320, 0x2321, 0xF7, 0x2248, 0xB0, 0x2219, 0xB7, 0x221A, 0x207F, 0xB2, 0x25A0, 0xA0};
+const char16_t kCp1252[32] = {0x20AC, 0x81, 0x201A, 0x192, 0x201E, 0x2026, 0x2020, 0x2021, 0x2C6, 0x2030, 0x160,
+                              0x2039, 0x152, 0x8D, 0x17D, 0x8F, 0x90, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                              0x2013, 0x2014, 0x2DC, 0x2122, 0x161, 0x203A, 0x153, 0x9D, 0x17E, 0x178};
+
+void put_utf8(std::string& out, char16_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+std::int64_t mtime_of(const struct stat& st) { return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec; }
+
+// The end record (and the Zip64 one it points to) of the part open now.
+int find_end(UnzipState& s, EndInfo* e, bool* found) {
+  *found = false;
+  const std::uint64_t span = std::min<std::uint64_t>(s.file_size, kEndSearch);
+  if (span < kEndFixed) return UZ_OK;
+  std::vector<std::uint8_t> tail(span);
+  const std::uint64_t base = s.file_size - span;
+  if (unzip_read_at(s, base, tail.data(), span) != span) return UZ_FORM;
+  std::size_t at = span - kEndFixed + 1;
+  while (at-- > 0)
+    if (get_u32le(&tail[at]) == kEndSig) break;
+  if (at == static_cast<std::size_t>(-1)) return UZ_OK;
+  const std::uint8_t* p = &tail[at];
+  *found = true;
+  e->this_disk = get_u16le(p + 4);
+  e->cd_disk = get_u16le(p + 6);
+  e->entries_here = get_u16le(p + 8);
+  e->total = get_u16le(p + 10);
+  e->cd_size = get_u32le(p + 12);
+  e->cd_offset = get_u32le(p + 16);
+  e->comment_len = static_cast<std::uint16_t>(std::min<std::uint64_t>(get_u16le(p + 20), span - at - kEndFixed));
+  e->comment_pos = base + at + kEndFixed;
+  if (at >= 20 && get_u32le(p - 20) == kZip64LocatorSig) {
+    const std::uint64_t z64 = get_u64le(p - 20 + 8);
+    std::uint8_t z[56];
+    if (z64 > s.file_size || s.file_size - z64 < sizeof z || unzip_read_at(s, z64, z, sizeof z) != sizeof z)
+      return UZ_FORM;
+    if (get_u32le(z) != kZip64EndSig || get_u64le(z + 4) < 44) return UZ_FORM;
+    if (e->this_disk == 0xFFFF) e->this_disk = get_u32le(z + 16);
+    if (e->cd_disk == 0xFFFF) e->cd_disk = get_u32le(z + 20);
+    if (e->entries_here == 0xFFFF) e->entries_here = get_u64le(z + 24);
+    if (e->total == 0xFFFF) e->total = get_u64le(z + 32);
+    if (e->cd_size == 0xFFFFFFFF) e->cd_size = get_u64le(z + 40);
+    if (e->cd_offset == 0xFFFFFFFF) e->cd_offset = get_u64le(z + 48);
+  }
+  return UZ_OK;
+}
+
+// A multi-disk archive on a drive that is not removable is a split set.
+void split_if_fixed(UnzipState& s) {
+  if (!s.multi_disk) return;
+  const std::string& p = s.base_path;
+  const char d = p.size() > 1 && p[1] == ':' ? static_cast<char>(std::toupper(static_cast<unsigned char>(p[0]))) : 0;
+  if (d != 'A' && d != 'B' && !(s.options & kUnzAllRemovable)) s.split = true;
+}
+
+int read_directory(UnzipState& s) {
+  s.cache.clear();
+  s.cache_index.clear();
+  s.next_item = 0;
+  EndInfo e;
+  bool found = false;
+  if (int r = find_end(s, &e, &found)) return r;
+  if (!found && s.split) {
+    // The directory of a split set lies in its last part.
+    if (!unzip_find_part(s, 0, -1)) return UZ_CANCEL;
+    unzip_close_archive(s);
+    if (unzip_open_archive(s) != UZ_OK) return UZ_OPENARC;
+    s.current_disk = -1;
+    if (int r = find_end(s, &e, &found)) return r;
+  }
+  if (!found) return UZ_FORM;
+  s.end = e;
+  s.multi_disk = e.this_disk != 0;
+  split_if_fixed(s);
+  if (!s.multi_disk && e.cd_disk != 0 && e.entries_here == e.total) {
+    s.end.cd_disk = 0;
+  }
+  s.current_disk = static_cast<int>(s.end.this_disk);
+  // Each header takes at least 46 bytes: a count the directory cannot hold
+  // is a damaged archive, not a reason to allocate.
+  if (s.end.total > s.end.cd_size / kCentralFixed) return UZ_FORM;
+  if (!s.multi_disk && (s.end.cd_offset > s.file_size || s.end.cd_size > s.file_size - s.end.cd_offset))
+    return UZ_FORM;
+  if (s.end.cd_disk != s.end.this_disk) {
+    if (int r = unzip_open_disk(s, s.end.cd_disk)) return r;
+  }
+  PartReader dir(s, s.end.cd_disk, s.end.cd_offset, 10240);
+  std::uint64_t left = s.end.cd_size;
+  std::uint8_t head[kCentralFixed];
+  while (s.cache_index.size() < s.end.total) {
+    if (left < kCentralFixed || !dir.read(head, kCentralFixed)) return s.cancel ? UZ_CANCEL : UZ_FORM;
+    if (get_u32le(head) != kCentralSig) return UZ_FORM;
+    const std::size_t n = get_u16le(head + 28), m = get_u16le(head + 30), k = get_u16le(head + 32);
+    if (n > 259 || left - kCentralFixed < n + m + k) return UZ_FORM;
+    left -= kCentralFixed + n + m + k;
+    if (s.cache.size() > UINT32_MAX - (kCentralFixed + n + m + k)) return UZ_MEM;
+    const std::size_t start = s.cache.size();
+    s.cache.resize(start + kCentralFixed + n + m + k);
+    std::memcpy(&s.cache[start], head, kCentralFixed);
+    if (!dir.read(&s.cache[start + kCentralFixed], n + m + k)) return UZ_FORM;
+    s.cache_index.push_back(static_cast<std::uint32_t>(start));
+  }
+  return UZ_OK;
+}
+
+int fail(UnzipState& s, int code, int id) {
+  unzip_error_display(s, code, unzip_text(s, id, 0));
+  return code;
+}
+
+// "mm/dd/yy  hh:mm" or, long, "mm/dd/yyyy  hh:mm:ss".
+void date_text(const CentralItem& it, char* out, std::size_t size, bool long_form) {
+  const unsigned year = 1980 + (it.date >> 9), month = (it.date >> 5) & 15, day = it.date & 31;
+  const unsigned hour = it.time >> 11, minute = (it.time >> 5) & 63, second = (it.time & 31) * 2;
+  if (long_form)
+    std::snprintf(out, size, "%02u/%02u/%04u  %02u:%02u:%02u", month, day, year, hour, minute, second);
+  else
+    std::snprintf(out, size, "%02u/%02u/%02u  %02u:%02u", month, day, year % 100, hour, minute);
+}
+
+std::uint32_t info_attributes(const CentralItem& it) {
+  return (it.external & 0x7FFF) | ((it.flags & 1) ? 0x8000u : 0u) | (unzip_is_83(it.raw_name) ? 0u : 0x10000u);
+}
+
+void fill_info(const CentralItem& it, std::size_t index, ZINFO* z, ZINFOEX* x) {
+  const bool path = it.raw_name.find('/') != std::string::npos || it.raw_name.find('\\') != std::string::npos;
+  if (z) {
+    z->index = static_cast<std::uint16_t>(index);
+    z->uncompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(it.usize, UINT32_MAX));
+    z->compressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(it.csize, UINT32_MAX));
+    z->method = it.method;
+    z->flags = it.flags;
+    z->pathFlag = path;
+    z->crc = it.crc;
+    date_text(it, z->dateTime, sizeof z->dateTime, false);
+    std::snprintf(z->name, sizeof z->name, "%s", it.name.c_str());
+    z->attributes = info_attributes(it);
+    z->seconds = (it.time & 31) * 2;
+    z->reserved = 0;
+  }
+  if (x) {
+    x->index = static_cast<std::uint32_t>(index);
+    x->uncompressedSize = it.usize;
+    x->compressedSize = it.csize;
+    x->attributes = info_attributes(it);
+    x->crc = it.crc;
+    x->method = it.method;
+    x->flags = it.flags;
+    x->pathFlag = path;
+    date_text(it, x->dateTime, sizeof x->dateTime, true);
+    std::snprintf(x->name, sizeof x->name, "%s", it.name.c_str());
+    x->seconds = (it.time & 31) * 2;
+    x->versions = it.made_by | (std::uint32_t{it.needed} << 16);
+    std::memset(x->reserved, 0, sizeof x->reserved);
+  }
+}
+
+// The caller's index among the items the option bits let through.
+long visible_item(UnzipState& s, long index) {
+  if (!(s.options & kUnzSkipNon83)) return index < static_cast<long>(unzip_item_count(s)) ? index : -1;
+  CentralItem it;
+  for (std::size_t i = 0; i < unzip_item_count(s); ++i)
+    if (unzip_item(s, i, &it) && unzip_is_83(it.raw_name) && index-- == 0) return static_cast<long>(i);
+  return -1;
+}
+
+bool wild_match(const char* p, const char* n) {
+  for (; *p; ++p, ++n) {
+    if (*p == '*') {
+      for (;; ++n) {
+        if (wild_match(p + 1, n)) return true;
+        if (!*n) return false;
+      }
+    }
+    if (!*n || (*p != '?' && *p != *n)) return false;
+  }
+  return !*n;
+}
+
+// Base name and extension matched apart, as on the instrument.
+bool match_name(const std::string& pattern, const std::string& name) {
+  if (pattern == "*.*" || pattern == "*") return true;
+  auto split = [](const std::string& t, std::string* base, std::string* ext) {
+    auto dot = t.rfind('.');
+    *base = dot == std::string::npos ? t : t.substr(0, dot);
+    *ext = dot == std::string::npos ? std::string() : t.substr(dot + 1);
+  };
+  std::string pb, pe, nb, ne;
+  split(pattern, &pb, &pe);
+  split(name, &nb, &ne);
+  if (pattern.find('.') == std::string::npos) return wild_match(pattern.c_str(), name.c_str());
+  return wild_match(pb.c_str(), nb.c_str()) && wild_match(pe.c_str(), ne.c_str());
+}
+
+std::string upper(std::string t) {
+  for (char& c : t) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // ASCII only, as names compare
+  return t;
+}
+
+bool pattern_selects(const UnzipState& s, const std::string& pattern, const std::string& path) {
+  const auto cut = path.find_last_of('\\');
+  const bool is_dir = !path.empty() && path.back() == '\\';
+  const std::string dir = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  const std::string file = cut == std::string::npos ? path : path.substr(cut + 1);
+  const bool recurse = s.cmd.recurseFlag != 0;
+  const auto pcut = pattern.find_last_of('\\');
+  if (pcut == std::string::npos) {
+    if (!recurse && (is_dir ? dir.find('\\') != dir.size() - 1 : !dir.empty())) return false;
+    if (is_dir) return pattern == "*.*";
+    return match_name(pattern, file);
+  }
+  const std::string pdir = pattern.substr(0, pcut + 1), pfile = pattern.substr(pcut + 1);
+  if (dir.compare(0, pdir.size(), pdir) != 0) return false;
+  if (!recurse && dir.size() != pdir.size()) return false;
+  if (pfile.empty()) return true;
+  if (is_dir) return pfile == "*.*";
+  return match_name(pfile, file);
+}
+
+}  // namespace
+
+std::uint64_t unzip_read_at(UnzipState& s, std::uint64_t pos, void* out, std::uint64_t n) {
+  std::uint64_t done = 0;
+  while (done < n && s.fd >= 0) {
+    ssize_t r = ::pread(s.fd, static_cast<char*>(out) + done, n - done, static_cast<off_t>(pos + done));
+    if (r <= 0) break;
+    done += static_cast<std::uint64_t>(r);
+  }
+  return done;
+}
+
+bool PartReader::fill() {
+  for (;;) {
+    std::uint64_t n = unzip_read_at(s, pos, buf.data(), buf.size());
+    if (n) {
+      pos += n;
+      have = static_cast<std::size_t>(n);
+      at = 0;
+      return true;
+    }
+    if (!s.multi_disk || disk >= s.end.this_disk || s.cancel) return false;
+    if (unzip_open_disk(s, ++disk) != UZ_OK) return false;
+    pos = 0;
+  }
+}
+
+bool PartReader::read(std::uint8_t* out, std::size_t n) {
+  while (n) {
+    std::size_t k;
+    std::uint8_t* p = some(n, &k);
+    if (!k) return false;
+    std::memcpy(out, p, k);
+    out += k;
+    n -= k;
+  }
+  return true;
+}
+
+std::uint8_t* PartReader::some(std::size_t max, std::size_t* got) {
+  *got = 0;
+  if (at == have && !fill()) return nullptr;
+  std::uint8_t* p = &buf[at];
+  *got = std::min(max, have - at);
+  at += *got;
+  return p;
+}
+
+int unzip_open_archive(UnzipState& s, bool keyed) {
+  unzip_close_archive(s);
+  const std::string path = platform::map_path(s.zip_path);
+  for (int attempt = 0; attempt < 5 && s.fd < 0; ++attempt) {
+    s.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (s.fd < 0 && errno != EINTR && errno != EAGAIN) break;
+  }
+  struct stat st{};
+  if (s.fd < 0 || ::fstat(s.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+    unzip_close_archive(s);
+    return UZ_NOTFOUND;
+  }
+  s.file_size = static_cast<std::uint64_t>(st.st_size);
+  if (keyed) {
+    if (s.cache_valid && (s.cache_path != s.base_path || s.cache_size != s.file_size || s.cache_mtime != mtime_of(st)))
+      unzip_drop_cache(s);
+    s.cache_size = s.file_size;
+    s.cache_mtime = mtime_of(st);
+  }
+  return UZ_OK;
+}
+
+void unzip_close_archive(UnzipState& s) {
+  if (s.fd >= 0) ::close(s.fd);
+  s.fd = -1;
+}
+
+void unzip_drop_cache(UnzipState& s) {
+  s.cache.clear();
+  s.cache.shrink_to_fit();
+  s.cache_index.clear();
+  s.cache_index.shrink_to_fit();
+  s.cache_valid = false;
+  s.next_item = 0;
+}
+
+int unzip_read_directory(UnzipState& s) {
+  if (s.cache_valid && s.cache_path == s.base_path) {
+    split_if_fixed(s);
+    return UZ_OK;
+  }
+  unzip_drop_cache(s);
+  if (s.fd < 0 && unzip_open_archive(s, true) != UZ_OK) return UZ_NOTFOUND;
+  int r = read_directory(s);
+  if (r != UZ_OK) {
+    unzip_drop_cache(s);
+    return r;
+  }
+  s.cache_valid = true;
+  s.cache_path = s.base_path;
+  return UZ_OK;
+}
+
+std::size_t unzip_item_count(const UnzipState& s) { return s.cache_index.size(); }
+
+bool unzip_item(const UnzipState& s, std::size_t i, CentralItem* it) {
+  if (i >= s.cache_index.size()) return false;
+  unzip_parse_central(s, &s.cache[s.cache_index[i]], it);
+  return true;
+}
+
+void unzip_parse_central(const UnzipState& s, const std::uint8_t* p, CentralItem* it) {
+  it->made_by = get_u16le(p + 4);
+  it->needed = get_u16le(p + 6);
+  it->flags = get_u16le(p + 8);
+  it->method = get_u16le(p + 10);
+  it->time = get_u16le(p + 12);
+  it->date = get_u16le(p + 14);
+  it->crc = get_u32le(p + 16);
+  it->csize = get_u32le(p + 20);
+  it->usize = get_u32le(p + 24);
+  const std::size_t n = get_u16le(p + 28), m = get_u16le(p + 30);
+  it->disk = get_u16le(p + 34);
+  it->external = get_u32le(p + 38);
+  it->offset = get_u32le(p + 42);
+  it->raw_name.assign(reinterpret_cast<const char*>(p + kCentralFixed), n);
+  // Zip64 values stand in the extra block in this order, each only when its
+  // field is all ones.
+  const std::uint8_t* x = p + kCentralFixed + n;
+  for (std::size_t at = 0; at + 4 <= m;) {
+    const std::size_t tag = get_u16le(x + at), len = get_u16le(x + at + 2);
+    if (at + 4 + len > m) break;
+    if (tag == 1) {
+      const std::uint8_t* v = x + at + 4;
+      std::size_t left = len;
+      auto take = [&](std::uint64_t* field, std::size_t width) {
+        if (left < width) return;
+        *field = width == 8 ? get_u64le(v) : get_u32le(v);
+        v += width;
+        left -= width;
+      };
+      std::uint64_t disk = it->disk;
+      if (it->usize == 0xFFFFFFFF) take(&it->usize, 8);
+      if (it->csize == 0xFFFFFFFF) take(&it->csize, 8);
+      if (it->offset == 0xFFFFFFFF) take(&it->offset, 8);
+      if (it->disk == 0xFFFF) take(&disk, 4);
+      it->disk = static_cast<std::uint32_t>(disk);
+    }
+    at += 4 + len;
+  }
+  it->name = unzip_name_to_utf8(it->raw_name, s.options & kUnzNamesAsStored, it->flags);
+  if (it->external & 0x08) {  // a volume label
+    std::replace(it->name.begin(), it->name.end(), '.', ' ');
+    if (it->name.size() > 11) it->name.resize(11);
+  }
+}
+
+std::string unzip_name_to_utf8(const std::string& raw, bool as_stored, std::uint16_t flags) {
+  if (flags & 0x0800) return raw;  // stored as UTF-8
+  std::string out;
+  for (unsigned char c : raw) {
+    if (c < 0x80) out += static_cast<char>(c);
+    else if (!as_stored) put_utf8(out, kCp437[c - 0x80]);
+    else put_utf8(out, c < 0xA0 ? kCp1252[c - 0x80] : c);
+  }
+  return out;
+}
+
+bool unzip_is_83(const std::string& name) {
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    const std::string part = name.substr(start, end - start);
+    if (!part.empty()) {
+      const auto dot = part.find('.');
+      const std::size_t base = dot == std::string::npos ? part.size() : dot;
+      const std::size_t ext = dot == std::string::npos ? 0 : part.size() - dot - 1;
+      if (base == 0 || base > 8 || ext > 3 || (dot != std::string::npos && part.find('.', dot + 1) != std::string::npos) ||
+          part.find_first_of(" \"+,;=[]") != std::string::npos)
+        return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+int unzip_build_patterns(UnzipState& s) {
+  s.patterns.clear();
+  std::string cur;
+  bool quoted = false;
+  const std::string spec = upper(s.cmd.lpszFilespec ? std::string(s.cmd.lpszFilespec, strnlen(s.cmd.lpszFilespec, 20000)) : "");
+  for (char c : spec) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ' ' && !quoted) {
+      if (!cur.empty()) s.patterns.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c == '/' ? '\\' : c;
+    }
+  }
+  if (quoted) return fail(s, UZ_SYNTAX, 129);
+  if (!cur.empty()) s.patterns.push_back(cur);
+  return UZ_OK;
+}
+
+long unzip_next_match(UnzipState& s, std::size_t from) {
+  CentralItem it;
+  for (std::size_t i = from; unzip_item(s, i, &it); ++i) {
+    if (it.external & 0x08) continue;
+    std::string name = upper(it.raw_name);
+    std::replace(name.begin(), name.end(), '/', '\\');
+    if ((s.options & kUnzSkipNon83) && !unzip_is_83(name)) continue;
+    if (!name.empty() && name.back() == '\\' && s.cmd.noDirectoryItemsFlag) continue;
+    for (const std::string& p : s.patterns)
+      if (pattern_selects(s, p, name)) {
+        if (!unzip_qualifies(s, it)) break;
+        return static_cast<long>(i);
+      }
+  }
+  return -1;
+}
+
+int unzip_run_query(UnzipState& s) {
+  UNZIPCMDSTRUCT& c = s.cmd;
+  auto directory = [&](int id) {
+    int r = unzip_read_directory(s);
+    if (r != UZ_OK) unzip_error_display(s, r, unzip_text(s, id, 0));
+    return r;
+  };
+  switch (c.Function) {
+    case UNZIP_COUNTALLITEMS: {
+      if (int r = directory(103)) return r;
+      if (!(s.options & kUnzSkipNon83)) {
+        c.returnCount = static_cast<std::int32_t>(s.end.total);
+        return UZ_OK;
+      }
+      c.returnCount = 0;
+      CentralItem it;
+      for (std::size_t i = 0; unzip_item(s, i, &it); ++i) c.returnCount += unzip_is_83(it.raw_name);
+      return UZ_OK;
+    }
+    case UNZIP_GETNEXTZINFO:
+    case UNZIP_GETNEXTNAMEDZINFO:
+    case UNZIP_GETINDEXEDZINFO: {
+      ZINFO* z = static_cast<ZINFO*>(c.zInfo);
+      if ((z != nullptr) == (c.pZipInfoEx != nullptr) && c.Function != UNZIP_GETNEXTNAMEDZINFO)
+        return fail(s, UZ_SYNTAX, 106);
+      if (!z && !c.pZipInfoEx) return fail(s, UZ_SYNTAX, 106);
+      if (int r = directory(103)) return r;
+      long i;
+      if (c.Function == UNZIP_GETINDEXEDZINFO) {
+        i = c.index < 0 ? -1 : visible_item(s, c.index);
+        if (i < 0) return fail(s, UZ_INDEX, c.index >= 0 && (s.options & kUnzSkipNon83) ? 130 : 115);
+      } else if (c.Function == UNZIP_GETNEXTZINFO) {
+        i = static_cast<long>(s.next_item);
+        if (s.options & kUnzSkipNon83) {
+          CentralItem it;
+          while (unzip_item(s, static_cast<std::size_t>(i), &it) && !unzip_is_83(it.raw_name)) ++i;
+        }
+        if (static_cast<std::size_t>(i) >= unzip_item_count(s)) return fail(s, UZ_END, 107);
+      } else {
+        if (int r = unzip_build_patterns(s)) return r;
+        i = unzip_next_match(s, s.next_item);
+        if (i < 0) return fail(s, UZ_END, 107);
+      }
+      s.next_item = static_cast<std::size_t>(i) + 1;
+      CentralItem it;
+      unzip_item(s, static_cast<std::size_t>(i), &it);
+      fill_info(it, static_cast<std::size_t>(i), c.pZipInfoEx ? nullptr : z, c.pZipInfoEx);
+      return UZ_OK;
+    }
+    case UNZIP_COUNTNAMEDITEMS: {
+      if (!c.lpszFilespec) {
+        unzip_error_display(s, UZ_NONE, unzip_text(s, 104, 0));
+        return UZ_NONE;
+      }
+      if (!*c.lpszFilespec) return fail(s, UZ_SYNTAX, 105);
+      if (int r = unzip_build_patterns(s)) return r;
+      if (int r = directory(103)) return r;
+      c.returnCount = 0;
+      for (long i = unzip_next_match(s, 0); i >= 0; i = unzip_next_match(s, static_cast<std::size_t>(i) + 1))
+        ++c.returnCount;
+      return UZ_OK;
+    }
+    case UNZIP_GETCOMMENTSIZE:
+    case UNZIP_GETCOMMENT: {
+      if (int r = directory(114)) return r;
+      if (c.Function == UNZIP_GETCOMMENTSIZE) {
+        c.returnCount = s.end.comment_len;
+        return UZ_OK;
+      }
+      if (!c.lpszReturnString) return fail(s, UZ_SYNTAX, 106);
+      const std::uint64_t n = std::min<std::uint64_t>(s.end.comment_len, static_cast<std::uint64_t>(std::max(0, c.returnCount)));
+      // The comment is in the last part.
+      if (s.multi_disk && s.current_disk != static_cast<int>(s.end.this_disk) &&
+          unzip_open_disk(s, s.end.this_disk) != UZ_OK)
+        return fail(s, UZ_FORM, 114);
+      if (n && unzip_read_at(s, s.end.comment_pos, c.lpszReturnString, n) != n) return fail(s, UZ_FORM, 114);
+      c.lpszReturnString[n] = '\0';
+      c.returnCount = static_cast<std::int32_t>(n);
+      return UZ_OK;
+    }
+  }
+  return UZ_SYNTAX;
+}
+
+}  // namespace ziplib

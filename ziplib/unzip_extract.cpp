@@ -1,0 +1,660 @@
+// Extraction of items: the input reader over the archive's parts or the
+// host, traditional decryption, the split-part and disk lookups, target paths
+// that never leave the destination, and the output file that appears under
+// its name only once it is whole.
+#include "platform/le_bytes.h"
+#include "platform/paths.h"
+#include "ziplib/crc32.h"
+#include "ziplib/output_stage.h"
+#include "ziplib/unzip_state.h"
+#include "ziplib/zip_messages.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace ziplib {
+namespace {
+
+using platform::get_u16le;
+using platform::get_u32le;
+
+constexpr std::uint32_t kLocalSig = 0x04034B50;
+constexpr std::uint32_t kCentralSig = 0x02014B50;
+constexpr int kStyleOverwrite = 15;
+constexpr int kYesToAll = 100, kRename = 101;
+
+bool no_label(char, char*, std::size_t) { return false; }
+VolumeLabelFn g_label = no_label;
+
+// --- cipher ---------------------------------------------------------------
+
+void update_keys(std::uint32_t* k, std::uint8_t c) {
+  k[0] = crc32_byte(k[0], c);
+  k[1] = (k[1] + (k[0] & 0xFF)) * 134775813u + 1;
+  k[2] = crc32_byte(k[2], static_cast<std::uint8_t>(k[1] >> 24));
+}
+
+void init_keys(std::uint32_t* k, const std::string& password) {
+  k[0] = 0x12345678;
+  k[1] = 0x23456789;
+  k[2] = 0x34567890;
+  for (unsigned char c : password) update_keys(k, c);
+}
+
+void decrypt(std::uint32_t* k, std::uint8_t* p, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t t = (k[2] | 2) & 0xFFFF;
+    p[i] ^= static_cast<std::uint8_t>((t * (t ^ 1)) >> 8);
+    update_keys(k, p[i]);
+  }
+}
+
+// --- paths ----------------------------------------------------------------
+
+bool exists_win(const std::string& win) {
+  struct stat st{};
+  return ::stat(platform::map_path(win).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The stored name as a path below the destination: separators as '\',
+// leading separators and drive prefixes dropped.  False for a name that would
+// climb out (a ".." part) or whose file name is "." or "..".
+bool relative_name(const std::string& stored, std::string* out) {
+  std::string n = stored;
+  std::replace(n.begin(), n.end(), '/', '\\');
+  for (;;) {
+    if (n.size() >= 2 && std::isalpha(static_cast<unsigned char>(n[0])) && n[1] == ':') n.erase(0, 2);
+    else if (!n.empty() && n[0] == '\\') n.erase(0, 1);
+    else break;
+  }
+  std::size_t start = 0;
+  std::string last;
+  while (start < n.size()) {
+    std::size_t end = n.find('\\', start);
+    if (end == std::string::npos) end = n.size();
+    last = n.substr(start, end - start);
+    if (last == "..") return false;
+    start = end + 1;
+  }
+  if (n.empty() || last == "." ) return false;
+  *out = n;
+  return true;
+}
+
+std::uint32_t dos_of(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  if (tm.tm_year < 80) return (1 << 5 | 1) << 16;
+  return static_cast<std::uint32_t>(((tm.tm_year - 80) << 9 | (tm.tm_mon + 1) << 5 | tm.tm_mday) << 16 |
+                                    (tm.tm_hour << 11 | tm.tm_min << 5 | tm.tm_sec / 2));
+}
+
+std::time_t time_of(std::uint16_t date, std::uint16_t time) {
+  std::tm tm{};
+  tm.tm_year = (date >> 9) + 80;
+  tm.tm_mon = ((date >> 5) & 15) - 1;
+  tm.tm_mday = date & 31;
+  tm.tm_hour = time >> 11;
+  tm.tm_min = (time >> 5) & 63;
+  tm.tm_sec = (time & 31) * 2;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+std::string target_of(const UnzipState& s, const CentralItem& it, bool* ok) {
+  std::string rel;
+  *ok = relative_name(it.name, &rel);
+  if (!*ok) return std::string();
+  if (s.cmd.noDirectoryNamesFlag) {
+    const bool dir = rel.back() == '\\';
+    if (dir) rel.pop_back();
+    auto cut = rel.find_last_of('\\');
+    if (cut != std::string::npos) rel = rel.substr(cut + 1);
+    if (dir) rel += '\\';
+  }
+  return s.destination + rel;
+}
+
+bool label_matches(UnzipState& s, int disk) {
+  if (s.split || (s.options & kUnzAnyLabel)) return true;
+  if (s.base_path.size() < 2 || s.base_path[1] != ':') return false;
+  const char d = static_cast<char>(std::toupper(static_cast<unsigned char>(s.base_path[0])));
+  if (d != 'A' && d != 'B' && !(s.options & kUnzAllRemovable)) return false;
+  char label[32] = {};
+  if (!g_label(d, label, sizeof label)) return false;
+  char want[32];
+  std::snprintf(want, sizeof want, "PKBACK# %03d", disk);
+  return std::strcmp(label, want) == 0;
+}
+
+// --- input ----------------------------------------------------------------
+
+// The item's compressed bytes, from the archive or the host, decrypted once
+// the encryption header has been read, never past the compressed size.
+class ItemSource : public ByteSource {
+ public:
+  ItemSource(UnzipState& s, PartReader* file, std::uint64_t size, std::size_t buffer)
+      : s_(s), file_(file), left_(size), host_buf_(file ? 0 : buffer), buffer_(buffer) {}
+
+  std::span<const uint8_t> next() override {
+    if (left_ == 0 || stopped_ || s_.cancel) return {};
+    std::size_t n = 0;
+    std::uint8_t* p = raw(static_cast<std::size_t>(std::min<std::uint64_t>(left_, buffer_)), &n);
+    if (!n) return {};
+    left_ -= n;
+    if (s_.options & kUnzEchoInput) {
+      std::uint32_t len = static_cast<std::uint32_t>(n);
+      int status = 3;
+      s_.data_proc(2, p, &len, echo_pos_, 0, s_.data_user, &status);
+      echo_pos_ += n;
+      if (status >= 0 && status <= 2) {
+        stopped_ = true;
+        return {};
+      }
+    }
+    if (decrypting_) decrypt(s_.keys, p, n);
+    return {p, n};
+  }
+  bool cancelled() const override { return stopped_ || s_.cancel; }
+
+  // The encryption header: 0 or 44.  The check byte is the high byte of the
+  // DOS time with a data descriptor, else of the CRC.
+  int start_decryption(const CentralItem& it) {
+    std::uint8_t head[12];
+    std::size_t got = 0;
+    while (got < sizeof head && left_) {
+      std::size_t n = 0;
+      std::uint8_t* p = raw(std::min<std::size_t>(sizeof head - got, static_cast<std::size_t>(std::min<std::uint64_t>(left_, 12))), &n);
+      if (!n) break;
+      std::memcpy(head + got, p, n);
+      got += n;
+      left_ -= n;
+    }
+    if (got < sizeof head || s_.password.empty()) return UZ_KEY;
+    init_keys(s_.keys, s_.password);
+    decrypt(s_.keys, head, sizeof head);
+    const std::uint8_t check = (it.flags & 8) ? static_cast<std::uint8_t>(it.time >> 8) : static_cast<std::uint8_t>(it.crc >> 24);
+    if (head[11] != check) return UZ_KEY;
+    decrypting_ = true;
+    return UZ_OK;
+  }
+
+ private:
+  std::uint8_t* raw(std::size_t max, std::size_t* got) {
+    *got = 0;
+    if (file_) return file_->some(max, got);
+    if (host_ended_) return nullptr;
+    std::uint32_t len = static_cast<std::uint32_t>(std::min(max, host_buf_.size()));
+    int status = 3;
+    s_.data_proc(0, host_buf_.data(), &len, host_pos_, 0, s_.data_user, &status);
+    if (status == 2) s_.cancel = true;
+    if (status != 3 && status != 0) return nullptr;
+    if (status == 0) host_ended_ = true;
+    *got = std::min<std::size_t>(len, max);
+    host_pos_ += *got;
+    return host_buf_.data();
+  }
+
+  UnzipState& s_;
+  PartReader* file_;
+  std::uint64_t left_;
+  std::vector<std::uint8_t> host_buf_;
+  std::size_t buffer_;
+  bool decrypting_ = false, stopped_ = false, host_ended_ = false;
+  std::uint64_t echo_pos_ = 0, host_pos_ = 0;
+};
+
+// --- output file ----------------------------------------------------------
+
+// The output goes to a fresh name in the target's folder (created
+// exclusively, so never through a link already there) and is renamed over
+// the target once whole.
+struct OutputFile {
+  std::string final_path, temp_path;
+  int fd = -1;
+  bool open(const std::string& target) {
+    final_path = target;
+    auto slash = target.find_last_of('/');
+    std::string tmpl = target.substr(0, slash + 1) + ".unzipXXXXXX";
+    fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd >= 0) temp_path = tmpl;
+    return fd >= 0;
+  }
+  bool write(const std::uint8_t* p, std::size_t n) {
+    while (n) {
+      ssize_t w = ::write(fd, p, n);
+      if (w <= 0) {
+        if (w < 0 && errno == EINTR) continue;
+        return false;
+      }
+      p += w;
+      n -= static_cast<std::size_t>(w);
+    }
+    return true;
+  }
+  // Whole: renamed into place.  Failed: removed, or kept under the target's
+  // name when the host asked for partial files.
+  bool close(bool good, bool keep, const CentralItem& it, std::uint32_t attributes) {
+    if (fd < 0) return false;
+    ::fchmod(fd, (attributes & 1) ? 0444 : 0644);
+    ::close(fd);
+    fd = -1;
+    if (!good && !keep) {
+      ::unlink(temp_path.c_str());
+      return false;
+    }
+    const std::time_t t = time_of(it.date, it.time);
+    const struct timespec times[2] = {{t, 0}, {t, 0}};
+    ::utimensat(AT_FDCWD, temp_path.c_str(), times, 0);
+    if (::rename(temp_path.c_str(), final_path.c_str()) != 0) {
+      ::unlink(temp_path.c_str());
+      return false;
+    }
+    return true;
+  }
+  ~OutputFile() {
+    if (fd >= 0) {
+      ::close(fd);
+      ::unlink(temp_path.c_str());
+    }
+  }
+};
+
+int ask_overwrite(UnzipState& s, const std::string& target, bool read_only) {
+  const std::string text = zip_format(unzip_text(s, read_only ? 128 : 68, 1), {target.c_str()});
+  const int style = s.level > kUnzLevel110 ? kStyleOverwrite : MB_YESNOCANCEL;
+  int a = unzip_prompt(s, 8, style, 0, 0, text.c_str());
+  if (a == 5 && style == kStyleOverwrite) a = kYesToAll;
+  return a;
+}
+
+// The rename callbacks may change the target and the attributes.
+void call_rename(UnzipState& s, std::string* target, const CentralItem& it, std::uint32_t* attributes) {
+  if ((s.options2 & 2) && s.rename_proc_ex) {
+    UNZIPRENAMEEX r{};
+    r.structSize = sizeof r;
+    std::snprintf(r.path, sizeof r.path, "%s", target->c_str());
+    r.dosDate = it.date;
+    r.dosTime = it.time;
+    r.attributes = *attributes;
+    r.uncompressedSize = it.usize;
+    s.rename_proc_ex(&r, s.rename_data);
+    *target = std::string(r.path, strnlen(r.path, sizeof r.path));
+    *attributes = r.attributes;
+  } else if (s.rename_proc) {
+    UNZIPRENAME r{};
+    std::snprintf(r.path, sizeof r.path, "%s", target->c_str());
+    r.dosDate = it.date;
+    r.dosTime = it.time;
+    r.attributes = *attributes;
+    s.rename_proc(&r, s.rename_data);
+    *target = std::string(r.path, strnlen(r.path, sizeof r.path));
+    *attributes = r.attributes;
+  }
+}
+
+// The local header: where the data starts (0 with a code in *code).
+std::uint64_t check_local_header(UnzipState& s, const CentralItem& it, int* code) {
+  *code = UZ_FORM;
+  if (s.multi_disk) {
+    if (int r = unzip_open_disk(s, it.disk)) {
+      *code = r;
+      return 0;
+    }
+  }
+  std::uint8_t h[30];
+  if (it.offset > s.file_size || s.file_size - it.offset < sizeof h || unzip_read_at(s, it.offset, h, sizeof h) != sizeof h)
+    return 0;
+  if (get_u32le(h) != kLocalSig) return 0;
+  const std::size_t n = get_u16le(h + 26), m = get_u16le(h + 28);
+  if (n != it.raw_name.size() || s.file_size - it.offset - sizeof h < n + m) return 0;
+  std::string name(n, '\0');
+  std::vector<std::uint8_t> extra(m);
+  if (unzip_read_at(s, it.offset + sizeof h, name.data(), n) != n) return 0;
+  if (m && unzip_read_at(s, it.offset + sizeof h + n, extra.data(), m) != m) return 0;
+  if (!platform::same_name(name, it.raw_name)) return 0;
+  for (std::size_t at = 0; at + 4 <= m;) {
+    const std::size_t tag = get_u16le(&extra[at]), len = get_u16le(&extra[at + 2]);
+    if (tag == 1 && len + 4 > 32) return 0;
+    at += 4 + len;
+  }
+  const std::uint64_t data = it.offset + sizeof h + n + m;
+  // On one disk the data must lie inside the file.
+  if (!s.multi_disk && it.csize > s.file_size - data) return 0;
+  *code = UZ_OK;
+  return data;
+}
+
+// One item.  `index` is its place in the directory (for the rename record and
+// the caller's index); from_host: callback mode.
+int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
+  const UNZIPCMDSTRUCT& c = s.cmd;
+  if (it.external & 0x08) return UZ_LABEL;
+  if (it.method > 19) return UZ_METHOD;
+  const bool to_file = !c.testFlag && !s.memory_mode && !s.callback_mode;
+  std::uint32_t attributes = it.external & 0x27;
+  std::string target;
+  const std::string shown = it.name;
+  if (to_file) {
+    bool ok = false;
+    target = target_of(s, it, &ok);
+    if (!ok) {
+      unzip_error_display(s, UZ_SKIP, it.name.c_str());
+      return UZ_SKIP;
+    }
+    if (target.size() > kUnzMaxPath) {
+      unzip_error_display(s, UZ_CREATE, it.name.c_str());
+      return UZ_CREATE;
+    }
+    call_rename(s, &target, it, &attributes);
+    if (target.empty()) return UZ_CREATE;
+  }
+  const bool is_dir = !target.empty() && (target.back() == '\\' || target.back() == '/');
+  std::string linux_target = to_file ? platform::map_path(target) : std::string();
+  if (to_file) {
+    const std::string parent = is_dir ? linux_target : linux_target.substr(0, linux_target.find_last_of('/'));
+    if (!platform::make_dirs(parent)) return UZ_CREATE;
+    if (is_dir) return UZ_OK;
+    if (platform::same_name(target, s.base_path)) {
+      unzip_error_display(s, UZ_SKIP, unzip_text(s, 126, 0));
+      return UZ_SKIP;
+    }
+    struct stat st{};
+    if (!s.overwrite && ::lstat(linux_target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+      if (s.quiet) return UZ_SKIP;
+      switch (ask_overwrite(s, target, !(st.st_mode & S_IWUSR))) {
+        case IDYES: break;
+        case kYesToAll: s.overwrite = true; break;
+        case IDCANCEL: return UZ_CANCEL;
+        case kRename:
+          // A cancelled dialog leaves an empty name, which cannot be created.
+          if (!unzip_rename_dialog(s, target, &target) || target.empty()) return UZ_CREATE;
+          linux_target = platform::map_path(target);
+          break;
+        default: return UZ_SKIP;
+      }
+    }
+  }
+
+  std::uint64_t data = 0;
+  std::unique_ptr<PartReader> file;
+  const std::size_t buffer = c.Function >= UNZIP_FILETOMEM ? 8192 : 10240;
+  if (!from_host) {
+    int code;
+    data = check_local_header(s, it, &code);
+    if (code) return code;
+    file = std::make_unique<PartReader>(s, s.multi_disk ? it.disk : 0, data, buffer);
+  }
+  ItemSource in(s, file.get(), it.csize, buffer);
+  if (it.flags & 1) {
+    if (int r = in.start_decryption(it)) return r;
+  }
+
+  std::string status;
+  if (c.testFlag) {
+    status = zip_format(unzip_text(s, 73, 0), {shown.c_str()});
+    unzip_item_log(s, zip_format(unzip_text(s, 146, 0), {shown.c_str()}));
+  } else if (s.callback_mode) {
+    status = unzip_text(s, 149, 0);
+    unzip_item_log(s, status);
+  } else if (s.memory_mode) {
+    status = zip_format(unzip_text(s, 132, 0), {shown.c_str()});
+    unzip_item_log(s, zip_format(unzip_text(s, 147, 0), {shown.c_str()}));
+  } else {
+    status = zip_format(unzip_text(s, 72, 0), {target.c_str()});
+    unzip_item_log(s, zip_format(unzip_text(s, 145, 0), {target.c_str()}));
+  }
+
+  OutputFile out_file;
+  OutputSettings o;
+  o.item_size = it.usize;
+  o.work_size = c.Function >= UNZIP_FILETOMEM ? kSmallWorkBufferSize : kWorkBufferSize;
+  auto to_host = [&s](const uint8_t* p, size_t n, uint64_t position) {
+    std::uint32_t len = static_cast<std::uint32_t>(n);
+    int st = 3;
+    s.data_proc(1, const_cast<std::uint8_t*>(p), &len, position, position + n, s.data_user, &st);
+    if (st == 2) s.cancel = true;
+    return st;
+  };
+  bool minor = true;
+  if (c.testFlag) {
+    o.mode = OutputMode::kTest;
+  } else if (s.callback_mode) {
+    o.mode = OutputMode::kHost;
+    o.host = to_host;
+    minor = false;
+  } else if (s.memory_mode) {
+    o.mode = OutputMode::kMemory;
+    o.block = static_cast<std::uint8_t*>(c.lpMemBlock);
+    o.block_size = s.mem_size;
+    o.start_offset = s.start_offset;
+    if (!o.block) {
+      o.host = to_host;
+      minor = false;
+    }
+  } else {
+    if (!out_file.open(linux_target)) return UZ_CREATE;
+    o.mode = OutputMode::kFile;
+    o.text_mode = s.text_mode;
+    o.write_file = [&out_file](const uint8_t* p, size_t n) { return out_file.write(p, n); };
+  }
+  const std::uint64_t total = s.memory_mode && o.block ? s.mem_size + s.start_offset : it.usize + s.start_offset;
+  if (minor) {
+    unzip_minor_status(s, status, total, 0);
+    o.progress = [&s, &status, total](uint64_t done) { return unzip_minor_status(s, status, total, done); };
+  }
+  OutputStage stage(std::move(o));
+  ItemParams params;
+  params.method = it.method;
+  params.flags = it.flags;
+  params.crc = it.crc;
+  params.host_input = from_host;
+  int r = decode_item(params, in, stage);
+  if (r == UZ_OK && s.cancel) r = UZ_CANCEL;
+  if (to_file) {
+    const bool placed = out_file.close(r == UZ_OK, (s.options & kUnzKeepFailed) != 0, it, attributes);
+    if (r == UZ_OK && !placed) r = UZ_DISKFULL;
+  }
+  return r;
+}
+
+// The wrong-password question: go on with the next item (49) or stop (44).
+int wrong_password(UnzipState& s, const CentralItem& it) {
+  if (s.quiet) return UZ_SKIP;
+  const std::string text = zip_format(unzip_text(s, 70, 1), {it.name.c_str()});
+  return unzip_prompt(s, 9, MB_OKCANCEL, 0, 0, text.c_str()) == IDOK ? UZ_SKIP : UZ_KEY;
+}
+
+int extract_at(UnzipState& s, std::size_t i) {
+  CentralItem it;
+  if (!unzip_item(s, i, &it)) return UZ_END;
+  int r = extract_item(s, it, false);
+  if (r == UZ_KEY) r = wrong_password(s, it);
+  return r;
+}
+
+// The index among the items that bit 4 lets through, or -1.
+long directory_index(UnzipState& s, long index) {
+  if (!(s.options & kUnzSkipNon83)) return index;
+  CentralItem it;
+  for (std::size_t i = 0; unzip_item(s, i, &it); ++i)
+    if (unzip_is_83(it.raw_name) && index-- == 0) return static_cast<long>(i);
+  return -1;
+}
+
+}  // namespace
+
+void set_unzip_volume_label(VolumeLabelFn fn) { g_label = fn ? fn : no_label; }
+
+bool unzip_qualifies(UnzipState& s, const CentralItem& it) {
+  const UNZIPCMDSTRUCT& c = s.cmd;
+  if (!c.freshenFlag && !c.updateFlag) return true;
+  bool ok = false;
+  const std::string target = target_of(s, it, &ok);
+  if (!ok) return true;  // refused later, with its message
+  struct stat st{};
+  if (::stat(platform::map_path(target).c_str(), &st) != 0) return c.updateFlag != 0;
+  return dos_of(st.st_mtime) < (std::uint32_t{it.date} << 16 | it.time);
+}
+
+bool unzip_find_part(UnzipState& s, int n, int total) {
+  if (s.message_proc) {
+    char buf[kUnzMsgSize];
+    char title[kUnzMsgSize];
+    std::snprintf(buf, sizeof buf, "%s", s.base_path.c_str());
+    std::snprintf(title, sizeof title, "%s", unzip_text(s, 69, 0));
+    const int a = s.message_proc(15, MB_YESNOCANCEL, n, total, buf, title, s.message_data);
+    if (a == IDCANCEL) return false;
+    if (a == IDYES) {
+      const std::string path(buf, strnlen(buf, sizeof buf - 1));
+      if (!exists_win(path)) return false;
+      s.zip_path = path;
+      return true;
+    }
+  }
+  std::string lower = s.base_path;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  const auto zip = lower.rfind(".zip");
+  const std::string stem = zip == std::string::npos ? s.base_path : s.base_path.substr(0, zip);
+  char suffix[16];
+  if (n == 0) std::snprintf(suffix, sizeof suffix, ".zip");
+  else std::snprintf(suffix, sizeof suffix, n < 100 ? ".zip.z%02d" : ".zip.%03d", n);
+  std::string candidates[3] = {stem + suffix, std::string(), s.base_path};
+  if (n != 0) {
+    std::snprintf(suffix, sizeof suffix, n < 100 ? ".z%02d" : ".%03d", n);
+    candidates[1] = stem + suffix;
+  }
+  for (const std::string& p : candidates)
+    if (!p.empty() && exists_win(p)) {
+      s.zip_path = p;
+      return true;
+    }
+  return false;
+}
+
+int unzip_open_disk(UnzipState& s, std::uint32_t disk) {
+  if (s.current_disk == static_cast<int>(disk) && s.fd >= 0) return UZ_OK;
+  if (!s.multi_disk) return disk == 0 && s.fd >= 0 ? UZ_OK : UZ_FORM;
+  unzip_close_archive(s);
+  const int total = static_cast<int>(s.end.this_disk) + 1;
+  if (s.split) {
+    s.zip_path = s.base_path;
+    const int part = disk == s.end.this_disk ? 0 : static_cast<int>(disk) + 1;
+    if (!unzip_find_part(s, part, total)) return UZ_OPENARC;
+  } else {
+    s.zip_path = s.base_path;
+    for (;;) {
+      if (unzip_prompt(s, 1, MB_OKCANCEL, static_cast<int>(disk) + 1, total, nullptr) == IDCANCEL) {
+        s.cancel = true;
+        return UZ_CANCEL;
+      }
+      if (label_matches(s, static_cast<int>(disk) + 1)) break;
+    }
+  }
+  if (unzip_open_archive(s) != UZ_OK) return UZ_OPENARC;
+  s.current_disk = static_cast<int>(disk);
+  return UZ_OK;
+}
+
+int unzip_extract(UnzipState& s) {
+  UNZIPCMDSTRUCT& c = s.cmd;
+  if (int r = unzip_read_directory(s)) {
+    unzip_error_display(s, r, unzip_text(s, 103, 0));
+    return r;
+  }
+  const bool to_file = !c.testFlag && !s.memory_mode && !s.callback_mode;
+  if (s.multi_disk && !s.split && to_file && s.destination.size() > 1 && s.base_path.size() > 1 &&
+      std::toupper(static_cast<unsigned char>(s.destination[0])) == std::toupper(static_cast<unsigned char>(s.base_path[0])) &&
+      s.destination[1] == ':' && s.base_path[1] == ':') {
+    unzip_prompt(s, 6, MB_OK, 0, 0, nullptr);
+    return UZ_SAMEVOL;
+  }
+  auto problem = [&](int r) {
+    if (r != UZ_OK && r != UZ_CANCEL && r != UZ_SKIP) unzip_error_display(s, r, unzip_text(s, 124, 0));
+    return r;
+  };
+  const bool by_name = c.lpszFilespec != nullptr;
+  if (!by_name) {
+    const long count = static_cast<long>(unzip_item_count(s));
+    const long i = directory_index(s, c.index);
+    if (c.index > count - 1 || i < 0) {
+      unzip_error_display(s, UZ_INDEX, unzip_text(s, 123, 0));
+      return UZ_INDEX;
+    }
+    CentralItem it;
+    unzip_item(s, static_cast<std::size_t>(i), &it);
+    if (to_file && !unzip_qualifies(s, it)) return UZ_NONE;
+    return problem(extract_at(s, static_cast<std::size_t>(i)));
+  }
+  if (int r = unzip_build_patterns(s)) return r;
+  std::int32_t total = 0;
+  for (long i = unzip_next_match(s, 0); i >= 0; i = unzip_next_match(s, static_cast<std::size_t>(i) + 1)) ++total;
+  if (total == 0) {
+    unzip_error_display(s, UZ_NONE, unzip_text(s, 125, 0));
+    return UZ_NONE;
+  }
+  int r = UZ_OK;
+  long i = -1;
+  for (std::int32_t n = 1; n <= total; ++n) {
+    i = unzip_next_match(s, static_cast<std::size_t>(i + 1));
+    if (i < 0) {
+      unzip_error_display(s, UZ_END, unzip_text(s, 107, 0));
+      return UZ_END;
+    }
+    c.index = static_cast<std::int32_t>(i);
+    if (unzip_major_status(s, zip_format(unzip_text(s, 71, 0), {n, total}), total, n)) return UZ_CANCEL;
+    r = extract_at(s, static_cast<std::size_t>(i));
+    if (r == UZ_OK || r == UZ_SKIP) continue;
+    if (r == UZ_CANCEL || r == UZ_APPCANCEL) break;
+    return problem(r);
+  }
+  return r == UZ_SKIP ? UZ_OK : r;
+}
+
+int unzip_callback_mode(UnzipState& s) {
+  std::vector<std::uint8_t> head(46);
+  std::uint64_t pos = 0;
+  // Asks the host for exactly `n` bytes: 0, or the code of its status.
+  auto ask = [&](std::uint8_t* p, std::size_t n) {
+    std::size_t got = 0;
+    while (got < n) {
+      std::uint32_t len = static_cast<std::uint32_t>(n - got);
+      int status = 3;
+      s.data_proc(0, p + got, &len, pos, 0, s.data_user, &status);
+      len = std::min<std::uint32_t>(len, static_cast<std::uint32_t>(n - got));
+      got += len;
+      pos += len;
+      if (got == n) break;
+      if (status == 0) return UZ_END;
+      if (status == 2) return UZ_CANCEL;
+      if (status != 3) return UZ_MEM;
+    }
+    return UZ_OK;
+  };
+  int r = ask(head.data(), head.size());
+  if (r == UZ_OK) {
+    if (get_u32le(head.data()) != kCentralSig) {
+      r = UZ_FORM;
+    } else {
+      head.resize(46 + get_u16le(&head[28]) + get_u16le(&head[30]) + get_u16le(&head[32]));
+      r = ask(head.data() + 46, head.size() - 46);
+    }
+  }
+  if (r == UZ_OK) {
+    CentralItem it;
+    unzip_parse_central(s, head.data(), &it);
+    r = extract_item(s, it, true);
+  }
+  if (r != UZ_OK && r != UZ_KEY) unzip_error_display(s, r, "");
+  return r;
+}
+
+}  // namespace ziplib
