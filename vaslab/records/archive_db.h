@@ -1,0 +1,121 @@
+// The archive: numbered study files in up to two archive folders, a counter
+// file "0" in each holding the last number given out, and the database
+// "c:\programs\DB" that indexes the studies of the first folder by number so
+// that a search need not open every file.
+//
+// An archive file is a byte copy of a study's page description.  Record n of
+// the database lies at n * 86; record 0 is never used.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "vaslab/records/temp_studies.h"
+
+namespace vaslab {
+
+constexpr const char* kArchiveDbPath = "c:\\programs\\DB";
+constexpr std::size_t kDbRecordBytes = 86;
+constexpr int kMaxArchiveNumber = 65535;
+
+// One database record.  A deleted or never-written record is all zeros
+// (which passes its checksum).
+struct __attribute__((packed)) ArchiveDbRecord {
+  std::uint8_t flags;  // bit 0: in use
+  char name[30];
+  char id[30];
+  char date[22];
+  std::uint8_t type;  // low 8 bits of the study's template number; 0 unknown
+  std::uint16_t checksum;  // 16-bit sum of bytes 0..83
+};
+static_assert(sizeof(ArchiveDbRecord) == kDbRecordBytes);
+static_assert(offsetof(ArchiveDbRecord, id) == 31);
+static_assert(offsetof(ArchiveDbRecord, date) == 61);
+static_assert(offsetof(ArchiveDbRecord, type) == 83);
+static_assert(offsetof(ArchiveDbRecord, checksum) == 84);
+
+void decode_db_record(const std::uint8_t* in, ArchiveDbRecord& s);
+void encode_db_record(const ArchiveDbRecord& s, std::uint8_t* out);
+
+// True when the record's stored checksum equals its computed one; the
+// computed sum goes to `sum` when given.
+bool check_db_record(const ArchiveDbRecord& record, std::uint16_t* sum = nullptr);
+
+// The last archive number of Archive Path 1 (`path` 1) or 2 (any other):
+// the counter file's number, trusted only while the file the next number
+// would get does not exist; else the largest leading number of a file name
+// in the folder.  Numbers above 65535 are never taken.
+int last_archive_number(int path);
+
+// The archive file name of a number in a folder's form: "12" or "12.ZVT".
+std::string archive_file_name(int path, int number);
+
+// Results of archive_temp_study().
+enum ArchiveSaveResult {
+  kSaveDone = 0,
+  kSaveNoSource,      // the page description cannot be read whole
+  kSaveArchiveFull,   // the next number would pass 65535
+  kSaveWriteFailed,   // the archive copy could not be written
+  kSaveNameTaken,     // a file of the new number exists already
+  kSaveCounterFailed,
+  kSaveRecordFailed,
+  kSaveDeleteFailed,  // archived, but the temporary study could not go
+};
+// Saves a temporary study ("3.PDF") into the archive and deletes it from
+// the temporary store.  Each archive copy is written under a temporary name,
+// flushed and then given its number without replacing anything; the
+// temporary study is deleted only once every copy, counter and record is on
+// disk.  On failure nothing partial is left under a number and the
+// temporary study stays.
+int archive_temp_study(const char* file_name);
+// The operator's text for a result.
+const char* archive_save_message(int result);
+
+// Tests: called with the step just completed (1 copy written, 2 numbered,
+// 3 counter, 4 record, 5 second copy, 6 done) so that a save can be killed
+// between any two steps.
+void set_archive_save_hook(void (*hook)(int step));
+
+// Removes the archive file of row `row` of an archive search result from
+// Archive Path 1, then clears its record.  False when the file could not be
+// removed (its record is then kept).
+bool delete_archived_study(int row);
+
+// The search patterns the archive screen edits; empty matches anything.
+struct ArchivePatterns {
+  char name[30];
+  char id[30];
+  char date[22];
+};
+ArchivePatterns& archive_patterns();
+
+// The list's second column holds study captions (database search) rather
+// than patient IDs (folder scan).
+bool& list_has_type_column();
+// The database is used for searches; cleared when one finds it missing or
+// damaged.
+bool& archive_db_in_use();
+
+// Fills the study list from the database, or from search_archive_files()
+// when the database is not in use.  A missing or damaged database is
+// reported on the message line and in a box, and clears archive_db_in_use.
+void search_archive_db();
+// Fills the study list by reading the header of every numbered file of
+// Archive Path 1.
+void search_archive_files();
+
+// Reads the first 114 bytes of an archive file of Archive Path 1 into
+// archive_header(); 1 when it cannot be opened or read whole.
+int read_archive_header(const char* file_name);
+HeaderFields& archive_header();
+
+// 1 when `text` matches `pattern`, without regard to case: "?" is any one
+// character, "*" any run; a pattern without "*" matches every text that
+// begins with it.
+int match_wildcard(const char* text, const char* pattern);
+
+// The caption of a study type into `out` (30 bytes): "*Unknown*" for 0,
+// else the title of template "c:\studies\%08d.sty", empty when unreadable.
+void study_type_caption(int type, char* out);
+
+}  // namespace vaslab

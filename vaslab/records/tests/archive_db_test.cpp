@@ -1,0 +1,342 @@
+#include "vaslab/records/archive_db.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "platform/find.h"
+#include "vaslab/core/message_box.h"
+#include "vaslab/records/tests/records_test_support.h"
+
+namespace vaslab {
+namespace {
+
+std::string run_output(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    if (::pclose(p) != 0) out += "<failed>";
+  }
+  return out;
+}
+
+struct ArchiveTest : RecordsFixture {
+  void SetUp() override {
+    RecordsFixture::SetUp();
+    std::strcpy(hardware_settings().archive_path_1, "C:\\ARCHIVE\\");
+    platform::map_path_create_dirs("C:\\ARCHIVE\\");
+    root.write(kArchiveDbPath, "");
+    make_study_file("template", "C:\\STUDIES\\00000123.sty",
+                    R"({"title": "Lower Arterial", "steps": [{"type": 10, "caption": "Notes"}]})");
+    archive_patterns() = ArchivePatterns{};
+    archive_db_in_use() = true;
+    set_archive_save_hook(nullptr);
+  }
+
+  // A finished temporary study: a page description of a header and some
+  // report pages (so the copy runs in several pieces), and its first page.
+  std::string make_study(int exam, const char* name, const char* id, const char* date) {
+    std::string pdf(kPageHeaderBytes + 3 * kPageHeaderBytes + 1234, '\0');
+    for (std::size_t i = kPageHeaderBytes; i < pdf.size(); ++i) pdf[i] = static_cast<char>(i * 7 + exam);
+    std::memcpy(&pdf[32], name, std::strlen(name));
+    std::memcpy(&pdf[62], id, std::strlen(id));
+    std::memcpy(&pdf[92], date, std::strlen(date));
+    root.write("C:\\DATA\\" + std::to_string(exam) + ".PDF", pdf);
+    make_study_file("page", "C:\\DATA\\0." + std::to_string(exam), R"({"template": "00000123.sty"})");
+    return pdf;
+  }
+
+  std::string db_check() {
+    return run_output("python3 '" + records_test_dir() + "check_db.py' '" + platform::map_path(kArchiveDbPath) +
+                      "'");
+  }
+
+  std::vector<std::string> archive_names() {
+    std::vector<std::string> names;
+    for (const auto& f : platform::list_files("C:\\ARCHIVE\\*")) names.push_back(f.name);
+    return names;
+  }
+};
+
+TEST_F(ArchiveTest, SavedStudyIsAByteCopyNumberedCountedAndIndexed) {
+  const std::string smith = make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  const std::string jones = make_study(2, "JONES", "B2", "03/05/2026 09:00 AM");
+  ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  ASSERT_EQ(archive_temp_study("2.PDF"), kSaveDone);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\1"), smith);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\2"), jones);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "2");
+  EXPECT_EQ(db_check(), "1 SMITH\n2 JONES\n");
+  EXPECT_EQ(root.read(kArchiveDbPath).size(), 3 * kDbRecordBytes);
+  EXPECT_EQ(static_cast<std::uint8_t>(root.read(kArchiveDbPath)[86 + 83]), 123);
+  // The temporary studies are gone.
+  EXPECT_FALSE(root.exists("C:\\DATA\\1.PDF"));
+  EXPECT_FALSE(root.exists("C:\\DATA\\0.2"));
+  EXPECT_EQ(archive_names(), (std::vector<std::string>{"0", "1", "2"}));
+
+  // With a second folder: two copies, two counters, still one record each.
+  std::strcpy(hardware_settings().archive_path_2, "C:\\BACKUP\\");
+  std::strcpy(hardware_settings().archive_ext_2, "ZVT");
+  root.write("C:\\BACKUP\\0", "7");
+  make_study(3, "BROWN", "C3", "03/06/2026 01:00 PM");
+  ASSERT_EQ(archive_temp_study("3.PDF"), kSaveDone);
+  EXPECT_TRUE(root.exists("C:\\ARCHIVE\\3"));
+  EXPECT_EQ(root.read("C:\\BACKUP\\8.ZVT"), root.read("C:\\ARCHIVE\\3"));
+  EXPECT_EQ(root.read("C:\\BACKUP\\0"), "8");
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "3");
+  EXPECT_EQ(db_check(), "1 SMITH\n2 JONES\n3 BROWN\n");
+}
+
+TEST_F(ArchiveTest, MissingDatabaseIsNotCreatedAndUnreadableStudyIsKept) {
+  ::unlink(platform::map_path(kArchiveDbPath).c_str());
+  make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  EXPECT_TRUE(root.exists("C:\\ARCHIVE\\1"));
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "1");
+  EXPECT_FALSE(root.exists(kArchiveDbPath));
+  // A page description shorter than its header is not saved.
+  root.write("C:\\DATA\\2.PDF", "short");
+  EXPECT_EQ(archive_temp_study("2.PDF"), kSaveNoSource);
+  EXPECT_TRUE(root.exists("C:\\DATA\\2.PDF"));
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\2"));
+}
+
+TEST_F(ArchiveTest, NextNumber) {
+  root.write("C:\\ARCHIVE\\0", "17");
+  root.write("C:\\ARCHIVE\\3", "x");
+  EXPECT_EQ(last_archive_number(1), 17);
+  // The counter is stale when the next file exists: the folder decides.
+  root.write("C:\\ARCHIVE\\18", "x");
+  root.write("C:\\ARCHIVE\\19abc", "x");
+  EXPECT_EQ(last_archive_number(1), 19);
+  // No counter: the largest number; names past the 16-bit range never count.
+  ::unlink(platform::map_path("C:\\ARCHIVE\\0").c_str());
+  for (const char* f : {"18", "19abc"}) ::unlink(platform::map_path(std::string("C:\\ARCHIVE\\") + f).c_str());
+  root.write("C:\\ARCHIVE\\12", "x");
+  root.write("C:\\ARCHIVE\\7", "x");
+  root.write("C:\\ARCHIVE\\70000", "x");
+  root.write("C:\\ARCHIVE\\NOTES", "x");
+  EXPECT_EQ(last_archive_number(1), 12);
+  root.write("C:\\ARCHIVE\\0", "70000");
+  EXPECT_EQ(last_archive_number(1), 12);
+  // The extension takes part in the "next file exists" test, in any case.
+  std::strcpy(hardware_settings().archive_ext_1, "ZVT");
+  root.write("C:\\ARCHIVE\\0", "4");
+  EXPECT_EQ(last_archive_number(1), 4);
+  root.write("C:\\ARCHIVE\\5.zvt", "x");
+  EXPECT_EQ(last_archive_number(1), 12);
+
+  // The last 16-bit number taken: a save is refused, nothing wraps to "0".
+  std::strcpy(hardware_settings().archive_ext_1, "");
+  root.write("C:\\ARCHIVE\\0", "65535");
+  make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  EXPECT_EQ(archive_temp_study("1.PDF"), kSaveArchiveFull);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "65535");
+  EXPECT_TRUE(root.exists("C:\\DATA\\1.PDF"));
+  EXPECT_STRNE(archive_save_message(kSaveArchiveFull), "");
+}
+
+int g_kill_at = 0;
+void kill_at_step(int step) {
+  if (step == g_kill_at) ::raise(SIGKILL);
+}
+const std::string* g_intruder_path = nullptr;
+void put_intruder(int step) {
+  if (step == 1) std::ofstream(*g_intruder_path) << "restored";
+}
+
+TEST_F(ArchiveTest, NumberTakenMeanwhileIsNeverReplaced) {
+  make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  const std::string intruder = platform::map_path("C:\\ARCHIVE\\1");
+  g_intruder_path = &intruder;
+  set_archive_save_hook(put_intruder);
+  EXPECT_EQ(archive_temp_study("1.PDF"), kSaveNameTaken);
+  set_archive_save_hook(nullptr);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\1"), "restored");
+  EXPECT_TRUE(root.exists("C:\\DATA\\1.PDF"));
+  EXPECT_EQ(archive_names(), (std::vector<std::string>{"1"}));
+  // A retry takes the next number.
+  ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  EXPECT_TRUE(root.exists("C:\\ARCHIVE\\2"));
+}
+
+// A save killed between any two of its steps, or cut short by a file size
+// limit, loses no archived study and leaves nothing partial under a number;
+// the temporary study stays until the save is complete, and a retry works.
+TEST_F(ArchiveTest, KilledOrShortSaveLosesNothing) {
+  const std::string smith = make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  const std::string db_before = root.read(kArchiveDbPath);
+  std::strcpy(hardware_settings().archive_path_2, "C:\\BACKUP\\");
+  for (int step = 0; step <= 6; ++step) {
+    SCOPED_TRACE("step " + std::to_string(step));
+    const std::string jones = make_study(2, "JONES", "B2", "03/05/2026 09:00 AM");
+    const int last_before = last_archive_number(1);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (step == 0) {
+        // Room for part of the copy only.
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lim{20000, 20000};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+      } else {
+        g_kill_at = step;
+        set_archive_save_hook(kill_at_step);
+      }
+      ::_exit(archive_temp_study("2.PDF") == kSaveDone ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    if (step == 0)
+      EXPECT_EQ(WEXITSTATUS(status), 3);
+    else
+      EXPECT_TRUE(WIFSIGNALED(status));
+
+    EXPECT_EQ(root.read("C:\\ARCHIVE\\1"), smith);
+    EXPECT_EQ(root.read(kArchiveDbPath).substr(0, db_before.size()), db_before);
+    EXPECT_EQ(db_check().find("bad"), std::string::npos);
+    for (const char* folder : {"C:\\ARCHIVE\\", "C:\\BACKUP\\"})
+      for (const auto& f : platform::list_files(std::string(folder) + "*")) {
+        if (f.name == "0" || f.name[0] < '0' || f.name[0] > '9') continue;
+        const std::string bytes = root.read(folder + f.name);
+        EXPECT_TRUE(bytes == smith || bytes == jones) << folder << f.name;
+      }
+    const bool finished = step == 6;
+    EXPECT_EQ(root.exists("C:\\DATA\\2.PDF"), !finished);
+    if (!finished) {
+      ASSERT_EQ(archive_temp_study("2.PDF"), kSaveDone);
+      const int n = last_archive_number(1);
+      EXPECT_GT(n, last_before);
+      EXPECT_EQ(root.read("C:\\ARCHIVE\\" + std::to_string(n)), jones);
+    }
+    // No leftover of the killed save remains after the next one.
+    for (const auto& name : archive_names()) EXPECT_TRUE(name[0] >= '0' && name[0] <= '9') << name;
+    EXPECT_FALSE(root.exists("C:\\DATA\\2.PDF"));
+  }
+}
+
+TEST_F(ArchiveTest, SearchesTheDatabaseAndFallsBackToTheFolder) {
+  make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  make_study(2, "JONES", "B2", "01/05/2026 09:00 AM");
+  make_study(3, "SMITHSON", "C3", "02/06/2026 01:00 PM");
+  for (const char* f : {"1.PDF", "2.PDF", "3.PDF"}) ASSERT_EQ(archive_temp_study(f), kSaveDone);
+  // A record not in use but with a good checksum is skipped quietly.
+  {
+    std::string db = root.read(kArchiveDbPath);
+    db.resize(5 * kDbRecordBytes + 40, '\0');  // a trailing torn part
+    root.write(kArchiveDbPath, db);
+    root.write("C:\\ARCHIVE\\0", "4");
+  }
+  search_archive_db();
+  auto& list = study_list();
+  ASSERT_EQ(list.count, 3) << g_message_text;
+  EXPECT_TRUE(list_has_type_column());
+  EXPECT_TRUE(archive_db_in_use());
+  // Sorted by date; the caption of the template in the middle column.
+  EXPECT_STREQ(list.rows[0].file_name, "2");
+  EXPECT_EQ(std::string(list.rows[0].text).substr(0, 36), "JONES                        \263Lower ");
+  EXPECT_EQ(std::string(list.rows[2].text).substr(60), "03/04/2026 10:15 AM ");
+  std::strcpy(archive_patterns().name, "*th");
+  search_archive_db();
+  ASSERT_EQ(list.count, 1);
+  EXPECT_STREQ(list.rows[0].file_name, "1");
+  std::strcpy(archive_patterns().name, "");
+  std::strcpy(archive_patterns().id, "C");
+  search_archive_db();
+  ASSERT_EQ(list.count, 1);
+  EXPECT_STREQ(list.rows[0].file_name, "3");
+  std::strcpy(archive_patterns().id, "");
+
+  // A header that disagrees with its record: the rows so far, the message,
+  // and from then on the folder scan with IDs in the middle column.
+  std::string two = root.read("C:\\ARCHIVE\\2");
+  two[32] = 'X';
+  root.write("C:\\ARCHIVE\\2", two);
+  search_archive_db();
+  EXPECT_STREQ(g_message_text, "Database corrupt: Reindex for speed");
+  EXPECT_EQ(list.count, 1);
+  EXPECT_FALSE(archive_db_in_use());
+  search_archive_db();
+  EXPECT_EQ(list.count, 3);
+  EXPECT_FALSE(list_has_type_column());
+  EXPECT_EQ(std::string(list.rows[0].text).substr(30, 3), "B2 ");
+
+  // A torn record is caught by its checksum.
+  root.write("C:\\ARCHIVE\\2", two.replace(32, 1, "J"));
+  std::string db = root.read(kArchiveDbPath);
+  db[3 * kDbRecordBytes + 5] ^= 0x40;
+  root.write(kArchiveDbPath, db);
+  archive_db_in_use() = true;
+  g_message_text[0] = 0;
+  search_archive_db();
+  EXPECT_STREQ(g_message_text, "Database corrupt: Reindex for speed");
+  EXPECT_EQ(list.count, 2);
+
+  ::unlink(platform::map_path(kArchiveDbPath).c_str());
+  archive_db_in_use() = true;
+  search_archive_db();
+  EXPECT_STREQ(g_message_text, "Database missing: Reindex for speed");
+  EXPECT_FALSE(archive_db_in_use());
+}
+
+TEST_F(ArchiveTest, DeleteClearsTheRecordOnlyWhenTheFileWent) {
+  make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  make_study(2, "JONES", "B2", "01/05/2026 09:00 AM");
+  for (const char* f : {"1.PDF", "2.PDF"}) ASSERT_EQ(archive_temp_study(f), kSaveDone);
+  search_archive_db();
+  ASSERT_EQ(study_list().count, 2);
+  ASSERT_STREQ(study_list().rows[1].file_name, "1");
+  EXPECT_TRUE(delete_archived_study(1));
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\1"));
+  EXPECT_EQ(db_check(), "2 JONES\n");
+  // The file of row 0 is gone already: its record stays.
+  ::unlink(platform::map_path("C:\\ARCHIVE\\2").c_str());
+  EXPECT_FALSE(delete_archived_study(0));
+  EXPECT_EQ(db_check(), "2 JONES\n");
+  EXPECT_FALSE(delete_archived_study(7));
+}
+
+TEST_F(ArchiveTest, WildcardsAndCaptions) {
+  EXPECT_TRUE(match_wildcard("Smith", "SM"));
+  EXPECT_TRUE(match_wildcard("SMITH", "*TH"));
+  EXPECT_FALSE(match_wildcard("SMITHSON", "*TH"));
+  EXPECT_TRUE(match_wildcard("SMITH", "S?ITH"));
+  EXPECT_TRUE(match_wildcard("SMITH", "*MI*"));
+  EXPECT_FALSE(match_wildcard("SMITH", "SMITHS"));
+  EXPECT_TRUE(match_wildcard("", ""));
+  EXPECT_TRUE(match_wildcard("", "**"));
+
+  const std::string cases = root.path() + "/wildcard_cases.txt";
+  ASSERT_TRUE(run_generator("wildcard_cases.py", {cases}));
+  std::ifstream in(cases);
+  std::string line;
+  int checked = 0;
+  while (std::getline(in, line)) {
+    const auto t1 = line.find('\t'), t2 = line.rfind('\t');
+    const std::string text = line.substr(0, t1), pattern = line.substr(t1 + 1, t2 - t1 - 1);
+    EXPECT_EQ(match_wildcard(text.c_str(), pattern.c_str()), line[t2 + 1] - '0')
+        << "text '" << text << "' pattern '" << pattern << "'";
+    ++checked;
+  }
+  EXPECT_EQ(checked, 4000);
+
+  char caption[30];
+  study_type_caption(0, caption);
+  EXPECT_STREQ(caption, "*Unknown*");
+  study_type_caption(123, caption);
+  EXPECT_STREQ(caption, "Lower Arterial");
+  study_type_caption(5, caption);
+  EXPECT_STREQ(caption, "");
+}
+
+}  // namespace
+}  // namespace vaslab
