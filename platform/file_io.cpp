@@ -170,3 +170,92 @@ int remove_stale_temporaries(const std::string& linux_folder) {
 }
 
 }  // namespace platform
+
+#include "platform/paths.h"
+
+namespace platform {
+namespace {
+int neg_errno() { return errno ? -errno : -EIO; }
+}  // namespace
+
+int file_open(std::string_view win_path, OpenMode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenMode::kRead: flags |= O_RDONLY; break;
+    case OpenMode::kReadWrite: flags |= O_RDWR; break;
+    case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    case OpenMode::kCreateAlways: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case OpenMode::kOpenAlways: flags |= O_RDWR | O_CREAT; break;
+  }
+  const std::string path = map_path(win_path);
+  int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) return neg_errno();
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return -EISDIR;
+  }
+  return fd;
+}
+
+long long file_read(int handle, void* buffer, std::size_t size) {
+  for (;;) {
+    ssize_t n = ::read(handle, buffer, size);
+    if (n >= 0) return n;
+    if (errno != EINTR) return neg_errno();
+  }
+}
+
+long long file_write(int handle, const void* data, std::size_t size) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(handle, p + done, std::min<std::size_t>(size - done, 1u << 30));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done ? static_cast<long long>(done) : neg_errno();
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(done);
+}
+
+long long file_seek(int handle, long long offset, int whence) {
+  off_t r = ::lseek(handle, static_cast<off_t>(offset), whence);
+  return r < 0 ? neg_errno() : static_cast<long long>(r);
+}
+
+int file_truncate(int handle, std::uint64_t size) {
+  return ::ftruncate(handle, static_cast<off_t>(size)) == 0 ? 0 : neg_errno();
+}
+
+int file_close(int handle) { return ::close(handle) == 0 ? 0 : neg_errno(); }
+
+long long file_length(int handle) {
+  struct stat st;
+  return ::fstat(handle, &st) == 0 ? static_cast<long long>(st.st_size) : neg_errno();
+}
+
+int file_delete(std::string_view win_path) {
+  return ::unlink(map_path(win_path).c_str()) == 0 ? 0 : neg_errno();
+}
+
+int dir_remove(std::string_view win_path) {
+  std::string p = map_path(win_path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return ::rmdir(p.c_str()) == 0 ? 0 : neg_errno();
+}
+
+int dir_create(std::string_view win_path) { return make_dirs(map_path(win_path)) ? 0 : -EIO; }
+
+int file_rename(std::string_view win_from, std::string_view win_to) {
+  return ::rename(map_path(win_from).c_str(), map_path(win_to).c_str()) == 0 ? 0 : neg_errno();
+}
+
+int file_set_time(std::string_view win_path, std::int64_t mtime) {
+  struct timespec t[2];
+  t[0].tv_sec = t[1].tv_sec = static_cast<time_t>(mtime);
+  t[0].tv_nsec = t[1].tv_nsec = 0;
+  return ::utimensat(AT_FDCWD, map_path(win_path).c_str(), t, 0) == 0 ? 0 : neg_errno();
+}
+
+}  // namespace platform

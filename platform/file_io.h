@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -62,5 +63,45 @@ int remove_stale_temporaries(const std::string& linux_folder);
 // Tests: the source of the temporary names' random part (nullptr restores
 // the system's random numbers).
 void set_temporary_name_source(std::uint32_t (*source)());
+
+}  // namespace platform
+
+// --- The file layer on Windows paths -------------------------------------
+// Every subsystem that names files by Windows path ("C:\STUDIES\1.PDF",
+// "A:\ZVT_0001.ZIP") opens, reads and writes them through these calls, so
+// that a drive can be something other than a folder without its callers
+// knowing.  A handle is a small non-negative number; results below zero are
+// a negative errno.
+namespace platform {
+
+enum class OpenMode {
+  kRead,          // existing file, read only
+  kReadWrite,     // existing file, read and write
+  kCreateNew,     // read and write; fails when the file exists
+  kCreateAlways,  // read and write; an existing file is emptied
+  kOpenAlways,    // read and write; created when missing
+};
+
+int file_open(std::string_view win_path, OpenMode mode);
+// Read up to `size` bytes: the count read (0 at the end) or -errno.
+long long file_read(int handle, void* buffer, std::size_t size);
+// Writes everything: the count written (short only on failure) or -errno.
+long long file_write(int handle, const void* data, std::size_t size);
+// whence as lseek: the new position or -errno.
+long long file_seek(int handle, long long offset, int whence);
+int file_truncate(int handle, std::uint64_t size);
+// 0, or -errno when the data could not be put away (a failed close counts).
+int file_close(int handle);
+// Size of an open file, or -errno.
+long long file_length(int handle);
+
+int file_delete(std::string_view win_path);
+int dir_remove(std::string_view win_path);  // an empty folder only
+int dir_create(std::string_view win_path);  // with its missing parents
+// Replaces `to` by `from` in one step; -EXDEV when they lie on different
+// file systems (the caller copies then).
+int file_rename(std::string_view win_from, std::string_view win_to);
+// Sets the last-write and last-access time (seconds since 1970).
+int file_set_time(std::string_view win_path, std::int64_t mtime);
 
 }  // namespace platform

@@ -29,6 +29,17 @@ bool match_from(const char* p, const char* n) {
   return *n == 0;
 }
 
+FoundFile facts_of(std::string name, const struct stat& st) {
+  FoundFile f;
+  f.name = std::move(name);
+  f.size = static_cast<std::uint64_t>(st.st_size);
+  f.mtime = st.st_mtim.tv_sec;
+  f.mtime_nsec = st.st_mtim.tv_nsec;
+  f.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) f.attributes |= kAttrReadOnly;
+  return f;
+}
+
 }  // namespace
 
 bool wildcard_match(const std::string& pattern, const std::string& name) {
@@ -55,17 +66,19 @@ std::vector<FoundFile> list_files(const std::string& win_pattern) {
     struct stat st;
     const std::string full = folder + "/" + name;
     if (::stat(full.c_str(), &st) != 0) continue;
-    FoundFile f;
-    f.name = name;
-    f.size = static_cast<std::uint64_t>(st.st_size);
-    f.mtime = st.st_mtime;
-    f.attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
-    if (!(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) f.attributes |= kAttrReadOnly;
-    out.push_back(std::move(f));
+    out.push_back(facts_of(name, st));
   }
   ::closedir(d);
   std::sort(out.begin(), out.end(), [](const FoundFile& a, const FoundFile& b) { return a.name < b.name; });
   return out;
+}
+
+std::optional<FoundFile> file_facts(std::string_view win_path) {
+  std::string p = map_path(win_path);
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) return std::nullopt;
+  return facts_of(split_win_path(win_path).second, st);
 }
 
 }  // namespace platform

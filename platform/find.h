@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -17,6 +19,7 @@ struct FoundFile {
   std::uint32_t attributes = 0;
   std::uint64_t size = 0;
   std::int64_t mtime = 0;  // seconds since 1970
+  long mtime_nsec = 0;     // and its nanoseconds
 };
 
 // Windows wildcard match without regard to case: '*' any run, '?' one
@@ -27,5 +30,9 @@ bool wildcard_match(const std::string& pattern, const std::string& name);
 // last component, sorted by name; "." and ".." are never listed.  Empty when
 // the folder does not exist.
 std::vector<FoundFile> list_files(const std::string& win_pattern);
+
+// The facts of one file or folder (a trailing separator is ignored), or
+// nullopt when it does not exist.
+std::optional<FoundFile> file_facts(std::string_view win_path);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 #include "ziplib/deflate.h"
+#include "ziplib/zip_archive.h"
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
 #include "ziplib/zip_state.h"
@@ -57,12 +58,7 @@ ZipState* live_state() {
   return nullptr;
 }
 
-int stage_not_built(ZipState& s) {
-  // The archive operations come with the archive records and item selection.
-  zip_report_error(s, ZE_INCOMPLETE);
-  return ZE_INCOMPLETE;
-}
-const OperationStages kOwnStages = {stage_not_built, stage_not_built};
+const OperationStages kOwnStages = {zip_run_operation, zip_run_memory};
 const OperationStages* g_stages = &kOwnStages;
 
 int record_level(std::int32_t size) {

@@ -91,6 +91,10 @@ struct DeflateWork;  // encoder work areas (deflate.cpp)
 struct DeflateWorkDeleter {
   void operator()(DeflateWork* w) const;
 };
+struct ArchiveWork;  // the archive being updated (zip_archive.h)
+struct ArchiveWorkDeleter {
+  void operator()(ArchiveWork* w) const;
+};
 
 struct ZipState {
   // --- call frame ---
@@ -166,6 +170,7 @@ struct ZipState {
   bool memory_output = false;    // output goes to the data callback
   std::uint64_t out_position = 0;   // bytes handed to the data callback
   std::uint64_t volume_offset = 0;  // bytes written on the current volume
+  std::uint32_t current_disk = 0;   // 0-based; kept by the volume layer
   VolumeLayer* volumes = nullptr;
 
   // --- encryption ---
@@ -175,6 +180,9 @@ struct ZipState {
 
   // --- encoders ---
   std::unique_ptr<DeflateWork, DeflateWorkDeleter> deflate;
+
+  // --- archive: entry list (kept between calls), found files, options ---
+  std::unique_ptr<ArchiveWork, ArchiveWorkDeleter> archive;
 };
 
 // The calling thread's state, or nullptr when it is not attached.

@@ -1,0 +1,403 @@
+#include "ziplib/tests/zip_archive_support.h"
+
+#include "platform/find.h"
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+
+using namespace ziptest;
+using ziplib::kSubRelativeNames;
+
+namespace {
+
+std::vector<std::string> names_in(const std::string& linux_zip) {
+  std::string out;
+  run("unzip -Z1 " + shell_quote(linux_zip), &out);
+  std::vector<std::string> names;
+  std::istringstream ss(out);
+  for (std::string line; std::getline(ss, line);)
+    if (!line.empty()) names.push_back(line);
+  return names;
+}
+
+TEST_F(ArchiveTest, TreesAtEveryLevelOpenInOutsideReaders) {
+  if (!have("unzip") || !have("7zz")) GTEST_SKIP() << "unzip or 7zz missing";
+  make_tree("C:\\WORK\\TREE");
+  for (int level : {0, 1, 6, 9, 10, 19}) {
+    for (const char* password : {"", "Pulse-42"}) {
+      SCOPED_TRACE("level " + std::to_string(level) + " password '" + password + "'");
+      const std::string zip = "C:\\OUT\\L" + std::to_string(level) + (*password ? "P" : "") + ".ZIP";
+      ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "TREE\\*.*");
+      c.recurseFlag = 1;
+      c.compFactor = level;
+      c.encryptFlag = *password != 0;
+      c.lpszEncryptCode = password;
+      c.wZipSubOptions = kSubRelativeNames;
+      ASSERT_EQ(zipCompress(&c), 0);
+      expect_readers_accept(zip, "C:\\WORK\\TREE", password);
+      const std::string method = level == 0 ? "0" : level >= 10 ? "9" : "8";
+      // Versions and flags: no data descriptor on a single file, the
+      // encryption bit with a password, 1.0 for stored and folder entries.
+      expect_records(zip, "all(e['flags'] & 8 == 0 and e['local']['flags'] == e['flags'] and "
+                          "(e['flags'] & 1) == " + std::string(*password ? "1" : "0") + " or e['name'].endswith('/') "
+                          "for e in r['entries'])");
+      expect_records(zip, "all((e['needed'], e['made_by']) == ((10, 20) if e['method'] == 0 else (21, 21) if "
+                          "e['method'] == 9 else (20, 20)) for e in r['entries'])");
+      expect_records(zip, "any(e['method'] == " + method + " for e in r['entries'])");
+      // Stored by its suffix, except at level 9.
+      expect_records(zip, "[e['method'] for e in r['entries'] if e['name'] == 'old.ZIP'] == [" +
+                              std::string(level == 9 || level == 19 ? method : "0") + "]");
+    }
+  }
+}
+
+TEST_F(ArchiveTest, TextModeStoresCrLf) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  make_tree("C:\\WORK\\TREE");
+  write("C:\\WORK\\TREE\\three.txt", "a\nb");
+  for (const char* password : {"", "secret"}) {
+    const std::string zip = std::string("C:\\OUT\\T") + (*password ? "P" : "") + ".ZIP";
+    ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "TREE\\*.*");
+    c.recurseFlag = 1;
+    c.convertLFtoCRLFFlag = 1;
+    c.encryptFlag = *password != 0;
+    c.lpszEncryptCode = password;
+    c.wZipSubOptions = kSubRelativeNames;
+    ASSERT_EQ(zipCompress(&c), 0);
+    expect_readers_accept(zip, "C:\\WORK\\TREE", password, true);
+    std::string out;
+    run("unzip -p " + std::string(*password ? "-P " + shell_quote(password) + " " : "") +
+            shell_quote(linux_path(zip)) + " three.txt",
+        &out);
+    EXPECT_EQ(out, "a\r\nb");
+    expect_records(zip, "[(e['usize'], e['crc']) for e in r['entries'] if e['name'] == 'three.txt'] == [(4, " +
+                            std::to_string(crc_of("a\r\nb")) + ")]");
+  }
+}
+
+TEST_F(ArchiveTest, WrongPasswordIsRefusedByOutsideReaders) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  write("C:\\WORK\\A.TXT", text_lines(4000, 9));
+  write("C:\\WORK\\E.TXT", "");
+  ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\W.ZIP", "A.TXT E.TXT");
+  c.encryptFlag = 1;
+  c.lpszEncryptCode = "right";
+  ASSERT_EQ(zipCompress(&c), 0);
+  const std::string z = shell_quote(linux_path("C:\\OUT\\W.ZIP"));
+  EXPECT_EQ(run("unzip -tq -P right " + z), 0);
+  EXPECT_NE(run("unzip -tq -P wrong " + z), 0);
+  EXPECT_NE(run("7zz t -pwrong " + z), 0);
+  // The empty file is stored with CRC 0, and encrypted entries carry the
+  // password block in their central record only.
+  expect_records("C:\\OUT\\W.ZIP", "[(e['method'], e['crc'], e['csize']) for e in r['entries'] if e['name'] == "
+                                   "'E.TXT'] == [(0, 0, 12)]");
+  expect_records("C:\\OUT\\W.ZIP", "all([b['tag'] for b in e['extra']] == [127] and "
+                                   "e['extra'][0]['size'] == 65 and e['local']['extra'] == [] for e in r['entries'])");
+}
+
+TEST_F(ArchiveTest, FreshenUpdateDeleteAndGrow) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  make_tree("C:\\WORK\\TREE");
+  const std::string zip = "C:\\OUT\\OPS.ZIP";
+  const std::string lzip = linux_path(zip);
+  ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "TREE\\*.*");
+  c.recurseFlag = 1;
+  c.wZipSubOptions = kSubRelativeNames;
+  ASSERT_EQ(zipCompress(&c), 0);
+  const std::string first = read_all(lzip);
+
+  // Nothing newer: freshen and update leave the archive as it was.
+  for (int function : {ZIP_FRESHEN, ZIP_UPDATE}) {
+    c.Function = function;
+    EXPECT_EQ(zipCompress(&c), 0);
+    EXPECT_EQ(read_all(lzip), first);
+  }
+
+  // A newer file is taken by freshen; a cut-off date later than every file
+  // keeps update from taking anything.
+  const std::string newer = linux_path("C:\\WORK\\TREE\\sub\\block.bin");
+  const auto later = std::filesystem::last_write_time(newer) + std::chrono::hours(2);
+  std::filesystem::last_write_time(newer, later);
+  c.Function = ZIP_UPDATE;
+  c.afterDateFlag = 1;
+  c.lpszDate = "010179";  // 1 January 2079
+  EXPECT_EQ(zipCompress(&c), 0);
+  EXPECT_EQ(read_all(lzip), first);
+  c.afterDateFlag = 0;
+  c.Function = ZIP_FRESHEN;
+  EXPECT_EQ(zipCompress(&c), 0);
+  EXPECT_NE(read_all(lzip), first);
+  expect_readers_accept(zip, "C:\\WORK\\TREE");
+
+  // Delete two entries by pattern.
+  ZIPCMDSTRUCT d = command(ZIP_DELETE, zip, "sub/deep/*.dat");
+  EXPECT_EQ(zipCompress(&d), 0);
+  auto names = names_in(lzip);
+  EXPECT_EQ(std::count_if(names.begin(), names.end(), [](auto& n) { return n.find(".dat") != std::string::npos; }), 0);
+  EXPECT_EQ(names.size(), 8u);
+  EXPECT_EQ(run("unzip -tq " + shell_quote(lzip)), 0);
+  d.lpszItemList = "nothing.here";
+  EXPECT_EQ(zipCompress(&d), ZE_NONE);
+  EXPECT_TRUE(g_shown.has(12, "name not matched: nothing.here"));
+
+  // Growing in place appends without copying the old entries.
+  write("C:\\WORK\\NEW.TXT", text_lines(20000, 11));
+  ZIPCMDSTRUCT g = command(ZIP_ADD, zip, "NEW.TXT");
+  g.growExistingFlag = 1;
+  const std::string before = read_all(lzip);
+  EXPECT_EQ(zipCompress(&g), 0);
+  const std::string grown = read_all(lzip);
+  const auto cd = before.find("PK\x01\x02");
+  EXPECT_EQ(grown.compare(0, cd, before, 0, cd), 0);
+  EXPECT_EQ(names_in(lzip).size(), 9u);
+  EXPECT_EQ(run("unzip -tq " + shell_quote(lzip)), 0);
+  EXPECT_EQ(run("7zz t " + shell_quote(lzip)), 0);
+}
+
+TEST_F(ArchiveTest, DatesPasswordsAndDeleteOptionsAreChecked) {
+  write("C:\\WORK\\A.TXT", "a");
+  ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\D.ZIP", "A.TXT");
+  c.afterDateFlag = 1;
+  for (const char* bad : {"130180", "003180", "01018", "0101aa"}) {
+    c.lpszDate = bad;
+    EXPECT_EQ(zipCompress(&c), ZE_PARMS) << bad;
+  }
+  c.lpszDate = "010180";
+  EXPECT_EQ(zipCompress(&c), 0);
+  c.afterDateFlag = 0;
+  const std::string long_pw(513, 'p');
+  c.encryptFlag = 1;
+  c.lpszEncryptCode = long_pw.c_str();
+  EXPECT_EQ(zipCompress(&c), ZE_PARMS);
+  c.lpszEncryptCode = "";
+  EXPECT_EQ(zipCompress(&c), ZE_PARMS);
+  ZIPCMDSTRUCT d = command(ZIP_DELETE, "C:\\OUT\\D.ZIP", "A.TXT");
+  d.recurseFlag = 1;
+  EXPECT_EQ(zipCompress(&d), ZE_PARMS);
+  EXPECT_FALSE(std::filesystem::exists(linux_path("C:\\OUT\\D.ZIX")));
+}
+
+TEST_F(ArchiveTest, MoveDeletesOriginalsAndEmptiedFoldersOnlyOnSuccess) {
+  write("C:\\WORK\\A\\B\\C.TXT", "c");
+  write("C:\\WORK\\A\\D.TXT", "d");
+  write("C:\\WORK\\KEEP\\K.TXT", "k");
+  write("C:\\WORK\\KEEP\\OTHER.DAT", "o");
+  ZIPCMDSTRUCT c = command(ZIP_MOVE, "C:\\OUT\\MV.ZIP", "A\\*.* KEEP\\K.TXT");
+  c.recurseFlag = 1;
+  c.noDirectoryEntriesFlag = 1;
+  c.deleteOriginalFlag = 1;
+  ASSERT_EQ(zipCompress(&c), 0);
+  EXPECT_FALSE(std::filesystem::exists(linux_path("C:\\WORK\\A")));
+  EXPECT_FALSE(std::filesystem::exists(linux_path("C:\\WORK\\KEEP\\K.TXT")));
+  EXPECT_TRUE(std::filesystem::exists(linux_path("C:\\WORK\\KEEP\\OTHER.DAT")));  // a folder still in use stays
+  auto names = names_in(linux_path("C:\\OUT\\MV.ZIP"));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"A/B/C.TXT", "A/D.TXT", "KEEP/K.TXT"}));
+}
+
+TEST_F(ArchiveTest, PatternsRelativeNamesDuplicatesAndTheArchiveItself) {
+  write("C:\\WORK\\P\\README.TXT", "r");
+  write("C:\\WORK\\P\\readme.txt1", "r1");
+  write("C:\\WORK\\P\\A.B.TXT", "ab");
+  write("C:\\WORK\\P\\NOEXT", "n");
+  write("C:\\WORK\\P\\X\\README.TXT", "other");
+  write("C:\\WORK\\P\\SKIP.TXT", "s");
+  const std::string zip = "C:\\WORK\\P\\SELF.ZIP";
+  ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "P\\*.*");
+  c.recurseFlag = 1;
+  c.noDirectoryEntriesFlag = 1;
+  c.includeOnlyFollowingFlag = 1;
+  c.lpszIncludeFollowing = "*.TXT SELF.ZIP";
+  c.excludeFollowingFlag = 1;
+  c.lpszExludeFollowing = "SKIP.*";
+  ASSERT_EQ(zipCompress(&c), 0);
+  auto names = names_in(linux_path(zip));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"P/A.B.TXT", "P/README.TXT", "P/X/README.TXT"}));
+
+  // Without folder names two files share one stored name: one stays.
+  std::filesystem::remove(linux_path(zip));
+  c.noDirectoryNamesFlag = 1;
+  ASSERT_EQ(zipCompress(&c), 0);
+  names = names_in(linux_path(zip));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"A.B.TXT", "README.TXT"}));
+
+  // Names without an extension only, relative to the item's folder.
+  ZIPCMDSTRUCT n = command(ZIP_ADD, "C:\\OUT\\N.ZIP", "P\\*.");
+  n.wZipSubOptions = kSubRelativeNames;
+  ASSERT_EQ(zipCompress(&n), 0);
+  EXPECT_EQ(names_in(linux_path("C:\\OUT\\N.ZIP")), (std::vector<std::string>{"NOEXT"}));
+}
+
+TEST_F(ArchiveTest, UpdatesArchivesOfOtherWriters) {
+  if (!have("zip") || !have("7zz") || !have("unzip")) GTEST_SKIP() << "zip, 7zz or unzip missing";
+  make_tree("C:\\WORK\\TREE");
+  write("C:\\WORK\\ADD.TXT", text_lines(9000, 12));
+  const std::string tree = shell_quote(linux_path("C:\\WORK\\TREE"));
+  const std::string out = linux_path("C:\\OUT");
+  struct Maker {
+    const char* name;
+    std::string command;
+  } makers[] = {
+      {"ZIP.ZIP", "cd " + tree + " && zip -q -r " + out + "/ZIP.ZIP ."},
+      {"STREAM.ZIP", "cd " + tree + " && cat sub/noise.bin | zip -q - - > " + out + "/STREAM.ZIP"},
+      {"7Z.ZIP", "cd " + tree + " && 7zz a -tzip " + out + "/7Z.ZIP . >/dev/null"},
+      {"PY.ZIP", "cd " + tree + " && python3 -c \"import zipfile,os\nwith zipfile.ZipFile('" + out +
+                     "/PY.ZIP','w',zipfile.ZIP_DEFLATED) as z:\n for t,d,f in os.walk('.'):\n  [z.write(os.path.join(t,x)) "
+                     "for x in f]\""},
+  };
+  for (const Maker& m : makers) {
+    SCOPED_TRACE(m.name);
+    ASSERT_EQ(run(m.command), 0);
+    const std::string zip = std::string("C:\\OUT\\") + m.name;
+    const auto before = names_in(linux_path(zip));
+    ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "ADD.TXT");
+    c.encryptFlag = 1;
+    c.lpszEncryptCode = "pw";
+    ASSERT_EQ(zipCompress(&c), 0);
+    EXPECT_EQ(names_in(linux_path(zip)).size(), before.size() + 1);
+    EXPECT_EQ(run("unzip -tq -P pw " + shell_quote(linux_path(zip))), 0);
+    EXPECT_EQ(run("7zz t -ppw " + shell_quote(linux_path(zip))), 0);
+    EXPECT_EQ(run("python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1]);z.setpassword(b'pw');"
+                  "sys.exit(z.testzip() is not None)\" " + shell_quote(linux_path(zip))),
+              0);
+  }
+}
+
+TEST_F(ArchiveTest, ExistingFilesThatAreNoSingleArchive) {
+  write("C:\\WORK\\A.TXT", "a");
+  ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\PRE.ZIP", "A.TXT");
+  ASSERT_EQ(zipCompress(&c), 0);
+  // A 10-byte preamble (and its offsets) is kept, with a warning.
+  const std::string plain = read_all(linux_path("C:\\OUT\\PRE.ZIP"));
+  std::string pre = "PREAMBLE!!" + plain;
+  // Offsets of a self-extracting archive count from the file's start.
+  const auto cd = pre.find("PK\x01\x02");
+  pre[cd + 42] = static_cast<char>(pre[cd + 42] + 10);
+  const auto end = pre.find("PK\x05\x06");
+  pre[end + 16] = static_cast<char>(pre[end + 16] + 10);
+  write("C:\\OUT\\PRE.ZIP", pre);
+  write("C:\\WORK\\B.TXT", "b");
+  c.lpszItemList = "B.TXT";
+  EXPECT_EQ(zipCompress(&c), 0);
+  EXPECT_TRUE(g_shown.has(12, "has a preamble of 10 bytes"));
+  EXPECT_EQ(read_all(linux_path("C:\\OUT\\PRE.ZIP")).substr(0, 10), "PREAMBLE!!");
+  if (have("unzip")) {
+    EXPECT_EQ(run("unzip -tq " + shell_quote(linux_path("C:\\OUT\\PRE.ZIP"))), 0);
+  }
+
+  std::string disk1 = plain;
+  disk1[disk1.find("PK\x05\x06") + 4] = 1;
+  write("C:\\OUT\\DISK1.ZIP", disk1);
+  ZIPCMDSTRUCT m = command(ZIP_ADD, "C:\\OUT\\DISK1.ZIP", "A.TXT");
+  EXPECT_EQ(zipCompress(&m), ZE_MVUSAGE);
+  write("C:\\OUT\\SHORT.ZIP", std::string(21, 'x'));
+  ZIPCMDSTRUCT s = command(ZIP_ADD, "C:\\OUT\\SHORT.ZIP", "A.TXT");
+  EXPECT_EQ(zipCompress(&s), ZE_READ);
+  ZIPCMDSTRUCT dash = command(ZIP_ADD, "-", "A.TXT");
+  EXPECT_EQ(zipCompress(&dash), ZE_NAME);
+}
+
+// Runs one compression in a child process whose files may not grow past
+// `limit` bytes; its result.
+int compress_with_file_limit(ZIPCMDSTRUCT c, rlim_t limit) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit r{limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &r);
+    ::_exit(zipCompress(&c));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(ArchiveTest, AFailedWriteLeavesTheOldArchiveAndTheOriginals) {
+  write("C:\\WORK\\A.TXT", text_lines(3000, 1));
+  ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\KEEP.ZIP", "A.TXT");
+  ASSERT_EQ(zipCompress(&c), 0);
+  const std::string old = read_all(linux_path("C:\\OUT\\KEEP.ZIP"));
+  write("C:\\WORK\\BIG\\NOISE.BIN", pseudo_random(400000, 2));
+  write("C:\\WORK\\BIG\\N2.BIN", pseudo_random(10000, 3));
+  ZIPCMDSTRUCT m = command(ZIP_MOVE, "C:\\OUT\\KEEP.ZIP", "BIG\\*.*");
+  m.deleteOriginalFlag = 1;
+  EXPECT_NE(compress_with_file_limit(m, 200000), 0);
+  EXPECT_EQ(read_all(linux_path("C:\\OUT\\KEEP.ZIP")), old);
+  EXPECT_TRUE(std::filesystem::exists(linux_path("C:\\WORK\\BIG\\NOISE.BIN")));
+  EXPECT_TRUE(std::filesystem::exists(linux_path("C:\\WORK\\BIG\\N2.BIN")));
+  for (const auto& f : platform::list_files("C:\\OUT\\*.*")) EXPECT_NE(f.name.substr(0, 2), "@@") << f.name;
+
+  // Appending in place: the archive keeps a directory of what is whole.
+  m.growExistingFlag = 1;
+  m.deleteOriginalFlag = 0;
+  EXPECT_NE(compress_with_file_limit(m, 200000), 0);
+  if (have("unzip")) {
+    EXPECT_EQ(run("unzip -tq " + shell_quote(linux_path("C:\\OUT\\KEEP.ZIP"))), 0);
+  }
+}
+
+struct Vanish {
+  std::string path;
+  int calls = 0;
+};
+int vanish_second(const char* text, int, void* user) {
+  auto* v = static_cast<Vanish*>(user);
+  if (std::string(text).rfind("Item ", 0) == 0 && ++v->calls == 2) std::filesystem::remove(v->path);
+  return 0;
+}
+
+TEST_F(ArchiveTest, AFileThatVanishesEndsWith18AndACompleteArchive) {
+  write("C:\\WORK\\V\\1.TXT", "one");
+  write("C:\\WORK\\V\\2.TXT", "two");
+  write("C:\\WORK\\V\\3.TXT", "three");
+  Vanish v{linux_path("C:\\WORK\\V\\2.TXT")};
+  ZIPCMDSTRUCT c = command(ZIP_MOVE, "C:\\OUT\\V.ZIP", "V\\*.*");
+  c.deleteOriginalFlag = 1;
+  c.lpMajorStatus = vanish_second;
+  c.lpMajorUserData = &v;
+  EXPECT_EQ(zipCompress(&c), ZE_OPEN);
+  EXPECT_TRUE(g_shown.has(12, "could not open for reading: V/2.TXT"));
+  EXPECT_EQ(names_in(linux_path("C:\\OUT\\V.ZIP")), (std::vector<std::string>{"V/", "V/1.TXT"}));
+  if (have("unzip")) {
+    EXPECT_EQ(run("unzip -tq " + shell_quote(linux_path("C:\\OUT\\V.ZIP"))), 0);
+  }
+  EXPECT_TRUE(std::filesystem::exists(linux_path("C:\\WORK\\V\\1.TXT")));
+  EXPECT_TRUE(std::filesystem::exists(linux_path("C:\\WORK\\V\\3.TXT")));
+}
+
+struct Rename {
+  std::string suffix;
+};
+void rename_longer(void* record, void* user) {
+  char* name = static_cast<char*>(record);
+  std::strcat(name, static_cast<Rename*>(user)->suffix.c_str());
+}
+void rename_overlong(void* record, void*) { std::memset(record, 'x', 260); }
+
+TEST_F(ArchiveTest, RenameCallbacksAtCollectionAndAtCompression) {
+  write("C:\\WORK\\R.TXT", "r");
+  Rename r{"X"};
+  ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\R.ZIP", "R.TXT");
+  c.lpRenameProc = rename_longer;
+  c.lpRenameUserData = &r;
+  ASSERT_EQ(zipCompress(&c), 0);
+  EXPECT_EQ(names_in(linux_path("C:\\OUT\\R.ZIP")), (std::vector<std::string>{"R.TXTX"}));
+  c.lpszZIPFile = "C:\\OUT\\R2.ZIP";
+  c.wZipSubOptions = ziplib::kSubRenameWhileCollecting;
+  ASSERT_EQ(zipCompress(&c), 0);
+  EXPECT_EQ(names_in(linux_path("C:\\OUT\\R2.ZIP")), (std::vector<std::string>{"R.TXTX"}));
+  // A name that fills the record is read within it.
+  c.lpszZIPFile = "C:\\OUT\\R3.ZIP";
+  c.lpRenameProc = rename_overlong;
+  ASSERT_EQ(zipCompress(&c), 0);
+  EXPECT_EQ(names_in(linux_path("C:\\OUT\\R3.ZIP")), (std::vector<std::string>{std::string(259, 'x')}));
+}
+
+}  // namespace

@@ -1,0 +1,544 @@
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "ziplib/decode_crc32.h"
+#include "ziplib/deflate.h"
+#include "ziplib/zip_archive.h"
+#include "ziplib/zip_messages.h"
+#include "ziplib/zip_progress.h"
+#include "ziplib/zip_state.h"
+#include "ziplib/zip_writer.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+namespace ziplib {
+namespace {
+
+constexpr std::size_t kBlock = 8192;
+
+// What the readers of one entry keep between calls.
+struct EntryInput {
+  int fd = -1;
+  bool memory = false;    // the command's memory block
+  bool callback = false;  // the host's data callback
+  bool text = false;      // LF becomes CR LF
+  bool prepass = false;
+  bool ended = false;     // the callback said the input is over
+  bool read_error = false;
+  std::uint32_t crc = 0xFFFFFFFFu;
+  std::uint64_t count = 0;      // bytes handed to the encoder
+  std::uint64_t delivered = 0;  // bytes the callback delivered
+  std::uint64_t total = 0;
+  std::string label;
+};
+
+EntryInput& input_of(ZipState& s) { return *static_cast<EntryInput*>(s.reader_context); }
+
+// Expands LF to CR LF in place; `buf` has room for twice `n`.
+std::size_t expand_lf(unsigned char* buf, std::size_t n) {
+  std::size_t lfs = 0;
+  for (std::size_t i = 0; i < n; ++i) lfs += buf[i] == '\n';
+  if (!lfs) return n;
+  std::size_t out = n + lfs;
+  for (std::size_t i = n; i-- > 0;) {
+    buf[--out] = buf[i];
+    if (buf[i] == '\n') buf[--out] = '\r';
+  }
+  return n + lfs;
+}
+
+std::size_t read_callback(unsigned char* buf, std::size_t size, ZipState& s, EntryInput& in) {
+  if (in.ended || !s.data_proc) return 0;
+  const std::size_t want = in.text ? size / 2 : size;
+  std::size_t got = 0;
+  while (got < want && !in.ended) {
+    std::uint32_t len = static_cast<std::uint32_t>(std::min<std::size_t>(want - got, 0x40000000));
+    const std::uint32_t room = len;
+    int status = 3;
+    s.data_proc(0, buf + got, &len, in.delivered, s.out_position, s.data_user, &status);
+    len = std::min(len, room);  // never more than the room offered
+    got += len;
+    in.delivered += len;
+    s.mem_pos = in.delivered;
+    if (status == 0) {
+      in.ended = true;
+    } else if (status == 2) {
+      s.cancel = true;
+      break;
+    } else if (status != 3) {
+      in.ended = true;
+    }
+  }
+  return in.text ? expand_lf(buf, got) : got;
+}
+
+std::size_t read_memory(unsigned char* buf, std::size_t size, ZipState& s, EntryInput& in) {
+  const auto* block = static_cast<const unsigned char*>(s.cmd.lpMemBlock);
+  std::size_t n = 0;
+  while (n < size && s.mem_pos < s.mem_size) {
+    const unsigned char c = block[s.mem_pos];
+    if (in.text && c == '\n') {
+      if (n + 2 > size) break;  // the pair goes into the next call
+      buf[n++] = '\r';
+    }
+    buf[n++] = c;
+    ++s.mem_pos;
+  }
+  return n;
+}
+
+std::size_t read_file(unsigned char* buf, std::size_t size, EntryInput& in) {
+  const std::size_t want = in.text ? size / 2 : size;
+  const long long n = platform::file_read(in.fd, buf, want);
+  if (n < 0) {
+    in.read_error = true;
+    return 0;
+  }
+  return in.text ? expand_lf(buf, static_cast<std::size_t>(n)) : static_cast<std::size_t>(n);
+}
+
+// The reader the encoders and the stored copy pull from.
+std::size_t entry_reader(unsigned char* buf, std::size_t size, ZipState& s) {
+  EntryInput& in = input_of(s);
+  if (s.cancel) return 0;
+  std::size_t n = in.callback ? read_callback(buf, size, s, in)
+                  : in.memory ? read_memory(buf, size, s, in)
+                              : read_file(buf, size, in);
+  in.crc = crc32_update(in.crc, buf, n);
+  in.count += n;
+  if (!in.callback) zip_minor_status(s, in.label.c_str(), in.prepass ? 1 : in.total, in.prepass ? 1 : in.count);
+  return n;
+}
+
+// The CRC of the whole input, read ahead of the data; the position is put back.
+bool crc_prepass(ZipState& s, EntryInput& in, std::uint32_t* crc) {
+  in.prepass = true;
+  in.crc = 0xFFFFFFFFu;
+  const std::uint64_t mem_pos = s.mem_pos;
+  unsigned char buf[kBlock];
+  while (entry_reader(buf, sizeof buf, s) > 0)
+    if (s.cancel) break;
+  *crc = ~in.crc;
+  in.prepass = false;
+  in.crc = 0xFFFFFFFFu;
+  in.count = 0;
+  s.mem_pos = mem_pos;
+  if (in.fd >= 0) platform::file_seek(in.fd, 0, SEEK_SET);
+  return !s.cancel && !in.read_error;
+}
+
+void set_versions(ZipState& s, ZipEntry& e) {
+  if (s.large_files) {
+    e.made_by = e.needed = 45;
+  } else {
+    e.made_by = (s.cmd.dosifyFlag || e.method != 9) ? 20 : 21;
+    e.needed = e.method == 0 ? 10 : e.method == 9 ? 21 : 20;
+  }
+  if (s.sub_options & kSubHostNtfs) e.made_by = static_cast<std::uint16_t>((e.made_by & 0xFF) | 0x0B00);
+}
+
+// Encrypts the entry's data where it lies, behind a header that now carries
+// the real CRC: the data was written plain because the CRC of a file is
+// known only once it has been read.
+int encrypt_in_place(ZipState& s, ZipEntry& e, std::uint64_t data_at, std::uint64_t data_len) {
+  if (int rc = zipWriteEncryptionHeader(s.password.c_str(), e.crc, s)) return rc;
+  unsigned char buf[kBlock];
+  std::uint64_t done = 0;
+  while (done < data_len) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, data_len - done));
+    const long long at = static_cast<long long>(data_at + done);
+    if (platform::file_seek(s.out_fd, at, SEEK_SET) < 0 || platform::file_read(s.out_fd, buf, n) != static_cast<long long>(n))
+      return ZE_READ;
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned char plain = buf[i];
+      buf[i] = plain ^ zipKeystreamByte(s);
+      zipUpdateKeys(plain, s);
+    }
+    if (platform::file_seek(s.out_fd, at, SEEK_SET) < 0 || platform::file_write(s.out_fd, buf, n) != static_cast<long long>(n))
+      return ZE_WRITE;
+    done += n;
+    zip_minor_status(s, e.name.c_str(), data_len, done);
+    if (s.cancel) return ZE_ABORT;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool zip_store_suffix(const std::string& name, const std::string& list) {
+  const std::size_t slash = name.find_last_of("\\/:");
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
+  const std::string ext = name.substr(dot);
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t end = list.find_first_of(":;", start);
+    if (end == std::string::npos) end = list.size();
+    const std::string item = list.substr(start, end - start);
+    if (!item.empty() && platform::same_name(item, ext)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+int zip_compress_entry(ZipState& s, ZipEntry& e) {
+  ArchiveWork& a = *s.archive;
+  const bool multi = (s.multi_vol & kMvMulti) != 0;
+  const bool memory_like = e.disk_name.empty() && (s.memory_input || s.callback_input);
+
+  // 1.
+  s.minor_percent = 0;
+  const std::string major = memory_like && s.memory_input
+                                ? std::string(zipMessageText(395, 1))
+                                : zip_format(zipMessageText(391, 1), {s.item_counter, a.items_total});
+  ++s.item_counter;
+  if (zip_major_status(s, major.c_str(), a.items_total, s.item_counter - 1)) return ZE_ABORT;
+
+  // 2, 3.
+  const bool is_dir = !e.name.empty() && e.name.back() == '/';
+  std::uint32_t time = 0, attrs = 0;
+  std::uint64_t size = 0;
+  zip_file_facts(s, memory_like ? std::string() : e.disk_name, &time, &attrs, &size);
+  if (!memory_like) {
+    if (time == 0 && size != kSizeDirectory) return ZE_OPEN;
+    if (size != kSizeDirectory && size != kSizeLabel && (size >> 63)) return ZE_OPEN;
+  }
+  if ((s.sub_options & kSubArchiveBitOnly) && (s.sub_options & kSubClearArchiveBit)) attrs &= ~0x20u;
+  const bool size_code = size == kSizeDirectory || size == kSizeLabel || size == kSizeUnknown || size == kSizeUnknownLarge;
+  if (!s.large_files && !size_code && size >= 0xFFFFFFFFull) return ZE_READ;
+  if (!(multi && (s.multi_vol & kMvDirectoryFirst) && (s.rename_proc || s.rename_proc_ex) && e.time)) {
+    e.time = time;
+    e.external_attr = attrs;
+  }
+  if (s.cmd.dosifyFlag) e.external_attr &= 0xFF;
+
+  // 5.
+  int method = s.method;
+  if (!a.level9 && !s.store_suffixes.empty() && !memory_like && zip_store_suffix(e.disk_name, s.store_suffixes))
+    method = 0;
+
+  // 6.
+  EntryInput in;
+  in.text = s.cmd.convertLFtoCRLFFlag != 0;
+  in.memory = memory_like && s.memory_input;
+  in.callback = memory_like && s.callback_input;
+  in.label = e.name;
+  std::uint64_t in_size = 0;
+  struct Closer {
+    int& fd;
+    ~Closer() {
+      if (fd >= 0) platform::file_close(fd);
+    }
+  } closer{in.fd};
+  if (is_dir || size == kSizeLabel) {
+    method = 0;
+  } else if (memory_like) {
+    in_size = in.callback ? 0 : s.mem_size;
+    s.mem_pos = 0;
+  } else {
+    std::string path = e.disk_name;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    in.fd = platform::file_open(path, platform::OpenMode::kRead);
+    if (in.fd < 0) return ZE_OPEN;
+    in_size = size;
+  }
+  in.total = in_size;
+  s.reader = entry_reader;
+  s.reader_context = &in;
+  struct ReaderReset {
+    ZipState& s;
+    ~ReaderReset() {
+      s.reader = nullptr;
+      s.reader_context = nullptr;
+    }
+  } reader_reset{s};
+
+  // 7.
+  const bool no_input = is_dir || size == kSizeLabel;
+  if (no_input || (!in.callback && in_size == 0)) method = 0;
+  if (method < 0) method = 8;
+  e.method = static_cast<std::uint16_t>(method);
+
+  // 12 (before the flags, whose check value follows the time).
+  if (e.is_new && !(s.sub_options & kSubRenameWhileCollecting) && !(multi && (s.multi_vol & kMvDirectoryFirst))) {
+    std::string name = e.name;
+    std::uint32_t t = e.time, at = e.external_attr;
+    if (zip_call_rename(s, &name, &t, &at, e.disk_name, in_size, true)) {
+      std::string raw;
+      if (!name.empty() && zip_name_to_archive(s, name, &raw)) {
+        e.name = name;
+        e.raw_name = raw;
+      }
+      e.time = t;
+      e.external_attr = at;
+    }
+  }
+
+  // 8, 9, 10.
+  set_versions(s, e);
+  const bool encrypt = !s.password.empty();
+  e.flags = 0x0008;
+  e.crc = e.time << 16;
+  bool second_pass = false;
+  if (encrypt) e.flags |= 1;
+  if (encrypt && !multi && !in.callback) {
+    e.flags &= ~0x0008;
+    if (in.memory) {
+      if (!crc_prepass(s, in, &e.crc)) return s.cancel ? ZE_ABORT : ZE_READ;
+    } else {
+      e.crc = 0;
+      second_pass = !no_input;
+    }
+  }
+  e.disk = multi ? s.current_disk : 0;
+  if (multi && e.method == 0 && !is_dir && !in.callback) {
+    e.flags &= ~0x0008;
+    if (!crc_prepass(s, in, &e.crc)) return s.cancel ? ZE_ABORT : ZE_READ;
+  }
+
+  // 11.
+  e.local_flags = e.flags;
+  e.csize = e.method == 0 ? in_size : 0;
+  e.usize = in_size;
+  e.internal_attr = e.method == 0 ? 0 : 0xFFFF;
+
+  // 13.
+  s.encrypt_entry = encrypt && !second_pass;
+  const std::uint64_t header_csize = e.csize;
+  if (s.multi_vol && encrypt && e.method == 0) e.csize += 12;
+  const std::uint64_t start_pos = a.out_pos;
+  if (int rc = zip_write_local_header(s, e)) return rc;
+  e.csize = header_csize;
+  const std::uint64_t header_len = a.out_pos - start_pos;
+  e.local_len = header_len;
+  e.offset = multi ? s.volume_offset - header_len : start_pos;
+  if (multi) e.disk = s.current_disk;
+
+  // 14.
+  if (encrypt) {
+    if (int rc = zipWriteEncryptionHeader(s.password.c_str(), e.crc, s)) {
+      zip_report_error(s, rc, zipMessageText(392, 1));
+      return rc;
+    }
+    a.out_pos += 12;
+  }
+  const std::uint64_t data_at = a.out_pos;
+
+  // 15, 16.
+  in.crc = 0xFFFFFFFFu;
+  in.count = 0;
+  const std::uint64_t vol_before = s.volume_offset;
+  std::uint64_t written = 0;
+  if (!no_input) {
+    if (e.method == 8 || e.method == 9) {
+      std::uint16_t method16 = e.method;
+      const int rc = e.method == 9 ? zipDeflate64Start(s, s.comp_level, &e.flags) : zipDeflateStart(s, s.comp_level, &e.flags);
+      if (rc) return rc;
+      if (e.method == 9)
+        zipTrees64Start(s, &e.internal_attr, &method16);
+      else
+        zipTreesStart(s, &e.internal_attr, &method16);
+      written = e.method == 9 ? zipDeflate64(s) : zipDeflate(s);
+      e.method = method16;
+      if (e.internal_attr == 0xFFFF) e.internal_attr = 0;
+      e.local_flags = e.flags;
+      if (s.error) return s.error;
+    } else {
+      std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[kBlock]);
+      if (!buf) return ZE_MEM;
+      if (!memory_like) {
+        zip_minor_status(s, e.name.c_str(), in_size, 0);
+        if (s.cancel) return ZE_ABORT;
+      }
+      for (;;) {
+        const std::size_t n = entry_reader(buf.get(), kBlock, s);
+        if (n == 0 || s.cancel) break;
+        if (zipWriteData(buf.get(), n, s) != n) {
+          if (multi) return s.cancel ? ZE_ABORT : ZE_WRITE;
+          return ZE_TEMP;
+        }
+        written += n;
+      }
+    }
+  }
+
+  // 17.
+  if (s.cancel) return ZE_ABORT;
+  if (in.fd >= 0) {
+    platform::file_close(in.fd);
+    in.fd = -1;
+  }
+  if (in.read_error) return ZE_READ;
+
+  // 18.
+  a.out_pos += multi ? s.volume_offset - vol_before : written;
+  if (!s.large_files && a.out_pos >= 0xFFFFFFFFull) {
+    zip_report_error(s, ZE_WRITE, zipMessageText(270, 1));
+    return ZE_WRITE;
+  }
+
+  // 19.
+  e.crc = ~in.crc;
+  e.csize = written + (encrypt ? 12 : 0);
+  e.usize = in.count;
+  if (in.callback && !in.text) e.usize = s.large_files ? in.delivered : (in.delivered & 0xFFFFFFFFull);
+
+  // 20.
+  if (!multi) {
+    const std::uint64_t end_pos = a.out_pos;
+    if (platform::file_seek(s.out_fd, static_cast<long long>(start_pos), SEEK_SET) < 0) {
+      zip_report_error(s, ZE_READ, zipMessageText(393, 1));
+      return ZE_READ;
+    }
+    if (!in.callback) e.flags &= ~0x0008;
+    e.local_flags = e.flags;
+    const std::uint32_t real_crc = e.crc;
+    if (in.callback && encrypt) e.crc = e.time << 16;
+    set_versions(s, e);
+    const std::uint64_t saved = a.out_pos;
+    const int rc = zip_write_local_header(s, e);
+    a.out_pos = saved;
+    e.crc = real_crc;
+    if (rc) return rc;
+    if (second_pass) {
+      if (int err = encrypt_in_place(s, e, data_at, written)) {
+        if (err != ZE_ABORT) zip_report_error(s, err, zipMessageText(392, 1));
+        return err;
+      }
+    }
+    if (platform::file_seek(s.out_fd, static_cast<long long>(end_pos), SEEK_SET) < 0) {
+      zip_report_error(s, ZE_READ, zipMessageText(393, 1));
+      return ZE_READ;
+    }
+  }
+
+  // 21.
+  if ((multi || in.callback) && (e.method == 8 || e.method == 9 || (e.flags & 0x0008)))
+    if (int rc = zip_write_descriptor(s, e)) return rc;
+  s.encrypt_entry = false;
+
+  // 22.
+  if (memory_like && s.memory_input) {
+    zip_item_log(s, zip_format(zipMessageText(705, 1), {e.name.c_str()}));
+  } else {
+    zip_item_log(s, zip_format(zipMessageText(703, 1), {e.disk_name.c_str()}));
+  }
+  return 0;
+}
+
+}  // namespace ziplib
+
+namespace ziplib {
+
+int zip_run_memory(ZipState& s) {
+  ArchiveWork* ap = zip_archive(s);
+  if (!ap) return ZE_MEM;
+  ArchiveWork& a = *ap;
+  ZIPCMDSTRUCT& c = s.cmd;
+  // 1, 2.
+  s.internal_mode = 1;
+  a.stream_input = false;
+  const int factor = std::clamp(c.compFactor, 1, 19);
+  s.method = factor >= 10 ? 9 : 8;
+  s.comp_level = factor >= 10 ? factor - 10 : factor;
+  // 3, 4.
+  if (int rc = zip_password_buffer(s)) return rc;
+  struct Cleanup {
+    ZipState& s;
+    ~Cleanup() {
+      std::fill(s.password.begin(), s.password.end(), '\0');
+      s.password.clear();
+      std::fill(s.archive->pw_buffer.begin(), s.archive->pw_buffer.end(), '\0');
+      s.archive->pw_buffer.clear();
+      s.memory_output = false;
+      s.encrypt_entry = false;
+      s.reader = nullptr;
+      s.reader_context = nullptr;
+      zip_release_encoders(s);
+    }
+  } cleanup{s};
+  ZipEntry e;
+  if (c.lpszItemList && *c.lpszItemList) {
+    e.name = std::string(c.lpszItemList, strnlen(c.lpszItemList, kMaxPath));
+    if (!zip_name_to_archive(s, e.name, &e.raw_name)) e.raw_name = e.name;
+  }
+
+  // Building the entry: 1-5.
+  s.memory_output = true;
+  s.out_position = 0;
+  s.mem_pos = 0;
+  EntryInput in;
+  in.callback = true;
+  in.text = c.convertLFtoCRLFFlag != 0;
+  s.minor_percent = 0;
+  e.time = zip_dos_time(static_cast<std::int64_t>(std::time(nullptr)));
+  e.method = static_cast<std::uint16_t>(s.method);
+  set_versions(s, e);
+  const bool encrypt = !s.password.empty();
+  e.flags = encrypt ? 1 : 0;
+  e.local_flags = e.flags;
+  e.crc = e.time << 16;
+  e.csize = s.large_files ? ~0ull : 0xFFFFFFFFull;
+  e.usize = 0;
+  e.internal_attr = 0xFFFF;
+
+  // 6.
+  s.reader = entry_reader;
+  s.reader_context = &in;
+  std::uint16_t method16 = e.method;
+  const int start = e.method == 9 ? zipDeflate64Start(s, s.comp_level, &e.flags) : zipDeflateStart(s, s.comp_level, &e.flags);
+  if (start) return start;
+  e.local_flags = e.flags;
+  if (e.method == 9)
+    zipTrees64Start(s, &e.internal_attr, &method16);
+  else
+    zipTreesStart(s, &e.internal_attr, &method16);
+
+  // 7.
+  std::vector<std::uint8_t> header;
+  try {
+    header = zip_central_header_bytes(s, e);
+  } catch (const std::bad_alloc&) {
+    zip_report_error(s, ZE_MEM);
+    return ZE_MEM;
+  }
+  if (s.large_files) std::fill(header.begin() + 20, header.begin() + 28, 0xFF);
+  std::uint32_t taken = static_cast<std::uint32_t>(header.size());
+  int status = 3;
+  s.data_proc(1, header.data(), &taken, s.mem_pos, s.out_position, s.data_user, &status);
+  if (status == 2) {
+    s.cancel = true;
+    return ZE_ABORT;
+  }
+  // A header the host did not take whole is a failed write, not a success.
+  if (status != 3 || taken != header.size()) {
+    zip_report_error(s, ZE_WRITE);
+    return ZE_WRITE;
+  }
+  s.out_position += header.size();
+
+  // 8.
+  if (encrypt) {
+    if (int rc = zipWriteEncryptionHeader(s.password.c_str(), e.crc, s)) {
+      zip_report_error(s, rc, zipMessageText(392, 1));
+      return rc;
+    }
+    s.encrypt_entry = true;
+  }
+
+  // 9, 10.
+  const std::uint64_t written = e.method == 9 ? zipDeflate64(s) : zipDeflate(s);
+  if (s.cancel) return ZE_ABORT;
+  if (s.error) return s.error;
+  e.csize = written + (encrypt ? 12 : 0);
+  e.crc = ~in.crc;
+  e.usize = in.count;
+  zip_item_log(s, zipMessageText(707, 1));
+  return 0;
+}
+
+}  // namespace ziplib
