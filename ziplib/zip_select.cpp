@@ -107,7 +107,10 @@ bool apply_83(const ZipState& s, std::string* name) {
   return true;
 }
 
+// Whether a found file is the archive itself; the names are compared first
+// so that only a likely match costs a path lookup.
 bool same_file(const std::string& a, const std::string& b) {
+  if (!platform::same_name(platform::split_win_path(a).second, platform::split_win_path(b).second)) return false;
   return platform::same_name(platform::map_path(a), platform::map_path(b));
 }
 

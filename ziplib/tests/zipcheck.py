@@ -96,7 +96,8 @@ def records(archive):
                       'csize': lf[6], 'usize': lf[7], 'extra': extra_blocks(lextra)}
         end = off + 30 + lf[8] + lf[9] + e['csize']
         if data[end:end + 4] == b'PK\x07\x08':
-            e['descriptor'] = data[end:end + 24].hex()
+            after = lambda n: data[end + n:end + n + 2] == b'PK'
+            e['descriptor_len'] = 24 if after(24) else 16 if after(16) else 0
         entries.append(e)
         p += 46 + f[9] + f[10] + f[11]
     res['entries'] = entries
