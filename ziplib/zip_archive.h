@@ -38,6 +38,7 @@ struct ZipEntry {
   bool updated = false;
   bool is_new = false;         // found new in this operation (rename callback)
   bool local_zip64 = false;    // the local header carries a Zip64 block
+  bool zip64_decided = false;  // taken at the first write of the local header
   std::uint32_t zip64_local_len = 0;
   std::uint32_t zip64_central_len = 0;
   // Old entries: bytes of the local header on disk and of the data
@@ -83,6 +84,7 @@ struct ArchiveWork {
 
   // Multi-volume bookkeeping of the central directory.
   std::uint32_t cd_start_disk = 0xFFFF;
+  std::uint64_t cd_start_offset = 0;  // of the first central header on its disk
   std::uint32_t cd_on_disk = 0;
   std::uint32_t last_cd_disk = 0xFFFFFFFF;
 
@@ -120,6 +122,8 @@ std::string zip_name_from_archive(const ZipState& s, const std::string& raw, std
 // --- records (every record goes out whole through the volume layer) -------
 int zip_write_local_header(ZipState& s, ZipEntry& e);
 int zip_write_descriptor(ZipState& s, ZipEntry& e);
+// The mark at the start of a multi-volume set.
+int zip_write_span_signature(ZipState& s);
 int zip_write_central_header(ZipState& s, ZipEntry& e);
 // The central header of an entry as bytes (the password block included).
 std::vector<std::uint8_t> zip_central_header_bytes(ZipState& s, ZipEntry& e);

@@ -375,7 +375,8 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   if (in.read_error) return ZE_READ;
 
   // 18.
-  a.out_pos += multi ? s.volume_offset - vol_before : written;
+  // On volumes the count is what went out, whichever volumes it went to.
+  a.out_pos += multi ? (s.volume_offset >= vol_before ? s.volume_offset - vol_before : s.volume_offset) : written;
   if (!s.large_files && a.out_pos >= 0xFFFFFFFFull) {
     zip_report_error(s, ZE_WRITE, zipMessageText(270, 1));
     return ZE_WRITE;

@@ -95,7 +95,7 @@ int copy_entry(ZipState& s, ZipEntry& e, int old_fd) {
   if (a.repair >= 2) {
     if (platform::file_seek(old_fd, static_cast<long long>(e.local_len), SEEK_CUR) < 0) return ZE_EOF;
     e.local_flags = e.flags & ~0x0008;
-    e.local_zip64 = false;
+    e.local_zip64 = e.zip64_decided = false;
     e.zip64_local_len = 0;
     e.descriptor_len = 0;
     if (zip_write_local_header(s, e)) return ZE_TEMP;
@@ -157,9 +157,55 @@ int write_directory(ZipState& s, bool warn_empty) {
     ++count;
   }
   if (count == 0 && warn_empty) zip_warn(s, zipMessageText(138, 1));
-  a.cd_offset = start;
+  a.cd_offset = (s.multi_vol & kMvMulti) ? a.cd_start_offset : start;
   a.cd_size = a.out_pos - start;
-  return zip_write_end_records(s, count, a.cd_size, start);
+  return zip_write_end_records(s, count, a.cd_size, a.cd_offset);
+}
+
+// Directory first: before any data, a central header for every file to be
+// added, in name order, with the name the rename callback gives now and the
+// time and attributes the entries keep.  Their lengths make the directory's
+// size; in split mode they must all stand in the first part.
+int write_found_directory(ZipState& s, std::uint64_t* size) {
+  ArchiveWork& a = *s.archive;
+  const std::uint64_t start = a.out_pos;
+  for (FoundNode& n : a.found) {
+    ZipEntry e;
+    e.name = n.name;
+    e.time = n.time;
+    e.external_attr = n.attributes;
+    if (!(s.sub_options & kSubRenameWhileCollecting))
+      zip_call_rename(s, &e.name, &e.time, &e.external_attr, n.disk_name, n.size, true);
+    if (!zip_name_to_archive(s, e.name, &e.raw_name)) e.raw_name = e.name;
+    n.name = e.name;
+    n.time = e.time;
+    n.attributes = e.external_attr;
+    e.method = s.method == 9 ? 9 : 8;
+    e.made_by = s.large_files ? 45 : (s.cmd.dosifyFlag || e.method != 9) ? 20 : 21;
+    e.needed = s.large_files ? 45 : 20;
+    e.flags = e.local_flags = s.password.empty() ? 0x0008 : 0x0009;
+    e.disk = s.current_disk;
+    if (int rc = zip_write_central_header(s, e)) return rc;
+  }
+  if ((s.multi_vol & kMvSplit) && s.current_disk != 0) return ZE_TEMP;
+  *size = a.out_pos - start;
+  return 0;
+}
+
+// Directory first, after the last entry: the end record names the directory
+// at offset 0; then the first volume is opened again and the directory
+// written there with its final values, each header as long as before.
+int rewrite_first_directory(ZipState& s, std::uint64_t size) {
+  ArchiveWork& a = *s.archive;
+  if (a.entries.empty()) return write_directory(s, true);
+  if (int rc = zip_write_end_records(s, a.entries.size(), size, 0)) return rc;
+  if (!s.volumes) return ZE_MEDIA;
+  if (int rc = s.volumes->reopen_first(s, a.entries.front().raw_name)) return rc;
+  s.rewrite_pass = true;
+  for (ZipEntry& e : a.entries)
+    if (int rc = zip_write_central_header(s, e)) return rc;
+  s.rewrite_pass = false;
+  return 0;
 }
 
 }  // namespace
@@ -394,6 +440,10 @@ int zip_run_operation(ZipState& s) {
   } else if (multi) {
     s.out_fd = platform::file_open(s.zip_path, platform::OpenMode::kCreateAlways);
     if (s.out_fd < 0) return report(s, ZE_NAME, s.zip_path);
+    s.rewrite_pass = false;
+    a.cd_start_disk = 0xFFFF;
+    a.last_cd_disk = 0xFFFFFFFF;
+    a.cd_on_disk = 0;
   } else {
     if (!root.empty()) {
       const std::string dir = platform::map_path(root);
@@ -424,11 +474,13 @@ int zip_run_operation(ZipState& s) {
   }
 
   // 19.
-  if (multi && (s.multi_vol & kMvDirectoryFirst) && !a.found.empty()) {
-    // The directory at the start of the first volume needs the volume
-    // layer to reopen that volume after the last entry.
-    drop_temp();
-    return report(s, ZE_MVPARMS, "");
+  const bool directory_first = multi && (s.multi_vol & kMvDirectoryFirst) && !a.found.empty();
+  std::uint64_t first_cd_size = 0;
+  if (multi && !directory_first) {
+    if (int rc = zip_write_span_signature(s)) return report(s, rc, s.zip_path);
+  }
+  if (directory_first) {
+    if (int rc = write_found_directory(s, &first_cd_size)) return report(s, rc, s.zip_path);
   }
 
   // 20, 21.
@@ -455,7 +507,7 @@ int zip_run_operation(ZipState& s) {
     const ZipEntry saved = e;
     e.local_extra.clear();
     e.central_extra.clear();
-    e.local_zip64 = false;
+    e.local_zip64 = e.zip64_decided = false;
     e.zip64_local_len = 0;
     e.descriptor_len = 0;
     const std::uint64_t pos = a.out_pos;
@@ -514,7 +566,11 @@ int zip_run_operation(ZipState& s) {
   }
 
   // 22.
-  if (!rc) rc = write_directory(s, true);
+  if (!rc && directory_first)
+    rc = rewrite_first_directory(s, first_cd_size);
+  else if (!rc)
+    rc = write_directory(s, true);
+  if (!rc && multi && s.volumes) rc = s.volumes->finish(s);
   if (rc && a.growing) {
     // The archive itself was being appended to: give it back a directory
     // of what is complete so that it stays readable.

@@ -224,8 +224,10 @@ int zip_write_local_header(ZipState& s, ZipEntry& e) {
   ArchiveWork* a = zip_archive(s);
   // The block is decided once, at the first write, so that the header keeps
   // its length when it is rewritten with the final values.
-  if (e.zip64_local_len == 0 && !e.local_zip64)
+  if (!e.zip64_decided) {
     e.local_zip64 = large && ((a && a->stream_input) || e.csize >= k4G || e.usize > 3500000000ull || multi_volume(s));
+    e.zip64_decided = true;
+  }
   const bool escape = large && (e.csize >= k4G || e.usize >= k4G);
   std::vector<std::uint8_t> r;
   r.reserve(30 + e.raw_name.size() + 20 + e.local_extra.size());
@@ -323,12 +325,21 @@ int zip_write_central_header(ZipState& s, ZipEntry& e) {
   const std::vector<std::uint8_t> r = zip_central_header_bytes(s, e);
   if (int rc = zip_write_record(s, r.data(), r.size())) return rc;
   if (multi_volume(s) && a) {
-    if (a->cd_start_disk == 0xFFFF) a->cd_start_disk = s.current_disk;
+    if (a->cd_start_disk == 0xFFFF) {
+      a->cd_start_disk = s.current_disk;
+      a->cd_start_offset = s.volume_offset - r.size();
+    }
     if (s.current_disk != a->last_cd_disk) a->cd_on_disk = 0;
     a->last_cd_disk = s.current_disk;
     ++a->cd_on_disk;
   }
   return 0;
+}
+
+int zip_write_span_signature(ZipState& s) {
+  std::uint8_t sig[4];
+  platform::put_u32le(sig, kDescriptorSig);
+  return zip_write_record(s, sig, sizeof sig);
 }
 
 int zip_write_end_records(ZipState& s, std::uint64_t total, std::uint64_t cd_size, std::uint64_t cd_offset) {
@@ -478,7 +489,11 @@ int zip_read_archive(ZipState& s) {
   a.cd_offset = a.cd_size = a.preamble = a.old_count = 0;
 
   // 2. A multi-volume set is always written anew; the volume layer starts it.
-  if (multi_volume(s)) return 0;
+  if (multi_volume(s)) {
+    s.current_disk = 0;
+    s.volume_offset = 0;
+    return s.volumes ? s.volumes->start_set(s) : ZE_MEDIA;
+  }
 
   // 3.
   if (facts && !(facts->attributes & platform::kAttrDirectory) && facts->size == 0) {

@@ -82,6 +82,28 @@ class VolumeLayer {
   virtual std::uint64_t free_room(ZipState& s) = 0;
   // Closes the current part and opens the next: 0, 4, 9 or 10.
   virtual int next_part(ZipState& s) = 0;
+  // Starts a new set before anything is written: the first disk asked for
+  // and prepared, or old parts of the same name removed.  0, 3, 9 or 19.
+  virtual int start_set(ZipState& s) {
+    (void)s;
+    return 0;
+  }
+  // Central directory at the start of the first volume: after the last
+  // entry, closes the output and opens the first volume again at its start
+  // once a central header naming `first_name` (as stored) stands there,
+  // asking for the disk as needed; the writes that follow are the rewrite
+  // pass (ZipState::rewrite_pass).  0, 9 or 19.
+  virtual int reopen_first(ZipState& s, const std::string& first_name) {
+    (void)s, (void)first_name;
+    return ZE_MEDIA;
+  }
+  // After the end record: closes the last volume or part and puts the set
+  // in place (split: the last part takes the archive's name and is reported
+  // ready).  0, 9, 10 or 19.
+  virtual int finish(ZipState& s) {
+    (void)s;
+    return ZE_MEDIA;
+  }
 };
 
 // Input of an entry: fills up to `size` bytes, 0 at the end.
@@ -171,6 +193,7 @@ struct ZipState {
   std::uint64_t out_position = 0;   // bytes handed to the data callback
   std::uint64_t volume_offset = 0;  // bytes written on the current volume
   std::uint32_t current_disk = 0;   // 0-based; kept by the volume layer
+  bool rewrite_pass = false;        // rewriting the directory at the set's start
   VolumeLayer* volumes = nullptr;
 
   // --- encryption ---

@@ -106,6 +106,17 @@ TEST(Records, Zip64BoundariesOnWrittenRecords) {
       entry("small", 5, 5, 7),
   };
   for (ZipEntry& e : entries) ASSERT_EQ(zip_write_local_header(s, e), 0);
+  // A header rewritten with its final sizes keeps the length it had.
+  ZipEntry grows = entry("grows", 100, 0, 0);
+  const std::uint64_t before = s.archive->out_pos;
+  ASSERT_EQ(zip_write_local_header(s, grows), 0);
+  const std::uint64_t first = s.archive->out_pos - before;
+  grows.usize = grows.csize = 5000000000ull;
+  ASSERT_EQ(zip_write_local_header(s, grows), 0);
+  EXPECT_EQ(s.archive->out_pos - before, 2 * first);
+  ::ftruncate(s.out_fd, static_cast<off_t>(before));
+  ::lseek(s.out_fd, static_cast<off_t>(before), SEEK_SET);
+  s.archive->out_pos = before;
   ASSERT_EQ(zip_write_descriptor(s, entries[4]), 0);
   for (ZipEntry& e : entries) ASSERT_EQ(zip_write_central_header(s, e), 0);
   ::close(s.out_fd);
@@ -249,6 +260,12 @@ TEST_F(ArchiveTest, StreamedInputGetsZip64BlockAndLongDescriptor) {
       expect_records(zip, std::string("(lambda e: e['flags'] & 8 and e['method'] == 8 and e['descriptor_len'] == ") +
                               (large ? "24 and e['local']['extra'][0]['tag'] == 1" : "16 and e['local']['extra'] == []") +
                               ")(r['entries'][0])");
+      // The library updates its own streamed entries.
+      write("C:\\WORK\\MORE.TXT", "more");
+      ZIPCMDSTRUCT more = command(ZIP_ADD, zip, "MORE.TXT");
+      more.LargeZIPFilesFlag = large;
+      ASSERT_EQ(zipCompress(&more), 0);
+      EXPECT_EQ(run("unzip -tq" + p + " " + z, &out), 0) << out;
     }
   }
 }
