@@ -34,6 +34,9 @@ struct ZipEntry {
   std::string name;      // stored name, as the file system spells it (UTF-8)
   std::string raw_name;  // stored name as the archive holds it
   std::string disk_name; // source file (Windows path); empty for none
+  // The spelling of the found file that matched this entry; it becomes the
+  // stored name only when the entry is compressed anew.
+  std::string found_name, found_raw;
   bool selected = false;
   bool updated = false;
   bool is_new = false;         // found new in this operation (rename callback)

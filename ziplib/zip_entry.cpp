@@ -114,8 +114,9 @@ std::size_t entry_reader(unsigned char* buf, std::size_t size, ZipState& s) {
   return n;
 }
 
-// The CRC of the whole input, read ahead of the data; the position is put back.
-bool crc_prepass(ZipState& s, EntryInput& in, std::uint32_t* crc) {
+// The CRC and length of the whole input (after any LF expansion), read
+// ahead of the data; the position is put back.
+bool crc_prepass(ZipState& s, EntryInput& in, std::uint32_t* crc, std::uint64_t* length) {
   in.prepass = true;
   in.crc = 0xFFFFFFFFu;
   const std::uint64_t mem_pos = s.mem_pos;
@@ -123,6 +124,7 @@ bool crc_prepass(ZipState& s, EntryInput& in, std::uint32_t* crc) {
   while (entry_reader(buf, sizeof buf, s) > 0)
     if (s.cancel) break;
   *crc = ~in.crc;
+  *length = in.count;
   in.prepass = false;
   in.crc = 0xFFFFFFFFu;
   in.count = 0;
@@ -190,7 +192,7 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   const bool multi = (s.multi_vol & kMvMulti) != 0;
   const bool memory_like = e.disk_name.empty() && (s.memory_input || s.callback_input);
 
-  // 1.
+  // Progress: the item counter, or memory input.
   s.minor_percent = 0;
   const std::string major = memory_like && s.memory_input
                                 ? std::string(zipMessageText(395, 1))
@@ -198,7 +200,7 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   ++s.item_counter;
   if (zip_major_status(s, major.c_str(), a.items_total, s.item_counter - 1)) return ZE_ABORT;
 
-  // 2, 3.
+  // The facts of the source: a missing file, or one too large without Zip64 records, is refused.
   const bool is_dir = !e.name.empty() && e.name.back() == '/';
   std::uint32_t time = 0, attrs = 0;
   std::uint64_t size = 0;
@@ -216,12 +218,12 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   }
   if (s.cmd.dosifyFlag) e.external_attr &= 0xFF;
 
-  // 5.
+  // Stored by its suffix, except at level 9.
   int method = s.method;
   if (!a.level9 && !s.store_suffixes.empty() && !memory_like && zip_store_suffix(e.disk_name, s.store_suffixes))
     method = 0;
 
-  // 6.
+  // The input: none for a folder, the memory block or callback, or the file.
   EntryInput in;
   in.text = s.cmd.convertLFtoCRLFFlag != 0;
   in.memory = memory_like && s.memory_input;
@@ -257,13 +259,13 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
     }
   } reader_reset{s};
 
-  // 7.
+  // Nothing to compress is stored; the default method is Deflate.
   const bool no_input = is_dir || size == kSizeLabel;
   if (no_input || (!in.callback && in_size == 0)) method = 0;
   if (method < 0) method = 8;
   e.method = static_cast<std::uint16_t>(method);
 
-  // 12 (before the flags, whose check value follows the time).
+  // The rename callback for a new entry, before the flags, whose check value follows the time.
   if (e.is_new && !(s.sub_options & kSubRenameWhileCollecting) && !(multi && (s.multi_vol & kMvDirectoryFirst))) {
     std::string name = e.name;
     std::uint32_t t = e.time, at = e.external_attr;
@@ -278,7 +280,9 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
     }
   }
 
-  // 8, 9, 10.
+  // Versions and flags.  A single file takes no data descriptor, so the check
+  // byte of an encrypted entry must come from the real CRC: memory input is
+  // read twice, a file is encrypted where it lies once it has been read.
   set_versions(s, e);
   const bool encrypt = !s.password.empty();
   e.flags = 0x0008;
@@ -288,25 +292,28 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   if (encrypt && !multi && !in.callback) {
     e.flags &= ~0x0008;
     if (in.memory) {
-      if (!crc_prepass(s, in, &e.crc)) return s.cancel ? ZE_ABORT : ZE_READ;
+      std::uint64_t length = 0;
+      if (!crc_prepass(s, in, &e.crc, &length)) return s.cancel ? ZE_ABORT : ZE_READ;
     } else {
       e.crc = 0;
       second_pass = !no_input;
     }
   }
   e.disk = multi ? s.current_disk : 0;
-  if (multi && e.method == 0 && !is_dir && !in.callback) {
+  if (multi && e.method == 0 && !no_input && !in.callback) {
+    // Stored on volumes: the header cannot be rewritten, so it must carry
+    // the final CRC and length from the start.
     e.flags &= ~0x0008;
-    if (!crc_prepass(s, in, &e.crc)) return s.cancel ? ZE_ABORT : ZE_READ;
+    if (!crc_prepass(s, in, &e.crc, &in_size)) return s.cancel ? ZE_ABORT : ZE_READ;
   }
 
-  // 11.
+  // Sizes as far as they are known before the data.
   e.local_flags = e.flags;
   e.csize = e.method == 0 ? in_size : 0;
   e.usize = in_size;
   e.internal_attr = e.method == 0 ? 0 : 0xFFFF;
 
-  // 13.
+  // The local header; stored encrypted data on volumes counts the encryption header.
   s.encrypt_entry = encrypt && !second_pass;
   const std::uint64_t header_csize = e.csize;
   if (s.multi_vol && encrypt && e.method == 0) e.csize += 12;
@@ -318,7 +325,6 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   e.offset = multi ? s.volume_offset - header_len : start_pos;
   if (multi) e.disk = s.current_disk;
 
-  // 14.
   if (encrypt) {
     if (int rc = zipWriteEncryptionHeader(s.password.c_str(), e.crc, s)) {
       zip_report_error(s, rc, zipMessageText(392, 1));
@@ -328,7 +334,7 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   }
   const std::uint64_t data_at = a.out_pos;
 
-  // 15, 16.
+  // The data: stored in blocks, or through the encoder.
   in.crc = 0xFFFFFFFFu;
   in.count = 0;
   const std::uint64_t vol_before = s.volume_offset;
@@ -366,7 +372,6 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
     }
   }
 
-  // 17.
   if (s.cancel) return ZE_ABORT;
   if (in.fd >= 0) {
     platform::file_close(in.fd);
@@ -374,7 +379,6 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   }
   if (in.read_error) return ZE_READ;
 
-  // 18.
   // On volumes the count is what went out, whichever volumes it went to.
   a.out_pos += multi ? (s.volume_offset >= vol_before ? s.volume_offset - vol_before : s.volume_offset) : written;
   if (!s.large_files && a.out_pos >= 0xFFFFFFFFull) {
@@ -382,13 +386,14 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
     return ZE_WRITE;
   }
 
-  // 19.
+  // The final values.
   e.crc = ~in.crc;
   e.csize = written + (encrypt ? 12 : 0);
   e.usize = in.count;
   if (in.callback && !in.text) e.usize = s.large_files ? in.delivered : (in.delivered & 0xFFFFFFFFull);
 
-  // 20.
+  // A single file: the local header again with the final values, then the
+  // second pass of the encryption.
   if (!multi) {
     const std::uint64_t end_pos = a.out_pos;
     if (platform::file_seek(s.out_fd, static_cast<long long>(start_pos), SEEK_SET) < 0) {
@@ -417,12 +422,11 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
     }
   }
 
-  // 21.
+  // On volumes or from the callback the sizes follow the data.
   if ((multi || in.callback) && (e.method == 8 || e.method == 9 || (e.flags & 0x0008)))
     if (int rc = zip_write_descriptor(s, e)) return rc;
   s.encrypt_entry = false;
 
-  // 22.
   if (memory_like && s.memory_input) {
     zip_item_log(s, zip_format(zipMessageText(705, 1), {e.name.c_str()}));
   } else {
@@ -440,13 +444,13 @@ int zip_run_memory(ZipState& s) {
   if (!ap) return ZE_MEM;
   ArchiveWork& a = *ap;
   ZIPCMDSTRUCT& c = s.cmd;
-  // 1, 2.
+  // Level: never stored.
   s.internal_mode = 1;
   a.stream_input = false;
   const int factor = std::clamp(c.compFactor, 1, 19);
   s.method = factor >= 10 ? 9 : 8;
   s.comp_level = factor >= 10 ? factor - 10 : factor;
-  // 3, 4.
+  // Password and the entry's name.
   if (int rc = zip_password_buffer(s)) return rc;
   struct Cleanup {
     ZipState& s;
@@ -468,7 +472,7 @@ int zip_run_memory(ZipState& s) {
     if (!zip_name_to_archive(s, e.name, &e.raw_name)) e.raw_name = e.name;
   }
 
-  // Building the entry: 1-5.
+  // The entry, as the header describes it before the data.
   s.memory_output = true;
   s.out_position = 0;
   s.mem_pos = 0;
@@ -487,7 +491,7 @@ int zip_run_memory(ZipState& s) {
   e.usize = 0;
   e.internal_attr = 0xFFFF;
 
-  // 6.
+  // The encoder starts and reads its first input before the header goes out.
   s.reader = entry_reader;
   s.reader_context = &in;
   std::uint16_t method16 = e.method;
@@ -499,7 +503,7 @@ int zip_run_memory(ZipState& s) {
   else
     zipTreesStart(s, &e.internal_attr, &method16);
 
-  // 7.
+  // The header, with placeholder sizes and CRC.
   std::vector<std::uint8_t> header;
   try {
     header = zip_central_header_bytes(s, e);
@@ -522,7 +526,6 @@ int zip_run_memory(ZipState& s) {
   }
   s.out_position += header.size();
 
-  // 8.
   if (encrypt) {
     if (int rc = zipWriteEncryptionHeader(s.password.c_str(), e.crc, s)) {
       zip_report_error(s, rc, zipMessageText(392, 1));
@@ -531,7 +534,7 @@ int zip_run_memory(ZipState& s) {
     s.encrypt_entry = true;
   }
 
-  // 9, 10.
+  // The stream.
   const std::uint64_t written = e.method == 9 ? zipDeflate64(s) : zipDeflate(s);
   if (s.cancel) return ZE_ABORT;
   if (s.error) return s.error;

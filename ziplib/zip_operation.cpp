@@ -282,31 +282,41 @@ int zip_run_operation(ZipState& s) {
   a.stream_input = c.Function == ZIP_CALLBACK_ADD;
   a.cutoff = 0;
   a.comment_set = false;
-  for (ZipEntry& e : a.entries) e.selected = e.updated = e.is_new = false;
+  for (ZipEntry& e : a.entries) {
+    e.selected = e.updated = e.is_new = false;
+    e.found_name.clear();
+    e.found_raw.clear();
+  }
+  // The list describes the archive on disk only after a good operation;
+  // anything else reloads it next time.
+  struct CacheGuard {
+    ArchiveWork& a;
+    bool keep = false;
+    ~CacheGuard() {
+      if (!keep) a.loaded = false;
+    }
+  } cache{a};
 
-  // 1, 2.
+  // Patterns, and the archive name (".zip" when the name has no dot).
   if (int rc = zip_build_patterns(s)) return report_id(s, rc, 140);
   {
     const std::string name = platform::split_win_path(s.zip_path).second;
     if (name.find('.') == std::string::npos && s.zip_path != "-") s.zip_path += ".zip";
   }
 
-  // 3.
+  // The existing archive.
   a.repair = (c.fixFlag ? 1 : 0) + (c.fixHarderFlag ? 1 : 0);
-  if (int rc = zip_read_archive(s)) {
-    a.loaded = false;
-    return report(s, rc, s.zip_path);
-  }
+  if (int rc = zip_read_archive(s)) return report(s, rc, s.zip_path);
   for (ZipEntry& e : a.entries) e.selected = e.updated = false;
 
-  // 4.
+  // Level and method: 0 stores, 1-9 Deflate, 10-19 Deflate64 at value - 10.
   int factor = std::clamp(c.compFactor, 0, 19);
   if (c.Function == ZIP_CALLBACK_ADD && factor == 0) factor = 1;
   s.method = factor == 0 ? 0 : factor >= 10 ? 9 : -1;
   s.comp_level = factor >= 10 ? factor - 10 : factor;
   a.level9 = factor == 9 || factor == 19;
 
-  // 5.
+  // Comment and store suffixes.
   if (c.addCommentFlag) {
     if (!c.lpszComment) return report_id(s, ZE_MEM, 263);
     a.comment.assign(c.lpszComment, c.lpszComment + strnlen(c.lpszComment, 0xFFFF));
@@ -314,7 +324,7 @@ int zip_run_operation(ZipState& s) {
   }
   if (c.dontCompressTheseSuffixesFlag) s.store_suffixes = c.lpszStoreSuffixes ? c.lpszStoreSuffixes : "";
 
-  // 6, 7.
+  // Password and cut-off date.
   if (int rc = zip_password_buffer(s)) return rc;
   struct PasswordWipe {
     ZipState& s;
@@ -332,7 +342,7 @@ int zip_run_operation(ZipState& s) {
     if (!a.cutoff) return report_id(s, ZE_PARMS, 148);
   }
 
-  // 8, 9.
+  // The items: the memory entry first, then files to add or entries to delete.
   zip_major_status(s, zipMessageText(700, 1), 0, 0);
   std::vector<std::string> items = split_items(c.lpszItemList);
   const bool memory_like = s.memory_input || s.callback_input;
@@ -351,17 +361,16 @@ int zip_run_operation(ZipState& s) {
     }
   }
 
-  // 10.
+  // Freshen and update look at every entry that passes the patterns.
   if (mode == 2 || mode == 3) {
     for (ZipEntry& e : a.entries)
       if (zip_pattern_take(s, e.name)) e.selected = true;
     if (zip_poll_cancel(s)) return report(s, ZE_ABORT, "");
   }
 
-  // 11.
   if (int rc = zip_sort_found(s)) return rc == ZE_ABORT ? report(s, rc, "") : report_id(s, rc, 150);
 
-  // 12.
+  // Options that make no sense for deleting.
   if (mode == 0 && (c.deleteOriginalFlag || c.recurseFlag || !s.password.empty() || c.addCommentFlag))
     return report_id(s, ZE_PARMS, 152);
   if (a.entries.empty() && (mode != 1 || c.growExistingFlag)) zip_warn(s, s.zip_path + zipMessageText(135, 1));
@@ -373,7 +382,8 @@ int zip_run_operation(ZipState& s) {
     root = cut == std::string::npos ? std::string() : s.zip_path.substr(0, cut + 1);
   }
 
-  // 13.
+  // Old entries: replaced only when their source is newer (freshen, update)
+  // and passes the cut-off; a source that is not newer marks the entry up to date.
   for (ZipEntry& e : a.entries) {
     if (zip_poll_cancel(s)) return report(s, ZE_ABORT, "");
     if (!e.selected || mode == 0 || &e == a.memory_entry) continue;
@@ -386,7 +396,7 @@ int zip_run_operation(ZipState& s) {
     e.updated = passes;
   }
 
-  // 14.
+  // New files: none for delete and freshen; none older than the cut-off.
   if (mode == 0 || mode == 3) {
     a.found.clear();
   } else if (a.cutoff) {
@@ -394,7 +404,7 @@ int zip_run_operation(ZipState& s) {
   }
   if (zip_poll_cancel(s)) return report(s, ZE_ABORT, "");
 
-  // 15.
+  // Nothing to do.
   int selected = 0;
   for (ZipEntry& e : a.entries) selected += e.selected;
   if (!selected && a.found.empty() && !(!a.entries.empty() && (c.oldAsLatestFlag || a.repair || a.comment_set))) {
@@ -404,7 +414,7 @@ int zip_run_operation(ZipState& s) {
   }
   a.items_total = selected + static_cast<int>(a.found.size());
 
-  // 16.
+  // Growing in place when nothing old is replaced; the archive must be creatable.
   a.growing = c.growExistingFlag && !selected && !a.entries.empty() && !multi;
   const bool archive_existed = platform::file_facts(s.zip_path).has_value();
   if (!(c.pathForTempFlag && a.entries.empty()) && !multi) {
@@ -414,7 +424,8 @@ int zip_run_operation(ZipState& s) {
     if (!archive_existed) platform::file_delete(s.zip_path);
   }
 
-  // 17.
+  // The output: the archive itself, the first volume, or a temporary archive
+  // beside it that gets the old preamble first.
   Output out;
   std::string temp_path;
   auto drop_temp = [&] {
@@ -463,7 +474,7 @@ int zip_run_operation(ZipState& s) {
     }
   }
 
-  // 18.
+  // Without Zip64 records the counts must fit their 16-bit fields.
   std::uint64_t total = a.found.size();
   for (ZipEntry& e : a.entries) total += !(mode == 0 && e.selected);
   if (!s.large_files && total >= 65535) {
@@ -473,7 +484,7 @@ int zip_run_operation(ZipState& s) {
     return report(s, ZE_BIG, "");
   }
 
-  // 19.
+  // Volumes start with the span signature, or with the directory of the new files.
   const bool directory_first = multi && (s.multi_vol & kMvDirectoryFirst) && !a.found.empty();
   std::uint64_t first_cd_size = 0;
   if (multi && !directory_first) {
@@ -483,7 +494,9 @@ int zip_run_operation(ZipState& s) {
     if (int rc = write_found_directory(s, &first_cd_size)) return report(s, rc, s.zip_path);
   }
 
-  // 20, 21.
+  // Old entries copied, replaced or deleted in archive order, then the new
+  // files.  A new file that vanished ends the additions: the archive is
+  // finished without it and the result is 18.
   int rc = 0;
   bool vanished = false;
   std::uint64_t good_end = a.out_pos;
@@ -505,6 +518,10 @@ int zip_run_operation(ZipState& s) {
       continue;
     }
     const ZipEntry saved = e;
+    if (!e.found_name.empty()) {
+      e.name = e.found_name;
+      e.raw_name = e.found_raw;
+    }
     e.local_extra.clear();
     e.central_extra.clear();
     e.local_zip64 = e.zip64_decided = false;
@@ -565,7 +582,7 @@ int zip_run_operation(ZipState& s) {
     good_count = a.entries.size();
   }
 
-  // 22.
+  // The central directory and end records.
   if (!rc && directory_first)
     rc = rewrite_first_directory(s, first_cd_size);
   else if (!rc)
@@ -583,9 +600,8 @@ int zip_run_operation(ZipState& s) {
     }
   }
   if (!rc && a.growing && platform::file_truncate(s.out_fd, a.out_pos) != 0) rc = ZE_WRITE;
-  if (rc && !a.growing) a.loaded = false;
 
-  // 23.
+  // Closing: the new archive must be on the disk before it replaces the old one.
   if (!a.growing && out.out_is_temp && !rc && ::fsync(s.out_fd) != 0) rc = ZE_TEMP;
   const int close_rc = s.out_fd >= 0 ? platform::file_close(s.out_fd) : 0;
   s.out_fd = -1;
@@ -595,22 +611,19 @@ int zip_run_operation(ZipState& s) {
   zip_release_encoders(s);
   if (rc) {
     if (out.out_is_temp) platform::file_delete(temp_path);
-    a.loaded = false;
     zip_report_error(s, rc);
     return rc;
   }
 
-  // 24.
   if (out.out_is_temp) {
     const int rrc = replace_archive(s, s.zip_path, temp_path);
     if (rrc) {
       zip_warn(s, std::string(zipMessageText(139, 1)) + temp_path);
-      a.loaded = false;
       return report_id(s, rrc, 156);
     }
   }
 
-  // 25.
+  // Finish: the archive's time, the cache, and the originals of a move.
   if (c.oldAsLatestFlag) {
     std::uint32_t newest = 0;
     for (const ZipEntry& e : a.entries) newest = std::max(newest, e.time);
@@ -621,6 +634,7 @@ int zip_run_operation(ZipState& s) {
   }
   // The list now describes the new archive: keep it for the next call.
   if (const auto facts = platform::file_facts(s.zip_path); facts && !multi) {
+    cache.keep = true;
     a.loaded = true;
     a.loaded_path = s.zip_path;
     a.loaded_mtime = facts->mtime;
@@ -628,8 +642,6 @@ int zip_run_operation(ZipState& s) {
     a.loaded_size = facts->size;
     a.old_count = a.entries.size();
     if (!(s.sub_options & kSubNoLookup)) zip_build_index(a);
-  } else {
-    a.loaded = false;
   }
   if (vanished) return report(s, ZE_OPEN, "");
   // Originals go only once the new archive holds them.

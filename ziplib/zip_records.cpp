@@ -476,7 +476,7 @@ int zip_read_archive(ZipState& s) {
   const bool harder = s.cmd.fixFlag && s.cmd.fixHarderFlag;
   const auto facts = platform::file_facts(s.zip_path);
 
-  // 1. The same archive, unchanged since the last call on this thread.
+  // The same archive, unchanged since the last call on this thread.
   if (a.loaded && !repair && !multi_volume(s) && facts && platform::same_name(a.loaded_path, s.zip_path) &&
       facts->mtime == a.loaded_mtime && facts->mtime_nsec == a.loaded_nsec && facts->size == a.loaded_size) {
     for (ZipEntry& e : a.entries) e.selected = e.updated = false;
@@ -488,14 +488,14 @@ int zip_read_archive(ZipState& s) {
   a.comment.clear();
   a.cd_offset = a.cd_size = a.preamble = a.old_count = 0;
 
-  // 2. A multi-volume set is always written anew; the volume layer starts it.
+  // A multi-volume set is always written anew; the volume layer starts it.
   if (multi_volume(s)) {
     s.current_disk = 0;
     s.volume_offset = 0;
     return s.volumes ? s.volumes->start_set(s) : ZE_MEDIA;
   }
 
-  // 3.
+  // An empty file is no archive; anything else passes the quick check.
   if (facts && !(facts->attributes & platform::kAttrDirectory) && facts->size == 0) {
     if (platform::file_delete(s.zip_path) != 0) return ZE_FORM;
     return 0;
@@ -516,7 +516,7 @@ int zip_read_archive(ZipState& s) {
   } closer{fd};
   ArchiveReader& r = *rd;
 
-  // 4. Whatever stands before the first signature is preamble.
+  // Whatever stands before the first signature is preamble.
   std::uint32_t sig = 0;
   {
     std::uint32_t window = 0;
@@ -532,7 +532,7 @@ int zip_read_archive(ZipState& s) {
     a.preamble = count - 4;
   }
 
-  // 5. Local headers and their data.
+  // Local headers and their data.
   std::uint8_t h[46];
   while (sig == kLocalSig) {
     ZipEntry e;
@@ -620,7 +620,7 @@ int zip_read_archive(ZipState& s) {
     sig = get_u32le(sb);
   }
 
-  // 6. The central directory.
+  // The central directory: each header must agree with its local header.
   const std::uint64_t cd_found = r.pos() - 4;
   std::uint64_t central_count = 0;
   auto it = a.entries.begin();
@@ -661,7 +661,7 @@ int zip_read_archive(ZipState& s) {
   if (central_count != a.entries.size() && !repair) return fail(s, 324, "");
   const std::uint64_t cd_read = r.pos() - 4 - cd_found;
 
-  // 7, 8. The end records.
+  // The end records.
   bool zip64_end = false;
   if (sig == kZip64EndSig) {
     std::uint8_t z[52];
@@ -692,12 +692,11 @@ int zip_read_archive(ZipState& s) {
   if (!r.read_bytes(a.comment, comment_len)) a.comment.clear();
   if (repair) a.comment.clear();
 
-  // 9.
+  // Comment and warnings.
   if (a.preamble)
     zip_warn(s, s.zip_path + zip_format(zipMessageText(327, 1), {static_cast<long long>(a.preamble)}));
   if (!repair && r.get() >= 0) warn_id(s, 328);
 
-  // 10.
   a.old_count = a.entries.size();
   if (!(s.sub_options & kSubNoLookup)) zip_build_index(a);
   a.loaded = true;

@@ -144,8 +144,8 @@ int add_found(ZipState& s, const std::string& disk_name, std::uint32_t time, std
       if (zip_pattern_take(s, name)) {
         e->selected = true;
         e->disk_name = disk_name;
-        e->name = name;
-        e->raw_name = raw;
+        e->found_name = name;
+        e->found_raw = raw;
         if (memory) a.memory_entry = e;
       }
       return 0;

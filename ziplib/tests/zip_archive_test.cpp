@@ -445,6 +445,24 @@ TEST_F(ArchiveTest, NamesGoToCodePage437AndShortNames) {
   }
 }
 
+TEST_F(ArchiveTest, AFoundSpellingRenamesOnlyEntriesCompressedAnew) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  write("C:\\WORK\\readme.txt", "old");
+  ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\CASE.ZIP", "readme.txt");
+  ASSERT_EQ(zipCompress(&c), 0);
+  std::filesystem::rename(linux_path("C:\\WORK\\readme.txt"), root_.path() + "/c/work/README.TXT");
+  // Not newer: freshen copies the entry as it was, under its old name.
+  c.Function = ZIP_FRESHEN;
+  c.lpszItemList = "README.TXT";
+  ASSERT_EQ(zipCompress(&c), 0);
+  expect_records("C:\\OUT\\CASE.ZIP", "[e['name'] for e in r['entries']] == ['readme.txt']");
+  // Added again: compressed anew under the spelling found.
+  c.Function = ZIP_ADD;
+  ASSERT_EQ(zipCompress(&c), 0);
+  expect_records("C:\\OUT\\CASE.ZIP", "[e['name'] for e in r['entries']] == ['README.TXT']");
+  EXPECT_EQ(run("unzip -tq " + shell_quote(linux_path("C:\\OUT\\CASE.ZIP"))), 0);
+}
+
 // One split part that never fills: enough to run the multi-volume paths of
 // the driver through the volume layer's calls.
 struct OnePart : ziplib::VolumeLayer {
