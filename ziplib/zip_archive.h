@@ -179,6 +179,11 @@ bool zip_store_suffix(const std::string& name, const std::string& list);
 int zip_run_operation(ZipState& s);
 int zip_run_memory(ZipState& s);
 int zip_password_buffer(ZipState& s);
+// Wipes the password and its buffer when the operation ends.
+struct PasswordScope {
+  ZipState& s;
+  ~PasswordScope();
+};
 // Deletes the sources of the entries the operation took, then their emptied
 // folders, deepest first: 0 or 4.
 int zip_delete_originals(ZipState& s);

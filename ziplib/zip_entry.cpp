@@ -452,13 +452,10 @@ int zip_run_memory(ZipState& s) {
   s.comp_level = factor >= 10 ? factor - 10 : factor;
   // Password and the entry's name.
   if (int rc = zip_password_buffer(s)) return rc;
+  PasswordScope wipe{s};
   struct Cleanup {
     ZipState& s;
     ~Cleanup() {
-      std::fill(s.password.begin(), s.password.end(), '\0');
-      s.password.clear();
-      std::fill(s.archive->pw_buffer.begin(), s.archive->pw_buffer.end(), '\0');
-      s.archive->pw_buffer.clear();
       s.memory_output = false;
       s.encrypt_entry = false;
       s.reader = nullptr;

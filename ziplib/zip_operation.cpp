@@ -224,6 +224,15 @@ int zip_password_buffer(ZipState& s) {
   return 0;
 }
 
+PasswordScope::~PasswordScope() {
+  std::fill(s.password.begin(), s.password.end(), '\0');
+  s.password.clear();
+  if (s.archive) {
+    std::fill(s.archive->pw_buffer.begin(), s.archive->pw_buffer.end(), '\0');
+    s.archive->pw_buffer.clear();
+  }
+}
+
 int zip_delete_originals(ZipState& s) {
   ArchiveWork& a = *s.archive;
   struct Folder {
@@ -326,17 +335,7 @@ int zip_run_operation(ZipState& s) {
 
   // Password and cut-off date.
   if (int rc = zip_password_buffer(s)) return rc;
-  struct PasswordWipe {
-    ZipState& s;
-    ~PasswordWipe() {
-      std::fill(s.password.begin(), s.password.end(), '\0');
-      s.password.clear();
-      if (s.archive) {
-        std::fill(s.archive->pw_buffer.begin(), s.archive->pw_buffer.end(), '\0');
-        s.archive->pw_buffer.clear();
-      }
-    }
-  } wipe{s};
+  PasswordScope wipe{s};
   if (c.afterDateFlag) {
     a.cutoff = parse_date(c.lpszDate);
     if (!a.cutoff) return report_id(s, ZE_PARMS, 148);

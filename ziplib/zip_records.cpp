@@ -109,6 +109,21 @@ class ArchiveReader {
     return true;
   }
   bool skip(std::uint64_t n) { return seek(pos() + n); }
+  // Reads on to the end of the next of two signatures; false at the end of
+  // the file.  `skipped` counts the bytes before that signature.
+  bool find_signature(std::uint32_t a, std::uint32_t b, std::uint32_t* found, std::uint64_t* skipped) {
+    std::uint32_t window = 0;
+    std::uint64_t n = 0;
+    for (;;) {
+      const int c = get();
+      if (c < 0) return false;
+      window = (window >> 8) | (static_cast<std::uint32_t>(c) << 24);
+      if (++n >= 4 && (window == a || window == b)) break;
+    }
+    *found = window;
+    *skipped = n - 4;
+    return true;
+  }
   bool read_bytes(std::vector<std::uint8_t>& v, std::size_t n) {
     v.resize(n);
     return n == 0 || read(v.data(), n);
@@ -518,19 +533,7 @@ int zip_read_archive(ZipState& s) {
 
   // Whatever stands before the first signature is preamble.
   std::uint32_t sig = 0;
-  {
-    std::uint32_t window = 0;
-    std::uint64_t count = 0;
-    for (;;) {
-      const int c = r.get();
-      if (c < 0) return fail(s, 322, "");
-      window = (window >> 8) | (static_cast<std::uint32_t>(c) << 24);
-      ++count;
-      if (count >= 4 && (window == kLocalSig || window == kEndSig)) break;
-    }
-    sig = window;
-    a.preamble = count - 4;
-  }
+  if (!r.find_signature(kLocalSig, kEndSig, &sig, &a.preamble)) return fail(s, 322, "");
 
   // Local headers and their data.
   std::uint8_t h[46];
@@ -559,16 +562,8 @@ int zip_read_archive(ZipState& s) {
     const std::uint64_t data_start = r.pos();
     if (harder) {
       // The sizes are not trusted: the data ends at the next header.
-      std::uint32_t window = 0;
-      std::uint64_t n = 0;
-      for (;;) {
-        const int c = r.get();
-        if (c < 0) return fail(s, 322, "");
-        window = (window >> 8) | (static_cast<std::uint32_t>(c) << 24);
-        ++n;
-        if (n >= 4 && (window == kLocalSig || window == kCentralSig)) break;
-      }
-      e.csize = n - 4;
+      std::uint32_t next = 0;
+      if (!r.find_signature(kLocalSig, kCentralSig, &next, &e.csize)) return fail(s, 322, "");
       r.seek(data_start + e.csize);
       e.descriptor_len = 0;
     } else if ((e.flags & 8) && e.csize == 0 && e.usize == 0) {
@@ -576,15 +571,10 @@ int zip_read_archive(ZipState& s) {
       std::uint8_t d[24];
       std::uint64_t at = data_start;
       for (;;) {
-        if (!r.seek(at)) return fail(s, 306, e.name);
-        std::uint32_t window = 0;
-        std::uint64_t n = 0;
-        int c = 0;
-        while ((c = r.get()) >= 0) {
-          window = (window >> 8) | (static_cast<std::uint32_t>(c) << 24);
-          if (++n >= 4 && window == kDescriptorSig) break;
-        }
-        if (c < 0) return fail(s, 306, e.name);
+        std::uint32_t found = 0;
+        std::uint64_t skipped = 0;
+        if (!r.seek(at) || !r.find_signature(kDescriptorSig, kDescriptorSig, &found, &skipped))
+          return fail(s, 306, e.name);
         const std::uint64_t sig_at = r.pos() - 4;
         r.seek(sig_at);
         std::size_t have = 0;
