@@ -1,6 +1,6 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
-#include "ziplib/decode_crc32.h"
+#include "ziplib/crc32.h"
 #include "ziplib/deflate.h"
 #include "ziplib/zip_archive.h"
 #include "ziplib/zip_messages.h"
