@@ -186,6 +186,7 @@ int file_open(std::string_view win_path, OpenMode mode) {
     case OpenMode::kCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
     case OpenMode::kCreateAlways: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     case OpenMode::kOpenAlways: flags |= O_RDWR | O_CREAT; break;
+    case OpenMode::kAppend: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
   }
   const std::string path = map_path(win_path);
   int fd = ::open(path.c_str(), flags, 0644);

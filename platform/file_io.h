@@ -80,6 +80,7 @@ enum class OpenMode {
   kCreateNew,     // read and write; fails when the file exists
   kCreateAlways,  // read and write; an existing file is emptied
   kOpenAlways,    // read and write; created when missing
+  kAppend,        // write at the end; created when missing (logs)
 };
 
 int file_open(std::string_view win_path, OpenMode mode);

@@ -1,3 +1,4 @@
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "ziplib/deflate.h"
 #include "ziplib/zip_archive.h"
@@ -203,7 +204,7 @@ bool long_names_allowed(const std::string& win_path) {
   return true;
 }
 
-void unlink_win(const std::string& win_path) { ::unlink(platform::map_path(win_path).c_str()); }
+void unlink_win(const std::string& win_path) { platform::file_delete(win_path); }
 
 }  // namespace
 
@@ -244,12 +245,12 @@ int zip_create_temp(const std::string& directory, long thread_id, std::string* w
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     std::string name = std::string() + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
     std::string path = dir + name;
-    int fd = ::open(platform::map_path(path).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = platform::file_open(path, platform::OpenMode::kCreateNew);
     if (fd >= 0) {
       if (win_path) *win_path = path;
       return fd;
     }
-    if (errno != EEXIST) return -1;
+    if (fd != -EEXIST) return -1;
   }
   return -1;
 }
@@ -440,7 +441,7 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
       const auto slash = linux_path.find_last_of('/');
       if (slash != std::string::npos && slash > 0 && !platform::make_dirs(linux_path.substr(0, slash)))
         return finish(ZE_CREAT);
-      s.temp_fd = ::open(linux_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      s.temp_fd = platform::file_open(s.temp_path, platform::OpenMode::kCreateAlways);
       if (s.temp_fd < 0) return finish(ZE_TEMP);
     } else {
       const std::string dir = normalise_path(c.lpszTempPath);
@@ -478,7 +479,7 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
     zip_close_progress_program(s);
   }
   if (s.temp_fd >= 0) {
-    ::close(s.temp_fd);
+    platform::file_close(s.temp_fd);
     s.temp_fd = -1;
     if (!split) unlink_win(s.temp_path);
   }

@@ -1,5 +1,6 @@
 #include "ziplib/zip_progress.h"
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_state.h"
@@ -42,18 +43,12 @@ std::string version_line() {
 }
 
 int open_log(const std::string& name) {
-  const std::string path = platform::map_path_create_dirs(zip_log_path(name));
-  return ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const std::string path = zip_log_path(name);
+  platform::map_path_create_dirs(path);
+  return platform::file_open(path, platform::OpenMode::kAppend);
 }
 
-void append(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) return;
-    done += static_cast<std::size_t>(n);
-  }
-}
+void append(int fd, const std::string& text) { platform::file_write(fd, text.data(), text.size()); }
 
 // A string field as the log shows it: at most `bound` characters, "???" for none.
 std::string bounded(const char* p, std::size_t bound) {
@@ -268,7 +263,7 @@ void zip_log_command(ZipState& s, const ZIPCMDSTRUCT& c, std::int32_t size) {
   line(56, 246, c.lResv8);
   out += "\r\n";
   append(fd, out);
-  ::close(fd);
+  platform::file_close(fd);
   (void)s;
 }
 
@@ -277,7 +272,7 @@ void zip_log_text(ZipState& s, const std::string& text) {
   int fd = open_log(zipMessageText(108, 0));
   if (fd < 0) return;
   append(fd, "\r\n" + text + "\r\n");
-  ::close(fd);
+  platform::file_close(fd);
 }
 
 void zip_item_log_header(ZipState& s) {
@@ -293,7 +288,7 @@ void zip_item_log(ZipState& s, const std::string& line) {
 }
 
 void zip_close_item_log(ZipState& s) {
-  if (s.item_log_fd >= 0) ::close(s.item_log_fd);
+  if (s.item_log_fd >= 0) platform::file_close(s.item_log_fd);
   s.item_log_fd = -1;
 }
 

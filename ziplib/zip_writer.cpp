@@ -1,5 +1,7 @@
 #include "ziplib/zip_writer.h"
 
+#include "platform/file_io.h"
+
 #include "ziplib/crc32.h"
 #include "ziplib/zip_progress.h"
 #include "ziplib/zip_state.h"
@@ -82,14 +84,8 @@ std::uint64_t write_parts(const unsigned char* p, std::uint64_t len, ZipState& s
 }  // namespace
 
 std::uint64_t write_all(int fd, const unsigned char* data, std::uint64_t length) {
-  std::uint64_t done = 0;
-  while (done < length) {
-    ssize_t n = ::write(fd, data + done, std::min<std::uint64_t>(length - done, 1u << 30));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::uint64_t>(n);
-  }
-  return done;
+  const long long n = platform::file_write(fd, data, static_cast<std::size_t>(length));
+  return n < 0 ? 0 : static_cast<std::uint64_t>(n);
 }
 
 void zipInitKeys(const char* password, ZipState& s) {
