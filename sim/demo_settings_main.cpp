@@ -1,7 +1,8 @@
 // demo-settings: prepares the demo machine's settings and firmware image
 // under $VASLAB_ROOT.  A settings file already there is left alone; a new one
 // gets the defaults with the measuring module on COM port 1 (which the run
-// script points at the module simulator), no touch panel and no remote.
+// script points at the module simulator), no touch panel and no remote, and
+// the worklist import screen as Import Control.
 //   demo-settings                 prepares the files
 //   demo-settings --module-port   prints the COM number of the module's link
 //                                 (nothing when it is not on a COM port)
@@ -32,6 +33,12 @@ int main(int argc, char** argv) {
     hw.vascular_irq = 0;
     hw.touch_type = static_cast<std::uint8_t>((hw.touch_type & ~3) | 2);
     hw.ir_remote_enabled = 0;
+    // The worklist import screen with the stand-in worklist program; an
+    // imported patient goes on to the study menu.
+    std::snprintf(hw.import_control, sizeof hw.import_control, "%s", "C:\\PROGRAMS\\DICOMMWL");
+    std::snprintf(hw.import_path, sizeof hw.import_path, "%s", "C:\\IMPORT\\");
+    std::snprintf(hw.import_text, sizeof hw.import_text, "%s", "Birth Date");
+    hw.import_code = 8;
     if (write_hardware_settings() != 0) {
       std::fprintf(stderr, "demo-settings: cannot write %s\n", settings_path.c_str());
       return 1;

@@ -213,8 +213,10 @@ void draw_search_screen(const LineEditor& e) {
 }
 
 
-// Runs editor events from the typing wait until the edit ends.
-int run_editor(LineEditor& e, ButtonRecord* table, void (*draw_line)(const LineEditor&), bool previous) {
+// Runs editor events from the typing wait until the edit ends.  Characters
+// in `refused` are not taken.
+int run_editor(LineEditor& e, ButtonRecord* table, void (*draw_line)(const LineEditor&), bool previous,
+               const char* refused = "") {
   int result = -1;
   while (result < 0) {
     int code = get_button_event_typing(table);
@@ -223,6 +225,7 @@ int run_editor(LineEditor& e, ButtonRecord* table, void (*draw_line)(const LineE
       if (!is_event_loop_live()) result = kEditExit;
       continue;
     }
+    if (code >= 32 && code <= 126 && std::strchr(refused, code)) continue;
     result = line_edit_event(e, code);
     if (result == kEditPrevious && !previous) result = -1;
     draw_line(e);
@@ -310,6 +313,19 @@ int edit_search_value(char* pattern, std::size_t size, const char* label, int wi
   draw_search_screen(e);
   if (run_editor(e, g_search_keys.data(), draw_search_line, false) != kEditAccept) return 1;
   std::snprintf(pattern, size, "*%s*", line_edit_value(e));
+  return 0;
+}
+
+int edit_import_value(std::string& value, const char* prompt, int max_length, const char* disallow) {
+  build_search_keys();
+  LineEditor e{};
+  e.insert = false;
+  start_line_edit(e, prompt, value.c_str(), max_length);
+  draw_search_screen(e);
+  // A double quote would end the value early on the worklist program's side.
+  const std::string refused = std::string(disallow ? disallow : "") + '"';
+  if (run_editor(e, g_search_keys.data(), draw_search_line, false, refused.c_str()) != kEditAccept) return 1;
+  value = line_edit_value(e);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace vaslab {
 
@@ -39,5 +40,11 @@ int run_patient_line_editor(LineEditor& e, bool first_field);
 // (the pattern is then "*", the text and "*"), 1 on cancel (unchanged).
 // `pattern` holds `size` bytes.
 int edit_search_value(char* pattern, std::size_t size, const char* label, int width);
+
+// Asks a worklist query value in the search layout: the line is `prompt`
+// followed by `value`, at most `max_length` characters in all, and the
+// characters of `disallow` and the double quote cannot be typed.  0 on OK
+// (`value` is then the text after the prompt, as typed), 1 on cancel.
+int edit_import_value(std::string& value, const char* prompt, int max_length, const char* disallow);
 
 }  // namespace vaslab

@@ -24,20 +24,9 @@ using platform::vk::kPrior;
 using platform::vk::kReturn;
 
 // The patient data screen driven by what an operator types.
-struct PatientScreenTest : RecordsFixture {
-  platform::FakeClock clock;
-  std::unique_ptr<testsupport::ScriptedInput> input;
-
+struct PatientScreenTest : ScriptedRecordsFixture {
   void SetUp() override {
-    RecordsFixture::SetUp();
-    platform::set_clock(&clock);
-    platform::reset_pump();
-    platform::set_window_proc(window_proc);
-    reset_event_state();  // a live event loop this time
-    reset_main_window();
-    reset_tick_timers();
-    input = std::make_unique<testsupport::ScriptedInput>(clock);
-    start_window_timers();
+    ScriptedRecordsFixture::SetUp();
     hardware_settings().import_control[0] = 0;
     hardware_settings().caps_lock_mode = 1;  // leave Caps Lock alone
     set_current_study("123", "3");
@@ -47,14 +36,6 @@ struct PatientScreenTest : RecordsFixture {
   int run_screen(int start) {
     input->after(5000).close_window();
     return patient_data_screen(start);
-  }
-
-  void TearDown() override {
-    input.reset();
-    platform::reset_pump();
-    platform::set_window_proc(nullptr);
-    platform::set_clock(nullptr);
-    RecordsFixture::TearDown();
   }
 
   void load_template(const std::string& field_record) {

@@ -6,10 +6,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/paths.h"
+#include "testsupport/scripted_input.h"
+#include "vaslab/core/main_window.h"
+#include "vaslab/core/system_utils.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/message_box.h"
@@ -62,5 +66,31 @@ struct RecordsFixture : ::testing::Test {
     std::vector<std::string> args{platform::map_path_create_dirs(win_path)};
     args.insert(args.end(), texts.begin(), texts.end());
     ASSERT_TRUE(run_generator("make_import.py", args));
+  }
+};
+
+// A records screen driven by scripted input against the fake clock, with a
+// live event loop.
+struct ScriptedRecordsFixture : RecordsFixture {
+  platform::FakeClock clock;
+  std::unique_ptr<testsupport::ScriptedInput> input;
+
+  void SetUp() override {
+    RecordsFixture::SetUp();
+    platform::set_clock(&clock);
+    platform::reset_pump();
+    platform::set_window_proc(vaslab::window_proc);
+    vaslab::reset_event_state();
+    vaslab::reset_main_window();
+    vaslab::reset_tick_timers();
+    input = std::make_unique<testsupport::ScriptedInput>(clock);
+    vaslab::start_window_timers();
+  }
+  void TearDown() override {
+    input.reset();
+    platform::reset_pump();
+    platform::set_window_proc(nullptr);
+    platform::set_clock(nullptr);
+    RecordsFixture::TearDown();
   }
 };
