@@ -301,12 +301,12 @@ void IspManager::serialize(int memory, std::uint32_t start, std::int64_t value, 
     for (int i = 0; i < o; ++i) power *= b;
     const std::uint64_t g = o == 0 ? v % (base == 10 ? 100 : 256) : v / power;
     std::string text = base == 16 ? hexText(static_cast<std::uint32_t>(g), 2) : std::to_string(g);
-    if (text.size() == 1 && (o != top || number)) text.insert(0, "0");
+    if (text.size() == 1 && (o != top || number)) text = std::string{'0', text[0]};
     if (number) {
       storeByte(device, offset++, text);
     } else {
       for (char d : text) {
-        storeByte(device, offset++, std::string("3") + d);
+        storeByte(device, offset++, std::string{'3', d});
         if (!ascii) storeByte(device, offset++, "00");
       }
     }

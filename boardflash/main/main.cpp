@@ -18,7 +18,10 @@ void onInterrupt(int) { boardflash::request_close(); }
 int main(int argc, char** argv) {
   // The whole command line is the file name, blanks and quotes included.
   std::string fileName;
-  for (int i = 1; i < argc; ++i) fileName += (i > 1 ? " " : "") + std::string(argv[i]);
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) fileName += ' ';
+    fileName += argv[i];
+  }
 
   struct sigaction interrupt {};
   interrupt.sa_handler = onInterrupt;

@@ -22,7 +22,8 @@ Variable g_preset[kPresetVariableRows + 1];  // closed by a row with an empty na
 void build_preset_names() {
   int row = 0;
   auto add = [&](const std::string& n) {
-    std::snprintf(g_preset[row].name, sizeof g_preset[row].name, "%s", n.c_str());
+    char* name = g_preset[row].name;
+    name[n.copy(name, sizeof g_preset[row].name - 1)] = '\0';
     ++row;
   };
   auto run = [&](const std::string& head, char last, const std::string& tail) {

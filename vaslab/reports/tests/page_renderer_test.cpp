@@ -191,7 +191,9 @@ TEST_F(Renderer, PressureValuesWithTheirFrameAndClippedAtTheEdges) {
   for (int y = 989; y < 989 + 72; ++y)
     for (int x = 981; x < 981 + 138; ++x) {
       const bool ring = y < 989 + 9 || y >= 989 + 63 || x < 981 + 9 || x >= 981 + 129;
-      if (ring) ASSERT_EQ(p.at(x, y), 3) << x << "," << y;
+      if (ring) {
+        ASSERT_EQ(p.at(x, y), 3) << x << "," << y;
+      }
     }
   EXPECT_EQ(p.at(980, 1000), 7);
   EXPECT_EQ(p.at(981 + 138, 1000), 7);
@@ -239,7 +241,9 @@ TEST_F(Renderer, LinesClipCrossAndWiden) {
   for (int x = 1000; x <= 1400; ++x) {
     ASSERT_EQ(p.at(x, 2800), page_colour(1)) << x;
     ASSERT_EQ(p.at(x, 2801), page_colour(1)) << x;
-    if (x > 1011 && x < 1389) ASSERT_EQ(p.at(x, 2802), 7) << x;
+    if (x > 1011 && x < 1389) {
+      ASSERT_EQ(p.at(x, 2802), 7) << x;
+    }
   }
   EXPECT_EQ(p.at(1000 - 11, 2800 - 11), page_colour(1));  // the square's corner
   EXPECT_EQ(p.at(1000 - 11, 2800), page_colour(1));
@@ -427,7 +431,9 @@ TEST(PageFonts, BuiltInFontsAndTheCache) {
         for (int r = 0; r < 64; ++r) {
           const std::uint32_t bits = glyph_row(page_font_name(size, bold), c, r);
           ASSERT_EQ(bits & (0xFFFFFFFFu >> width), 0u) << page_font_name(size, bold) << " " << c;
-          if (r >= kPageFontRows) ASSERT_EQ(bits, 0u);
+          if (r >= kPageFontRows) {
+            ASSERT_EQ(bits, 0u);
+          }
           if (c == 'A') set += __builtin_popcount(bits);
         }
       EXPECT_GT(set, 50);
