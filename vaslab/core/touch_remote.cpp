@@ -214,6 +214,8 @@ void get_touch_raw_position(std::int16_t* x, std::int16_t* y) {
   *y = g_touch.raw_y;
 }
 
+int touch_pressed() { return g_touch.pressed; }
+
 int open_remote_link() {
   const HardwareSettings& hw = hardware_settings();
   switch (link_kind(SerialDevice::kRemote)) {

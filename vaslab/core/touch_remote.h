@@ -23,6 +23,8 @@ int read_touch_packet();
 int get_touch_position(std::int16_t* x, std::int16_t* y);
 // The raw panel reading of the last touch packet (touch calibration).
 void get_touch_raw_position(std::int16_t* x, std::int16_t* y);
+// The pressed flag the packet reader last left, in any window mode.
+int touch_pressed();
 
 // The key number (0..31) of the next complete remote frame; 0 when a zero
 // byte arrived; -1 when nothing is waiting or the remote is disabled.  A key
