@@ -246,7 +246,8 @@ void wake_board() {
   if (!platform::serial_open(port, "com2:")) return;
   if (platform::serial_set_timeouts(port, 500, 1000) && platform::serial_set_line(port, 9600)) {
     const std::uint8_t wake = 0x3D;
-    platform::serial_write(port, &wake, 1);
+    // Unanswered, the wake byte shows as the bootloader not answering later.
+    (void)platform::serial_write(port, &wake, 1);
     platform::serial_wait_sent(port);
   }
   platform::serial_close(port);

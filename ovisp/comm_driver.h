@@ -34,36 +34,40 @@ class CommDriver {
 
   // Loads and binds the link library of a hardware code, replacing any
   // loaded one.  False when it cannot be loaded or lacks an entry.
-  virtual bool load(int hardwareCode);
+  [[nodiscard]] virtual bool load(int hardwareCode);
   // Frees the loaded library, if any.
   virtual void unload();
   virtual bool loaded() const;
 
-  virtual bool openSerial(const std::string& port, int baud, std::uint8_t a, std::uint8_t b, std::uint8_t c);
-  virtual bool openCan(int hardwareCode, std::uint32_t a, std::uint8_t b, std::uint16_t c, std::uint8_t d,
-                       std::uint8_t e, std::uint32_t f);
-  virtual bool openUsb(std::uint32_t productId);
+  [[nodiscard]] virtual bool openSerial(const std::string& port, int baud, std::uint8_t a, std::uint8_t b,
+                                        std::uint8_t c);
+  [[nodiscard]] virtual bool openCan(int hardwareCode, std::uint32_t a, std::uint8_t b, std::uint16_t c,
+                                     std::uint8_t d, std::uint8_t e, std::uint32_t f);
+  [[nodiscard]] virtual bool openUsb(std::uint32_t productId);
   virtual bool close();
-  virtual bool updateRxFilter(std::uint8_t cris);
-  virtual bool clearDtr();
-  virtual bool setDtr();
-  virtual bool clearRts();
-  virtual bool setRts();
+  [[nodiscard]] virtual bool updateRxFilter(std::uint8_t cris);
+  [[nodiscard]] virtual bool clearDtr();
+  [[nodiscard]] virtual bool setDtr();
+  [[nodiscard]] virtual bool clearRts();
+  [[nodiscard]] virtual bool setRts();
 
   // A text frame (serial record or CAN frame as text).
-  virtual bool writeText(const std::string& frame);
+  [[nodiscard]] virtual bool writeText(const std::string& frame);
   // A text up to `endChar`, at most OV_LINK_TEXT_CAPACITY - 1 characters.
   // False when the link reports a failure; `text` then holds what the link
   // left in the buffer ("" when nothing came, "error" on a fault).
-  virtual bool readText(std::string& text, int count, std::int8_t endChar, std::uint16_t timeoutMs);
+  [[nodiscard]] virtual bool readText(std::string& text, int count, std::int8_t endChar,
+                                      std::uint16_t timeoutMs);
   // One CAN message.  A refused or timed-out read sets last error 4 and
   // answers false; a length above 8 raises 29.
-  virtual bool readCan(std::uint32_t& id, std::uint8_t& length, std::uint8_t data[8], int timeoutMs);
+  [[nodiscard]] virtual bool readCan(std::uint32_t& id, std::uint8_t& length, std::uint8_t data[8],
+                                     int timeoutMs);
   // One USB OUT request: setup and payload as hexadecimal texts.
-  virtual bool writeUsb(const std::string& setup, const std::string& payload, int timeoutMs);
+  [[nodiscard]] virtual bool writeUsb(const std::string& setup, const std::string& payload, int timeoutMs);
   // One USB IN request into `buffer` (room for `length` bytes): the byte
   // count, or -1.
-  virtual int readUsb(std::uint8_t* buffer, int length, const std::string& setup, int timeoutMs);
+  [[nodiscard]] virtual int readUsb(std::uint8_t* buffer, int length, const std::string& setup,
+                                    int timeoutMs);
 
  private:
   void* library_ = nullptr;

@@ -1,5 +1,6 @@
 // The exported functions: each writes its debug banner, calls the manager
 // and turns any failure into a 0 answer with the code kept as last error.
+#include <cassert>
 #include <cstdio>
 #include <functional>
 #include <new>
@@ -54,6 +55,7 @@ template <class Op>
 unsigned char guarded(Op op) {
   IspManager* m = manager();
   if (m == nullptr) return 0;
+  assert(m->check_invariants());
   try {
     if constexpr (std::is_same_v<decltype(op(*m)), bool>) {
       if (!op(*m)) {
@@ -194,7 +196,8 @@ unsigned char ispUpdateCmdsIds(int cris) {
     // The receive filter follows the new identifiers; the link's answer is
     // not part of the result.
     CommDriver* driver = session().commDriver();
-    if (!m.demoMode() && driver != nullptr && driver->loaded()) driver->updateRxFilter(static_cast<std::uint8_t>(byte));
+    if (!m.demoMode() && driver != nullptr && driver->loaded())
+      (void)driver->updateRxFilter(static_cast<std::uint8_t>(byte));
   });
 }
 

@@ -35,6 +35,14 @@ void IspManager::fail(int code) {
   raise(code);
 }
 
+bool IspManager::check_invariants() const {
+  if (state_ & ~(kDeviceSelected | kHardwareSelected)) return false;
+  if ((state_ & kHardwareSelected) && (!(state_ & kDeviceSelected) || hardwareCode_ < 1 || hardwareCode_ > 11))
+    return false;
+  if ((state_ & kDeviceSelected) && session().device() == nullptr) return false;
+  return !bufferLoaded_ || bufferLow_ <= bufferHigh_;
+}
+
 Device& IspManager::requireDevice() {
   Device* device = session().device();
   if (device == nullptr) fail(kCannotExecute);

@@ -117,6 +117,15 @@ class IspManager {
   int getHardwareCode() const { return demoMode_ ? 0 : hardwareCode_; }
   int getDeviceIndex(const char* name) const;
 
+  // What must hold between the selection and buffer fields; the exports
+  // assert it on entry in debug and test builds:
+  //  1. `state_` holds only the device and hardware bits; the hardware bit
+  //     only with the device bit, and then a hardware code of 1 to 11.
+  //  2. With the device bit set the session has a device.
+  //  3. A loaded buffer range runs from low to high, never backwards (an
+  //     empty HEX file leaves it unloaded).
+  bool check_invariants() const;
+
   // State.
   void setDemoMode(bool on);
   bool demoMode() const { return demoMode_; }

@@ -50,6 +50,23 @@ bool ends_with_temp_ending(const char* name) {
 
 int g_removed = 0;
 
+// The fault hook: g_fault_at is 0 when unarmed, else the step that fails.
+int g_fault_at = 0;
+int g_fault_error = 0;
+int g_fault_steps = 0;
+
+// Counts one step; an errno to fail it with, 0 to carry on.  Ends the
+// process when that is what was armed.
+int fault_step(int fd, const void* data, std::size_t size) {
+  if (++g_fault_steps != g_fault_at) return 0;
+  if (g_fault_error) return g_fault_error;
+  if (fd >= 0 && size > 1) {
+    // Torn: the first half reached the file, the rest never did.
+    [[maybe_unused]] const ssize_t n = ::write(fd, data, size / 2);
+  }
+  ::_exit(kFaultExitCode);
+}
+
 int remove_if_temporary(const char* path, const struct stat* st, int type, struct FTW* ftw) {
   if ((type == FTW_F || type == FTW_SL) && ends_with_temp_ending(path + ftw->base) &&
       (S_ISREG(st->st_mode) || S_ISLNK(st->st_mode)) && ::unlink(path) == 0)
@@ -61,35 +78,56 @@ int remove_if_temporary(const char* path, const struct stat* st, int type, struc
 
 void set_temporary_name_source(std::uint32_t (*source)()) { g_name_source = source ? source : system_random; }
 
+void arm_write_fault(int nth, int error) {
+  g_fault_steps = 0;
+  g_fault_error = error;
+  g_fault_at = nth;
+}
+
+void disarm_write_fault() { g_fault_at = 0; }
+
+int write_fault_steps() { return g_fault_steps; }
+
+int write_all(int fd, const void* data, std::size_t size) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    if (g_fault_at) [[unlikely]]
+      if (const int e = fault_step(fd, p + done, size - done)) return -e;
+    const ssize_t n = ::write(fd, p + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -errno;
+    }
+    if (n == 0) return -EIO;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+int sync_file(int fd) {
+  if (g_fault_at) [[unlikely]]
+    if (const int e = fault_step(-1, nullptr, 0)) return -e;
+  return ::fsync(fd) == 0 ? 0 : -errno;
+}
+
+int rename_file(const std::string& linux_from, const std::string& linux_to) {
+  if (g_fault_at) [[unlikely]]
+    if (const int e = fault_step(-1, nullptr, 0)) return -e;
+  return ::rename(linux_from.c_str(), linux_to.c_str()) == 0 ? 0 : -errno;
+}
+
 int write_file_atomic(const std::string& linux_path, const void* data, std::size_t size,
                       mode_t mode) {
   std::string tmp;
   const int fd = create_temporary(linux_path, mode, tmp);
   if (fd < 0) return fd;
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  std::size_t done = 0;
-  int err = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd, p + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    if (n == 0) {
-      err = EIO;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (!err && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && !err) err = errno;
-  if (!err && ::rename(tmp.c_str(), linux_path.c_str()) != 0) err = errno;
-  if (err) {
-    ::unlink(tmp.c_str());
-    return -err;
-  }
-  return 0;
+  int err = write_all(fd, data, size);
+  if (!err) err = sync_file(fd);
+  if (::close(fd) != 0 && !err) err = -errno;
+  if (!err) err = rename_file(tmp, linux_path);
+  if (err) ::unlink(tmp.c_str());
+  return err;
 }
 
 int open_regular_file(const std::string& linux_path) {

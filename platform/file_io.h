@@ -23,8 +23,8 @@ namespace platform {
 // negative errno; on failure the old file (if any) is untouched.  The
 // temporary name is unique, created exclusively and never opened through a
 // symbolic link.
-int write_file_atomic(const std::string& linux_path, const void* data, std::size_t size,
-                      mode_t mode = 0644);
+[[nodiscard]] int write_file_atomic(const std::string& linux_path, const void* data,
+                                    std::size_t size, mode_t mode = 0644);
 
 // Opens a regular file for reading without ever waiting on it (a FIFO, a
 // device or a folder is refused with -EINVAL).  A descriptor, else a negative
@@ -39,13 +39,13 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& linux_path
 
 // Reads exactly `length` bytes at `offset` of a regular file; false when it
 // does not open or is shorter.
-bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out, std::size_t length);
+[[nodiscard]] bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out, std::size_t length);
 
 // Copies a whole file: written like write_file_atomic(), so the target is
 // either the complete copy or left as it was.  0 on success, else a negative
 // errno (-ENOENT when the source does not exist).
-int copy_file_atomic(const std::string& linux_from, const std::string& linux_to,
-                     mode_t mode = 0644);
+[[nodiscard]] int copy_file_atomic(const std::string& linux_from, const std::string& linux_to,
+                                   mode_t mode = 0644);
 
 // Last-access time of a file, or nullopt.
 std::optional<timespec> file_access_time(const std::string& linux_path);
@@ -59,6 +59,26 @@ std::optional<std::uint64_t> file_size(const std::string& linux_path);
 // run killed in the middle of write_file_atomic() left behind.  Symbolic
 // links to folders are not entered.  Returns how many were removed.
 int remove_stale_temporaries(const std::string& linux_folder);
+
+// The steps of a whole-or-nothing write, for writers that put several files
+// in place together: every byte written (EINTR retried, a zero-length write
+// is EIO), flushed, renamed.  0 or a negative errno.  They pass the fault
+// hook below, as write_file_atomic() does.
+[[nodiscard]] int write_all(int fd, const void* data, std::size_t size);
+[[nodiscard]] int sync_file(int fd);
+[[nodiscard]] int rename_file(const std::string& linux_from, const std::string& linux_to);
+
+// Fault injection, present in every build so that the tested code is the
+// shipped code; unarmed it costs one predictable branch per step.  Armed,
+// the `nth` write, fsync or rename from now on fails with `error`, or, when
+// `error` is 0, ends the process right there with _exit(kFaultExitCode) (a
+// write that ends the process first puts half its bytes down, as a crash in
+// the middle of it would).  Steps before and after the nth go through.
+constexpr int kFaultExitCode = 86;
+void arm_write_fault(int nth, int error);
+void disarm_write_fault();
+// How many steps have passed the hook since it was armed.
+int write_fault_steps();
 
 // Tests: the source of the temporary names' random part (nullptr restores
 // the system's random numbers).

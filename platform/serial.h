@@ -31,22 +31,23 @@ struct SerialPort {
 
 // Opens a port by its "com%i:" name for exclusive reading and writing; the
 // device must exist.  False on failure (errno tells why).
-bool serial_open(SerialPort& port, const std::string& name);
+[[nodiscard]] bool serial_open(SerialPort& port, const std::string& name);
 // The same for a device path.
-bool serial_open_device(SerialPort& port, const std::string& device);
+[[nodiscard]] bool serial_open_device(SerialPort& port, const std::string& device);
 void serial_close(SerialPort& port);
 inline bool serial_is_open(const SerialPort& port) { return port.fd >= 0; }
 
 // Reads never wait; writes give up after the time-out.  False when the port
 // is not a terminal (its line state cannot be read).
-bool serial_set_timeouts(SerialPort& port, std::uint32_t write_ms_per_byte, std::uint32_t write_ms_constant);
+[[nodiscard]] bool serial_set_timeouts(SerialPort& port, std::uint32_t write_ms_per_byte,
+                                       std::uint32_t write_ms_constant);
 
 // Raw 8N1 at `baud`: no echo, no signal or flow-control characters, no
 // end-of-line conversion, receiver on, modem lines ignored; DTR and RTS
 // raised where the device has them.  False when the line cannot be set.
-bool serial_set_line(SerialPort& port, int baud);
+[[nodiscard]] bool serial_set_line(SerialPort& port, int baud);
 // Changes only the speed.  False when the line state cannot be read or set.
-bool serial_set_speed(SerialPort& port, int baud);
+[[nodiscard]] bool serial_set_speed(SerialPort& port, int baud);
 
 enum class SerialParity { kNone, kOdd, kEven };
 // Character format after serial_set_line: 5 to 8 data bits, parity, 1 or 2
@@ -67,7 +68,7 @@ void serial_discard_input(SerialPort& port);
 // One waiting byte (0..255), or -1 when none is waiting.
 int serial_read_byte(SerialPort& port);
 // Writes bytes within the port's write time-out; the number written.
-std::size_t serial_write(SerialPort& port, const std::uint8_t* data, std::size_t size);
+[[nodiscard]] std::size_t serial_write(SerialPort& port, const std::uint8_t* data, std::size_t size);
 // Waits until everything written has left the port.
 void serial_wait_sent(SerialPort& port);
 

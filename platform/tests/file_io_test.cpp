@@ -1,14 +1,18 @@
+#include <fcntl.h>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
+#include "testsupport/write_faults.h"
 
 namespace {
 
@@ -90,6 +94,57 @@ TEST(FileIo, StaleTemporariesAreRemoved) {
   EXPECT_FALSE(root.exists("d:\\zududa\\1.abc.00000001.tmp~"));
   EXPECT_EQ(slurp(outside + "/x.tmp~"), "outside");
   testsupport::remove_tree(outside);
+}
+
+// The hook fails exactly the step it was armed for, with its errno; the old
+// file stays and the temporary goes.  Past the armed step nothing fails.
+TEST(FileIo, ArmedFaultFailsTheNthStepOnly) {
+  testsupport::TempRoot root;
+  const std::string f = root.path() + "/f";
+  spit(f, "old");
+  for (const int nth : {1, 2, 3}) {
+    platform::arm_write_fault(nth, ENOSPC);
+    EXPECT_EQ(platform::write_file_atomic(f, "new", 3), -ENOSPC) << nth;
+    EXPECT_EQ(platform::write_fault_steps(), nth);
+    EXPECT_EQ(slurp(f), "old");
+  }
+  platform::arm_write_fault(4, ENOSPC);
+  EXPECT_EQ(platform::write_file_atomic(f, "new", 3), 0);
+  EXPECT_EQ(platform::write_fault_steps(), 3) << "write, flush, rename";
+  platform::disarm_write_fault();
+  EXPECT_EQ(slurp(f), "new");
+  EXPECT_EQ(platform::remove_stale_temporaries(root.path()), 0);
+}
+
+// The fault loop itself finds what it is for: a writer that writes in place
+// leaves torn files, one that drops an error reports success falsely.
+TEST(FileIo, FaultLoopFindsTornFilesAndFalseSuccess) {
+  testsupport::TempRoot root;
+  const std::string f = root.path() + "/f";
+  const auto failures = [&](const std::function<bool()>& writer) {
+    ::testing::TestPartResultArray results;
+    {
+      ::testing::ScopedFakeTestPartResultReporter intercept(
+          ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+      testsupport::check_write_faults(root.path(), {{f}}, [&] { spit(f, "old contents"); }, writer);
+    }
+    std::string all;
+    for (int i = 0; i < results.size(); ++i) all += results.GetTestPartResult(i).message();
+    return all;
+  };
+  EXPECT_NE(failures([&] {
+              const int fd = ::open(f.c_str(), O_WRONLY | O_TRUNC);
+              const bool ok = platform::write_all(fd, "new contents", 12) == 0;
+              ::close(fd);
+              return ok;
+            }).find("is neither the old nor the new file"),
+            std::string::npos);
+  EXPECT_NE(failures([&] {
+              (void)platform::write_file_atomic(f, "new contents", 12);
+              return true;
+            }).find("reported success with files not written"),
+            std::string::npos);
+  EXPECT_EQ(failures([&] { return platform::write_file_atomic(f, "new contents", 12) == 0; }), "");
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ void forget_bmp_cache();
 // Encodes 24 bits a pixel, bottom-up rows padded to 4 bytes.
 std::vector<std::uint8_t> encode_bmp24(const Bitmap& bmp);
 // Writes it whole or not at all; 0 on success.
-int write_bmp_file(const std::string& linux_path, const Bitmap& bmp);
+[[nodiscard]] int write_bmp_file(const std::string& linux_path, const Bitmap& bmp);
 
 // Copies the box (sx, sy, w, h) of `src` to (x, y) of `dst`, clipped to
 // both pictures and to the clip box (right and bottom exclusive).  Returns

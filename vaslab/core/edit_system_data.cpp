@@ -379,7 +379,9 @@ int edit_system_data() {
     if (r == kCodePrevious && field > 0) --field;
   }
   store_system_data_fields();
-  write_hardware_settings();
+  // A failed write leaves the old file whole; this run goes on with the
+  // fields as edited.
+  (void)write_hardware_settings();
   return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "vaslab/core/event_wait.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "platform/clock.h"
@@ -24,7 +25,18 @@ constexpr int kRepeatDelayTicks = 10;
 constexpr std::uint32_t kPollingWaitMs = 10;
 constexpr std::uint32_t kLongestIdleWaitMs = 50;
 
+// What must hold between the fields, asserted on entry to every operation
+// in debug and test builds:
+//  1. `press` is one of PressState; `mode` one of the button modes.
+//  2. A hold is on exactly when `press` is not kIdle: then `held` indexes an
+//     entry of `held_table` before its end entry (the table may have been
+//     replaced since, so the held button is found in the one it came from);
+//     else `held` is -1 and `held_table` null.
+//  3. The repeat counters never go below zero; the delay starts at
+//     kRepeatDelayTicks and only counts down; `remote_hold` is at most 3.
 struct EventState {
+  bool check_invariants() const;
+
   const ButtonRecord* table = nullptr;
   int pending = kNoEvent;
   int held = -1;
@@ -44,6 +56,18 @@ struct EventState {
 };
 
 EventState g_ev;
+
+bool EventState::check_invariants() const {
+  if (press < kIdle || press > kTouchHold) return false;
+  if (mode != kModeTyping && mode != kModeRepeat && mode != kModeCapture) return false;
+  if ((press == kIdle) != (held < 0) || (held < 0) != (held_table == nullptr)) return false;
+  if (held < -1) return false;
+  for (int i = 0; i < held; ++i)
+    if (is_table_end(held_table[i])) return false;
+  if (held >= 0 && is_table_end(held_table[held])) return false;
+  return repeat_ticks >= 0 && repeat_delay >= 0 && repeat_delay <= kRepeatDelayTicks && remote_hold >= 0 &&
+         remote_hold <= 3;
+}
 
 // Key bits of capture mode.
 int key_bit(int vk) {
@@ -341,6 +365,7 @@ bool touch_or_mouse_held() { return g_ev.press == kMouseHold || g_ev.press == kT
 void add_repeat_tick() { ++g_ev.repeat_ticks; }
 
 void set_button_mode_capture() {
+  assert(g_ev.check_invariants());
   g_ev.mode = kModeCapture;
   g_ev.capture_mode = true;
 }
@@ -348,11 +373,13 @@ void set_button_mode_capture() {
 void keep_passes_short(bool on) { g_ev.short_passes = on; }
 
 void set_button_mode_repeat() {
+  assert(g_ev.check_invariants());
   g_ev.mode = kModeRepeat;
   g_ev.capture_mode = false;
 }
 
 void poll_input_events(int full) {
+  assert(g_ev.check_invariants());
   if (full) {
     full_pass();
     return;
@@ -362,6 +389,7 @@ void poll_input_events(int full) {
 }
 
 int get_button_event(const ButtonRecord* table) {
+  assert(g_ev.check_invariants());
   g_ev.table = table;
   full_pass();
   g_sources->step_spooler();
@@ -377,6 +405,7 @@ int get_button_event(const ButtonRecord* table) {
 }
 
 void wait_button_release(const ButtonRecord* table) {
+  assert(g_ev.check_invariants());
   g_ev.table = table;
   while (g_ev.press != kIdle && g_ev.live && main_window_exists()) {
     full_pass();
@@ -405,6 +434,7 @@ void wait_button_release_typing(const ButtonRecord* table) {
 // --- The window procedure's side ---------------------------------------------
 
 void keyboard_input(const platform::WindowMessage& m) {
+  assert(g_ev.check_invariants());
   using platform::Msg;
   if (m.msg == Msg::kKeyDown && m.key == platform::vk::kCapital && !m.repeat) caps_lock_key_pressed();
 
@@ -445,6 +475,7 @@ void keyboard_input(const platform::WindowMessage& m) {
 }
 
 void mouse_input(const platform::WindowMessage& m) {
+  assert(g_ev.check_invariants());
   using platform::Msg;
   const int x = m.x / (g_screen_geometry.x_scale > 0 ? g_screen_geometry.x_scale : 1);
   const int y = static_cast<int>(m.y / (g_screen_geometry.y_scale > 0 ? g_screen_geometry.y_scale : 1.0));
@@ -477,11 +508,13 @@ void mouse_input(const platform::WindowMessage& m) {
 }
 
 void window_deactivated() {
+  assert(g_ev.check_invariants());
   if (g_ev.press != kIdle) release_hold(false);
   g_ev.window_active = false;
 }
 
 void window_activated(bool by_click) {
+  assert(g_ev.check_invariants());
   g_ev.window_active = true;
   if (by_click) g_ev.ignore_next_click = true;
 }

@@ -1,6 +1,7 @@
 #include "vaslab/core/module_link.h"
 
 #include <array>
+#include <cassert>
 #include <string>
 
 #include "platform/clock.h"
@@ -25,7 +26,19 @@ constexpr std::uint16_t kNoByte = 0xFFFF;
 constexpr int kTimerSlot = 1;
 constexpr int kStreamingBytes = 5;  // this many in 200 ms: the module is streaming
 
+// What must hold between the fields, asserted on entry to every operation
+// in debug and test builds:
+//  1. `state` is one of the connection states, 0 to kModuleReady.
+//  2. Both versions are byte values: the file's first byte, the module's
+//     one-byte answer.
+//  3. A download (states 5 to 8) runs only to a module whose version is
+//     older than the file's.
 struct ModuleState {
+  bool check_invariants() const {
+    if (state < 0 || state > kModuleReady || file_version > 0xFF || module_version > 0xFF) return false;
+    return state < 5 || state > 8 || module_version < file_version;
+  }
+
   std::array<std::uint8_t, kFirmwareImageSize> image{};
   std::uint16_t file_version = 0;
   int state = 0;
@@ -136,6 +149,7 @@ void close_module_link() {
 }
 
 int load_firmware_image() {
+  assert(g_mod.check_invariants());
   const auto bytes = platform::read_file(platform::map_path(kFirmwareFile), kFirmwareFileSize + 1);
   if (!bytes || bytes->size() != kFirmwareFileSize) return 0;
   g_mod.file_version = (*bytes)[0];
@@ -167,6 +181,7 @@ std::uint16_t firmware_block_crc(const std::uint8_t* data, std::size_t count, in
 }
 
 void send_firmware_block(int block) {
+  assert(g_mod.check_invariants());
   if (block < 0 || block >= kFirmwareBlocks) return;
   const std::uint8_t* data = g_mod.image.data() + static_cast<std::size_t>(block) * kFirmwareBlockSize;
   const std::uint16_t crc = firmware_block_crc(data, kFirmwareBlockSize, block);
@@ -179,10 +194,14 @@ void send_firmware_block(int block) {
 }
 
 int module_connection_state() { return g_mod.state; }
-void set_module_connection_state(int state) { g_mod.state = state; }
+void set_module_connection_state(int state) {
+  g_mod.state = state;
+  assert(g_mod.check_invariants());
+}
 std::uint16_t module_firmware_version() { return g_mod.module_version; }
 
 void step_module_connection() {
+  assert(g_mod.check_invariants());
   if (!module_present()) {
     set_module_buttons_shown(true);
     g_mod.state = kModuleReady;
@@ -270,6 +289,7 @@ void step_module_connection() {
 }
 
 int connect_module() {
+  assert(g_mod.check_invariants());
   set_module_buttons_shown(false);
   g_mod.state = 1;
   for (int i = 0; i < 10; ++i) {

@@ -127,7 +127,7 @@ void read_hardware_settings();
 // under a temporary name and renamed over the old one.  0 on success, a
 // negative value when the file could not be written completely; the old file
 // is then left as it was.
-int write_hardware_settings();
+[[nodiscard]] int write_hardware_settings();
 
 // Completes the record from byte offset `first_missing` onward with the
 // defaults.  A file of 368 bytes or fewer has the older layout, whose export

@@ -224,7 +224,8 @@ void run_video_menu() {
       run_menu_module(1);
       read_hardware_settings();
     } else if (code == 103) {
-      write_hardware_settings();
+      // A failed write leaves the old file whole; this run keeps the change.
+      (void)write_hardware_settings();
       return;
     }
   }
@@ -393,7 +394,8 @@ int run_options_screen() {
       case kCodeAccept: {
         wait_button_release(g_options);
         hw.option_bits = static_cast<std::uint8_t>(bits);
-        write_hardware_settings();
+        // A failed write leaves the old file whole; this run keeps the change.
+        (void)write_hardware_settings();
         if (run_options_program(options_program_arguments(bits, hw.facility_name))) return 0;
         draw_options_screen(bits);
         continue;

@@ -180,7 +180,7 @@ std::vector<std::uint8_t> build_page_description(const PageDescription& d);
 
 // Writes build_page_description() as a file, whole or not at all.  0, or a
 // negative value on failure (the old file is then untouched).
-int save_page_description(const std::string& win_path, const PageDescription& d);
+[[nodiscard]] int save_page_description(const std::string& win_path, const PageDescription& d);
 
 // One line item made drawable: clip rectangle inside 11..2388 x 216..3138
 // and in order, symbols of ends outside it dropped, coordinates on the page,

@@ -78,7 +78,7 @@ int read_study_page(int step, int exam_id, const std::string& template_base, Stu
 
 // Stamps the save time and writes the page whole (under a temporary name,
 // renamed over the old file).  0, or 4 when it could not be written.
-int write_study_page(int step, int exam_id, StudyPage& page);
+[[nodiscard]] int write_study_page(int step, int exam_id, StudyPage& page);
 
 // Removes the page file.
 void delete_study_page(int step, int exam_id);

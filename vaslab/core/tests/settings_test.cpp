@@ -9,7 +9,9 @@
 
 #include "platform/find.h"
 #include "testsupport/generator.h"
+#include "platform/paths.h"
 #include "testsupport/temp_root.h"
+#include "testsupport/write_faults.h"
 
 namespace vaslab {
 namespace {
@@ -192,6 +194,18 @@ TEST_F(SettingsTest, FailedWriteLeavesTheOldFileWhole) {
   EXPECT_EQ(root_.read(kFile), img);
   for (const auto& f : platform::list_files("c:\\studies\\*.*"))
     EXPECT_EQ(f.name, "setup.hdw") << "no temporary left behind";
+
+  // Killed or failed at any write, flush or rename: the old file or the new.
+  const testsupport::StoredFile stored{platform::map_path_create_dirs(kFile)};
+  EXPECT_EQ(testsupport::check_write_faults(
+                root_.path(), {stored},
+                [&] {
+                  root_.write(kFile, img);
+                  read_hardware_settings();
+                  rec_.touch_x_offset = 99;
+                },
+                [] { return write_hardware_settings() == 0; }),
+            3);
 
   // A folder where the file should be: refused, nothing else touched.
   testsupport::remove_tree(root_.path() + "/c/studies");

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "platform/le_bytes.h"
+#include "platform/paths.h"
+#include "testsupport/write_faults.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/tests/records_test_support.h"
@@ -58,6 +60,22 @@ TEST_F(TempStudiesTest, FiveStudiesThenTheStoreIsFull) {
                "Temp. Files is FULL. Save/Print and then\rdelete temporary patient files.\r \r"
                "Only room for 5 page");
   EXPECT_FALSE(root.exists("C:\\DATA\\0.6"));
+}
+
+// Killed or failed at any write, flush or rename while a study is created,
+// each of its files is whole or absent, and the next start finds no
+// temporary.
+TEST_F(TempStudiesTest, WriteFaultsLeaveEachFileOfANewStudyWholeOrAbsent) {
+  const std::string first = platform::map_path_create_dirs("C:\\DATA\\0.1");
+  const std::string header = platform::map_path_create_dirs("C:\\DATA\\1.PDF");
+  EXPECT_EQ(testsupport::check_write_faults(
+                root.path(), {{first, {{12009, 4}}}, {header}},
+                [&] {
+                  ::unlink(first.c_str());
+                  ::unlink(header.c_str());
+                },
+                [] { return create_temp_study(1, "123", nullptr) == 0; }),
+            6);
 }
 
 TEST_F(TempStudiesTest, TheFirstPageNamesTheTemplateAndTheTime) {

@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "testsupport/generator.h"
 #include "testsupport/temp_root.h"
+#include "testsupport/write_faults.h"
 
 namespace vaslab {
 namespace {
@@ -75,6 +76,21 @@ TEST_F(PageFile, ReadsTheIndependentLayoutAndWritesItBackByteForByte) {
   ASSERT_EQ(save_page_description("C:\\DATA\\12.PDF", page_), 0);
   std::string saved = root_.read("C:\\DATA\\12.PDF");
   EXPECT_EQ(Bytes(saved.begin(), saved.end()), file_);
+}
+
+// Killed or failed at any write, flush or rename, a page description saved
+// over another is the old one or the new one.
+TEST_F(PageFile, WriteFaultsLeaveTheOldOrTheNewDescription) {
+  ASSERT_EQ(read(file_), kPageOk);
+  std::string old(file_.begin(), file_.end());
+  old.replace(2, 8, "Old page");
+  const testsupport::StoredFile stored{platform::map_path_create_dirs("C:\\DATA\\12.PDF")};
+  EXPECT_EQ(testsupport::check_write_faults(
+                root_.path(), {stored}, [&] { root_.write("C:\\DATA\\12.PDF", old); },
+                [&] { return save_page_description("C:\\DATA\\12.PDF", page_) == 0; }),
+            3);
+  std::string saved = root_.read("C:\\DATA\\12.PDF");
+  EXPECT_EQ(Bytes(saved.begin(), saved.end()), file_) << "this process never wrote it";
 }
 
 TEST_F(PageFile, OutOfRangeValuesAreReplacedForDrawing) {

@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <string>
 
 #include "testsupport/generator.h"
+#include "platform/paths.h"
 #include "testsupport/temp_root.h"
+#include "testsupport/write_faults.h"
 #include "vaslab/core/settings.h"
 
 namespace vaslab {
@@ -128,6 +131,29 @@ TEST_F(StudyPageTest, TextsGetTheirNulAndFailedWritesSaySo) {
 
   delete_study_page(5, 12);
   EXPECT_FALSE(root_.exists("C:\\DATA\\5.12"));
+}
+
+// Killed or failed at any write, flush or rename, a page being saved over
+// the measured one leaves either of the two; a first save leaves the page or
+// none.
+TEST_F(StudyPageTest, WriteFaultsLeaveTheOldOrTheNewPage) {
+  const testsupport::StoredFile page{platform::map_path("C:\\DATA\\7.12"), {{offsetof(StudyPage, save_time), 4}}};
+  for (const bool first_save : {false, true}) {
+    SCOPED_TRACE(first_save ? "first save" : "saved over");
+    const int steps = testsupport::check_write_faults(
+        root_.path(), {page},
+        [&] {
+          if (first_save)
+            delete_study_page(7, 12);
+          else
+            root_.write("C:\\DATA\\7.12", image_);
+          root_.write("C:\\DATA\\keep", "");
+          ASSERT_EQ(read_study_page(7, 12, "00000123.sty", *page_), first_save ? 1 : 0);
+          page_->gain = 9;
+        },
+        [&] { return write_study_page(7, 12, *page_) == 0; });
+    EXPECT_EQ(steps, 3) << "write, flush, rename";
+  }
 }
 
 }  // namespace
