@@ -35,14 +35,15 @@ void open_line() {
   platform::set_com_path(2, name);
 }
 
-// Puts bytes on the line and waits until the program's side holds them all.
+// Puts bytes on the line and waits until the program's side holds them all
+// (the terminal layer moves them over later, slowly on a loaded machine).
 void put_on_line(const uint8_t* p, size_t n) {
   if (::write(g_master, p, n) != static_cast<ssize_t>(n)) abort();
-  for (int tries = 0; tries < 1000; ++tries) {
+  for (int tries = 0; tries < 50000; ++tries) {
     int waiting = 0;
     if (::ioctl(g_slave, FIONREAD, &waiting) != 0) abort();
     if (static_cast<size_t>(waiting) >= n) return;
-    ::usleep(100);
+    ::usleep(tries < 100 ? 10 : 200);
   }
   abort();
 }
