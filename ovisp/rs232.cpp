@@ -104,7 +104,9 @@ void Rs232Protocol::syncTarget() {
   if (!sessionManager().checkReady()) raise(kCannotWritePort);
   writeRecord(syncText);
   std::string answer;
-  sessionLink().readText(answer, 0, static_cast<std::int8_t>(syncChar), 1000);
+  // The text left behind tells the failures apart ("error", nothing, no
+  // sync character); the flag adds nothing to it.
+  (void)sessionLink().readText(answer, 0, static_cast<std::int8_t>(syncChar), 1000);
   if (answer == "error") raise(kReadingError);
   if (answer.empty()) raise(kTimeout);
   if (answer.find(static_cast<char>(syncChar)) == std::string::npos) raise(kFramingError);
