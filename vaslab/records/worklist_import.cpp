@@ -316,7 +316,10 @@ int run_worklist_query(int button_number) {
   if (rc == platform::kNotStarted) {
     char line[kLineBytes + 1];
     std::snprintf(line, sizeof line, "*ERROR*\263spawnv returned error code: %i", rc);
-    platform::write_file_atomic(platform::map_path_create_dirs(g.folder + "query.err"), line, std::strlen(line));
+    // The error line is the only report of a program that did not start;
+    // with no room for it the result list simply stays empty.
+    (void)platform::write_file_atomic(platform::map_path_create_dirs(g.folder + "query.err"), line,
+                                      std::strlen(line));
   }
   rescan_results();
   return result;
