@@ -50,12 +50,6 @@ ModuleState g_mod;
 
 bool module_present() { return hardware_settings().vascular_module_present != 0; }
 
-// The block just sent must have left before the input is drained: the module
-// answers it with its next request, which must not be thrown away.
-void wait_output_sent() {
-  if (link_kind(SerialDevice::kModule) == LinkKind::kComPort) com_wait_sent(SerialDevice::kModule);
-}
-
 void start_timeout(std::uint32_t ms) { start_tick_timer(kTimerSlot, ms, kTickOneShot); }
 bool timed_out() { return tick_timer_expired(kTimerSlot) != 0; }
 
@@ -69,10 +63,13 @@ std::uint16_t wait_module_byte() {
   }
 }
 
-void send_block_and_drain(int block) {
-  send_firmware_block(block);
-  wait_output_sent();
+// The module answers a block only once it has all of it, so whatever it sent
+// before is dropped ahead of the block.  Dropping input after the block
+// could throw its answer away on a workstation held up for a moment, and
+// nothing would ever ask again: state 7 has no time-out.
+void drain_and_send_block(int block) {
   drain_module_input();
+  send_firmware_block(block);
 }
 
 // State 3: only the file's version or the one stored before ends the wait.
@@ -248,10 +245,9 @@ void step_module_connection() {
       }
       return;
     case 5:
+      // As for a block: the answer follows "R", so the input is dropped before.
       drain_module_input();
       send_module_byte(kDownloadStart);
-      wait_output_sent();
-      drain_module_input();
       start_timeout(2000);
       g_mod.state = 6;
       return;
@@ -261,7 +257,7 @@ void step_module_connection() {
         return;
       }
       if (receive_module_byte() == 0x00) {
-        send_block_and_drain(0);
+        drain_and_send_block(0);
         g_mod.state = 7;
       }
       return;
@@ -271,7 +267,7 @@ void step_module_connection() {
       // the menu is entered again.
       const std::uint16_t b = receive_module_byte();
       if (b < kFirmwareBlocks)
-        send_block_and_drain(b);
+        drain_and_send_block(b);
       else if (b == kAllReceived)
         g_mod.state = 8;
       return;

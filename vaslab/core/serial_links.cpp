@@ -231,8 +231,6 @@ std::uint16_t com_receive_byte(SerialDevice device) {
   return b < 0 ? 0xFFFF : static_cast<std::uint16_t>(b);
 }
 
-void com_wait_sent(SerialDevice device) { platform::serial_wait_sent(g_links.com[index(device)]); }
-
 bool com_set_speed(SerialDevice device, int baud) {
   return platform::serial_set_speed(g_links.com[index(device)], baud);
 }

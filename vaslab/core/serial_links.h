@@ -46,8 +46,6 @@ bool com_port_open(SerialDevice device);
 void com_send_byte(SerialDevice device, std::uint8_t byte);
 // 0..255, or 0xFFFF when nothing is waiting or the port is closed.
 std::uint16_t com_receive_byte(SerialDevice device);
-// Waits until what was written has left the port.
-void com_wait_sent(SerialDevice device);
 // False when the line state cannot be read or set.
 bool com_set_speed(SerialDevice device, int baud);
 
