@@ -277,6 +277,7 @@ void ModuleProtocol::emit_frame(double when) {
   if (const int s = status_due(opt_.status_word, opt_.status_every); s >= 0) v3 = s;
   if (const int s = status_due(opt_.status_word2, opt_.status_every2); s >= 0) v4 = s;
   ++frames_sent_;
+  ++frames_total_;
   const int type = opt_.frame_type >= 0 ? opt_.frame_type : stream_type_;
   const auto f = encode_frame(type, cuff_pressure(1), cuff_pressure(2), v3, v4);
   std::vector<std::uint8_t> bytes(f.begin(), f.end());
@@ -388,6 +389,10 @@ bool ModuleSimulator::downloading() {
 bool ModuleSimulator::streaming() {
   std::lock_guard<std::mutex> lock(mutex_);
   return protocol_.streaming();
+}
+long ModuleSimulator::frames_total() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return protocol_.frames_total();
 }
 std::vector<LogEntry> ModuleSimulator::log() {
   std::lock_guard<std::mutex> lock(mutex_);

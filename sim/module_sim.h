@@ -104,6 +104,8 @@ class ModuleProtocol {
   // Blocks in the order their frames arrived, good or bad.
   const std::vector<int>& blocks_seen() const { return blocks_seen_; }
   int crc_errors() const { return crc_errors_; }
+  // Measurement frames sent since the simulator started, over every stream.
+  long frames_total() const { return frames_total_; }
   const std::array<std::uint8_t, 8192>& image() const { return image_; }
   int cuff_pressure(int channel) const;
 
@@ -145,7 +147,8 @@ class ModuleProtocol {
   bool streaming_ = false;
   int stream_type_ = 0;
   double next_frame_ = 0;
-  long frames_sent_ = 0;
+  long frames_sent_ = 0;  // in this stream
+  long frames_total_ = 0;
   double last_tick_ = 0;
   Cuff cuff_[2];
   Wave wave_[2];
@@ -176,6 +179,9 @@ class ModuleSimulator {
   int version();
   bool downloading();
   bool streaming();
+  // Frames sent (and on the line) so far; tests wait on it rather than on
+  // time, which a loaded machine may not give the simulator's thread.
+  long frames_total();
   std::vector<LogEntry> log();
   std::vector<int> blocks_seen();
   std::array<std::uint8_t, 8192> image();

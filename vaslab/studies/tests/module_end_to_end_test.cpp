@@ -1,17 +1,18 @@
 // The Doppler, dual and diagnostics screens against the measuring-module
-// simulator on a pseudo-terminal, in real time; the pages they leave are
-// read back by the independent reader.
+// simulator on a pseudo-terminal, which streams in real time in a thread of
+// its own; the pages they leave are read back by the independent reader.
+// The script waits for the frames a step needs, and the checks for the
+// commands, to reach the other side, never for a length of time.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/serial.h"
 #include "platform/window.h"
-#include "sim/module_sim.h"
 #include "study_fixture.h"
 #include "vaslab/core/module_link.h"
 #include "vaslab/core/serial_links.h"
@@ -27,8 +28,6 @@ namespace vaslab {
 namespace {
 
 using V = std::vector<int>;
-
-void real_wait(int ms) { ::usleep(static_cast<useconds_t>(ms) * 1000); }
 
 struct ModuleEndToEnd : StudyFixture {
   std::unique_ptr<sim::ModuleSimulator> simulator;
@@ -63,6 +62,12 @@ struct ModuleEndToEnd : StudyFixture {
   static bool contains(const V& all, const V& part) {
     return std::search(all.begin(), all.end(), part.begin(), part.end()) != all.end();
   }
+  // Whether the module received these bytes in a row (the screen sent them
+  // before it returned; the simulator's thread may take them later).
+  bool received_in_a_row(const V& part) {
+    return testsupport::wait_until([&] { return contains(received(), part); });
+  }
+  std::function<void()> frames(long count) { return simulator_frames(*simulator, count); }
   int run(int (*entry)(int, char*[]), int count) {
     std::vector<std::string> s{"C:\\PROGRAMS\\X", "77", "5", "1", std::to_string(count), "1"};
     std::vector<char*> argv;
@@ -83,7 +88,7 @@ TEST_F(ModuleEndToEnd, ADopplerStepKeepsTheFilteredWaveItWasSent) {
   link();
   add_doppler_step("Right CFA", [](DopplerStep& s) { s.report_window = 150; });
   write_template();
-  input->after(100).at_time([] { real_wait(900); }).after(100);
+  input->after(100).at_time(frames(90)).after(100);
   input->tap(kCodeCapture).after(300).tap(0);  // capture, Next
   EXPECT_EQ(run(doppler_main, 1), 2);
   auto p = page_fields(1, 5);
@@ -93,7 +98,7 @@ TEST_F(ModuleEndToEnd, ADopplerStepKeepsTheFilteredWaveItWasSent) {
   EXPECT_EQ(number(p, "probe"), 16);
   EXPECT_GE(number(p, "ch1_newest"), 100) << "the Doppler wave rests at 128";
   EXPECT_LE(number(p, "ch1_newest"), 256);
-  EXPECT_TRUE(contains(received(), {46, 48, 21, 23, 59, 21, 36, 178, 128, 208, 68, 59, 21, 63}));
+  EXPECT_TRUE(received_in_a_row({46, 48, 21, 23, 59, 21, 36, 178, 128, 208, 68, 59, 21, 63}));
 }
 
 // Gain, baseline and volume raised on the first step are where the second
@@ -135,7 +140,7 @@ TEST_F(ModuleEndToEnd, ADualPpgPairTakesTheLeftTraceFromValueFour) {
   s.window = 296;
   pair(s, encode_dual_ppg_step, "Fingers", [](DualPpgStep&) {});
   write_template();
-  input->after(100).at_time([] { real_wait(1200); }).after(100);
+  input->after(100).at_time(frames(120)).after(100);
   input->tap(kCodeCapture).after(300).tap(0);
   EXPECT_EQ(run(dualppg_main, 2), 2);
   for (int step : {1, 2}) {
@@ -144,7 +149,7 @@ TEST_F(ModuleEndToEnd, ADualPpgPairTakesTheLeftTraceFromValueFour) {
     EXPECT_GE(number(p, "ch1_newest"), 60) << "a PPG wave, never below its rest level";
     EXPECT_EQ(number(p, "probe"), 4 + step);
   }
-  EXPECT_TRUE(contains(received(), {42, 17, 208, 0, 36, 178, 128, 11, 153, 128, 78}));
+  EXPECT_TRUE(received_in_a_row({42, 17, 208, 0, 36, 178, 128, 11, 153, 128, 78}));
 }
 
 TEST_F(ModuleEndToEnd, AnAbiPairInflatesBothCuffsAndKeepsItsOutput) {
@@ -161,13 +166,13 @@ TEST_F(ModuleEndToEnd, AnAbiPairInflatesBothCuffsAndKeepsItsOutput) {
   s.over_range = 250;
   pair(s, encode_dual_pressure_step, "Brachial", [](DualPressureStep&) {});
   write_template();
-  input->after(100).tap(kDualInflate).after(100).at_time([] { real_wait(1500); }).after(100);
+  input->after(100).tap(kDualInflate).after(100).at_time(frames(150)).after(100);
   input->tap(kCodeCapture).after(300).tap(kDualMove).after(100).tap(kDualSlowBack).after(100);
   // Set Output on both sides: typed on each keyboard, then Accept.
   input->tap(kDualSetOutput).after(300).type("120").after(50).tap(0);
   input->after(300).type("120").after(50).tap(0).after(300).tap(0);
   EXPECT_EQ(run(dualpres_main, 2), 2);
-  EXPECT_TRUE(contains(received(), {183, 180, 90, 158, 180, 84}));
+  EXPECT_TRUE(received_in_a_row({183, 180, 90, 158, 180, 84}));
   for (int step : {1, 2}) {
     auto p = page_fields(step, 5);
     EXPECT_EQ(p["short"], "120") << step;
@@ -196,13 +201,13 @@ TEST_F(ModuleEndToEnd, APvrPairKeepsTheStatusWordsOfBothChannels) {
   s.window = 296;
   pair(s, encode_dual_pvr_step, "Calf", [](DualPvrStep&) {});
   write_template();
-  input->after(100).tap(kDualInflate).after(100).at_time([] { real_wait(1500); }).after(100);
+  input->after(100).tap(kDualInflate).after(100).at_time(frames(150)).after(100);
   input->tap(kCodeCapture).after(300).tap(0);
   EXPECT_EQ(run(dualpvr_main, 2), 2);
   EXPECT_EQ(number(page_fields(1, 5), "status"), 1200);
   EXPECT_EQ(number(page_fields(2, 5), "status"), 1300);
-  EXPECT_TRUE(contains(received(), {44, 194}));
-  EXPECT_TRUE(contains(received(), {90, 84}));
+  EXPECT_TRUE(received_in_a_row({44, 194}));
+  EXPECT_TRUE(received_in_a_row({90, 84}));
 }
 
 TEST_F(ModuleEndToEnd, TheDiagnosticsFromTheSetUpMenuAlternateTheRouting) {
@@ -213,14 +218,19 @@ TEST_F(ModuleEndToEnd, TheDiagnosticsFromTheSetUpMenuAlternateTheRouting) {
   for (int i = 0; i < kUnlockPresses; ++i) input->after(80).tap(118);
   // Diagnostics, Calibrate, Doppler Frequency.
   input->after(80).tap(101).after(80).tap(100).after(80).tap(100);
-  input->after(100).at_time([] { real_wait(2500); }).after(100).tap(kCodeExit);
+  // The step reads one frame a pass and routes back after 100: the frames
+  // wait on the line, and the passes before Exit are enough to read them.
+  input->after(100).at_time(frames(150)).after(200).tap(kCodeExit);
   input->after(100).tap(104).after(80).tap(105).after(80).tap(104);
   EXPECT_EQ(run_setup_menu(), 0);
-  const V got = received();
   const V step_list{46, 48, 21, 23, 4, 5};
-  const auto start = std::search(got.begin(), got.end(), step_list.begin(), step_list.end());
-  ASSERT_NE(start, got.end()) << "the diagnostics step ran";
-  EXPECT_TRUE(contains(V(start, got.end()), {63, 3, 4, 5})) << "remember, route, route back";
+  auto routed_back = [&] {
+    const V got = received();
+    const auto start = std::search(got.begin(), got.end(), step_list.begin(), step_list.end());
+    return start != got.end() && contains(V(start, got.end()), {63, 3, 4, 5});
+  };
+  ASSERT_TRUE(received_in_a_row(step_list)) << "the diagnostics step ran";
+  EXPECT_TRUE(testsupport::wait_until(routed_back)) << "remember, route, route back";
 }
 
 }  // namespace

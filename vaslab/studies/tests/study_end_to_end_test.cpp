@@ -3,7 +3,6 @@
 // enters the patient, inflates the cuff, captures the first single-pressure
 // step, accepts it and leaves at the second step.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -13,7 +12,6 @@
 
 #include "platform/le_bytes.h"
 #include "platform/serial.h"
-#include "sim/module_sim.h"
 #include "study_fixture.h"
 #include "testsupport/png.h"
 #include "vaslab/core/module_link.h"
@@ -97,12 +95,12 @@ struct StudyEndToEnd : StudyFixture {
 
 TEST_F(StudyEndToEnd, ASinglePressureStepFromTheMenuToItsPage) {
   write_study();
-  // Real time for the simulator to stream and to move the cuff.
-  auto real_wait = [] { ::usleep(600 * 1000); };
+  // The simulator streams and moves the cuff as it sends those frames.
+  const auto stream = simulator_frames(simulator, 60);
   input->after(50).tap(kMenuRow1);
   input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
   input->after(300).tap(kPressInflate);
-  input->after(100).at_time(real_wait).after(100).at_time(real_wait);
+  input->after(100).at_time(stream).after(100).at_time(stream);
   input->after(100).tap(kCodeCapture).after(300).tap(0);  // capture, accept
   input->after(300).tap(kCodeExit);                          // leave at step 2
   input->after(300).tap(kReviewExit);
@@ -126,11 +124,11 @@ TEST_F(StudyEndToEnd, ASinglePressureStepFromTheMenuToItsPage) {
 
   // The simulator reads the link in a thread of its own, which a loaded
   // machine may hold back: wait for it to take both steps' set-ups.
-  auto got = received();
-  for (int i = 0; i < 500 && std::count(got.begin(), got.end(), 81) < 2; ++i) {
-    ::usleep(10 * 1000);
+  std::vector<int> got;
+  testsupport::wait_until([&] {
     got = received();
-  }
+    return std::count(got.begin(), got.end(), 81) >= 2;
+  });
   EXPECT_TRUE(contains(got, {0, 42, 194, 11, 195, 12, 54, 51, 48, 17, 196, 13, 197, 14, 29, 26, 23, 204, 250, 205,
                              250, 81}));
   EXPECT_TRUE(contains(got, {46, 48, 59, 208, 204, 63}));  // the screen starts: probe set-up, cutoff
@@ -142,11 +140,11 @@ TEST_F(StudyEndToEnd, ANewStudyForTheSamePatientAfterACapture) {
   write_study();
   input->after(50).tap(kMenuRow1);
   input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
-  input->after(200).at_time([] { ::usleep(200 * 1000); });
+  input->after(200).at_time(simulator_frames(simulator, 20));
   input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
   input->after(300).tap(kReviewNewStudy).after(300).tap(kMenuRow1);
   input->after(300).key(kReturn).key(kReturn);
-  input->after(200).at_time([] { ::usleep(200 * 1000); });
+  input->after(200).at_time(simulator_frames(simulator, 20));
   input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit).after(300).tap(kReviewExit);
   input->after(10000).close_window();
   EXPECT_EQ(run_menu(), 0);
@@ -207,7 +205,7 @@ TEST_F(StudyEndToEnd, TheReviewScreensViewShowsThePageThePatientScreenWrote) {
   bool shown = false, back = false;
   input->after(50).tap(kMenuRow1);
   input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
-  input->after(200).at_time([] { ::usleep(200 * 1000); });  // real time for the simulator to stream
+  input->after(200).at_time(simulator_frames(simulator, 20));
   input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
   input->after(300).tap(kReviewView).after(2000);
   input->at_time([&] {
@@ -266,11 +264,11 @@ TEST_F(StudyEndToEnd, ViewGeneratesTheReportOfTheCapturedStudy) {
              {{66, 11}, {68, 216}, {70, 2388}, {72, 3138}});
   write_template("77");
 
-  auto real_wait = [] { ::usleep(600 * 1000); };
+  const auto stream = simulator_frames(simulator, 60);
   input->after(50).tap(kMenuRow1);
   input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
   input->after(300).tap(kPressInflate);
-  input->after(100).at_time(real_wait).after(100).at_time(real_wait);
+  input->after(100).at_time(stream).after(100).at_time(stream);
   input->after(100).tap(kCodeCapture).after(300).tap(0);  // capture, accept: the study ends
   bool shown = false;
   int marks = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <memory>
@@ -11,12 +12,24 @@
 
 #include "../../core/tests/screen_fixture.h"
 #include "testsupport/generator.h"
+#include "sim/module_sim.h"
 #include "testsupport/scripted_input.h"
+#include "testsupport/wait.h"
 #include "fake_module.h"
 #include "vaslab/core/stopwatch.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/studies/study_page.h"
 #include "vaslab/studies/study_template.h"
+
+// A script step for the screens on the simulated module: it holds the
+// screen until the simulator's thread has sent `count` more frames, which
+// then wait on the line to be read, however long a loaded machine takes.
+inline std::function<void()> simulator_frames(sim::ModuleSimulator& simulator, long count) {
+  return [&simulator, count] {
+    const long until = simulator.frames_total() + count;
+    ASSERT_TRUE(testsupport::wait_until([&] { return simulator.frames_total() >= until; }));
+  };
+}
 
 struct StudyFixture : ScreenFixture {
   FakeModule module;
