@@ -5,11 +5,13 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "link_fixture.h"
 #include "sim/module_sim.h"
+#include "testsupport/wait.h"
 
 namespace {
 
@@ -65,10 +67,9 @@ struct ModuleLink : LinkFixture {
   // through.
   std::vector<int> run_connection(std::size_t max) {
     std::vector<int> states;
-    const std::uint32_t start = platform::tick_ms();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (states.size() < max && module_connection_state() != kModuleReady &&
-           module_connection_state() != kModuleUpdateFailed &&
-           platform::tick_ms() - start < 30000) {
+           module_connection_state() != kModuleUpdateFailed && std::chrono::steady_clock::now() < end) {
       step_module_connection();
       if (states.empty() || states.back() != module_connection_state()) states.push_back(module_connection_state());
     }
@@ -103,10 +104,18 @@ TEST_F(ModuleLink, OlderFirmwareIsReplacedBlockByBlockAndABadBlockIsSentAgain) {
   EXPECT_TRUE(std::equal(got.begin(), got.end(), image_file.begin() + 1)) << "every byte value crossed unchanged";
 
   // The commands in order: 0 at loading, the version query and its
-  // confirmation, the download, the acknowledgement and the new query.
+  // confirmation, the download, the acknowledgement and the new query.  The
+  // simulator answers from a thread of its own, which a loaded machine may
+  // hold back past a query's 200 ms time-out: that query is then asked again,
+  // as it should be, and only such repeats are let pass.
   std::vector<int> commands;
   for (const auto& e : module.log()) commands.push_back(e.command);
-  EXPECT_EQ(commands, (std::vector<int>{0x00, 0x53, 0x53, 0x52, 0xAA, 0x53}));
+  const auto download = std::find(commands.begin(), commands.end(), 0x52);
+  EXPECT_GE(std::count(commands.begin(), download, 0x53), 2) << "asked and confirmed";
+  commands.erase(std::unique(commands.begin(), commands.end(),
+                             [](int a, int b) { return a == 0x53 && b == 0x53; }),
+                 commands.end());
+  EXPECT_EQ(commands, (std::vector<int>{0x00, 0x53, 0x52, 0xAA, 0x53}));
   module.stop();
   close_module_link();
 }
@@ -205,14 +214,15 @@ TEST_F(ModuleLink, DownloadAnswersEachRequestAndIgnoresStrangeBytes) {
   EXPECT_EQ(module_connection_state(), 6);
   step_module_connection();
   EXPECT_EQ(module_connection_state(), 6) << "nothing yet";
-  // Steps until the workstation wrote something (or a second passed).
+  // Steps until the workstation wrote something.
   auto answer_to = [&](std::uint8_t b) {
     module_sends(b);
     std::vector<std::uint8_t> got;
-    for (std::uint32_t t0 = platform::tick_ms(); got.empty() && platform::tick_ms() - t0 < 1000;) {
+    testsupport::wait_until([&] {
       step_module_connection();
       got = read_all(line.master(), 2);
-    }
+      return !got.empty();
+    });
     return got;
   };
   const auto block0 = answer_to(0x00);
@@ -239,8 +249,10 @@ TEST_F(ModuleLink, DownloadAnswersEachRequestAndIgnoresStrangeBytes) {
   EXPECT_EQ(sent, expected);
 
   module_sends(0xAA);
-  for (std::uint32_t t0 = platform::tick_ms(); module_connection_state() == 7 && platform::tick_ms() - t0 < 1000;)
+  testsupport::wait_until([] {
     step_module_connection();
+    return module_connection_state() != 7;
+  });
   EXPECT_EQ(module_connection_state(), 8);
   step_module_connection();
   EXPECT_EQ(module_connection_state(), 1);
