@@ -109,19 +109,19 @@ TEST_F(ModuleEndToEnd, SettingsRaisedOnOneStepStartTheNext) {
   add_pressure_step("Rt Ankle");
   write_template();
   input->after(100).tap(kPressGainUp).after(100).tap(kPressBaselineUp).after(100).tap(kPressVolumeUp);
-  input->after(100).at_time([] { real_wait(300); }).after(100).tap(kCodeCapture).after(300).tap(0);
-  input->after(100).at_time([] { real_wait(300); }).after(100).tap(kCodeCapture).after(300).tap(0);
+  input->after(100).at_time(frames(30)).after(100).tap(kCodeCapture).after(300).tap(0);
+  input->after(100).at_time(frames(30)).after(100).tap(kCodeCapture).after(300).tap(0);
   EXPECT_EQ(run(onepres_main, 2), 2);
   for (int step : {1, 2}) {
     auto p = page_fields(step, 5);
     EXPECT_EQ(number(p, "gain"), 6) << step;
     EXPECT_EQ(number(p, "baseline"), 129) << step;
   }
-  auto got = received();
-  for (int i = 0; i < 500 && std::count(got.begin(), got.end(), 81) < 2; ++i) {
-    real_wait(10);
+  V got;
+  testsupport::wait_until([&] {
     got = received();
-  }
+    return std::count(got.begin(), got.end(), 81) >= 2;
+  });
   const auto second = std::find(std::find(got.begin(), got.end(), 81) + 1, got.end(), 81);
   ASSERT_NE(second, got.end());
   EXPECT_TRUE(contains(V(second, got.end()), {46, 48, volume_command(5)})) << "volume 5 at the second step's start";
