@@ -548,7 +548,10 @@ int unzip_open_disk(UnzipState& s, std::uint32_t disk) {
   if (s.split) {
     s.zip_path = s.base_path;
     const int part = disk == s.end.this_disk ? 0 : static_cast<int>(disk) + 1;
-    if (!unzip_find_part(s, part, total)) return UZ_OPENARC;
+    // The archive's own file is the last part; read again as an earlier
+    // one it would let a damaged end record walk one file thousands of times.
+    if (!unzip_find_part(s, part, total) || (part != 0 && platform::same_name(s.zip_path, s.base_path)))
+      return UZ_OPENARC;
   } else {
     s.zip_path = s.base_path;
     for (;;) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -574,6 +575,137 @@ TEST_F(Unzip, SplitSets) {
   EXPECT_NE(extract_all("C:\\sp.zip", "C:\\o4", kUnzSplit), 0);
   EXPECT_FALSE(root_.exists("C:\\o4\\big.bin"));
   EXPECT_EQ(g_seen.front().type, 15);
+}
+
+}  // namespace
+
+namespace {
+
+// Diskettes for the spanned test: what lies in drive A: and its label.
+struct Drive {
+  std::vector<std::string> disks;  // Linux paths of the parts, disk 1 first
+  std::vector<std::string> labels;
+  int inserted = -1;
+  std::vector<int> asked;  // disk numbers asked for
+  int wrong_first = -1;    // this disk is first offered under a wrong label
+} g_drive;
+
+bool drive_label(char drive, char* label, std::size_t size) {
+  if (drive != 'A' || g_drive.inserted < 0) return false;
+  std::snprintf(label, size, "%s", g_drive.labels[static_cast<std::size_t>(g_drive.inserted)].c_str());
+  return true;
+}
+
+void insert(int disk) {
+  g_drive.inserted = disk;
+  std::filesystem::copy_file(g_drive.disks[static_cast<std::size_t>(disk)], platform::map_path("A:\\sp.zip"),
+                             std::filesystem::copy_options::overwrite_existing);
+}
+
+int swap_disks(int type, int, int n1, int, char*, char*, void*) {
+  if (type != 1) return 0;
+  g_drive.asked.push_back(n1);
+  if (g_drive.asked.size() > 20) return IDCANCEL;
+  const int disk = n1 - 1;
+  insert(disk);
+  char want[16];
+  std::snprintf(want, sizeof want, "PKBACK# %03d", n1);
+  g_drive.labels[static_cast<std::size_t>(disk)] = disk == g_drive.wrong_first ? "PKBACK# 009" : want;
+  if (disk == g_drive.wrong_first) g_drive.wrong_first = -1;
+  return IDOK;
+}
+
+TEST_F(Unzip, SpannedDisksAreAskedForAndTheirLabelsChecked) {
+  std::string data;
+  for (int i = 0; i < 250000; ++i) data += static_cast<char>((i * 2654435761u) >> 11);
+  root_.write("C:\\big.bin", data);
+  ASSERT_EQ(sh("zip -q -0 -s 100k sp.zip big.bin && ls sp.z01 sp.z02 >/dev/null"), 0);
+  platform::make_dirs(linux("A:\\"));
+  g_drive = Drive{};
+  g_drive.disks = {linux("C:\\sp.z01"), linux("C:\\sp.z02"), linux("C:\\sp.zip")};
+  g_drive.labels = {"", "", "PKBACK# 003"};
+  set_unzip_volume_label(drive_label);
+  insert(2);  // the last disk holds the directory
+  g_drive.wrong_first = 1;
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "A:\\sp.zip");
+  c.lpszFilespec = "big.bin";
+  c.lpszDestination = "C:\\o";
+  c.lpMessageDisplay = swap_disks;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_TRUE(read("C:\\o\\big.bin") == data);
+  // Disk 2 came first with a wrong label and was asked for again.
+  EXPECT_EQ(g_drive.asked, (std::vector<int>{1, 2, 2, 3}));
+
+  // Any label passes with option bit 9; without a label reader nothing else does.
+  set_unzip_volume_label(nullptr);
+  g_drive.asked.clear();
+  insert(2);
+  ::unlink(linux("C:\\o\\big.bin").c_str());
+  c.wUnzipSubOptions = kUnzAnyLabel;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_TRUE(read("C:\\o\\big.bin") == data);
+  EXPECT_EQ(g_drive.asked, (std::vector<int>{1, 2, 3}));
+  // The user cancels a prompt: 48, and nothing under the target's name.
+  ::unlink(linux("C:\\o\\big.bin").c_str());
+  insert(2);
+  c.wUnzipSubOptions = 0;
+  c.lpMessageDisplay = [](int type, int, int, int, char*, char*, void*) { return type == 1 ? IDCANCEL : 0; };
+  EXPECT_EQ(unzipCommand(&c), 48);
+  EXPECT_FALSE(root_.exists("C:\\o\\big.bin"));
+}
+
+TEST_F(Unzip, AnEndRecordOfManyDisksOnAFixedDriveIsNotReadAsManyParts) {
+  root_.write("C:\\f.txt", "some text");
+  ASSERT_EQ(sh("zip -q a.zip f.txt"), 0);
+  // This disk 60000, the directory on it; the item claims disk 0 and a size
+  // of 4 GiB, which the one file would have to supply over and over.
+  std::string zip = read("C:\\a.zip");
+  const std::size_t end = zip.size() - 22, central = zip.find("PK\x01\x02");
+  zip[end + 4] = '\x60';
+  zip[end + 5] = '\xea';
+  zip[end + 6] = '\x60';
+  zip[end + 7] = '\xea';
+  for (int i = 20; i < 24; ++i) zip[central + i] = '\xff';
+  root_.write("C:\\many.zip", zip);
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\many.zip");
+  c.index = 0;
+  c.testFlag = 1;
+  c.quietFlag = 1;
+  EXPECT_EQ(unzipCommand(&c), 29);
+}
+
+TEST_F(Unzip, TextModeFreshenAndUpdate) {
+  root_.write("C:\\t.txt", "one\ntwo\n");
+  root_.write("C:\\u.txt", "u");
+  ASSERT_EQ(sh("touch -d '2020-06-01 12:00:00' t.txt u.txt && zip -q a.zip t.txt u.txt"), 0);
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\a.zip");
+  c.lpszFilespec = "t.txt";
+  c.lpszDestination = "C:\\o";
+  c.convertLFtoCRLFFlag = 1;
+  ASSERT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(read("C:\\o\\t.txt"), "one\r\ntwo\r\n");
+  // Freshen takes only files that exist and are older; update also missing ones.
+  root_.write("C:\\o\\t.txt", "older");
+  ASSERT_EQ(sh("touch -d '2019-01-01' o/t.txt"), 0);
+  c = cmd(UNZIP_EXTRACT, "C:\\a.zip");
+  c.lpszFilespec = "*.txt";
+  c.lpszDestination = "C:\\o";
+  c.freshenFlag = 1;
+  c.overWriteFlag = 1;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(read("C:\\o\\t.txt"), "one\ntwo\n");
+  EXPECT_FALSE(root_.exists("C:\\o\\u.txt"));
+  c.index = 1;
+  c.lpszFilespec = nullptr;
+  EXPECT_EQ(unzipCommand(&c), 11);
+  c.freshenFlag = 0;
+  c.updateFlag = 1;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(read("C:\\o\\u.txt"), "u");
+  // A newer file is left alone by update.
+  root_.write("C:\\o\\u.txt", "newer");
+  EXPECT_EQ(unzipCommand(&c), 11);
+  EXPECT_EQ(read("C:\\o\\u.txt"), "newer");
 }
 
 }  // namespace
