@@ -124,7 +124,8 @@ int read_directory(UnzipState& s) {
     s.current_disk = -1;
     if (int r = find_end(s, &e, &found)) return r;
   }
-  if (!found) return UZ_FORM;
+  // Disk numbers count parts; a Zip64 number near 2^31 is damage, not a set.
+  if (!found || e.this_disk >= 0x7FFFFFFF) return UZ_FORM;
   s.end = e;
   s.multi_disk = e.this_disk != 0;
   split_if_fixed(s);

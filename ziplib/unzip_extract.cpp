@@ -543,6 +543,7 @@ bool unzip_find_part(UnzipState& s, int n, int total) {
 int unzip_open_disk(UnzipState& s, std::uint32_t disk) {
   if (s.current_disk == static_cast<int>(disk) && s.fd >= 0) return UZ_OK;
   if (!s.multi_disk) return disk == 0 && s.fd >= 0 ? UZ_OK : UZ_FORM;
+  if (disk > s.end.this_disk) return UZ_FORM;  // no such disk in the set
   unzip_close_archive(s);
   const int total = static_cast<int>(s.end.this_disk) + 1;
   if (s.split) {
