@@ -19,6 +19,7 @@
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/step_runner.h"
+#include "vaslab/records/study_directory.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist.h"
 #include "vaslab/reports/page_description.h"
@@ -197,12 +198,13 @@ int review_screen(int template_number, int exam_id) {
       make_button(700, 700, 700, 700, "", kReviewStepReport, 's', 0),
       make_button(700, 700, 700, 700, "", kReviewUp, 294, 19),
       make_button(700, 700, 700, 700, "", kReviewDown, 296, 20),
+      make_button(700, 700, 700, 700, "", kReviewStudyDirectory, 'a', 0),
       // The list area takes touches but draws nothing: a text button that
       // is greyed is not drawn, and the rows lie on the background's plate.
       make_button(0, 37, 427, 388, "", kReviewList, 0, 255, kButtonGreyed),
       kButtonTableEnd,
   };
-  for (int i = 5; i <= 7; ++i) table[i].state = kButtonHidden;
+  for (int i = 5; i <= 8; ++i) table[i].state = kButtonHidden;
 
   bool run_now = fresh;
   for (;;) {
@@ -218,6 +220,10 @@ int review_screen(int template_number, int exam_id) {
     const int code = e & ~kRepeatBit;
     if (code != kReviewUp && code != kReviewDown && code != kReviewList) wait_button_release(table);
     if (code == kReviewExit) break;
+    if (code == kReviewStudyDirectory && !all_steps_pending()) {
+      study_directory_screen();
+      return 8;
+    }
     switch (code) {
       case kReviewProceed: run_now = true; break;
       case kReviewPatient: patient_info(); break;
@@ -253,14 +259,11 @@ int mastermn_main(int argc, char* argv[]) {
     }
     clear_worklist();
   } else if (letter == 'P') {
-    // The temporary files and archive screens come with the study
-    // directory, which the program does not have; the exchange is cleared
-    // as they would.
     clear_worklist();
-    show_not_available("Temp Files");
+    temp_files_screen();
     clear_worklist();
   } else {
-    show_not_available("Archive");
+    archive_screen();
     clear_worklist();
   }
   return 0;

@@ -1,5 +1,5 @@
 // The study menu module "mastermn": "M" the study menu and the review screen
-// of the chosen study, "L" the archive, "P" the temporary files.  The review
+// of the chosen study, "P" the temporary files, any other letter the archive.  The review
 // screen shows the plan of the open study with each step's status and runs,
 // views and reports its steps.
 #pragma once
@@ -24,5 +24,6 @@ constexpr int kReviewView = 108;
 constexpr int kReviewUp = 100;
 constexpr int kReviewDown = 101;
 constexpr int kReviewList = 110;
+constexpr int kReviewStudyDirectory = 106;
 
 }  // namespace vaslab

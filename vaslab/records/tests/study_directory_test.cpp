@@ -1,0 +1,153 @@
+#include "vaslab/records/study_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/main_window.h"
+#include "vaslab/core/system_utils.h"
+#include "vaslab/records/archive_db.h"
+#include "vaslab/records/module_dispatch.h"
+#include "vaslab/records/study_menu_module.h"
+#include "vaslab/records/tests/records_test_support.h"
+#include "testsupport/scripted_input.h"
+
+namespace vaslab {
+namespace {
+
+constexpr int kYes = 100;
+constexpr int kNo = 101;
+
+// The report module records the studies it was asked for and fails the one
+// named in g_fail_report.
+std::vector<std::string> g_reports;
+std::string g_fail_report;
+int recording_report(int argc, char* argv[]) {
+  const std::string file = argc > 1 ? argv[1] : "";
+  g_reports.push_back(file);
+  return file == g_fail_report ? 11 : 0;
+}
+
+struct StudyScreensTest : RecordsFixture {
+  platform::FakeClock clock;
+  std::unique_ptr<testsupport::ScriptedInput> input;
+
+  void SetUp() override {
+    RecordsFixture::SetUp();
+    platform::set_clock(&clock);
+    platform::reset_pump();
+    platform::set_window_proc(window_proc);
+    reset_event_state();
+    reset_main_window();
+    reset_tick_timers();
+    input = std::make_unique<testsupport::ScriptedInput>(clock);
+    start_window_timers();
+    hardware_settings().import_control[0] = 0;
+    std::strcpy(hardware_settings().archive_path_1, "C:\\ARCHIVE\\");
+    hardware_settings().archive_path_2[0] = 0;
+    platform::map_path_create_dirs("C:\\ARCHIVE\\");
+    root.write(kArchiveDbPath, "");
+    g_reports.clear();
+    g_fail_report.clear();
+    set_module("C:\\PROGRAMS\\IPROC", recording_report);
+    set_view_module([](int, char*[], int) { return 0; });
+    make_study_file("template", "C:\\STUDIES\\00000123.sty",
+                    R"({"title": "Lower Arterial", "steps": [{"type": 10, "caption": "Notes"}]})");
+    make_study(1, "SMITH", "03/04/2026 10:15 AM");
+    make_study(2, "JONES", "03/05/2026 10:15 AM");
+    make_study(3, "SMITH", "03/06/2026 10:15 AM");
+  }
+  void TearDown() override {
+    set_module("C:\\PROGRAMS\\IPROC", nullptr);
+    set_view_module(nullptr);
+    input.reset();
+    platform::reset_pump();
+    platform::set_window_proc(nullptr);
+    platform::set_clock(nullptr);
+    RecordsFixture::TearDown();
+  }
+  void make_study(int exam, const char* name, const char* date) {
+    std::string header(kPageHeaderBytes, '\0');
+    std::memcpy(&header[32], name, std::strlen(name));
+    std::memcpy(&header[92], date, std::strlen(date));
+    root.write("C:\\DATA\\" + std::to_string(exam) + ".PDF", header);
+    make_study_file("page", "C:\\DATA\\0." + std::to_string(exam), R"({"template": "00000123.sty"})");
+  }
+  int run(int (*screen)()) {
+    input->after(20000).close_window();
+    return screen();
+  }
+};
+
+TEST_F(StudyScreensTest, ArchivePatientSavesEveryStudyOfThePatientOrNone) {
+  // Rows by date: SMITH (1), JONES (2), SMITH (3); the first is selected.
+  // The second SMITH report fails: nothing is saved.  Then both are saved.
+  g_fail_report = "3";
+  input->after(100).tap(kDirSavePatient).after(300).tap(kYes).after(300).tap(kMbOk);
+  input->after(300).tap(kDirSavePatient).after(300).tap(kYes);
+  // The archive screen finds both by name; Delete answered NO keeps the
+  // file, YES removes it.
+  input->after(300).tap(kArcName).after(300).type("smi").after(100).key(platform::vk::kReturn);
+  input->after(500).tap(kArcDelete).after(300).tap(kNo);
+  input->after(500).at_time([&] { EXPECT_EQ(study_list().count, 2); });
+  input->after(100).tap(kArcDelete).after(300).tap(kYes);
+  input->after(500).at_time([&] { EXPECT_EQ(study_list().count, 1); });
+  input->after(100).tap(kArcExit);
+  input->after(20000).close_window();
+
+  study_directory_screen();
+  EXPECT_EQ(g_reports, (std::vector<std::string>{"1", "3"}));
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\1"));
+  EXPECT_TRUE(root.exists("C:\\DATA\\1.PDF"));
+  EXPECT_EQ(study_list().count, 3);
+
+  g_fail_report.clear();
+  g_reports.clear();
+  study_directory_screen();
+  EXPECT_EQ(g_reports, (std::vector<std::string>{"1", "3"}));
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\1").substr(32, 5), "SMITH");
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\2").substr(32, 5), "SMITH");
+  EXPECT_FALSE(root.exists("C:\\DATA\\3.PDF"));
+  ASSERT_EQ(study_list().count, 1);
+  EXPECT_EQ(std::string(study_list().rows[0].text).substr(0, 5), "JONES");
+
+  archive_screen();
+  EXPECT_EQ(root.exists("C:\\ARCHIVE\\1") + root.exists("C:\\ARCHIVE\\2"), 1);
+}
+
+TEST_F(StudyScreensTest, EmptyListDisablesSavingAndTempFilesDeletes) {
+  // Temp Files: delete every study (the first NO keeps it).
+  input->after(100).tap(kTempDelete).after(300).tap(kNo);
+  for (int i = 0; i < 3; ++i) input->after(300).tap(kTempDelete).after(300).tap(kYes);
+  input->after(300).tap(kTempExit);
+  EXPECT_EQ(run(temp_files_screen), 0);
+  EXPECT_EQ(study_list().count, 0);
+  EXPECT_FALSE(root.exists("C:\\DATA\\2.PDF"));
+
+  // With nothing listed the save buttons do nothing; Cancel leaves.
+  input->after(100).tap(kDirSaveAll).after(300).tap(kDirCancel);
+  run(study_directory_screen);
+  EXPECT_TRUE(g_reports.empty());
+}
+
+TEST_F(StudyScreensTest, ImportedPatientIsListedAtOnce) {
+  root.write("C:\\ARCHIVE\\0", "");
+  for (int exam : {1, 2}) ASSERT_EQ(archive_temp_study((std::to_string(exam) + ".PDF").c_str()), kSaveDone);
+  std::strcpy(hardware_settings().import_control, "C:\\PROGRAMS\\DICOMMWL");
+  write_import({"JONES", "B2", "x"});
+  char buffer[kWorklistBufferSize] = {};
+  ASSERT_EQ(worklist_control(-4, buffer), 0);
+  input->after(300).at_time([&] {
+    ASSERT_EQ(study_list().count, 1);
+    EXPECT_EQ(std::string(study_list().rows[0].text).substr(0, 5), "JONES");
+  });
+  input->after(100).tap(kArcExit);
+  run(archive_screen);
+}
+
+}  // namespace
+}  // namespace vaslab
