@@ -119,6 +119,7 @@ void draw_list_screen(const char* title, const char* second_column, const Button
   draw_screen_title(title);
   // The column heads over the row drawing's three columns.
   g_draw.draw_color = kColorWhite;
+  set_text_justify(kJustifyLeft, kJustifyTop);
   const char* heads[3] = {"NAME", second_column, "DATE"};
   const int columns[3] = {5, 244, 484};
   for (int i = 0; i < 3; ++i) draw_text(columns[i], 40, heads[i]);
@@ -179,9 +180,9 @@ int study_directory_screen() {
   list.mode = kListTemporary;
   scan_temp_studies();
   ButtonRecord table[] = {
-      make_button(0, 300, 127, 371, "Arc. Page", kDirSavePage, 'p', 13),
-      make_button(128, 300, 255, 371, "Arc. Patient", kDirSavePatient, 1),
-      make_button(256, 300, 383, 371, "Arc. All", kDirSaveAll, 2),
+      make_button(0, 300, 127, 371, "Arc. Page^dir_page", kDirSavePage, 'p', 13),
+      make_button(128, 300, 255, 371, "Arc. Patient^dir_patient", kDirSavePatient, 1),
+      make_button(256, 300, 383, 371, "Arc. All^dir_all", kDirSaveAll, 2),
       make_button(384, 300, 511, 371, "View^temp_view", kDirView, 'v'),
       make_button(508, 408, 639, 471, "Cancel^glbl_exit", kDirCancel, kEscapeKeyCode, 17),
       make_button(700, 700, 700, 700, "", kListUp, 294, 19, kButtonHidden),
@@ -213,11 +214,11 @@ int study_directory_screen() {
 int archive_screen() {
   StudyList& list = study_list();
   ButtonRecord search_table[] = {
-      make_button(0, 300, 127, 371, "NAME", kArcName, 'n'),
-      make_button(128, 300, 255, 371, "ID", kArcId, 'i'),
-      make_button(256, 300, 383, 371, "DATE", kArcDate, 'd'),
-      make_button(384, 300, 511, 371, "Cancel Search", kArcSearchToggle, 'c', 0, kButtonGreyed),
-      make_button(512, 300, 639, 371, "Update History", kArcUpdateHistory, 'u', 0, kButtonGreyed),
+      make_button(0, 300, 127, 371, "NAME^arc_name", kArcName, 'n'),
+      make_button(128, 300, 255, 371, "ID^arc_id", kArcId, 'i'),
+      make_button(256, 300, 383, 371, "DATE^arc_date", kArcDate, 'd'),
+      make_button(384, 300, 511, 371, "Cancel Search^arc_cancel", kArcSearchToggle, 'c', 0, kButtonGreyed),
+      make_button(512, 300, 639, 371, "Update History^arc_history", kArcUpdateHistory, 'u', 0, kButtonGreyed),
       make_button(508, 408, 639, 471, "EXIT^glbl_exit", kArcExit, kEscapeKeyCode, 17),
       make_button(700, 700, 700, 700, "", kListUp, 294, 19, kButtonHidden),
       make_button(700, 700, 700, 700, "", kListDown, 296, 20, kButtonHidden),
@@ -228,8 +229,8 @@ int archive_screen() {
       make_button(0, 300, 127, 371, "View^temp_view", kArcView, 'v'),
       make_button(128, 300, 255, 371, "Print^temp_print", kArcPrint, 'p'),
       make_button(256, 300, 383, 371, "Delete^temp_del", kArcDelete, kDeleteKeyCode),
-      make_button(384, 300, 511, 371, "Search Again", kArcSearchToggle, 's'),
-      make_button(512, 300, 639, 371, "Update History", kArcUpdateHistory, 'u'),
+      make_button(384, 300, 511, 371, "Search Again^arc_again", kArcSearchToggle, 's'),
+      make_button(512, 300, 639, 371, "Update History^arc_history", kArcUpdateHistory, 'u'),
       make_button(508, 408, 639, 471, "EXIT^glbl_exit", kArcExit, kEscapeKeyCode, 17),
       make_button(700, 700, 700, 700, "", kListUp, 294, 19, kButtonHidden),
       make_button(700, 700, 700, 700, "", kListDown, 296, 20, kButtonHidden),
