@@ -1,0 +1,140 @@
+#include "vaslab/backup/zip_file_functions.h"
+
+#include <minizip/ioapi.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "platform/file_io.h"
+
+namespace vaslab {
+namespace {
+
+struct Stream {
+  int handle = -1;
+  bool error = false;
+};
+
+void* builtin_open(void*, const char* name, int mode) {
+  if (name == nullptr) return nullptr;
+  platform::OpenMode how;
+  if ((mode & kZipModeReadWriteMask) == kZipModeRead)
+    how = platform::OpenMode::kRead;
+  else if (mode & kZipModeExisting)
+    how = platform::OpenMode::kReadWrite;
+  else if (mode & kZipModeCreate)
+    how = platform::OpenMode::kCreateAlways;
+  else
+    return nullptr;
+  const int h = platform::file_open(name, how);
+  if (h < 0) return nullptr;
+  return new Stream{h, false};
+}
+
+unsigned long builtin_read(void*, void* stream, void* buf, unsigned long size) {
+  auto* s = static_cast<Stream*>(stream);
+  auto* p = static_cast<std::uint8_t*>(buf);
+  unsigned long done = 0;
+  while (done < size) {
+    const long long n = platform::file_read(s->handle, p + done, size - done);
+    if (n < 0) {
+      s->error = true;
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<unsigned long>(n);
+  }
+  return done;
+}
+
+unsigned long builtin_write(void*, void* stream, const void* buf, unsigned long size) {
+  auto* s = static_cast<Stream*>(stream);
+  const long long n = platform::file_write(s->handle, buf, size);
+  if (n < 0 || static_cast<unsigned long>(n) != size) s->error = true;
+  return n < 0 ? 0 : static_cast<unsigned long>(n);
+}
+
+unsigned long builtin_write_bytes(void* opaque, void* stream, const void* buf, unsigned long size) {
+  const auto* p = static_cast<const std::uint8_t*>(buf);
+  unsigned long done = 0;
+  while (done < size && builtin_write(opaque, stream, p + done, 1) == 1) ++done;
+  return done;
+}
+
+std::int32_t builtin_tell(void*, void* stream) {
+  auto* s = static_cast<Stream*>(stream);
+  const long long pos = platform::file_seek(s->handle, 0, SEEK_CUR);
+  if (pos < 0 || pos > INT32_MAX) return -1;
+  return static_cast<std::int32_t>(pos);
+}
+
+long builtin_seek(void*, void* stream, long offset, int origin) {
+  auto* s = static_cast<Stream*>(stream);
+  int whence;
+  switch (origin) {
+    case kZipSeekSet: whence = SEEK_SET; break;
+    case kZipSeekCur: whence = SEEK_CUR; break;
+    case kZipSeekEnd: whence = SEEK_END; break;
+    default: return -1;
+  }
+  return platform::file_seek(s->handle, offset, whence) < 0 ? -1 : 0;
+}
+
+int builtin_close(void*, void* stream) {
+  auto* s = static_cast<Stream*>(stream);
+  const int r = platform::file_close(s->handle);
+  delete s;
+  return r == 0 ? 0 : -1;
+}
+
+int builtin_error(void*, void* stream) { return static_cast<Stream*>(stream)->error ? 1 : 0; }
+
+// minizip calls with its own argument types; each slot hands on to the table
+// that the record's opaque value points at.
+const ZipFileFunctionTable& table_of(voidpf opaque) { return *static_cast<const ZipFileFunctionTable*>(opaque); }
+
+voidpf mz_open(voidpf opaque, const char* name, int mode) { return table_of(opaque).open(table_of(opaque).opaque, name, mode); }
+uLong mz_read(voidpf opaque, voidpf stream, void* buf, uLong size) {
+  return table_of(opaque).read(table_of(opaque).opaque, stream, buf, size);
+}
+uLong mz_write(voidpf opaque, voidpf stream, const void* buf, uLong size) {
+  return table_of(opaque).write(table_of(opaque).opaque, stream, buf, size);
+}
+long mz_tell(voidpf opaque, voidpf stream) { return table_of(opaque).tell(table_of(opaque).opaque, stream); }
+long mz_seek(voidpf opaque, voidpf stream, uLong offset, int origin) {
+  return table_of(opaque).seek(table_of(opaque).opaque, stream, static_cast<long>(offset), origin);
+}
+int mz_close(voidpf opaque, voidpf stream) { return table_of(opaque).close(table_of(opaque).opaque, stream); }
+int mz_error(voidpf opaque, voidpf stream) { return table_of(opaque).error(table_of(opaque).opaque, stream); }
+
+}  // namespace
+
+void zip_file_functions(ZipFileFunctionTable* table) {
+  table->open = builtin_open;
+  table->read = builtin_read;
+  table->write = builtin_write;
+  table->write_bytes = builtin_write_bytes;
+  table->tell = builtin_tell;
+  table->seek = builtin_seek;
+  table->close = builtin_close;
+  table->error = builtin_error;
+  table->opaque = nullptr;
+}
+
+int zip_stream_truncate(const ZipFileFunctionTable& table, void* stream, std::uint32_t size) {
+  if (table.open != builtin_open || stream == nullptr) return -1;
+  return platform::file_truncate(static_cast<Stream*>(stream)->handle, size) == 0 ? 0 : -1;
+}
+
+void zip_minizip_functions(const ZipFileFunctionTable* table, zlib_filefunc_def_s* out) {
+  out->zopen_file = mz_open;
+  out->zread_file = mz_read;
+  out->zwrite_file = mz_write;
+  out->ztell_file = mz_tell;
+  out->zseek_file = mz_seek;
+  out->zclose_file = mz_close;
+  out->zerror_file = mz_error;
+  out->opaque = const_cast<ZipFileFunctionTable*>(table);
+}
+
+}  // namespace vaslab
