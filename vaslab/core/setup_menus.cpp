@@ -18,6 +18,7 @@
 #include "vaslab/core/screen.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
+#include "vaslab/records/archive_reindex.h"
 
 namespace vaslab {
 
@@ -247,10 +248,6 @@ void run_calibration_menu() {
   }
 }
 
-// The archive reindexing belongs to the archive database, which the program
-// does not have.
-void run_archive_reindex() { show_not_available("Reindex Archive"); }
-
 int run_diagnostics_menu() {
   const Menu m{"Select item", 20, g_diagnostics_menu.b};
   for (;;) {
@@ -259,7 +256,7 @@ int run_diagnostics_menu() {
     switch (code) {
       case 100: run_calibration_menu(); break;
       case 101: run_keypad_screen(); break;
-      case 102: run_archive_reindex(); break;
+      case 102: reindex_archive_db(); break;
       case 103: show_about_box(); break;
       case 104: return 1;
       case 105: return 0;

@@ -219,29 +219,44 @@ int study_menu_template_number(const StudyMenuEntry& e) {
   return n;
 }
 
-int load_study_menu_file(std::vector<StudyMenuEntry>& table, int* entry_count) {
+const char* check_study_menu_image(const std::vector<std::uint8_t>& bytes, std::vector<StudyMenuEntry>& table,
+                                   int* entry_count) {
   table.assign(kStudyMenuTableSize, StudyMenuEntry{});
+  if (entry_count) *entry_count = 0;
+  const std::size_t n = bytes.size() / kCopyPairSize;
+  if (n >= static_cast<std::size_t>(kStudyMenuTableSize)) return "Too many records in uconfig.mnu";
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t* first = bytes.data() + i * kStudyMenuEntrySize;
+    const std::uint8_t* second = bytes.data() + (n + i) * kStudyMenuEntrySize;
+    if (platform::get_u16le(first + 42) != study_menu_checksum(first)) return "Bad checksum in uconfig.mnu file.";
+    if (std::memcmp(first, second, kStudyMenuEntrySize) != 0) return "Mismatch in uconfig.mnu file.";
+    decode_study_menu_entry(first, table[i]);
+  }
+  if (!tree_is_sound(table, static_cast<int>(n))) {
+    table.assign(kStudyMenuTableSize, StudyMenuEntry{});
+    return "Unused or crosslinked entry in uconfig.mnu";
+  }
+  if (entry_count) *entry_count = static_cast<int>(n);
+  return nullptr;
+}
+
+int load_study_menu_file(std::vector<StudyMenuEntry>& table, int* entry_count) {
   if (entry_count) *entry_count = 0;
   // One byte past the largest file taken is enough to see that it is too big.
   const std::size_t limit = kStudyMenuTableSize * kCopyPairSize;
   const auto bytes = platform::read_file(platform::map_path(kStudyMenuFile), limit + 1);
-  if (!bytes) return 1;
-  const std::size_t n = bytes->size() / kCopyPairSize;
-  if (n >= static_cast<std::size_t>(kStudyMenuTableSize)) return 1;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint8_t* first = bytes->data() + i * kStudyMenuEntrySize;
-    const std::uint8_t* second = bytes->data() + (n + i) * kStudyMenuEntrySize;
-    if (platform::get_u16le(first + 42) != study_menu_checksum(first)) return 1;
-    if (std::memcmp(first, second, kStudyMenuEntrySize) != 0) return 1;
-    decode_study_menu_entry(first, table[i]);
-    // A study must name its template by eight digits, or it cannot start.
-    if (!is_submenu(table[i]) && study_menu_template_number(table[i]) < 0) return 1;
-  }
-  if (!tree_is_sound(table, static_cast<int>(n))) {
+  int n = 0;
+  if (!bytes || check_study_menu_image(*bytes, table, &n)) {
     table.assign(kStudyMenuTableSize, StudyMenuEntry{});
     return 1;
   }
-  if (entry_count) *entry_count = static_cast<int>(n);
+  // A study must name its template by eight digits, or it cannot start.
+  for (int i = 0; i < n; ++i)
+    if (!is_submenu(table[i]) && study_menu_template_number(table[i]) < 0) {
+      table.assign(kStudyMenuTableSize, StudyMenuEntry{});
+      return 1;
+    }
+  if (entry_count) *entry_count = n;
   return 0;
 }
 

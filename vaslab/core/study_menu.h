@@ -51,6 +51,13 @@ StudyMenuEntry make_study_entry(const char* label, int template_number);
 // The template number of an entry's name: -1 unless all eight are digits.
 int study_menu_template_number(const StudyMenuEntry& e);
 
+// Checks a file image and decodes it into `table` (kStudyMenuTableSize
+// entries, zeroed first): nullptr when sound, else the fault's text.  Both
+// copies must agree, every checksum hold, and the walk from the root, which
+// must be a submenu, reach every entry exactly once.
+const char* check_study_menu_image(const std::vector<std::uint8_t>& bytes, std::vector<StudyMenuEntry>& table,
+                                   int* entry_count);
+
 // Reads and checks the file into `table` (kStudyMenuTableSize entries,
 // zeroed first): 0 when valid, 1 when refused.  A root that is not a
 // submenu is refused too: its child fields would index outside the table.

@@ -28,9 +28,6 @@
 namespace vaslab {
 namespace {
 
-// The archive copy is written under this name (no leading digits, so no
-// scan, count or reindex takes it for a study) and then given its number.
-constexpr const char* kSaveTemporary = "~SAVING.TMP";
 constexpr std::size_t kHeaderFieldBytes = 114;
 
 ArchivePatterns g_patterns{};
@@ -58,17 +55,6 @@ std::string folder_text(int path) {
   return bounded(archive_folder(path), sizeof HardwareSettings::archive_path_1);
 }
 
-// The leading decimal number of a text; -1 when it is above the 16-bit
-// range (so that it is never taken as a study number).
-long leading_number(const char* p, std::size_t max) {
-  long n = 0;
-  for (std::size_t i = 0; i < max && p[i] >= '0' && p[i] <= '9'; ++i) {
-    n = n * 10 + (p[i] - '0');
-    if (n > kMaxArchiveNumber) return -1;
-  }
-  return n;
-}
-
 bool exists(const std::string& linux_path) {
   struct stat st;
   return ::lstat(linux_path.c_str(), &st) == 0;
@@ -82,24 +68,6 @@ bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
     p += w;
     n -= static_cast<std::size_t>(w);
   }
-  return true;
-}
-
-bool fsync_folder(const std::string& linux_folder) {
-  const int fd = ::open(linux_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  ::close(fd);
-  return ok;
-}
-
-// Gives `from` the name `to` unless `to` exists; never replaces a file.
-bool rename_no_replace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // File systems without the flag: a hard link fails on an existing name too.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
   return true;
 }
 
@@ -190,6 +158,35 @@ void report_database(const char* text) {
 }
 
 }  // namespace
+
+std::string archive_folder_text(int path) { return folder_text(path); }
+std::string archive_extension(int path) { return archive_ext(path); }
+
+long leading_number(const char* p, std::size_t max) {
+  long n = 0;
+  for (std::size_t i = 0; i < max && p[i] >= '0' && p[i] <= '9'; ++i) {
+    n = n * 10 + (p[i] - '0');
+    if (n > kMaxArchiveNumber) return -1;
+  }
+  return n;
+}
+
+bool fsync_folder(const std::string& linux_folder) {
+  const int fd = ::open(linux_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+bool rename_no_replace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without the flag: a hard link fails on an existing name too.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
 
 void decode_db_record(const std::uint8_t* in, ArchiveDbRecord& s) {
   LE_LOAD_FIELD(ArchiveDbRecord, flags);

@@ -47,6 +47,11 @@ bool check_db_record(const ArchiveDbRecord& record, std::uint16_t* sum = nullptr
 // in the folder.  Numbers above 65535 are never taken.
 int last_archive_number(int path);
 
+// Archive Path 1 (`path` 1) or 2 as a Windows folder ending in its
+// separator, and that folder's file extension ("" when none is set).
+std::string archive_folder_text(int path);
+std::string archive_extension(int path);
+
 // The archive file name of a number in a folder's form: "12" or "12.ZVT".
 std::string archive_file_name(int path, int number);
 
@@ -70,6 +75,20 @@ enum ArchiveSaveResult {
 int archive_temp_study(const char* file_name);
 // The operator's text for a result.
 const char* archive_save_message(int result);
+
+// The name an archive copy is written under before it gets its number (no
+// leading digits, so no scan, count or reindex takes it for a study).
+constexpr const char* kSaveTemporary = "~SAVING.TMP";
+
+// Linux paths: gives `from` the name `to` unless `to` exists (never
+// replacing a file); flushes a folder's entries.  False on failure, errno
+// set.
+bool rename_no_replace(const std::string& from, const std::string& to);
+bool fsync_folder(const std::string& linux_folder);
+
+// The leading decimal number of a name; -1 when it is above 65535 (it is
+// then never taken as an archive number).
+long leading_number(const char* p, std::size_t max);
 
 // Tests: called with the step just completed (1 copy written, 2 numbered,
 // 3 counter, 4 record, 5 second copy, 6 done) so that a save can be killed

@@ -1,0 +1,253 @@
+#include "vaslab/records/archive_reindex.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/find.h"
+#include "vaslab/core/study_menu.h"
+#include "vaslab/records/archive_db.h"
+#include "vaslab/records/tests/records_test_support.h"
+
+namespace vaslab {
+namespace {
+
+std::string run_output(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    if (::pclose(p) != 0) out += "<failed>";
+  }
+  return out;
+}
+
+int g_kill_step = 0, g_kill_count = 0;
+void kill_on(int step) {
+  if (step == g_kill_step && --g_kill_count <= 0) ::raise(SIGKILL);
+}
+
+struct ReindexTest : RecordsFixture {
+  void SetUp() override {
+    RecordsFixture::SetUp();
+    platform::map_path_create_dirs("C:\\TEMP\\");
+    std::strcpy(hardware_settings().archive_path_1, "C:\\ARCHIVE\\");
+    platform::map_path_create_dirs("C:\\ARCHIVE\\");
+    root.write(kArchiveDbPath, "");
+    // A menu of one template that no test study matches: type 0.
+    make_study_file("template", "C:\\STUDIES\\00000123.sty",
+                    R"({"title": "Notes", "steps": [{"type": 10, "caption": "Notes"}]})");
+    const auto menu = encode_study_menu_file({make_submenu_entry("Root", 1, 1), make_study_entry("Notes", 123)});
+    root.write(kStudyMenuFile, std::string(menu.begin(), menu.end()));
+    archive_patterns() = ArchivePatterns{};
+    archive_db_in_use() = true;
+    set_reindex_hook(nullptr);
+  }
+
+  // An archived study: a page header with the magic and the patient, and
+  // some bytes of items behind it.
+  std::string study(const std::string& file, const std::string& name, int seed) {
+    std::string s(kPageHeaderBytes + 300, '\0');
+    s[0] = static_cast<char>(0xFE);
+    s[1] = 0x01;
+    s.replace(32, name.size(), name);
+    s.replace(62, 2, "ID");
+    const std::string date = "01/0" + std::to_string(seed % 9 + 1) + "/2026 10:00 AM";
+    s.replace(92, date.size(), date);
+    for (std::size_t i = kPageHeaderBytes; i < s.size(); ++i) s[i] = static_cast<char>(i * seed);
+    // No text, graphics or blocks.
+    s[4863] = 0;
+    root.write("C:\\ARCHIVE\\" + file, s);
+    return s;
+  }
+
+  std::vector<std::string> names() {
+    std::vector<std::string> v;
+    for (const auto& f : platform::list_files("C:\\ARCHIVE\\*")) v.push_back(f.name);
+    return v;
+  }
+  std::string db_check() {
+    return run_output("python3 '" + records_test_dir() + "check_db.py' '" + platform::map_path(kArchiveDbPath) + "'");
+  }
+  std::string log() { return root.exists(kDbIndexLog) ? root.read(kDbIndexLog) : ""; }
+
+  // The rows of a database search and of the folder scan.
+  std::vector<std::string> rows(bool database) {
+    archive_db_in_use() = database;
+    if (database) search_archive_db(); else search_archive_files();
+    std::vector<std::string> v;
+    for (int i = 0; i < study_list().count; ++i)
+      v.push_back(std::string(study_list().rows[i].file_name) + ":" +
+                  std::string(study_list().rows[i].text).substr(0, 29));
+    std::sort(v.begin(), v.end());
+    return v;
+  }
+  // The contents of every study in the folder, whatever their names.
+  std::multiset<std::string> contents() {
+    std::multiset<std::string> m;
+    for (const auto& n : names())
+      if (n != "0") m.insert(root.read("C:\\ARCHIVE\\" + n));
+    return m;
+  }
+};
+
+TEST_F(ReindexTest, QuickReindexRepairsChecksumsAndAsksForFullWhenAFileIsGone) {
+  for (int i = 1; i <= 3; ++i) study(std::to_string(i), "P" + std::to_string(i), i);
+  FullReindexCounts full;
+  full_reindex(full, 3);
+  ASSERT_EQ(db_check(), "1 P1\n2 P2\n3 P3\n");
+  EXPECT_EQ(full.processed, 3);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "3");
+
+  std::string db = root.read(kArchiveDbPath);
+  db[2 * kDbRecordBytes + 84] ^= 0x55;
+  root.write(kArchiveDbPath, db);
+  QuickReindexCounts q;
+  EXPECT_TRUE(quick_reindex(q));
+  EXPECT_EQ(q.checksum_faults, 1);
+  EXPECT_EQ(q.verified, 2);
+  EXPECT_EQ(q.checked, 3);
+  EXPECT_EQ(db_check(), "1 P1\n2 P2\n3 P3\n");
+  EXPECT_NE(log().find("Checksum failed on record 2.\r\n"), std::string::npos);
+
+  // A header that disagrees is rebuilt from the file.
+  study("3", "Q3", 3);
+  EXPECT_TRUE(quick_reindex(q));
+  EXPECT_EQ(q.failed_verification, 1);
+  EXPECT_EQ(db_check(), "1 P1\n2 P2\n3 Q3\n");
+
+  ::unlink(platform::map_path("C:\\ARCHIVE\\2").c_str());
+  EXPECT_FALSE(quick_reindex(q));
+  EXPECT_EQ(q.missing_files, 1);
+  EXPECT_EQ(db_check(), "1 P1\n3 Q3\n");
+  EXPECT_NE(log().find("ZVT file missing, record number 2.\r\n"), std::string::npos);
+  // A file cut below its header.
+  root.write("C:\\ARCHIVE\\1", root.read("C:\\ARCHIVE\\1").substr(0, 200));
+  EXPECT_FALSE(quick_reindex(q));
+  EXPECT_EQ(q.short_files, 1);
+  EXPECT_EQ(db_check(), "3 Q3\n");
+}
+
+TEST_F(ReindexTest, FullReindexBuildsAWholeNewDatabase) {
+  // An empty folder: an empty index and the counter 0.
+  FullReindexCounts c;
+  full_reindex(c, 0);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "0");
+  EXPECT_EQ(root.read(kArchiveDbPath).size(), 4300086u);
+
+  std::strcpy(hardware_settings().archive_ext_1, "ZVT");
+  study("12.OLD", "OLD", 5);
+  study("7", "SEVEN", 7);
+  study("~SAVING.TMP", "HALF", 8);  // a save's leftover: never indexed or renamed
+  study("9.zvt", "NINE", 9);
+  full_reindex(c, 3);
+  EXPECT_EQ(names(), (std::vector<std::string>{"0", "12.ZVT", "7.ZVT", "9.zvt", "~SAVING.TMP"}));
+  EXPECT_EQ(c.renamed, 2);
+  EXPECT_EQ(c.entries, 3);
+  EXPECT_EQ(c.processed, 1);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "12");
+  const std::string db = root.read(kArchiveDbPath);
+  EXPECT_EQ(db.size(), 4300086u);
+  EXPECT_EQ(db_check(), "7 SEVEN\n9 NINE\n12 OLD\n");
+
+  // A rename never replaces: "12.OLD" beside "12.ZVT" stays and is logged.
+  study("12.OLD", "OTHER", 6);
+  const std::string kept = root.read("C:\\ARCHIVE\\12.ZVT");
+  full_reindex(c, 12);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\12.ZVT"), kept);
+  EXPECT_TRUE(root.exists("C:\\ARCHIVE\\12.OLD"));
+  EXPECT_EQ(c.rename_failed, 1);
+  EXPECT_NE(log().find("Error renaming 12.OLD to 12.ZVT (errno 17).\r\n\r\n"), std::string::npos);
+  // Log lines end in CR LF, nothing else.
+  const std::string l = log();
+  for (std::size_t at = l.find('\n'); at != std::string::npos; at = l.find('\n', at + 1)) ASSERT_EQ(l[at - 1], '\r');
+
+  // A record of a number above the created size extends the file; a number
+  // beyond the archive's range is logged and left alone.
+  study("50010.ZVT", "FAR", 2);
+  study("70000.ZVT", "BEYOND", 3);
+  full_reindex(c, 12);
+  EXPECT_EQ(root.read(kArchiveDbPath).size(), 50011u * kDbRecordBytes);
+  EXPECT_EQ(db_check(), "7 SEVEN\n9 NINE\n12 OLD\n50010 FAR\n");
+  EXPECT_NE(log().find("70000.ZVT"), std::string::npos);
+}
+
+TEST_F(ReindexTest, CompressionClosesGapsInListingOrder) {
+  const std::string a = study("3", "A", 3), b = study("5", "B", 5), c9 = study("9", "C", 9);
+  study("~SAVING.TMP", "HALF", 8);
+  CompressCounts c;
+  compress_archive(c);
+  EXPECT_EQ(c.compressed, 3);
+  EXPECT_EQ(c.last, 9);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\1"), a);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\2"), b);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\3"), c9);
+  FullReindexCounts f;
+  full_reindex(f, c.compressed);
+  EXPECT_EQ(names(), (std::vector<std::string>{"0", "1", "2", "3", "~SAVING.TMP"}));
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "3");
+  EXPECT_EQ(db_check(), "1 A\n2 B\n3 C\n");
+}
+
+// A full reindex or a compression killed anywhere loses no study; after a
+// quick reindex (a full one when it asks) the database search lists what
+// the folder scan lists.
+TEST_F(ReindexTest, KilledReindexLosesNothing) {
+  for (int i : {2, 4, 5, 8, 11}) study(std::to_string(i), "P" + std::to_string(i), i);
+  FullReindexCounts f;
+  full_reindex(f, 11);
+  const auto before = contents();
+  struct Kill {
+    int op, step, count;
+  };
+  for (const Kill k : {Kill{0, 1, 1}, Kill{0, 1, 3}, Kill{0, 3, 1}, Kill{1, 2, 1}, Kill{1, 2, 2}}) {
+    SCOPED_TRACE(std::to_string(k.op) + " " + std::to_string(k.step) + " " + std::to_string(k.count));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      g_kill_step = k.step;
+      g_kill_count = k.count;
+      set_reindex_hook(kill_on);
+      if (k.op == 0) {
+        FullReindexCounts c;
+        full_reindex(c, 11);
+      } else {
+        CompressCounts c;
+        compress_archive(c);
+      }
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(contents(), before);
+    EXPECT_EQ(db_check().find("bad"), std::string::npos);
+
+    QuickReindexCounts q;
+    if (!quick_reindex(q)) full_reindex(f, 11);
+    EXPECT_EQ(rows(true), rows(false));
+    EXPECT_EQ(rows(true).size(), 5u);
+  }
+}
+
+TEST_F(ReindexTest, StudyTheIdentificationRefusesIsLoggedAndLeftOut) {
+  // A menu that cannot be read: the study is logged and left unindexed.
+  study("1", "P1", 1);
+  ::unlink(platform::map_path(kStudyMenuFile).c_str());
+  FullReindexCounts f;
+  full_reindex(f, 1);
+  EXPECT_EQ(f.skipped, 1);
+  EXPECT_EQ(db_check(), "");
+  EXPECT_NE(log().find("RIPROC failed, filename \"1\"\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vaslab
