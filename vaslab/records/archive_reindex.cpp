@@ -207,12 +207,6 @@ void draw_line_text(int y, const char* text) {
   draw_text_sized(text, y, kTextX, 8, kTextColour);
 }
 
-void draw_counter(int y, const char* label, long value, const char* format = "%-35s %10li") {
-  char line[120];
-  std::snprintf(line, sizeof line, format, label, value);
-  draw_line_text(y, line);
-}
-
 void draw_rule(int y, int x2) {
   g_draw.draw_color = kTextColour;
   draw_line(kTextX, y, x2, y);
@@ -454,44 +448,78 @@ void draw_reindex_menu() {
   draw_title("Select Archive Reindexing Option");
 }
 
+namespace {
+
+std::string counter_line(const char* label, long value, const char* format = "%-35s %10li") {
+  char line[120];
+  std::snprintf(line, sizeof line, format, label, value);
+  return line;
+}
+
+void draw_report(const std::vector<ReportLine>& lines) {
+  for (const auto& l : lines) {
+    if (l.text.empty())
+      draw_rule(l.y, l.rule_end);
+    else
+      draw_line_text(l.y, l.text.c_str());
+  }
+}
+
+}  // namespace
+
+std::vector<ReportLine> quick_reindex_report(const QuickReindexCounts& c) {
+  char total[120];
+  std::snprintf(total, sizeof total, "%-41s %10li/%li", "Total Entries Checked:", c.checked, c.last);
+  return {{58, counter_line("Entries verified OK:", c.verified)},
+          {73, counter_line("Entries failed verification:", c.failed_verification)},
+          {88, counter_line("Entries removed (filesize):", c.short_files)},
+          {103, counter_line("Entries removed (no file):", c.missing_files)},
+          {120, "", 502},
+          {133, counter_line("Total Enabled entries verified:", c.enabled, "%-41s %10li")},
+          {148, counter_line("Disabled entries skipped:", c.disabled, "%-41s %10li")},
+          {163, counter_line("Checksum faults repaired:", c.checksum_faults, "%-41s %10li")},
+          {180, "", 542},
+          {193, total}};
+}
+
+std::vector<ReportLine> full_reindex_report(const FullReindexCounts& c) {
+  std::vector<ReportLine> r;
+  int y = 58;
+  r.push_back({y, counter_line("Entries processed OK:", c.processed)});
+  r.push_back({y += 15, counter_line("Entries removed (filesize):", c.removed)});
+  r.push_back({y += 15, counter_line("Old Archive files renamed:", c.renamed)});
+  if (c.rename_failed) r.push_back({y += 15, counter_line("Rename Failed:", c.rename_failed, "%-35s %10li (Should be 0)")});
+  if (c.skipped > c.rename_failed)
+    r.push_back({y += 15, counter_line("Skipped (See log):", c.skipped - c.rename_failed, "%-35s %10li (Should be 0)")});
+  r.push_back({y += 15, "", 502});
+  char total[120];
+  std::snprintf(total, sizeof total, "%-35s %10li/About %li", "Total Entries Created:", c.entries, c.about);
+  r.push_back({y + 8, total});
+  return r;
+}
+
+std::vector<ReportLine> compression_report(const CompressCounts& c) {
+  char line[120];
+  std::snprintf(line, sizeof line, "%-35s %10li/At Most %li", "Total Files Compressed:", c.compressed, c.last);
+  return {{58, line}};
+}
+
 void draw_quick_reindex_progress(const QuickReindexCounts& c, bool finished) {
   draw_title("Quick Reindex Progress");
-  draw_counter(58, "Entries verified OK:", c.verified);
-  draw_counter(73, "Entries failed verification:", c.failed_verification);
-  draw_counter(88, "Entries removed (filesize):", c.short_files);
-  draw_counter(103, "Entries removed (no file):", c.missing_files);
-  draw_rule(120, 502);
-  draw_counter(133, "Total Enabled entries verified:", c.enabled, "%-41s %10li");
-  draw_counter(148, "Disabled entries skipped:", c.disabled, "%-41s %10li");
-  draw_counter(163, "Checksum faults repaired:", c.checksum_faults, "%-41s %10li");
-  draw_rule(180, 542);
-  char line[120];
-  std::snprintf(line, sizeof line, "%-41s %10li/%li", "Total Entries Checked:", c.checked, c.last);
-  draw_line_text(193, line);
+  draw_report(quick_reindex_report(c));
   draw_status(223, finished);
 }
 
 void draw_full_reindex_progress(const FullReindexCounts& c, bool finished) {
   draw_title("Full Reindex Progress");
-  int y = 58;
-  draw_counter(y, "Entries processed OK:", c.processed);
-  draw_counter(y += 15, "Entries removed (filesize):", c.removed);
-  draw_counter(y += 15, "Old Archive files renamed:", c.renamed);
-  if (c.rename_failed) draw_counter(y += 15, "Rename Failed:", c.rename_failed, "%-35s %10li (Should be 0)");
-  if (c.skipped > c.rename_failed)
-    draw_counter(y += 15, "Skipped (See log):", c.skipped - c.rename_failed, "%-35s %10li (Should be 0)");
-  draw_rule(y += 15, 502);
-  char line[120];
-  std::snprintf(line, sizeof line, "%-35s %10li/About %li", "Total Entries Created:", c.entries, c.about);
-  draw_line_text(y += 8, line);
-  draw_status(y + 30, finished);
+  const auto lines = full_reindex_report(c);
+  draw_report(lines);
+  draw_status(lines.back().y + 30, finished);
 }
 
 void draw_compression_progress(const CompressCounts& c, bool finished) {
   draw_title(finished ? "Compression Complete" : "Compression Progress");
-  char line[120];
-  std::snprintf(line, sizeof line, "%-35s %10li/At Most %li", "Total Files Compressed:", c.compressed, c.last);
-  draw_line_text(58, line);
+  draw_report(compression_report(c));
   if (finished)
     fill_rect_color(0, 88, 640, 98, kColorBlack);
   else

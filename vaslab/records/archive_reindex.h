@@ -10,6 +10,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace vaslab {
 
@@ -42,6 +44,17 @@ bool quick_reindex(QuickReindexCounts& c, const ReindexTick& tick = {});
 void full_reindex(FullReindexCounts& c, long about, const ReindexTick& tick = {});
 // Closes the gaps in the numbering (the full reindex is not run).
 void compress_archive(CompressCounts& c, const ReindexTick& tick = {});
+
+// The counter lines of each operation's screen at their y positions; a
+// line without text is a rule to x `rule_end`.
+struct ReportLine {
+  int y;
+  std::string text;
+  int rule_end = 0;
+};
+std::vector<ReportLine> quick_reindex_report(const QuickReindexCounts& c);
+std::vector<ReportLine> full_reindex_report(const FullReindexCounts& c);
+std::vector<ReportLine> compression_report(const CompressCounts& c);
 
 // The screens: the menu until Exit, and the final state of each operation.
 void reindex_archive_db();

@@ -113,6 +113,10 @@ bool label_is_prefix(const std::uint8_t* field, std::size_t width, const std::ui
 
 bool match_header(const Study& s) {
   const Template& t = g_template;
+  if (g_copy_mode) {
+    std::memcpy(g_target_header + 32, s.at(32), 30);
+    std::memcpy(g_target_header + 62, s.at(62), 30);
+  }
   const int last = t.count - 1;
   if (last < 0 || t.u8(last, 0) != kFieldRecord) return false;
   const std::uint8_t* fr = t.rec(last);
@@ -127,8 +131,6 @@ bool match_header(const Study& s) {
     if (!same) return false;
   }
   if (g_copy_mode) {
-    std::memcpy(g_target_header + 32, s.at(32), 30);
-    std::memcpy(g_target_header + 62, s.at(62), 30);
     std::memset(g_target_header + 2, 0, 30);
     const std::string caption = bounded(fr + 2, 29);
     std::memcpy(g_target_header + 2, caption.data(), caption.size());

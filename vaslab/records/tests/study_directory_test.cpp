@@ -9,6 +9,7 @@
 
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/main_window.h"
+#include "vaslab/core/study_menu.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/module_dispatch.h"
@@ -147,6 +148,33 @@ TEST_F(StudyScreensTest, ImportedPatientIsListedAtOnce) {
   });
   input->after(100).tap(kArcExit);
   run(archive_screen);
+}
+
+TEST_F(StudyScreensTest, UpdateHistoryStartsAStudyOfTheArchivedPatient) {
+  // The first SMITH study archived as a report page would be.
+  std::string page = root.read("C:\\DATA\\1.PDF");
+  page[0] = static_cast<char>(0xFE);
+  page[1] = 0x01;
+  page.replace(62, 3, "A17");
+  root.write("C:\\DATA\\1.PDF", page);
+  ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  const auto menu = encode_study_menu_file({make_submenu_entry("Root", 1, 1), make_study_entry("Lower", 123)});
+  root.write(kStudyMenuFile, std::string(menu.begin(), menu.end()));
+  // Search by name, Update History, the study menu's first row, then the
+  // new study's review screen, left by Escape.
+  input->after(300).tap(kArcName).after(300).type("smi").after(100).key(platform::vk::kReturn);
+  input->after(500).tap(kArcUpdateHistory).after(500).tap(215);
+  // The review screen of the new study holds the archived patient.
+  input->after(800).at_time([&] {
+    EXPECT_EQ(current_exam_id(), std::string("1"));
+    const std::string fresh = root.read("C:\\DATA\\1.PDF");
+    ASSERT_GE(fresh.size(), kPageHeaderBytes);
+    EXPECT_EQ(fresh.substr(32, 6), std::string("SMITH\0", 6));
+    EXPECT_EQ(fresh.substr(62, 4), std::string("A17\0", 4));
+  });
+  input->after(100).key(platform::vk::kEscape);
+  run(archive_screen);
+  EXPECT_STRNE(g_message_text, "Error performing update history.");
 }
 
 }  // namespace
