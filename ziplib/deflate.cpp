@@ -668,7 +668,7 @@ class Encoder {
     out_count_ = 0;
     if (s_->error) return;
     if (zipWriteData(out_.get(), n, *s_) != n) {
-      zip_report_error(*s_, s_->cancel ? ZE_ABORT : ZE_WRITE);
+      zip_report_error(*s_, s_->cancel ? ZE_ABORT : s_->volume_error ? s_->volume_error : ZE_WRITE);
       return;
     }
     out_total_ += n;

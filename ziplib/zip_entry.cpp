@@ -364,7 +364,7 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
         const std::size_t n = entry_reader(buf.get(), kBlock, s);
         if (n == 0 || s.cancel) break;
         if (zipWriteData(buf.get(), n, s) != n) {
-          if (multi) return s.cancel ? ZE_ABORT : ZE_WRITE;
+          if (multi) return s.cancel ? ZE_ABORT : s.volume_error ? s.volume_error : ZE_WRITE;
           return ZE_TEMP;
         }
         written += n;

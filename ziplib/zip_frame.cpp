@@ -5,6 +5,7 @@
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
 #include "ziplib/zip_state.h"
+#include "ziplib/zip_volume.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -175,35 +176,6 @@ std::vector<std::string> split_items(const char* list) {
   return items;
 }
 
-// Drive letter of a Windows path; the current directory's for a path without
-// one; 0 for a network name.
-char drive_of(const std::string& path) {
-  if (path.rfind("\\\\", 0) == 0 || path.rfind("//", 0) == 0) return 0;
-  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])))
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-  const std::string& cur = platform::current_directory();
-  return cur.empty() ? 0 : static_cast<char>(std::toupper(static_cast<unsigned char>(cur[0])));
-}
-
-// The diskette drives are the only removable ones on the instrument.
-bool drive_is_removable(const std::string& path) {
-  const char d = drive_of(path);
-  return d == 'A' || d == 'B';
-}
-
-bool long_names_allowed(const std::string& win_path) {
-  std::string dir = platform::map_path(platform::split_win_path(win_path).first);
-  if (dir.empty()) dir.push_back('.');
-  while (!dir.empty()) {
-    long max = ::pathconf(dir.c_str(), _PC_NAME_MAX);
-    if (max > 0) return max >= 255;
-    auto slash = dir.find_last_of('/');
-    if (slash == std::string::npos || slash == 0) break;
-    dir.resize(slash);
-  }
-  return true;
-}
-
 void unlink_win(const std::string& win_path) { platform::file_delete(win_path); }
 
 }  // namespace
@@ -266,10 +238,8 @@ std::string zip_part_name(const std::string& zip_path, int n, bool long_form) {
 }
 
 void zip_delete_parts(const std::string& zip_path) {
-  for (int n = 1; n <= 999; ++n) {
-    unlink_win(zip_part_name(zip_path, n, true));
-    unlink_win(zip_part_name(zip_path, n, false));
-  }
+  zipDeleteParts(zip_path, 1, true);
+  zipDeleteParts(zip_path, 1, false);
   unlink_win(zip_path);
 }
 
@@ -389,16 +359,21 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
   const bool multi = (s.multi_vol & kMvMulti) != 0;
   const bool split = multi && (s.multi_vol & kMvSplit);
   if (multi) {
-    if (!split && !(s.sub_options & kSubAnyTarget) && !drive_is_removable(s.zip_path)) {
+    const int target_drive = zip_drive_letter(s.zip_path) - 'A' + 1;
+    const bool removable = zip_drive_removable(target_drive);
+    if (!split && !zipDriveIsRemovable(target_drive, s)) {
       zipVolumePrompt(5, MB_OK, 0, 0, nullptr, s);
       return finish(ZE_MVPARMS);
     }
+    // Bit 7 lets a fixed drive take a spanned set, but never its wipe or
+    // format: that would delete the drive's own files.
+    if (!removable && (s.multi_vol & 0x0703)) return finish(ZE_MVPARMS);
     if (c.Function != ZIP_ADD || c.fixFlag || c.fixHarderFlag || c.growExistingFlag) return finish(ZE_MVPARMS);
     if (split && (s.multi_vol & 0x0703)) return finish(ZE_MVPARMS);
     if (!split) {
-      const char target = drive_of(s.zip_path);
+      const char target = zip_drive_letter(s.zip_path);
       for (const std::string& item : split_items(c.lpszItemList)) {
-        const char d = drive_of(normalise_path(item.c_str()));
+        const char d = zip_drive_letter(normalise_path(item.c_str()));
         if (d != 0 && d == target) {
           zipVolumePrompt(6, MB_OK, 0, 0, nullptr, s);
           return finish(ZE_MVPARMS);
@@ -436,7 +411,8 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
   s.temp_path.clear();
   if (multi && (split || (c.pathForTempFlag && c.lpszTempPath))) {
     if (split) {
-      s.temp_path = zip_part_name(s.zip_path, 1, long_names_allowed(s.zip_path));
+      s.long_part_names = zip_long_names_allowed(s.zip_path);
+      s.temp_path = zip_part_name(s.zip_path, 1, s.long_part_names);
       const std::string linux_path = platform::map_path(s.temp_path);
       const auto slash = linux_path.find_last_of('/');
       if (slash != std::string::npos && slash > 0 && !platform::make_dirs(linux_path.substr(0, slash)))
@@ -445,8 +421,7 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
       if (s.temp_fd < 0) return finish(ZE_TEMP);
     } else {
       const std::string dir = normalise_path(c.lpszTempPath);
-      const auto free = platform::free_space(dir);
-      if (drive_is_removable(dir) || !free || *free < 2097152) return finish(ZE_TEMP);
+      if (zip_drive_removable(zip_drive_letter(dir) - 'A' + 1) || zipFreeSpace(dir) <= 2097151) return finish(ZE_TEMP);
       s.temp_fd = zip_create_temp(dir, static_cast<long>(::gettid()), &s.temp_path);
       if (s.temp_fd < 0) return finish(ZE_TEMP);
     }
@@ -475,7 +450,11 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
   if (!rc) {
     // 17, 18, 19.
     if (s.sub_options & kSubProgressProgram) zip_start_progress_program(s);
+    // The library's own volumes unless a test put others in place.
+    const bool own_volumes = !s.volumes;
+    if (own_volumes) s.volumes = &zip_volume_layer();
     rc = c.Function == ZIP_MEMTOMEM ? g_stages->run_memory(s) : g_stages->run_operation(s);
+    if (own_volumes) s.volumes = nullptr;
     zip_close_progress_program(s);
   }
   if (s.temp_fd >= 0) {

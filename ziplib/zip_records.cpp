@@ -220,7 +220,8 @@ int zip_write_record(ZipState& s, const std::uint8_t* data, std::size_t size, st
   if (multi_volume(s)) {
     if (!s.volumes) return ZE_MEDIA;
     if (s.temp_fd >= 0) {
-      if (s.volumes->free_room(s) < size + extra_room) {
+      // A part or disk left with less room than the record is passed over.
+      while (s.volumes->free_room(s) < size + extra_room) {
         if (int rc = s.volumes->next_part(s)) return rc;
       }
       fd = s.temp_fd;
@@ -362,7 +363,8 @@ int zip_write_end_records(ZipState& s, std::uint64_t total, std::uint64_t cd_siz
   const bool multi = multi_volume(s);
   const std::uint32_t this_disk = multi ? s.current_disk : 0;
   const std::uint32_t start_disk = multi && a && a->cd_start_disk != 0xFFFF ? a->cd_start_disk : (multi ? this_disk : 0);
-  const std::uint64_t on_disk = multi && a ? a->cd_on_disk : total;
+  // Directory first, the headers are on the first disk, none on the last.
+  const std::uint64_t on_disk = multi && a ? (a->last_cd_disk == this_disk ? a->cd_on_disk : 0) : total;
   const bool zip64 = s.large_files && (total > 0xFFFE || cd_size >= 0xFFFFFFFFull || cd_offset >= 0xFFFFFFFFull);
   std::vector<std::uint8_t> r;
   if (zip64) {

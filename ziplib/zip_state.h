@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ziplib {
 
@@ -195,6 +196,15 @@ struct ZipState {
   std::uint32_t current_disk = 0;   // 0-based; kept by the volume layer
   bool rewrite_pass = false;        // rewriting the directory at the set's start
   VolumeLayer* volumes = nullptr;
+
+  // --- volumes (zip_volume.cpp) ---
+  std::vector<std::uint64_t> part_sizes;  // the caller's, without the ending zero
+  std::uint64_t part_limit = 0;           // of the current part or disk
+  std::uint32_t parts_closed = 0;
+  bool long_part_names = false;  // parts named "name.zip.z01"
+  bool disk_ready = false;       // a disk of the set holds the archive file
+  std::string last_part;         // directory first: the part written last
+  int volume_error = 0;          // why the last data write fell short, when a volume change failed
 
   // --- encryption ---
   std::uint32_t keys[3] = {};

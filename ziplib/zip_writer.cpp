@@ -46,7 +46,11 @@ std::uint64_t write_spanned(const unsigned char* p, std::uint64_t len, ZipState&
     // Piece by piece, so that the disk can change between two pieces.
     while (done < len) {
       const std::uint64_t piece = std::min<std::uint64_t>(512, len - done);
-      if (!s.volumes || s.volumes->write_volume(s, piece) != 0) break;
+      const int rc = s.volumes ? s.volumes->write_volume(s, piece) : ZE_MEDIA;
+      if (rc) {
+        s.volume_error = rc;
+        break;
+      }
       const std::uint64_t n = write_all(s.out_fd, p + done, piece);
       done += n;
       s.volume_offset += n;
@@ -74,7 +78,11 @@ std::uint64_t write_parts(const unsigned char* p, std::uint64_t len, ZipState& s
     const std::uint64_t n = write_all(s.temp_fd, p + done, room);
     done += n;
     s.volume_offset += n;
-    if (n != room || s.volumes->next_part(s) != 0) break;
+    if (n != room) break;
+    if (int rc = s.volumes->next_part(s)) {
+      s.volume_error = rc;
+      break;
+    }
     zip_pump(s);
   }
   zip_pump(s);
@@ -130,7 +138,7 @@ int zipWriteEncryptionHeader(const char* password, std::uint32_t check, ZipState
   }
   int fd = s.out_fd;
   if (multi_volume(s) && s.temp_fd >= 0) {
-    if (s.volumes && s.volumes->free_room(s) < sizeof header) {
+    while (s.volumes && s.volumes->free_room(s) < sizeof header) {
       if (int rc = s.volumes->next_part(s)) return rc;
     }
     fd = s.temp_fd;

@@ -1,0 +1,87 @@
+// The compressor's volumes: an archive split into part files side by side on
+// any drive, or spanned over diskettes that the user changes when asked, each
+// wiped or formatted and labelled "PKBACK# nnn" first.  The library's own
+// VolumeLayer lives here, with the drive, path and file-status routines that
+// the decompressor shares and the diskette formatter.
+#pragma once
+
+#include "ziplib/zip_state.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ziplib {
+
+// The library's own volume layer; zipCompress uses it unless a test has put
+// another one in the state.
+VolumeLayer& zip_volume_layer();
+
+// Copies the caller's part sizes (wMultiVolControl bit 0x2000: pairs of
+// 32-bit halves, low first; else 32-bit values), up to the ending zero and at
+// most one per part name, and resets the volume counters.
+void zip_volumes_begin(ZipState& s);
+
+// --- Drives and paths -------------------------------------------------------
+
+// 1..26 for "X:\" or "X:/" (a character other than a letter there means the
+// current drive), -1 for a path without a drive.
+int zipDriveOfPath(std::string_view path);
+// "X:\" for 1..26; 0 is the current drive.
+std::string zipDriveRoot(int drive);
+// The drive's own kind: the diskette drives A: and B: are the removable ones,
+// and no drive is a CD-ROM.
+bool zip_drive_removable(int drive);
+// zip_drive_removable, or any drive in split mode or with wZipSubOptions bit 7.
+bool zipDriveIsRemovable(int drive, const ZipState& s);
+// The drive letter a path lies on (its own, else the current directory's), 0
+// for a network name.
+char zip_drive_letter(const std::string& path);
+// Whether the folder of a path takes names of 255 characters: never on a
+// diskette, where names are 8.3.
+bool zip_long_names_allowed(const std::string& win_path);
+
+// Free bytes of the volume that holds the path; no limit (2^63 - 1) when it
+// cannot be told.
+std::uint64_t zipFreeSpace(const std::string& path);
+// Tests: free space by path instead of the file system's (nullptr restores).
+using FreeSpaceFn = std::optional<std::uint64_t> (*)(const std::string& win_path);
+void set_zip_free_space(FreeSpaceFn fn);
+
+// Deletes parts first..999 of an archive in one naming form.
+void zipDeleteParts(const std::string& zip_path, int first, bool long_form);
+
+// The label of spanned disk n (1-based): "PKBACK# 001".
+std::string zip_volume_label(int n);
+
+// What zipFileStatus tells of a file: times are local calendar times that
+// went through the DOS date and time (2-second steps, 1980 at the earliest).
+struct ZipFileStatus {
+  int drive = 0;  // 0 for A:, 1 for B:, ...; 0 without a drive letter
+  std::uint32_t mode = 0;  // 0x41B6 folder, 0x81B6 file
+  int links = 1;
+  std::uint32_t size = 0;  // the low 32 bits
+  std::int64_t access_time = 0;
+  std::int64_t write_time = 0;
+  std::int64_t create_time = 0;
+};
+// False (and `out` untouched) when the path is not found.
+bool zipFileStatus(const std::string& path, ZipFileStatus* out);
+
+// --- Disks ------------------------------------------------------------------
+
+// Formats, or wipes, the new disk as the bits ask and labels it disk `number`
+// (1-based).  False when any step fails; split mode has nothing to do.
+bool zipPrepareDisk(int drive, std::uint16_t multi_vol, int number, ZipState& s);
+bool zipWipeRootFiles(const std::string& root, bool clear_attributes, ZipState& s);
+bool zipWipeVolume(int drive, bool clear_attributes, ZipState& s);
+bool zipTestVolumeWritable(int drive, const ZipState& s);
+void zipDismountVolume(int drive, const ZipState& s);
+
+// Formats a diskette in A: or B: (drive 1 or 2; 0 is the current drive):
+// every cylinder, then the boot sector, both FATs and an empty root.  False
+// on any failure or a cancel, with the volume unlocked again.
+bool zipFormatVolume(int drive, bool lower_density, ZipState& s);
+
+}  // namespace ziplib
