@@ -25,6 +25,14 @@ bool ends_with_dll(const std::string& s) {
   return s.size() >= 4 && same_name(std::string_view(s).substr(s.size() - 4), ".dll");
 }
 
+// "libgs.so.10", "/usr/lib/x/libz.so.1": a library named as Linux names it,
+// which dlopen() looks for itself.
+bool linux_library_name(const std::string& s) {
+  const auto so = s.rfind(".so");
+  return so != std::string::npos && (so + 3 == s.size() || s[so + 3] == '.') &&
+         s.find_first_of("\\:") == std::string::npos;
+}
+
 }  // namespace
 
 void set_library_folder(const std::string& linux_dir) { g_folder = linux_dir; }
@@ -35,6 +43,7 @@ const std::string& library_folder() {
 }
 
 std::string library_file(const std::string& win_name) {
+  if (linux_library_name(win_name)) return win_name;
   std::string name = win_name;
   if (ends_with_dll(name)) name.resize(name.size() - 4);
   name += ".so";

@@ -1,7 +1,9 @@
 // Dynamic libraries named as the instrument named them.  "c:\programs\x.dll"
 // is loaded at its mapped path with ".dll" replaced by ".so"; a bare name
 // ("cdrvxd32" or "cdrvxd32.dll") is looked for in the library folder, which
-// is the folder of the running program unless set otherwise (tests).
+// is the folder of the running program unless set otherwise (tests).  A
+// Linux library name ("libgs.so.10", "/usr/lib/x/libz.so.1") is passed to
+// dlopen() as it stands.
 #pragma once
 
 #include <string>

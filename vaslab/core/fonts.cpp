@@ -318,6 +318,8 @@ bool make_font(int n, int xs, double ys, const std::string& title_font_path) {
 
 bool font_made(int n) { return font(n) != nullptr; }
 
+bool start_fontconfig() { return g_fontconfig.start(); }
+
 void free_font(int n) {
   Font* f = font(n);
   if (!f) return;

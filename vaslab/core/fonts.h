@@ -36,6 +36,12 @@ bool make_font(int n, int x_scale, double y_scale, const std::string& title_font
 bool font_made(int n);
 void free_font(int n);
 
+// Starts fontconfig for a library that uses it behind the program's back
+// (Ghostscript), so that it is shut down at exit as the screen fonts' own use
+// is, and gives back what that library left in it.  False when it cannot
+// start.
+bool start_fontconfig();
+
 // True when the font draws the arrow characters 24..27 itself.
 bool font_has_own_arrows(int n);
 // The cell height in pixels and the distance from the cell's top to the

@@ -10,6 +10,5 @@ int run_zelmar_export(int, char*[]) { return -1; }
 int run_delimited_export(int, char*[]) { return -1; }
 int run_viewer_export(int, char*[]) { return -1; }
 int run_email_export(int, char*[]) { return -1; }
-int run_pdf_export(int, char*[]) { return -1; }
 
 }  // namespace vaslab

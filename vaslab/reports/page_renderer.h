@@ -50,8 +50,9 @@ int render_page(const std::uint8_t* data, std::size_t size, PageOutput& output);
 
 // Renders into `raster` (kPageRasterBytes), bottom-up: page row 0 is the
 // last 2400 bytes.  With `colour` 0 the page is folded to mono (0..6 become
-// black, 7..23 stay, 24..39 fall onto the grey ramp).  A null raster asks for
-// the printer output, which is not part of this renderer: kPageOutputFailed.
+// black, 7..23 stay, 24..39 fall onto the grey ramp).  A null raster is
+// kPageOutputFailed: the PostScript output names its file and goes through
+// render_page_postscript() (postscript_page.h).
 int render_page_description(std::uint8_t* raster, const std::uint8_t* data, std::size_t size, int colour);
 
 }  // namespace vaslab

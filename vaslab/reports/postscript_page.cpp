@@ -1,0 +1,187 @@
+#include "vaslab/reports/postscript_page.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "vaslab/reports/page_description.h"
+#include "vaslab/reports/page_renderer.h"
+
+namespace vaslab {
+namespace {
+
+constexpr const char* kTextFile = "c:\\temp\\text.ps";
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// The underline is drawn from the font's own underline position and
+// thickness, between the points before and after the show.
+constexpr const char* kUnderlineEnd =
+    "/endpoint [currentpoint] def\n"
+    "newpath\n"
+    "currentfont/FontMatrix get 3 get\n"
+    "currentfont/FontInfo get /UnderlinePosition get 1 index mul 2 add\n"
+    "startpoint aload pop 3 -1 roll add moveto\n"
+    "currentfont/FontInfo get /UnderlineThickness get 1 index mul\n"
+    "setlinewidth\n"
+    "endpoint aload pop pop startpoint aload pop pop sub\n"
+    "0 rlineto\n"
+    "stroke\n"
+    "pop\n";
+
+// A position in hundredths of a point as "d.dd"; never negative, since the
+// page reader keeps every text on the page.
+void append_hundredths(std::string& out, int v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%d.%02d", v / 100, v % 100);
+  out += buf;
+}
+
+// The rows go to memory and the page file is written whole at the end, so
+// that a page is either complete or not there: a print processor that fails
+// half-way must not leave a job the spooler would send.
+class PostScriptOutput : public PageOutput {
+ public:
+  PostScriptOutput(std::string path, bool colour) : path_(std::move(path)), colour_(colour) {}
+  ~PostScriptOutput() override {
+    if (text_fd_ >= 0) (void)platform::file_close(text_fd_);  // only after a failure; nothing to keep
+  }
+
+  bool failed() const { return failed_; }
+
+  bool open() override {
+    text_fd_ = platform::file_open(kTextFile, platform::OpenMode::kCreateAlways);
+    if (text_fd_ < 0) return false;
+    page_.reserve(static_cast<std::size_t>(kPageHeight) * (colour_ ? 1801 : 601) + 4096);
+    page_ = "%%!\ngsave\n18 16 translate\n576 756 scale\n";
+    page_ += colour_ ? "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 900 string readhexstring pop } false 3 colorimage\n"
+                     : "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 300 string readhexstring pop } image\n";
+    return true;
+  }
+
+  bool draws_text() const override { return false; }
+
+  void text(std::string_view s, int attribute, int x, int row) override {
+    append_hundredths(text_, 24 * x + 1800);
+    text_ += ' ';
+    append_hundredths(text_, 76200 - 24 * row);
+    text_ += " moveto\n";
+    text_ += (attribute & 0x20) ? "/LINEDRWB.TTF findfont\n" : "/LINEDRAW.TTF findfont\n";
+    static constexpr const char* kSize[] = {"12 scalefont\n", "[10 0 0 12 0 0] makefont\n",
+                                            "[7.2 0 0 12 0 0] makefont\n", "[7.2 0 0 12 0 0] makefont\n"};
+    text_ += kSize[attribute & 3];
+    text_ += "setfont\n";
+    set_colour(page_colour((attribute >> 2) & 7));
+    const bool underline = attribute & 0x40;
+    if (underline) text_ += "/startpoint [currentpoint] def\n";
+    text_ += '(';
+    for (const char ch : s) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c >= 1 && c <= 7) {
+        text_ += ") show\n";
+        set_colour(page_colour(c));
+        text_ += '(';
+        continue;
+      }
+      if (c == '\\' || c == '(' || c == ')') text_ += '\\';
+      text_ += ch;
+    }
+    text_ += ") show\n";
+    if (underline) text_ += kUnderlineEnd;
+  }
+
+  // Colour: three hex digits for each four pixels, the red, green and blue
+  // bits of each pixel in turn.  Mono: one bit a pixel, set for white.
+  void row(const std::uint8_t* px) override {
+    if (colour_) {
+      for (int x = 0; x < kPageWidth; x += 4) {
+        const unsigned v = (px[x] & 7u) << 9 | (px[x + 1] & 7u) << 6 | (px[x + 2] & 7u) << 3 | (px[x + 3] & 7u);
+        page_ += kHex[v >> 8];
+        page_ += kHex[(v >> 4) & 15];
+        page_ += kHex[v & 15];
+      }
+    } else {
+      for (int x = 0; x < kPageWidth; x += 4)
+        page_ += kHex[(px[x] == 7) << 3 | (px[x + 1] == 7) << 2 | (px[x + 2] == 7) << 1 | (px[x + 3] == 7)];
+    }
+    page_ += '\n';
+  }
+
+  void close() override {
+    page_ += "%%EOF\ngrestore\n";
+    const int fd = text_fd_;
+    text_fd_ = -1;
+    // The text file is the page's own work file: a text lost on its way
+    // through it would be a page printed without its texts.
+    if (platform::file_write(fd, text_.data(), text_.size()) != static_cast<long long>(text_.size())) failed_ = true;
+    if (platform::file_close(fd) != 0) failed_ = true;
+    if (failed_) return;
+    page_ += text_;
+    page_ += "showpage\n";
+    if (platform::write_file_atomic(platform::map_path(path_), page_.data(), page_.size(), 0600) != 0) failed_ = true;
+  }
+
+ private:
+  void set_colour(int c) {
+    int r, g, b;
+    if (colour_) {
+      r = c & 4 ? 255 : 0;
+      g = c & 2 ? 255 : 0;
+      b = c & 1 ? 255 : 0;
+    } else {
+      r = g = b = c == 7 ? 255 : 0;
+    }
+    text_ += std::to_string(r) + ' ' + std::to_string(g) + ' ' + std::to_string(b) + " setrgbcolor\n";
+  }
+
+  std::string path_;
+  bool colour_;
+  int text_fd_ = -1;
+  std::string page_, text_;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+int render_page_postscript(const std::uint8_t* data, std::size_t size, int colour, std::string_view win_path) {
+  PostScriptOutput out{std::string(win_path), colour != 0};
+  const int result = render_page(data, size, out);
+  if (result != kPageOk) return result;
+  return out.failed() ? kPageOutputFailed : kPageOk;
+}
+
+int render_page_file_postscript(std::string_view win_page, std::string_view win_out, int colour) {
+  const int fd = platform::open_regular_file(platform::map_path(win_page));
+  if (fd < 0) return kPageFileNotOpened;
+  int result = 0;
+  const long long size = platform::file_length(fd);
+  std::vector<std::uint8_t> data;
+  if (size < 0) {
+    result = kPageFileNotRead;
+  } else if (static_cast<std::size_t>(size) < kPageHeaderBytes) {
+    result = kPageFileShort;
+  } else {
+    try {
+      data.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+      result = kPageFileNoMemory;
+    }
+  }
+  if (result == 0) {
+    std::size_t got = 0;
+    while (got < data.size()) {
+      const long long n = platform::file_read(fd, data.data() + got, data.size() - got);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    if (got != data.size()) result = kPageFileNotRead;
+  }
+  // Closing a file only read loses nothing; its result cannot matter here.
+  (void)platform::file_close(fd);
+  if (result != 0) return result;
+  return render_page_postscript(data.data(), data.size(), colour, win_out) == kPageOk ? 0 : kPageFileNotRendered;
+}
+
+}  // namespace vaslab

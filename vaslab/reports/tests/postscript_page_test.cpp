@@ -1,0 +1,299 @@
+// The PostScript page: byte for byte where the layout is fixed, and through
+// Ghostscript (accepts every page; renders the image to the renderer's own
+// raster) where it is drawn.
+#include "vaslab/reports/postscript_page.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "testsupport/generator.h"
+#include "testsupport/temp_root.h"
+#include "vaslab/reports/page_description.h"
+#include "vaslab/reports/page_renderer.h"
+
+namespace vaslab {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+PageDescription blank_page() {
+  PageDescription d;
+  for (auto& t : d.header.traces) t.count = 2;
+  return d;
+}
+
+void add_text(PageDescription& d, int x, int y, int attribute, const std::string& text) {
+  d.text_items.push_back(PageTextItem{static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                                      static_cast<std::uint8_t>(attribute),
+                                      static_cast<std::int16_t>(d.text_pool.size())});
+  d.text_pool.insert(d.text_pool.end(), text.begin(), text.end());
+  d.text_pool.push_back('\0');
+}
+
+std::string prologue(bool colour) {
+  return std::string("%%!\ngsave\n18 16 translate\n576 756 scale\n") +
+         (colour ? "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 900 string readhexstring pop } false 3 colorimage\n"
+                 : "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 300 string readhexstring pop } image\n");
+}
+
+// Runs a command; its exit status, or -1.
+int run(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string read_linux(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(f)), {});
+}
+
+class PostScriptPage : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::map_path_create_dirs("C:\\TEMP\\"); }
+
+  std::string write(const Bytes& file, int colour, const char* name = "C:\\TEMP\\page.ps") {
+    EXPECT_EQ(render_page_postscript(file.data(), file.size(), colour, name), kPageOk);
+    return root_.read(name);
+  }
+
+  testsupport::TempRoot root_;
+};
+
+TEST_F(PostScriptPage, PageWithoutTextsIsTheWhiteImageAlone) {
+  const Bytes file = build_page_description(blank_page());
+  for (int colour : {1, 0}) {
+    std::string want = prologue(colour);
+    for (int r = 0; r < kPageHeight; ++r) want += std::string(colour ? 1800 : 600, 'F') + "\n";
+    want += "%%EOF\ngrestore\nshowpage\n";
+    EXPECT_TRUE(write(file, colour) == want) << "colour " << colour;
+    EXPECT_TRUE(root_.exists("C:\\TEMP\\TEXT.PS"));
+    EXPECT_EQ(root_.read("C:\\TEMP\\TEXT.PS"), "");
+  }
+}
+
+// Every text form: escapes, sizes, bold, colour switches, underline and a
+// white text, in the order of their rows.
+TEST_F(PostScriptPage, TextsAfterTheImageByteForByte) {
+  PageDescription d = blank_page();
+  add_text(d, 0, 3149, 0x40 | 0x1C | 3, "u");
+  add_text(d, 5, 3149, 0x00, "w");
+  add_text(d, 100, 0, 0x1C, "a\\b(c)");
+  add_text(d, 2000, 20, (1 << 2) | 2, "x\x06y");
+  add_text(d, 1, 10, 0x20 | 0x1C | 1, "bold");
+  const Bytes file = build_page_description(d);
+
+  const auto texts = [](bool colour) {
+    const std::string black = "0 0 0 setrgbcolor\n";
+    return "42.00 762.00 moveto\n/LINEDRAW.TTF findfont\n12 scalefont\nsetfont\n" + black +
+           "(a\\\\b\\(c\\)) show\n"
+           "18.24 759.60 moveto\n/LINEDRWB.TTF findfont\n[10 0 0 12 0 0] makefont\nsetfont\n" + black +
+           "(bold) show\n"
+           "498.00 757.20 moveto\n/LINEDRAW.TTF findfont\n[7.2 0 0 12 0 0] makefont\nsetfont\n" +
+           (colour ? "0 255 255 setrgbcolor\n" : black) + "(x) show\n" + (colour ? "255 0 0 setrgbcolor\n" : black) +
+           "(y) show\n"
+           "18.00 6.24 moveto\n/LINEDRAW.TTF findfont\n[7.2 0 0 12 0 0] makefont\nsetfont\n" + black +
+           "/startpoint [currentpoint] def\n(u) show\n"
+           "/endpoint [currentpoint] def\nnewpath\ncurrentfont/FontMatrix get 3 get\n"
+           "currentfont/FontInfo get /UnderlinePosition get 1 index mul 2 add\n"
+           "startpoint aload pop 3 -1 roll add moveto\n"
+           "currentfont/FontInfo get /UnderlineThickness get 1 index mul\nsetlinewidth\n"
+           "endpoint aload pop pop startpoint aload pop pop sub\n0 rlineto\nstroke\npop\n"
+           "19.20 6.24 moveto\n/LINEDRAW.TTF findfont\n12 scalefont\nsetfont\n255 255 255 setrgbcolor\n(w) show\n";
+  };
+  for (int colour : {1, 0}) {
+    const std::string got = write(file, colour);
+    const std::string end_of_image = "\n%%EOF\ngrestore\n";
+    const auto at = got.find(end_of_image);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(got.substr(at + end_of_image.size()), texts(colour) + "showpage\n") << "colour " << colour;
+    EXPECT_EQ(root_.read("C:\\TEMP\\text.ps"), texts(colour));
+    // The texts are not drawn into the image.
+    EXPECT_EQ(got.find_first_not_of("F\n", prologue(colour).size()), at + 1);
+  }
+}
+
+TEST_F(PostScriptPage, FailuresLeaveNoPage) {
+  Bytes file = build_page_description(blank_page());
+  EXPECT_EQ(render_page_postscript(file.data(), kPageHeaderBytes - 1, 1, "C:\\TEMP\\a.ps"), kPageTooShort);
+  file[1] = 2;
+  EXPECT_EQ(render_page_postscript(file.data(), file.size(), 1, "C:\\TEMP\\a.ps"), kPageBadFormat);
+  file[1] = 1;
+  // The page's folder is missing: nothing half written anywhere.
+  EXPECT_EQ(render_page_postscript(file.data(), file.size(), 1, "C:\\NONE\\a.ps"), kPageOutputFailed);
+  EXPECT_FALSE(root_.exists("C:\\TEMP\\a.ps"));
+  // The text file cannot be made: an older page of that name is kept.
+  root_.write("C:\\TEMP\\a.ps", "old");
+  testsupport::remove_tree(platform::map_path("C:\\TEMP\\text.ps"));
+  platform::map_path_create_dirs("C:\\TEMP\\text.ps\\");
+  EXPECT_EQ(render_page_postscript(file.data(), file.size(), 1, "C:\\TEMP\\a.ps"), kPageOutputFailed);
+  EXPECT_EQ(root_.read("C:\\TEMP\\a.ps"), "old");
+
+  // The page file forms: missing, short, damaged.
+  EXPECT_EQ(render_page_file_postscript("C:\\DATA\\none.pdf", "C:\\TEMP\\b.ps", 1), kPageFileNotOpened);
+  root_.write("C:\\DATA\\short.pdf", std::string(kPageHeaderBytes - 1, '\0'));
+  EXPECT_EQ(render_page_file_postscript("C:\\DATA\\short.pdf", "C:\\TEMP\\b.ps", 1), kPageFileShort);
+  root_.write("C:\\DATA\\bad.pdf", std::string(file.begin() + 1, file.end()));
+  EXPECT_EQ(render_page_file_postscript("C:\\DATA\\bad.pdf", "C:\\TEMP\\b.ps", 1), kPageFileNotRendered);
+  EXPECT_FALSE(root_.exists("C:\\TEMP\\b.ps"));
+}
+
+// A picture file, a 1-bit-per-component image: header then rows.
+struct Netpbm {
+  int width = 0, height = 0;
+  std::string data;
+};
+
+// The header's numbers may have comment lines between them ("# Image
+// generated by Ghostscript").
+Netpbm read_netpbm(const std::string& path, const char* magic, bool has_max) {
+  const std::string bytes = read_linux(path);
+  std::size_t at = 0;
+  const auto token = [&] {
+    for (;;) {
+      while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
+      if (at >= bytes.size() || bytes[at] != '#') break;
+      at = bytes.find('\n', at);
+    }
+    const std::size_t from = at;
+    while (at < bytes.size() && !std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
+    return bytes.substr(from, at - from);
+  };
+  if (token() != magic) return {};
+  Netpbm p;
+  p.width = std::atoi(token().c_str());
+  p.height = std::atoi(token().c_str());
+  if (has_max) token();
+  p.data = bytes.substr(std::min(at + 1, bytes.size()));
+  return p;
+}
+
+// Spectra in both ramps, plain traces, wide lines with end symbols and the
+// logo, and no text: every pixel colour the page can hold.
+Bytes drawn_page() {
+  PageDescription d = blank_page();
+  d.waveform = std::make_unique<PageWaveformBlock>();
+  for (int i = 0; i < kTraceSampleCount; ++i) {
+    for (int b = 0; b < kSpectrumBins; ++b) d.waveform->spectra[i][b] = static_cast<std::uint8_t>(i + b * 17);
+    d.waveform->upper[i] = 120;
+    d.waveform->lower[i] = 40;
+  }
+  for (int i = 0; i < kTraceSampleCount; ++i) d.header.samples[i] = static_cast<std::uint8_t>((i * 37) % 200);
+  d.header.traces[0] = PageTraceEntry{100, 300, 0, 300, 0, 0x10 | 0x40, -1, -1, 0, 0};
+  d.header.traces[1] = PageTraceEntry{1200, 300, 0, 300, 0, 0x30, -1, -1, 0, 0};
+  d.header.traces[2] = PageTraceEntry{100, 1000, 0, 300, 0, 0x0C, 20, 40, 0, 0};
+  d.header.traces[3] = PageTraceEntry{1200, 1000, 0, 300, 77, 0x84, -1, -1, 0, 0};
+  for (int c = 0; c < 8; ++c)
+    d.lines.push_back(PageLineItem{static_cast<std::int16_t>(100 + 250 * c), 2000, static_cast<std::int16_t>(300 + 200 * c),
+                                   static_cast<std::int16_t>(2900 - 60 * c), 0, 0, 2399, 3149,
+                                   static_cast<std::uint8_t>(c | ((c % 5 + 1) << 4)),
+                                   static_cast<std::uint8_t>((c % 9 + 1) | ((8 - c) << 4))});
+  return build_page_description(d);
+}
+
+void install_logo(const testsupport::TempRoot& root) {
+  root.write("C:\\GRAPHIC\\HDRLOGO.GPH",
+             read_linux(std::string(VASLAB_SOURCE_DIR) + "/vaslab/resources/graphic/hdrlogo.gph"));
+}
+
+// Ghostscript at 300 dpi on a Letter page puts the image 75 columns in and
+// 83 rows down: every pixel must be the page colour's low three bits, or in
+// mono white exactly where the page is white.
+TEST_F(PostScriptPage, GhostscriptDrawsTheRenderersRaster) {
+  install_logo(root_);
+  const Bytes file = drawn_page();
+  Bytes raster(kPageRasterBytes);
+  ASSERT_EQ(render_page_description(raster.data(), file.data(), file.size(), 1), kPageOk);
+  const auto at = [&](int x, int y) { return raster[static_cast<std::size_t>(kPageHeight - 1 - y) * kPageWidth + x]; };
+  std::set<int> seen(raster.begin(), raster.end());
+  for (int v : {0, 1, 2, 3, 4, 5, 6, 7, 8, 16, 23, 24, 32, 39}) EXPECT_TRUE(seen.count(v)) << "colour " << v;
+
+  for (int colour : {1, 0}) {
+    write(file, colour);
+    const std::string out = root_.path() + "/page.pnm";
+    ASSERT_EQ(run("gs -q -dNOPAUSE -dBATCH -dSAFER -r300 -g2550x3300 -sDEVICE=" +
+                  std::string(colour ? "ppmraw" : "pbmraw") + " -sOutputFile='" + out + "' '" +
+                  platform::map_path("C:\\TEMP\\page.ps") + "'"),
+              0);
+    const Netpbm p = read_netpbm(out, colour ? "P6" : "P4", colour);
+    ASSERT_EQ(p.width, 2550);
+    ASSERT_EQ(p.height, 3300);
+    const std::size_t stride = colour ? 3 * 2550 : (2550 + 7) / 8;
+    ASSERT_GE(p.data.size(), stride * 3300);
+    int wrong = 0;
+    for (int y = 0; y < kPageHeight && wrong < 5; ++y)
+      for (int x = 0; x < kPageWidth && wrong < 5; ++x) {
+        const int gx = x + 75, gy = y + 83;
+        const int v = at(x, y);
+        int got, want;
+        if (colour) {
+          const auto* rgb = reinterpret_cast<const unsigned char*>(&p.data[gy * stride + 3 * gx]);
+          got = (rgb[0] == 255) << 2 | (rgb[1] == 255) << 1 | (rgb[2] == 255);
+          want = v & 7;
+          if ((rgb[0] != 0 && rgb[0] != 255) || (rgb[1] != 0 && rgb[1] != 255) || (rgb[2] != 0 && rgb[2] != 255)) got = -1;
+        } else {
+          const bool black = static_cast<unsigned char>(p.data[gy * stride + gx / 8]) & (0x80 >> (gx % 8));
+          got = black ? 0 : 1;
+          want = v == 7;
+        }
+        if (got != want) {
+          ADD_FAILURE() << "colour " << colour << " pixel " << x << "," << y << ": page " << v << ", drawn " << got;
+          ++wrong;
+        }
+      }
+  }
+}
+
+// The sample page with all its texts, in both modes, runs in Ghostscript
+// without a word on its output.
+TEST_F(PostScriptPage, GhostscriptAcceptsEveryPage) {
+  install_logo(root_);
+  const std::string sample = testsupport::run_generator("vaslab/reports/tests/make_page.py", root_.path(), "page.bin");
+  ASSERT_FALSE(sample.empty());
+  PageDescription texts = blank_page();
+  add_text(texts, 100, 400, 0x40 | 0x20 | 0x1C | 1, "(un)balanced \\ ) ( \x01" "colours\x02 \x03 \x04 \x05 \x06 \x07");
+  add_text(texts, 2300, 3149, 0x40 | 2, "off the edge at the bottom");
+  const Bytes pages[] = {Bytes(sample.begin(), sample.end()), build_page_description(texts), drawn_page()};
+  for (const Bytes& page : pages)
+    for (int colour : {1, 0}) {
+      write(page, colour);
+      const std::string log = root_.path() + "/gs.log";
+      EXPECT_EQ(run("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=nullpage '" + platform::map_path("C:\\TEMP\\page.ps") +
+                    "' >'" + log + "' 2>&1"),
+                0);
+      EXPECT_EQ(read_linux(log), "");
+    }
+}
+
+// The print processor: the job file is the page in PostScript, in colour
+// under the name PPROC and in black and white under PPROCM; a page that
+// cannot be printed leaves no job file and says why in its exit status.
+TEST_F(PostScriptPage, PrintProcessorUnderBothNames) {
+  const Bytes file = build_page_description(blank_page());
+  root_.write("C:\\DATA\\12.PDF", std::string(file.begin(), file.end()));
+  const std::string pproc = std::string(VASLAB_BUILD_DIR) + "/bin/pproc";
+  for (const char* name : {"PPROC.EXE", "PPROCM.EXE"})
+    ASSERT_EQ(run("ln -s '" + pproc + "' '" + platform::map_path_create_dirs(std::string("C:\\PROGRAMS\\") + name) + "'"), 0);
+  const std::string env = "VASLAB_ROOT='" + root_.path() + "' ";
+  const std::string programs = platform::map_path("C:\\PROGRAMS\\");
+  EXPECT_EQ(run(env + programs + "PPROC.EXE 'C:\\DATA\\12.PDF' 'C:\\TEMP\\07.PRT'"), 0);
+  EXPECT_TRUE(root_.read("C:\\TEMP\\07.PRT") == write(file, 1));
+  EXPECT_EQ(run(env + programs + "PPROCM.EXE 'C:\\DATA\\12.PDF' 'C:\\TEMP\\08.PRT'"), 0);
+  EXPECT_TRUE(root_.read("C:\\TEMP\\08.PRT") == write(file, 0));
+
+  EXPECT_EQ(run(env + programs + "PPROC.EXE 'C:\\DATA\\13.PDF' 'C:\\TEMP\\09.PRT' 2>/dev/null"), kPageFileNotOpened);
+  EXPECT_FALSE(root_.exists("C:\\TEMP\\09.PRT"));
+  EXPECT_EQ(run(env + programs + "PPROC.EXE 'C:\\DATA\\12.PDF' 2>/dev/null"), 1);
+}
+
+}  // namespace
+}  // namespace vaslab
