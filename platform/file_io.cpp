@@ -209,6 +209,7 @@ int remove_stale_temporaries(const std::string& linux_folder) {
 
 }  // namespace platform
 
+#include "platform/diskette.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -217,6 +218,7 @@ int neg_errno() { return errno ? -errno : -EIO; }
 }  // namespace
 
 int file_open(std::string_view win_path, OpenMode mode) {
+  if (on_diskette(win_path)) return diskette::open(win_path, mode);
   int flags = O_CLOEXEC;
   switch (mode) {
     case OpenMode::kRead: flags |= O_RDONLY; break;
@@ -238,6 +240,7 @@ int file_open(std::string_view win_path, OpenMode mode) {
 }
 
 long long file_read(int handle, void* buffer, std::size_t size) {
+  if (diskette::is_handle(handle)) return diskette::read(handle, buffer, size);
   for (;;) {
     ssize_t n = ::read(handle, buffer, size);
     if (n >= 0) return n;
@@ -246,6 +249,7 @@ long long file_read(int handle, void* buffer, std::size_t size) {
 }
 
 long long file_write(int handle, const void* data, std::size_t size) {
+  if (diskette::is_handle(handle)) return diskette::write(handle, data, size);
   const auto* p = static_cast<const std::uint8_t*>(data);
   std::size_t done = 0;
   while (done < size) {
@@ -259,42 +263,68 @@ long long file_write(int handle, const void* data, std::size_t size) {
 }
 
 long long file_seek(int handle, long long offset, int whence) {
+  if (diskette::is_handle(handle)) return diskette::seek(handle, offset, whence);
   off_t r = ::lseek(handle, static_cast<off_t>(offset), whence);
   return r < 0 ? neg_errno() : static_cast<long long>(r);
 }
 
 int file_truncate(int handle, std::uint64_t size) {
+  if (diskette::is_handle(handle)) return diskette::truncate(handle, size);
   return ::ftruncate(handle, static_cast<off_t>(size)) == 0 ? 0 : neg_errno();
 }
 
-int file_close(int handle) { return ::close(handle) == 0 ? 0 : neg_errno(); }
+int file_close(int handle) {
+  if (diskette::is_handle(handle)) return diskette::close(handle);
+  return ::close(handle) == 0 ? 0 : neg_errno();
+}
 
 long long file_length(int handle) {
+  if (diskette::is_handle(handle)) return diskette::length(handle);
   struct stat st;
   return ::fstat(handle, &st) == 0 ? static_cast<long long>(st.st_size) : neg_errno();
 }
 
 int file_delete(std::string_view win_path) {
+  if (on_diskette(win_path)) return diskette::remove_file(win_path);
   return ::unlink(map_path(win_path).c_str()) == 0 ? 0 : neg_errno();
 }
 
 int dir_remove(std::string_view win_path) {
+  if (on_diskette(win_path)) return diskette::remove_dir(win_path);
   std::string p = map_path(win_path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   return ::rmdir(p.c_str()) == 0 ? 0 : neg_errno();
 }
 
-int dir_create(std::string_view win_path) { return make_dirs(map_path(win_path)) ? 0 : -EIO; }
+int dir_create(std::string_view win_path) {
+  if (on_diskette(win_path)) return diskette::make_dir(win_path);
+  return make_dirs(map_path(win_path)) ? 0 : -EIO;
+}
 
 int file_rename(std::string_view win_from, std::string_view win_to) {
+  if (on_diskette(win_from) != on_diskette(win_to)) return -EXDEV;
+  if (on_diskette(win_from)) return diskette::rename(win_from, win_to);
   return ::rename(map_path(win_from).c_str(), map_path(win_to).c_str()) == 0 ? 0 : neg_errno();
 }
 
 int file_set_time(std::string_view win_path, std::int64_t mtime) {
+  if (on_diskette(win_path)) return diskette::set_time(win_path, mtime);
   struct timespec t[2];
   t[0].tv_sec = t[1].tv_sec = static_cast<time_t>(mtime);
   t[0].tv_nsec = t[1].tv_nsec = 0;
   return ::utimensat(AT_FDCWD, map_path(win_path).c_str(), t, 0) == 0 ? 0 : neg_errno();
+}
+
+int file_set_attributes(std::string_view win_path, std::uint32_t attributes) {
+  if (on_diskette(win_path)) return diskette::set_attributes(win_path, attributes);
+  // A folder drive keeps only read-only, as its write permission bits.
+  const std::string p = map_path(win_path);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) return neg_errno();
+  const mode_t write_bits = S_IWUSR | S_IWGRP | S_IWOTH;
+  mode_t mode = st.st_mode & 07777;
+  mode = (attributes & kAttrReadOnly) ? (mode & ~write_bits) : (mode | S_IWUSR);
+  return ::chmod(p.c_str(), mode) == 0 ? 0 : neg_errno();
 }
 
 }  // namespace platform

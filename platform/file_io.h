@@ -124,5 +124,8 @@ int dir_create(std::string_view win_path);  // with its missing parents
 int file_rename(std::string_view win_from, std::string_view win_to);
 // Sets the last-write and last-access time (seconds since 1970).
 int file_set_time(std::string_view win_path, std::int64_t mtime);
+// Sets the attribute bits of find.h (read-only, hidden, system, archive);
+// a folder drive keeps only read-only, as its write permission.
+int file_set_attributes(std::string_view win_path, std::uint32_t attributes);
 
 }  // namespace platform

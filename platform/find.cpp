@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/diskette.h"
 #include "platform/paths.h"
 
 namespace platform {
@@ -52,6 +53,7 @@ bool wildcard_match(const std::string& pattern, const std::string& name) {
 }
 
 std::vector<FoundFile> list_files(const std::string& win_pattern) {
+  if (on_diskette(win_pattern)) return diskette::list(win_pattern);
   auto [dir, pattern] = split_win_path(win_pattern);
   if (pattern.empty()) pattern = "*.*";
   std::string folder = map_path(dir.empty() ? std::string(".\\") : dir);
@@ -74,6 +76,7 @@ std::vector<FoundFile> list_files(const std::string& win_pattern) {
 }
 
 std::optional<FoundFile> file_facts(std::string_view win_path) {
+  if (on_diskette(win_path)) return diskette::facts(win_path);
   std::string p = map_path(win_path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   struct stat st;

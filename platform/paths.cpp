@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/diskette.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -139,12 +141,19 @@ std::string map_path_create_dirs(std::string_view win_path) {
   return out;
 }
 
+bool on_diskette(std::string_view win_path) {
+  return has_drive(win_path) && std::toupper(static_cast<unsigned char>(win_path[0])) == 'A';
+}
+
 bool drive_present(char letter) {
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  if (upper == 'A' || upper == 'B') return diskette::drive_present(upper);
   struct stat st;
   return ::stat(drive_folder(letter).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::optional<std::uint64_t> free_space(std::string_view win_path) {
+  if (on_diskette(win_path)) return diskette::free_bytes();
   std::string p = map_path(win_path);
   // The path itself may not exist yet: ask the nearest folder that does.
   while (!p.empty() && !exists(p)) {

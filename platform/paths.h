@@ -37,10 +37,16 @@ std::string map_path_create_dirs(std::string_view win_path);
 // The drive folder of a letter, <root>/x, whether or not it exists.
 std::string drive_folder(char letter);
 
-// A drive is present when its folder exists.
+// True when a Windows path names drive A:, the diskette: its files live in
+// platform/diskette, not in a folder.
+bool on_diskette(std::string_view win_path);
+
+// A drive is present when its folder exists; A: when its diskette is in the
+// drive (diskette.h); B: never.
 bool drive_present(char letter);
 
-// Free bytes on the file system that holds a mapped path, or nullopt.
+// Free bytes on the file system that holds a mapped path (on A:, of the
+// diskette), or nullopt.
 std::optional<std::uint64_t> free_space(std::string_view win_path);
 
 // Creates a folder and its parents (Linux path).  True when it exists after.

@@ -1,0 +1,311 @@
+// Files on A: through the program's own FAT12 layer, judged by fsck.fat and
+// mtools: what the layer writes they must read, and what they write the
+// layer must read.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "platform/diskette.h"
+#include "platform/file_io.h"
+#include "platform/find.h"
+#include "platform/paths.h"
+#include "testsupport/diskette_image.h"
+#include "testsupport/temp_root.h"
+
+namespace dk = platform::diskette;
+using platform::OpenMode;
+
+namespace {
+
+std::string noise(std::size_t n, unsigned seed) {
+  std::mt19937 g(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(g());
+  return s;
+}
+
+class DisketteFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::unsetenv("VASLAB_DRIVE_A");
+    dk::dismount_volume('A');
+    image_ = root_.path() + "/a.img";
+    ASSERT_TRUE(testsupport::make_diskette(image_));
+  }
+  void TearDown() override {
+    dk::unlock_volume('A');
+    dk::dismount_volume('A');
+    dk::clear_sector_faults();
+  }
+  // Writes a whole file through the Windows-path file layer.
+  int put(const std::string& path, const std::string& bytes, std::size_t chunk = 1000) {
+    const int h = platform::file_open(path, OpenMode::kCreateAlways);
+    if (h < 0) return h;
+    for (std::size_t at = 0; at < bytes.size(); at += chunk) {
+      const auto n = std::min(chunk, bytes.size() - at);
+      const long long w = platform::file_write(h, bytes.data() + at, n);
+      if (w != static_cast<long long>(n)) {
+        platform::file_close(h);
+        return w < 0 ? static_cast<int>(w) : -EIO;
+      }
+    }
+    return platform::file_close(h);
+  }
+  std::string get(const std::string& path) {
+    const int h = platform::file_open(path, OpenMode::kRead);
+    if (h < 0) return "<" + std::to_string(h) + ">";
+    std::string out;
+    char buf[3000];
+    for (long long n; (n = platform::file_read(h, buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+    platform::file_close(h);
+    return out;
+  }
+  void expect_clean() {
+    std::string report;
+    EXPECT_TRUE(testsupport::diskette_clean(image_, &report)) << report;
+  }
+  // mdir's "bytes free", its digits grouped by spaces.
+  std::uint64_t mdir_free() {
+    const std::string out = testsupport::mdir(image_);
+    const auto end = out.find(" bytes free");
+    if (end == std::string::npos) return ~0ull;
+    auto begin = out.rfind('\n', end);
+    std::string digits;
+    for (std::size_t i = begin == std::string::npos ? 0 : begin; i < end; ++i)
+      if (std::isdigit(static_cast<unsigned char>(out[i]))) digits += out[i];
+    return digits.empty() ? ~0ull : std::stoull(digits);
+  }
+  testsupport::TempRoot root_;
+  std::string image_;
+};
+
+TEST_F(DisketteFiles, BlankDiskSpaceLabelAndRouting) {
+  EXPECT_TRUE(platform::drive_present('A'));
+  EXPECT_FALSE(platform::drive_present('B'));
+  EXPECT_EQ(dk::free_bytes(), 1457664u);
+  EXPECT_EQ(mdir_free(), 1457664u);
+  EXPECT_EQ(platform::free_space("A:\\SPAN.ZIP"), 1457664u);
+  EXPECT_EQ(dk::volume_label(), "");
+
+  ASSERT_EQ(dk::set_volume_label("PKBACK# 001"), 0);
+  EXPECT_EQ(dk::volume_label(), "PKBACK# 001");
+  EXPECT_NE(testsupport::mdir(image_).find("Volume in drive : is PKBACK# 001"), std::string::npos);
+  expect_clean();  // fsck.fat compares the boot sector's label with the root's
+  ASSERT_EQ(dk::set_volume_label("pkback# 002"), 0);
+  EXPECT_EQ(dk::volume_label(), "PKBACK# 002");
+  expect_clean();
+  EXPECT_EQ(dk::set_volume_label("TWELVE CHARS"), -ENAMETOOLONG);
+
+  const auto with_label = dk::list("A:\\*.*", true);
+  ASSERT_EQ(with_label.size(), 1u);
+  EXPECT_EQ(with_label[0].attributes, platform::kAttrVolume);
+  EXPECT_TRUE(platform::list_files("A:\\*.*").empty()) << "a folder listing never shows the label";
+
+  ASSERT_TRUE(testsupport::make_diskette(image_, 720));
+  EXPECT_EQ(platform::free_space("A:\\"), 730112u) << "a new diskette in the drive";
+  ::unlink(image_.c_str());
+  EXPECT_FALSE(platform::drive_present('A'));
+  EXPECT_FALSE(platform::free_space("A:\\").has_value());
+  EXPECT_EQ(platform::file_open("A:\\X", OpenMode::kCreateAlways), -ENOMEDIUM);
+}
+
+// Everything a writer does to a file, then the outside tools' verdict.
+TEST_F(DisketteFiles, WhatTheLayerWritesOutsideToolsRead) {
+  const std::string big = noise(300000, 1), small = noise(5000, 2);
+  ASSERT_EQ(put("A:\\span.zip", big, 777), 0);
+  ASSERT_EQ(put("A:\\LOG.TXT", small), 0);
+
+  // Extended past its end (the gap reads as zeros), then cut short.
+  int h = platform::file_open("A:\\LOG.TXT", OpenMode::kReadWrite);
+  ASSERT_GE(h, 0);
+  EXPECT_EQ(platform::file_seek(h, 9000, SEEK_SET), 9000);
+  EXPECT_EQ(platform::file_write(h, "tail", 4), 4);
+  EXPECT_EQ(platform::file_length(h), 9004);
+  EXPECT_EQ(platform::file_truncate(h, 2000), 0);
+  EXPECT_EQ(platform::file_close(h), 0);
+  h = platform::file_open("A:\\GAP.BIN", OpenMode::kCreateNew);
+  EXPECT_EQ(platform::file_open("A:\\GAP.BIN", OpenMode::kCreateNew), -EEXIST);
+  EXPECT_EQ(platform::file_seek(h, 3000, SEEK_SET), 3000);
+  EXPECT_EQ(platform::file_write(h, "x", 1), 1);
+  EXPECT_EQ(platform::file_close(h), 0);
+  EXPECT_EQ(get("A:\\gap.bin"), std::string(3000, '\0') + "x");
+
+  // Folders, one grown past its first cluster.
+  ASSERT_EQ(platform::dir_create("A:\\SUB\\DEEP"), 0);
+  for (int i = 0; i < 40; ++i) ASSERT_EQ(put("A:\\SUB\\F" + std::to_string(i) + ".DAT", std::to_string(i)), 0);
+  ASSERT_EQ(put("A:\\SUB\\DEEP\\IN.TXT", "deep"), 0);
+  ASSERT_EQ(platform::file_rename("A:\\SUB\\F1.DAT", "A:\\SUB\\ONE.DAT"), 0);
+  ASSERT_EQ(platform::file_rename("A:\\SUB\\F2.DAT", "A:\\SUB\\ONE.DAT"), 0) << "replaces the target";
+  EXPECT_EQ(platform::file_rename("A:\\SUB\\F3.DAT", "A:\\F3.DAT"), -EXDEV);
+  ASSERT_EQ(platform::file_delete("A:\\SUB\\F4.DAT"), 0);
+  EXPECT_EQ(platform::dir_remove("A:\\SUB"), -ENOTEMPTY);
+  expect_clean();
+
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/span.zip"), big);
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/LOG.TXT"), small.substr(0, 2000));
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/SUB/ONE.DAT"), "2");
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/SUB/DEEP/IN.TXT"), "deep");
+  EXPECT_FALSE(testsupport::mtools_read(image_, "::/SUB/F4.DAT"));
+  const std::string root = testsupport::mdir(image_);
+  EXPECT_NE(root.find("span     zip    300000"), std::string::npos) << root;
+  EXPECT_NE(root.find("SUB          <DIR>"), std::string::npos) << root;
+
+  // The listing is the same as mdir's, by attributes too.
+  const auto sub = platform::list_files("A:\\SUB\\*.*");
+  EXPECT_EQ(sub.size(), 39u);  // 40 files, one renamed over another, one deleted, and DEEP
+  const auto facts = platform::file_facts("A:\\SUB\\DEEP\\");
+  ASSERT_TRUE(facts);
+  EXPECT_TRUE(facts->attributes & platform::kAttrDirectory);
+  ASSERT_EQ(dk::set_attributes("A:\\LOG.TXT", platform::kAttrReadOnly | platform::kAttrHidden), 0);
+  EXPECT_EQ(platform::file_delete("A:\\LOG.TXT"), -EACCES);
+  EXPECT_EQ(platform::file_open("A:\\LOG.TXT", OpenMode::kReadWrite), -EACCES);
+  ASSERT_EQ(dk::set_attributes("A:\\LOG.TXT", 0), 0);
+  EXPECT_EQ(platform::file_delete("A:\\LOG.TXT"), 0);
+
+  // A time set is the DOS time read back (two-second steps).
+  ASSERT_EQ(platform::file_set_time("A:\\span.zip", 1700000001), 0);
+  EXPECT_EQ(platform::file_facts("A:\\SPAN.ZIP")->mtime, 1700000000);
+  expect_clean();
+  EXPECT_EQ(platform::free_space("A:\\"), mdir_free());
+}
+
+TEST_F(DisketteFiles, WhatMtoolsWritesTheLayerReadsAndDeletes) {
+  const std::string bytes = noise(40000, 3);
+  ASSERT_TRUE(testsupport::mtools_write(image_, "::/A rather long name.data", bytes));
+  ASSERT_TRUE(testsupport::mtools_write(image_, "::/FOLDER/INSIDE.TXT", "inside"));
+  const auto root = platform::list_files("A:\\*");
+  ASSERT_EQ(root.size(), 2u);
+  EXPECT_EQ(root[0].name, "ARATHE~1.DAT") << "the short name; the long one is skipped";
+  EXPECT_EQ(get("A:\\ARATHE~1.DAT"), bytes);
+  EXPECT_EQ(get("A:\\folder\\inside.txt"), "inside");
+
+  EXPECT_EQ(platform::file_open("A:\\A rather long name.data", OpenMode::kRead), -ENAMETOOLONG);
+  EXPECT_EQ(platform::file_open("A:\\LONGNAME1.TXT", OpenMode::kCreateAlways), -ENAMETOOLONG);
+  EXPECT_EQ(platform::file_open("A:\\BAD*.TXT", OpenMode::kCreateAlways), -EINVAL);
+
+  ASSERT_EQ(platform::file_delete("A:\\ARATHE~1.DAT"), 0);
+  ASSERT_EQ(platform::file_delete("A:\\FOLDER\\INSIDE.TXT"), 0);
+  ASSERT_EQ(platform::dir_remove("A:\\FOLDER"), 0);
+  expect_clean();  // a long-name entry left behind would be an orphan
+  EXPECT_EQ(testsupport::mdir(image_).find("rather"), std::string::npos);
+  EXPECT_EQ(dk::free_bytes(), 1457664u);
+}
+
+TEST_F(DisketteFiles, FullDiskBadSectorsAndWriteProtection) {
+  const std::uint64_t free = *dk::free_bytes();
+  ASSERT_EQ(put("A:\\FULL.BIN", noise(free - 100, 4), 65536), 0) << "all but part of a cluster";
+  int h = platform::file_open("A:\\FULL.BIN", OpenMode::kAppend);
+  EXPECT_EQ(platform::file_write(h, std::string(150, 'z').data(), 150), 100) << "what fits, as a short count";
+  EXPECT_EQ(platform::file_write(h, "z", 1), -ENOSPC);
+  EXPECT_EQ(platform::file_close(h), 0);
+  EXPECT_EQ(dk::free_bytes(), 0u);
+  EXPECT_EQ(mdir_free(), 0u);
+  expect_clean();
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/FULL.BIN")->size(), free);
+  ASSERT_EQ(platform::file_delete("A:\\FULL.BIN"), 0);
+
+  // An unreadable sector where the next file's data would go: the write
+  // fails and no entry points at clusters that never got their data.
+  ASSERT_EQ(put("A:\\BEFORE.BIN", noise(10000, 5)), 0);  // clusters 2-21
+  dk::set_bad_sectors({33 + 20 + 3});
+  h = platform::file_open("A:\\AFTER.BIN", OpenMode::kCreateAlways);
+  ASSERT_GE(h, 0);
+  EXPECT_EQ(platform::file_write(h, noise(5000, 6).data(), 5000), -EIO);
+  EXPECT_EQ(platform::file_close(h), 0);
+  dk::set_bad_sectors({19});  // the root folder's first sector
+  EXPECT_EQ(platform::file_open("A:\\THIRD.BIN", OpenMode::kCreateAlways), -EIO);
+  dk::clear_sector_faults();
+  expect_clean();
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/AFTER.BIN"), "");
+  EXPECT_EQ(dk::free_bytes(), 1457664u - 20 * 512);
+
+  // Write protection turns every change away and lets reading go on.
+  ASSERT_EQ(::chmod(image_.c_str(), 0444), 0);
+  EXPECT_EQ(platform::file_open("A:\\NEW.BIN", OpenMode::kCreateAlways), -EROFS);
+  EXPECT_EQ(platform::file_open("A:\\BEFORE.BIN", OpenMode::kReadWrite), -EROFS);
+  EXPECT_EQ(platform::file_delete("A:\\BEFORE.BIN"), -EROFS);
+  EXPECT_EQ(platform::dir_create("A:\\DIR"), -EROFS);
+  EXPECT_EQ(dk::set_volume_label("X"), -EROFS);
+  EXPECT_EQ(get("A:\\BEFORE.BIN"), noise(10000, 5));
+  ASSERT_EQ(::chmod(image_.c_str(), 0644), 0);
+  EXPECT_EQ(put("A:\\NEW.BIN", "now"), 0);
+  expect_clean();
+}
+
+// A diskette changed or taken out under an open file fails that file's
+// calls instead of writing to the disk now in the drive.
+TEST_F(DisketteFiles, ChangedDiskDismountAndVolumeLock) {
+  int h = platform::file_open("A:\\OPEN.BIN", OpenMode::kCreateAlways);
+  ASSERT_EQ(platform::file_write(h, "abc", 3), 3);
+  EXPECT_EQ(dk::lock_volume('A'), -EBUSY) << "files are open";
+  const std::string next = root_.path() + "/next.img";
+  ASSERT_TRUE(testsupport::make_diskette(next, 1440, "SECOND"));
+  ASSERT_EQ(::rename(next.c_str(), image_.c_str()), 0);
+  EXPECT_EQ(platform::file_write(h, "def", 3), -ESTALE);
+  EXPECT_EQ(platform::file_seek(h, 0, SEEK_SET), -ESTALE);
+  EXPECT_EQ(platform::file_close(h), -ESTALE);
+  EXPECT_TRUE(platform::list_files("A:\\*").empty()) << "the second disk";
+  EXPECT_EQ(dk::volume_label(), "SECOND");
+  expect_clean();
+
+  h = platform::file_open("A:\\OPEN.BIN", OpenMode::kCreateAlways);
+  ASSERT_EQ(dk::dismount_volume('A'), 0);
+  EXPECT_EQ(platform::file_write(h, "abc", 3), -ESTALE);
+  EXPECT_EQ(platform::file_close(h), -ESTALE);
+
+  h = platform::file_open("A:\\OPEN.BIN", OpenMode::kReadWrite);
+  ::unlink(image_.c_str());
+  EXPECT_EQ(platform::file_read(h, nullptr, 0), -ESTALE);
+  EXPECT_EQ(platform::file_close(h), -ESTALE);
+  ASSERT_TRUE(testsupport::make_diskette(image_));
+
+  ASSERT_EQ(dk::lock_volume('A'), 0);
+  EXPECT_EQ(platform::file_open("A:\\X.BIN", OpenMode::kCreateAlways), -EACCES);
+  EXPECT_FALSE(platform::free_space("A:\\").has_value());
+  ASSERT_EQ(dk::unlock_volume('A'), 0);
+  h = platform::file_open("A:\\X.BIN", OpenMode::kCreateAlways);
+  EXPECT_GE(h, 0);
+  EXPECT_EQ(platform::file_close(h), 0);
+}
+
+// A diskette is outside input: a damaged one gives errors, never a crash,
+// a hang or a read beyond what the layer holds.
+TEST_F(DisketteFiles, DamagedDisksAreErrors) {
+  ASSERT_EQ(put("A:\\A.BIN", noise(3000, 7)), 0);  // clusters 2-7
+  auto poke = [&](off_t at, std::initializer_list<std::uint8_t> bytes) {
+    const int fd = ::open(image_.c_str(), O_WRONLY);
+    for (std::uint8_t b : bytes) ASSERT_EQ(::pwrite(fd, &b, 1, at++), 1);
+    ::close(fd);
+    dk::dismount_volume('A');
+  };
+  // Cluster 7 links back to cluster 6, in both FATs.
+  for (off_t fat : {512, 512 + 9 * 512}) poke(fat + 7 + 7 / 2, {0x60, 0x00});
+  char buf[4096];
+  int h = platform::file_open("A:\\A.BIN", OpenMode::kRead);
+  EXPECT_EQ(platform::file_read(h, buf, sizeof buf), -EIO);
+  platform::file_close(h);
+  // A size far beyond the clusters it has.
+  ASSERT_TRUE(testsupport::make_diskette(image_));
+  ASSERT_EQ(put("A:\\A.BIN", "x"), 0);
+  poke(19 * 512 + 28, {0xFF, 0xFF, 0xFF, 0x7F});
+  h = platform::file_open("A:\\A.BIN", OpenMode::kRead);
+  EXPECT_EQ(platform::file_seek(h, 100000, SEEK_SET), 100000);
+  EXPECT_EQ(platform::file_read(h, buf, sizeof buf), -EIO);
+  platform::file_close(h);
+  // Layouts no FAT12 diskette has.
+  poke(13, {0});  // no sectors per cluster
+  EXPECT_EQ(platform::file_open("A:\\A.BIN", OpenMode::kRead), -EMEDIUMTYPE);
+  poke(13, {1});
+  poke(22, {0xFF, 0xFF});  // a FAT longer than the disk
+  EXPECT_EQ(dk::free_bytes(), std::nullopt);
+  poke(22, {9, 0});
+  poke(19, {0xFF, 0xFF});  // more sectors than the image holds
+  EXPECT_TRUE(platform::list_files("A:\\*").empty());
+}
+
+}  // namespace
