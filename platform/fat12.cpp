@@ -21,7 +21,9 @@
 
 #include "platform/diskette.h"
 #include "platform/diskette_drive.h"
+#include "platform/dos_time.h"
 #include "platform/le_bytes.h"
+#include "platform/paths.h"
 
 namespace platform::diskette {
 namespace {
@@ -290,36 +292,13 @@ std::string display_name(const std::uint8_t* e) {
   return name;
 }
 
-void dos_time(std::int64_t when, std::uint16_t& date, std::uint16_t& time) {
-  const time_t t = static_cast<time_t>(when);
-  struct tm tm{};
-  ::localtime_r(&t, &tm);
-  if (tm.tm_year < 80) {  // DOS dates begin in 1980
-    date = (1 << 5) | 1;
-    time = 0;
-    return;
-  }
-  const int year = std::min(tm.tm_year - 80, 127);
-  date = static_cast<std::uint16_t>((year << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-  time = static_cast<std::uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
-}
-
 std::int64_t unix_time(std::uint16_t date, std::uint16_t time) {
-  if (date == 0) return 0;
-  struct tm tm{};
-  tm.tm_year = (date >> 9) + 80;
-  tm.tm_mon = ((date >> 5) & 15) - 1;
-  tm.tm_mday = date & 31;
-  tm.tm_hour = time >> 11;
-  tm.tm_min = (time >> 5) & 63;
-  tm.tm_sec = (time & 31) * 2;
-  tm.tm_isdst = -1;
-  return static_cast<std::int64_t>(::mktime(&tm));
+  return date == 0 ? 0 : unix_time_of_dos(std::uint32_t{date} << 16 | time);
 }
 
 void stamp(std::uint8_t* e, std::int64_t when, bool created) {
-  std::uint16_t date = 0, time = 0;
-  dos_time(when, date, time);
+  const std::uint32_t dos = dos_time(when);
+  const auto date = static_cast<std::uint16_t>(dos >> 16), time = static_cast<std::uint16_t>(dos);
   put_u16le(e + kEntMTime, time);
   put_u16le(e + kEntMDate, date);
   put_u16le(e + kEntADate, date);
@@ -439,24 +418,23 @@ int drop_entry(Dir& d, std::size_t i) {
   return 0;
 }
 
+// Removes a file or folder: its entry goes first, then its clusters.
+int delete_entry(Dir& d, std::size_t i) {
+  std::vector<std::uint16_t> chain;
+  int r = chain_of(first_cluster(d.entry(i)), chain);
+  if (!r) r = drop_entry(d, i);
+  if (!r) {
+    cut_chain(chain, 0);
+    r = flush_fat();
+  }
+  if (r) forget_volume();
+  return r;
+}
+
 // A path on A: split into its components, "." and ".." worked out.
 int split_path(std::string_view win_path, std::vector<std::string>& parts) {
-  if (win_path.size() < 2 || win_path[1] != ':' || std::toupper(static_cast<unsigned char>(win_path[0])) != 'A')
-    return -ENODEV;
-  parts.clear();
-  std::string cur;
-  for (std::size_t i = 2; i <= win_path.size(); ++i) {
-    if (i == win_path.size() || win_path[i] == '\\' || win_path[i] == '/') {
-      if (cur == "..") {
-        if (!parts.empty()) parts.pop_back();
-      } else if (!cur.empty() && cur != ".") {
-        parts.push_back(cur);
-      }
-      cur.clear();
-    } else {
-      cur += win_path[i];
-    }
-  }
+  if (!on_diskette(win_path)) return -ENODEV;
+  parts = path_components(win_path);
   return 0;
 }
 
@@ -771,15 +749,7 @@ int remove_file(std::string_view win_path) {
   if (e[kEntAttr] & kAttrReadOnly) return -EACCES;
   if (is_open(at.dir, at.index)) return -EBUSY;
   if (detail::write_protected_now()) return -EROFS;
-  std::vector<std::uint16_t> chain;
-  int r = chain_of(first_cluster(e), chain);
-  if (!r) r = drop_entry(at.dir, at.index);
-  if (!r) {
-    cut_chain(chain, 0);
-    r = flush_fat();
-  }
-  if (r) forget_volume();
-  return r;
+  return delete_entry(at.dir, static_cast<std::size_t>(at.index));
 }
 
 int rename(std::string_view win_from, std::string_view win_to) {
@@ -798,13 +768,7 @@ int rename(std::string_view win_from, std::string_view win_to) {
     if (kind_of(t) == Kind::kFolder || kind_of(from.dir.entry(from.index)) == Kind::kFolder) return -EEXIST;
     if (t[kEntAttr] & kAttrReadOnly) return -EACCES;
     if (is_open(to.dir, to.index)) return -EBUSY;
-    std::vector<std::uint16_t> chain;
-    r = chain_of(first_cluster(t), chain);
-    if (!r) r = drop_entry(from.dir, to.index);
-    if (!r) {
-      cut_chain(chain, 0);
-      r = flush_fat();
-    }
+    r = delete_entry(from.dir, static_cast<std::size_t>(to.index));
   }
   if (!r) {
     // A long name left in front would now name another file.
@@ -890,15 +854,7 @@ int remove_dir(std::string_view win_path) {
     if ((k == Kind::kFile || k == Kind::kFolder || k == Kind::kLabel) && !is_dot_entry(inner.entry(i)))
       return -ENOTEMPTY;
   }
-  std::vector<std::uint16_t> chain;
-  int r = chain_of(first_cluster(e), chain);
-  if (!r) r = drop_entry(at.dir, at.index);
-  if (!r) {
-    cut_chain(chain, 0);
-    r = flush_fat();
-  }
-  if (r) forget_volume();
-  return r;
+  return delete_entry(at.dir, static_cast<std::size_t>(at.index));
 }
 
 int set_attributes(std::string_view win_path, std::uint32_t attributes) {

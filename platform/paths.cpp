@@ -88,8 +88,7 @@ std::string drive_folder(char letter) {
   return root() + "/" + static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
 }
 
-std::string map_path(std::string_view win_path) {
-  if (!win_path.empty() && win_path[0] == '/') return std::string(win_path);
+std::vector<std::string> path_components(std::string_view win_path) {
   const std::string full = to_win_absolute(win_path);
   std::vector<std::string> parts;
   std::string cur;
@@ -105,6 +104,13 @@ std::string map_path(std::string_view win_path) {
       cur += full[i];
     }
   }
+  return parts;
+}
+
+std::string map_path(std::string_view win_path) {
+  if (!win_path.empty() && win_path[0] == '/') return std::string(win_path);
+  const std::string full = to_win_absolute(win_path);
+  const std::vector<std::string> parts = path_components(full);
   std::string out = drive_folder(full[0]);
   for (const auto& part : parts) {
     const std::string name = match_component(out, part);

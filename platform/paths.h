@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -29,6 +30,10 @@ void set_current_directory(std::string win_dir);
 // textually and can never climb above the drive folder.  A path that is
 // already an absolute Linux path (starts with '/') is returned unchanged.
 std::string map_path(std::string_view win_path);
+
+// The components of a Windows path after its drive, "." and ".." worked
+// out textually (never above the drive's root).
+std::vector<std::string> path_components(std::string_view win_path);
 
 // Like map_path(), then creates every missing folder of the path's parent
 // (a path ending in a separator is a folder and is created itself).

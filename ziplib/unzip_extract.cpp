@@ -2,6 +2,7 @@
 // host, traditional decryption, the split-part and disk lookups, target paths
 // that never leave the destination, and the output file that appears under
 // its name only once it is whole.
+#include "platform/dos_time.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
 #include "ziplib/crc32.h"
@@ -89,24 +90,10 @@ bool relative_name(const std::string& stored, std::string* out) {
   return true;
 }
 
-std::uint32_t dos_of(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  if (tm.tm_year < 80) return (1 << 5 | 1) << 16;
-  return static_cast<std::uint32_t>(((tm.tm_year - 80) << 9 | (tm.tm_mon + 1) << 5 | tm.tm_mday) << 16 |
-                                    (tm.tm_hour << 11 | tm.tm_min << 5 | tm.tm_sec / 2));
-}
+std::uint32_t dos_of(std::time_t t) { return platform::dos_time(static_cast<std::int64_t>(t)); }
 
 std::time_t time_of(std::uint16_t date, std::uint16_t time) {
-  std::tm tm{};
-  tm.tm_year = (date >> 9) + 80;
-  tm.tm_mon = ((date >> 5) & 15) - 1;
-  tm.tm_mday = date & 31;
-  tm.tm_hour = time >> 11;
-  tm.tm_min = (time >> 5) & 63;
-  tm.tm_sec = (time & 31) * 2;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
+  return static_cast<std::time_t>(platform::unix_time_of_dos(std::uint32_t{date} << 16 | time));
 }
 
 std::string target_of(const UnzipState& s, const CentralItem& it, bool* ok) {

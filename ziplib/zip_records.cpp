@@ -1,3 +1,4 @@
+#include "platform/dos_time.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/le_bytes.h"
@@ -180,27 +181,9 @@ ArchiveWork* zip_archive(ZipState& s) {
   return s.archive.get();
 }
 
-std::uint32_t zip_dos_time(std::int64_t unix_seconds) {
-  time_t t = static_cast<time_t>(unix_seconds);
-  struct tm tm;
-  if (!::localtime_r(&t, &tm) || tm.tm_year < 80) return (1u << 21) | (1u << 16);  // 1 January 1980
-  if (tm.tm_year > 207) tm.tm_year = 207;
-  return (static_cast<std::uint32_t>(tm.tm_year - 80) << 25) | (static_cast<std::uint32_t>(tm.tm_mon + 1) << 21) |
-         (static_cast<std::uint32_t>(tm.tm_mday) << 16) | (static_cast<std::uint32_t>(tm.tm_hour) << 11) |
-         (static_cast<std::uint32_t>(tm.tm_min) << 5) | (static_cast<std::uint32_t>(tm.tm_sec) >> 1);
-}
+std::uint32_t zip_dos_time(std::int64_t unix_seconds) { return platform::dos_time(unix_seconds); }
 
-std::int64_t zip_unix_time(std::uint32_t dos) {
-  struct tm tm {};
-  tm.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
-  tm.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
-  tm.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
-  tm.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
-  tm.tm_min = static_cast<int>((dos >> 5) & 0x3F);
-  tm.tm_sec = static_cast<int>((dos & 0x1F) * 2);
-  tm.tm_isdst = -1;
-  return static_cast<std::int64_t>(::mktime(&tm));
-}
+std::int64_t zip_unix_time(std::uint32_t dos) { return platform::unix_time_of_dos(dos); }
 
 bool zip_name_to_archive(const ZipState& s, const std::string& name, std::string* raw) {
   bool ok = false;
