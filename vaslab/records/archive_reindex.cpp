@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -171,9 +173,10 @@ bool quick_record(int fd, long k, QuickReindexCounts& c) {
 // --- Screens -----------------------------------------------------------------
 
 constexpr int kCodeExit = 100, kCodeQuick = 101, kCodeFull = 102, kCodeCompress = 103;
-constexpr int kTitleColour = 11;
-constexpr int kTextColour = 15;
-constexpr int kTextX = 137;
+// White on the set-up menus' background, in 8 by 14 cells: the counter
+// lines are laid out by character columns.
+constexpr int kTextColour = kColorWhite;
+constexpr int kTextColumn = 17;
 
 ButtonRecord g_menu[] = {
     make_button(10, 56, 630, 125, "Quick Reindex", kCodeQuick, 'q'),
@@ -192,24 +195,29 @@ int g_bar = 0;
 
 void clear_for_screen() {
   release_background();
-  g_draw.fill_color = kColorBlack;
+  g_draw.fill_color = kColorBackground;
   clear_screen();
 }
 
 void draw_title(const char* title) {
-  fill_rect_color(0, 20, 640, 44, kColorBlack);
-  const int x = 320 - static_cast<int>(std::strlen(title)) * 8 / 2;
-  draw_text_sized(title, 22, x, 16, kTitleColour);
+  fill_rect_color(0, 6, 640, 40, kColorBackground);
+  set_text_justify(kJustifyCentre, kJustifyBaseline);
+  draw_white_text(320, 30, title);
+  set_text_justify(kJustifyLeft, kJustifyTop);
+}
+
+void draw_text_at(int y, int column, const char* text) {
+  draw_text_cells(text, y, column, kColorBackground, kTextColour);
 }
 
 void draw_line_text(int y, const char* text) {
-  fill_rect_color(kTextX, y, 640, y + 10, kColorBlack);
-  draw_text_sized(text, y, kTextX, 8, kTextColour);
+  fill_rect_color(0, y, 640, y + 14, kColorBackground);
+  draw_text_at(y, kTextColumn, text);
 }
 
 void draw_rule(int y, int x2) {
   g_draw.draw_color = kTextColour;
-  draw_line(kTextX, y, x2, y);
+  draw_line(kTextColumn * 8, y, x2, y);
 }
 
 void draw_status(int y, bool finished) {
@@ -217,8 +225,8 @@ void draw_status(int y, bool finished) {
   char line[120];
   if (finished) {
     std::snprintf(line, sizeof line, "Finished.  Press 'Exit' below to return to the main Archive Reindexing screen.");
-    fill_rect_color(0, y, 640, y + 10, kColorBlack);
-    draw_text_sized(line, y, 320 - static_cast<int>(std::strlen(line)) * 4, 8, kTextColour);
+    fill_rect_color(0, y, 640, y + 14, kColorBackground);
+    draw_text_at(y, 0, line);
     return;
   }
   std::snprintf(line, sizeof line, "Processing, please wait... %s", kBar[g_bar]);
@@ -283,8 +291,8 @@ void run_compress() {
   for (int period = 0; period < 10; ++period) {
     char line[80];
     std::snprintf(line, sizeof line, "Full Reindex will begin automatically in %i seconds.", (10 - period) / 2);
-    fill_rect_color(0, 118, 640, 128, kColorBlack);
-    draw_text_sized(line, 118, 320 - static_cast<int>(std::strlen(line)) * 4, 8, kTextColour);
+    fill_rect_color(0, 118, 640, 132, kColorBackground);
+    draw_text_at(118, 40 - static_cast<int>(std::strlen(line)) / 2, line);
     flush_dirty();
     delay_ms(500);
   }
@@ -414,11 +422,21 @@ void compress_archive(CompressCounts& c, const ReindexTick& t) {
       return i + 1;
     return leading_number(name.c_str(), name.size());
   };
+  // The names in the folder, upper-cased: whether a number is taken is asked
+  // for every number, and a folder lookup each time would make the
+  // compression quadratic in the size of the archive.
+  auto upper = [](std::string n) {
+    for (char& ch : n) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return n;
+  };
+  std::set<std::string> taken;
+  for (const auto& f : platform::list_files(folder() + "*")) taken.insert(upper(f.name));
+  const std::string dir = platform::map_path(folder());
   std::size_t next = 0;
   long i = 0;
   while (i < kMaxArchiveNumber) {
     const std::string target = archive_file_name(1, static_cast<int>(i + 1));
-    if (platform::file_facts(folder() + target)) {
+    if (taken.count(upper(target))) {
       c.compressed = ++i;
       tick(t);
       continue;
@@ -428,8 +446,12 @@ void compress_archive(CompressCounts& c, const ReindexTick& t) {
       const std::string& name = entries[next++];
       const long n = number_of(name, i);
       if (n <= i) continue;
-      if (!rename_no_replace(linux_path(name), platform::map_path(folder() + target)))
+      if (rename_no_replace(dir + name, dir + target)) {
+        taken.erase(upper(name));
+        taken.insert(upper(target));
+      } else {
         log_format("Compress: Error renaming %s to %s (errno %i).\r\n", name.c_str(), target.c_str(), errno);
+      }
       moved = true;
     }
     if (!moved) break;
@@ -437,7 +459,7 @@ void compress_archive(CompressCounts& c, const ReindexTick& t) {
     hook(2);
     tick(t);
   }
-  (void)fsync_folder(platform::map_path(folder()));  // renames done; a lost one leaves its file under the old name
+  (void)fsync_folder(dir);  // renames done; a lost one leaves its file under the old name
 }
 
 // --- Screens -----------------------------------------------------------------
@@ -491,10 +513,10 @@ std::vector<ReportLine> full_reindex_report(const FullReindexCounts& c) {
   if (c.rename_failed) r.push_back({y += 15, counter_line("Rename Failed:", c.rename_failed, "%-35s %10li (Should be 0)")});
   if (c.skipped > c.rename_failed)
     r.push_back({y += 15, counter_line("Skipped (See log):", c.skipped - c.rename_failed, "%-35s %10li (Should be 0)")});
-  r.push_back({y += 15, "", 502});
+  r.push_back({y += 18, "", 502});
   char total[120];
   std::snprintf(total, sizeof total, "%-35s %10li/About %li", "Total Entries Created:", c.entries, c.about);
-  r.push_back({y + 8, total});
+  r.push_back({y + 12, total});
   return r;
 }
 
@@ -521,7 +543,7 @@ void draw_compression_progress(const CompressCounts& c, bool finished) {
   draw_title(finished ? "Compression Complete" : "Compression Progress");
   draw_report(compression_report(c));
   if (finished)
-    fill_rect_color(0, 88, 640, 98, kColorBlack);
+    fill_rect_color(0, 80, 640, 104, kColorBackground);
   else
     draw_status(88, false);
 }

@@ -18,16 +18,6 @@
 namespace vaslab {
 namespace {
 
-std::string run_output(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    if (::pclose(p) != 0) out += "<failed>";
-  }
-  return out;
-}
-
 struct ArchiveTest : RecordsFixture {
   void SetUp() override {
     RecordsFixture::SetUp();
@@ -55,8 +45,7 @@ struct ArchiveTest : RecordsFixture {
   }
 
   std::string db_check() {
-    return run_output("python3 '" + records_test_dir() + "check_db.py' '" + platform::map_path(kArchiveDbPath) +
-                      "'");
+    return check_archive_db(platform::map_path(kArchiveDbPath));
   }
 
   std::vector<std::string> archive_names() {

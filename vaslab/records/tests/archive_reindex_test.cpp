@@ -20,16 +20,6 @@
 namespace vaslab {
 namespace {
 
-std::string run_output(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[256];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    if (::pclose(p) != 0) out += "<failed>";
-  }
-  return out;
-}
-
 int g_kill_step = 0, g_kill_count = 0;
 void kill_on(int step) {
   if (step == g_kill_step && --g_kill_count <= 0) ::raise(SIGKILL);
@@ -75,7 +65,7 @@ struct ReindexTest : RecordsFixture {
     return v;
   }
   std::string db_check() {
-    return run_output("python3 '" + records_test_dir() + "check_db.py' '" + platform::map_path(kArchiveDbPath) + "'");
+    return check_archive_db(platform::map_path(kArchiveDbPath));
   }
   std::string log() { return root.exists(kDbIndexLog) ? root.read(kDbIndexLog) : ""; }
 

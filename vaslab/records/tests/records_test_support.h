@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -31,6 +32,23 @@ inline bool run_generator(const std::string& script, const std::vector<std::stri
   std::string cmd = "python3 '" + records_test_dir() + script + "'";
   for (const auto& a : args) cmd += " '" + a + "'";
   return std::system(cmd.c_str()) == 0;
+}
+
+// What a command printed; "<failed>" is added when it did not end well.
+inline std::string run_output(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    if (::pclose(p) != 0) out += "<failed>";
+  }
+  return out;
+}
+
+// The outside check of the archive database: the records in use, one a
+// line as "n NAME", or "bad n" at a record whose checksum is wrong.
+inline std::string check_archive_db(const std::string& linux_path) {
+  return run_output("python3 '" + records_test_dir() + "check_db.py' '" + linux_path + "'");
 }
 
 struct RecordsFixture : ::testing::Test {
