@@ -22,7 +22,7 @@ namespace {
 
 using namespace vaslab;
 
-constexpr int kVersion = 3;  // 3: report layouts
+constexpr int kVersion = 4;  // 3: report layouts; 4: notes lines
 constexpr char kVersionFile[] = "c:\\studies\\demo-studies.ver";
 constexpr char kDiagnostics[] = "dopalign";
 
@@ -38,10 +38,23 @@ Patch word(int offset, int v) {
   return {offset, std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}};
 }
 
+// A line of the notes form: caption, the characters it is right-aligned
+// in, answer width, default answer, block tag (1 first, 3 last line), and
+// the import field with its fill mode in bits 6-7.
+struct NotesLine {
+  const char* caption = "";
+  int caption_chars = 0;
+  int width = 0;
+  const char* answer = "";
+  int block = 0;
+  int import_fill = 0;
+};
+
 struct SampleStep {
   int module_type;
   const char* label;
   std::vector<Patch> report = {};
+  NotesLine notes = {};
 };
 
 struct SampleStudy {
@@ -69,12 +82,17 @@ std::vector<Patch> caption(int x, int y, const char* t) {
   return {text(37, "1"), text(117, "7"), word(32, x), word(34, y), text(198, t), text(278, "%s")};
 }
 
+// The notes form's lines: captions padded to one column, the patient's ID
+// from the worklist import, a history that wraps over three lines and a
+// caption-only line above the impression.
+SampleStep notes_line(const NotesLine& line) { return {kNotes, "Notes", {}, line}; }
+
 // The set this version writes: the dual studies as RIGHT/LEFT pairs.
 const std::vector<SampleStudy>& samples() {
   static const std::vector<SampleStudy> s = {
       {101, "ABI Resting",
        {{kDualPressure, "RIGHT Brachial"}, {kDualPressure, " LEFT Brachial"}, {kDualPressure, "RIGHT Ankle"},
-        {kDualPressure, " LEFT Ankle"}, {kNotes, "Notes"}}},
+        {kDualPressure, " LEFT Ankle"}, notes_line({"Comments:", 12, 60})}},
       {102, "Lower Arterial Doppler",
        {{kDoppler, "Right CFA", doppler_trace('A', 100, 300, 0, "Right CFA")},
         {kDoppler, "Right POP", doppler_trace('B', 1250, 300, 296, "Right POP")},
@@ -104,6 +122,14 @@ const std::vector<SampleStudy>& samples() {
                       word(72, 3138)}}}},
       {106, "Digit PPG",
        {{kDualPpg, "RIGHT Fingers"}, {kDualPpg, " LEFT Fingers"}, {kDualPpg, "RIGHT Toes"}, {kDualPpg, " LEFT Toes"}}},
+      {107, "Study Notes",
+       {notes_line({"Patient ID:", 16, 30, "", 0, 0x80 | 2}),
+        notes_line({"Indication:", 16, 50, "Claudication"}),
+        notes_line({"History:", 16, 56, "", 1}),
+        notes_line({"", 16, 56}),
+        notes_line({"", 16, 56, "", 3}),
+        notes_line({"Impression (after review by the physician)", 0, 0}),
+        notes_line({"Impression:", 16, 56})}},
   };
   return s;
 }
@@ -161,6 +187,19 @@ void common_dual(Step& s, const SampleStep& st) {
 
 void step_bytes(const SampleStep& st, int version, std::uint8_t* out) {
   if (st.module_type == kDoppler) return doppler_step(st, version, kStudyStepClass, out);
+  if (version >= 4 && st.module_type == kNotes) {
+    NotesStep n{};
+    n.module_type = kNotes;
+    n.step_class = kStudyStepClass;
+    std::snprintf(n.label, sizeof n.label, "%s", st.label);
+    n.caption_width = static_cast<std::int16_t>(st.notes.caption_chars * 30);
+    std::snprintf(n.caption, sizeof n.caption, "%s", st.notes.caption);
+    n.answer_width = static_cast<std::uint8_t>(st.notes.width);
+    std::snprintf(n.default_answer, sizeof n.default_answer, "%s", st.notes.answer);
+    n.block_tag = static_cast<std::uint8_t>(st.notes.block);
+    n.import_fill = static_cast<std::uint8_t>(st.notes.import_fill);
+    return encode_notes_step(n, out);
+  }
   if (st.module_type == kSinglePressure) {
     // A cuff inflated to 180 mmHg and let down to 20; the trace of the
     // pulse with the 7 Hz filter.
@@ -263,10 +302,16 @@ std::vector<StudyMenuEntry> menu_entries(int version) {
             make_study_entry(s[3].title, s[3].number)};
   }
   const auto& s = samples();
-  return {make_submenu_entry("Studies", 1, 5), make_study_entry(s[0].title, s[0].number),
+  if (version < 4)
+    return {make_submenu_entry("Studies", 1, 5), make_study_entry(s[0].title, s[0].number),
+            make_study_entry(s[1].title, s[1].number), make_study_entry(s[4].title, s[4].number),
+            make_study_entry(s[5].title, s[5].number), make_submenu_entry("PVR Studies", 6, 2),
+            make_study_entry(s[2].title, s[2].number), make_study_entry(s[3].title, s[3].number)};
+  return {make_submenu_entry("Studies", 1, 6), make_study_entry(s[0].title, s[0].number),
           make_study_entry(s[1].title, s[1].number), make_study_entry(s[4].title, s[4].number),
-          make_study_entry(s[5].title, s[5].number), make_submenu_entry("PVR Studies", 6, 2),
-          make_study_entry(s[2].title, s[2].number), make_study_entry(s[3].title, s[3].number)};
+          make_study_entry(s[5].title, s[5].number), make_study_entry(s[6].title, s[6].number),
+          make_submenu_entry("PVR Studies", 7, 2), make_study_entry(s[2].title, s[2].number),
+          make_study_entry(s[3].title, s[3].number)};
 }
 
 // Writes a sample file when it is missing or holds exactly what an earlier

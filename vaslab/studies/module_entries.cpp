@@ -5,7 +5,6 @@
 
 namespace vaslab {
 
-int lineedit_main(int, char*[]) { return -1; }
 int timer_main(int, char*[]) { return -1; }
 
 }  // namespace vaslab

@@ -213,6 +213,22 @@ void decode_dual_pvr_step(const std::uint8_t* in, DualPvrStep& s) {
 }
 void encode_dual_pvr_step(const DualPvrStep& s, std::uint8_t* out) { DUAL_PVR_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
 
+#define NOTES_FIELDS(F, B)                                                                  \
+  F(NotesStep, module_type); F(NotesStep, step_class); B(NotesStep, label);                \
+  F(NotesStep, caption_width); B(NotesStep, unused_34); F(NotesStep, attribute);           \
+  F(NotesStep, unused_37); B(NotesStep, caption); F(NotesStep, answer_width);              \
+  F(NotesStep, unused_120); B(NotesStep, default_answer); F(NotesStep, block_tag);         \
+  B(NotesStep, unused_203); F(NotesStep, import_fill)
+
+void decode_notes_step(const std::uint8_t* in, NotesStep& s) {
+  NOTES_FIELDS(LE_LOAD_FIELD, LE_LOAD_BYTES);
+  force_nul(s.label);
+  force_nul(s.caption);
+  force_nul(s.default_answer);
+}
+void encode_notes_step(const NotesStep& s, std::uint8_t* out) { NOTES_FIELDS(LE_STORE_FIELD, LE_STORE_BYTES); }
+
+#undef NOTES_FIELDS
 #undef DOPPLER_FIELDS
 #undef PRESSURE_FIELDS
 #undef DUAL_PPG_FIELDS

@@ -235,6 +235,32 @@ static_assert(offsetof(DualPvrStep, alt_target) == 207);
 static_assert(offsetof(DualPvrStep, cuff_select) == 209);
 static_assert(offsetof(DualPvrStep, show_stopwatch) == 212);
 
+// The notes prefix: one line of the notes form.
+struct __attribute__((packed)) NotesStep {
+  std::uint8_t module_type;
+  std::uint8_t step_class;
+  char label[30];
+  std::int16_t caption_width;  // the caption is right-aligned in caption_width / 30 characters
+  std::uint8_t unused_34[2];
+  std::uint8_t attribute;      // bits 0-1
+  std::uint8_t unused_37;
+  char caption[81];
+  std::uint8_t answer_width;   // the most answer characters the line holds, its wrap width
+  std::uint8_t unused_120;
+  char default_answer[81];
+  std::uint8_t block_tag;      // 1 first line of a block, 3 its last line
+  std::uint8_t unused_203[2];
+  std::uint8_t import_fill;    // bits 0-5 import field (0 none), bits 6-7 how it fills the answer
+};
+static_assert(sizeof(NotesStep) == kNotesPrefix);
+static_assert(offsetof(NotesStep, caption_width) == 32);
+static_assert(offsetof(NotesStep, attribute) == 36);
+static_assert(offsetof(NotesStep, caption) == 38);
+static_assert(offsetof(NotesStep, answer_width) == 119);
+static_assert(offsetof(NotesStep, default_answer) == 121);
+static_assert(offsetof(NotesStep, block_tag) == 202);
+static_assert(offsetof(NotesStep, import_fill) == 205);
+
 // "00000123.sty" for template "123"; names of 8 or more characters unpadded.
 std::string template_base_name(std::string_view template_number);
 // "c:\studies\" + template_base_name().
@@ -275,6 +301,8 @@ void decode_dual_pressure_step(const std::uint8_t* in, DualPressureStep& s);
 void encode_dual_pressure_step(const DualPressureStep& s, std::uint8_t* out);
 void decode_dual_pvr_step(const std::uint8_t* in, DualPvrStep& s);
 void encode_dual_pvr_step(const DualPvrStep& s, std::uint8_t* out);
+void decode_notes_step(const std::uint8_t* in, NotesStep& s);
+void encode_notes_step(const NotesStep& s, std::uint8_t* out);
 
 // Reads a step's prefix as a module does: 0 when read whole and of the wanted
 // class, 4 when the template ends early or the class differs.
