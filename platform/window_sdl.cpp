@@ -205,7 +205,9 @@ class SdlBackend : public WindowBackend {
       }
       case SDL_TEXTINPUT: {
         const unsigned char c = static_cast<unsigned char>(e.text.text[0]);
-        if (c == 0 || c >= 0x80) return false;
+        // Alt+letter is a command key (the typing wait's Alt+K, L, S), never
+        // a typed character; some desktops still send its text.
+        if (c == 0 || c >= 0x80 || m.alt) return false;
         m.msg = Msg::kChar;
         m.key = c;
         return true;

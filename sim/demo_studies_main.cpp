@@ -85,14 +85,14 @@ std::vector<Patch> caption(int x, int y, const char* t) {
 // The notes form's lines: captions padded to one column, the patient's ID
 // from the worklist import, a history that wraps over three lines and a
 // caption-only line above the impression.
-SampleStep notes_line(const NotesLine& line) { return {kNotes, "Notes", {}, line}; }
+SampleStep notes_line(const char* label, const NotesLine& line) { return {kNotes, label, {}, line}; }
 
 // The set this version writes: the dual studies as RIGHT/LEFT pairs.
 const std::vector<SampleStudy>& samples() {
   static const std::vector<SampleStudy> s = {
       {101, "ABI Resting",
        {{kDualPressure, "RIGHT Brachial"}, {kDualPressure, " LEFT Brachial"}, {kDualPressure, "RIGHT Ankle"},
-        {kDualPressure, " LEFT Ankle"}, notes_line({"Comments:", 12, 60})}},
+        {kDualPressure, " LEFT Ankle"}, notes_line("Notes", {"Comments: ", 12, 60})}},
       {102, "Lower Arterial Doppler",
        {{kDoppler, "Right CFA", doppler_trace('A', 100, 300, 0, "Right CFA")},
         {kDoppler, "Right POP", doppler_trace('B', 1250, 300, 296, "Right POP")},
@@ -123,13 +123,13 @@ const std::vector<SampleStudy>& samples() {
       {106, "Digit PPG",
        {{kDualPpg, "RIGHT Fingers"}, {kDualPpg, " LEFT Fingers"}, {kDualPpg, "RIGHT Toes"}, {kDualPpg, " LEFT Toes"}}},
       {107, "Study Notes",
-       {notes_line({"Patient ID:", 16, 30, "", 0, 0x80 | 2}),
-        notes_line({"Indication:", 16, 50, "Claudication"}),
-        notes_line({"History:", 16, 56, "", 1}),
-        notes_line({"", 16, 56}),
-        notes_line({"", 16, 56, "", 3}),
-        notes_line({"Impression (after review by the physician)", 0, 0}),
-        notes_line({"Impression:", 16, 56})}},
+       {notes_line("Patient ID", {"Patient ID: ", 18, 30, "", 0, 0x80 | 2}),
+        notes_line("Indication", {"Indication: ", 18, 50, "Claudication"}),
+        notes_line("History", {"History: ", 18, 60, "", 1}),
+        notes_line("History", {"", 18, 60}),
+        notes_line("History", {"", 18, 60, "", 3}),
+        notes_line("Impression heading", {"  Impression (after review by the physician)", 0, 0}),
+        notes_line("Impression", {"Impression: ", 18, 60})}},
   };
   return s;
 }

@@ -174,9 +174,10 @@ constexpr int kAltK = 331, kAltL = 332, kAltS = 339;
 // Screen modes.
 constexpr int kSmallMode = 0, kKeyboardMode = 1, kLargeMode = 2;
 
-constexpr int kCursorCell = 14;  // yellow
+// Dark text on a white sheet; the cursor is the character inverted.
+constexpr int kPaper = kColorWhite;
 constexpr int kCaptionColor = kColorGrey;
-constexpr int kAnswerColor = kColorWhite;
+constexpr int kAnswerColor = kColorBlack;
 
 std::string_view answer_of(const NotesLine& l) {
   const char* a = l.text + l.answer_start;
@@ -563,10 +564,10 @@ void NotesForm::build_table() {
   for (const auto& h : hidden) add(0, 0, 0, 0, "", h.code, key(h.vk), kButtonHidden);
   if (mode_ == kKeyboardMode) {
     // The on-screen keys: each key's code is its character.
-    constexpr int kKey = 63, kLeftEdge = 5, kTop = 100;
-    auto key_at = [&](int column, int row, int wide, const char* label, int code) {
+    constexpr int kKey = 63, kLeftEdge = 5, kTop = 116;
+    auto key_at = [&](int column, int row, const char* label, int code) {
       const int x = kLeftEdge + kKey * column, y = kTop + kKey * row;
-      add(x, y, x + kKey * wide - 1, y + kKey - 2, label, code, 0);
+      add(x, y, x + kKey - 1, y + kKey - 2, label, code, 0);
     };
     const char* const rows[] = {"1234567890", "QWERTYUIOP", "ASDFGHJKL-", "ZXCVBNM,./"};
     for (int r = 0; r < 4; ++r)
@@ -579,12 +580,13 @@ void NotesForm::build_table() {
           std::snprintf(label, sizeof label, "%c^%s", ch, name);
         else
           std::snprintf(label, sizeof label, "%c^set_%c", ch, ch >= 'A' && ch <= 'Z' ? ch + 32 : ch);
-        key_at(c, r, 1, label, ch);
+        key_at(c, r, label, ch);
       }
-    key_at(0, 4, 1, "CAPS^notes_caps", kCapsLock);
-    key_at(1, 4, 1, "'^pde_apos", '\'');
-    key_at(2, 4, 2, " ^pde_space", ' ');
-    key_at(4, 4, 2, " ^pde_bksp", kBackspace);
+    // The rest share the button band with Next.
+    add(8, 416, 70, 477, "CAPS^notes_caps", kCapsLock, 0);
+    add(76, 416, 138, 478, "'^pde_apos", '\'', 0);
+    add(144, 416, 269, 477, " ^pde_space", ' ', 0);
+    add(275, 416, 400, 477, " ^pde_bksp", kBackspace, 0);
     // Touching the text puts the cursor there.
     add(0, 27, 639, 90, "", kTouchText, 0, kButtonGreyed);
   }
@@ -612,21 +614,23 @@ void NotesForm::draw_form() {
 }
 
 void NotesForm::draw_lines() {
-  g_draw.fill_color = kColorBackground;
+  // The sheet under the lines: below the title band but in the small mode,
+  // whose 19 rows take the screen from its top.
+  if (mode_ == kSmallMode)
+    fill_rect_color(0, 0, 640, 19 * 19 + 1, kPaper);
+  else
+    fill_rect_color(0, 27, 640, 69 * (lines_shown() - 1) + 93, kPaper);
   for (int row = 0; row < lines_shown(); ++row) {
     const int i = top_ + row;
-    if (mode_ == kSmallMode)
-      clear_text_row(row, 0);
-    else
-      clear_entry_rows(row, 0);
-    if (i >= count_) continue;
+    if (i >= count_) break;
     const NotesLine& l = lines_[i];
     const std::string caption(l.text, l.answer_start);
     const std::string answer(answer_of(l));
     if (mode_ == kSmallMode) {
-      draw_text_cells(caption.c_str(), 19 * row + 2, 0, kColorBackground, kCaptionColor);
-      draw_text_cells(answer.c_str(), 19 * row + 2, l.answer_start, kColorBackground, kAnswerColor);
+      draw_text_cells(caption.c_str(), 19 * row + 2, 0, kPaper, kCaptionColor);
+      draw_text_cells(answer.c_str(), 19 * row + 2, l.answer_start, kPaper, kAnswerColor);
     } else {
+      g_draw.fill_color = kPaper;
       g_draw.text_color = kCaptionColor;
       draw_entry_text_wrapped(caption.c_str(), row, 0);
       g_draw.text_color = kAnswerColor;
@@ -639,14 +643,14 @@ void NotesForm::draw_lines() {
   const std::string_view text(lines_[cursor_].text, ::strnlen(lines_[cursor_].text, sizeof lines_[cursor_].text));
   const char under = column_ < static_cast<int>(text.size()) ? text[static_cast<std::size_t>(column_)] : ' ';
   if (mode_ == kSmallMode)
-    draw_text_cursor(row, column_, under, kCursorCell, kColorBlack);
+    draw_text_cursor(row, column_, under, kAnswerColor, kPaper);
   else
-    draw_entry_cursor(row, column_, under, kCursorCell, kColorBlack);
+    draw_entry_cursor(row, column_, under, kAnswerColor, kPaper);
   if (mode_ == kKeyboardMode)
     draw_keyboard_state();
   else
     draw_help();
-  g_draw.text_color = kColorWhite;
+  set_colors(kColorWhite << 8 | kColorBackground);
   mark_dirty(kDirtyWholeWindow);
 }
 
@@ -654,12 +658,18 @@ void NotesForm::draw_help() {
   char ins[64];
   std::snprintf(ins, sizeof ins, "INS - Toggle Insert (%c) / Overwrite (%c) mode", insert_ ? '*' : ' ',
                 insert_ ? ' ' : '*');
-  const char* const left[] = {"Active keys: Up/Down/Left/Right/Home/End - Cursor movement", ins,
-                              "Backspace/DEL - Character deletion"};
-  const char* const right[] = {"F2 - Toggle screen mode", "ESC - Exit"};
-  const int top = mode_ == kSmallMode ? 365 : 372;
-  for (int i = 0; i < 3; ++i) draw_text_cells(left[i], top + 14 * i, 1, kColorBackground, kColorWhite);
-  for (int i = 0; i < 2; ++i) draw_text_cells(right[i], top + 14 * i, 60, kColorBackground, kColorWhite);
+  const struct {
+    int row, column;
+    const char* text;
+  } lines[] = {{0, 1, "Active keys: Up/Down/Left/Right/Home/End - Cursor movement"},
+               {1, 1, ins},
+               {1, 50, "F2 - Toggle screen mode"},
+               {2, 1, "Backspace/DEL - Character deletion"},
+               {2, 50, "ESC - Exit"}};
+  // In the 8 by 8 face, to fit between the sheet and the button band.
+  const int top = mode_ == kSmallMode ? 368 : 373;
+  fill_rect_color(0, top, 640, top + 30, kColorBackground);
+  for (const auto& l : lines) draw_text_sized(l.text, top + 11 * l.row, 8 * l.column, 8, kColorWhite);
 }
 
 void NotesForm::draw_keyboard_state() {

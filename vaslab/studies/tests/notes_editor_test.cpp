@@ -114,9 +114,9 @@ struct NotesFormTest : StudyFixture {
   int flags(int step) { return std::stoi(page_fields(step, kExam)["count"]); }
   static bool caps_lock() { return peek_keyboard_flags(0, kKeyboardFlagsAddress) & 0x40; }
   int step_slot() { return static_cast<std::int16_t>(peek_comm_area_word(0, kStepSlot)); }
-  // The cursor cell of the small form: its top line is painted yellow.
+  // The cursor cell of the small form: its top line is inked.
   bool cursor_at(int row, int column) {
-    return px(column * 8 + 3, 19 * row + 1) == vga_color_to_rgb(14);
+    return px(column * 8 + 3, 19 * row + 1) == vga_color_to_rgb(kColorBlack);
   }
   // "IMPORT.DAT" with these records, loaded as the start screen does.
   void import(const std::string& records) {
