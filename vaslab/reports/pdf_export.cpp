@@ -18,6 +18,7 @@
 #include "platform/paths.h"
 #include "vaslab/core/fonts.h"
 #include "vaslab/core/settings.h"
+#include "vaslab/reports/export_args.h"
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/postscript_page.h"
 
@@ -28,7 +29,6 @@ constexpr const char* kListFile = "c:\\temp\\vivoVEV.fil";
 constexpr const char* kInfoFile = "c:\\temp\\exinfo";
 constexpr const char* kPdfFile = "C:\\TEMP\\vivoVEV.PDF";
 constexpr const char* kDefaultLibrary = "libgs.so.10";
-constexpr int kMaxStudyId = 998;
 constexpr std::size_t kListStringMax = 99;
 constexpr std::size_t kKeptNameMax = 40;
 
@@ -38,35 +38,13 @@ std::string page_postscript_name(int page) {
   return name;
 }
 
-// The export arguments {program, study id or "END", destination, options}.
-// This module reads no option bit.
-struct PdfArgs {
-  bool end = false;
-  std::string id;
-  std::string destination;
-};
-
-int read_args(int argc, char* argv[], PdfArgs& out) {
-  if (argc != 4 || !argv[1] || !argv[2]) return 1;
-  out.destination = argv[2];
-  if (std::strcmp(argv[1], "END") == 0) {
-    out.end = true;
-    return 0;
-  }
-  char* end = nullptr;
-  const long id = std::strtol(argv[1], &end, 10);
-  if (end == argv[1] || *end || id < 0 || id > kMaxStudyId) return 1;
-  out.id = argv[1];
-  return 0;
-}
-
 // A string of the study information: at most `max` characters from `at`.
 std::string info_field(const char* info, std::size_t at, std::size_t max) {
   return std::string(info + at, strnlen(info + at, max));
 }
 
-int add_study(const PdfArgs& args) {
-  std::string program = "C:\\PROGRAMS\\IPROC", id = args.id;
+int add_study(const ExportArgs& args) {
+  std::string program = "C:\\PROGRAMS\\IPROC", id = args.id_text;
   char* report_argv[] = {program.data(), id.data()};
   const int report = generate_report(2, report_argv);
   if (report != 0) return report;
@@ -84,7 +62,7 @@ int add_study(const PdfArgs& args) {
     }
     (void)platform::file_close(in);  // read only: nothing to lose
   }
-  std::string record = hardware_settings().data_directory + args.id + ".pdf";
+  std::string record = hardware_settings().data_directory + args.id_text + ".pdf";
   record += '\0';
   record += info_field(info, 0, 29) + '\0';
   record += info_field(info, 30, 29) + '\0';
@@ -131,16 +109,11 @@ std::string name_part(std::string name) {
   return name;
 }
 
-std::string in_folder(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') return folder + '\\' + name;
-  return folder + name;
-}
-
 // The next number after those of the folder's files of this name part:
 // each file's name without its extension ends in its number.
 int next_file_number(const std::string& destination, const std::string& part) {
   int next = 0;
-  for (const platform::FoundFile& f : platform::list_files(in_folder(destination, part + "*"))) {
+  for (const platform::FoundFile& f : platform::list_files(export_file(destination, part + "*"))) {
     std::string_view stem = f.name;
     if (const auto dot = stem.rfind('.'); dot != std::string_view::npos) stem = stem.substr(0, dot);
     std::size_t digits = stem.size();
@@ -152,7 +125,7 @@ int next_file_number(const std::string& destination, const std::string& part) {
   return next;
 }
 
-int finish_batch(const PdfArgs& args) {
+int finish_batch(const ExportArgs& args) {
   const auto list = platform::read_file(platform::map_path(kListFile));
   if (!list) return kPdfListNotReadable;
   struct Study {
@@ -181,7 +154,7 @@ int finish_batch(const PdfArgs& args) {
   const std::string part = name_part(name);
   const int number = next_file_number(args.destination, part);
   if (number >= 1000) return kPdfNoNumberOrCopy;
-  const std::string target = in_folder(args.destination, part + std::to_string(number) + ".pdf");
+  const std::string target = export_file(args.destination, part + std::to_string(number) + ".pdf");
   if (platform::copy_file_atomic(platform::map_path(kPdfFile), platform::map_path(target)) != 0)
     return kPdfNoNumberOrCopy;
   return 0;
@@ -258,8 +231,9 @@ int make_pdf_with_ghostscript(int page_count) {
 }
 
 int run_pdf_export(int argc, char* argv[]) {
-  PdfArgs args;
-  if (const int r = read_args(argc, argv, args)) return r;
+  // This module reads no option bit.
+  ExportArgs args;
+  if (const int r = parse_export_args(argc, argv, kNumberedExportIdLimit, args)) return r;
   return args.end ? finish_batch(args) : add_study(args);
 }
 

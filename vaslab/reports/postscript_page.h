@@ -11,6 +11,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "vaslab/reports/page_description.h"  // kPageOk and the reader's codes
+#include "vaslab/reports/page_renderer.h"     // kPageOutputFailed
+
 namespace vaslab {
 
 // Renders a page file held in memory to the PostScript file at `win_path`

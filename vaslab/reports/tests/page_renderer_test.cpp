@@ -17,6 +17,7 @@
 #include "testsupport/temp_root.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/reports/page_fonts.h"
+#include "vaslab/reports/tests/test_pages.h"
 
 namespace vaslab {
 namespace {
@@ -57,21 +58,6 @@ Page render_bytes(const Bytes& file, int colour = 1) {
 }
 
 Page render(const PageDescription& d, int colour = 1) { return render_bytes(build_page_description(d), colour); }
-
-// An empty page: no header texts, no traces.
-PageDescription blank_page() {
-  PageDescription d;
-  for (auto& t : d.header.traces) t.count = 2;
-  return d;
-}
-
-void add_text(PageDescription& d, int x, int y, int attribute, const std::string& text) {
-  d.text_items.push_back(PageTextItem{static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
-                                      static_cast<std::uint8_t>(attribute),
-                                      static_cast<std::int16_t>(d.text_pool.size())});
-  d.text_pool.insert(d.text_pool.end(), text.begin(), text.end());
-  d.text_pool.push_back('\0');
-}
 
 PageLineItem line(int x1, int y1, int x2, int y2, int colour_index, int width, int symbols = 0) {
   return PageLineItem{static_cast<std::int16_t>(x1), static_cast<std::int16_t>(y1),
@@ -524,11 +510,6 @@ std::string check_page_png(const Page& p, const std::string& name) {
 // Whole pages against the pictures kept in the repository, pixel for pixel.
 // After a deliberate change of the drawing, regenerate them:
 //   VASLAB_UPDATE_SCREENSHOTS=1 ctest --test-dir build/test -R Whole
-// The logo kept in the repository, in the graphics folder.
-void install_logo(const testsupport::TempRoot& root) {
-  std::ifstream kept(std::string(VASLAB_SOURCE_DIR) + "/vaslab/resources/graphic/hdrlogo.gph", std::ios::binary);
-  root.write("C:\\GRAPHIC\\HDRLOGO.GPH", std::string((std::istreambuf_iterator<char>(kept)), {}));
-}
 
 TEST_F(Renderer, WholeSamplePage) {
   const std::string logo = testsupport::run_generator("vaslab/reports/tests/gph.py", root_.path(), "logo.gph", "logo 0");

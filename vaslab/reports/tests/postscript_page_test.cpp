@@ -20,25 +20,12 @@
 #include "testsupport/temp_root.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/reports/page_renderer.h"
+#include "vaslab/reports/tests/test_pages.h"
 
 namespace vaslab {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-PageDescription blank_page() {
-  PageDescription d;
-  for (auto& t : d.header.traces) t.count = 2;
-  return d;
-}
-
-void add_text(PageDescription& d, int x, int y, int attribute, const std::string& text) {
-  d.text_items.push_back(PageTextItem{static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
-                                      static_cast<std::uint8_t>(attribute),
-                                      static_cast<std::int16_t>(d.text_pool.size())});
-  d.text_pool.insert(d.text_pool.end(), text.begin(), text.end());
-  d.text_pool.push_back('\0');
-}
 
 std::string prologue(bool colour) {
   return std::string("%%!\ngsave\n18 16 translate\n576 756 scale\n") +
@@ -198,11 +185,6 @@ Bytes drawn_page() {
                                    static_cast<std::uint8_t>(c | ((c % 5 + 1) << 4)),
                                    static_cast<std::uint8_t>((c % 9 + 1) | ((8 - c) << 4))});
   return build_page_description(d);
-}
-
-void install_logo(const testsupport::TempRoot& root) {
-  root.write("C:\\GRAPHIC\\HDRLOGO.GPH",
-             read_linux(std::string(VASLAB_SOURCE_DIR) + "/vaslab/resources/graphic/hdrlogo.gph"));
 }
 
 // Ghostscript at 300 dpi on a Letter page puts the image 75 columns in and
