@@ -2,6 +2,8 @@
 // records, the cached central directory, item information and selection by
 // pattern.  Every count, size and offset comes from outside and is checked
 // against the bytes that are really there before it is used.
+#include "platform/file_io.h"
+#include "platform/find.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
 #include "ziplib/unzip_state.h"
@@ -61,7 +63,6 @@ void put_utf8(std::string& out, char16_t c) {
   }
 }
 
-std::int64_t mtime_of(const struct stat& st) { return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec; }
 
 // The end record (and the Zip64 one it points to) of the part open now.
 int find_end(UnzipState& s, EndInfo* e, bool* found) {
@@ -277,9 +278,11 @@ bool pattern_selects(const UnzipState& s, const std::string& pattern, const std:
 }  // namespace
 
 std::uint64_t unzip_read_at(UnzipState& s, std::uint64_t pos, void* out, std::uint64_t n) {
+  // Through the file layer, so that an archive on A: is read from the diskette.
+  if (s.fd < 0 || platform::file_seek(s.fd, static_cast<long long>(pos), SEEK_SET) < 0) return 0;
   std::uint64_t done = 0;
-  while (done < n && s.fd >= 0) {
-    ssize_t r = ::pread(s.fd, static_cast<char*>(out) + done, n - done, static_cast<off_t>(pos + done));
+  while (done < n) {
+    const long long r = platform::file_read(s.fd, static_cast<char*>(out) + done, static_cast<std::size_t>(n - done));
     if (r <= 0) break;
     done += static_cast<std::uint64_t>(r);
   }
@@ -324,28 +327,30 @@ std::uint8_t* PartReader::some(std::size_t max, std::size_t* got) {
 
 int unzip_open_archive(UnzipState& s, bool keyed) {
   unzip_close_archive(s);
-  const std::string path = platform::map_path(s.zip_path);
+  const auto facts = platform::file_facts(s.zip_path);
+  if (!facts || (facts->attributes & platform::kAttrDirectory) || facts->size == 0) return UZ_NOTFOUND;
   for (int attempt = 0; attempt < 5 && s.fd < 0; ++attempt) {
-    s.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (s.fd < 0 && errno != EINTR && errno != EAGAIN) break;
+    s.fd = platform::file_open(s.zip_path, platform::OpenMode::kRead);
+    if (s.fd < 0 && s.fd != -EINTR && s.fd != -EAGAIN) break;
   }
-  struct stat st{};
-  if (s.fd < 0 || ::fstat(s.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+  const long long size = s.fd < 0 ? -1 : platform::file_length(s.fd);
+  if (size <= 0) {
     unzip_close_archive(s);
     return UZ_NOTFOUND;
   }
-  s.file_size = static_cast<std::uint64_t>(st.st_size);
+  s.file_size = static_cast<std::uint64_t>(size);
+  const std::int64_t mtime = facts->mtime * 1000000000 + facts->mtime_nsec;
   if (keyed) {
-    if (s.cache_valid && (s.cache_path != s.base_path || s.cache_size != s.file_size || s.cache_mtime != mtime_of(st)))
+    if (s.cache_valid && (s.cache_path != s.base_path || s.cache_size != s.file_size || s.cache_mtime != mtime))
       unzip_drop_cache(s);
     s.cache_size = s.file_size;
-    s.cache_mtime = mtime_of(st);
+    s.cache_mtime = mtime;
   }
   return UZ_OK;
 }
 
 void unzip_close_archive(UnzipState& s) {
-  if (s.fd >= 0) ::close(s.fd);
+  if (s.fd >= 0) (void)platform::file_close(s.fd);  // read only: nothing to lose
   s.fd = -1;
 }
 

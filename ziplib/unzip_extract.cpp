@@ -2,7 +2,9 @@
 // host, traditional decryption, the split-part and disk lookups, target paths
 // that never leave the destination, and the output file that appears under
 // its name only once it is whole.
+#include "platform/diskette.h"
 #include "platform/dos_time.h"
+#include "platform/find.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
 #include "ziplib/crc32.h"
@@ -32,8 +34,16 @@ constexpr std::uint32_t kCentralSig = 0x02014B50;
 constexpr int kStyleOverwrite = 15;
 constexpr int kYesToAll = 100, kRename = 101;
 
-bool no_label(char, char*, std::size_t) { return false; }
-VolumeLabelFn g_label = no_label;
+// Unless the host reads labels its own way, a label is the one on the
+// diskette in drive A:.
+bool diskette_label(char drive, char* label, std::size_t size) {
+  if (std::toupper(static_cast<unsigned char>(drive)) != 'A' || size == 0) return false;
+  const auto l = platform::diskette::volume_label();
+  if (!l) return false;
+  std::snprintf(label, size, "%s", l->c_str());
+  return true;
+}
+VolumeLabelFn g_label = diskette_label;
 
 // --- cipher ---------------------------------------------------------------
 
@@ -61,8 +71,8 @@ void decrypt(std::uint32_t* k, std::uint8_t* p, std::size_t n) {
 // --- paths ----------------------------------------------------------------
 
 bool exists_win(const std::string& win) {
-  struct stat st{};
-  return ::stat(platform::map_path(win).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const auto f = platform::file_facts(win);
+  return f && !(f->attributes & (platform::kAttrDirectory | platform::kAttrVolume));
 }
 
 // The stored name as a path below the destination: separators as '\',
@@ -479,7 +489,7 @@ long directory_index(UnzipState& s, long index) {
 
 }  // namespace
 
-void set_unzip_volume_label(VolumeLabelFn fn) { g_label = fn ? fn : no_label; }
+void set_unzip_volume_label(VolumeLabelFn fn) { g_label = fn ? fn : diskette_label; }
 
 bool unzip_qualifies(UnzipState& s, const CentralItem& it) {
   const UNZIPCMDSTRUCT& c = s.cmd;

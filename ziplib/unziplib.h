@@ -185,7 +185,8 @@ using OverwriteDialogFn = int (*)(const char* text, const char* title);  // 6, 1
 using RenameDialogFn = bool (*)(const char* original, char* path, std::size_t size);
 void set_unzip_overwrite_dialog(OverwriteDialogFn fn);
 void set_unzip_rename_dialog(RenameDialogFn fn);
-// The label of a drive's root (the diskette layer reads it from the disk).
+// The label of a drive's root; by default (and after nullptr) the label of
+// the diskette in A:, as platform/diskette reads it.
 using VolumeLabelFn = bool (*)(char drive, char* label, std::size_t size);
 void set_unzip_volume_label(VolumeLabelFn fn);
 }  // namespace ziplib

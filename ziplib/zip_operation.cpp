@@ -456,8 +456,7 @@ int zip_run_operation(ZipState& s) {
     a.cd_on_disk = 0;
   } else {
     if (!root.empty()) {
-      const std::string dir = platform::map_path(root);
-      if (!platform::make_dirs(dir)) return report(s, ZE_CREAT, root);
+      if (platform::dir_create(root) != 0) return report(s, ZE_CREAT, root);
     }
     s.out_fd = zip_create_temp(root.empty() ? platform::current_directory() : root, static_cast<long>(::gettid()),
                                &temp_path);

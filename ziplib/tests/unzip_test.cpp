@@ -1,6 +1,9 @@
 // The decompressor against archives made by outside tools (zip, 7zz,
 // python's zipfile), with unzip as the reference for what comes out.
+#include "platform/diskette.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
+#include "testsupport/diskette_image.h"
 #include "testsupport/temp_root.h"
 #include "ziplib/unziplib.h"
 #include "ziplib/zip_messages.h"
@@ -590,16 +593,14 @@ struct Drive {
   int wrong_first = -1;    // this disk is first offered under a wrong label
 } g_drive;
 
-bool drive_label(char drive, char* label, std::size_t size) {
-  if (drive != 'A' || g_drive.inserted < 0) return false;
-  std::snprintf(label, size, "%s", g_drive.labels[static_cast<std::size_t>(g_drive.inserted)].c_str());
-  return true;
-}
-
+// A fresh diskette in drive A:, labelled, holding the part under the
+// archive's name.
 void insert(int disk) {
   g_drive.inserted = disk;
-  std::filesystem::copy_file(g_drive.disks[static_cast<std::size_t>(disk)], platform::map_path("A:\\sp.zip"),
-                             std::filesystem::copy_options::overwrite_existing);
+  const std::string image = platform::diskette::drive_path();
+  const auto part = platform::read_file(g_drive.disks[static_cast<std::size_t>(disk)]);
+  ASSERT_TRUE(part && testsupport::make_diskette(image, 1440, g_drive.labels[static_cast<std::size_t>(disk)]) &&
+              testsupport::mtools_write(image, "::/sp.zip", std::string(part->begin(), part->end())));
 }
 
 int swap_disks(int type, int, int n1, int, char*, char*, void*) {
@@ -607,11 +608,11 @@ int swap_disks(int type, int, int n1, int, char*, char*, void*) {
   g_drive.asked.push_back(n1);
   if (g_drive.asked.size() > 20) return IDCANCEL;
   const int disk = n1 - 1;
-  insert(disk);
   char want[16];
   std::snprintf(want, sizeof want, "PKBACK# %03d", n1);
   g_drive.labels[static_cast<std::size_t>(disk)] = disk == g_drive.wrong_first ? "PKBACK# 009" : want;
   if (disk == g_drive.wrong_first) g_drive.wrong_first = -1;
+  insert(disk);
   return IDOK;
 }
 
@@ -620,12 +621,10 @@ TEST_F(Unzip, SpannedDisksAreAskedForAndTheirLabelsChecked) {
   for (int i = 0; i < 250000; ++i) data += static_cast<char>((i * 2654435761u) >> 11);
   root_.write("C:\\big.bin", data);
   ASSERT_EQ(sh("zip -q -0 -s 100k sp.zip big.bin && ls sp.z01 sp.z02 >/dev/null"), 0);
-  platform::make_dirs(linux("A:\\"));
   g_drive = Drive{};
   g_drive.disks = {linux("C:\\sp.z01"), linux("C:\\sp.z02"), linux("C:\\sp.zip")};
   g_drive.labels = {"", "", "PKBACK# 003"};
-  set_unzip_volume_label(drive_label);
-  insert(2);  // the last disk holds the directory
+  insert(2);  // the labels are read off the diskettes  // the last disk holds the directory
   g_drive.wrong_first = 1;
   UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "A:\\sp.zip");
   c.lpszFilespec = "big.bin";
@@ -636,8 +635,8 @@ TEST_F(Unzip, SpannedDisksAreAskedForAndTheirLabelsChecked) {
   // Disk 2 came first with a wrong label and was asked for again.
   EXPECT_EQ(g_drive.asked, (std::vector<int>{1, 2, 2, 3}));
 
-  // Any label passes with option bit 9; without a label reader nothing else does.
-  set_unzip_volume_label(nullptr);
+  // Any label passes with option bit 9.
+  g_drive.labels = {"", "", ""};
   g_drive.asked.clear();
   insert(2);
   ::unlink(linux("C:\\o\\big.bin").c_str());
