@@ -112,9 +112,16 @@ bool UsbDfuProtocol::pollStatus(int timeoutMs) {
   return false;
 }
 
+void UsbDfuProtocol::requireStatusOk(int timeoutMs, int failure) {
+  // A request the target answered with an error status did not take effect;
+  // going on as if it had would report an erase or a write that never
+  // happened as done.
+  if (!pollStatus(timeoutMs)) raise(failure);
+}
+
 void UsbDfuProtocol::sendCommand(std::string command, int, int timeoutMs, int, int) {
   download(command, timeoutMs);
-  pollStatus(timeoutMs);
+  requireStatusOk(timeoutMs, kCannotWriteUsb);
 }
 
 void UsbDfuProtocol::readSpecialByte(std::string command) {
@@ -122,7 +129,7 @@ void UsbDfuProtocol::readSpecialByte(std::string command) {
   // DFU download instead of reading anything.
   if (command.empty()) raise(kNotImplemented);
   download(command, 1000);
-  pollStatus(1000);
+  requireStatusOk(1000, kCannotReadUsb);
   std::string setup;
   transfer(setup, requestUpload, 1, false);
   std::uint8_t value = 0;
@@ -133,23 +140,23 @@ void UsbDfuProtocol::readSpecialByte(std::string command) {
 void UsbDfuProtocol::writeSpecialByte(std::string command, std::string value) {
   if (command.empty() || value.empty()) raise(kNotImplemented);
   download(command + value, 1000);
-  pollStatus(1000);
+  requireStatusOk(1000, kCannotWriteUsb);
 }
 
 void UsbDfuProtocol::eraseBlock(int block) {
   if (block < 0 || block > 4) raise(kNoSuchCommand);
   download(eraseBlockCmds[static_cast<std::size_t>(block)], 5000);
-  pollStatus(1000);
+  requireStatusOk(1000, kCannotWriteUsb);
 }
 
 void UsbDfuProtocol::setSecurityLev1() {
   download(securityLev1Cmd + sessionDevice().expectedSsbLevel1(), 1000);
-  pollStatus(5000);
+  requireStatusOk(5000, kCannotWriteUsb);
 }
 
 void UsbDfuProtocol::setSecurityLev2() {
   download(securityLev2Cmd + sessionDevice().expectedSsbLevel2(), 1000);
-  pollStatus(5000);
+  requireStatusOk(5000, kCannotWriteUsb);
 }
 
 void UsbDfuProtocol::changeHardwareBit(std::uint8_t bit, bool set) {
@@ -217,7 +224,7 @@ void UsbDfuProtocol::writeChunk(int page, std::uint32_t start, std::uint32_t end
   payload += dfuSuffixText();
   download(payload, 5000);
   // Any status but OK means the data did not go into the flash.
-  if (!pollStatus(1000)) raise(kCannotWriteUsb);
+  requireStatusOk(1000, kCannotWriteUsb);
 }
 
 void UsbDfuProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end, bool verify) {
@@ -235,7 +242,8 @@ void UsbDfuProtocol::uploadRange(int page, std::uint32_t start, std::uint32_t en
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
   // A short answer would leave bytes that were never read.
   if (sessionLink().readUsb(bytes.data(), count, setup, 3000) != count) {
-    pollStatus(1000);
+    // The status names why, as the last result; the read failed either way.
+    static_cast<void>(pollStatus(1000));
     raise(kCannotReadUsb);
   }
   Device& target = sessionDevice();

@@ -61,7 +61,10 @@ class UsbDfuProtocol : public IspProtocol {
   // status OK.  Raises 4 when a status cannot be read or the target is not
   // idle in time, 53 on a short reply, 21 on errFILE and errWRITE; other
   // statuses answer false with the status as the last result.
-  bool pollStatus(int timeoutMs);
+  [[nodiscard]] bool pollStatus(int timeoutMs);
+  // pollStatus() for a request that must have worked: raises `failure` on
+  // any other status.
+  void requireStatusOk(int timeoutMs, int failure);
   // Memory code of the current memory from a pair of codes (33 otherwise).
   const std::string& memoryCode(const std::array<std::string, 3>& codes) const;
   // The memory byte of a program request's header.

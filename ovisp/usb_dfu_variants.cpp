@@ -36,7 +36,7 @@ void UsbDfuPagedProtocol::selectMemoryPage(int memory, int page) {
   if (page < 0 || page > 0xFF) raise(kAddressOutOfRange);
   download("0603" + hexText(static_cast<std::uint32_t>(memory), 2) + hexText(static_cast<std::uint32_t>(page), 2),
            1000);
-  pollStatus(1000);
+  requireStatusOk(1000, kCannotWriteUsb);
 }
 
 int UsbDfuPagedProtocol::memoryForSpecialByte(int code) { return specialByteMemoryUnit(code); }
@@ -111,12 +111,12 @@ void UsbDfuExtProtocol::writeSpecialByte(std::string command, std::string value)
   payload += hexText(static_cast<std::uint32_t>(std::stoul(value, nullptr, 16)), 2);
   payload += dfuSuffixText();
   download(payload, 1000);
-  pollStatus(1000);
+  requireStatusOk(1000, kCannotWriteUsb);
 }
 
 void UsbDfuExtProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end, bool verify) {
   download(readCmd + "00" + hexText(start & 0xFFFF, 4) + hexText(end & 0xFFFF, 4), 5000);
-  pollStatus(1000);
+  requireStatusOk(1000, kCannotReadUsb);
   uploadRange(page, start, end, verify);
 }
 

@@ -139,6 +139,12 @@ TEST_F(Boardflash, FailingEraseStopsTheRun) {
   EXPECT_EQ(r.status, 21);
   EXPECT_EQ(r.lines, with(passedUpTo(10), {"Erasing FLASH......FAIL", kSupport}));
   EXPECT_EQ(r.trace.find("start application"), std::string::npos);
+
+  // An erase the board answers with any other error status is no erase.
+  const Outcome other = run("fw.hex", "erase_status=4");
+  EXPECT_EQ(other.status, 52);
+  EXPECT_EQ(other.lines, with(passedUpTo(10), {"Erasing FLASH......FAIL", kSupport}));
+  EXPECT_EQ(other.trace.find("start application"), std::string::npos);
 }
 
 TEST_F(Boardflash, VerifyMismatchIsReported) {

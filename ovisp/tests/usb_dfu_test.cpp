@@ -283,6 +283,25 @@ TEST_F(UsbDfu, RefusedRequestsFailTheirOperation) {
   EXPECT_EQ(ispGetLastError(), ovisp::kCannotWriteUsb);
   EXPECT_STREQ(ispGetLastResult(), "08");
   EXPECT_EQ(link->writes().size(), 1u);
+
+  // Any other request the target answers with an error status did not take
+  // effect either: an erase or a special-byte write is not done, and a read
+  // command's upload would carry no value.
+  struct Refusal {
+    unsigned char (*op)();
+    int error;
+  };
+  for (const Refusal& r : {Refusal{+[] { return ispEraseDevice(); }, ovisp::kCannotWriteUsb},
+                           Refusal{+[] { return ispEraseBlock(1); }, ovisp::kCannotWriteUsb},
+                           Refusal{+[] { return ispWriteSpecialByte(4, 0xFF); }, ovisp::kCannotWriteUsb},
+                           Refusal{+[] { return ispReadSpecialByte(0); }, ovisp::kCannotReadUsb}}) {
+    link->calls.clear();
+    link->statuses = {{0x0A, 0, 0, 0, 2, 0}};
+    EXPECT_EQ(r.op(), 0);
+    EXPECT_EQ(ispGetLastError(), r.error);
+    EXPECT_STREQ(ispGetLastResult(), "0A");
+    EXPECT_EQ(link->writes().size(), 1u);
+  }
 }
 
 TEST_F(UsbDfu, LowerCaseBufferBytesGoOutAndVerifyByValue) {
