@@ -9,6 +9,7 @@
 
 #include "vaslab/core/buttons.h"
 #include "vaslab/core/event_wait.h"
+#include "vaslab/core/message_box.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
@@ -379,10 +380,14 @@ int edit_system_data() {
     if (r == kCodePrevious && field > 0) --field;
   }
   store_system_data_fields();
-  // A failed write leaves the old file whole; this run goes on with the
-  // fields as edited.
-  (void)write_hardware_settings();
+  write_settings_or_warn();
   return 0;
+}
+
+bool write_settings_or_warn() {
+  if (write_hardware_settings() == 0) return true;
+  show_message_box(nullptr, "The settings could not be saved.", "Error", kMbOkOnly);
+  return false;
 }
 
 }  // namespace vaslab

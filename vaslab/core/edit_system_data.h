@@ -27,6 +27,12 @@ int edit_system_data_field(int field);
 // with an optional "0x"), truncated to the field's width.
 void store_system_data_fields();
 
+// Writes the settings file.  A failed write leaves the old file whole and
+// this run goes on with the settings as edited, but the operator is told so
+// in a box: a change that seems saved would be gone at the next start.
+// True when written.
+bool write_settings_or_warn();
+
 // The label and the current value text of a field (for tests and drawing).
 const char* system_data_label(int field);
 const char* system_data_value(int field);

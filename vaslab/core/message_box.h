@@ -17,6 +17,7 @@ constexpr int kMbRetry = 4;
 
 // Button sets, the low four bits of the flags; any other value shows one
 // full-width "OK".
+constexpr int kMbOkOnly = 0;
 constexpr int kMbOkCancel = 1;
 constexpr int kMbRetryCancel = 5;
 constexpr int kMbNoWait = 6;

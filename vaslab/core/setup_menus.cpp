@@ -225,8 +225,7 @@ void run_video_menu() {
       run_menu_module(1);
       read_hardware_settings();
     } else if (code == 103) {
-      // A failed write leaves the old file whole; this run keeps the change.
-      (void)write_hardware_settings();
+      write_settings_or_warn();
       return;
     }
   }
@@ -391,8 +390,7 @@ int run_options_screen() {
       case kCodeAccept: {
         wait_button_release(g_options);
         hw.option_bits = static_cast<std::uint8_t>(bits);
-        // A failed write leaves the old file whole; this run keeps the change.
-        (void)write_hardware_settings();
+        write_settings_or_warn();
         if (run_options_program(options_program_arguments(bits, hw.facility_name))) return 0;
         draw_options_screen(bits);
         continue;

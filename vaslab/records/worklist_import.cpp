@@ -264,7 +264,7 @@ bool select_patient() {
   // A patient whose data did not copy must not come in half: no
   // "import.dat" then, and no "export.dat" without its source.
   if (platform::copy_file_atomic(platform::map_path(key + ".imp"), import_dat) != 0) {
-    show_message_box(nullptr, "The chosen patient's data could not be copied.", "Import", kMbOk);
+    show_message_box(nullptr, "The chosen patient's data could not be copied.", "Import", kMbOkOnly);
     return false;
   }
   if (platform::copy_file_atomic(platform::map_path(key + ".exp"), export_dat) != 0) ::unlink(export_dat.c_str());

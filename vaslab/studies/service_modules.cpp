@@ -155,7 +155,7 @@ int touch_calibration() {
       // later write of other settings does not store what the operator was
       // told was not saved.
       hw = before;
-      show_message_box(nullptr, "The touch calibration could not be saved.", "Error", kMbOk);
+      show_message_box(nullptr, "The touch calibration could not be saved.", "Error", kMbOkOnly);
     }
     return 0;
   }

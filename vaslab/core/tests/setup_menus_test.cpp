@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -13,11 +14,13 @@
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "screen_fixture.h"
 #include "testsupport/scripted_input.h"
 #include "vaslab/backup/floppy_backup.h"
+#include "vaslab/core/edit_system_data.h"
 #include "vaslab/core/main_window.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/settings.h"
@@ -246,6 +249,34 @@ TEST_F(Options, VideoSetupWritesTheSettingsWhenLeft) {
   const std::string f = root.read(kHardwareSettingsFile);
   ASSERT_EQ(f.size(), kHardwareSettingsSize);
   EXPECT_EQ(f[300], 33);
+}
+
+TEST_F(Options, AFailedSettingsWriteIsSaidAndKeepsTheOldFile) {
+  ASSERT_EQ(write_hardware_settings(), 0);
+  const std::string before = root.read(kHardwareSettingsFile);
+  HardwareSettings& hw = hardware_settings();
+  hw.inflate_delay = 34;
+  stub_program(0);
+
+  // The options accepted, then Edit System Data left, each with the disk
+  // full.
+  const std::string said = "message box [Error]: The settings could not be saved.";
+  platform::arm_write_fault(1, ENOSPC);
+  in->after(20).tap(kAbi).after(80).tap(kAccept).after(200).tap(kMbOk);
+  EXPECT_EQ(run_options_screen(), 0);
+  EXPECT_TRUE(noted(said));
+  notes.clear();
+  // Edit System Data left at once (its Leave key is code 1).
+  platform::arm_write_fault(1, ENOSPC);
+  in->after(20).tap(1).after(200).tap(kMbOk);
+  EXPECT_EQ(edit_system_data(), 0);
+  EXPECT_TRUE(noted(said));
+  platform::disarm_write_fault();
+
+  EXPECT_EQ(root.read(kHardwareSettingsFile), before);
+  // The run goes on with what the operator set.
+  EXPECT_EQ(hw.inflate_delay, 34);
+  EXPECT_TRUE(in->done());
 }
 
 }  // namespace
