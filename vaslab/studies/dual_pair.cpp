@@ -197,7 +197,7 @@ int write_page_pair(int step, int exam_id, const StudyPage& right, const StudyPa
     }
   }
   for (int i = 0; i < 2; ++i) {
-    if (std::rename(temps[i].c_str(), paths[i].c_str()) != 0) {
+    if (platform::rename_file(temps[i], paths[i]) != 0) {
       for (int j = i; j < 2; ++j) ::unlink(temps[j].c_str());
       return kResultError;
     }

@@ -1,11 +1,29 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include "link_fixture.h"
 #include "sim/peer_sim.h"
+#include "testsupport/wait.h"
 #include "vaslab/core/main_window.h"
 
 namespace {
+
+// Bytes written to a pseudo-terminal's master reach its slave a moment
+// later, later still on a loaded machine: waits until the slave's input
+// queue holds at least `count` bytes.
+bool slave_holds(const std::string& slave_path, int count) {
+  const int fd = ::open(slave_path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool arrived = testsupport::wait_until([&] {
+    int queued = 0;
+    return ::ioctl(fd, FIONREAD, &queued) == 0 && queued >= count;
+  });
+  ::close(fd);
+  return arrived;
+}
 
 using namespace vaslab;
 
@@ -36,8 +54,10 @@ struct TouchRemote : LinkFixture {
     ASSERT_EQ(open_remote_link(), 0);
   }
   void send(std::vector<std::uint8_t> bytes) {
+    int queued = 0;
+    ASSERT_EQ(::ioctl(line.slave(), FIONREAD, &queued), 0);
     ASSERT_EQ(::write(line.master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::usleep(3000);  // through the pseudo-terminal
+    ASSERT_TRUE(slave_holds(line.slave_path(), queued + static_cast<int>(bytes.size())));
   }
   template <std::size_t N>
   void send(const std::array<std::uint8_t, N>& a) {
@@ -148,7 +168,10 @@ TEST_F(TouchRemote, PositionIsCalibratedAndKeptOnTheScreen) {
 TEST_F(TouchRemote, NoSerialPanelGivesNothing) {
   hw.touch_type = 2;
   open_touch_link();
-  send({0xC9, 0x05, 0x06});
+  // Nobody has the line in raw mode, so its bytes never count as arrived.
+  const std::uint8_t packet[] = {0xC9, 0x05, 0x06};
+  ASSERT_EQ(::write(line.master(), packet, sizeof packet), static_cast<ssize_t>(sizeof packet));
+  ::usleep(3000);
   set_display_mode(1);
   std::int16_t x = 5, y = 5;
   EXPECT_EQ(read_touch_packet(), 0);
@@ -270,7 +293,7 @@ TEST_F(TouchRemote, ScriptedPeersPlayTheirPackets) {
   ASSERT_TRUE(sim::parse_script("key 9\nwait 20\nkey 11\n", 0, steps, error));
   remote.play(steps);
   remote.wait();
-  ::usleep(3000);
+  ASSERT_TRUE(slave_holds(remote.device_path(), 6));  // two 3-byte frames
   EXPECT_EQ(receive_remote_key(), 9);
   EXPECT_EQ(receive_remote_key(), 11);
   close_remote_link();
