@@ -26,6 +26,7 @@
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/core/touch_remote.h"
+#include "vaslab/records/export_screen.h"
 #include "vaslab/records/worklist.h"
 #include "vaslab/reports/spooler.h"
 
@@ -67,23 +68,6 @@ void empty_export_folders() {
 }
 
 }  // namespace
-
-void empty_export_folder(const char* path) {
-  std::string folder(path, strnlen(path, 64));
-  if (folder.empty()) return;
-  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
-  if (!may_empty_folder(folder)) return;
-  FileFind f;
-  for (int r = find_first_file(folder + "*.*", f, 0); r == 0; r = find_next_file(f)) {
-    if (f.data.attributes & platform::kAttrDirectory) continue;
-    std::string lower = f.data.name;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (lower.find("lock.fil") != std::string::npos) continue;
-    ::unlink(platform::map_path(folder + f.data.name).c_str());
-  }
-  find_close(f);
-}
 
 int run_workstation() {
   read_hardware_settings();

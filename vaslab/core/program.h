@@ -16,8 +16,4 @@ int run_workstation();
 // Reads the settings and runs the Edit System Data screen; always 0.
 int run_setup_mode();
 
-// Empties an export folder at shut-down: every file whose name, lower-cased,
-// does not contain "lock.fil".  An empty path is skipped.
-void empty_export_folder(const char* path);
-
 }  // namespace vaslab

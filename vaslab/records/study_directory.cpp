@@ -19,6 +19,7 @@
 #include "vaslab/core/study_menu.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/records/archive_db.h"
+#include "vaslab/records/export_screen.h"
 #include "vaslab/records/line_editor.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/study_menu_module.h"
@@ -28,13 +29,14 @@
 namespace vaslab {
 namespace {
 
-constexpr int kListTop = 66;
-constexpr int kRowHeight = 42;
+constexpr int kRowHeight = kListRowHeight;
 constexpr int kRowsDrawn = kStudyListVisible;
 constexpr int kEnterKeyCode = 269;
 constexpr int kDeleteKeyCode = 302;
 
-std::string row_file(int row) {
+}  // namespace
+
+std::string list_row_file(int row) {
   const StudyList& list = study_list();
   if (row < 0 || row >= list.count) return {};
   return std::string(list.rows[row].file_name, ::strnlen(list.rows[row].file_name, sizeof list.rows[row].file_name));
@@ -42,7 +44,7 @@ std::string row_file(int row) {
 
 // The worklist exchange files of a listed study are made current around
 // each report, view, print or export of it, and cleared after.
-void worklist_files_of(const std::string& file) {
+void use_worklist_files_of(const std::string& file) {
   char buffer[kWorklistBufferSize] = {};
   std::snprintf(buffer, sizeof buffer, "%s", file.c_str());
   worklist_control(-10, buffer);
@@ -52,10 +54,12 @@ void clear_worklist_files() {
   worklist_control(-7, buffer);
 }
 
+namespace {
+
 // The report of one temporary study; false (the message shown) when it
 // failed.
 bool make_report(const std::string& file) {
-  worklist_files_of(file);
+  use_worklist_files_of(file);
   const int r = run_iproc(file.c_str());
   clear_worklist_files();
   if (r != 0) show_error_and_restore();
@@ -64,13 +68,15 @@ bool make_report(const std::string& file) {
 
 void view_temp_study(const std::string& file) {
   if (file.empty()) return;
-  worklist_files_of(file);
+  use_worklist_files_of(file);
   if (run_iproc(file.c_str()) == 0)
     run_vproc(file.c_str(), 1);
   else
     show_error_and_restore();
   clear_worklist_files();
 }
+
+}  // namespace
 
 void draw_list_rows() {
   const StudyList& list = study_list();
@@ -82,6 +88,8 @@ void draw_list_rows() {
   }
 }
 
+namespace {
+
 // Moves the selection and keeps it among the visible rows.
 void select_row(int row) {
   StudyList& list = study_list();
@@ -92,13 +100,15 @@ void select_row(int row) {
     list.first_visible = static_cast<std::int16_t>(list.selected - kRowsDrawn + 1);
 }
 
-// Up, down and a touch in the list; true when the event was one of them.
-bool list_event(int code) {
+}  // namespace
+
+bool list_event(int code, int area_code) {
   StudyList& list = study_list();
   switch (code) {
     case kListUp: select_row(list.selected - 1); break;
     case kListDown: select_row(list.selected + 1); break;
-    case kListArea: {
+    default: {
+      if (code != area_code) return false;
       const int y = get_pointer_position() >> 16;
       if (y >= kListTop) {
         const int row = list.first_visible + (y - kListTop) / kRowHeight;
@@ -106,11 +116,12 @@ bool list_event(int code) {
       }
       break;
     }
-    default: return false;
   }
   draw_list_rows();
   return true;
 }
+
+namespace {
 
 void draw_list_screen(const char* title, const char* second_column, const ButtonRecord* table) {
   load_background("temp_bkgd");
@@ -127,15 +138,17 @@ void draw_list_screen(const char* title, const char* second_column, const Button
   draw_list_rows();
 }
 
-int next_event(ButtonRecord* table) {
+}  // namespace
+
+int next_list_event(ButtonRecord* table, int area_code) {
   int e = kNoEvent;
   while (e == kNoEvent || e < 0) e = get_button_event(table);
   const int code = e & ~kRepeatBit;
-  if (code != kListUp && code != kListDown && code != kListArea) wait_button_release(table);
+  if (code != kListUp && code != kListDown && code != area_code) wait_button_release(table);
   return code;
 }
 
-void set_state(ButtonRecord* table, int code, std::uint8_t state) {
+void set_button_state(ButtonRecord* table, int code, std::uint8_t state) {
   for (ButtonRecord* b = table; !is_table_end(*b); ++b)
     if (b->button_code == code) b->state = state;
 }
@@ -149,6 +162,8 @@ bool same_patient(const StudyListRow& a, const StudyListRow& b) {
   return true;
 }
 
+namespace {
+
 // Saves studies of the list: the selected one, every one of its patient or
 // all.  Every report is made first; when any fails nothing is saved.  A
 // study that cannot be saved is named and stays listed; the others are
@@ -160,8 +175,8 @@ void save_studies(int which) {
   std::vector<std::string> reports, saves;
   for (int i = 0; i < list.count; ++i) {
     if (which != kDirSaveAll && !same_patient(list.rows[i], chosen)) continue;
-    reports.push_back(row_file(i));
-    if (which != kDirSavePage || i == list.selected) saves.push_back(row_file(i));
+    reports.push_back(list_row_file(i));
+    if (which != kDirSavePage || i == list.selected) saves.push_back(list_row_file(i));
   }
   for (const auto& f : reports)
     if (!make_report(f)) return;
@@ -192,10 +207,10 @@ int study_directory_screen() {
   };
   for (;;) {
     const std::uint8_t save_state = list.count > 0 ? kButtonShown : kButtonGreyed;
-    for (int code : {kDirSavePage, kDirSavePatient, kDirSaveAll}) set_state(table, code, save_state);
+    for (int code : {kDirSavePage, kDirSavePatient, kDirSaveAll}) set_button_state(table, code, save_state);
     draw_list_screen("Study Directory", "TYPE", table);
-    int code = next_event(table);
-    while (list_event(code)) code = next_event(table);
+    int code = next_list_event(table, kListArea);
+    while (list_event(code, kListArea)) code = next_list_event(table, kListArea);
     switch (code) {
       case kDirSavePage:
       case kDirSavePatient:
@@ -204,7 +219,7 @@ int study_directory_screen() {
         save_studies(code);
         scan_temp_studies();
         return 0;
-      case kDirView: view_temp_study(row_file(list.selected)); break;
+      case kDirView: view_temp_study(list_row_file(list.selected)); break;
       case kDirCancel: return 0;
       default: break;
     }
@@ -253,21 +268,21 @@ int archive_screen() {
   if (worklist_control(-6, buffer) == 0 && worklist_control(-8, buffer) == 0) {
     // Cut to 28 characters: the name is matched as a prefix, without "*".
     std::memcpy(archive_patterns().name, buffer, std::min<std::size_t>(::strnlen(buffer, 28), 28));
-    set_state(result_table, kArcSearchToggle, kButtonGreyed);
+    set_button_state(result_table, kArcSearchToggle, kButtonGreyed);
     pending = kArcName;
   }
   const bool name_fixed = pending != 0;
   for (;;) {
     ButtonRecord* table = mode == 0 ? search_table : result_table;
     const std::uint8_t row_state = list.count > 0 ? kButtonShown : kButtonGreyed;
-    for (int code : {kArcView, kArcPrint, kArcDelete}) set_state(result_table, code, row_state);
-    if (mode == 1) set_state(result_table, kArcUpdateHistory, row_state);
+    for (int code : {kArcView, kArcPrint, kArcDelete}) set_button_state(result_table, code, row_state);
+    if (mode == 1) set_button_state(result_table, kArcUpdateHistory, row_state);
     draw_list_screen("Archive", list_has_type_column() ? "TYPE" : "ID", table);
     int code = pending;
     pending = 0;
     if (!code) {
-      code = next_event(table);
-      while (list_event(code)) code = next_event(table);
+      code = next_list_event(table, kListArea);
+      while (list_event(code, kListArea)) code = next_list_event(table, kListArea);
     }
     switch (code) {
       case kArcName:
@@ -288,20 +303,20 @@ int archive_screen() {
       }
       case kArcSearchToggle:
         mode = 1 - mode;
-        set_state(search_table, kArcSearchToggle, kButtonShown);
-        set_state(search_table, kArcUpdateHistory, kButtonShown);
+        set_button_state(search_table, kArcSearchToggle, kButtonShown);
+        set_button_state(search_table, kArcUpdateHistory, kButtonShown);
         break;
       case kArcPrint: platform::debug_printf("archive: printing is not part of this program\n"); break;
       case kArcDelete:
         if (list.count == 0 || !confirm_are_you_sure()) break;
         if (!delete_archived_study(list.selected)) {
-          std::snprintf(g_message_text, sizeof g_message_text, "Error deleting %s.", row_file(list.selected).c_str());
+          std::snprintf(g_message_text, sizeof g_message_text, "Error deleting %s.", list_row_file(list.selected).c_str());
           show_error_and_restore();
         }
         search_archive_db();
         break;
       case kArcView:
-        if (list.count > 0) run_vproc(row_file(list.selected).c_str(), 0);
+        if (list.count > 0) run_vproc(list_row_file(list.selected).c_str(), 0);
         break;
       case kArcUpdateHistory: {
         if (list.count == 0) break;
@@ -315,7 +330,7 @@ int archive_screen() {
           show_error_and_restore();
           return 0;
         }
-        worklist_files_of(std::to_string(exam) + ".PDF");
+        use_worklist_files_of(std::to_string(exam) + ".PDF");
         review_screen(t, exam);
         clear_worklist_files();
         return 0;
@@ -345,16 +360,16 @@ int temp_files_screen() {
   };
   for (;;) {
     const std::uint8_t row_state = list.count > 0 ? kButtonShown : kButtonGreyed;
-    for (int code : {kTempDelete, kTempView, kTempEdit}) set_state(table, code, row_state);
+    for (int code : {kTempDelete, kTempView, kTempEdit}) set_button_state(table, code, row_state);
     load_background("temp_bkgd");
     g_draw.fill_color = kColorBackground;
     clear_screen();
     draw_screen_title("Temp Files");
     draw_buttons(table);
     draw_list_rows();
-    int code = next_event(table);
-    while (list_event(code)) code = next_event(table);
-    const std::string file = row_file(list.selected);
+    int code = next_list_event(table, kListArea);
+    while (list_event(code, kListArea)) code = next_list_event(table, kListArea);
+    const std::string file = list_row_file(list.selected);
     switch (code) {
       case kTempDelete:
         if (file.empty() || !confirm_are_you_sure()) break;
@@ -363,7 +378,7 @@ int temp_files_screen() {
         break;
       case kTempEdit: {
         if (file.empty()) break;
-        worklist_files_of(file);
+        use_worklist_files_of(file);
         const int r = review_screen(0, std::atoi(file.c_str()));
         clear_worklist_files();
         if (r == 8) return 8;
@@ -377,7 +392,9 @@ int temp_files_screen() {
       }
       case kTempView: view_temp_study(file); break;
       case kTempPrint: platform::debug_printf("temp files: printing is not part of this program\n"); break;
-      case kTempExport: platform::debug_printf("temp files: the export screen is not part of this program\n"); break;
+      case kTempExport:
+        if (!file.empty()) export_screen();
+        break;
       case kTempExit:
         drain_button_events(table);
         return 0;

@@ -5,6 +5,12 @@
 // deletes temporary studies.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "vaslab/core/buttons.h"
+#include "vaslab/records/temp_studies.h"
+
 namespace vaslab {
 
 // From the review screen: the temporary studies with their save actions.
@@ -14,10 +20,32 @@ int archive_screen();
 // From "mastermn" "P"; 8 when a reopened study was left through its Exit.
 int temp_files_screen();
 
-// Button codes shared by the three screens.
+// Button codes shared by the three screens (and the export screen's list).
 constexpr int kListUp = 100;
 constexpr int kListDown = 101;
 constexpr int kListArea = 109;
+
+// The list of these screens and the export screen: five rows from y 66.
+constexpr int kListTop = 66;
+constexpr int kListRowHeight = 42;
+
+// The file name of a row of the study list; empty outside the list.
+std::string list_row_file(int row);
+// The worklist exchange files of a listed study are made current around
+// each report, view, print or export of it, and cleared after.
+void use_worklist_files_of(const std::string& file);
+void clear_worklist_files();
+// The five visible rows, the selected one highlighted.
+void draw_list_rows();
+// Up, down and a touch in the list area (`area_code`) move the selection and
+// redraw the rows; true when the event was one of them.
+bool list_event(int code, int area_code);
+// The next press; every press but the list's waits for its release.
+int next_list_event(ButtonRecord* table, int area_code);
+void set_button_state(ButtonRecord* table, int code, std::uint8_t state);
+// The same patient: the first 29 characters of the rows' texts (the name
+// column) equal without regard to case.
+bool same_patient(const StudyListRow& a, const StudyListRow& b);
 
 // The study directory.
 constexpr int kDirSavePage = 102;

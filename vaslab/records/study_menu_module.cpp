@@ -16,6 +16,7 @@
 #include "vaslab/core/settings.h"
 #include "vaslab/core/study_menu.h"
 #include "vaslab/core/system_utils.h"
+#include "vaslab/records/export_screen.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/step_runner.h"
@@ -75,6 +76,15 @@ std::string row_caption() {
   const std::size_t len = strnlen(t, sizeof list.rows[0].text);
   if (len <= 30) return "";
   return std::string(t + 30, std::min<std::size_t>(29, len - 30));
+}
+
+// The export screen works on the whole list; the review screen's study
+// is selected again afterwards, with its worklist files.
+void export_from_review() {
+  const std::int16_t selected = study_list().selected;
+  export_screen();
+  study_list().selected = selected;
+  use_worklist_files_of(list_row_file(selected));
 }
 
 void delete_study_files() {
@@ -195,6 +205,7 @@ int review_screen(int template_number, int exam_id) {
       make_button(440, 120, 632, 192, "Pat. Info^eos_pat", kReviewPatient, 290, 10),
       make_button(440, 200, 632, 272, "View^eos_view", kReviewView, 'v', 12),
       make_button(440, 280, 632, 352, "New study^eos_new", kReviewNewStudy, 'n', 16),
+      make_button(165, 408, 322, 479, "Export^eos_exp", kReviewExport, 'e', 0),
       make_button(700, 700, 700, 700, "", kReviewStepReport, 's', 0),
       make_button(700, 700, 700, 700, "", kReviewUp, 294, 19),
       make_button(700, 700, 700, 700, "", kReviewDown, 296, 20),
@@ -204,7 +215,7 @@ int review_screen(int template_number, int exam_id) {
       make_button(0, 37, 427, 388, "", kReviewList, 0, 255, kButtonGreyed),
       kButtonTableEnd,
   };
-  for (int i = 5; i <= 8; ++i) table[i].state = kButtonHidden;
+  for (int i = 6; i <= 9; ++i) table[i].state = kButtonHidden;
 
   bool run_now = fresh;
   for (;;) {
@@ -234,6 +245,9 @@ int review_screen(int template_number, int exam_id) {
         if (!all_steps_pending()) make_and_view_report();
         break;
       case kReviewStepReport: step_report(); break;
+      case kReviewExport:
+        if (!all_steps_pending()) export_from_review();
+        break;
       case kReviewUp: --g_review.selected; break;
       case kReviewDown: ++g_review.selected; break;
       case kReviewList: {

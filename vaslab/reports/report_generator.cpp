@@ -77,22 +77,13 @@ bool needs_page(int type) {
 }
 
 // The template of a study: its records as read, up to record 200.
-struct Template {
-  std::vector<std::uint8_t> bytes;
-  int steps = 0;
-
-  const std::uint8_t* record(int k) const {
-    if (k < 0 || static_cast<std::size_t>(k + 1) * kTemplateRecordSize > bytes.size()) return nullptr;
-    return bytes.data() + static_cast<std::size_t>(k) * kTemplateRecordSize;
-  }
-};
-
 std::string template_path(std::string_view name) {
   return platform::map_path("C:\\STUDIES\\" + std::string(name));
 }
 
-// The header must read whole with the words 0 and 300 at 34 and 36.
-bool open_template(std::string_view name, Template& t) {
+}  // namespace
+
+bool open_report_template(std::string_view name, ReportTemplate& t) {
   auto bytes = platform::read_file(template_path(name), (kMaxTemplateSteps + 1) * kTemplateRecordSize);
   if (!bytes || bytes->size() < kTemplateRecordSize) return false;
   if (platform::get_s16le(bytes->data() + 34) != 0 || platform::get_s16le(bytes->data() + 36) != 300) return false;
@@ -100,6 +91,8 @@ bool open_template(std::string_view name, Template& t) {
   t.bytes = std::move(*bytes);
   return true;
 }
+
+namespace {
 
 // The label of record `k` of a template, for the reference-step matches.
 bool record_label(std::string_view template_name, int k, std::string& label) {
@@ -109,11 +102,15 @@ bool record_label(std::string_view template_name, int k, std::string& label) {
   return true;
 }
 
-std::int32_t page0_time(int exam, bool& present) {
+}  // namespace
+
+std::int32_t study_start_time(int exam, bool& present) {
   auto bytes = platform::read_file(page_path(0, exam), STUDY_PAGE_BYTES);
   present = bytes && bytes->size() >= STUDY_PAGE_BYTES;
   return present ? platform::get_s32le(bytes->data() + offsetof(StudyPage, save_time)) : 0;
 }
+
+namespace {
 
 // Stores a page found elsewhere as this study's step: whole or not at all.
 // A failure is not reported; the run goes on with the page in memory.
@@ -210,7 +207,7 @@ int generate(const char* exam_text, int first_step) {
   ReportStudy study;
   study.exam_id = exam;
   std::memcpy(study.patient_name, run->header.patient_name, sizeof study.patient_name);
-  study.start_time = page0_time(exam, study.start_known);
+  study.start_time = study_start_time(exam, study.start_known);
   run->start_time = study.start_time;
 
   std::string first_page;
@@ -228,8 +225,8 @@ int generate(const char* exam_text, int first_step) {
   auto page = platform::read_file(first_page, STUDY_PAGE_BYTES);
   if (!page || page->size() < STUDY_PAGE_BYTES) return kReportNoData;
   study.template_name = std::string(field_text(page->data(), sizeof StudyPage::template_name));
-  Template tpl;
-  if (!open_template(study.template_name, tpl)) return kReportNoData;
+  ReportTemplate tpl;
+  if (!open_report_template(study.template_name, tpl)) return kReportNoData;
 
   std::string work[4];
   for (int i = 0; i < 4; ++i) work[i] = platform::map_path_create_dirs(kWorkFiles[i]);
@@ -278,7 +275,7 @@ int generate(const char* exam_text, int first_step) {
 }  // namespace
 
 bool load_report_step(const ReportStudy& study, int step, int reference, int step_count,
-                      const std::uint8_t* record300, ReportPage& out, ReferenceTie tie) {
+                      const std::uint8_t* record300, ReportPage& out, ReferenceTie tie, bool store) {
   auto own = [&] { return read_report_page(page_path(step, study.exam_id), out); };
   if (reference == 0) return own();
   const std::string label(field_text(record300 + 2, kLabelField));
@@ -286,7 +283,7 @@ bool load_report_step(const ReportStudy& study, int step, int reference, int ste
   if (reference != step && reference <= step_count) {
     if (record_label(study.template_name, reference, other_label) && other_label == label) {
       if (!read_report_page(page_path(reference, study.exam_id), out)) return false;
-      store_as_step(study, step, out);
+      if (store) store_as_step(study, step, out);
       return true;
     }
   }
@@ -331,7 +328,7 @@ bool load_report_step(const ReportStudy& study, int step, int reference, int ste
   bool found = by_save >= 0 && read_report_page(page_path(reference, by_save), out);
   if (!found) found = by_file >= 0 && read_report_page(page_path(reference, by_file), out);
   if (found) {
-    store_as_step(study, step, out);
+    if (store) store_as_step(study, step, out);
     return true;
   }
   return own();

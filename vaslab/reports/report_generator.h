@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vaslab/reports/report_sections.h"
 
@@ -38,6 +39,25 @@ struct ReportStudy {
   bool start_known = false;     // page 0 was there
 };
 
+// A study template read whole: the header record and the step records.
+struct ReportTemplate {
+  std::vector<std::uint8_t> bytes;
+  int steps = 0;
+
+  // Record k (0 the header), or nullptr past the file.
+  const std::uint8_t* record(int k) const {
+    if (k < 0 || static_cast<std::size_t>(k + 1) * 300 > bytes.size()) return nullptr;
+    return bytes.data() + static_cast<std::size_t>(k) * 300;
+  }
+};
+// Reads "C:\STUDIES\<name>"; false when the header is short or its words at
+// 34 and 36 are not 0 and 300.
+bool open_report_template(std::string_view name, ReportTemplate& t);
+
+// A study's start: the save time of its page 0; 0 with `present` false when
+// that page is missing or short.
+std::int32_t study_start_time(int exam, bool& present);
+
 // Of two candidate studies at the same distance from this one, which wins.
 enum class ReferenceTie { kLater, kEarlier };
 
@@ -47,9 +67,10 @@ enum class ReferenceTie { kLater, kEarlier };
 // `reference` of this study when that step's label matches; else the page
 // of step `reference` of the nearest other temporary study of the same
 // patient (by save time, then by file time); the page found is stored as
-// this study's step (whole or not at all).  Without any, the own page.
-// True when a page is in `out`.
+// this study's step (whole or not at all) unless `store` is false.  Without
+// any, the own page.  True when a page is in `out`.
 bool load_report_step(const ReportStudy& study, int step, int reference, int step_count,
-                      const std::uint8_t* record300, ReportPage& out, ReferenceTie tie = ReferenceTie::kLater);
+                      const std::uint8_t* record300, ReportPage& out, ReferenceTie tie = ReferenceTie::kLater,
+                      bool store = true);
 
 }  // namespace vaslab

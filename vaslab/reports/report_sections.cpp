@@ -338,30 +338,33 @@ std::string imported_field(int field) {
   return std::string(field_text(buf, sizeof buf));
 }
 
+// The text of a text step: its own or its formula's value through its
+// format, joined with an imported field; nullopt when its condition is zero.
+std::optional<std::string> step_text(const std::uint8_t* rec) {
+  if (is_zero(formula_at(rec, 37, 80))) return std::nullopt;
+  const std::string_view format = text_at(rec, 278, 10);
+  if (rec[197] != 0) return format_template_value(format, formula_at(rec, 198, 80), true);
+  const std::string own(text_at(rec, 198, 80));
+  const std::string field = imported_field(rec[290] & 0x3F);
+  std::string combined = own;
+  if (!field.empty()) {
+    switch (rec[290] >> 6) {
+      case 0: combined = field + own; break;
+      case 1: combined = own + field; break;
+      case 2: combined = field; break;
+      default: combined = field; break;  // 3: the field, as it is not empty
+    }
+  }
+  if (combined.size() > 79) combined.resize(79);
+  return format_template_text(format, combined);
+}
+
 int text_section(ReportRun& run) {
   std::uint8_t* rec = run.step;
-  if (is_zero(formula_at(rec, 37, 80))) return 0;
+  const std::optional<std::string> text = step_text(rec);
+  if (!text) return 0;
   const int attribute = (limited(formula_at(rec, 117, 80), 0, 7) * 4 + rec[36]) & 0xFF;
-  const std::string_view format = text_at(rec, 278, 10);
-  std::string text;
-  if (rec[197] != 0) {
-    text = format_template_value(format, formula_at(rec, 198, 80), true);
-  } else {
-    const std::string own(text_at(rec, 198, 80));
-    const std::string field = imported_field(rec[290] & 0x3F);
-    std::string combined = own;
-    if (!field.empty()) {
-      switch (rec[290] >> 6) {
-        case 0: combined = field + own; break;
-        case 1: combined = own + field; break;
-        case 2: combined = field; break;
-        default: combined = field; break;  // 3: the field, as it is not empty
-      }
-    }
-    if (combined.size() > 79) combined.resize(79);
-    text = format_template_text(format, combined);
-  }
-  return place_aligned(run, s16(rec, 32), s16(rec, 34), attribute, rec[288], text) ? 0 : 1;
+  return place_aligned(run, s16(rec, 32), s16(rec, 34), attribute, rec[288], *text) ? 0 : 1;
 }
 
 int picture_section(ReportRun& run) {
@@ -412,14 +415,19 @@ std::string seconds_since(std::int64_t t, std::int32_t start) {
 
 void evaluate(const std::string& text) { evaluate_formula(text); }
 
+void thermal_formulas(const std::uint8_t* rec, const StudyPage* p, std::int32_t start_time) {
+  const std::string_view note = p ? page_text(*p) : std::string_view{};
+  evaluate("TM=" + std::string(note.substr(0, 6)));
+  formula_at(rec, 38, 80);
+  evaluate("TI=" + seconds_since(p ? p->save_time : 0, start_time));
+  formula_at(rec, 255, 43);
+}
+
 int thermal_section(ReportRun& run, bool loaded) {
   const std::uint8_t* rec = run.step;
   const StudyPage& p = run.page->page;
   const std::string_view note = loaded ? page_text(p) : std::string_view{};
-  evaluate("TM=" + std::string(note.substr(0, 6)));
-  formula_at(rec, 38, 80);
-  evaluate("TI=" + seconds_since(loaded ? p.save_time : 0, run.start_time));
-  formula_at(rec, 255, 43);
+  thermal_formulas(rec, loaded ? &p : nullptr, run.start_time);
   if ((rec[36] & 2) || note.empty()) return 0;
   const int attribute = (rec[37] + 4 * limited(formula_at(rec, 118, 80), 0, 7)) & 0xFF;
   const std::string text = format_template_text(text_at(rec, 198, 57), note);
@@ -531,6 +539,46 @@ int lines_section(ReportRun& run) {
 }
 
 }  // namespace
+
+std::string trace_gain_text(int group, int gain) {
+  if (group < 0 || group > 2) return "";
+  std::string_view t = scale_text(group, gain);
+  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+  return std::string(t);
+}
+
+std::string_view trace_sweep_text(int code) {
+  std::string_view t = cutoff_text(code);
+  while (!t.empty() && t.front() == ' ') t.remove_prefix(1);
+  return t;
+}
+
+std::string trace_amplitude_text(int type, const std::uint8_t* rec, const ReportPage& rp) {
+  const StudyPage& p = rp.page;
+  const int start = s16(rec, trace_fields(type).start);
+  if (start < 0 || start >= kTraceSampleCount) return "**";
+  // The samples as the trace stores them on the page.
+  std::uint8_t stored[kTraceSampleCount] = {};
+  const int count = walk_report_samples(p, start, [&](int h, int t) {
+    const int v = p.channel_1[h];
+    stored[t] = v >= 256 ? (v == 256 ? 255 : 0) : static_cast<std::uint8_t>(v);
+  });
+  return amplitude_text(stored + start, count, p.filter_code);
+}
+
+std::string page_pressure_text(const StudyPage& page) { return pressure_text(page); }
+
+std::optional<std::string> text_step_text(const std::uint8_t* record300) { return step_text(record300); }
+
+void evaluate_thermal_formulas(const std::uint8_t* record300, const StudyPage* page, std::int32_t start_time) {
+  thermal_formulas(record300, page, start_time);
+}
+
+void evaluate_line_formulas(const std::uint8_t* rec) {
+  if (is_zero(formula_at(rec, 32, 21))) return;
+  if (!text_at(rec, 74, 25).empty()) (void)line_from(rec, 53, 59, 65, 66, 74);
+  if (!text_at(rec, 195, 25).empty()) (void)line_from(rec, 174, 180, 186, 187, 195);
+}
 
 std::string_view symptom_side_name(int side) { return side >= 0 && side < 3 ? kSides[side] : ""; }
 std::string_view symptom_site_name(int side, int site) {

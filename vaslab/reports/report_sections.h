@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -116,6 +117,25 @@ int run_report_section(ReportRun& run, int type, bool page_loaded);
 // section does (the export templates read them without building a page).
 void set_step_report_variables(int type, const std::uint8_t* record300, const ReportPage& page,
                                std::int32_t start_time);
+
+// What the exports write of a step, through the sections' own tables and
+// measures.  The gain text of a gain group (0..2) and gain index, and the
+// sweep text, without the padding the report labels give them; "" outside
+// the tables.
+std::string trace_gain_text(int group, int gain);
+std::string_view trace_sweep_text(int code);
+// The pulse amplitude of a trace step's page as its label shows it ("%02d",
+// "**" when the sweep has no window or the trace is too short).
+std::string trace_amplitude_text(int type, const std::uint8_t* record300, const ReportPage& page);
+// A pressure page's text: its own, else the second-channel value at the
+// newest index ("***" beyond three digits).
+std::string page_pressure_text(const StudyPage& page);
+// The formatted text of a text step; nullopt when its condition is zero.
+std::optional<std::string> text_step_text(const std::uint8_t* record300);
+// The formulas of a thermal step (with its page, when one was loaded) and
+// of a line step, evaluated as their sections do.
+void evaluate_thermal_formulas(const std::uint8_t* record300, const StudyPage* page, std::int32_t start_time);
+void evaluate_line_formulas(const std::uint8_t* record300);
 
 // The time of a step in seconds from the study's start, from the page's
 // save time and its unreported newest samples; 0 when either time is 0.

@@ -13,6 +13,7 @@
 #include "testsupport/scripted_input.h"
 #include "vaslab/core/main_menu.h"
 #include "vaslab/core/program.h"
+#include "vaslab/records/export_screen.h"
 
 extern char** environ;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,10 @@
 #include "vaslab/studies/dual_pair.h"
 #include "vaslab/studies/module_entries.h"
 #include "vaslab/studies/service_modules.h"
+#include "vaslab/records/export_screen.h"
 #include "vaslab/records/step_runner.h"
 #include "vaslab/records/study_menu_module.h"
+#include "vaslab/records/temp_studies.h"
 #include "vaslab/studies/single_channel.h"
 #include "vaslab/studies/single_pressure.h"
 
@@ -128,11 +131,19 @@ TEST_F(StudyScreenshot, PatientAndReviewScreens) {
   add_pressure_step("Rt Ankle");
   write_template();
   set_module_check([] { return 0; });
+  std::strcpy(hardware_settings().export_control_2, "C:\\PROGRAMS\\DELIMEX");
+  std::strcpy(hardware_settings().export_path_2, "C:\\EXPORT\\");
   input->after(100).at_time([] { check_screenshot("patient_data", kExpected); });
   input->type("SMITH JOHN").key(platform::vk::kReturn).type("A-17").key(platform::vk::kReturn).after(300);
   pulse(300);
   input->after(1000).tap(kCodeCapture).after(300).tap(kCodeExit).after(300);
   input->at_time([] { check_screenshot("review", kExpected); });
+  // The export screen lists the study's date: a fixed one keeps the picture
+  // the same from run to run (a move of the selection redraws the row).
+  input->at_time([] { std::memcpy(study_header() + 92, "03/04/2026 10:15 AM", 20); });
+  input->key(platform::vk::kUp).after(300);
+  input->tap(kReviewExport).after(300).at_time([] { check_screenshot("export", kExpected); });
+  input->tap(kExportExit).after(300);
   // The ID field (the exam date after it holds the time of the run).
   input->tap(kReviewPatient).after(300).key(platform::vk::kReturn).after(300);
   input->at_time([] { check_screenshot("patient_info", kExpected); });
