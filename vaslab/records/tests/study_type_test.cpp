@@ -7,6 +7,7 @@
 
 #include "vaslab/core/study_menu.h"
 #include "vaslab/core/system_utils.h"
+#include "vaslab/records/archive_db.h"
 #include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/tests/records_test_support.h"
 
@@ -226,6 +227,46 @@ TEST_F(StudyTypeTest, ArchiveCommand) {
   EXPECT_NE(out.find("Text match: 00000201.sty\nRIPROC returned: 0\nRIPROC result: 201\n"), std::string::npos);
   char* other[] = {prog, bad};
   EXPECT_EQ(run_archive_command(2, other), 1);
+}
+
+// Symptom rows and thermometer texts: a row's first line, its label right
+// after it, a sub-item with its continuation; a reading placed by its right
+// end.
+TEST_F(StudyTypeTest, SymptomRowsAndReadingsAccountForTheirParts) {
+  make_study_file("template", "C:\\STUDIES\\00000301.sty", R"({"title": "Symptoms", "steps": [
+    {"type": 16, "caption": "Row", "words": {"32": 500, "34": 1500, "105": 900},
+     "texts": {"37": "Pain"}, "set": {"68": 6, "104": 6}},
+    {"type": 14, "caption": "Temp", "words": {"32": 1000, "34": 1700}, "set": {"37": 1}},
+    {"type": 255, "labels": ["", "", "", ""]}]})");
+  write_menu({make_submenu_entry("Root", 1, 2), make_study_entry("Leg", 201), make_study_entry("Symptoms", 301)});
+  auto symptom_page = [&](const std::string& extra, const std::string& name, int reading_x = 900) {
+    return page(R"({"name": "JONES", "texts": [
+      {"x": 500, "y": 1500, "format": 0, "text": "Leg"},
+      {"x": 0, "y": 1500, "format": 0, "text": "Pain"},
+      {"x": 900, "y": 1500, "format": 0, "text": "Yes"},
+      {"x": 0, "y": 1500, "format": 0, "text": "since May"},
+      {"x": )" + std::to_string(reading_x) + R"(, "y": 1700, "format": 1, "text": "36.5"})" + extra + "]}", name);
+  };
+  EXPECT_EQ(identify(symptom_page("", "C:\\ARCHIVE\\11")), 301);
+  // A second value for the sub-item it has already placed is refused.
+  EXPECT_EQ(identify(symptom_page(R"(, {"x": 900, "y": 1500, "format": 0, "text": "No"})", "C:\\ARCHIVE\\12")), 0);
+  // A reading whose right end is off by one character.
+  EXPECT_EQ(identify(symptom_page("", "C:\\ARCHIVE\\13", 875)), 0);
+}
+
+// The tool runs the same identification and reindex without a screen; the
+// full reindex fills each record's type from the identification.
+TEST_F(StudyTypeTest, ArchiveToolIdentifiesAndReindexesHeadless) {
+  page(page_json());
+  const std::string tool = "VASLAB_ROOT='" + root.path() + "' '" VASLAB_BUILD_DIR "/bin/archive-tool' ";
+  const std::string out = run_output(tool + "riproc 'C:\\ARCHIVE\\1' trace");
+  EXPECT_NE(out.find("Header match: 00000201.sty\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("RIPROC result: 201\n"), std::string::npos) << out;
+  const std::string full = run_output(tool + "reindex full");
+  EXPECT_NE(full.find("Total Entries Created:"), std::string::npos) << full;
+  EXPECT_EQ(check_archive_db(platform::map_path(kArchiveDbPath)), "1 SMITH\n");
+  EXPECT_EQ(static_cast<std::uint8_t>(root.read(kArchiveDbPath)[kDbRecordBytes + 83]), 201);
+  EXPECT_NE(run_output(tool + "reindex sideways").find("<failed>"), std::string::npos);
 }
 
 }  // namespace
