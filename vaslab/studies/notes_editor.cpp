@@ -213,12 +213,12 @@ class NotesForm {
  public:
   int run(int argc, char* argv[]);
 
-  // Loading, exposed to the steps of run().
  private:
+  // Loading.
   int load();
   void find_blocks();
   void prefill(int i, const NotesStep& s);
-  void type_text(int i, std::string_view text);
+  bool type_text(std::string_view text);
   void read_pages();
   void mark_end_of_text();
   int first_editable_from(int line) const;
@@ -314,11 +314,14 @@ void NotesForm::prefill(int i, const NotesStep& s) {
     case 1: set_answer(l, fallback + imported); break;
     case 2: set_answer(l, imported); break;
     case 3:
-      // Typed in, so that a long text wraps on over the block; the
-      // exchange hands a long field out in pieces of 80, the last shorter.
+      // Typed in from the answer's start, so that a long text wraps on over
+      // the block; the exchange hands a long field out in pieces of 80, the
+      // last one shorter.
+      if (!editable(i)) break;
+      cursor_ = i;
+      column_ = l.answer_start;
       for (std::string piece = imported;;) {
-        type_text(i, piece);
-        if (static_cast<int>(piece.size()) < kImportFieldChars) break;
+        if (!type_text(piece) || static_cast<int>(piece.size()) < kImportFieldChars) break;
         const int more = worklist_control(-11, buf, sizeof buf);
         if (more <= 0) break;
         piece.assign(buf, ::strnlen(buf, sizeof buf));
@@ -329,16 +332,14 @@ void NotesForm::prefill(int i, const NotesStep& s) {
   l.changed = 1;
 }
 
-// Characters entered as if typed from the start of line i's answer, until
-// one no longer fits.
-void NotesForm::type_text(int i, std::string_view text) {
-  if (!editable(i)) return;
-  cursor_ = i;
-  column_ = lines_[i].answer_start;
+// Characters entered at the cursor as if typed; false at the first that no
+// longer fits.
+bool NotesForm::type_text(std::string_view text) {
   for (char c : text) {
-    if (static_cast<unsigned char>(c) < 32 || c == 127) c = ' ';
-    if (!edit(c)) return;
+    if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = ' ';
+    if (!edit(c)) return false;
   }
+  return true;
 }
 
 void NotesForm::read_pages() {

@@ -219,7 +219,8 @@ TEST_F(NotesFormTest, KeyboardModeTurnsCapsLockOnAndTakesTouches) {
 }
 
 TEST_F(NotesFormTest, WorklistFillsByMode) {
-  import("'Doe^John' 'ID7' 'abc' '" + std::string(200, 'x') + "'");
+  const std::string a(80, 'a'), b(80, 'b'), c(40, 'c');
+  import("'Doe^John' 'ID7' 'abc' '" + a + b + c + "'");
   add_line("M0", 3, 20, "dflt", 0, 3);
   add_line("M1", 3, 20, "dflt", 0, 0x40 | 3);
   add_line("M2", 3, 20, "dflt", 0, 0x80 | 3);
@@ -233,9 +234,9 @@ TEST_F(NotesFormTest, WorklistFillsByMode) {
   EXPECT_EQ(text(1), "abcdflt");
   EXPECT_EQ(text(2), "dfltabc");
   EXPECT_EQ(text(3), "abc");
-  EXPECT_EQ(text(4), std::string(80, 'x'));
-  EXPECT_EQ(text(5), std::string(80, 'x'));
-  EXPECT_EQ(text(6), std::string(40, 'x')) << "the last, shorter piece is typed in too";
+  EXPECT_EQ(text(4), a);
+  EXPECT_EQ(text(5), b) << "each piece goes on where the last one ended";
+  EXPECT_EQ(text(6), c) << "the last, shorter piece is typed in too";
   EXPECT_EQ(flags(4), kLineSoftWrap);
   EXPECT_EQ(flags(6), kLineEndOfText);
 }
