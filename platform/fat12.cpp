@@ -649,7 +649,7 @@ long long write(int handle, const void* data, std::size_t size) {
   Node& n = *h->node;
   const std::uint64_t pos = h->append ? n.size : h->pos;
   if (size == 0) return 0;
-  if (pos + size > kMaxFileSize) return -EFBIG;
+  if (size > kMaxFileSize - pos) return -EFBIG;
   std::vector<std::uint16_t> chain;
   if (const int e = chain_of(n.first, chain)) return e;
   const std::uint64_t cb = g_vol.cluster_bytes();

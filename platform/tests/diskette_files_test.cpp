@@ -202,6 +202,7 @@ TEST_F(DisketteFiles, FullDiskBadSectorsAndWriteProtection) {
   int h = platform::file_open("A:\\FULL.BIN", OpenMode::kAppend);
   EXPECT_EQ(platform::file_write(h, std::string(150, 'z').data(), 150), 100) << "what fits, as a short count";
   EXPECT_EQ(platform::file_write(h, "z", 1), -ENOSPC);
+  EXPECT_EQ(platform::file_write(h, "z", SIZE_MAX), -EFBIG) << "a length no FAT file can reach";
   EXPECT_EQ(platform::file_close(h), 0);
   EXPECT_EQ(dk::free_bytes(), 0u);
   EXPECT_EQ(mdir_free(), 0u);
