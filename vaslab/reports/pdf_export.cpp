@@ -52,7 +52,7 @@ int add_study(const ExportArgs& args) {
   // name[30], type[30], date[21]; only 80 bytes are read, so the date keeps
   // at most 20 characters.  A missing file leaves the fields empty.
   char info[81] = {};
-  const int in = platform::file_open(kInfoFile, platform::OpenMode::kRead);
+  const int in = platform::open_regular_file(platform::map_path(kInfoFile));
   if (in >= 0) {
     std::size_t got = 0;
     while (got < 80) {
