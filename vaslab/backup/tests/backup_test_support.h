@@ -26,6 +26,16 @@ inline std::string quote(const std::string& s) {
   return out + "'";
 }
 
+inline std::string read_file(const std::string& path) {
+  std::string s;
+  if (FILE* f = fopen(path.c_str(), "rb")) {
+    char buf[65536];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
+    fclose(f);
+  }
+  return s;
+}
+
 // Bytes that do not compress, as a study's traces nearly do not.
 inline std::string noise(std::size_t n, unsigned seed) {
   std::mt19937 rng(seed);

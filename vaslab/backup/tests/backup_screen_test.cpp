@@ -1,0 +1,98 @@
+#include "vaslab/backup/backup_screen.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "platform/find.h"
+#include "vaslab/backup/backup_zip.h"
+#include "vaslab/backup/tests/backup_screen_fixture.h"
+
+using namespace vaslab;
+using backup_test::check_with_readers;
+using backup_test::entry_names;
+using backup_test::quote;
+using backup_test::run;
+
+namespace {
+
+constexpr int kExit = 1, kStart = 100, kRight = 102, kLeft = 101, kNone = 103, kErase = 104;
+
+std::int64_t g_free_d = 1400000;
+std::int64_t free_source(char drive) { return drive == 'C' ? 4000000000LL : g_free_d; }
+
+struct BackupScreen : BackupScreenFixture {
+  std::vector<std::string> disks;  // the backup files taken out, in order
+
+  void SetUp() override {
+    BackupScreenFixture::SetUp();
+    g_free_d = 1400000;
+    set_backup_free_space_source(free_source);
+    std::filesystem::create_directories(root.path() + "/d");
+    platform::map_path_create_dirs("C:\\HOLD\\");
+  }
+  // A diskette change on drive D: the backup files go elsewhere.
+  void swap_disk() {
+    for (const auto& f : platform::list_files("D:\\ZVT_*.ZIP")) {
+      const std::string to = platform::map_path("C:\\HOLD\\") + std::to_string(disks.size() + 1) + "_" + f.name;
+      std::filesystem::rename(platform::map_path("D:\\" + f.name), to);
+      disks.push_back(to);
+    }
+  }
+  // Every disk asked for is swapped in and continued; the end is left by Exit.
+  void continue_to_the_end() {
+    watch([this](const std::string& note) {
+      if (note.find("Success. Please insert") != std::string::npos) {
+        swap_disk();
+        in->from_now().after(30).tap(kStart);
+      } else if (note.find("Backup Completed") != std::string::npos ||
+                 note.find("Backup completed, but") != std::string::npos) {
+        in->from_now().after(30).tap(kExit);
+        return false;
+      }
+      return true;
+    });
+  }
+  // What the taken-out backups hold: entry name to content, with a check
+  // that no study is stored twice and that every archive is sound.
+  std::map<std::string, std::string> backed_up() {
+    std::map<std::string, std::string> all;
+    for (const auto& d : disks) {
+      EXPECT_EQ(check_with_readers(d), "") << d;
+      std::string out;
+      run("cd " + quote(root.path()) + " && rm -rf x && mkdir x && cd x && unzip -q " + quote(d), &out);
+      for (const auto& e : std::filesystem::directory_iterator(root.path() + "/x")) {
+        const std::string name = e.path().filename();
+        EXPECT_EQ(all.count(name), 0u) << name << " stored twice";
+        all[name] = backup_test::read_file(e.path());
+      }
+    }
+    return all;
+  }
+};
+
+}  // namespace
+
+// Drive D with no preparation: the archive goes onto as many "diskettes" as
+// its size needs, each archive sound, no study split or repeated, the
+// numbers without a study left out.
+TEST_F(BackupScreen, WholeArchiveOntoNumberedDisks) {
+  const auto files = archive_studies(40, 90000);
+  for (int n : {5, 17, 18, 40}) delete_study(n);
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  continue_to_the_end();
+  EXPECT_EQ(backup_screen(), 0);
+  swap_disk();
+  EXPECT_TRUE(said("Backup Completed Successfully."));
+  ASSERT_GE(disks.size(), 3u);
+  for (std::size_t i = 0; i < disks.size(); ++i)
+    EXPECT_NE(disks[i].find("ZVT_" + std::string(i < 9 ? "000" : "00") + std::to_string(i + 1)), std::string::npos);
+  std::map<std::string, std::string> want;
+  for (int n = 1; n <= 40; ++n)
+    if (n != 5 && n != 17 && n != 18 && n != 40) want[std::to_string(n)] = files[n];
+  EXPECT_EQ(backed_up(), want);
+  for (const auto& d : disks) EXPECT_LE(std::filesystem::file_size(d), 1400000u);
+}
