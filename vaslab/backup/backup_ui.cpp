@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
+#include <vector>
 
 #include "platform/diskette.h"
 #include "platform/paths.h"
@@ -130,7 +130,7 @@ void draw_progress_bar(bool upper, int percent, int& last_width) {
 void draw_progress_text(int row, const char* text) { draw_text_cells(text, row, 33, kColorBackground, kColorWhite); }
 
 int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
-              ButtonRecord* table, std::initializer_list<int> codes, int on_close, bool small_text) {
+              ButtonRecord* table, const std::vector<int>& codes, int on_close, bool small_text) {
   g_draw.fill_color = 1;
   fill_bar(x1, y1, x2, y2);
   g_draw.draw_color = kColorWhite;

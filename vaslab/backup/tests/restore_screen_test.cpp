@@ -1,0 +1,192 @@
+#include "vaslab/backup/restore_screen.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/find.h"
+#include "vaslab/backup/backup_zip.h"
+#include "vaslab/backup/tests/backup_screen_fixture.h"
+
+using namespace vaslab;
+using backup_test::quote;
+using backup_test::run;
+
+namespace {
+
+constexpr int kExit = 1, kStart = 100, kRight = 102, kYes = 100, kNo = 101, kOk = 100;
+constexpr int kOverwrite = 101, kAppend = 102, kSkip = 103, kAlways = 104;
+
+std::int64_t plenty(char) { return 4000000000LL; }
+
+struct RestoreScreen : BackupScreenFixture {
+  std::vector<std::string> files;  // archived studies by number
+  std::vector<std::string> disks;  // backup files, one a diskette
+
+  void SetUp() override {
+    BackupScreenFixture::SetUp();
+    set_backup_free_space_source(plenty);
+    restore_reset_reindex_notice();
+    std::filesystem::create_directories(root.path() + "/d");
+    platform::map_path_create_dirs("C:\\HOLD\\");
+  }
+  // Backup files as the backup screen makes them, `per_disk` studies each.
+  void make_backup(int count, int per_disk) {
+    files = archive_studies(count, 6000);
+    for (int first = 1, disk = 1; first <= count; first += per_disk, ++disk) {
+      char name[40];
+      std::snprintf(name, sizeof name, "C:\\HOLD\\ZVT_%04d.ZIP", disk);
+      ASSERT_EQ(backup_zip_open(name, 1), 0);
+      std::string path;
+      for (int n = first; n < first + per_disk && n <= count; ++n) ASSERT_EQ(backup_zip_add_file(n, path), 0);
+      ASSERT_EQ(backup_zip_close(), 0);
+      disks.push_back(name);
+    }
+  }
+  void forget_archive() {
+    for (std::size_t n = 1; n < files.size(); ++n) (void)platform::file_delete("C:\\ARCHIVE\\" + std::to_string(n));
+  }
+  // Puts backup file `i` (0-based) alone on drive D.
+  void insert(std::size_t i) {
+    for (const auto& f : platform::list_files("D:\\*")) (void)platform::file_delete("D:\\" + f.name);
+    const std::string name = disks[i].substr(disks[i].rfind('\\') + 1);
+    ASSERT_EQ(platform::copy_file_atomic(platform::map_path(disks[i]), platform::map_path("D:\\" + name)), 0);
+  }
+  // Drive D, Start, then each diskette in turn; the notice of the deleted
+  // database answered; Exit at the end.
+  void restore_in_order(std::vector<std::size_t> order) {
+    in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+    auto next = std::make_shared<std::size_t>(0);
+    watch([this, order, next](const std::string& note) {
+      if (note.find("reindex notice") != std::string::npos) {
+        in->from_now().after(30).tap(kOk);
+      } else if (note.find("Please insert a diskette and press") != std::string::npos ||
+                 note.find("Disk completed successfully.") != std::string::npos) {
+        if (*next == order.size()) {
+          in->from_now().after(30).tap(kExit).after(100).tap(kExit);
+          return false;
+        }
+        insert(order[(*next)++]);
+        in->from_now().after(30).tap(kStart);
+      }
+      return true;
+    });
+  }
+  int count_of(const std::string& text) const {
+    int n = 0;
+    for (const auto& note : notes) n += note.find(text) != std::string::npos;
+    return n;
+  }
+};
+
+}  // namespace
+
+// Disk by disk the archive comes back byte for byte; the database and the
+// counter go, and the reindex notice is shown once.
+TEST_F(RestoreScreen, DisksBringBackEveryStudy) {
+  make_backup(9, 4);
+  ASSERT_EQ(disks.size(), 3u);
+  forget_archive();
+  restore_in_order({0, 1, 2});
+  EXPECT_EQ(restore_screen(), 0);
+  for (int n = 1; n <= 9; ++n) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + std::to_string(n)) == files[n]) << n;
+  EXPECT_FALSE(root.exists(kArchiveDbPath));
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\0"));
+  EXPECT_EQ(count_of("reindex notice"), 1);
+  EXPECT_EQ(count_of("Disk completed successfully."), 3);
+  EXPECT_TRUE(platform::list_files("C:\\TEMP\\*.*").empty() ||
+              platform::list_files("C:\\TEMP\\*.*")[0].attributes & platform::kAttrDirectory);
+}
+
+// "Always" with Skip keeps the archive's own files for the rest of the
+// diskette; the next diskette asks again, where Append numbers on from the
+// last number known at the start, across diskettes.
+TEST_F(RestoreScreen, ConflictsSkippedAlwaysThenAppended) {
+  make_backup(6, 3);
+  for (int n = 1; n <= 6; ++n) root.write("C:\\ARCHIVE\\" + std::to_string(n), "kept " + std::to_string(n));
+  // Numbers 1-6 are taken: the last is 6, appends take 7 on.
+  restore_in_order({0, 1});
+  when("Archive file already exists: C:\\ARCHIVE\\1", [this] {
+    in->from_now().after(30).tap(kAlways).after(80).tap(kSkip);
+  });
+  when("Archive file already exists: C:\\ARCHIVE\\4", [this] {
+    in->from_now().after(30).tap(kAlways).after(80).tap(kAppend);
+  });
+  EXPECT_EQ(restore_screen(), 0);
+  EXPECT_EQ(count_of("Archive file already exists"), 2);
+  for (int n = 1; n <= 6; ++n) EXPECT_EQ(root.read("C:\\ARCHIVE\\" + std::to_string(n)), "kept " + std::to_string(n));
+  for (int n = 4; n <= 6; ++n) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + std::to_string(n + 3)) == files[n]) << n;
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\10"));
+}
+
+// Disk 3 offered where disk 1 is expected: YES takes it, and disk 2 is
+// still expected after it.
+TEST_F(RestoreScreen, OtherDiskNumberTakenOnYes) {
+  make_backup(6, 2);
+  forget_archive();
+  when("Incorrect disk number.", [this] { in->from_now().after(30).tap(kYes); });
+  restore_in_order({2, 1});
+  EXPECT_EQ(restore_screen(), 0);
+  EXPECT_EQ(count_of("Incorrect disk number."), 1);
+  for (int n : {3, 4, 5, 6}) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + std::to_string(n)) == files[n]) << n;
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\1"));
+}
+
+// A damaged entry ends the diskette with "Extract Error."; a file that is
+// no archive at all is asked for again; neither reaches the archive.
+TEST_F(RestoreScreen, DamagedBackupsAreRefused) {
+  make_backup(2, 2);
+  forget_archive();
+  std::string zip = root.read(disks[0]);
+  zip[60] ^= 0x55;  // inside the first entry's data
+  root.write(disks[0], zip);
+  root.write("C:\\HOLD2\\ZVT_0001.ZIP", "not an archive");
+  disks.push_back("C:\\HOLD2\\ZVT_0001.ZIP");
+  restore_in_order({0});
+  when("Extract Error.", [this] { in->from_now().after(30).tap(kExit).after(100).tap(kExit); });
+  EXPECT_EQ(restore_screen(), 0);
+  EXPECT_EQ(count_of("restore status: Extract Error."), 1);
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\1"));
+
+  notes.clear();
+  seen = 0;
+  watcher = nullptr;
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] {
+    insert(1);
+    in->from_now().after(30).tap(kStart);
+  });
+  when("Initialization error.", [this] { in->from_now().after(30).tap(kExit).after(100).tap(kExit); });
+  EXPECT_EQ(restore_screen(), 0);
+  EXPECT_TRUE(said("Initialization error."));
+}
+
+// An older single-file backup is restored in one call through the ZIP
+// library, into the archive under the bare names.
+TEST_F(RestoreScreen, OlderSingleFileBackup) {
+  root.write("C:\\SRC\\sub\\12", "twelve");
+  root.write("C:\\SRC\\13", backup_test::noise(30000, 13));
+  ASSERT_EQ(run("cd " + quote(root.path() + "/c/SRC") + " && zip -q -r " + quote(root.path() + "/d/q7arcbk.zip") +
+                " sub 13"),
+            0);
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  when("reindex notice", [this] { in->from_now().after(30).tap(kOk).after(500).tap(kExit); });
+  EXPECT_EQ(restore_screen(), 0);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\12"), "twelve");
+  EXPECT_TRUE(root.read("C:\\ARCHIVE\\13") == backup_test::noise(30000, 13));
+  EXPECT_FALSE(said("Backup Error"));
+}
+
+TEST(MoveFile, KeepsOrReplacesWhole) {
+  testsupport::TempRoot root;
+  root.write("C:\\TEMP\\a", "new");
+  root.write("C:\\ARCHIVE\\a", "old");
+  EXPECT_EQ(move_file("C:\\TEMP\\a", "C:\\ARCHIVE\\a", false), 1);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\a"), "old");
+  EXPECT_TRUE(root.exists("C:\\TEMP\\a"));
+  EXPECT_EQ(move_file("C:\\TEMP\\a", "C:\\ARCHIVE\\a", true), 0);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\a"), "new");
+  EXPECT_FALSE(root.exists("C:\\TEMP\\a"));
+  EXPECT_EQ(move_file("C:\\TEMP\\missing", "C:\\ARCHIVE\\b", true), 1);
+}
