@@ -557,6 +557,8 @@ int backup_screen() {
   backup_draw();
   s.last = static_cast<std::uint16_t>(last_archive_number(1));
   while (!s.leave) {
+    // Building, copying and formatting go one step a pass: the passes stay short.
+    keep_passes_short(s.state == kBuilding || s.state == kCopying || s.state == kPreparing);
     const int code = get_button_event(g_table);
     if (code < -1) continue;
     switch (code) {
@@ -604,6 +606,7 @@ int backup_screen() {
     if (s.leave) break;
     backup_draw();
   }
+  keep_passes_short(false);
   return 0;
 }
 

@@ -589,6 +589,8 @@ int restore_screen() {
   (void)pointer_position();
   restore_draw();
   while (!s.leave) {
+    // Extracting and moving go one step a pass: the passes stay short.
+    keep_passes_short(s.state == kExtracting || s.state == kMoving);
     const int code = get_button_event(g_table);
     if (code < -1) continue;
     switch (code) {
@@ -613,6 +615,7 @@ int restore_screen() {
       default: step_extract(); break;
     }
   }
+  keep_passes_short(false);
   return 0;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/find.h"
 #include "vaslab/backup/backup_zip.h"
 #include "vaslab/backup/tests/backup_screen_fixture.h"
+#include "vaslab/core/tests/screenshot_check.h"
 
 using namespace vaslab;
 using backup_test::check_with_readers;
@@ -95,4 +96,21 @@ TEST_F(BackupScreen, WholeArchiveOntoNumberedDisks) {
     if (n != 5 && n != 17 && n != 18 && n != 40) want[std::to_string(n)] = files[n];
   EXPECT_EQ(backed_up(), want);
   for (const auto& d : disks) EXPECT_LE(std::filesystem::file_size(d), 1400000u);
+}
+
+// The screen idle, copying with its progress, and with a message, as the
+// operator sees them.
+TEST_F(BackupScreen, ScreenshotsOfItsStates) {
+  archive_studies(8, 150000);
+  in->after(50);
+  in->at_time([] { check_screenshot("backup_idle", "vaslab/backup/tests/expected"); });
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] {
+    in->from_now().after(50).at_time([] { check_screenshot("backup_message", "vaslab/backup/tests/expected"); });
+    in->after(30).tap(kStart).after(6000).at_time([] {
+      check_screenshot("backup_copying", "vaslab/backup/tests/expected");
+    });
+  });
+  continue_to_the_end();
+  EXPECT_EQ(backup_screen(), 0);
 }

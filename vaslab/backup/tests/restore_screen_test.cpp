@@ -7,6 +7,7 @@
 #include "platform/find.h"
 #include "vaslab/backup/backup_zip.h"
 #include "vaslab/backup/tests/backup_screen_fixture.h"
+#include "vaslab/core/tests/screenshot_check.h"
 
 using namespace vaslab;
 using backup_test::quote;
@@ -189,4 +190,20 @@ TEST(MoveFile, KeepsOrReplacesWhole) {
   EXPECT_EQ(root.read("C:\\ARCHIVE\\a"), "new");
   EXPECT_FALSE(root.exists("C:\\TEMP\\a"));
   EXPECT_EQ(move_file("C:\\TEMP\\missing", "C:\\ARCHIVE\\b", true), 1);
+}
+
+// The screen idle, the conflict question, and a finished diskette with its
+// progress, as the operator sees them.
+TEST_F(RestoreScreen, ScreenshotsOfItsStates) {
+  make_backup(3, 3);
+  forget_archive();
+  root.write("C:\\ARCHIVE\\2", "kept");
+  in->after(50).at_time([] { check_screenshot("restore_idle", "vaslab/backup/tests/expected"); });
+  restore_in_order({0});
+  when("Archive file already exists", [this] {
+    in->from_now().after(50).at_time([] { check_screenshot("restore_conflict", "vaslab/backup/tests/expected"); });
+    in->after(30).tap(kSkip);
+  });
+  when("Disk completed successfully.", [] { check_screenshot("restore_done", "vaslab/backup/tests/expected"); });
+  EXPECT_EQ(restore_screen(), 0);
 }
