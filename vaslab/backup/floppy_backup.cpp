@@ -93,7 +93,9 @@ void backup_configuration() {
   cmd.noDirectoryNamesFlag = 1;
   cmd.noDirectoryEntriesFlag = 1;
   cmd.wMultiVolControl = 0x8700;
-  if (zipCompress(&cmd) != 0) show_message_box(nullptr, "Backup Config Failure", "Backup Error", kOneButton);
+  const int r = zipCompress(&cmd);
+  platform::debug_printf("configuration backup: %d\n", r);
+  if (r != 0) show_message_box(nullptr, "Backup Config Failure", "Backup Error", kOneButton);
 }
 
 void restore_configuration() {
@@ -113,7 +115,9 @@ void restore_configuration() {
     return;
   }
   cmd.Function = UNZIP_EXTRACT;
-  if (unzipCommand(&cmd) != 0) show_message_box(nullptr, "Restore Config Failure", "Backup Error", kOneButton);
+  const int r = unzipCommand(&cmd);
+  platform::debug_printf("configuration restore: %d\n", r);
+  if (r != 0) show_message_box(nullptr, "Restore Config Failure", "Backup Error", kOneButton);
 }
 
 }  // namespace

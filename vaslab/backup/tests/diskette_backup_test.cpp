@@ -1,0 +1,207 @@
+// The backup and the restore on drive A:, diskette images swapped as an
+// operator would swap diskettes, judged by the FAT and ZIP tools.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "platform/diskette.h"
+#include "vaslab/backup/backup_screen.h"
+#include "vaslab/backup/restore_screen.h"
+#include "vaslab/backup/tests/backup_screen_fixture.h"
+
+using namespace vaslab;
+using backup_test::check_with_readers;
+using backup_test::quote;
+using backup_test::run;
+namespace dk = platform::diskette;
+
+namespace {
+
+constexpr int kExit = 1, kStart = 100, kErase = 104, kFormat = 105, kOk = 100;
+
+struct DisketteBackup : BackupScreenFixture {
+  std::string image, hold;
+  std::vector<std::string> disks;  // the written diskettes, in order
+  std::vector<std::string> files;
+  int blanks = 0;
+
+  void SetUp() override {
+    BackupScreenFixture::SetUp();
+    image = root.path() + "/a.img";
+    hold = root.path() + "/hold/";
+    std::filesystem::create_directories(hold);
+    ::setenv("VASLAB_DRIVE_A", image.c_str(), 1);
+    dk::dismount_volume('A');
+    restore_reset_reindex_notice();
+  }
+  void TearDown() override {
+    dk::clear_sector_faults();
+    dk::dismount_volume('A');
+    ::unsetenv("VASLAB_DRIVE_A");
+    BackupScreenFixture::TearDown();
+  }
+  // A new diskette in the drive: an mformat image, or a zero-filled one.
+  void insert_blank(bool zero_filled = false) {
+    const std::string next = hold + "blank" + std::to_string(++blanks) + ".img";
+    if (zero_filled) {
+      std::ofstream{next};
+      std::filesystem::resize_file(next, 1474560);
+    } else {
+      ASSERT_EQ(run("mformat -C -i " + quote(next) + " -f 1440 ::"), 0);
+    }
+    std::filesystem::rename(next, image);
+  }
+  void take_out() {
+    const std::string to = hold + "disk" + std::to_string(disks.size() + 1) + ".img";
+    std::filesystem::rename(image, to);
+    disks.push_back(to);
+  }
+  // Start, and every diskette asked for inserted; disk `format_disk` is a
+  // zero-filled one formatted by the screen.
+  void back_up(int format_disk) {
+    in->after(50).tap(kStart);
+    watch([this, format_disk](const std::string& note) {
+      const bool first = note.find("Please insert a diskette and press") != std::string::npos && disks.empty() &&
+                         !std::filesystem::exists(image);
+      if (first || note.find("Success. Please insert") != std::string::npos) {
+        if (!first) take_out();
+        const int number = static_cast<int>(disks.size()) + 1;
+        insert_blank(number == format_disk);
+        in->from_now().after(30).tap(number == format_disk ? kFormat : kErase).after(80).tap(kStart);
+      } else if (note.find("Backup Completed") != std::string::npos) {
+        take_out();
+        in->from_now().after(30).tap(kExit);
+        return false;
+      }
+      return true;
+    });
+    EXPECT_EQ(backup_screen(), 0);
+  }
+  // The diskettes back in order, the database notice answered.
+  void restore_all() {
+    notes.clear();
+    seen = 0;
+    in->from_now().after(50).tap(kStart);
+    auto next = std::make_shared<std::size_t>(0);
+    watch([this, next](const std::string& note) {
+      if (note.find("reindex notice") != std::string::npos) {
+        in->from_now().after(30).tap(kOk);
+      } else if (note.find("restore: Please insert a diskette and press") != std::string::npos ||
+                 note.find("Disk completed successfully.") != std::string::npos) {
+        if (*next == disks.size()) {
+          in->from_now().after(30).tap(kExit).after(100).tap(kExit);
+          return false;
+        }
+        std::filesystem::copy_file(disks[(*next)++], image, std::filesystem::copy_options::overwrite_existing);
+        in->from_now().after(30).tap(kStart);
+      }
+      return true;
+    });
+    EXPECT_EQ(restore_screen(), 0);
+  }
+  // What the diskettes hold, each checked by the FAT and ZIP tools.
+  std::map<std::string, std::string> on_disks() {
+    std::map<std::string, std::string> all;
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+      std::string out;
+      EXPECT_EQ(run("fsck.fat -n " + quote(disks[i]), &out), 0) << out;
+      char name[16];
+      std::snprintf(name, sizeof name, "ZVT_%04zu.ZIP", i + 1);
+      const std::string zip = hold + name;
+      EXPECT_EQ(run("mcopy -n -i " + quote(disks[i]) + " ::" + name + " " + quote(zip), &out), 0) << out;
+      EXPECT_EQ(check_with_readers(zip), "") << name;
+      run("rm -rf " + quote(hold + "x") + " && mkdir " + quote(hold + "x") + " && cd " + quote(hold + "x") +
+          " && unzip -q " + quote(zip));
+      for (const auto& e : std::filesystem::directory_iterator(hold + "x")) {
+        const std::string entry = e.path().filename();
+        EXPECT_EQ(all.count(entry), 0u) << entry << " stored twice";
+        all[entry] = backup_test::read_file(e.path());
+      }
+    }
+    return all;
+  }
+};
+
+}  // namespace
+
+// About 3.5 MB of studies with gaps in their numbers go onto erased and
+// formatted diskettes and come back byte for byte.
+TEST_F(DisketteBackup, ArchiveOntoDiskettesAndBack) {
+  files = archive_studies(40, 86000);
+  std::map<std::string, std::string> want;
+  for (int n = 1; n <= 40; ++n) {
+    if (n % 9 == 4) {
+      delete_study(n);
+      continue;
+    }
+    want[std::to_string(n)] = files[n];
+  }
+  back_up(2);
+  EXPECT_TRUE(said("Backup Completed Successfully."));
+  ASSERT_GE(disks.size(), 3u);
+  EXPECT_EQ(on_disks(), want);
+  std::string out;
+  run("mlabel -i " + quote(disks[1]) + " -s ::", &out);
+  EXPECT_NE(out.find("KORVANIBACK"), std::string::npos) << out;
+
+  for (int n = 1; n <= 40; ++n) (void)platform::file_delete("C:\\ARCHIVE\\" + std::to_string(n));
+  restore_all();
+  for (const auto& [name, bytes] : want) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + name) == bytes) << name;
+  EXPECT_FALSE(root.exists(kArchiveDbPath));
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\0"));
+  int notices = 0;
+  for (const auto& n : notes) notices += n.find("reindex notice") != std::string::npos;
+  EXPECT_EQ(notices, 1);
+}
+
+// The diskette taken out, changed, or found with a bad sector in the middle
+// of the copy: each time "Copy failed(2)", and Continue with a good diskette
+// writes the same disk number from the same first study; the backup ends
+// whole.
+TEST_F(DisketteBackup, TroubleDuringTheCopyRepeatsTheDisk) {
+  files = archive_studies(8, 60000);
+  int failures = 0;
+  auto trouble = [this](int which) {
+    in->from_now().after(30).tap(kStart).after(2000).at_time([this, which] {
+      if (which == 0) std::filesystem::remove(image);
+      if (which == 1) insert_blank();
+    });
+  };
+  in->after(50).tap(kStart);
+  when("Please insert a diskette and press", [this, trouble] {
+    insert_blank();
+    trouble(0);
+  });
+  watch([&](const std::string& note) {
+    if (note.find("Copy failed(2).") != std::string::npos) {
+      ++failures;
+      insert_blank();
+      if (failures == 1) trouble(1);
+      if (failures == 2) {
+        dk::set_bad_sectors({33 + 400});
+        in->from_now().after(30).tap(kStart);
+      }
+      if (failures == 3) {
+        dk::clear_sector_faults();
+        in->from_now().after(30).tap(kStart);
+      }
+    } else if (note.find("Backup Completed Successfully.") != std::string::npos) {
+      take_out();
+      in->from_now().after(30).tap(kExit);
+      return false;
+    }
+    return true;
+  });
+  EXPECT_EQ(backup_screen(), 0);
+  EXPECT_EQ(failures, 3);
+  ASSERT_EQ(disks.size(), 1u);
+  std::map<std::string, std::string> want;
+  for (int n = 1; n <= 8; ++n) want[std::to_string(n)] = files[n];
+  EXPECT_EQ(on_disks(), want);
+  for (int n = 1; n <= 8; ++n) (void)platform::file_delete("C:\\ARCHIVE\\" + std::to_string(n));
+  restore_all();
+  for (const auto& [name, bytes] : want) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + name) == bytes) << name;
+}
