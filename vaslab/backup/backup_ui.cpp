@@ -129,8 +129,8 @@ void draw_progress_bar(bool upper, int percent, int& last_width) {
 
 void draw_progress_text(int row, const char* text) { draw_text_cells(text, row, 33, kColorBackground, kColorWhite); }
 
-int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
-              ButtonRecord* table, const std::vector<int>& codes, int on_close, bool small_text) {
+void draw_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
+                ButtonRecord* table, bool small_text) {
   g_draw.fill_color = 1;
   fill_bar(x1, y1, x2, y2);
   g_draw.draw_color = kColorWhite;
@@ -141,6 +141,11 @@ int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, co
   if (line2) draw_text(320, line2_y, line2);
   set_text_justify(kJustifyLeft, kJustifyTop);
   draw_buttons(table);
+}
+
+int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
+              ButtonRecord* table, const std::vector<int>& codes, int on_close, bool small_text) {
+  draw_panel(x1, y1, x2, y2, line1, line1_y, line2, line2_y, table, small_text);
   for (;;) {
     if (!is_event_loop_live()) return on_close;
     const int code = get_button_event(table);

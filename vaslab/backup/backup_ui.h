@@ -47,7 +47,10 @@ void draw_progress_bar(bool upper, int percent, int& last_width);
 void draw_progress_text(int row, const char* text);
 
 // A question panel over the screen: its frame, one or two centred lines, and
-// its buttons; waits for one of `codes` and returns it after the release
+// its buttons.
+void draw_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
+                ButtonRecord* table, bool small_text = false);
+// The panel drawn; waits for one of `codes` and returns it after the release
 // (`on_close` once the window is gone).
 int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
               ButtonRecord* table, const std::vector<int>& codes, int on_close, bool small_text = false);

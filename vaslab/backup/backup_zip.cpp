@@ -28,9 +28,9 @@ std::string code_text(int code) {
 
 }  // namespace
 
-void backup_log_append(const std::string& text) {
-  const int h = platform::file_open(kBackupLog, platform::OpenMode::kAppend);
-  if (h < 0) return;
+bool append_log_text(const char* win_path, const std::string& text) {
+  const int h = platform::file_open(win_path, platform::OpenMode::kAppend);
+  if (h < 0) return false;
   std::string dos;
   dos.reserve(text.size() + 8);
   for (char c : text) {
@@ -39,7 +39,10 @@ void backup_log_append(const std::string& text) {
   }
   (void)platform::file_write(h, dos.data(), dos.size());  // a log line lost is not worth failing for
   (void)platform::file_close(h);
+  return true;
 }
+
+void backup_log_append(const std::string& text) { (void)append_log_text(kBackupLog, text); }
 
 int backup_file_exists(const char* path) {
   const int h = platform::file_open(path, platform::OpenMode::kRead);

@@ -23,7 +23,9 @@ std::int16_t backup_zip_close();
 // What closing now would leave, in bytes; 0 when nothing is open.
 std::uint32_t backup_zip_estimate_size();
 
-// Appends to the backup log (CR LF line ends); dropped when it cannot open.
+// Appends to a log with CR LF line ends; false when it does not open.
+bool append_log_text(const char* win_path, const std::string& text);
+// Appends to the backup log; dropped when it cannot open.
 void backup_log_append(const std::string& text);
 // 1 when the file opens for reading.
 int backup_file_exists(const char* path);

@@ -99,28 +99,34 @@ void backup_configuration() {
 }
 
 void restore_configuration() {
+  unzip_count_then_extract("a:\\q7stybk.zip", "c:\\studies\\", "Restore Config Count Failure",
+                           "Restore Config Failure");
+}
+
+}  // namespace
+
+void unzip_count_then_extract(const char* zip, const char* destination, const char* count_failure,
+                              const char* failure) {
   UNZIPCMDSTRUCT cmd{};
   cmd.structSize = kUnzipCmdV170;
   cmd.Function = UNZIP_COUNTALLITEMS;
-  cmd.lpszZIPFile = "a:\\q7stybk.zip";
+  cmd.lpszZIPFile = zip;
   cmd.lpszFilespec = "*.*";
   cmd.index = -1;
-  cmd.lpszDestination = "c:\\studies\\";
+  cmd.lpszDestination = destination;
   cmd.noDirectoryNamesFlag = 1;
   cmd.recurseFlag = 1;
   cmd.noDirectoryItemsFlag = 1;
   cmd.wUnzipSubOptions = 0xC1;
   if (unzipCommand(&cmd) != 0) {
-    show_message_box(nullptr, "Restore Config Count Failure", "Backup Error", kOneButton);
+    show_message_box(nullptr, count_failure, "Backup Error", kOneButton);
     return;
   }
   cmd.Function = UNZIP_EXTRACT;
   const int r = unzipCommand(&cmd);
-  platform::debug_printf("configuration restore: %d\n", r);
-  if (r != 0) show_message_box(nullptr, "Restore Config Failure", "Backup Error", kOneButton);
+  platform::debug_printf("unzip %s: %d\n", zip, r);
+  if (r != 0) show_message_box(nullptr, failure, "Backup Error", kOneButton);
 }
-
-}  // namespace
 
 void set_zip_library_calls(const ZipLibraryCalls* calls) { g_calls = calls ? calls : &kLibrary; }
 

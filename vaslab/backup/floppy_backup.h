@@ -14,6 +14,12 @@ void floppy_backup_menu();
 int zip_library_start();
 void zip_library_stop();
 
+// Counts the entries of an archive, then extracts them all under their bare
+// names into `destination`, through the started library; a failure of
+// either step is told in a "Backup Error" box with its text.
+void unzip_count_then_extract(const char* zip, const char* destination, const char* count_failure,
+                              const char* failure);
+
 // The library's life-cycle calls, replaceable by tests so that a failure at
 // each step can be seen to unwind.
 struct ZipLibraryCalls {

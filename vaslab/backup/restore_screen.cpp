@@ -14,6 +14,7 @@
 #include "platform/find.h"
 #include "platform/paths.h"
 #include "vaslab/backup/backup_ui.h"
+#include "vaslab/backup/backup_zip.h"
 #include "vaslab/backup/floppy_backup.h"
 #include "vaslab/backup/zip_file_functions.h"
 #include "vaslab/core/event_wait.h"
@@ -146,16 +147,8 @@ void redraw_message() {
 }
 
 void log_append(const std::string& text) {
-  int h = platform::file_open(kRestoreLog, platform::OpenMode::kAppend);
-  if (h < 0 && platform::dir_create("C:\\TEMP\\LOG") == 0) h = platform::file_open(kRestoreLog, platform::OpenMode::kAppend);
-  if (h < 0) return;
-  std::string dos;
-  for (char c : text) {
-    if (c == '\n') dos += '\r';
-    dos += c;
-  }
-  (void)platform::file_write(h, dos.data(), dos.size());  // a lost log line is not worth stopping for
-  (void)platform::file_close(h);
+  if (!append_log_text(kRestoreLog, text) && platform::dir_create("C:\\TEMP\\LOG") == 0)
+    (void)append_log_text(kRestoreLog, text);  // dropped when it still cannot open
 }
 
 // Only regular files: the log folder C:\TEMP\LOG is listed by the same
@@ -291,16 +284,7 @@ int conflict_prompt(const std::string& target) {
   platform::debug_printf("restore: Archive file already exists: %s\n", target.c_str());
   // The check box is drawn by this prompt, not as a button.
   table[0].state = kButtonHidden;
-  g_draw.fill_color = 1;
-  fill_bar(5, 165, 635, 330);
-  g_draw.draw_color = kColorWhite;
-  draw_rectangle(5, 165, 635, 330);
-  set_text_size(0, 0, 2);
-  set_text_justify(kJustifyCentre, kJustifyTop);
-  draw_text(320, 175, "Archive file already exists:");
-  draw_text(320, 200, target.c_str());
-  set_text_justify(kJustifyLeft, kJustifyTop);
-  draw_buttons(table);
+  draw_panel(5, 165, 635, 330, "Archive file already exists:", 175, target.c_str(), 200, table);
   table[0].state = kButtonShown;
   bool always = s.action != kAsk;
   draw_always_box(table[0], always);
@@ -358,24 +342,8 @@ void restore_older_archive(const std::string& path) {
   delete_database();
   reindex_notice();
   if (zip_library_start()) {
-    const std::string destination = archive_folder();
-    UNZIPCMDSTRUCT cmd{};
-    cmd.structSize = kUnzipCmdV170;
-    cmd.Function = UNZIP_COUNTALLITEMS;
-    cmd.lpszZIPFile = path.c_str();
-    cmd.lpszFilespec = "*.*";
-    cmd.index = -1;
-    cmd.lpszDestination = destination.c_str();
-    cmd.noDirectoryNamesFlag = 1;
-    cmd.recurseFlag = 1;
-    cmd.noDirectoryItemsFlag = 1;
-    cmd.wUnzipSubOptions = 0xC1;
-    if (unzipCommand(&cmd) != 0) {
-      show_message_box(nullptr, "Restore Archive Count Failure", "Backup Error", 16);
-    } else {
-      cmd.Function = UNZIP_EXTRACT;
-      if (unzipCommand(&cmd) != 0) show_message_box(nullptr, "Restore Archive Failure", "Backup Error", 16);
-    }
+    unzip_count_then_extract(path.c_str(), archive_folder().c_str(), "Restore Archive Count Failure",
+                             "Restore Archive Failure");
     zip_library_stop();
   }
   s.state = kIdle;

@@ -108,8 +108,8 @@ struct DisketteBackup : BackupScreenFixture {
     for (std::size_t i = 0; i < disks.size(); ++i) {
       std::string out;
       EXPECT_EQ(run("fsck.fat -n " + quote(disks[i]), &out), 0) << out;
-      char name[16];
-      std::snprintf(name, sizeof name, "ZVT_%04zu.ZIP", i + 1);
+      char name[32];
+      std::snprintf(name, sizeof name, "ZVT_%04d.ZIP", static_cast<int>(i + 1));
       const std::string zip = hold + name;
       EXPECT_EQ(run("mcopy -n -i " + quote(disks[i]) + " ::" + name + " " + quote(zip), &out), 0) << out;
       EXPECT_EQ(check_with_readers(zip), "") << name;
