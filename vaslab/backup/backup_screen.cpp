@@ -266,6 +266,7 @@ bool overwrite_prompt() {
       {kButtonHidden, 0, 0, 1, 1, "", kBackupKeyEscape, 101, 0},
       kButtonTableEnd,
   };
+  platform::debug_printf("backup: A backup already exists on this disk. Overwrite?\n");
   const int code = run_panel(10, 170, 630, 310, "A backup already exists on this disk.", 180, "Overwrite?", 205, table,
                              {100, 101}, 101);
   backup_draw();

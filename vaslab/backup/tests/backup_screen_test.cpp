@@ -114,3 +114,79 @@ TEST_F(BackupScreen, ScreenshotsOfItsStates) {
   continue_to_the_end();
   EXPECT_EQ(backup_screen(), 0);
 }
+
+// With nothing archived the first disk gets an empty archive and the backup
+// is complete.
+TEST_F(BackupScreen, EmptyArchiveGivesAnEmptyZip) {
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  continue_to_the_end();
+  EXPECT_EQ(backup_screen(), 0);
+  EXPECT_TRUE(said("Backup Completed Successfully."));
+  EXPECT_EQ(std::filesystem::file_size(platform::map_path("D:\\ZVT_0001.ZIP")), 22u);
+}
+
+// A study larger than an empty disk is left out, logged and named at the
+// end; the studies around it are backed up.
+TEST_F(BackupScreen, StudyTooLargeForAnyDiskIsSkipped) {
+  g_free_d = 500000;
+  archive_studies(3, 50000);
+  root.write("C:\\ARCHIVE\\2", backup_test::noise(600000, 2));
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  continue_to_the_end();
+  EXPECT_EQ(backup_screen(), 0);
+  swap_disk();
+  EXPECT_TRUE(said("Backup completed, but some studies\nwere skipped: see c:\\temp\\backup.log."));
+  ASSERT_EQ(disks.size(), 2u);
+  EXPECT_EQ(entry_names(disks[0]), "1\n");
+  EXPECT_EQ(entry_names(disks[1]), "3\n");
+  EXPECT_NE(root.read("C:\\TEMP\\backup.log").find("Study 2 does not fit on an empty diskette; not backed up.\r\n"),
+            std::string::npos);
+}
+
+// NO keeps a disk's backup and asks for another disk of the same number;
+// Cancel while building or copying asks again with the same number, and
+// the partial file left by a cancelled copy is asked about before it goes.
+TEST_F(BackupScreen, OverwriteQuestionAndCancels) {
+  archive_studies(30, 60000);
+  root.write("D:\\ZVT_0001.ZIP", "an older backup");
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  when("A backup already exists on this disk.", [this] { in->from_now().after(30).tap(101); });
+  when("Please insert a diskette and press", [this] {
+    EXPECT_EQ(root.read("D:\\ZVT_0001.ZIP"), "an older backup");
+    (void)platform::file_delete("D:\\ZVT_0001.ZIP");
+    in->from_now().after(30).tap(kStart).after(150).tap(kExit);  // while building
+  });
+  when("Build Cancelled.", [this] { in->from_now().after(30).tap(kStart).after(3000).tap(kExit); });  // copying
+  when("Build Cancelled.", [this] { in->from_now().after(30).tap(kStart); });
+  when("A backup already exists on this disk.", [this] { in->from_now().after(30).tap(100); });
+  continue_to_the_end();
+  EXPECT_EQ(backup_screen(), 0);
+  swap_disk();
+  std::set<std::string> names;
+  for (const auto& d : disks) {
+    std::string list = entry_names(d);
+    for (std::size_t at = 0, nl; (nl = list.find('\n', at)) != std::string::npos; at = nl + 1)
+      EXPECT_TRUE(names.insert(list.substr(at, nl - at)).second);
+  }
+  EXPECT_EQ(names.size(), 30u);
+  EXPECT_NE(disks[0].find("ZVT_0001"), std::string::npos);
+}
+
+// Stepping over C: from D gives B, which offers the diskette options (and
+// there is no drive B here); from A left gives Z.
+TEST_F(BackupScreen, DriveStepsSkipC) {
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kLeft).after(80).tap(kErase).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  when("Invalid drive error.", [this] {
+    in->from_now().after(30).tap(kExit).after(80).tap(kLeft).after(80).tap(kLeft).after(80).tap(kLeft).after(80).tap(kStart);
+  });
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  when("Insufficient disk space.", [this] { in->from_now().after(30).tap(kExit).after(80).tap(kExit); });
+  g_free_d = 100;
+  EXPECT_EQ(backup_screen(), 0);
+  EXPECT_TRUE(said("Invalid drive error."));
+  EXPECT_TRUE(said("Insufficient disk space."));  // drive Z, no preparation
+}

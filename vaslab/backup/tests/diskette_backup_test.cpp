@@ -205,3 +205,42 @@ TEST_F(DisketteBackup, TroubleDuringTheCopyRepeatsTheDisk) {
   restore_all();
   for (const auto& [name, bytes] : want) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + name) == bytes) << name;
 }
+
+// A format cancelled part-way leaves no file system; a diskette that already
+// holds a file, taken as it is, gets an archive sized to what is free.
+TEST_F(DisketteBackup, CancelledFormatAndADiskHoldingFiles) {
+  files = archive_studies(10, 60000);
+  in->after(50).tap(kStart);
+  when("Please insert a diskette and press", [this] {
+    insert_blank(true);
+    in->from_now().after(30).tap(kFormat).after(80).tap(kStart).after(300).tap(kExit);
+  });
+  when("Format Cancelled.", [this] {
+    const std::string img = backup_test::read_file(image);
+    EXPECT_NE(img.substr(510, 2), "\x55\xAA");
+    std::string out;
+    EXPECT_NE(run("fsck.fat -n " + quote(image), &out), 0);
+    insert_blank();
+    root.write("C:\\SRC\\OLD.BIN", backup_test::noise(900000, 77));
+    EXPECT_EQ(run("mcopy -i " + quote(image) + " " + quote(root.path() + "/c/SRC/OLD.BIN") + " ::"), 0);
+    in->from_now().after(30).tap(103).after(80).tap(kStart);
+  });
+  when("Success. Please insert", [this] {
+    take_out();
+    insert_blank();
+    in->from_now().after(30).tap(kErase).after(80).tap(kStart);
+  });
+  when("Backup Completed Successfully.", [this] {
+    take_out();
+    in->from_now().after(30).tap(kExit);
+  });
+  EXPECT_EQ(backup_screen(), 0);
+  ASSERT_EQ(disks.size(), 2u);
+  std::map<std::string, std::string> want;
+  for (int n = 1; n <= 10; ++n) want[std::to_string(n)] = files[n];
+  EXPECT_EQ(on_disks(), want);
+  std::string out;
+  run("mdir -b -i " + quote(disks[0]) + " ::", &out);
+  EXPECT_NE(out.find("OLD.BIN"), std::string::npos) << out;
+  EXPECT_LT(std::filesystem::file_size(hold + "ZVT_0001.ZIP"), 1457664u - 900000u);
+}
