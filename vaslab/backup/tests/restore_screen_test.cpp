@@ -133,13 +133,15 @@ TEST_F(RestoreScreen, OtherDiskNumberTakenOnYes) {
   EXPECT_FALSE(root.exists("C:\\ARCHIVE\\1"));
 }
 
-// A damaged entry ends the diskette with "Extract Error."; a file that is
+// An entry whose CRC does not match ends the diskette with "Extract Error."; a file that is
 // no archive at all is asked for again; neither reaches the archive.
 TEST_F(RestoreScreen, DamagedBackupsAreRefused) {
   make_backup(2, 2);
   forget_archive();
   std::string zip = root.read(disks[0]);
-  zip[60] ^= 0x55;  // inside the first entry's data
+  const std::size_t central = zip.find(std::string("PK\1\2", 4));
+  ASSERT_NE(central, std::string::npos);
+  zip[central + 16] ^= 0x55;  // the first entry's CRC: its data no longer matches
   root.write(disks[0], zip);
   root.write("C:\\HOLD2\\ZVT_0001.ZIP", "not an archive");
   disks.push_back("C:\\HOLD2\\ZVT_0001.ZIP");
