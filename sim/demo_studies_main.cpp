@@ -22,7 +22,7 @@ namespace {
 
 using namespace vaslab;
 
-constexpr int kVersion = 4;  // 3: report layouts; 4: notes lines
+constexpr int kVersion = 5;  // 3: report layouts; 4: notes lines; 5: export rows
 constexpr char kVersionFile[] = "c:\\studies\\demo-studies.ver";
 constexpr char kDiagnostics[] = "dopalign";
 
@@ -55,6 +55,9 @@ struct SampleStep {
   const char* label;
   std::vector<Patch> report = {};
   NotesLine notes = {};
+  // Where the delimited-text export puts the step's value (written from
+  // version 5 on).
+  std::vector<Patch> exported = {};
 };
 
 struct SampleStudy {
@@ -105,10 +108,11 @@ const std::vector<SampleStudy>& samples() {
        {{kDualPvr, "RIGHT Upper arm"}, {kDualPvr, " LEFT Upper arm"}, {kDualPvr, "RIGHT Forearm"},
         {kDualPvr, " LEFT Forearm"}}},
       {105, "Segmental Pressures",
-       {{kSinglePressure, "Rt Brachial", pressure_value('A', 600, 500)},
-        {kSinglePressure, "Rt Thigh", pressure_value('B', 600, 800)},
-        {kSinglePressure, "Rt Ankle", pressure_value('C', 600, 1100)},
-        {kFormulas, "Indexes", {text(32, "ti = pb / pa"), text(113, "ai = pc / pa")}},
+       {{kSinglePressure, "Rt Brachial", pressure_value('A', 600, 500), {}, {byte(60, 1)}},
+        {kSinglePressure, "Rt Thigh", pressure_value('B', 600, 800), {}, {byte(60, 2)}},
+        {kSinglePressure, "Rt Ankle", pressure_value('C', 600, 1100), {}, {byte(60, 3)}},
+        // The formula step also chooses the site's first export template.
+        {kFormulas, "Indexes", {text(32, "ti = pb / pa"), text(113, "ai = pc / pa")}, {}, {byte(112, 240)}},
         {kText, "", caption(200, 510, "Brachial")},
         {kText, "", caption(200, 810, "Thigh")},
         {kText, "", caption(200, 1110, "Ankle")},
@@ -280,6 +284,9 @@ std::vector<std::uint8_t> template_bytes(const SampleStudy& study, int version) 
     step_bytes(steps[i], version, out);
     if (version >= 3) {
       for (const Patch& p : steps[i].report) std::memcpy(out + p.offset, p.bytes.data(), p.bytes.size());
+    }
+    if (version >= 5) {
+      for (const Patch& p : steps[i].exported) std::memcpy(out + p.offset, p.bytes.data(), p.bytes.size());
     }
     seal(out);
   }

@@ -7,8 +7,5 @@ namespace vaslab {
 
 int run_dicom_export(int, char*[]) { return -1; }
 int run_zelmar_export(int, char*[]) { return -1; }
-int run_delimited_export(int, char*[]) { return -1; }
-int run_viewer_export(int, char*[]) { return -1; }
-int run_email_export(int, char*[]) { return -1; }
 
 }  // namespace vaslab

@@ -114,13 +114,6 @@ struct ExportScreenTest : ScriptedRecordsFixture {
     set_module("C:\\PROGRAMS\\VIVOVEV", nullptr);
     ScriptedRecordsFixture::TearDown();
   }
-  void make_study(int exam, const char* name, const char* date) {
-    std::string header(kPageHeaderBytes, '\0');
-    std::memcpy(&header[32], name, std::strlen(name));
-    std::memcpy(&header[92], date, std::strlen(date));
-    root.write("C:\\DATA\\" + std::to_string(exam) + ".PDF", header);
-    make_study_file("page", "C:\\DATA\\0." + std::to_string(exam), R"({"template": "00000123.sty"})");
-  }
   std::vector<std::string> ids() const {
     std::vector<std::string> out;
     for (const auto& c : g_calls) out.push_back(c.args.size() > 1 ? c.args[0] + " " + c.args[1] : "?");

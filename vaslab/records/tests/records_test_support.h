@@ -78,6 +78,16 @@ struct RecordsFixture : ::testing::Test {
     ASSERT_TRUE(run_generator("make_study.py", {kind, platform::map_path_create_dirs(win_path), json}));
   }
 
+  // A finished temporary study as the scan expects it: page description
+  // with name and date, and its first page of template 123.
+  void make_study(int exam, const char* name, const char* date) {
+    std::string header(vaslab::kPageHeaderBytes, '\0');
+    std::memcpy(&header[32], name, std::strlen(name));
+    std::memcpy(&header[92], date, std::strlen(date));
+    root.write("C:\\DATA\\" + std::to_string(exam) + ".PDF", header);
+    make_study_file("page", "C:\\DATA\\0." + std::to_string(exam), R"({"template": "00000123.sty"})");
+  }
+
   // Writes "IMPORT.DAT" of the import folder (or another file) from texts.
   void write_import(const std::vector<std::string>& texts,
                     const std::string& win_path = "C:\\IMPORT\\IMPORT.DAT") {

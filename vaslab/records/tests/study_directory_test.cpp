@@ -71,13 +71,6 @@ struct StudyScreensTest : RecordsFixture {
     platform::set_clock(nullptr);
     RecordsFixture::TearDown();
   }
-  void make_study(int exam, const char* name, const char* date) {
-    std::string header(kPageHeaderBytes, '\0');
-    std::memcpy(&header[32], name, std::strlen(name));
-    std::memcpy(&header[92], date, std::strlen(date));
-    root.write("C:\\DATA\\" + std::to_string(exam) + ".PDF", header);
-    make_study_file("page", "C:\\DATA\\0." + std::to_string(exam), R"({"template": "00000123.sty"})");
-  }
   int run(int (*screen)()) {
     input->after(20000).close_window();
     return screen();

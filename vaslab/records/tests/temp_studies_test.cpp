@@ -29,16 +29,6 @@ struct TempStudiesTest : RecordsFixture {
                         {"type": 10, "caption": "Notes"}]})");
   }
 
-  // A finished temporary study as the scan expects it: page description
-  // with name and date, and its first page.
-  void make_study(int exam, const char* name, const char* date) {
-    std::string header(kPageHeaderBytes, '\0');
-    std::memcpy(&header[32], name, std::strlen(name));
-    std::memcpy(&header[92], date, std::strlen(date));
-    root.write("C:\\DATA\\" + std::to_string(exam) + ".PDF", header);
-    make_study_file("page", "C:\\DATA\\0." + std::to_string(exam), R"({"template": "00000123.sty"})");
-  }
-
   std::string row_text(int i) { return study_list().rows[i].text; }
 };
 

@@ -19,20 +19,11 @@
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/reports/report_generator.h"
+#include "vaslab/reports/tests/report_test_support.h"
 
 namespace vaslab {
 namespace {
 
-std::string tests_dir() {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/') + 1);
-}
-
-bool run_script(const std::string& script, const std::vector<std::string>& args) {
-  std::string cmd = "python3 '" + script + "'";
-  for (const auto& a : args) cmd += " '" + a + "'";
-  return std::system(cmd.c_str()) == 0;
-}
 
 constexpr const char* kTemplate = "C:\\STUDIES\\00000123.sty";
 constexpr const char* kPdf = "C:\\DATA\\12.PDF";

@@ -12,6 +12,7 @@
 #include "vaslab/studies/doppler.h"
 #include "vaslab/studies/dual_pair.h"
 #include "vaslab/studies/module_entries.h"
+#include "vaslab/reports/module_entries.h"
 #include "vaslab/studies/service_modules.h"
 #include "vaslab/records/export_screen.h"
 #include "vaslab/records/step_runner.h"
@@ -150,6 +151,15 @@ TEST_F(StudyScreenshot, PatientAndReviewScreens) {
   input->key(platform::vk::kEscape).after(300).tap(kReviewExit);
   EXPECT_EQ(review_screen(77, 0), 8);
   set_module_check(nullptr);
+}
+
+// The e-mail export's result screen when the mail command could not run.
+TEST_F(StudyScreenshot, MailResultAfterAFailedCommand) {
+  input->after(300).at_time([] { check_screenshot("mail_result", kExpected); });
+  input->after(100).tap(101);
+  std::string a[] = {"C:\\PROGRAMS\\SMTPEX", "END", "C:\\MAIL\\", "0"};
+  char* argv[] = {a[0].data(), a[1].data(), a[2].data(), a[3].data(), nullptr};
+  EXPECT_NE(run_email_export(4, argv), 0);
 }
 
 }  // namespace

@@ -1,0 +1,1 @@
+mailbatch workstation@localhost reports@localhost "Vascular reports" C:\MAIL\

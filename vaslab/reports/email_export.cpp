@@ -1,0 +1,237 @@
+#include "vaslab/reports/email_export.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/command_line.h"
+#include "platform/file_io.h"
+#include "platform/find.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "vaslab/core/buttons.h"
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/main_window.h"
+#include "vaslab/core/screen.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/reports/export_args.h"
+#include "vaslab/reports/module_entries.h"
+#include "vaslab/reports/template_format.h"
+
+namespace vaslab {
+namespace {
+
+enum Result : int { kOk = 0, kBadArguments = 1, kNoNumber = 10, kNoMailText = 11 };
+
+constexpr char kMailText[] = "c:\\smtp\\text";
+constexpr char kMailOutput[] = "c:\\smtp\\out";
+constexpr char kMailBatch[] = "c:\\programs\\dosmtp.bat";
+constexpr char kViewer[] = "C:\\PROGRAMS\\VEVIDUDO";
+constexpr char kViewerCommand[] = "C:\\PROGRAMS\\VEVIDUDO.CMD";
+constexpr int kFirstResultLine = 4;
+constexpr int kLastResultLine = 24;
+constexpr int kResultColumns = 80;
+constexpr int kExitCode = 101;
+
+std::string data_dir() {
+  const HardwareSettings& hw = hardware_settings();
+  return std::string(field_text(hw.data_directory, sizeof hw.data_directory));
+}
+
+// The first line of a text file, at most `max` bytes read; empty when the
+// file is missing.
+std::string first_line(const char* win_path, std::size_t max) {
+  auto bytes = platform::read_file(platform::map_path(win_path), max);
+  if (!bytes) return {};
+  std::string text(bytes->begin(), bytes->end());
+  return text.substr(0, text.find_first_of(std::string("\r\n\0", 3)));
+}
+
+// The study's report, a number and the copy of its page: 0, or the result
+// the export returns.  `before_copy` runs once the number is chosen.
+template <typename BeforeCopy>
+int copy_study(const ExportArgs& args, int& number, BeforeCopy before_copy) {
+  std::string iproc = "C:\\PROGRAMS\\IPROC", id = args.id_text;
+  char* argv[] = {iproc.data(), id.data(), nullptr};
+  if (const int r = generate_report(2, argv)) return r;
+  number = export_file_number(args.destination, args.options, args.id);
+  if (number >= 1000) return kNoNumber;
+  before_copy();
+  const std::string from = platform::map_path(data_dir() + args.id_text + ".pdf");
+  const std::string to = platform::map_path_create_dirs(export_file(args.destination, std::to_string(number) + ".zvt"));
+  return platform::copy_file_atomic(from, to) == 0 ? kOk : kBadArguments;
+}
+
+// --- E-mail ---------------------------------------------------------------
+
+int add_mail_study(const ExportArgs& args) {
+  int number = 0;
+  if (const int r = copy_study(args, number, [] {})) return r;
+  // Name, study type and date, as the export screen wrote them; a short
+  // file leaves them empty.
+  char info[81] = {};
+  auto bytes = platform::read_file(platform::map_path("c:\\temp\\exinfo"), sizeof info);
+  if (bytes && bytes->size() == sizeof info) std::memcpy(info, bytes->data(), sizeof info);
+  const std::string entry = "Filename: " + std::to_string(number) + ".zvt\n" + "Name: " +
+                            std::string(field_text(info, 29)) + "\n" + "Type: " +
+                            std::string(field_text(info + 30, 29)) + "\n" + "Date: " +
+                            std::string(field_text(info + 60, 20)) + "\n\n\n";
+  platform::map_path_create_dirs(kMailText);
+  const int f = platform::file_open(kMailText, platform::OpenMode::kAppend);
+  if (f < 0) return kNoMailText;
+  const bool written = platform::file_write(f, entry.data(), entry.size()) == static_cast<long long>(entry.size());
+  return platform::file_close(f) == 0 && written ? kOk : kNoMailText;
+}
+
+// The mail command: the first word names a program of "C:\PROGRAMS\", the
+// rest are its arguments.  Its exit status, or -1 when there is none.
+int run_mail_command() {
+  const std::vector<std::string> words = platform::split_command_line(first_line(kMailBatch, 499));
+  if (words.empty()) return -1;
+  return platform::run_program("C:\\PROGRAMS\\" + words[0], {words.begin() + 1, words.end()});
+}
+
+int send_email_batch(int options) {
+  if (options & 0x80) minimise_main_window();
+  const int result = run_mail_command();
+  if (options & 0x80) restore_main_window();
+  std::string output;
+  bool have_output = false;
+  if (result == 0) {
+    if (auto bytes = platform::read_file(platform::map_path(kMailOutput))) {
+      output.assign(bytes->begin(), bytes->end());
+      have_output = true;
+    }
+  }
+  g_draw.fill_color = kColorBlack;
+  clear_screen();
+  const std::vector<std::string> lines = mail_result_lines(result, have_output ? &output : nullptr);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    draw_text_cells(lines[i].c_str(), (kFirstResultLine + static_cast<int>(i)) * 16, 0, kColorBlack, kColorWhite);
+  ButtonRecord table[] = {
+      make_button(0, 0, 639, 47, "Exit", kExitCode, 'e', 13),
+      make_button(700, 700, 700, 700, "", kExitCode, kEscapeKeyCode, 0, kButtonHidden),
+      kButtonTableEnd,
+  };
+  draw_buttons(table);
+  int e = kNoEvent;
+  while (e != kExitCode && is_event_loop_live()) e = get_button_event(table) & ~kRepeatBit;
+  wait_button_release(table);
+  return result;
+}
+
+// --- Viewer ---------------------------------------------------------------
+
+// Runs a configured command line: a first word that is a drive path is
+// mapped, a bare one looked up on PATH.
+void run_viewer_command(const std::string& line) {
+  std::vector<std::string> words = platform::split_command_line(line);
+  if (words.empty()) return;
+  if (words[0].size() > 1 && words[0][1] == ':') words[0] = platform::map_path(words[0]);
+  (void)platform::run_command(words);  // the command's result is not the export's
+}
+
+int view_study(const ExportArgs& args) {
+  const bool minimise = args.options & 0x80;
+  int number = 0;
+  int result = copy_study(args, number, [&] {
+    if (minimise) minimise_main_window();
+  });
+  const std::string copy =
+      platform::map_path(export_file(args.destination, std::to_string(number) + ".zvt"));
+  if (result == kOk && (args.options & 0x10)) {
+    // The site's viewer when it has one, else the desktop's.
+    if (!platform::find_program(kViewer).empty())
+      result = platform::run_program(kViewer, {copy});
+    else
+      result = platform::run_command({"xdg-open", copy});
+  }
+  if (result == kOk && (args.options & 0x20)) {
+    const std::string line = first_line(kViewerCommand, 1999);
+    if (!line.empty()) {
+      std::string folder = platform::map_path(export_file(args.destination, ""));
+      run_viewer_command(substitute_viewer_command(line, args.id_text, folder, std::to_string(args.options), number));
+    }
+  }
+  if (minimise) restore_main_window();
+  return result;
+}
+
+}  // namespace
+
+int export_file_number(const std::string& destination, int options, int id) {
+  if (options & 0x08) return id;
+  long highest = 0;
+  for (const auto& f : platform::list_files(export_file(destination, "*.*"))) {
+    long n = 0;
+    for (char c : f.name) {
+      if (!std::isdigit(static_cast<unsigned char>(c)) || n > 100000) break;
+      n = n * 10 + (c - '0');
+    }
+    highest = std::max(highest, n);
+  }
+  return static_cast<int>(std::min<long>(highest + 1, 100000));
+}
+
+std::string substitute_viewer_command(std::string_view line, const std::string& id, const std::string& folder,
+                                      const std::string& options, int number) {
+  const std::string quoted_folder = folder.find_first_of(" \t") != std::string::npos ? "\"" + folder + "\"" : folder;
+  std::string out;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '%') {
+      out += line[i];
+      continue;
+    }
+    if (i + 1 >= line.size()) break;
+    switch (line[++i]) {
+      case '1': out += id; break;
+      case '2': out += quoted_folder; break;
+      case '3': out += options; break;
+      case '4': out += std::to_string(number); break;
+      default: break;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> mail_result_lines(int result, const std::string* output) {
+  std::vector<std::string> lines{"Send Email Complete.  Results follow:"};
+  if (result != 0 || !output) {
+    if (result != 0) lines.push_back("MAIL Send Error!");
+    lines.push_back("DOS Error!");
+    return lines;
+  }
+  const std::size_t limit = kLastResultLine - kFirstResultLine + 1;
+  std::string line;
+  for (char c : *output) {
+    if (lines.size() >= limit) break;
+    if (c == '\n') {
+      lines.push_back(line);
+      line.clear();
+      continue;
+    }
+    if (static_cast<unsigned char>(c) < 32) continue;
+    line += c;
+    if (line.size() == kResultColumns) {
+      lines.push_back(line);
+      line.clear();
+    }
+  }
+  if (!line.empty() && lines.size() < limit) lines.push_back(line);
+  return lines;
+}
+
+int run_email_export(int argc, char* argv[]) {
+  ExportArgs args;
+  if (parse_export_args(argc, argv, kNumberedExportIdLimit, args) != 0) return kBadArguments;
+  return args.end ? send_email_batch(args.options) : add_mail_study(args);
+}
+
+int run_viewer_export(int argc, char* argv[]) {
+  ExportArgs args;
+  if (parse_export_args(argc, argv, kNumberedExportIdLimit, args) != 0) return kBadArguments;
+  return args.end ? kOk : view_study(args);
+}
+
+}  // namespace vaslab

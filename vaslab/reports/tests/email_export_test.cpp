@@ -1,0 +1,169 @@
+// The e-mail export with the project's mail program and a stand-in
+// sendmail, and the viewer hand-off with stand-in viewers.
+#include "vaslab/reports/email_export.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "testsupport/temp_root.h"
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/reports/formula.h"
+#include "vaslab/reports/module_entries.h"
+#include "vaslab/reports/page_description.h"
+#include "vaslab/reports/tests/report_test_support.h"
+
+namespace vaslab {
+namespace {
+
+struct MailTest : ::testing::Test {
+  testsupport::TempRoot root;
+
+  void SetUp() override {
+    hardware_settings() = HardwareSettings{};
+    std::strcpy(hardware_settings().data_directory, "C:\\DATA\\");
+    reset_formula_variables();
+    // The result screen's wait ends at once, as after the window has gone.
+    reset_event_state();
+    stop_event_loop();
+    ::setenv("VASLAB_ROOT", root.path().c_str(), 1);
+    make("template", "C:\\STUDIES\\00000123.sty",
+         R"({"steps": [{"type": 2, "caption": "Brachial", "texts": {"32": "A"}}, {"type": 255}]})");
+  }
+  void TearDown() override {
+    ::unsetenv("VASLAB_ROOT");
+    ::unsetenv("VASLAB_SENDMAIL");
+    reset_event_state();
+  }
+
+  void make(const std::string& kind, const std::string& win_path, const std::string& json) {
+    ASSERT_TRUE(run_script(tests_dir() + "../../records/tests/make_study.py",
+                           {kind, platform::map_path_create_dirs(win_path), json}));
+  }
+  void make_study(int exam, const char* name) {
+    std::string h(kPageHeaderBytes, '\0');
+    std::memcpy(&h[32], name, std::strlen(name));
+    root.write("C:\\DATA\\" + std::to_string(exam) + ".PDF", h);
+    for (int step : {0, 1})
+      make("page", "C:\\DATA\\" + std::to_string(step) + "." + std::to_string(exam),
+           R"({"template": "00000123.sty", "short": "120"})");
+  }
+  // What the export screen leaves for a study: its row text.
+  void exinfo(const char* name, const char* type, const char* date) {
+    char row[81] = {};
+    std::snprintf(row, sizeof row, "%-29.29s\263%-29.29s\263%-20.20s", name, type, date);
+    root.write("C:\\TEMP\\exinfo", std::string(row, sizeof row));
+  }
+  // A shell script as a file of the root, executable.
+  std::string script(const std::string& win_path, const std::string& body) {
+    root.write(win_path, "#!/bin/sh\n" + body);
+    const std::string path = platform::map_path(win_path);
+    ::chmod(path.c_str(), 0755);
+    return path;
+  }
+  int call(int (*entry)(int, char*[]), const std::string& id, int options, const std::string& dest) {
+    std::vector<std::string> a{"C:\\PROGRAMS\\X", id, dest, std::to_string(options)};
+    std::vector<char*> argv;
+    for (auto& s : a) argv.push_back(s.data());
+    return entry(4, argv.data());
+  }
+};
+
+TEST(MailRules, NumbersCommandLinesAndTheResultScreen) {
+  testsupport::TempRoot root;
+  platform::map_path_create_dirs("C:\\OUT\\");
+  EXPECT_EQ(export_file_number("C:\\OUT\\", 0, 5), 1);
+  root.write("C:\\OUT\\7.zvt", "");
+  root.write("C:\\OUT\\12.ZVT", "");
+  root.write("C:\\OUT\\notes.txt", "");
+  EXPECT_EQ(export_file_number("C:\\OUT\\", 0, 5), 13);
+  EXPECT_EQ(export_file_number("C:\\OUT\\", 0x08, 45), 45);
+
+  EXPECT_EQ(substitute_viewer_command("v %1 %2 %3 %x%4 100%% end%", "7", "/a/b", "32", 13), "v 7 /a/b 32 13 100 end");
+  EXPECT_EQ(substitute_viewer_command("v %2", "7", "/my folder", "0", 1), "v \"/my folder\"");
+
+  std::string thirty;
+  for (int i = 1; i <= 30; ++i) thirty += "line " + std::to_string(i) + "\r\n";
+  const auto lines = mail_result_lines(0, &thirty);
+  ASSERT_EQ(lines.size(), 21u);
+  EXPECT_EQ(lines[0], "Send Email Complete.  Results follow:");
+  EXPECT_EQ(lines[1], "line 1");
+  EXPECT_EQ(lines[20], "line 20");
+  const std::string wide = std::string(85, 'w') + "\x07!";
+  EXPECT_EQ(mail_result_lines(0, &wide), (std::vector<std::string>{lines[0], std::string(80, 'w'), "wwwww!"}));
+  EXPECT_EQ(mail_result_lines(3, &wide), (std::vector<std::string>{lines[0], "MAIL Send Error!", "DOS Error!"}));
+  EXPECT_EQ(mail_result_lines(0, nullptr), (std::vector<std::string>{lines[0], "DOS Error!"}));
+}
+
+TEST_F(MailTest, BatchGoesOutAsOneMessageThroughSendmail) {
+  make_study(3, "DOE^JANE");
+  make_study(4, "ROE^RICHARD");
+  root.write("C:\\MAIL\\7.zvt", "older");
+  exinfo("DOE^JANE", "Segmental Pressures", "03/04/2026 10:15 AM");
+  ASSERT_EQ(call(run_email_export, "3", 0, "C:\\MAIL\\"), 0);
+  exinfo("ROE^RICHARD", "Lower PVR", "03/05/2026 09:05 PM");
+  ASSERT_EQ(call(run_email_export, "4", 0, "C:\\MAIL\\"), 0);
+  const std::string text = root.read("c:\\smtp\\text");
+  EXPECT_EQ(text,
+            "Filename: 8.zvt\nName: DOE^JANE                     \nType: Segmental Pressures          \n"
+            "Date: 03/04/2026 10:15 AM \n\n\n"
+            "Filename: 9.zvt\nName: ROE^RICHARD                  \nType: Lower PVR                    \n"
+            "Date: 03/05/2026 09:05 PM \n\n\n");
+  EXPECT_EQ(root.read("C:\\MAIL\\8.zvt"), root.read("C:\\DATA\\3.PDF"));
+  root.write("C:\\CHECK\\text", text);
+
+  // The site's line names the project's mail program; sendmail is a
+  // stand-in that keeps its arguments and the message.
+  ASSERT_EQ(::symlink(VASLAB_BUILD_DIR "/bin/mailbatch", platform::map_path_create_dirs("C:\\PROGRAMS\\mailbatch").c_str()), 0);
+  root.write("c:\\programs\\dosmtp.bat",
+             "mailbatch vaslab@site.example doctor@site.example \"Vascular reports\" C:\\MAIL\\\r\nsecond line\r\n");
+  const std::string keep = platform::map_path_create_dirs("C:\\CHECK\\");
+  ::setenv("VASLAB_SENDMAIL",
+           script("C:\\CHECK\\sendmail", "echo \"$@\" > '" + keep + "args'\ncat > '" + keep + "message'\necho queued\n")
+               .c_str(),
+           1);
+  EXPECT_EQ(call(run_email_export, "END", 0, "C:\\MAIL\\"), 0);
+  EXPECT_EQ(root.read("C:\\CHECK\\args"), "-t -i\n");
+  EXPECT_TRUE(run_script(tests_dir() + "mail_check.py",
+                         {keep + "message", "vaslab@site.example", "doctor@site.example", "Vascular reports",
+                          keep + "text", platform::map_path("C:\\MAIL\\8.zvt"), platform::map_path("C:\\MAIL\\9.zvt")}));
+  EXPECT_EQ(root.read("c:\\smtp\\text"), "");
+  EXPECT_EQ(root.read("c:\\smtp\\out"), "queued\nmailbatch: sent to doctor@site.example with 2 report(s)\n");
+
+  // A sendmail that fails: its status is the result and the text stays
+  // for the next batch.
+  exinfo("DOE^JANE", "Segmental Pressures", "03/04/2026 10:15 AM");
+  ASSERT_EQ(call(run_email_export, "3", 0, "C:\\MAIL\\"), 0);
+  script("C:\\CHECK\\sendmail", "cat > /dev/null\necho 'no route' >&2\nexit 3\n");
+  EXPECT_EQ(call(run_email_export, "END", 0, "C:\\MAIL\\"), 3);
+  EXPECT_NE(root.read("c:\\smtp\\text"), "");
+  EXPECT_EQ(root.read("c:\\smtp\\out"), "no route\nmailbatch: sendmail failed with status 3; nothing sent\n");
+}
+
+TEST_F(MailTest, ViewerGetsThePathAsOneArgumentAndNoShellRuns) {
+  make_study(5, "DOE^JANE");
+  const std::string keep = platform::map_path_create_dirs("C:\\CHECK\\");
+  script("C:\\PROGRAMS\\VEVIDUDO", "for a in \"$@\"; do echo \"[$a]\"; done >> '" + keep + "viewer'\n");
+  script("C:\\PROGRAMS\\record.sh", "for a in \"$@\"; do echo \"[$a]\"; done >> '" + keep + "command'\n");
+  root.write("C:\\PROGRAMS\\VEVIDUDO.CMD", "C:\\PROGRAMS\\record.sh %2 \"$(touch pwned) %1\" %4%\r\nnext\r\n");
+  ASSERT_EQ(call(run_viewer_export, "5", 0x30, "C:\\VIEW ME\\"), 0);
+  const std::string folder = platform::map_path("C:\\VIEW ME\\");
+  EXPECT_EQ(root.read("C:\\CHECK\\viewer"), "[" + platform::map_path("C:\\VIEW ME\\1.zvt") + "]\n");
+  EXPECT_EQ(root.read("C:\\CHECK\\command"), "[" + folder + "]\n[$(touch pwned) 5]\n[1]\n");
+  EXPECT_NE(::access("pwned", F_OK), 0);
+  EXPECT_EQ(call(run_viewer_export, "END", 0x30, "C:\\VIEW ME\\"), 0);
+  // A study id out of range, and a viewer that fails: its status.
+  EXPECT_EQ(call(run_viewer_export, "999", 0x10, "C:\\VIEW ME\\"), 1);
+  script("C:\\PROGRAMS\\VEVIDUDO", "exit 4\n");
+  EXPECT_EQ(call(run_viewer_export, "5", 0x10, "C:\\VIEW ME\\"), 4);
+}
+
+}  // namespace
+}  // namespace vaslab

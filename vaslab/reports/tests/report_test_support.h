@@ -1,0 +1,23 @@
+// What the report tests share: their folder, where the independent
+// generators and models lie, and a way to run those.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace vaslab {
+
+inline std::string tests_dir() {
+  std::string here = __FILE__;
+  return here.substr(0, here.rfind('/') + 1);
+}
+
+// Runs a Python script with its arguments; false when it failed.
+inline bool run_script(const std::string& script, const std::vector<std::string>& args) {
+  std::string cmd = "python3 '" + script + "'";
+  for (const auto& a : args) cmd += " '" + a + "'";
+  return std::system(cmd.c_str()) == 0;
+}
+
+}  // namespace vaslab
