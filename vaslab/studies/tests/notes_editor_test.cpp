@@ -205,6 +205,24 @@ TEST_F(NotesFormTest, MovesPastTheEndsLeaveWithTheirCodes) {
   EXPECT_EQ(step_slot(), 1);
 }
 
+TEST_F(NotesFormTest, PagingMovesTheWindowAndTheCursorByAScreen) {
+  for (int i = 0; i < 25; ++i) add_line("L", 4, 10, i == 20 ? "" : "x");
+  write_template();
+  // 19 lines shown: the window moves to lines 7..25 (it never runs past the
+  // last line) and the cursor by 19 lines, to line 20, the 14th row shown.
+  input->after(100).key(platform::vk::kNext).after(50);
+  input->at_time([this] { EXPECT_TRUE(cursor_at(13, 4)); });
+  input->after(50).key(platform::vk::kEscape);
+  EXPECT_EQ(run(1, 25, 1), kResultLeave);
+  EXPECT_EQ(step_slot(), 20);
+  // Down from the second-to-last row scrolls by one line.
+  for (int i = 0; i < 18; ++i) input->after(20).key(platform::vk::kDown);
+  input->after(50).at_time([this] { EXPECT_TRUE(cursor_at(17, 4)); });
+  input->after(50).key(platform::vk::kPrior).after(50).key(platform::vk::kEscape);
+  EXPECT_EQ(run(1, 25, 1), kResultLeave);
+  EXPECT_EQ(step_slot(), 1) << "Page Up from line 19 stops at the first line";
+}
+
 TEST_F(NotesFormTest, KeyboardModeTurnsCapsLockOnAndTakesTouches) {
   std::snprintf(hardware_settings().data_entry, sizeof hardware_settings().data_entry, "3");
   if (caps_lock()) toggle_caps_lock();
