@@ -4,6 +4,7 @@
 // its name only once it is whole.
 #include "platform/diskette.h"
 #include "platform/dos_time.h"
+#include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
@@ -11,9 +12,8 @@
 #include "ziplib/output_stage.h"
 #include "ziplib/unzip_state.h"
 #include "ziplib/zip_messages.h"
+#include "ziplib/zip_state.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -212,55 +212,54 @@ class ItemSource : public ByteSource {
 // --- output file ----------------------------------------------------------
 
 // The output goes to a fresh name in the target's folder (created
-// exclusively, so never through a link already there) and is renamed over
-// the target once whole.
+// exclusively, so never through a link already there, and an 8.3 name, so
+// that a diskette takes it) and is renamed over the target once whole.  All
+// of it goes through the file layer, so that a target on A: is written to
+// the diskette.
 struct OutputFile {
   std::string final_path, temp_path;
   int fd = -1;
   bool open(const std::string& target) {
     final_path = target;
-    auto slash = target.find_last_of('/');
-    std::string tmpl = target.substr(0, slash + 1) + ".unzipXXXXXX";
-    fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd >= 0) temp_path = tmpl;
+    const std::size_t slash = target.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    fd = zip_create_temp(folder.empty() ? platform::current_directory() : folder, static_cast<long>(::gettid()), &temp_path);
     return fd >= 0;
   }
   bool write(const std::uint8_t* p, std::size_t n) {
-    while (n) {
-      ssize_t w = ::write(fd, p, n);
-      if (w <= 0) {
-        if (w < 0 && errno == EINTR) continue;
-        return false;
-      }
-      p += w;
-      n -= static_cast<std::size_t>(w);
-    }
-    return true;
+    return platform::file_write(fd, p, n) == static_cast<long long>(n);
   }
   // Whole: renamed into place.  Failed: removed, or kept under the target's
   // name when the host asked for partial files.
   bool close(bool good, bool keep, const CentralItem& it, std::uint32_t attributes) {
     if (fd < 0) return false;
-    ::fchmod(fd, (attributes & 1) ? 0444 : 0644);
-    ::close(fd);
+    // A close that fails has lost data the writes were promised.
+    good = platform::file_close(fd) == 0 && good;
     fd = -1;
     if (!good && !keep) {
-      ::unlink(temp_path.c_str());
+      (void)platform::file_delete(temp_path);
       return false;
     }
-    const std::time_t t = time_of(it.date, it.time);
-    const struct timespec times[2] = {{t, 0}, {t, 0}};
-    ::utimensat(AT_FDCWD, temp_path.c_str(), times, 0);
-    if (::rename(temp_path.c_str(), final_path.c_str()) != 0) {
-      ::unlink(temp_path.c_str());
+    (void)platform::file_set_time(temp_path, static_cast<std::int64_t>(time_of(it.date, it.time)));
+    int r = platform::file_rename(temp_path, final_path);
+    if (r == -EACCES) {
+      // A read-only file the operator chose to overwrite gives way.
+      (void)platform::file_set_attributes(final_path, 0);
+      r = platform::file_rename(temp_path, final_path);
+    }
+    if (r != 0) {
+      (void)platform::file_delete(temp_path);
       return false;
     }
-    return true;
+    // A new file is writable and marked for archiving already.
+    if (attributes & (platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem))
+      (void)platform::file_set_attributes(final_path, attributes);
+    return good;
   }
   ~OutputFile() {
     if (fd >= 0) {
-      ::close(fd);
-      ::unlink(temp_path.c_str());
+      (void)platform::file_close(fd);
+      (void)platform::file_delete(temp_path);
     }
   }
 };
@@ -355,26 +354,24 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
     if (target.empty()) return UZ_CREATE;
   }
   const bool is_dir = !target.empty() && (target.back() == '\\' || target.back() == '/');
-  std::string linux_target = to_file ? platform::map_path(target) : std::string();
   if (to_file) {
-    const std::string parent = is_dir ? linux_target : linux_target.substr(0, linux_target.find_last_of('/'));
-    if (!platform::make_dirs(parent)) return UZ_CREATE;
+    const std::size_t slash = target.find_last_of("\\/");
+    if (slash != std::string::npos && platform::dir_create(target.substr(0, slash)) != 0) return UZ_CREATE;
     if (is_dir) return UZ_OK;
     if (platform::same_name(target, s.base_path)) {
       unzip_error_display(s, UZ_SKIP, unzip_text(s, 126, 0));
       return UZ_SKIP;
     }
-    struct stat st{};
-    if (!s.overwrite && ::lstat(linux_target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    const auto there = s.overwrite ? std::nullopt : platform::file_facts(target);
+    if (there && !(there->attributes & platform::kAttrDirectory)) {
       if (s.quiet) return UZ_SKIP;
-      switch (ask_overwrite(s, target, !(st.st_mode & S_IWUSR))) {
+      switch (ask_overwrite(s, target, (there->attributes & platform::kAttrReadOnly) != 0)) {
         case IDYES: break;
         case kYesToAll: s.overwrite = true; break;
         case IDCANCEL: return UZ_CANCEL;
         case kRename:
           // A cancelled dialog leaves an empty name, which cannot be created.
           if (!unzip_rename_dialog(s, target, &target) || target.empty()) return UZ_CREATE;
-          linux_target = platform::map_path(target);
           break;
         default: return UZ_SKIP;
       }
@@ -438,7 +435,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
       minor = false;
     }
   } else {
-    if (!out_file.open(linux_target)) return UZ_CREATE;
+    if (!out_file.open(target)) return UZ_CREATE;
     o.mode = OutputMode::kFile;
     o.text_mode = s.text_mode;
     o.write_file = [&out_file](const uint8_t* p, size_t n) { return out_file.write(p, n); };
@@ -497,9 +494,9 @@ bool unzip_qualifies(UnzipState& s, const CentralItem& it) {
   bool ok = false;
   const std::string target = target_of(s, it, &ok);
   if (!ok) return true;  // refused later, with its message
-  struct stat st{};
-  if (::stat(platform::map_path(target).c_str(), &st) != 0) return c.updateFlag != 0;
-  return dos_of(st.st_mtime) < (std::uint32_t{it.date} << 16 | it.time);
+  const auto there = platform::file_facts(target);
+  if (!there) return c.updateFlag != 0;
+  return dos_of(static_cast<std::time_t>(there->mtime)) < (std::uint32_t{it.date} << 16 | it.time);
 }
 
 bool unzip_find_part(UnzipState& s, int n, int total) {

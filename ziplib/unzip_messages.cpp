@@ -1,6 +1,7 @@
 // What the decompressor says: its message table, the prompt routine with the
 // host's message-display callback, the error display, progress and the logs.
 #include "platform/debug.h"
+#include "platform/file_io.h"
 #include "ziplib/output_stage.h"
 #include "ziplib/unzip_state.h"
 #include "ziplib/zip_messages.h"
@@ -200,7 +201,7 @@ void log_text(UnzipState& s, const std::string& text) {
   int fd = zip_open_log(unzip_text(s, 101, 2));
   if (fd < 0) return;
   zip_log_append(fd, text);
-  ::close(fd);
+  (void)platform::file_close(fd);
 }
 
 }  // namespace
@@ -376,7 +377,7 @@ bool unzip_rename_dialog(UnzipState& s, const std::string& original, std::string
 }
 
 void unzip_close_item_log(UnzipState& s) {
-  if (s.item_log_fd >= 0) ::close(s.item_log_fd);
+  if (s.item_log_fd >= 0) (void)platform::file_close(s.item_log_fd);
   s.item_log_fd = -1;
 }
 

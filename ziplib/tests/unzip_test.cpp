@@ -2,6 +2,7 @@
 // python's zipfile), with unzip as the reference for what comes out.
 #include "platform/diskette.h"
 #include "platform/file_io.h"
+#include "platform/find.h"
 #include "platform/paths.h"
 #include "testsupport/diskette_image.h"
 #include "testsupport/temp_root.h"
@@ -651,6 +652,36 @@ TEST_F(Unzip, SpannedDisksAreAskedForAndTheirLabelsChecked) {
   c.lpMessageDisplay = [](int type, int, int, int, char*, char*, void*) { return type == 1 ? IDCANCEL : 0; };
   EXPECT_EQ(unzipCommand(&c), 48);
   EXPECT_FALSE(root_.exists("C:\\o\\big.bin"));
+}
+
+// The backup's restore reads its archive off the diskette; extraction onto
+// the diskette goes through the same layer, so other tools read it there.
+TEST_F(Unzip, ArchivesOnTheDisketteAreReadAndExtractedThere) {
+  root_.write("C:\\cfg\\setup.ini", "[a]\nb=1\n");
+  root_.write("C:\\cfg\\sub\\ro.txt", std::string(3000, 'r'));
+  ASSERT_EQ(sh("chmod a-w cfg/sub/ro.txt && cd cfg && zip -q -r ../q7.zip . && chmod u+w sub/ro.txt"), 0);
+  const std::string image = platform::diskette::drive_path();
+  const auto zip = platform::read_file(linux("C:\\q7.zip"));
+  ASSERT_TRUE(zip && testsupport::make_diskette(image) &&
+              testsupport::mtools_write(image, "::/q7stybk.zip", std::string(zip->begin(), zip->end())));
+
+  EXPECT_EQ(extract_all("a:\\q7stybk.zip", "C:\\r"), 0);
+  EXPECT_EQ(read("C:\\r\\setup.ini"), "[a]\nb=1\n");
+  EXPECT_EQ(read("C:\\r\\sub\\ro.txt"), std::string(3000, 'r'));
+
+  EXPECT_EQ(extract_all("A:\\q7stybk.zip", "A:\\OUT"), 0);
+  EXPECT_EQ(testsupport::mtools_read(image, "::/OUT/SETUP.INI"), "[a]\nb=1\n");
+  EXPECT_EQ(testsupport::mtools_read(image, "::/OUT/SUB/RO.TXT"), std::string(3000, 'r'));
+  auto ro = platform::file_facts("A:\\OUT\\SUB\\RO.TXT");
+  ASSERT_TRUE(ro);
+  EXPECT_TRUE(ro->attributes & platform::kAttrReadOnly);
+  // Overwriting the read-only file, when told to, replaces it; no staging
+  // file is left beside it and the disk stays sound.
+  EXPECT_EQ(extract_all("A:\\q7stybk.zip", "A:\\OUT"), 0);
+  EXPECT_EQ(platform::list_files("A:\\OUT\\SUB\\*.*").size(), 1u);
+  EXPECT_EQ(platform::list_files("A:\\OUT\\*.*").size(), 2u);
+  std::string report;
+  EXPECT_TRUE(testsupport::diskette_clean(image, &report)) << report;
 }
 
 TEST_F(Unzip, AnEndRecordOfManyDisksOnAFixedDriveIsNotReadAsManyParts) {
