@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <map>
 
+#include "platform/diskette.h"
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/backup/backup_zip.h"
@@ -220,4 +221,34 @@ TEST_F(ZipWriterTest, BackupWrapperNamesAndLogs) {
   EXPECT_EQ(backup_zip_add_file(9, path), 0);
   EXPECT_EQ(backup_zip_close(), 0);
   EXPECT_EQ(entry_names(linux(kZip)), "7.ZVT\n9\n");
+}
+
+// A study that cannot be read to its end is taken back out of the archive:
+// what closes holds only whole studies.
+TEST_F(ZipWriterTest, StudyThatCannotBeReadIsNotStoredCutShort) {
+  const std::string image = root.path() + "/a.img";
+  ::setenv("VASLAB_DRIVE_A", image.c_str(), 1);
+  platform::diskette::dismount_volume('A');
+  ASSERT_EQ(run("mformat -C -i " + quote(image) + " -f 1440 ::"), 0);
+  root.write("C:\\SRC\\4", noise(3000, 4));
+  root.write("C:\\SRC\\5", noise(20000, 5));
+  ASSERT_EQ(run("mcopy -i " + quote(image) + " " + quote(linux("C:\\SRC\\4")) + " " + quote(linux("C:\\SRC\\5")) +
+                " ::"),
+            0);
+  // Study 4 takes clusters 2-7 (sectors 33-38); study 5 starts at sector 39.
+  platform::diskette::set_bad_sectors({39 + 20});
+  HardwareSettings& s = hardware_settings();
+  std::snprintf(s.archive_path_1, sizeof s.archive_path_1, "A:\\");
+  s.archive_ext_1[0] = 0;
+  ASSERT_EQ(backup_zip_open(kZip, 1), 0);
+  std::string path;
+  EXPECT_EQ(backup_zip_add_file(4, path), 0);
+  EXPECT_EQ(backup_zip_add_file(5, path), -1);
+  EXPECT_EQ(backup_zip_close(), 0);
+  platform::diskette::clear_sector_faults();
+  platform::diskette::dismount_volume('A');
+  ::unsetenv("VASLAB_DRIVE_A");
+  EXPECT_EQ(check_with_readers(linux(kZip)), "");
+  EXPECT_EQ(read_back(kZip), (std::map<std::string, std::string>{{"4", noise(3000, 4)}}));
+  EXPECT_NE(root.read("C:\\TEMP\\backup.log").find("error reading A:\\5\r\n"), std::string::npos);
 }
