@@ -201,7 +201,8 @@ int zip_extract_current() {
   unz_file_info info;
   if (const int r = unzGetCurrentFileInfo(s.reader, &info, full, sizeof full, nullptr, 0, nullptr, 0); r != UNZ_OK)
     return r;
-  std::string name(full);
+  // minizip cuts a long name to the buffer without a terminator.
+  std::string name(full, std::min<std::size_t>(info.size_filename, sizeof full));
   if (const auto cut = name.find_last_of("/\\"); cut != std::string::npos) name.erase(0, cut + 1);
   if (name.empty()) return 0;
   if (!safe_name(name)) return -1;

@@ -56,7 +56,7 @@ std::map<std::string, std::string> read_back(const char* win_zip) {
     while ((n = unzReadCurrentFile(z, buf, sizeof buf)) > 0) data.append(buf, n);
     EXPECT_EQ(n, 0) << name;
     EXPECT_EQ(unzCloseCurrentFile(z), UNZ_OK) << name;  // the CRC check
-    out[name] = data;
+    out[std::string(name, std::min<std::size_t>(fi.size_filename, sizeof name))] = data;
   }
   unzClose(z);
   return out;
