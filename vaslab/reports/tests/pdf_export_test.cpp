@@ -13,6 +13,7 @@
 
 #include "platform/find.h"
 #include "platform/paths.h"
+#include "testsupport/diskette_image.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/reports/module_entries.h"
@@ -28,14 +29,10 @@ std::string tests_dir() {
   return here.substr(0, here.rfind('/') + 1);
 }
 
-// A command's standard output; empty when it fails.
+// What a command printed; empty when it failed.
 std::string output_of(const std::string& command) {
   std::string out;
-  FILE* p = ::popen(command.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  return ::pclose(p) == 0 ? out : std::string();
+  return testsupport::run_command(command, &out) == 0 ? out : std::string();
 }
 
 std::string quoted(const std::string& s) {

@@ -4,7 +4,6 @@
 #include "vaslab/reports/postscript_page.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cctype>
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "testsupport/diskette_image.h"
 #include "testsupport/generator.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/reports/page_description.h"
@@ -33,11 +33,7 @@ std::string prologue(bool colour) {
                  : "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 300 string readhexstring pop } image\n");
 }
 
-// Runs a command; its exit status, or -1.
-int run(const std::string& command) {
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using testsupport::run_command;
 
 std::string read_linux(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -201,7 +197,7 @@ TEST_F(PostScriptPage, GhostscriptDrawsTheRenderersRaster) {
   for (int colour : {1, 0}) {
     write(file, colour);
     const std::string out = root_.path() + "/page.pnm";
-    ASSERT_EQ(run("gs -q -dNOPAUSE -dBATCH -dSAFER -r300 -g2550x3300 -sDEVICE=" +
+    ASSERT_EQ(run_command("gs -q -dNOPAUSE -dBATCH -dSAFER -r300 -g2550x3300 -sDEVICE=" +
                   std::string(colour ? "ppmraw" : "pbmraw") + " -sOutputFile='" + out + "' '" +
                   platform::map_path("C:\\TEMP\\page.ps") + "'"),
               0);
@@ -250,11 +246,11 @@ TEST_F(PostScriptPage, GhostscriptAcceptsEveryPage) {
   for (const Bytes& page : pages)
     for (int colour : {1, 0}) {
       write(page, colour);
-      const std::string log = root_.path() + "/gs.log";
-      EXPECT_EQ(run("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=nullpage '" + platform::map_path("C:\\TEMP\\page.ps") +
-                    "' >'" + log + "' 2>&1"),
+      std::string said;
+      EXPECT_EQ(run_command("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=nullpage '" +
+                            platform::map_path("C:\\TEMP\\page.ps") + "'", &said),
                 0);
-      EXPECT_EQ(read_linux(log), "");
+      EXPECT_EQ(said, "");
     }
 }
 
@@ -266,17 +262,17 @@ TEST_F(PostScriptPage, PrintProcessorUnderBothNames) {
   root_.write("C:\\DATA\\12.PDF", std::string(file.begin(), file.end()));
   const std::string pproc = std::string(VASLAB_BUILD_DIR) + "/bin/pproc";
   for (const char* name : {"PPROC.EXE", "PPROCM.EXE"})
-    ASSERT_EQ(run("ln -s '" + pproc + "' '" + platform::map_path_create_dirs(std::string("C:\\PROGRAMS\\") + name) + "'"), 0);
+    ASSERT_EQ(run_command("ln -s '" + pproc + "' '" + platform::map_path_create_dirs(std::string("C:\\PROGRAMS\\") + name) + "'"), 0);
   const std::string env = "VASLAB_ROOT='" + root_.path() + "' ";
   const std::string programs = platform::map_path("C:\\PROGRAMS\\");
-  EXPECT_EQ(run(env + programs + "PPROC.EXE 'C:\\DATA\\12.PDF' 'C:\\TEMP\\07.PRT'"), 0);
+  EXPECT_EQ(run_command(env + programs + "PPROC.EXE 'C:\\DATA\\12.PDF' 'C:\\TEMP\\07.PRT'"), 0);
   EXPECT_TRUE(root_.read("C:\\TEMP\\07.PRT") == write(file, 1));
-  EXPECT_EQ(run(env + programs + "PPROCM.EXE 'C:\\DATA\\12.PDF' 'C:\\TEMP\\08.PRT'"), 0);
+  EXPECT_EQ(run_command(env + programs + "PPROCM.EXE 'C:\\DATA\\12.PDF' 'C:\\TEMP\\08.PRT'"), 0);
   EXPECT_TRUE(root_.read("C:\\TEMP\\08.PRT") == write(file, 0));
 
-  EXPECT_EQ(run(env + programs + "PPROC.EXE 'C:\\DATA\\13.PDF' 'C:\\TEMP\\09.PRT' 2>/dev/null"), kPageFileNotOpened);
+  EXPECT_EQ(run_command(env + programs + "PPROC.EXE 'C:\\DATA\\13.PDF' 'C:\\TEMP\\09.PRT'"), kPageFileNotOpened);
   EXPECT_FALSE(root_.exists("C:\\TEMP\\09.PRT"));
-  EXPECT_EQ(run(env + programs + "PPROC.EXE 'C:\\DATA\\12.PDF' 2>/dev/null"), 1);
+  EXPECT_EQ(run_command(env + programs + "PPROC.EXE 'C:\\DATA\\12.PDF'"), 1);
 }
 
 }  // namespace
