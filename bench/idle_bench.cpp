@@ -120,6 +120,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   ::setenv(("VASLAB_COM" + port).c_str(), device.c_str(), 1);
+  // A printer of its own, so that the start asks nothing and no real
+  // printer is reached.
+  const std::string cups_dir = build + "/bench-cups";
+  const std::string cups = first_line({VASLAB_SOURCE_DIR "/scripts/private-cups", "start", cups_dir});
+  if (cups.empty() ||
+      !first_line({"/bin/sh", "-c", "\"$0\" printer \"$1\" bench \"$1/printed\" default && echo ok",
+                   VASLAB_SOURCE_DIR "/scripts/private-cups", cups_dir}).size()) {
+    std::fprintf(stderr, "the private printer did not start\n");
+    return 1;
+  }
+  ::setenv("CUPS_SERVER", cups.c_str(), 1);
   const pid_t vaslab = spawn({build + "/bin/vaslab"});
   if (vaslab <= 0) {
     std::fprintf(stderr, "vaslab did not start\n");
@@ -133,6 +144,7 @@ int main(int argc, char** argv) {
   ::waitpid(vaslab, nullptr, 0);
   ::kill(sim, SIGTERM);
   ::waitpid(sim, nullptr, 0);
+  first_line({VASLAB_SOURCE_DIR "/scripts/private-cups", "stop", cups_dir});
 
   const double cpu = b.cpu_seconds - a.cpu_seconds;
   std::printf("vaslab idle on the start screen for %d s: %.2f s of CPU = %.2f%% of a core, "

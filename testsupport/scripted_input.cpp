@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "vaslab/reports/spooler.h"
+
 namespace testsupport {
 
 ScriptedInput::ScriptedInput(platform::FakeClock& clock) : clock_(clock), script_time_(clock.now) {
@@ -165,5 +167,7 @@ int ScriptedInput::remote_key() {
 void ScriptedInput::push_back_remote_key(int key) { pushed_back_ = key; }
 
 int ScriptedInput::front_panel_key() { return panel_; }
+
+void ScriptedInput::step_spooler() { vaslab::step_print_spooler(); }
 
 }  // namespace testsupport

@@ -69,11 +69,11 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   int remote_key() override;
   void push_back_remote_key(int key) override;
   int front_panel_key() override;
-  void step_spooler() override {}
+  // The workstation's own print spooler, one step a pass as in the program.
+  void step_spooler() override;
   // The scripted touch panel, remote and front panel are always there.
   bool needs_polling() override { return true; }
 
-  int spooler_steps = 0;
 
  private:
   struct Step {

@@ -11,6 +11,11 @@ struct TestEnvironment {
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     ::setenv("VASLAB_BUILD_DIR", VASLAB_BUILD_DIR, 0);
     ::setenv("VASLAB_SOURCE_DIR", VASLAB_SOURCE_DIR, 0);
+    // No test reaches the machine's printers: without a private server of
+    // its own a test finds no printer at all.
+    ::setenv("CUPS_SERVER", "/nonexistent/vaslab-test/cups.sock", 1);
+    ::unsetenv("LPDEST");
+    ::unsetenv("PRINTER");
   }
 };
 

@@ -191,7 +191,7 @@ class InstrumentInputs : public InputSources {
   void step_spooler() override { step_print_spooler(); }
   bool needs_polling() override {
     const HardwareSettings& hw = hardware_settings();
-    return (hw.touch_type & 3) < 2 || hw.ir_remote_enabled || front_panel_present();
+    return (hw.touch_type & 3) < 2 || hw.ir_remote_enabled || front_panel_present() || print_spooler_busy();
   }
 };
 

@@ -83,8 +83,8 @@ class InputSources {
   // -1 when no front-panel key is down, else its value.
   virtual int front_panel_key() = 0;
   virtual void step_spooler() = 0;
-  // True while a source that sends no window messages is configured, so
-  // that idle passes must look at it often.
+  // True while a source that sends no window messages is configured, or a
+  // print job is under way, so that idle passes must look at it often.
   virtual bool needs_polling() = 0;
 };
 void set_input_sources(InputSources* sources);

@@ -25,6 +25,7 @@
 #include "vaslab/records/study_menu_module.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist.h"
+#include "vaslab/reports/print_queue.h"
 
 namespace vaslab {
 namespace {
@@ -54,11 +55,7 @@ void clear_worklist_files() {
   worklist_control(-7, buffer);
 }
 
-namespace {
-
-// The report of one temporary study; false (the message shown) when it
-// failed.
-bool make_report(const std::string& file) {
+bool make_temp_report(const std::string& file) {
   use_worklist_files_of(file);
   const int r = run_iproc(file.c_str());
   clear_worklist_files();
@@ -75,8 +72,6 @@ void view_temp_study(const std::string& file) {
     show_error_and_restore();
   clear_worklist_files();
 }
-
-}  // namespace
 
 void draw_list_rows() {
   const StudyList& list = study_list();
@@ -121,6 +116,15 @@ bool list_event(int code, int area_code) {
   return true;
 }
 
+void draw_list_heads(const char* second_column) {
+  // Over the row drawing's three columns.
+  g_draw.draw_color = kColorWhite;
+  set_text_justify(kJustifyLeft, kJustifyTop);
+  const char* heads[3] = {"NAME", second_column, "DATE"};
+  const int columns[3] = {5, 244, 484};
+  for (int i = 0; i < 3; ++i) draw_text(columns[i], 40, heads[i]);
+}
+
 namespace {
 
 void draw_list_screen(const char* title, const char* second_column, const ButtonRecord* table) {
@@ -128,12 +132,7 @@ void draw_list_screen(const char* title, const char* second_column, const Button
   g_draw.fill_color = kColorBackground;
   clear_screen();
   draw_screen_title(title);
-  // The column heads over the row drawing's three columns.
-  g_draw.draw_color = kColorWhite;
-  set_text_justify(kJustifyLeft, kJustifyTop);
-  const char* heads[3] = {"NAME", second_column, "DATE"};
-  const int columns[3] = {5, 244, 484};
-  for (int i = 0; i < 3; ++i) draw_text(columns[i], 40, heads[i]);
+  draw_list_heads(second_column);
   draw_buttons(const_cast<ButtonRecord*>(table));
   draw_list_rows();
 }
@@ -179,7 +178,7 @@ void save_studies(int which) {
     if (which != kDirSavePage || i == list.selected) saves.push_back(list_row_file(i));
   }
   for (const auto& f : reports)
-    if (!make_report(f)) return;
+    if (!make_temp_report(f)) return;
   for (const auto& f : saves) {
     const int r = archive_temp_study(f.c_str());
     if (r == kSaveDone) continue;
@@ -306,7 +305,9 @@ int archive_screen() {
         set_button_state(search_table, kArcSearchToggle, kButtonShown);
         set_button_state(search_table, kArcUpdateHistory, kButtonShown);
         break;
-      case kArcPrint: platform::debug_printf("archive: printing is not part of this program\n"); break;
+      case kArcPrint:
+        if (list.count > 0) print_queue_screen(kPrintArchived);
+        break;
       case kArcDelete:
         if (list.count == 0 || !confirm_are_you_sure()) break;
         if (!delete_archived_study(list.selected)) {
@@ -391,7 +392,7 @@ int temp_files_screen() {
         break;
       }
       case kTempView: view_temp_study(file); break;
-      case kTempPrint: platform::debug_printf("temp files: printing is not part of this program\n"); break;
+      case kTempPrint: print_queue_screen(kPrintTemporary); break;
       case kTempExport:
         if (!file.empty()) export_screen();
         break;

@@ -35,8 +35,16 @@ std::string list_row_file(int row);
 // each report, view, print or export of it, and cleared after.
 void use_worklist_files_of(const std::string& file);
 void clear_worklist_files();
-// The five visible rows, the selected one highlighted.
+// The report of one temporary study; false (the message shown) when it
+// failed.
+bool make_temp_report(const std::string& file);
+// Reports and views a temporary study (the message shown when the report
+// fails).
+void view_temp_study(const std::string& file);
+// The five visible rows, the selected one highlighted, and the heads of
+// their columns.
 void draw_list_rows();
+void draw_list_heads(const char* second_column);
 // Up, down and a touch in the list area (`area_code`) move the selection and
 // redraw the rows; true when the event was one of them.
 bool list_event(int code, int area_code);

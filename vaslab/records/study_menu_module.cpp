@@ -24,6 +24,7 @@
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist.h"
 #include "vaslab/reports/page_description.h"
+#include "vaslab/reports/print_queue.h"
 #include "vaslab/studies/study_template.h"
 
 
@@ -152,7 +153,20 @@ void step_report() {
   int position = row + 1;
   const char* caption = study_plan()[row].text + kStatusChars + 1;
   if (std::strncmp(caption, " LEFT", 5) == 0 && row > 0) position = row;
-  if (run_sprint(pdf_name().c_str(), position) != 0) show_error_and_restore();
+  if (run_sprint(pdf_name().c_str(), position) != 0) {
+    show_error_and_restore();
+    return;
+  }
+  queue_print_file(pdf_name().c_str());
+}
+
+// The print screen works on the study list and leaves the worklist files
+// cleared: the review's own study is made current again after it.
+void print_from_review() {
+  const std::int16_t selected = study_list().selected;
+  print_queue_screen(kPrintTemporary);
+  study_list().selected = selected;
+  use_worklist_files_of(list_row_file(selected));
 }
 
 void patient_info() {
@@ -205,6 +219,7 @@ int review_screen(int template_number, int exam_id) {
       make_button(440, 120, 632, 192, "Pat. Info^eos_pat", kReviewPatient, 290, 10),
       make_button(440, 200, 632, 272, "View^eos_view", kReviewView, 'v', 12),
       make_button(440, 280, 632, 352, "New study^eos_new", kReviewNewStudy, 'n', 16),
+      make_button(0, 408, 157, 479, "Print^eos_print", kReviewPrint, 'p', 13),
       make_button(165, 408, 322, 479, "Export^eos_exp", kReviewExport, 'e', 0),
       make_button(700, 700, 700, 700, "", kReviewStepReport, 's', 0),
       make_button(700, 700, 700, 700, "", kReviewUp, 294, 19),
@@ -215,7 +230,7 @@ int review_screen(int template_number, int exam_id) {
       make_button(0, 37, 427, 388, "", kReviewList, 0, 255, kButtonGreyed),
       kButtonTableEnd,
   };
-  for (int i = 6; i <= 9; ++i) table[i].state = kButtonHidden;
+  for (int i = 7; i <= 10; ++i) table[i].state = kButtonHidden;
 
   bool run_now = fresh;
   for (;;) {
@@ -245,6 +260,9 @@ int review_screen(int template_number, int exam_id) {
         if (!all_steps_pending()) make_and_view_report();
         break;
       case kReviewStepReport: step_report(); break;
+      case kReviewPrint:
+        if (!all_steps_pending()) print_from_review();
+        break;
       case kReviewExport:
         if (!all_steps_pending()) export_from_review();
         break;

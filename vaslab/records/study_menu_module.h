@@ -21,6 +21,7 @@ constexpr int kReviewNewStudy = 103;
 constexpr int kReviewPatient = 105;
 constexpr int kReviewStepReport = 104;
 constexpr int kReviewView = 108;
+constexpr int kReviewPrint = 107;
 constexpr int kReviewExport = 109;
 constexpr int kReviewUp = 100;
 constexpr int kReviewDown = 101;

@@ -3,7 +3,8 @@
 // it.  scripts/screenshot runs it under Xvfb and photographs the display.
 // The box is shown again after each answer until the window is closed.
 // With --report-view PAGE it shows a page file in the report view instead,
-// again after each Exit.
+// again after each Exit; with --print-screen, the print screen over three
+// sample studies.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +16,10 @@
 #include "vaslab/core/main_window.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/screen.h"
+#include "vaslab/records/archive_db.h"
+#include "vaslab/records/temp_studies.h"
+#include "vaslab/reports/print_queue.h"
+#include "vaslab/reports/spooler.h"
 #include "vaslab/studies/module_entries.h"
 
 using namespace vaslab;
@@ -43,10 +48,28 @@ void draw_screen() {
   mark_dirty(kDirtyWholeWindow);
 }
 
+void sample_study_list() {
+  StudyList& list = study_list();
+  list = StudyList{};
+  const char* rows[][3] = {{"SMITH, JOHN", "Lower Arterial Doppler", "12/09/2026"},
+                           {"DOE, JANE", "Segmental Pressures", "12/08/2026"},
+                           {"SMITH, JOHN", "Toe Pressures", "12/01/2026"}};
+  for (const auto& r : rows) {
+    StudyListRow& row = list.rows[list.count];
+    std::snprintf(row.file_name, sizeof row.file_name, "%d", list.count + 1);
+    std::snprintf(row.text, sizeof row.text, "%-29.29s\263%-29.29s\263%-20.20s", r[0], r[1], r[2]);
+    ++list.count;
+  }
+  list_has_type_column() = true;
+  // A printer that is still to be started: the print buttons are offered.
+  get_print_queue()->spooler_state = kSpoolNotStarted;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool report_view = argc == 3 && std::strcmp(argv[1], "--report-view") == 0;
+  const bool print_screen = argc == 2 && std::strcmp(argv[1], "--print-screen") == 0;
   auto backend = platform::make_sdl_backend();
   if (!backend) {
     std::fprintf(stderr, "screen demo: no display\n");
@@ -64,6 +87,8 @@ int main(int argc, char** argv) {
     char* view_argv[] = {program, page.data(), nullptr};
     vproc_main(2, view_argv, 1);
   }
+  if (print_screen) sample_study_list();
+  while (is_event_loop_live() && print_screen) print_queue_screen(kPrintArchived);
   while (is_event_loop_live()) {
     draw_screen();
     show_message_box(nullptr,

@@ -10,8 +10,10 @@
 
 #include "core_fixture.h"
 #include "platform/paths.h"
+#include "testsupport/private_cups.h"
 #include "testsupport/scripted_input.h"
 #include "vaslab/core/main_menu.h"
+#include "vaslab/core/message_box.h"
 #include "vaslab/core/program.h"
 #include "vaslab/records/export_screen.h"
 
@@ -26,6 +28,11 @@ struct Program : CoreFixture {
   void close_window_at_once() { backend.push({platform::Msg::kDestroy}); }
 
   void save_settings() { ASSERT_EQ(write_hardware_settings(), 0); }
+  // The test machine has no printer: the start asks for one, and Cancel
+  // goes on without printing after saying so.
+  static void answer_no_printer(testsupport::ScriptedInput& in) {
+    in.after(20).tap(kMbCancel).after(300).tap(kMbOk).after(300);
+  }
 };
 
 TEST_F(Program, SetupModeTouchesNoFilesAndEndsWithZero) {
@@ -102,6 +109,7 @@ TEST_F(Program, ShutdownCommandRunsOnlyWhenTheStartScreensExitButtonEndedTheProg
   platform::make_dirs(platform::drive_folder('D'));  // no USB question
   {
     testsupport::ScriptedInput in(clock);
+    answer_no_printer(in);
     in.after(20).tap(kStartExit);
     EXPECT_EQ(win_main(""), 0) << "a normal end";
     EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << "exit button";
@@ -109,12 +117,14 @@ TEST_F(Program, ShutdownCommandRunsOnlyWhenTheStartScreensExitButtonEndedTheProg
   ::unlink(marker.c_str());
   {
     testsupport::ScriptedInput in(clock);
+    answer_no_printer(in);
     in.after(20).key(platform::vk::kEscape);
     EXPECT_EQ(win_main(""), 0);
     EXPECT_NE(::access(marker.c_str(), F_OK), 0) << "Escape";
   }
   {
     testsupport::ScriptedInput in(clock);
+    answer_no_printer(in);
     in.after(20).close_window();
     EXPECT_EQ(win_main(""), 0);
     EXPECT_NE(::access(marker.c_str(), F_OK), 0) << "window closed";
@@ -154,6 +164,9 @@ TEST(ProgramProcess, SecondCopyEndsAtOnceAndFirstUnwindsWhenClosed) {
   ::setenv("VASLAB_ROOT", root.path().c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", root.path().c_str(), 1);
   root.link_bitmaps();
+  // A printer, so that the start asks nothing.
+  testsupport::PrivateCups cups(root.path() + "/cups");
+  ASSERT_TRUE(cups.add_printer("Lab", true));
   root.write("C:\\TEMP\\work.tmp", "x");
   const pid_t first = start_program({});
   ASSERT_GT(first, 0);

@@ -14,6 +14,7 @@
 #include "platform/serial.h"
 #include "study_fixture.h"
 #include "testsupport/png.h"
+#include "testsupport/private_cups.h"
 #include "vaslab/core/module_link.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/core/study_menu.h"
@@ -24,6 +25,8 @@
 #include "vaslab/studies/single_channel.h"
 #include "vaslab/studies/single_pressure.h"
 #include "vaslab/reports/page_renderer.h"
+#include "vaslab/reports/print_queue.h"
+#include "vaslab/reports/spooler.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/studies/report_view.h"
 
@@ -315,6 +318,36 @@ TEST_F(StudyEndToEnd, ViewGeneratesTheReportOfTheCapturedStudy) {
   ASSERT_EQ(d.lines.size(), 1u);
   EXPECT_EQ(d.lines[0].x2, 2250);
   EXPECT_EQ(d.lines[0].style, 0x27);
+}
+
+TEST_F(StudyEndToEnd, PrintedFromTheReviewScreenAndStepByStep) {
+  testsupport::PrivateCups cups(root.path() + "/cups");
+  ASSERT_TRUE(cups.add_printer("Lab", true));
+  std::strcpy(hardware_settings().print_control, "+");
+  ASSERT_EQ(open_default_printer(), kPrinterOpen);
+  write_study();
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
+  input->after(200).at_time(simulator_frames(simulator, 20));
+  input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
+  // Print, Print Page: the study's report is queued and printed while the
+  // screens wait; key "s" queues the selected step's page.
+  input->after(300).tap(kReviewPrint).after(300).tap(kPrintPage).after(2000).tap(kPrintExit);
+  input->after(300).key('S').after(3000).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+  ASSERT_TRUE(cups.wait_for_jobs("Lab", 2)) << cups.jobs("Lab").size();
+  const auto jobs = cups.jobs("Lab");
+  ASSERT_EQ(jobs.size(), 2u);
+  for (const auto& job : jobs) {
+    const testsupport::Picture page = testsupport::read_png(job);
+    EXPECT_EQ(page.width, 2550) << job;
+    EXPECT_EQ(page.height, 3300) << job;
+  }
+  // The second page took the slot the first one left done.
+  EXPECT_EQ(get_print_queue()->slots[0].state, kSlotDone);
+  EXPECT_EQ(get_print_queue()->spooler_state, kSpoolIdle);
+  reset_spooler_for_tests();
 }
 
 }  // namespace
