@@ -22,7 +22,7 @@ namespace {
 
 using namespace vaslab;
 
-constexpr int kVersion = 5;  // 3: report layouts; 4: notes lines; 5: export rows
+constexpr int kVersion = 6;  // 3: report layouts; 4: notes lines; 5: export rows; 6: symptom study
 constexpr char kVersionFile[] = "c:\\studies\\demo-studies.ver";
 constexpr char kDiagnostics[] = "dopalign";
 
@@ -66,7 +66,8 @@ struct SampleStudy {
   std::vector<SampleStep> steps;
 };
 
-constexpr int kDoppler = 6, kDualPpg = 5, kDualPressure = 11, kDualPvr = 1, kNotes = 10, kSinglePressure = 2;
+constexpr int kDoppler = 6, kDualPpg = 5, kDualPressure = 11, kDualPvr = 1, kNotes = 10, kSinglePressure = 2,
+              kSymptom = 16;
 constexpr int kText = 3, kFormulas = 7, kLines = 20;
 
 // A Doppler trace: letter, place, start in the page's samples and its two
@@ -134,6 +135,7 @@ const std::vector<SampleStudy>& samples() {
         notes_line("History", {"", 18, 60, "", 3}),
         notes_line("Impression heading", {"  Impression (after review by the physician)", 0, 0}),
         notes_line("Impression", {"Impression: ", 18, 60})}},
+      {108, "Treadmill", {{kSymptom, "Treadmill walk"}, {kSymptom, "Recovery"}}},
   };
   return s;
 }
@@ -189,6 +191,30 @@ void common_dual(Step& s, const SampleStep& st) {
   s.baseline = 128;
 }
 
+// A timed exercise: the stopwatch set to 00:00 and started counting up at
+// each step, alarms at one and five minutes on the walk, four symptom rows
+// with their side (code 15) and site (code 16) words.
+void symptom_step(const SampleStep& st, std::uint8_t* out) {
+  StudyStep s{};
+  s.module_type = kSymptom;
+  s.step_class = kStudyStepClass;
+  std::snprintf(s.label, sizeof s.label, "%s", st.label);
+  encode_study_step(s, out);
+  const bool walk = std::strcmp(st.label, "Treadmill walk") == 0;
+  out[68] = 1;
+  out[69] = 0xFF;
+  out[70] = 0x08 | 0x04 | 0x01;
+  out[71] = out[72] = 0;
+  if (walk) {
+    out[83] = 60;
+    out[84] = 0x20;
+    out[85] = 300 & 0xFF;
+    out[86] = 0x20 | 0x40 | (300 >> 8);
+  }
+  const char* rows[4] = {"Claudication \x0f \x10", "Cramp \x0f \x10", "Numbness \x0f \x10", "Fatigue \x0f \x10"};
+  for (int i = 0; i < 4; ++i) std::snprintf(reinterpret_cast<char*>(out + 109 + 46 * i), 41, "%s", rows[i]);
+}
+
 void step_bytes(const SampleStep& st, int version, std::uint8_t* out) {
   if (st.module_type == kDoppler) return doppler_step(st, version, kStudyStepClass, out);
   if (version >= 4 && st.module_type == kNotes) {
@@ -204,6 +230,7 @@ void step_bytes(const SampleStep& st, int version, std::uint8_t* out) {
     n.import_fill = static_cast<std::uint8_t>(st.notes.import_fill);
     return encode_notes_step(n, out);
   }
+  if (version >= 6 && st.module_type == kSymptom) return symptom_step(st, out);
   if (st.module_type == kSinglePressure) {
     // A cuff inflated to 180 mmHg and let down to 20; the trace of the
     // pulse with the 7 Hz filter.
@@ -314,11 +341,17 @@ std::vector<StudyMenuEntry> menu_entries(int version) {
             make_study_entry(s[1].title, s[1].number), make_study_entry(s[4].title, s[4].number),
             make_study_entry(s[5].title, s[5].number), make_submenu_entry("PVR Studies", 6, 2),
             make_study_entry(s[2].title, s[2].number), make_study_entry(s[3].title, s[3].number)};
-  return {make_submenu_entry("Studies", 1, 6), make_study_entry(s[0].title, s[0].number),
+  if (version < 6)
+    return {make_submenu_entry("Studies", 1, 6), make_study_entry(s[0].title, s[0].number),
+            make_study_entry(s[1].title, s[1].number), make_study_entry(s[4].title, s[4].number),
+            make_study_entry(s[5].title, s[5].number), make_study_entry(s[6].title, s[6].number),
+            make_submenu_entry("PVR Studies", 7, 2), make_study_entry(s[2].title, s[2].number),
+            make_study_entry(s[3].title, s[3].number)};
+  return {make_submenu_entry("Studies", 1, 7), make_study_entry(s[0].title, s[0].number),
           make_study_entry(s[1].title, s[1].number), make_study_entry(s[4].title, s[4].number),
           make_study_entry(s[5].title, s[5].number), make_study_entry(s[6].title, s[6].number),
-          make_submenu_entry("PVR Studies", 7, 2), make_study_entry(s[2].title, s[2].number),
-          make_study_entry(s[3].title, s[3].number)};
+          make_study_entry(s[7].title, s[7].number), make_submenu_entry("PVR Studies", 8, 2),
+          make_study_entry(s[2].title, s[2].number), make_study_entry(s[3].title, s[3].number)};
 }
 
 // Writes a sample file when it is missing or holds exactly what an earlier

@@ -92,9 +92,8 @@ int run_one_step(ModuleRun& run, StepScreens& screens) {
   return r;
 }
 
-int run_study_module(int argc, char* argv[], StepScreens& screens) {
+int open_module_run(int argc, char* argv[], ModuleRun& run) {
   if (argc < 6) return kResultError;
-  ModuleRun run;
   run.template_number = argv[1];
   run.exam_id = static_cast<std::int16_t>(std::atoi(argv[2]));
   run.first = static_cast<std::int16_t>(std::atoi(argv[3]));
@@ -109,6 +108,12 @@ int run_study_module(int argc, char* argv[], StepScreens& screens) {
   if (length < 0) return kResultError;
   if (length < static_cast<long long>(run.first + run.count) * static_cast<long long>(kTemplateRecordSize))
     return kResultError;
+  return 0;
+}
+
+int run_study_module(int argc, char* argv[], StepScreens& screens) {
+  ModuleRun run;
+  if (open_module_run(argc, argv, run) != 0) return kResultError;
 
   run.stopwatch = &tick_stopwatch();
   send_module_command(0);

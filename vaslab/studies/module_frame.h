@@ -67,6 +67,10 @@ class StepScreens {
   virtual int post(ModuleRun& run) = 0;
 };
 
+// The entry checks on the argument strings and the template's length; fills
+// the run's numbers and names.  0, or 4 with nothing shown or touched.
+int open_module_run(int argc, char* argv[], ModuleRun& run);
+
 // The whole module: entry checks, step loop, exit.  argv: program path,
 // template number, exam id, first step, step count, current step.
 int run_study_module(int argc, char* argv[], StepScreens& screens);
