@@ -80,6 +80,22 @@ ModuleProtocol::ModuleProtocol(const ModuleOptions& options)
     : opt_(options), version_(options.version), bad_left_(options.bad_blocks), wave_{options.wave1, options.wave2},
       rng_(options.seed) {}
 
+void ModuleProtocol::apply_pressure(int channel, int mmhg) { applied_[channel == 2 ? 1 : 0] = mmhg; }
+
+int ModuleProtocol::transducer_raw(int side) const {
+  const int zero = side ? opt_.zero2 : opt_.zero1;
+  const double counts = side ? opt_.counts2 : opt_.counts1;
+  return 6144 + zero + static_cast<int>(std::lround(applied_[side] * counts));
+}
+
+// As the module converts: counts above the zero offset over 9.5 + slope/256
+// counts per mmHg.
+int ModuleProtocol::derived_pressure(int side) const {
+  const double per_mmhg = 9.5 + bp_span_[side] / 256.0;
+  const long p = std::lround((transducer_raw(side) - 6144 - bp_offset_[side]) / per_mmhg);
+  return static_cast<int>(std::clamp(p, 0L, 511L));
+}
+
 int ModuleProtocol::cuff_pressure(int channel) const {
   return static_cast<int>(std::lround(cuff_[channel == 2 ? 1 : 0].pressure));
 }
@@ -123,6 +139,7 @@ void ModuleProtocol::receive(std::uint8_t byte, double now) {
     log_.push_back({now, cmd, byte});
     if (cmd == 183) cuff_[0].target = byte;
     if (cmd == 158) cuff_[1].target = byte;
+    if (cmd >= 194 && cmd <= 197) (cmd % 2 == 0 ? bp_offset_ : bp_span_)[(cmd - 194) / 2] = byte;
     last_command_ = cmd;
     last_was_download_start_ = false;
     return;
@@ -279,7 +296,14 @@ void ModuleProtocol::emit_frame(double when) {
   ++frames_sent_;
   ++frames_total_;
   const int type = opt_.frame_type >= 0 ? opt_.frame_type : stream_type_;
-  const auto f = encode_frame(type, cuff_pressure(1), cuff_pressure(2), v3, v4);
+  int v1 = cuff_pressure(1), v2 = cuff_pressure(2);
+  if (type == 1) {
+    v1 = derived_pressure(0);
+    v2 = derived_pressure(1);
+    v3 = transducer_raw(0);
+    v4 = transducer_raw(1);
+  }
+  const auto f = encode_frame(type, v1, v2, v3, v4);
   std::vector<std::uint8_t> bytes(f.begin(), f.end());
   if (opt_.noise_per_mille > 0 && static_cast<int>(rng_() % 1000) < opt_.noise_per_mille) {
     if (rng_() % 2) {
@@ -389,6 +413,18 @@ bool ModuleSimulator::downloading() {
 bool ModuleSimulator::streaming() {
   std::lock_guard<std::mutex> lock(mutex_);
   return protocol_.streaming();
+}
+void ModuleSimulator::apply_pressure(int channel, int mmhg) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  protocol_.apply_pressure(channel, mmhg);
+}
+int ModuleSimulator::bp_offset(int channel) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return protocol_.bp_offset(channel);
+}
+int ModuleSimulator::bp_span(int channel) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return protocol_.bp_span(channel);
 }
 long ModuleSimulator::frames_total() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -23,6 +23,11 @@
 //   channel 2 130), 4 feeds value 3 from channel 2, 5 from channel 1; a
 //   probe set-up or command 0 ends the test level.
 // - Status words go out in channel 1 (value 3) or channel 2 (value 4).
+// - Each channel has a pressure transducer: in the raw frames (type 1)
+//   values 3 and 4 are 6144 + its zero + the applied pressure times its
+//   counts per mmHg, and values 1 and 2 the pressures derived from them with
+//   the zero offset and slope code last sent (194/195 channel 1, 196/197
+//   channel 2), so a true alignment reads back the applied pressure.
 //
 // The protocol is a plain object fed with bytes and time, so tests can drive
 // it directly; ModuleSimulator runs it on a pseudo-terminal in a thread.
@@ -64,6 +69,8 @@ struct ModuleOptions {
   Wave wave1 = Wave::kDoppler;
   Wave wave2 = Wave::kPpg;
   std::uint32_t seed = 1;
+  int zero1 = 30, zero2 = 40;          // transducer counts at 0 mmHg
+  double counts1 = 10, counts2 = 10.25; // transducer counts per mmHg
 };
 
 struct LogEntry {
@@ -108,6 +115,11 @@ class ModuleProtocol {
   long frames_total() const { return frames_total_; }
   const std::array<std::uint8_t, 8192>& image() const { return image_; }
   int cuff_pressure(int channel) const;
+  // The pressure on a channel's transducer (mmHg).
+  void apply_pressure(int channel, int mmhg);
+  // The calibration last sent for a channel: zero offset and slope code.
+  int bp_offset(int channel) const { return bp_offset_[channel == 2 ? 1 : 0]; }
+  int bp_span(int channel) const { return bp_span_[channel == 2 ? 1 : 0]; }
 
  private:
   enum class Mode { kCommand, kBlocks };
@@ -154,6 +166,11 @@ class ModuleProtocol {
   Wave wave_[2];
   bool test_level_ = false;
   int value3_channel_ = 1;  // the channel that feeds value 3
+  int applied_[2] = {};
+  int bp_offset_[2] = {};
+  int bp_span_[2] = {};
+  int transducer_raw(int side) const;
+  int derived_pressure(int side) const;
   std::deque<std::pair<double, std::uint8_t>> out_;
   double wire_free_ = 0;
   std::vector<LogEntry> log_;
@@ -185,6 +202,9 @@ class ModuleSimulator {
   std::vector<LogEntry> log();
   std::vector<int> blocks_seen();
   std::array<std::uint8_t, 8192> image();
+  void apply_pressure(int channel, int mmhg);
+  int bp_offset(int channel);
+  int bp_span(int channel);
   // When set, every command is also written to this file as a line.
   void set_log_file(std::FILE* f) { log_file_ = f; }
 

@@ -2,6 +2,7 @@
 // device path to hand to the workstation (VASLAB_COM<n>), then serves until
 // stopped, logging every command it receives (in hex, after a header line for
 // the run) to standard error or the --log file.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -36,6 +37,10 @@ const char kUsage[] =
     "  --wave1 KIND, --wave2 KIND   pressure, doppler, ppg or pvr: the wave each\n"
     "                     channel starts with (doppler, ppg)\n"
     "  --log FILE         command log (standard error)\n"
+    "  --zero1 N, --zero2 N        transducer counts at 0 mmHg (30, 40)\n"
+    "  --counts1 X, --counts2 X    transducer counts per mmHg (10, 10.25)\n"
+    "Standard input: \"apply CHANNEL MMHG\" sets the pressure on channel 1 or 2's\n"
+    "transducer (raw frames: 6144 + zero + pressure times counts per mmHg).\n"
     "\n"
     "The waves then follow the probe set-ups: 42 PPG on channel 1, 17 PPG on\n"
     "channel 2, 46 Doppler on channel 1, 44 pulse volume on both.  A pulse-volume\n"
@@ -84,6 +89,10 @@ int main(int argc, char** argv) {
     else if (a == "--systolic1") ok = number(opt.systolic1);
     else if (a == "--systolic2") ok = number(opt.systolic2);
     else if (a == "--rate") ok = number(opt.frame_rate);
+    else if (a == "--zero1") ok = number(opt.zero1);
+    else if (a == "--zero2") ok = number(opt.zero2);
+    else if (a == "--counts1") ok = number(opt.counts1);
+    else if (a == "--counts2") ok = number(opt.counts2);
     else if (a == "--frame-type") ok = number(opt.frame_type);
     else if (a == "--wave1") { ok = v && wave_of(v, opt.wave1); ++i; }
     else if (a == "--wave2") { ok = v && wave_of(v, opt.wave2); ++i; }
@@ -116,7 +125,34 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   ::signal(SIGINT, on_signal);
   ::signal(SIGTERM, on_signal);
-  while (!g_quit) ::usleep(20000);
+  // "apply CHANNEL MMHG" lines on standard input set a transducer's pressure.
+  bool input_open = true;
+  std::string line;
+  while (!g_quit) {
+    pollfd p{0, POLLIN, 0};
+    if (!input_open || ::poll(&p, 1, 20) <= 0) {
+      if (!input_open) ::usleep(20000);
+      continue;
+    }
+    char buf[256];
+    const ssize_t n = ::read(0, buf, sizeof buf);
+    if (n <= 0) {
+      input_open = false;
+      continue;
+    }
+    line.append(buf, static_cast<std::size_t>(n));
+    for (std::size_t nl; (nl = line.find('\n')) != std::string::npos; line.erase(0, nl + 1)) {
+      int channel = 0, mmhg = 0;
+      if (std::sscanf(line.substr(0, nl).c_str(), "apply %d %d", &channel, &mmhg) == 2 && (channel == 1 || channel == 2)) {
+        module.apply_pressure(channel, mmhg);
+        std::fprintf(log, "applied %d mmHg to channel %d\n", mmhg, channel);
+      } else {
+        std::fprintf(log, "modulesim: not understood (apply CHANNEL MMHG): %s\n", line.substr(0, nl).c_str());
+      }
+      std::fflush(log);
+    }
+    if (line.size() > 1024) line.clear();  // no line that long is a command
+  }
   module.stop();
   return 0;
 }
