@@ -20,13 +20,19 @@ bool is_executable_file(const std::string& p) {
 }
 
 // `search` looks a name without a slash up on PATH.
-int spawn_and_wait(const std::string& path, const std::vector<std::string>& argv_s, bool search = false) {
+int spawn_and_wait(const std::string& path, const std::vector<std::string>& argv_s, bool search = false,
+                   const std::string& cwd = {}) {
   std::vector<char*> argv;
   for (const auto& a : argv_s) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid;
   const auto spawn = search ? ::posix_spawnp : ::posix_spawn;
-  if (const int e = spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ); e != 0) {
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  if (!cwd.empty()) ::posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  const int e = spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+  ::posix_spawn_file_actions_destroy(&actions);
+  if (e != 0) {
     errno = e;
     return kNotStarted;
   }
@@ -54,7 +60,7 @@ std::string find_program(const std::string& win_path) {
   return {};
 }
 
-int run_program(const std::string& win_path, const std::vector<std::string>& args) {
+int run_program(const std::string& win_path, const std::vector<std::string>& args, const std::string& cwd) {
   const std::string path = find_program(win_path);
   if (path.empty()) {
     errno = ENOENT;
@@ -62,7 +68,7 @@ int run_program(const std::string& win_path, const std::vector<std::string>& arg
   }
   std::vector<std::string> argv{path};
   argv.insert(argv.end(), args.begin(), args.end());
-  return spawn_and_wait(path, argv);
+  return spawn_and_wait(path, argv, false, cwd);
 }
 
 int run_command(const std::vector<std::string>& argv) {

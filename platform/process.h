@@ -19,7 +19,8 @@ constexpr int kNotStarted = -1;
 // waits for it.  Returns its exit status, kNotStarted when it could not be
 // started, or 128 + the signal number when a signal ended it.  A path
 // without an ending that does not exist is tried with ".exe", ".bat", ".sh".
-int run_program(const std::string& win_path, const std::vector<std::string>& args);
+// `cwd`, when not empty, is the Linux folder it runs in.
+int run_program(const std::string& win_path, const std::vector<std::string>& args, const std::string& cwd = {});
 
 // Starts argv[0], a Linux path or a program name looked up on PATH, with
 // the whole vector as its arguments, no shell, and waits; the same results

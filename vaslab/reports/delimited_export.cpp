@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/dos_time.h"
 #include "platform/find.h"
 #include "platform/paths.h"
 #include "vaslab/core/settings.h"
@@ -23,6 +25,7 @@
 #include "vaslab/reports/report_generator.h"
 #include "vaslab/reports/report_sections.h"
 #include "vaslab/reports/template_format.h"
+#include "vaslab/studies/study_template.h"
 
 namespace vaslab {
 namespace {
@@ -111,9 +114,11 @@ void set_row(char* row, const std::vector<std::string>& strings) {
   }
 }
 
-// Fills a row from a header text while it is empty.
-void fill_header_row(DelimitedRecord& rec, int row, std::string_view text) {
-  if (rec.rows[row][0] != 0) return;
+// Fills a header row from a header text: only while it is empty, or
+// always when `rewrite`.
+template <typename Record>
+void fill_header_row(Record& rec, int row, std::string_view text, bool rewrite = false) {
+  if (rec.rows[row][0] != 0 && !rewrite) return;
   set_row(rec.rows[row], {std::string(text.substr(0, kRowText))});
 }
 
@@ -138,13 +143,17 @@ std::string hour_24(std::string_view time) {
   return std::string(out, 2);
 }
 
-void fill_header_rows(DelimitedRecord& rec, const PageDescriptionHeader& h) {
+// The DICOM record keeps the patient name of its first study and takes the
+// other header rows from the current one.
+template <typename Record>
+void fill_header_rows(Record& rec, const PageDescriptionHeader& h, bool rewrite = false) {
   fill_header_row(rec, kPageTextRow + 0, field_text(h.patient_name, sizeof h.patient_name));
-  fill_header_row(rec, kPageTextRow + 1, field_text(h.patient_id, sizeof h.patient_id));
+  fill_header_row(rec, kPageTextRow + 1, field_text(h.patient_id, sizeof h.patient_id), rewrite);
   const std::string_view date = field_text(h.exam_date, sizeof h.exam_date);
   std::string day(date.substr(0, 10));
   if (!day.empty() && day[0] == ' ') day[0] = '0';
-  fill_header_row(rec, kPageTextRow + 2, day);
+  fill_header_row(rec, kPageTextRow + 2, day, rewrite);
+  if (rewrite) std::memset(rec.rows[kPageTextRow + 3], 0, kDelimitedRowBytes);
   if (rec.rows[kPageTextRow + 3][0] == 0 && date.size() > 11) {
     std::string time(date.substr(11));
     if (time[0] == ' ') time[0] = '0';
@@ -153,11 +162,11 @@ void fill_header_rows(DelimitedRecord& rec, const PageDescriptionHeader& h) {
     const std::string hour = hour_24(time);
     if (hour.size() == 2) std::memcpy(row + 20, hour.data(), 2);
   }
-  fill_header_row(rec, kPageTextRow + 4, after_colon(field_text(h.left_line_4, sizeof h.left_line_4)));
-  fill_header_row(rec, kPageTextRow + 5, field_text(h.title, sizeof h.title));
-  fill_header_row(rec, kPageTextRow + 6, after_colon(field_text(h.right_line_2, sizeof h.right_line_2)));
-  fill_header_row(rec, kPageTextRow + 7, after_colon(field_text(h.right_line_3, sizeof h.right_line_3)));
-  fill_header_row(rec, kPageTextRow + 8, after_colon(field_text(h.right_line_4, sizeof h.right_line_4)));
+  fill_header_row(rec, kPageTextRow + 4, after_colon(field_text(h.left_line_4, sizeof h.left_line_4)), rewrite);
+  fill_header_row(rec, kPageTextRow + 5, field_text(h.title, sizeof h.title), rewrite);
+  fill_header_row(rec, kPageTextRow + 6, after_colon(field_text(h.right_line_2, sizeof h.right_line_2)), rewrite);
+  fill_header_row(rec, kPageTextRow + 7, after_colon(field_text(h.right_line_3, sizeof h.right_line_3)), rewrite);
+  fill_header_row(rec, kPageTextRow + 8, after_colon(field_text(h.right_line_4, sizeof h.right_line_4)), rewrite);
 }
 
 // A row byte names row (byte - 1); the steps write rows 0..199 and
@@ -181,9 +190,35 @@ void append_step_name(DelimitedRecord& rec, int row_byte, int step, int exam, in
 
 // --- Study call ---------------------------------------------------------------
 
+std::string page_file(const std::string& data, int step, const std::string& exam) {
+  return platform::map_path(data + std::to_string(step) + "." + exam);
+}
+
+// The first page of a study in the data directory (any step), as a Linux
+// path; empty when there is none.
+std::string first_study_page(const std::string& data, const std::string& exam) {
+  for (const auto& f : platform::list_files(data + "*." + exam))
+    if (!(f.attributes & platform::kAttrDirectory)) return platform::map_path(data + f.name);
+  return {};
+}
+
+// Packed times compare as unsigned numbers.
+void raise_stamp(std::uint32_t& stamp, const std::string& linux_path) {
+  struct stat st {};
+  if (::stat(linux_path.c_str(), &st) != 0) return;
+  stamp = std::max(stamp, platform::dos_time(st.st_mtime));
+}
+
+// Right-aligned in `width` columns, as the DICOM feed's readers expect.
+std::string right_aligned(std::string_view text, std::size_t width) {
+  return std::string(width > text.size() ? width - text.size() : 0, ' ') + std::string(text);
+}
+
 // The strings of a step's row; false when the step refuses the export.
+// `dicom`: gain and sweep texts padded, a text step written whatever its
+// condition gives.
 bool format_step(int type, const StepFields& f, const std::uint8_t* rec, const ReportPage* page,
-                 std::int32_t start_time, std::vector<std::string>& strings) {
+                 std::int32_t start_time, std::vector<std::string>& strings, bool dicom) {
   switch (type) {
     case kStepDualPvr:
     case kStepSinglePvr:
@@ -195,8 +230,10 @@ bool format_step(int type, const StepFields& f, const std::uint8_t* rec, const R
       const StudyPage& p = page->page;
       set_step_report_variables(type, rec, *page, start_time);
       const bool pvr = type == kStepDualPvr || type == kStepSinglePvr;
-      strings.push_back(trace_gain_text(rec[f.group], p.gain));
-      strings.push_back(std::string(trim_leading_blanks(trace_sweep_text(p.filter_code))));
+      const std::string gain = trace_gain_text(rec[f.group], p.gain);
+      const std::string_view sweep = trim_leading_blanks(trace_sweep_text(p.filter_code));
+      strings.push_back(dicom && !gain.empty() ? right_aligned(gain, rec[f.group] == 2 ? 4 : 3) : gain);
+      strings.push_back(dicom && !sweep.empty() ? right_aligned(sweep, 2) : std::string(sweep));
       strings.push_back(trace_amplitude_text(type, rec, *page));
       if (pvr) {
         const int c = p.newest >= 0 && p.newest < PAGE_SAMPLES ? p.channel_2[p.newest] : 0;
@@ -230,7 +267,7 @@ bool format_step(int type, const StepFields& f, const std::uint8_t* rec, const R
       return true;
     }
     case kStepText:
-      if (auto text = text_step_text(rec)) strings.push_back(*text);
+      if (auto text = text_step_text(rec, dicom)) strings.push_back(*text);
       return true;
     case kStepFormulas:
       formula_field(rec + 32, 81);
@@ -255,30 +292,39 @@ bool format_step(int type, const StepFields& f, const std::uint8_t* rec, const R
 }
 
 // Reads the work file's records; at most kMaxPatients.
-std::vector<DelimitedRecord> read_records() {
-  std::vector<DelimitedRecord> out;
-  auto bytes = platform::read_file(platform::map_path(kWorkFile), kMaxPatients * sizeof(DelimitedRecord));
+template <typename Record>
+std::vector<Record> read_records() {
+  std::vector<Record> out;
+  auto bytes = platform::read_file(platform::map_path(kWorkFile), kMaxPatients * sizeof(Record));
   if (!bytes) return out;
-  out.resize(bytes->size() / sizeof(DelimitedRecord));
-  if (!out.empty()) std::memcpy(out.data(), bytes->data(), out.size() * sizeof(DelimitedRecord));
+  out.resize(bytes->size() / sizeof(Record));
+  if (!out.empty()) std::memcpy(out.data(), bytes->data(), out.size() * sizeof(Record));
   return out;
 }
 
 // The record alone, then the whole file beside the old one, then in its
 // place: the work file is the old one or the new one, never a mixture.
-int store_records(const std::vector<DelimitedRecord>& records, std::size_t changed) {
-  if (platform::write_file_atomic(platform::map_path_create_dirs(kWorkRecord), &records[changed],
-                                  sizeof(DelimitedRecord)) != 0)
+// `before_swap` runs once both are written; its failure leaves the old file.
+template <typename Record>
+int store_records(const std::vector<Record>& records, std::size_t changed,
+                  const std::function<int()>& before_swap) {
+  if (platform::write_file_atomic(platform::map_path_create_dirs(kWorkRecord), &records[changed], sizeof(Record)) != 0)
     return kNoData;
-  if (platform::write_file_atomic(platform::map_path(kWorkCopy), records.data(),
-                                  records.size() * sizeof(DelimitedRecord)) != 0)
+  if (platform::write_file_atomic(platform::map_path(kWorkCopy), records.data(), records.size() * sizeof(Record)) !=
+      0)
     return kNoData;
+  if (before_swap)
+    if (const int r = before_swap()) return r;
   if (platform::file_delete(kWorkRecord) != 0) return kFileError;
   if (platform::file_rename(kWorkCopy, kWorkFile) != 0) return kFileError;
   return kOk;
 }
 
-int study_call(const ExportArgs& args) {
+// `stamp` (DICOM only) is raised to the modification time of every own page
+// loaded by the fallback; `before_swap` as for store_records.
+template <typename Record>
+int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::function<int()>& before_swap) {
+  constexpr bool dicom = std::is_same_v<Record, DicomRecord>;
   const std::string data = data_dir();
   auto head = platform::read_file(platform::map_path(data + args.id_text + ".pdf"), kPageHeaderBytes);
   if (!head || head->size() < kPageHeaderBytes) return kNoPage;
@@ -291,12 +337,7 @@ int study_call(const ExportArgs& args) {
   std::memcpy(study.patient_name, header.patient_name, sizeof study.patient_name);
   study.start_time = study_start_time(args.id, study.start_known);
 
-  std::string first_page;
-  for (const auto& f : platform::list_files(data + "*." + args.id_text)) {
-    if (f.attributes & platform::kAttrDirectory) continue;
-    first_page = platform::map_path(data + f.name);
-    break;
-  }
+  const std::string first_page = first_study_page(data, args.id_text);
   if (first_page.empty()) return kNoData;
   auto page_bytes = platform::read_file(first_page, STUDY_PAGE_BYTES);
   if (!page_bytes || page_bytes->size() < STUDY_PAGE_BYTES) return kNoData;
@@ -304,17 +345,17 @@ int study_call(const ExportArgs& args) {
   ReportTemplate tpl;
   if (!open_report_template(study.template_name, tpl)) return kNoData;
 
-  std::vector<DelimitedRecord> records = read_records();
+  std::vector<Record> records = read_records<Record>();
   const std::string_view name = field_text(header.patient_name, sizeof header.patient_name);
   std::size_t at = 0;
   while (at < records.size() && field_text(records[at].key, sizeof records[at].key) != name) ++at;
   if (at == records.size()) {
     if (records.size() >= kMaxPatients) return kFileError;
-    records.push_back(DelimitedRecord{});
+    records.push_back(Record{});
     std::memcpy(records[at].key, name.data(), std::min(name.size(), sizeof records[at].key - 1));
   }
-  DelimitedRecord& rec = records[at];
-  fill_header_rows(rec, header);
+  Record& rec = records[at];
+  fill_header_rows(rec, header, dicom);
 
   auto page = std::make_unique<ReportPage>();
   for (int step = 1; step <= tpl.steps; ++step) {
@@ -323,20 +364,27 @@ int study_call(const ExportArgs& args) {
     const int type = r[0];
     if (type == kStepEnd) break;
     const StepFields* f = step_fields(type);
-    if (!f) return kNoData;
+    if (!f) return dicom ? kFileError : kNoData;
+    const int row_byte = f->row >= 0 ? r[f->row] : 0;
     bool loaded = false;
     if (f->link >= 0) loaded = load_export_step(study, step, r[f->link], tpl.steps, r, *page);
+    if (dicom && loaded && stamp && r[f->link] == 0) raise_stamp(*stamp, page_file(data, step, args.id_text));
     std::vector<std::string> strings;
-    if (!format_step(type, *f, r, loaded ? page.get() : nullptr, study.start_time, strings)) return kFileError;
-    const int row_byte = f->row >= 0 ? r[f->row] : 0;
+    if constexpr (dicom) {
+      if (row_byte >= 240 && row_byte <= 249) rec.selection[row_byte - 240] = static_cast<char>('0' + row_byte - 240);
+      if (!format_step(type, *f, r, loaded ? page.get() : nullptr, study.start_time, strings, true)) return kFileError;
+      if (!strings.empty() && row_byte >= 1 && row_byte <= 200) set_row(rec.rows[row_byte - 1], strings);
+      continue;
+    }
+    if (!format_step(type, *f, r, loaded ? page.get() : nullptr, study.start_time, strings, false)) return kFileError;
     int written = 0;
     if (!strings.empty() && step_writes_row(row_byte)) {
       set_row(rec.rows[row_byte - 1], strings);
       written = static_cast<int>(strings.size());
     }
-    append_step_name(rec, row_byte, step, args.id, written);
+    if constexpr (!dicom) append_step_name(rec, row_byte, step, args.id, written);
   }
-  return store_records(records, at);
+  return store_records(records, at, before_swap);
 }
 
 // --- End call -----------------------------------------------------------------
@@ -399,16 +447,21 @@ class Output {
 // output file; "~" with a letter of GSACVP (or none) and a field number
 // writes that string of the field's row; D and T take a date or time
 // pattern after the number; W a waveform text up to "^".
+//
+// The DICOM text knows no F or W code, reads field numbers of any length
+// (saturating) up to field 210 and drops one left unfinished at the end.
 class TemplateRun {
  public:
-  TemplateRun(const DelimitedRecord& rec, Output& out) : rec_(rec), out_(out) {}
+  using Row = char[kDelimitedRowBytes];
+  TemplateRun(const DelimitedRecord& rec, Output& out) : rows_(rec.rows), out_(out) {}
+  TemplateRun(const DicomRecord& rec, Output& out) : rows_(rec.rows), out_(out), dicom_(true) {}
 
   void feed(char c) {
     switch (state_) {
       case State::kLiteral: literal(c); return;
       case State::kCode: code(c); return;
       case State::kNumber:
-        if (std::isdigit(static_cast<unsigned char>(c)) && digits_ < 3) {
+        if (std::isdigit(static_cast<unsigned char>(c)) && (dicom_ || digits_ < 3)) {
           number_ = std::min(number_ * 10 + (c - '0'), 256);
           ++digits_;
           return;
@@ -425,21 +478,21 @@ class TemplateRun {
   // A field number still being read at the end is written; a D, T or W
   // code there writes nothing.
   void finish() {
-    if (state_ == State::kNumber && letter_ != 'D' && letter_ != 'T' && letter_ != 'W' && in_range())
-      out_.write(row_string(rec_.rows[number_ - 1], string_index()));
+    if (!dicom_ && state_ == State::kNumber && letter_ != 'D' && letter_ != 'T' && letter_ != 'W' && in_range())
+      out_.write(row_string(row(), string_index()));
     state_ = State::kLiteral;
   }
 
  private:
   enum class State { kLiteral, kCode, kNumber, kDate, kTime, kWave, kFileName };
 
-  bool in_range() const { return number_ >= 1 && number_ <= 239; }
+  bool in_range() const { return number_ >= 1 && number_ <= (dicom_ ? kDicomRows : 239); }
   int string_index() const {
     const char* letters = "GSACVP";
     const char* p = letter_ ? std::strchr(letters, letter_) : nullptr;
     return p ? static_cast<int>(p - letters) + 1 : 1;
   }
-  const char* row() const { return rec_.rows[number_ - 1]; }
+  const char* row() const { return rows_[number_ - 1]; }
   void put_row_char(std::size_t i) {
     if (i < kDelimitedRowBytes && row()[i]) out_.put(row()[i]);
   }
@@ -457,11 +510,11 @@ class TemplateRun {
     if (c == '~') {
       out_.put('~');
       state_ = State::kLiteral;
-    } else if (c == 'F') {
+    } else if (c == 'F' && !dicom_) {
       name_.clear();
       dot_ = false;
       state_ = State::kFileName;
-    } else if (c != 0 && std::strchr("GSACVPDTW", c)) {
+    } else if (c != 0 && std::strchr(dicom_ ? "GSACVPDT" : "GSACVPDTW", c)) {
       letter_ = c;
       state_ = State::kNumber;
     } else if (std::isdigit(static_cast<unsigned char>(c))) {
@@ -570,8 +623,9 @@ class TemplateRun {
     }
   }
 
-  const DelimitedRecord& rec_;
+  const Row* rows_;
   Output& out_;
+  bool dicom_ = false;
   State state_ = State::kLiteral;
   char letter_ = 0;
   int number_ = 0, digits_ = 0;
@@ -705,6 +759,52 @@ void write_waveform_samples(std::FILE* out, std::string_view text, const StudyPa
   }
 }
 
+int gather_dicom_study(const ExportArgs& args, std::uint32_t& stamp,
+                       const std::function<int(std::uint32_t)>& write_stamp) {
+  return gather_study<DicomRecord>(args, &stamp, [&] { return write_stamp(stamp); });
+}
+
+int write_dicom_text(const std::string& destination, const std::string& zvt_name, DicomStudyInfo& info) {
+  const std::string stem = zvt_name.substr(0, zvt_name.rfind('.'));
+  auto head = platform::read_file(platform::map_path(export_file(destination, zvt_name)), kPageHeaderBytes);
+  if (!head || head->size() < kPageHeaderBytes) return kNoPage;
+  PageDescriptionHeader header{};
+  decode_page_header(head->data(), header);
+  info.name = std::string(field_text(header.patient_name, sizeof header.patient_name));
+  info.id = std::string(field_text(header.patient_id, sizeof header.patient_id));
+
+  const std::string page = first_study_page(data_dir(), stem);
+  if (page.empty()) return kNoData;
+  auto page_bytes = platform::read_file(page, STUDY_PAGE_BYTES);
+  if (!page_bytes || page_bytes->size() < STUDY_PAGE_BYTES) return kNoData;
+  const std::string tpl_name(field_text(page_bytes->data(), sizeof StudyPage::template_name));
+  auto tpl_head = platform::read_file(platform::map_path("C:\\STUDIES\\" + tpl_name), kTemplateRecordSize);
+  if (tpl_name.empty() || !tpl_head || tpl_head->size() < kTemplateRecordSize) return kNoData;
+  info.type = std::string(field_text(tpl_head->data() + 2, 30));
+
+  auto db = platform::read_file(platform::map_path(kWorkFile));
+  if (!db) return kNoData;
+  Output out(export_file(destination, ""), 0);
+  if (!out.open(stem + ".txt")) return kNoData;
+  auto rec = std::make_unique<DicomRecord>();
+  for (std::size_t i = 0; i < db->size() / sizeof(DicomRecord); ++i) {
+    std::memcpy(rec.get(), db->data() + i * sizeof(DicomRecord), sizeof(DicomRecord));
+    if (field_text(rec->key, sizeof rec->key) != info.name) continue;
+    fill_header_rows(*rec, header, true);
+    set_row(rec->rows[kDicomRows - 1], {info.type});
+    rec->selection[0] = '0';
+    for (int k = 0; k < 10; ++k) {
+      if (!rec->selection[k]) continue;
+      auto cfg = platform::read_file(platform::map_path("C:\\PROGRAMS\\DICOM" + std::to_string(k) + ".CFG"));
+      if (!cfg) continue;
+      TemplateRun run(*rec, out);
+      for (std::uint8_t b : *cfg) run.feed(static_cast<char>(b));
+      run.finish();
+    }
+  }
+  return kOk;
+}
+
 bool load_export_step(const ReportStudy& study, int step, int link, int step_count, const std::uint8_t* record300,
                       ReportPage& out) {
   return load_report_step(study, step, link, step_count, record300, out, ReferenceTie::kLater, false);
@@ -713,7 +813,7 @@ bool load_export_step(const ReportStudy& study, int step, int link, int step_cou
 int run_delimited_export(int argc, char* argv[]) {
   ExportArgs args;
   if (parse_export_args(argc, argv, kExportIdLimit, args) != 0) return kBadArguments;
-  return args.end ? end_call(args) : study_call(args);
+  return args.end ? end_call(args) : gather_study<DelimitedRecord>(args, nullptr, {});
 }
 
 }  // namespace vaslab

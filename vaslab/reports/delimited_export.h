@@ -7,9 +7,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <string>
 #include <string_view>
 
+#include "vaslab/reports/export_args.h"
 #include "vaslab/reports/report_generator.h"
 #include "vaslab/studies/study_page.h"
 
@@ -27,6 +31,33 @@ struct DelimitedRecord {
   char rows[kDelimitedRows][kDelimitedRowBytes];
 };
 static_assert(sizeof(DelimitedRecord) == 20695);
+
+// The DICOM hand-off's record, in the same work file: no step names, rows
+// 0..199 from the steps, 200..208 the header, 209 the study type.
+constexpr int kDicomRows = 210;
+struct DicomRecord {
+  char key[30];
+  char selection[10];
+  char rows[kDicomRows][kDelimitedRowBytes];
+};
+static_assert(sizeof(DicomRecord) == 17050);
+
+// Gathers study `args.id` into its patient's DicomRecord.  `stamp` starts as
+// the page description's packed time and is raised to each own page's;
+// `write_stamp` runs before the work file is replaced (its non-zero result
+// is returned and the old work file kept).  0, 9, 10 or 11.
+int gather_dicom_study(const ExportArgs& args, std::uint32_t& stamp,
+                       const std::function<int(std::uint32_t)>& write_stamp);
+
+// What the DICOM text of one study said about it, for the progress screen.
+struct DicomStudyInfo {
+  std::string name, id, type;
+};
+
+// Appends the values of every record of the patient of "<n>.zvt" (in
+// `destination`) through "C:\PROGRAMS\DICOM0.CFG".."DICOM9.CFG" to
+// "<n>.txt" there.  0, 9 (page description missing or short) or 10.
+int write_dicom_text(const std::string& destination, const std::string& zvt_name, DicomStudyInfo& info);
 
 // Loads the page whose values step `step` exports: its own page (link 0),
 // the page of step `link` of this study when that step measures the same

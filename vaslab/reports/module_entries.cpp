@@ -5,7 +5,6 @@
 
 namespace vaslab {
 
-int run_dicom_export(int, char*[]) { return -1; }
 int run_zelmar_export(int, char*[]) { return -1; }
 
 }  // namespace vaslab

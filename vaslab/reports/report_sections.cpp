@@ -340,8 +340,8 @@ std::string imported_field(int field) {
 
 // The text of a text step: its own or its formula's value through its
 // format, joined with an imported field; nullopt when its condition is zero.
-std::optional<std::string> step_text(const std::uint8_t* rec) {
-  if (is_zero(formula_at(rec, 37, 80))) return std::nullopt;
+std::optional<std::string> step_text(const std::uint8_t* rec, bool unconditional = false) {
+  if (!unconditional && is_zero(formula_at(rec, 37, 80))) return std::nullopt;
   const std::string_view format = text_at(rec, 278, 10);
   if (rec[197] != 0) return format_template_value(format, formula_at(rec, 198, 80), true);
   const std::string own(text_at(rec, 198, 80));
@@ -568,7 +568,9 @@ std::string trace_amplitude_text(int type, const std::uint8_t* rec, const Report
 
 std::string page_pressure_text(const StudyPage& page) { return pressure_text(page); }
 
-std::optional<std::string> text_step_text(const std::uint8_t* record300) { return step_text(record300); }
+std::optional<std::string> text_step_text(const std::uint8_t* record300, bool unconditional) {
+  return step_text(record300, unconditional);
+}
 
 void evaluate_thermal_formulas(const std::uint8_t* record300, const StudyPage* page, std::int32_t start_time) {
   thermal_formulas(record300, page, start_time);

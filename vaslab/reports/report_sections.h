@@ -130,8 +130,9 @@ std::string trace_amplitude_text(int type, const std::uint8_t* record300, const 
 // A pressure page's text: its own, else the second-channel value at the
 // newest index ("***" beyond three digits).
 std::string page_pressure_text(const StudyPage& page);
-// The formatted text of a text step; nullopt when its condition is zero.
-std::optional<std::string> text_step_text(const std::uint8_t* record300);
+// The formatted text of a text step; nullopt when its condition is zero,
+// unless `unconditional` (the DICOM export writes it whatever it gives).
+std::optional<std::string> text_step_text(const std::uint8_t* record300, bool unconditional = false);
 // The formulas of a thermal step (with its page, when one was loaded) and
 // of a line step, evaluated as their sections do.
 void evaluate_thermal_formulas(const std::uint8_t* record300, const StudyPage* page, std::int32_t start_time);
