@@ -22,6 +22,8 @@
 #include "vaslab/reports/formula.h"
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
+#include "testsupport/png.h"
+#include "vaslab/core/tests/screen_fixture.h"
 #include "vaslab/reports/tests/report_test_support.h"
 
 namespace vaslab {
@@ -198,6 +200,25 @@ TEST(DicomLog, StatusIsTheLastNonEmptyLineCutToItsColumn) {
   EXPECT_EQ(dicom_log_status(platform::map_path("C:\\none.log")), "ERR:no log file");
   EXPECT_EQ(dicom_stamp_text(0), "19800000000000");
   EXPECT_EQ(dicom_stamp_text(0xFFFFFFFFu), "21071531316362");
+}
+
+// The status list in a window: rows in their columns, the selection, the
+// down arrows of a list longer than the window; saved for a look.
+struct DicomScreen : ScreenFixture {};
+TEST_F(DicomScreen, StatusListStaysInItsColumns) {
+  platform::map_path_create_dirs("C:\\EXPORT\\");
+  for (int i = 10; i < 40; ++i) root.write("C:\\EXPORT\\" + std::to_string(i) + ".zvt", "short");
+  stop_event_loop();
+  std::vector<std::string> a{"C:\\PROGRAMS\\DICOM", "END", "C:\\EXPORT\\", "0"};
+  std::vector<char*> argv;
+  for (auto& s : a) argv.push_back(s.data());
+  EXPECT_EQ(run_dicom_export(4, argv.data()), 0);
+  EXPECT_GT(count_not(0, 29, 640, 29 + 14 * 23, 0xFFFFFF), 1000) << "rows drawn";
+  EXPECT_GT(count_not(0, 351, 640, 365, 0xFFFFFF), 100) << "down arrows: rows below the window";
+  EXPECT_EQ(count_not(0, 15, 640, 28, 0xFFFFFF), 0) << "no rows above it";
+  platform::make_dirs(std::string(VASLAB_BUILD_DIR) + "/screenshots");
+  testsupport::write_png(std::string(VASLAB_BUILD_DIR) + "/screenshots/dicom_status.png",
+                         {screen_bitmap()->width, screen_bitmap()->height, screen_bitmap()->pixels});
 }
 
 }  // namespace
