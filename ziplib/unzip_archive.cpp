@@ -7,6 +7,7 @@
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
 #include "ziplib/unzip_state.h"
+#include "ziplib/zip_archive.h"
 #include "ziplib/zip_messages.h"
 
 #include <fcntl.h>
@@ -35,34 +36,6 @@ constexpr std::size_t kEndSearch = 65579;
 std::uint64_t get_u64le(const std::uint8_t* p) {
   return std::uint64_t{get_u32le(p)} | (std::uint64_t{get_u32le(p + 4)} << 32);
 }
-
-// Upper half of code page 437 and of 1252 (0x80-0x9F; the rest is Latin-1).
-const char16_t kCp437[128] = {
-    0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,
-    0xC9, 0xE6, 0xC6, 0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xA2, 0xA3, 0xA5, 0x20A7, 0x192,
-    0xE1, 0xED, 0xF3, 0xFA, 0xF1, 0xD1, 0xAA, 0xBA, 0xBF, 0x2310, 0xAC, 0xBD, 0xBC, 0xA1, 0xAB, 0xBB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x3B1, 0xDF, 0x393, 0x3C0, 0x3A3, 0x3C3, 0xB5, 0x3C4, 0x3A6, 0x398, 0x3A9, 0x3B4, 0x221E, 0x3C6, 0x3B5, 0x2229,
-    0x2261, 0xB1, 0x2265, 0x2264, 0x2320, 0x2321, 0xF7, 0x2248, 0xB0, 0x2219, 0xB7, 0x221A, 0x207F, 0xB2, 0x25A0, 0xA0};
-const char16_t kCp1252[32] = {0x20AC, 0x81, 0x201A, 0x192, 0x201E, 0x2026, 0x2020, 0x2021, 0x2C6, 0x2030, 0x160,
-                              0x2039, 0x152, 0x8D, 0x17D, 0x8F, 0x90, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-                              0x2013, 0x2014, 0x2DC, 0x2122, 0x161, 0x203A, 0x153, 0x9D, 0x17E, 0x178};
-
-void put_utf8(std::string& out, char16_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 
 // The end record (and the Zip64 one it points to) of the part open now.
 int find_end(UnzipState& s, EndInfo* e, bool* found) {
@@ -102,12 +75,15 @@ int find_end(UnzipState& s, EndInfo* e, bool* found) {
   return UZ_OK;
 }
 
-// A multi-disk archive on a drive that is not removable is a split set.
-void split_if_fixed(UnzipState& s) {
-  if (!s.multi_disk) return;
+bool on_removable_drive(const UnzipState& s) {
   const std::string& p = s.base_path;
   const char d = p.size() > 1 && p[1] == ':' ? static_cast<char>(std::toupper(static_cast<unsigned char>(p[0]))) : 0;
-  if (d != 'A' && d != 'B' && !(s.options & kUnzAllRemovable)) s.split = true;
+  return d == 'A' || d == 'B' || (s.options & kUnzAllRemovable);
+}
+
+// A multi-disk archive on a drive that is not removable is a split set.
+void split_if_fixed(UnzipState& s) {
+  if (s.multi_disk && !on_removable_drive(s)) s.split = true;
 }
 
 int read_directory(UnzipState& s) {
@@ -427,22 +403,11 @@ void unzip_parse_central(const UnzipState& s, const std::uint8_t* p, CentralItem
     }
     at += 4 + len;
   }
-  it->name = unzip_name_to_utf8(it->raw_name, s.options & kUnzNamesAsStored, it->flags);
+  it->name = zip_name_to_utf8(it->raw_name, (s.options & kUnzNamesAsStored) != 0, it->flags);
   if (it->external & 0x08) {  // a volume label
     std::replace(it->name.begin(), it->name.end(), '.', ' ');
     if (it->name.size() > 11) it->name.resize(11);
   }
-}
-
-std::string unzip_name_to_utf8(const std::string& raw, bool as_stored, std::uint16_t flags) {
-  if (flags & 0x0800) return raw;  // stored as UTF-8
-  std::string out;
-  for (unsigned char c : raw) {
-    if (c < 0x80) out += static_cast<char>(c);
-    else if (!as_stored) put_utf8(out, kCp437[c - 0x80]);
-    else put_utf8(out, c < 0xA0 ? kCp1252[c - 0x80] : c);
-  }
-  return out;
 }
 
 bool unzip_is_83(const std::string& name) {
@@ -462,6 +427,29 @@ bool unzip_is_83(const std::string& name) {
     start = end + 1;
   }
   return true;
+}
+
+std::string unzip_cut_83(const std::string& name) {
+  std::string out;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = name.find_first_of("/\\", start);
+    const bool last = end == std::string::npos;
+    if (last) end = name.size();
+    std::string part;
+    for (std::size_t i = start; i < end; ++i)
+      if (name[i] != ' ' && name[i] != '"') part += name[i];
+    const std::size_t dot = part.rfind('.');
+    if (dot == std::string::npos) {
+      out += part.substr(0, 8);
+    } else {
+      out += part.substr(0, std::min<std::size_t>(dot, 8));
+      out += part.substr(dot, 4);
+    }
+    if (last) return out;
+    out += name[end];
+    start = end + 1;
+  }
 }
 
 int unzip_build_patterns(UnzipState& s) {
@@ -490,7 +478,11 @@ long unzip_next_match(UnzipState& s, std::size_t from) {
     if (it.external & 0x08) continue;
     std::string name = upper(it.raw_name);
     std::replace(name.begin(), name.end(), '/', '\\');
-    if ((s.options & kUnzSkipNon83) && !unzip_is_83(name)) continue;
+    if (s.options & kUnzSkipNon83) {
+      if (!unzip_is_83(name)) continue;
+    } else if (s.options & kUnzCut83) {
+      name = unzip_cut_83(name);
+    }
     if (!name.empty() && name.back() == '\\' && s.cmd.noDirectoryItemsFlag) continue;
     for (const std::string& p : s.patterns)
       if (pattern_selects(s, p, name)) {

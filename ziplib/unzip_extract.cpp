@@ -108,7 +108,8 @@ std::time_t time_of(std::uint16_t date, std::uint16_t time) {
 
 std::string target_of(const UnzipState& s, const CentralItem& it, bool* ok) {
   std::string rel;
-  *ok = relative_name(it.name, &rel);
+  const bool shorten = (s.options & kUnzCut83) && !(s.options & kUnzSkipNon83);
+  *ok = relative_name(shorten ? unzip_cut_83(it.name) : it.name, &rel);
   if (!*ok) return std::string();
   if (s.cmd.noDirectoryNamesFlag) {
     const bool dir = rel.back() == '\\';

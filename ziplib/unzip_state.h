@@ -139,7 +139,9 @@ bool unzip_item(const UnzipState& s, std::size_t i, CentralItem* out);
 void unzip_parse_central(const UnzipState& s, const std::uint8_t* p, CentralItem* out);
 std::size_t unzip_item_count(const UnzipState& s);
 bool unzip_is_83(const std::string& name);
-std::string unzip_name_to_utf8(const std::string& raw, bool as_stored, std::uint16_t flags);
+// Each part of a path cut to 8.3 (blanks and quotes dropped), for drives
+// that hold no longer names.
+std::string unzip_cut_83(const std::string& name);
 // The workers of Functions 1 to 7.
 int unzip_run_query(UnzipState& s);
 // Patterns of lpszFilespec: 0 or 47.

@@ -121,6 +121,9 @@ std::int64_t zip_unix_time(std::uint32_t dos);
 // bit 11.  False when a character has no place there.
 bool zip_name_to_archive(const ZipState& s, const std::string& name, std::string* raw);
 std::string zip_name_from_archive(const ZipState& s, const std::string& raw, std::uint16_t flags);
+// The same without a compressor state, for the decompressor: a name flagged
+// as UTF-8 (flag bit 11) is kept, and so is one the code page cannot read.
+std::string zip_name_to_utf8(const std::string& raw, bool cp1252, std::uint16_t flags);
 
 // --- records (every record goes out whole through the volume layer) -------
 int zip_write_local_header(ZipState& s, ZipEntry& e);

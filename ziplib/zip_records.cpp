@@ -191,11 +191,15 @@ bool zip_name_to_archive(const ZipState& s, const std::string& name, std::string
   return ok;
 }
 
-std::string zip_name_from_archive(const ZipState& s, const std::string& raw, std::uint16_t flags) {
+std::string zip_name_to_utf8(const std::string& raw, bool cp1252, std::uint16_t flags) {
   if (flags & 0x0800) return raw;  // the writer marked the name as UTF-8
   bool ok = false;
-  std::string out = convert("UTF-8", (s.sub_options & kSubHostNtfs) ? "CP1252" : "CP437", raw, &ok);
+  std::string out = convert("UTF-8", cp1252 ? "CP1252" : "CP437", raw, &ok);
   return ok ? out : raw;
+}
+
+std::string zip_name_from_archive(const ZipState& s, const std::string& raw, std::uint16_t flags) {
+  return zip_name_to_utf8(raw, (s.sub_options & kSubHostNtfs) != 0, flags);
 }
 
 int zip_write_record(ZipState& s, const std::uint8_t* data, std::size_t size, std::uint64_t extra_room) {

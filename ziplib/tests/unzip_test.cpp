@@ -684,6 +684,30 @@ TEST_F(Unzip, ArchivesOnTheDisketteAreReadAndExtractedThere) {
   EXPECT_TRUE(testsupport::diskette_clean(image, &report)) << report;
 }
 
+TEST_F(Unzip, NamesCutTo83ForADiskette) {
+  ASSERT_EQ(sh("python3 -c \"import zipfile\nz=zipfile.ZipFile('l.zip','w')\n"
+               "z.writestr('Long Folder/report data.text', 'long')\nz.writestr('ok.txt', 'short')\nz.close()\""),
+            0);
+  const std::string image = platform::diskette::drive_path();
+  ASSERT_TRUE(testsupport::make_diskette(image));
+  // The diskette takes 8.3 names only: cut, they land there and are selected
+  // by their short form.
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\l.zip");
+  c.lpszFilespec = "LONGFOLD\\REPORTDA.TEX";
+  c.lpszDestination = "A:\\";
+  c.wUnzipSubOptions = kUnzCut83;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(testsupport::mtools_read(image, "::/LONGFOLD/REPORTDA.TEX"), "long");
+  // Bit 4 wins over bit 5: long names are passed over, not cut.
+  c.lpszFilespec = "*.*";
+  c.recurseFlag = 1;
+  c.lpszDestination = "A:\\B";
+  c.wUnzipSubOptions = kUnzCut83 | kUnzSkipNon83;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(testsupport::mtools_read(image, "::/B/OK.TXT"), "short");
+  EXPECT_EQ(platform::list_files("A:\\B\\*.*").size(), 1u);
+}
+
 TEST_F(Unzip, AnEndRecordOfManyDisksOnAFixedDriveIsNotReadAsManyParts) {
   root_.write("C:\\f.txt", "some text");
   ASSERT_EQ(sh("zip -q a.zip f.txt"), 0);
