@@ -170,22 +170,48 @@ void set_port_space(PortSpace* space) {
   g_dio.ports = space;
 }
 
+namespace {
+
+// The board library's input and output lines, whatever port is named.
+class BoardPortSpace : public PortSpace {
+ public:
+  int read_port(int) override { return read_dio_inputs() & 0xFF; }
+  bool write_port(int, int value) override {
+    write_dio_output(value);
+    return true;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<PortSpace> open_port_space(int* interrupt_fd) {
+  if (interrupt_fd) *interrupt_fd = -1;
+  if (hw().dio_type == kDioSusi) return std::make_unique<BoardPortSpace>();
+  if (hw().dio_type == kDioPrinterPort) {
+    const char* dev = std::getenv("VASLAB_PARPORT");
+    const int fd = ::open(dev && *dev ? dev : "/dev/parport0", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    if (::ioctl(fd, PPCLAIM) != 0) {
+      ::close(fd);
+      return nullptr;
+    }
+    if (interrupt_fd) *interrupt_fd = fd;
+    return std::make_unique<ParallelPortSpace>(fd);
+  }
+  const int fd = ::open("/dev/port", O_RDWR | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_unique<DevPortSpace>(fd);
+}
+
+long parport_interrupt_count(int fd) {
+  int count = 0;
+  return ::ioctl(fd, PPCLRIRQ, &count) == 0 ? count : -1;
+}
+
 int open_port_driver() {
   if (hw().dio_type == kDioSusi) return 1;
   if (g_dio.ports) return 1;
-  int fd = -1;
-  if (hw().dio_type == kDioPrinterPort) {
-    const char* dev = std::getenv("VASLAB_PARPORT");
-    fd = ::open(dev && *dev ? dev : "/dev/parport0", O_RDWR | O_CLOEXEC);
-    if (fd >= 0 && ::ioctl(fd, PPCLAIM) != 0) {
-      ::close(fd);
-      fd = -1;
-    }
-    if (fd >= 0) g_dio.own_ports = std::make_unique<ParallelPortSpace>(fd);
-  } else {
-    fd = ::open("/dev/port", O_RDWR | O_CLOEXEC);
-    if (fd >= 0) g_dio.own_ports = std::make_unique<DevPortSpace>(fd);
-  }
+  g_dio.own_ports = open_port_space(nullptr);
   if (!g_dio.own_ports) {
     show_message_box(nullptr,
                      "DIO: Couldn't access DIO Driver, Please ensure driver is loaded, or set all 3 DIO parameters to 0.",

@@ -7,6 +7,8 @@
 // or the embedded-board I/O library "c:\programs\Susi" (2).
 #pragma once
 
+#include <memory>
+
 #include <cstdint>
 
 namespace vaslab {
@@ -24,6 +26,14 @@ class PortSpace {
 // Installs a port space (not owned) and counts port I/O as available;
 // nullptr drops it (port I/O unavailable until open_port_driver()).
 void set_port_space(PortSpace* space);
+
+// A port space of its own for `dio_type` (the board library's inputs and
+// output for the board), nothing shown; nullptr when it cannot be had.  For
+// the parallel-port device `interrupt_fd` receives its descriptor, whose
+// interrupts parport_interrupt_count() takes; else -1.
+std::unique_ptr<PortSpace> open_port_space(int* interrupt_fd);
+// Interrupts since the last call, or -1.
+long parport_interrupt_count(int fd);
 
 // Opens the port space for `dio_type`: "/dev/port" for I/O ports (root
 // only), the parallel-port device ($VASLAB_PARPORT, else "/dev/parport0")
