@@ -1,5 +1,6 @@
 #include "ziplib/zip_volume.h"
 
+#include "platform/diskette.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/le_bytes.h"
@@ -67,7 +68,15 @@ int set_attributes(const std::string& path, std::uint32_t attributes) {
   return -ENOSYS;
 }
 
-void dismount(int drive) { (void)drive; }
+// What the drive knew of the old diskette is forgotten, so that the next one
+// is read afresh; a volume that cannot be locked (files still open on it)
+// is left as it is.
+void dismount(int drive) {
+  const char letter = letter_of(drive);
+  if (platform::diskette::lock_volume(letter) != 0) return;
+  platform::diskette::dismount_volume(letter);
+  platform::diskette::unlock_volume(letter);
+}
 
 // The root of a path for the free-space question: "X:\", or "\\server\share\".
 std::string path_root(const std::string& path) {
@@ -540,11 +549,6 @@ bool zipTestVolumeWritable(int drive, const ZipState& s) {
 void zipDismountVolume(int drive, const ZipState& s) {
   if (split(s) || !is_diskette(drive)) return;
   dismount(drive);
-}
-
-bool zipFormatVolume(int drive, bool lower_density, ZipState& s) {
-  (void)drive, (void)lower_density, (void)s;
-  return false;
 }
 
 }  // namespace ziplib

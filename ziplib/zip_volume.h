@@ -83,5 +83,9 @@ void zipDismountVolume(int drive, const ZipState& s);
 // every cylinder, then the boot sector, both FATs and an empty root.  False
 // on any failure or a cancel, with the volume unlocked again.
 bool zipFormatVolume(int drive, bool lower_density, ZipState& s);
+// The serial number of a diskette formatted at that local time.
+std::uint32_t zip_format_serial(int year, int month, int day, int hour, int millisecond);
+// The 512-byte boot sector image the formatter starts from.
+const std::uint8_t* zip_boot_sector_image();
 
 }  // namespace ziplib
