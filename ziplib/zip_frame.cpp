@@ -1,4 +1,5 @@
 #include "platform/file_io.h"
+#include "platform/find.h"
 #include "platform/paths.h"
 #include "ziplib/deflate.h"
 #include "ziplib/zip_archive.h"
@@ -413,9 +414,8 @@ int zipCompress(ZIPCMDSTRUCT* caller) {
     if (split) {
       s.long_part_names = zip_long_names_allowed(s.zip_path);
       s.temp_path = zip_part_name(s.zip_path, 1, s.long_part_names);
-      const std::string linux_path = platform::map_path(s.temp_path);
-      const auto slash = linux_path.find_last_of('/');
-      if (slash != std::string::npos && slash > 0 && !platform::make_dirs(linux_path.substr(0, slash)))
+      const std::string folder = platform::split_win_path(s.temp_path).first;
+      if (folder.size() > 3 && !platform::file_facts(folder) && platform::dir_create(folder) != 0)
         return finish(ZE_CREAT);
       s.temp_fd = platform::file_open(s.temp_path, platform::OpenMode::kCreateAlways);
       if (s.temp_fd < 0) return finish(ZE_TEMP);

@@ -52,20 +52,12 @@ int target_drive(const ZipState& s) {
 bool is_diskette(int drive) { return drive == 1; }
 
 // Attribute bits a wipe may have to clear first.
-constexpr std::uint32_t kAttrHidden = 0x02;
-constexpr std::uint32_t kAttrSystem = 0x04;
-constexpr std::uint32_t kProtecting = platform::kAttrReadOnly | kAttrHidden | kAttrSystem;
+constexpr std::uint32_t kProtecting = platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem;
 
 // --- the diskette drive beneath ---
 
 int set_disk_label(int drive, const std::string& label) {
-  (void)drive, (void)label;
-  return -ENODEV;
-}
-
-int set_attributes(const std::string& path, std::uint32_t attributes) {
-  (void)path, (void)attributes;
-  return -ENOSYS;
+  return is_diskette(drive) ? platform::diskette::set_volume_label(label) : -ENODEV;
 }
 
 // What the drive knew of the old diskette is forgotten, so that the next one
@@ -247,6 +239,8 @@ class OwnVolumes final : public VolumeLayer {
         if (!force && s.out_fd >= 0 && disk_free_now(s) >= count) return 0;
         if (int rc = change_disk(s, force ? 512 : count)) return rc;
       }
+      // After a forced change the new disk only has to take something.
+      if (force) count = 512;
       force = false;
     }
   }
@@ -313,6 +307,13 @@ class OwnVolumes final : public VolumeLayer {
       s.volume_offset = 0;
       return 0;
     }
+    // What is still staged belongs on the last disk; the rewrite then goes
+    // straight to the disks.
+    if (staging(s)) {
+      if (int rc = copy_staging(s)) return rc;
+      close_checked(&s.temp_fd);
+      platform::file_delete(s.temp_path);
+    }
     if (!close_checked(&s.out_fd)) return ZE_INCOMPLETE;
     for (;;) {
       zipDismountVolume(target_drive(s), s);
@@ -339,7 +340,7 @@ class OwnVolumes final : public VolumeLayer {
       zipVolumePrompt(14, MB_OK, static_cast<int>(s.parts_closed + 1), 0, s.zip_path.c_str(), s);
       return 0;
     }
-    if (staging(s) && !s.rewrite_pass)
+    if (staging(s))
       if (int rc = copy_staging(s)) return rc;
     return close_checked(&s.out_fd) ? 0 : ZE_WRITE;
   }
@@ -349,7 +350,7 @@ class OwnVolumes final : public VolumeLayer {
 void gather_folders(const std::string& folder, bool with_hidden, std::vector<std::string>* out) {
   for (const platform::FoundFile& f : platform::list_files(folder + "*.*")) {
     if (!(f.attributes & platform::kAttrDirectory)) continue;
-    if (!with_hidden && (f.attributes & (kAttrHidden | kAttrSystem))) continue;
+    if (!with_hidden && (f.attributes & (platform::kAttrHidden | platform::kAttrSystem))) continue;
     gather_folders(folder + f.name + "\\", with_hidden, out);
   }
   out->push_back(folder);
@@ -487,7 +488,7 @@ bool zipPrepareDisk(int drive, std::uint16_t multi_vol, int number, ZipState& s)
   zip_minor_status(s, minor.c_str(), 100, static_cast<std::uint64_t>(minor_pct));
   zip_major_status(s, major.c_str(), 100, major_pct);
   if (!ok) return false;
-  if (is_diskette(drive) && set_disk_label(drive, zip_volume_label(number)) != 0) return false;
+  if (set_disk_label(drive, zip_volume_label(number)) != 0) return false;
   s.part_limit = zipFreeSpace(zipDriveRoot(drive));
   return true;
 }
@@ -504,7 +505,7 @@ bool zipWipeRootFiles(const std::string& root, bool clear_attributes, ZipState& 
     const std::string path = folder + f.name;
     std::uint32_t attrs = f.attributes;
     if (clear_attributes && (attrs & kProtecting)) {
-      if (set_attributes(path, attrs & ~kProtecting) == 0) attrs &= ~kProtecting;
+      if (platform::file_set_attributes(path, attrs & ~kProtecting) == 0) attrs &= ~kProtecting;
     }
     if (attrs & kProtecting) continue;
     if (platform::file_delete(path) != 0) ok = false;
@@ -530,7 +531,7 @@ bool zipWipeVolume(int drive, bool clear_attributes, ZipState& s) {
     std::string path = folder.substr(0, folder.size() - 1);
     if (clear_attributes) {
       if (const auto f = platform::file_facts(path))
-        set_attributes(path, f->attributes & ~kProtecting & ~platform::kAttrDirectory);
+        platform::file_set_attributes(path, f->attributes & ~kProtecting & ~platform::kAttrDirectory);
     }
     if (platform::dir_remove(path) != 0) ok = false;
   }

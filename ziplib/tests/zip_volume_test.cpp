@@ -22,8 +22,6 @@ std::uint64_t size_of(const std::string& linux_path) {
   return ec ? 0 : n;
 }
 
-int answer_ok(int, int, int, int, char*, char*, void*) { return ziplib::IDOK; }
-
 class VolumeTest : public ArchiveTest {
  protected:
   void TearDown() override {
@@ -47,30 +45,6 @@ class VolumeTest : public ArchiveTest {
     return n;  // parts in all, the archive's own name included
   }
 
-  // The library's own decompressor extracts the set (7zz does not read a
-  // set whose directory comes first) and the files equal the tree.
-  void expect_own_reader_gives_back(const std::string& win_zip, const std::string& win_tree, bool split = true) {
-    unzipInit(nullptr);
-    unzipAttachThread();
-    const std::string dest = "C:\\BACK" + std::to_string(++readbacks_);
-    UNZIPCMDSTRUCT u{};
-    u.structSize = kUnzipCmdV170;
-    u.Function = UNZIP_EXTRACT;
-    u.lpszZIPFile = win_zip.c_str();
-    u.index = -1;
-    u.lpszFilespec = "*.*";
-    u.recurseFlag = 1;
-    u.lpszDestination = dest.c_str();
-    u.overWriteFlag = 1;
-    u.wUnzipSubOptions = split ? kUnzSplit : 0;
-    u.lpMessageDisplay = answer_ok;
-    EXPECT_EQ(unzipCommand(&u), 0);
-    unzipDetachThread();
-    std::string out;
-    EXPECT_EQ(run("diff -r " + shell_quote(linux_path(dest)) + " " + shell_quote(linux_path(win_tree)), &out), 0)
-        << out;
-  }
-  int readbacks_ = 0;
 
   // The set joined by zip -s 0 passes unzip -t and python's zipfile, and
   // its files equal the tree.
