@@ -75,6 +75,14 @@ int find_end(UnzipState& s, EndInfo* e, bool* found) {
   return UZ_OK;
 }
 
+// A disk that holds only a piece of a spanned directory begins with a
+// central header; with the comment asked for, the end record is wanted anyway.
+bool starts_with_directory(UnzipState& s) {
+  std::uint8_t sig[4];
+  const bool comment = s.cmd.Function == UNZIP_GETCOMMENTSIZE || s.cmd.Function == UNZIP_GETCOMMENT;
+  return !comment && unzip_read_at(s, 0, sig, sizeof sig) == sizeof sig && get_u32le(sig) == kCentralSig;
+}
+
 bool on_removable_drive(const UnzipState& s) {
   const std::string& p = s.base_path;
   const char d = p.size() > 1 && p[1] == ':' ? static_cast<char>(std::toupper(static_cast<unsigned char>(p[0]))) : 0;
@@ -98,6 +106,17 @@ int read_directory(UnzipState& s) {
     if (!unzip_find_part(s, 0, -1)) return UZ_CANCEL;
     unzip_close_archive(s);
     if (unzip_open_archive(s) != UZ_OK) return UZ_OPENARC;
+    s.current_disk = -1;
+    if (int r = find_end(s, &e, &found)) return r;
+  } else if (!found && on_removable_drive(s) && !starts_with_directory(s)) {
+    // An earlier disk of a spanned set is in the drive: the directory is on
+    // the last one.
+    if (unzip_prompt(s, 0, MB_OKCANCEL, 0, -1, nullptr) == IDCANCEL) {
+      s.cancel = true;
+      return UZ_CANCEL;
+    }
+    // Keyed to the last disk, whose directory this is.
+    if (unzip_open_archive(s, true) != UZ_OK) return UZ_OPENARC;
     s.current_disk = -1;
     if (int r = find_end(s, &e, &found)) return r;
   }

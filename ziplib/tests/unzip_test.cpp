@@ -604,8 +604,9 @@ void insert(int disk) {
               testsupport::mtools_write(image, "::/sp.zip", std::string(part->begin(), part->end())));
 }
 
-int swap_disks(int type, int, int n1, int, char*, char*, void*) {
-  if (type != 1) return 0;
+int swap_disks(int type, int, int n1, int n2, char*, char*, void*) {
+  if (type == 0 && n2 == -1) n1 = static_cast<int>(g_drive.disks.size());  // "the last disk"
+  else if (type != 1) return 0;
   g_drive.asked.push_back(n1);
   if (g_drive.asked.size() > 20) return IDCANCEL;
   const int disk = n1 - 1;
@@ -682,6 +683,30 @@ TEST_F(Unzip, ArchivesOnTheDisketteAreReadAndExtractedThere) {
   EXPECT_EQ(platform::list_files("A:\\OUT\\*.*").size(), 2u);
   std::string report;
   EXPECT_TRUE(testsupport::diskette_clean(image, &report)) << report;
+}
+
+TEST_F(Unzip, TheLastDiskIsAskedForWhenAnEarlierOneIsInTheDrive) {
+  std::string data;
+  for (int i = 0; i < 250000; ++i) data += static_cast<char>((i * 2654435761u) >> 11);
+  root_.write("C:\\big.bin", data);
+  ASSERT_EQ(sh("zip -q -0 -s 100k sp.zip big.bin && ls sp.z01 sp.z02 >/dev/null"), 0);
+  g_drive = Drive{};
+  g_drive.disks = {linux("C:\\sp.z01"), linux("C:\\sp.z02"), linux("C:\\sp.zip")};
+  g_drive.labels = {"PKBACK# 001", "", ""};
+  insert(0);
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "A:\\sp.zip");
+  c.lpszFilespec = "big.bin";
+  c.lpszDestination = "C:\\o";
+  c.lpMessageDisplay = swap_disks;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_TRUE(read("C:\\o\\big.bin") == data);
+  // 3 stands for "the last disk" (type 0), then the disks in turn.
+  EXPECT_EQ(g_drive.asked, (std::vector<int>{3, 1, 2, 3}));
+  // Cancelled: 48, and nothing was read.
+  insert(0);
+  c.lpMessageDisplay = [](int type, int, int, int, char*, char*, void*) { return type == 0 || type == 1 ? IDCANCEL : IDOK; };
+  c.overWriteFlag = 1;
+  EXPECT_EQ(unzipCommand(&c), 48);
 }
 
 TEST_F(Unzip, NamesCutTo83ForADiskette) {
