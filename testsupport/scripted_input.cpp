@@ -50,11 +50,16 @@ void ScriptedInput::send(platform::Msg msg, int key, int x, int y, bool ctrl, bo
 ScriptedInput& ScriptedInput::press(int button_code) {
   return add([this, button_code] {
     const vaslab::ButtonRecord* t = vaslab::current_button_table();
+    // A table may hold one code twice, hidden in one layout and shown in
+    // another (the message box's OK): the shown one is the one to touch.
+    const vaslab::ButtonRecord* found = nullptr;
     for (int i = 0; t && !vaslab::is_table_end(t[i]); ++i) {
-      if (t[i].button_code == button_code) {
-        send(platform::Msg::kLeftDown, 0, (t[i].x1 + t[i].x2) / 2, (t[i].y1 + t[i].y2) / 2);
-        return;
-      }
+      if (t[i].button_code != button_code) continue;
+      if (!found || (found->state == vaslab::kButtonHidden && t[i].state != vaslab::kButtonHidden)) found = &t[i];
+    }
+    if (found) {
+      send(platform::Msg::kLeftDown, 0, (found->x1 + found->x2) / 2, (found->y1 + found->y2) / 2);
+      return;
     }
     throw std::runtime_error("no button " + std::to_string(button_code) + " in the current table");
   });

@@ -9,6 +9,8 @@
 
 #include "platform/diskette.h"
 #include "vaslab/backup/backup_screen.h"
+#include "vaslab/backup/floppy_backup.h"
+#include "vaslab/core/message_box.h"
 #include "vaslab/backup/restore_screen.h"
 #include "vaslab/backup/tests/backup_screen_fixture.h"
 
@@ -243,4 +245,69 @@ TEST_F(DisketteBackup, CancelledFormatAndADiskHoldingFiles) {
   run("mdir -b -i " + quote(disks[0]) + " ::", &out);
   EXPECT_NE(out.find("OLD.BIN"), std::string::npos) << out;
   EXPECT_LT(std::filesystem::file_size(hold + "ZVT_0001.ZIP"), 1457664u - 900000u);
+}
+
+// The study configuration spans two erased diskettes as one archive, each
+// labelled by the library, and comes back over the files there.
+TEST_F(DisketteBackup, ConfigurationSpansDiskettesAndComesBack) {
+  std::map<std::string, std::string> config;
+  for (int i = 1; i <= 3; ++i) config["STUDY" + std::to_string(i) + ".STY"] = backup_test::noise(700000, i);
+  config["UCONFIG.MNU"] = "menu\r\n";
+  for (const auto& [name, bytes] : config) root.write("C:\\STUDIES\\" + name, bytes);
+
+  insert_blank();
+  in->after(20).tap(102).after(80).tap(100);
+  watch([this](const std::string& note) {
+    if (note.find("Please insert Disk Volume") != std::string::npos) {
+      take_out();
+      insert_blank();
+    }
+    if (note.find("[ArcLynx ZIP Request]") != std::string::npos) in->from_now().after(30).tap(kMbOk);
+    if (note.find("configuration backup:") != std::string::npos) {
+      take_out();
+      in->from_now().after(300).tap(104);
+      return false;
+    }
+    return true;
+  });
+  floppy_backup_menu();
+  EXPECT_TRUE(said("configuration backup: 0"));
+  ASSERT_EQ(disks.size(), 2u);
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    std::string report, listing;
+    EXPECT_EQ(run("fsck.fat -n " + quote(disks[i]), &report), 0) << report;
+    EXPECT_EQ(run("mdir -i " + quote(disks[i]) + " ::", &listing), 0) << listing;
+    EXPECT_NE(listing.find("PKBACK# 00" + std::to_string(i + 1)), std::string::npos) << listing;
+    EXPECT_NE(listing.find("q7stybk  zip"), std::string::npos) << listing;
+  }
+
+  // Back over changed files: the overwrite question answered Yes to All.
+  for (const auto& [name, bytes] : config) root.write("C:\\STUDIES\\" + name, "changed");
+  notes.clear();
+  seen = 0;
+  std::filesystem::copy_file(disks.back(), image);
+  dk::dismount_volume('A');
+  in->from_now().after(20).tap(103).after(80).tap(100);
+  auto asked = std::make_shared<int>(0);
+  watch([this, asked](const std::string& note) {
+    if (const std::size_t at = note.find("Please insert Disk Volume "); at != std::string::npos) {
+      const std::size_t disk = static_cast<std::size_t>(std::atoi(note.c_str() + at + 26)) - 1;
+      if (disk >= disks.size()) {
+        ADD_FAILURE() << note;
+        return false;
+      }
+      std::filesystem::copy_file(disks[disk], image, std::filesystem::copy_options::overwrite_existing);
+      dk::dismount_volume('A');
+      in->from_now().after(30).tap(kMbOk);
+    } else if (note.find("zip question") != std::string::npos && ++*asked == 1) {
+      in->from_now().after(30).tap(100);  // Yes to All
+    } else if (note.find("unzip a:\\q7stybk.zip:") != std::string::npos) {
+      in->from_now().after(300).tap(104);
+      return false;
+    }
+    return true;
+  });
+  floppy_backup_menu();
+  EXPECT_EQ(*asked, 1);
+  for (const auto& [name, bytes] : config) EXPECT_EQ(root.read("C:\\STUDIES\\" + name), bytes) << name;
 }
