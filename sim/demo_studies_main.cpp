@@ -22,7 +22,8 @@ namespace {
 
 using namespace vaslab;
 
-constexpr int kVersion = 6;  // 3: report layouts; 4: notes lines; 5: export rows; 6: symptom study
+constexpr int kVersion = 7;  // 3: report layouts; 4: notes lines; 5: export rows; 6: symptom study;
+                             // 7: at most five rows a level
 constexpr char kVersionFile[] = "c:\\studies\\demo-studies.ver";
 constexpr char kDiagnostics[] = "dopalign";
 
@@ -347,11 +348,19 @@ std::vector<StudyMenuEntry> menu_entries(int version) {
             make_study_entry(s[5].title, s[5].number), make_study_entry(s[6].title, s[6].number),
             make_submenu_entry("PVR Studies", 7, 2), make_study_entry(s[2].title, s[2].number),
             make_study_entry(s[3].title, s[3].number)};
-  return {make_submenu_entry("Studies", 1, 7), make_study_entry(s[0].title, s[0].number),
+  if (version < 7)
+    return {make_submenu_entry("Studies", 1, 7), make_study_entry(s[0].title, s[0].number),
           make_study_entry(s[1].title, s[1].number), make_study_entry(s[4].title, s[4].number),
           make_study_entry(s[5].title, s[5].number), make_study_entry(s[6].title, s[6].number),
           make_study_entry(s[7].title, s[7].number), make_submenu_entry("PVR Studies", 8, 2),
           make_study_entry(s[2].title, s[2].number), make_study_entry(s[3].title, s[3].number)};
+  // The study menu shows five rows a level and does not scroll.
+  return {make_submenu_entry("Studies", 1, 5),       make_study_entry(s[0].title, s[0].number),
+          make_study_entry(s[1].title, s[1].number), make_study_entry(s[4].title, s[4].number),
+          make_submenu_entry("More Studies", 6, 3),  make_submenu_entry("PVR Studies", 9, 2),
+          make_study_entry(s[5].title, s[5].number), make_study_entry(s[6].title, s[6].number),
+          make_study_entry(s[7].title, s[7].number), make_study_entry(s[2].title, s[2].number),
+          make_study_entry(s[3].title, s[3].number)};
 }
 
 // Writes a sample file when it is missing or holds exactly what an earlier
