@@ -311,6 +311,9 @@ class SymptomCapture {
     char t[16];
     std::snprintf(t, sizeof t, "Time: %.5s", p.short_text);
     set_colors(kColorBackground | (kColorWhite << 8));
+    // Redrawn every second over the last time: its cells are cleared first,
+    // or the digits pile up on each other.
+    fill_rect_color(16, 300, 16 + 16 * static_cast<int>(std::strlen(t)), 332, kColorBackground);
     draw_text_wide(t, 300, 16, kColorWhite);
   }
 
