@@ -100,3 +100,63 @@ TEST_F(RoundTrip, EveryLevelAndPasswordExtractsTheTreeWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace ziptest;
+
+std::string crlf_of(const std::string& lf) {
+  std::string out;
+  for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+int cancel_questions(int type, int, int, int, char*, char*, void*) {
+  return type == 13 ? 0 : type == 9 ? ziplib::IDCANCEL : ziplib::IDOK;
+}
+
+// LF lines come out as CR LF whether the writer or the reader translated
+// them, and the CRC check holds on each side of the translation.
+TEST_F(RoundTrip, TextModeOnEitherSideGivesCrLfLines) {
+  const std::string lines = text_lines(20000, 7), notes = "first\nsecond\n\nlast";
+  write("C:\\WORK\\TREE\\LINES.TXT", lines);
+  write("C:\\WORK\\TREE\\sub\\notes.txt", notes);
+  compress("C:\\OUT\\WRITER.ZIP", 6, "Pulse-42", true);
+  compress("C:\\OUT\\PLAIN.ZIP", 6, "Pulse-42", false);
+  for (bool reader_text : {false, true}) {
+    SCOPED_TRACE(reader_text ? "translated by the reader" : "translated by the writer");
+    const std::string zip = reader_text ? "C:\\OUT\\PLAIN.ZIP" : "C:\\OUT\\WRITER.ZIP";
+    const std::string dest = reader_text ? "C:\\X\\READER" : "C:\\X\\WRITER";
+    UNZIPCMDSTRUCT c = unzip_command(UNZIP_EXTRACT, zip, "Pulse-42");
+    c.lpszDestination = dest.c_str();
+    c.convertLFtoCRLFFlag = reader_text;
+    ASSERT_EQ(unzipCommand(&c), 0);
+    EXPECT_TRUE(read_all(linux_path(dest + "\\LINES.TXT")) == crlf_of(lines));
+    EXPECT_EQ(read_all(linux_path(dest + "\\sub\\notes.txt")), crlf_of(notes));
+  }
+
+  // A wrong password (one whose check byte differs, found by testing
+  // quietly): the question, Cancel, 44, and nothing under the name.
+  UNZIPCMDSTRUCT c = unzip_command(UNZIP_EXTRACT, "C:\\OUT\\WRITER.ZIP", "wrong0");
+  c.lpszFilespec = nullptr;
+  c.index = 0;
+  c.testFlag = 1;
+  c.quietFlag = 1;
+  std::string wrong;
+  for (int i = 0; i < 8 && wrong.empty(); ++i) {
+    const std::string w = "wrong" + std::to_string(i);
+    c.lpszDecryptCode = w.c_str();
+    if (unzipCommand(&c) == 49) wrong = w;
+  }
+  ASSERT_FALSE(wrong.empty());
+  c.lpszDecryptCode = wrong.c_str();
+  c.testFlag = 0;
+  c.quietFlag = 0;
+  c.lpszDestination = "C:\\X\\WRONG";
+  c.lpMessageDisplay = cancel_questions;
+  EXPECT_EQ(unzipCommand(&c), 44);
+  EXPECT_FALSE(platform::file_facts("C:\\X\\WRONG\\LINES.TXT"));
+  EXPECT_FALSE(platform::file_facts("C:\\X\\WRONG\\sub\\notes.txt"));
+}
+
+}  // namespace
