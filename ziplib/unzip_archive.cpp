@@ -94,10 +94,59 @@ void split_if_fixed(UnzipState& s) {
   if (s.multi_disk && !on_removable_drive(s)) s.split = true;
 }
 
+// Appends the central header whose fixed part is in `head` to the cache, its
+// name, extra field and comment read from `dir`; `left` is what the
+// directory may still hold.
+int cache_header(UnzipState& s, PartReader& dir, const std::uint8_t* head, std::uint64_t* left) {
+  const std::size_t n = get_u16le(head + 28), m = get_u16le(head + 30), k = get_u16le(head + 32);
+  const std::size_t whole = kCentralFixed + n + m + k;
+  if (n > 259 || *left < whole) return UZ_FORM;
+  *left -= whole;
+  if (s.cache.size() > UINT32_MAX - whole) return UZ_MEM;
+  const std::size_t start = s.cache.size();
+  s.cache.resize(start + whole);
+  std::memcpy(&s.cache[start], head, kCentralFixed);
+  if (!dir.read(&s.cache[start + kCentralFixed], whole - kCentralFixed)) return UZ_FORM;
+  s.cache_index.push_back(static_cast<std::uint32_t>(start));
+  return UZ_OK;
+}
+
+// The first disk of a set whose directory was written first has no end
+// record but begins with the central headers, followed by the first local
+// header: the directory is read from there, and the totals are what it held.
+// Headers that run to the end of the disk, or anything else, are only a piece
+// of a directory: false, and the caller looks on the last disk.
+bool read_directory_from_start(UnzipState& s) {
+  PartReader dir(s, 0, 0, 10240);
+  std::uint64_t left = s.file_size;
+  std::uint8_t head[kCentralFixed];
+  for (;;) {
+    if (left < 4 || !dir.read(head, 4)) break;
+    const std::uint32_t sig = get_u32le(head);
+    if (sig == kLocalSig && !s.cache_index.empty()) {
+      s.end = EndInfo{};
+      s.end.this_disk = kUnzDiskUnknown;
+      s.end.entries_here = s.end.total = s.cache_index.size();
+      s.end.cd_size = s.file_size - left;
+      s.cache_placeholder = true;
+      s.multi_disk = true;
+      s.current_disk = 0;
+      return true;
+    }
+    if (sig != kCentralSig || left < kCentralFixed || !dir.read(head + 4, kCentralFixed - 4)) break;
+    if (cache_header(s, dir, head, &left) != UZ_OK) break;
+  }
+  s.cache.clear();
+  s.cache_index.clear();
+  return false;
+}
+
 int read_directory(UnzipState& s) {
   s.cache.clear();
   s.cache_index.clear();
   s.next_item = 0;
+  s.multi_disk = false;
+  s.cache_placeholder = false;
   EndInfo e;
   bool found = false;
   if (int r = find_end(s, &e, &found)) return r;
@@ -108,7 +157,8 @@ int read_directory(UnzipState& s) {
     if (unzip_open_archive(s) != UZ_OK) return UZ_OPENARC;
     s.current_disk = -1;
     if (int r = find_end(s, &e, &found)) return r;
-  } else if (!found && on_removable_drive(s) && !starts_with_directory(s)) {
+  } else if (!found && on_removable_drive(s)) {
+    if (starts_with_directory(s) && read_directory_from_start(s)) return UZ_OK;
     // An earlier disk of a spanned set is in the drive: the directory is on
     // the last one.
     if (unzip_prompt(s, 0, MB_OKCANCEL, 0, -1, nullptr) == IDCANCEL) {
@@ -143,15 +193,7 @@ int read_directory(UnzipState& s) {
   while (s.cache_index.size() < s.end.total) {
     if (left < kCentralFixed || !dir.read(head, kCentralFixed)) return s.cancel ? UZ_CANCEL : UZ_FORM;
     if (get_u32le(head) != kCentralSig) return UZ_FORM;
-    const std::size_t n = get_u16le(head + 28), m = get_u16le(head + 30), k = get_u16le(head + 32);
-    if (n > 259 || left - kCentralFixed < n + m + k) return UZ_FORM;
-    left -= kCentralFixed + n + m + k;
-    if (s.cache.size() > UINT32_MAX - (kCentralFixed + n + m + k)) return UZ_MEM;
-    const std::size_t start = s.cache.size();
-    s.cache.resize(start + kCentralFixed + n + m + k);
-    std::memcpy(&s.cache[start], head, kCentralFixed);
-    if (!dir.read(&s.cache[start + kCentralFixed], n + m + k)) return UZ_FORM;
-    s.cache_index.push_back(static_cast<std::uint32_t>(start));
+    if (int r = cache_header(s, dir, head, &left)) return r;
   }
   return UZ_OK;
 }
@@ -293,7 +335,8 @@ bool PartReader::fill() {
       at = 0;
       return true;
     }
-    if (!s.multi_disk || disk >= s.end.this_disk || s.cancel) return false;
+    if (!s.multi_disk || (s.end.this_disk != kUnzDiskUnknown && disk >= s.end.this_disk) || s.cancel)
+      return false;
     if (unzip_open_disk(s, ++disk) != UZ_OK) return false;
     pos = 0;
   }
@@ -355,6 +398,7 @@ void unzip_drop_cache(UnzipState& s) {
   s.cache_index.clear();
   s.cache_index.shrink_to_fit();
   s.cache_valid = false;
+  s.cache_placeholder = false;
   s.next_item = 0;
 }
 

@@ -551,7 +551,10 @@ int unzip_open_disk(UnzipState& s, std::uint32_t disk) {
   } else {
     s.zip_path = s.base_path;
     for (;;) {
-      if (unzip_prompt(s, 1, MB_OKCANCEL, static_cast<int>(disk) + 1, total, nullptr) == IDCANCEL) {
+      // Without the end record the number of disks is not known.
+      const bool known = s.end.this_disk != kUnzDiskUnknown;
+      if (unzip_prompt(s, known ? 1 : 0, MB_OKCANCEL, static_cast<int>(disk) + 1, known ? total : 0, nullptr) ==
+          IDCANCEL) {
         s.cancel = true;
         return UZ_CANCEL;
       }

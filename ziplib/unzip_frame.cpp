@@ -218,6 +218,10 @@ int run(UnzipState& s, UNZIPCMDSTRUCT& caller) {
   }
   if (c.Function <= UNZIP_GETINDEXEDZINFO) {
     if (c.Function == UNZIP_COUNTALLITEMS || c.Function == UNZIP_COUNTNAMEDITEMS) unzip_drop_cache(s);
+    // The comment stands in the end record, which a directory read from the
+    // start of the first disk never saw.
+    if ((c.Function == UNZIP_GETCOMMENTSIZE || c.Function == UNZIP_GETCOMMENT) && s.cache_placeholder)
+      unzip_drop_cache(s);
     return unzip_run_query(s);
   }
 

@@ -26,6 +26,10 @@ enum UnzipError : int {
   UZ_SYNTAX = 47, UZ_CANCEL = 48, UZ_SKIP = 49, UZ_DISKFULL = 50,
 };
 
+// The last disk's number when no end record has been seen: a directory read
+// from the start of the first disk of a set.
+constexpr std::uint32_t kUnzDiskUnknown = 0xFFFFFFFF;
+
 // End-record facts; 64-bit values from a Zip64 end record where present.
 struct EndInfo {
   std::uint32_t this_disk = 0;
@@ -96,6 +100,7 @@ struct UnzipState {
   std::uint64_t cache_size = 0;
   std::int64_t cache_mtime = 0;
   bool cache_valid = false;
+  bool cache_placeholder = false;  // read without the end record: no totals, no comment
   EndInfo end;
   std::size_t next_item = 0;  // cursor of Functions 2 and 4
 

@@ -92,11 +92,13 @@ struct User {
 
 User* g_user = nullptr;
 
-// Reading the set back: the library's own decompressor asks for disk n of m.
-int user_reads(int type, int, int n1, int, char*, char*, void*) {
-  if (type != 1) return 0;
-  g_user->prompts.push_back({type, n1});
-  g_user->disk_asked(n1);
+// Reading the set back: the library's own decompressor asks for disk n of
+// m, for disk n when it does not know m, or for the last disk (n2 -1).
+int user_reads(int type, int, int n1, int n2, char*, char*, void*) {
+  if (type != 0 && type != 1) return 0;
+  const bool last = type == 0 && n2 == -1;
+  g_user->prompts.push_back({type, last ? -1 : n1});
+  g_user->disk_asked(last ? g_user->disks : n1);
   return ziplib::IDOK;
 }
 
@@ -318,6 +320,53 @@ TEST_F(SpanTest, DirectoryFirstRewritesTheFirstDisk) {
     write(n == 3 ? "C:\\OUT\\DF.ZIP" : "C:\\OUT\\DF.z0" + std::to_string(n), *bytes);
   }
   expect_own_reader_gives_back("C:\\OUT\\DF.ZIP", "C:\\WORK\\TREE", "/WORK/TREE");
+
+  // Straight from the disks with disk 1 in the drive: the directory at its
+  // start is read without the end record, and the other disks are asked for
+  // by number alone, their labels checked.
+  unzipInit(nullptr);
+  unzipAttachThread();
+  UNZIPCMDSTRUCT u{};
+  u.structSize = kUnzipCmdV170;
+  u.Function = UNZIP_COUNTALLITEMS;
+  u.lpszZIPFile = "C:\\OUT\\DF.ZIP";
+  u.wUnzipSubOptions = kUnzSplit;
+  ASSERT_EQ(unzipCommand(&u), 0);
+  const int entries = u.returnCount;
+  user_.prompts.clear();
+  user_.disk_asked(1);
+  u.Function = UNZIP_EXTRACT;
+  u.lpszZIPFile = "A:\\SPAN.ZIP";
+  u.index = -1;
+  u.lpszFilespec = "*.*";
+  u.recurseFlag = 1;
+  u.lpszDestination = "C:\\FIRSTDISK";
+  u.wUnzipSubOptions = 0;
+  u.lpMessageDisplay = user_reads;
+  EXPECT_EQ(unzipCommand(&u), 0);
+  EXPECT_EQ(user_.prompts, (std::vector<std::pair<int, int>>{{0, 2}, {0, 3}}));
+  std::string log;
+  EXPECT_EQ(run("diff -r " + shell_quote(linux_path("C:\\FIRSTDISK\\WORK\\TREE")) + " " +
+                    shell_quote(linux_path("C:\\WORK\\TREE")),
+                &log),
+            0)
+      << log;
+  // The count needs no other disk.  The comment stands in the end record:
+  // the last disk is asked for, then the directory is read again, from disk
+  // 1 of 3 now that the number of disks is known.
+  user_.prompts.clear();
+  user_.disk_asked(1);
+  u.Function = UNZIP_COUNTALLITEMS;
+  EXPECT_EQ(unzipCommand(&u), 0);
+  EXPECT_EQ(u.returnCount, entries);
+  EXPECT_TRUE(user_.prompts.empty());
+  u.Function = UNZIP_GETCOMMENTSIZE;
+  u.returnCount = -1;
+  EXPECT_EQ(unzipCommand(&u), 0);
+  EXPECT_EQ(u.returnCount, 0);
+  EXPECT_EQ(user_.prompts, (std::vector<std::pair<int, int>>{{0, -1}, {1, 1}}));
+  unzipDetachThread();
+  user_.take_out();
 }
 
 }  // namespace
