@@ -60,17 +60,6 @@ bool exists(const std::string& linux_path) {
   return ::lstat(linux_path.c_str(), &st) == 0;
 }
 
-bool write_all(int fd, const std::uint8_t* p, std::size_t n) {
-  while (n) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
-}
-
 // Writes one archive copy of `data` as number `number` in an archive
 // folder, durable before this returns.  kSaveDone or the failure.
 int write_archive_copy(int path, int number, const std::vector<std::uint8_t>& data) {
@@ -81,8 +70,8 @@ int write_archive_copy(int path, int number, const std::vector<std::uint8_t>& da
   if (fd < 0) return kSaveWriteFailed;
   bool ok = true;
   for (std::size_t at = 0; ok && at < data.size(); at += kPageHeaderBytes)
-    ok = write_all(fd, data.data() + at, std::min(kPageHeaderBytes, data.size() - at));
-  ok = ok && ::fsync(fd) == 0;
+    ok = platform::write_all(fd, data.data() + at, std::min(kPageHeaderBytes, data.size() - at)) == 0;
+  ok = ok && platform::sync_file(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   step_done(path == 1 ? 1 : 5);
   if (!ok) {
@@ -249,8 +238,12 @@ void set_archive_save_hook(void (*hook)(int step)) { g_save_hook = hook; }
 int archive_temp_study(const char* file_name) {
   const std::string name = bounded(file_name ? file_name : "", sizeof StudyListRow::file_name - 1);
   const std::string data_dir = hardware_settings().data_directory;
-  const auto source = platform::read_file(platform::map_path(data_dir + name));
-  if (!source || source->size() < kPageHeaderBytes) return kSaveNoSource;
+  const std::string source_path = platform::map_path(data_dir + name);
+  const auto source = platform::read_file(source_path);
+  // A read error ends the data early: a copy shorter than the study would
+  // be archived in its place, and the study itself deleted.
+  if (!source || source->size() < kPageHeaderBytes || platform::file_size(source_path) != source->size())
+    return kSaveNoSource;
   const int n = last_archive_number(1) + 1;
   if (n > kMaxArchiveNumber) return kSaveArchiveFull;
 

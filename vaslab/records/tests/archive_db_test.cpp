@@ -96,6 +96,15 @@ TEST_F(ArchiveTest, MissingDatabaseIsNotCreatedAndUnreadableStudyIsKept) {
   EXPECT_EQ(archive_temp_study("2.PDF"), kSaveNoSource);
   EXPECT_TRUE(root.exists("C:\\DATA\\2.PDF"));
   EXPECT_FALSE(root.exists("C:\\ARCHIVE\\2"));
+  // Nor one whose bytes read are not the file's size, as after a read
+  // error: a kernel file reads thousands of bytes where its size says 0.
+  make_study(3, "JONES", "B2", "03/05/2026 09:00 AM");
+  const std::string study = platform::map_path("C:\\DATA\\3.PDF");
+  ::unlink(study.c_str());
+  ASSERT_EQ(::symlink("/proc/self/smaps", study.c_str()), 0);
+  EXPECT_EQ(archive_temp_study("3.PDF"), kSaveNoSource);
+  EXPECT_TRUE(root.exists("C:\\DATA\\0.3"));
+  EXPECT_FALSE(root.exists("C:\\ARCHIVE\\2"));
 }
 
 TEST_F(ArchiveTest, NextNumber) {
