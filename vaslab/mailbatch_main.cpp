@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -174,15 +175,20 @@ int main(int argc, char** argv) {
   posix_spawn_file_actions_destroy(&actions);
   close(msg_fd);
   if (out_fd >= 0) close(out_fd);
-  int status = 1;
   if (spawned != 0) {
     append_line(out_path, "mailbatch: cannot start " + sendmail + ": " + std::strerror(spawned));
     return 1;
   }
   int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  int waited;
+  while ((waited = waitpid(pid, &wstatus, 0)) < 0 && errno == EINTR) {
   }
-  status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + (WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0);
+  // Without sendmail's own status nothing says the message went: the text
+  // is kept for the next batch rather than emptied on a guess.
+  const int status = waited < 0                 ? 1
+                     : WIFEXITED(wstatus)       ? WEXITSTATUS(wstatus)
+                     : WIFSIGNALED(wstatus)     ? 128 + WTERMSIG(wstatus)
+                                                : 1;
   if (status == 0) {
     append_line(out_path, "mailbatch: sent to " + to + " with " + std::to_string(names.size()) + " report(s)");
     if (FILE* f = std::fopen(text_path.c_str(), "wb")) std::fclose(f);

@@ -121,9 +121,17 @@ template <typename Take>
 bool export_batch(Take take) {
   if (!lock_export_dir()) return false;
   const StudyList& list = study_list();
-  for (int row = 0; row < list.count; ++row)
-    if (take(row) && !export_row(row)) break;
-  finish_export();
+  bool studies_done = true;
+  for (int row = 0; row < list.count; ++row) {
+    if (take(row) && !export_row(row)) {
+      studies_done = false;
+      break;
+    }
+  }
+  // The end call is where the PDF is made and the text files written: its
+  // failure is the batch's.  After a failed study the operator has already
+  // been told, and the end call's own complaint would only repeat it.
+  if (finish_export() != 0 && studies_done) show_error_and_restore();
   return true;
 }
 
@@ -213,11 +221,12 @@ int lock_export_dir() {
   return 1;
 }
 
-void finish_export() {
+int finish_export() {
   char end_name[] = "END.END";
-  run_export_program(end_name);
+  const int r = run_export_program(end_name);
   if (g_lock_fd >= 0) ::close(g_lock_fd);
   g_lock_fd = -1;
+  return r;
 }
 
 void write_export_info(const StudyListRow& row) {

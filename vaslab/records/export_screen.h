@@ -28,7 +28,8 @@ int export_option_byte();
 // batch: 1 when taken; 0 after its message was shown.
 int lock_export_dir();
 // The batch's end call of the export module, then the lock is released.
-void finish_export();
+// The end call's result; the message line holds its text.
+int finish_export();
 // "c:\temp\exinfo": the 81 bytes of the row's display text.
 void write_export_info(const StudyListRow& row);
 // 1 when drive D: is present, else asks; 0 when the operator gives up.

@@ -63,11 +63,6 @@ const StepFields* step_fields(int type) {
   return nullptr;
 }
 
-std::string data_dir() {
-  const HardwareSettings& hw = hardware_settings();
-  return std::string(field_text(hw.data_directory, sizeof hw.data_directory));
-}
-
 std::string_view trim_leading_blanks(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   return s;
@@ -325,7 +320,7 @@ int store_records(const std::vector<Record>& records, std::size_t changed,
 template <typename Record>
 int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::function<int()>& before_swap) {
   constexpr bool dicom = std::is_same_v<Record, DicomRecord>;
-  const std::string data = data_dir();
+  const std::string data = data_directory_path();
   auto head = platform::read_file(platform::map_path(data + args.id_text + ".pdf"), kPageHeaderBytes);
   if (!head || head->size() < kPageHeaderBytes) return kNoPage;
   PageDescriptionHeader header{};
@@ -420,7 +415,9 @@ class Output {
   }
   void close(bool switching) {
     if (!file_) return;
-    std::fclose(file_);
+    // Buffered writes fail late: a full disk shows only here.
+    const bool write_error = std::ferror(file_) != 0;
+    if (std::fclose(file_) != 0 || write_error) failed_ = true;
     file_ = nullptr;
     // The batch's first file, left empty by a switch to another, goes.
     if (switching && first_ && platform::file_size(path_).value_or(1) == 0) ::remove(path_.c_str());
@@ -433,13 +430,16 @@ class Output {
     if (file_ && !s.empty()) std::fwrite(s.data(), 1, s.size(), file_);
   }
   std::FILE* file() { return file_; }
+  // A file that opened lost text: a file the F code could not open is not
+  // counted, its text going nowhere is the template's doing.
+  bool failed() const { return failed_; }
 
  private:
   std::string folder_;
   int options_;
   std::FILE* file_ = nullptr;
   std::string path_;
-  bool first_ = false, any_ = false;
+  bool first_ = false, any_ = false, failed_ = false;
   std::set<std::string> started_;
 };
 
@@ -601,7 +601,7 @@ class TemplateRun {
   void write_page_samples() {
     const std::string_view name = row_string(row(), 7);
     if (name.empty() || name.find_first_not_of("0123456789.") != std::string_view::npos) return;
-    auto bytes = platform::read_file(platform::map_path(data_dir() + std::string(name)), STUDY_PAGE_BYTES);
+    auto bytes = platform::read_file(platform::map_path(data_directory_path() + std::string(name)), STUDY_PAGE_BYTES);
     if (!bytes || bytes->size() < STUDY_PAGE_BYTES) return;
     auto page = std::make_unique<StudyPage>();
     decode_study_page(bytes->data(), *page);
@@ -687,6 +687,9 @@ int end_call(const ExportArgs& args) {
     }
   }
   out.close(false);
+  // Text lost on its way out is not a finished batch: the gathered records
+  // stay for another end call.
+  if (out.failed()) return kFileError;
   platform::file_delete(kWorkFile);
   return kOk;
 }
@@ -773,7 +776,7 @@ int write_dicom_text(const std::string& destination, const std::string& zvt_name
   info.name = std::string(field_text(header.patient_name, sizeof header.patient_name));
   info.id = std::string(field_text(header.patient_id, sizeof header.patient_id));
 
-  const std::string page = first_study_page(data_dir(), stem);
+  const std::string page = first_study_page(data_directory_path(), stem);
   if (page.empty()) return kNoData;
   auto page_bytes = platform::read_file(page, STUDY_PAGE_BYTES);
   if (!page_bytes || page_bytes->size() < STUDY_PAGE_BYTES) return kNoData;
@@ -802,7 +805,9 @@ int write_dicom_text(const std::string& destination, const std::string& zvt_name
       run.finish();
     }
   }
-  return kOk;
+  // The converter must not be handed a text file cut short.
+  out.close(false);
+  return out.failed() ? kFileError : kOk;
 }
 
 bool load_export_step(const ReportStudy& study, int step, int link, int step_count, const std::uint8_t* record300,

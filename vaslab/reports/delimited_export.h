@@ -1,7 +1,8 @@
 // The delimited-text export: each study call gathers a study's values into
 // its patient's record in "C:\TEMP\DELIMDB"; the batch's end call writes
 // every record through the site's templates "C:\PROGRAMS\DELIM0.CFG" to
-// "DELIM9.CFG" into the export folder, then deletes the work file.
+// "DELIM9.CFG" into the export folder, then deletes the work file (kept,
+// with result 11, when the output could not be written whole).
 //
 // The entry is run_delimited_export (module_entries.h).
 #pragma once
@@ -56,7 +57,8 @@ struct DicomStudyInfo {
 
 // Appends the values of every record of the patient of "<n>.zvt" (in
 // `destination`) through "C:\PROGRAMS\DICOM0.CFG".."DICOM9.CFG" to
-// "<n>.txt" there.  0, 9 (page description missing or short) or 10.
+// "<n>.txt" there.  0, 9 (page description missing or short), 10, or 11
+// when the text could not be written whole.
 int write_dicom_text(const std::string& destination, const std::string& zvt_name, DicomStudyInfo& info);
 
 // Loads the page whose values step `step` exports: its own page (link 0),

@@ -45,18 +45,13 @@ constexpr int kStatusWidth = 20;
 
 enum Code : int { kUp = 100, kDown = 101, kRetry = 102, kStatus = 103, kExit = 104 };
 
-std::string data_dir() {
-  const HardwareSettings& hw = hardware_settings();
-  return std::string(field_text(hw.data_directory, sizeof hw.data_directory));
-}
-
 // --- Study call -------------------------------------------------------------
 
 int study_call(const ExportArgs& args) {
   std::string iproc = "C:\\PROGRAMS\\IPROC", id = args.id_text;
   char* argv[] = {iproc.data(), id.data(), nullptr};
   if (const int r = generate_report(2, argv)) return r;
-  const std::string data = data_dir();
+  const std::string data = data_directory_path();
   const std::string pdf = platform::map_path(data + args.id_text + ".pdf");
   if (platform::copy_file_atomic(pdf, platform::map_path_create_dirs(
                                           export_file(args.destination, args.id_text + ".zvt"))) != 0)

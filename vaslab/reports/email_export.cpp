@@ -17,6 +17,7 @@
 #include "vaslab/core/settings.h"
 #include "vaslab/reports/export_args.h"
 #include "vaslab/reports/module_entries.h"
+#include "vaslab/reports/report_generator.h"
 #include "vaslab/reports/template_format.h"
 
 namespace vaslab {
@@ -33,11 +34,6 @@ constexpr int kFirstResultLine = 4;
 constexpr int kLastResultLine = 24;
 constexpr int kResultColumns = 80;
 constexpr int kExitCode = 101;
-
-std::string data_dir() {
-  const HardwareSettings& hw = hardware_settings();
-  return std::string(field_text(hw.data_directory, sizeof hw.data_directory));
-}
 
 // The first line of a text file, at most `max` bytes read; empty when the
 // file is missing.
@@ -58,7 +54,7 @@ int copy_study(const ExportArgs& args, int& number, BeforeCopy before_copy) {
   number = export_file_number(args.destination, args.options, args.id);
   if (number >= 1000) return kNoNumber;
   before_copy();
-  const std::string from = platform::map_path(data_dir() + args.id_text + ".pdf");
+  const std::string from = platform::map_path(data_directory_path() + args.id_text + ".pdf");
   const std::string to = platform::map_path_create_dirs(export_file(args.destination, std::to_string(number) + ".zvt"));
   return platform::copy_file_atomic(from, to) == 0 ? kOk : kBadArguments;
 }

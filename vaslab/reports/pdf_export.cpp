@@ -21,6 +21,7 @@
 #include "vaslab/reports/export_args.h"
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/postscript_page.h"
+#include "vaslab/reports/report_generator.h"
 
 namespace vaslab {
 namespace {
@@ -62,7 +63,7 @@ int add_study(const ExportArgs& args) {
     }
     (void)platform::file_close(in);  // read only: nothing to lose
   }
-  std::string record = hardware_settings().data_directory + args.id_text + ".pdf";
+  std::string record = data_directory_path() + args.id_text + ".pdf";
   record += '\0';
   record += info_field(info, 0, 29) + '\0';
   record += info_field(info, 30, 29) + '\0';

@@ -20,6 +20,7 @@
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/study_directory.h"
 #include "vaslab/records/temp_studies.h"
+#include "vaslab/reports/report_generator.h"
 #include "vaslab/reports/spooler.h"
 
 namespace vaslab {
@@ -145,7 +146,7 @@ bool queue_study(int row, int source) {
   std::string folder = cut(hw.archive_path_1, sizeof hw.archive_path_1);
   if (source == kPrintTemporary) {
     if (!make_temp_report(file)) return true;
-    folder = cut(hw.data_directory, sizeof hw.data_directory);
+    folder = data_directory_path();
   }
   if (queue_page(folder + file, g_screen.copies, !g_screen.mono)) return true;
   show_error_and_restore();
@@ -207,8 +208,7 @@ void wake_print_spooler() {
 }
 
 int queue_print_file(const char* file_name) {
-  const HardwareSettings& hw = hardware_settings();
-  const std::string source = cut(hw.data_directory, sizeof hw.data_directory) + (file_name ? file_name : "");
+  const std::string source = data_directory_path() + (file_name ? file_name : "");
   if (queue_page(source, 1, false)) return 0;
   show_error_and_restore();
   return -1;

@@ -27,11 +27,6 @@ const std::string kWorkFiles[4] = {"C:\\TEMP\\TEXTI.TMP", "C:\\TEMP\\TEXT.TMP", 
 constexpr std::size_t kLabelField = 30;  // the step label at record offset 2
 constexpr std::size_t kLabelPrefix = 38; // what is read of a record to compare labels
 
-std::string data_dir() {
-  const HardwareSettings& hw = hardware_settings();
-  return std::string(field_text(hw.data_directory, sizeof hw.data_directory));
-}
-
 std::string page_path(int step, int exam) { return platform::map_path(page_file_name(step, exam)); }
 
 // A decimal argument within [low, high].
@@ -82,6 +77,11 @@ std::string template_path(std::string_view name) {
 }
 
 }  // namespace
+
+std::string data_directory_path() {
+  const HardwareSettings& hw = hardware_settings();
+  return std::string(field_text(hw.data_directory, sizeof hw.data_directory));
+}
 
 bool open_report_template(std::string_view name, ReportTemplate& t) {
   auto bytes = platform::read_file(template_path(name), (kMaxTemplateSteps + 1) * kTemplateRecordSize);
@@ -191,7 +191,7 @@ int generate(const char* exam_text, int first_step) {
   show_busy_box();
 
   const std::string name = std::to_string(exam);
-  const std::string pdf = platform::map_path(data_dir() + name + ".pdf");
+  const std::string pdf = platform::map_path(data_directory_path() + name + ".pdf");
   const auto access = platform::file_access_time(pdf);
   if (!access) return kReportNoPage;
   auto head = platform::read_file(pdf, kPageHeaderBytes);
@@ -212,9 +212,9 @@ int generate(const char* exam_text, int first_step) {
 
   std::string first_page;
   if (first_step == 0) {
-    for (const auto& f : platform::list_files(data_dir() + "*." + name)) {
+    for (const auto& f : platform::list_files(data_directory_path() + "*." + name)) {
       if (!(f.attributes & platform::kAttrDirectory)) {
-        first_page = platform::map_path(data_dir() + f.name);
+        first_page = platform::map_path(data_directory_path() + f.name);
         break;
       }
     }
@@ -297,11 +297,11 @@ bool load_report_step(const ReportStudy& study, int step, int reference, int ste
   };
   const std::string own_name(field_text(study.patient_name, sizeof study.patient_name));
   auto candidate = std::make_unique<ReportPage>();
-  for (const auto& f : platform::list_files(data_dir() + "*.pdf")) {
+  for (const auto& f : platform::list_files(data_directory_path() + "*.pdf")) {
     int id = 0;
     if (f.attributes & platform::kAttrDirectory) continue;
     if (!parse_number(f.name.substr(0, f.name.size() - 4).c_str(), 0, 32767, id) || id == study.exam_id) continue;
-    auto head = platform::read_file(platform::map_path(data_dir() + f.name), 114);
+    auto head = platform::read_file(platform::map_path(data_directory_path() + f.name), 114);
     if (!head || head->size() < 114) continue;
     if (field_text(head->data() + offsetof(PageDescriptionHeader, patient_name), 30) != own_name) continue;
     if (!read_report_page(page_path(reference, id), *candidate)) continue;

@@ -30,6 +30,10 @@ constexpr int kReportNoPage = 9;
 constexpr int kReportNoData = 10;
 constexpr int kReportFileError = 11;
 
+// The data directory of the settings ("C:\\DATA\\" or "D:\\ZUDIDUDA\\"), where
+// the temporary studies and their report pages lie.
+std::string data_directory_path();
+
 // The study a page is loaded for.
 struct ReportStudy {
   int exam_id = 0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "testsupport/file_size_limit.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/reports/formula.h"
@@ -221,6 +222,14 @@ TEST_F(DelimitedTest, OutputFilesAndFolders) {
   EXPECT_EQ(root.read("C:\\EXPORT\\cxyz.t"), "2");
   EXPECT_EQ(root.read("C:\\EXPORT\\longerna.txt"), "5");
   EXPECT_FALSE(root.exists("C:\\up.txt"));
+
+  // A full disk: the batch is not done, its records stay for another end
+  // call.
+  root.write("C:\\PROGRAMS\\DELIM0.CFG", std::string(5000, 'x') + "~1");
+  write_records({r});
+  const std::string before = root.read("C:\\TEMP\\DELIMDB");
+  EXPECT_EQ(testsupport::with_file_size_limit(1000, [&] { return call("END"); }), 11);
+  EXPECT_TRUE(root.exists("C:\\TEMP\\DELIMDB") && root.read("C:\\TEMP\\DELIMDB") == before);
 }
 
 TEST_F(DelimitedTest, WaveformSamplesStayOnThePage) {

@@ -16,9 +16,11 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "testsupport/file_size_limit.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/settings.h"
+#include "vaslab/reports/delimited_export.h"
 #include "vaslab/reports/formula.h"
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
@@ -184,6 +186,16 @@ TEST_F(DicomTest, EndCallLimitsAndFailures) {
   int calls = 0;
   for (char c : root.read("C:\\calls")) calls += c == '\n';
   EXPECT_EQ(calls, 50);
+
+  // A text file the disk could not take whole is not handed on as written.
+  DicomRecord jane{};
+  std::strcpy(jane.key, "DOE^JANE");
+  root.write("C:\\TEMP\\DELIMDB", std::string(reinterpret_cast<const char*>(&jane), sizeof jane));
+  root.write("C:\\PROGRAMS\\DICOM0.CFG", std::string(5000, 'x'));
+  ::remove(platform::map_path("C:\\EXPORT\\100.txt").c_str());
+  DicomStudyInfo info;
+  EXPECT_EQ(testsupport::with_file_size_limit(1000, [&] { return write_dicom_text("C:\\EXPORT\\", "100.zvt", info); }),
+            11);
 
   ::remove(platform::map_path("C:\\PROGRAMS\\DODARER.EXE").c_str());
   EXPECT_EQ(start_dicom_converter("C:\\EXPORT\\", "100", 0), ENOENT);

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -145,6 +147,20 @@ TEST_F(MailTest, BatchGoesOutAsOneMessageThroughSendmail) {
   EXPECT_EQ(call(run_email_export, "END", 0, "C:\\MAIL\\"), 3);
   EXPECT_NE(root.read("c:\\smtp\\text"), "");
   EXPECT_EQ(root.read("c:\\smtp\\out"), "no route\nmailbatch: sendmail failed with status 3; nothing sent\n");
+
+  // Started where child statuses are thrown away (SIGCHLD ignored), the
+  // mail program cannot learn sendmail's: it does not claim the mail went.
+  const std::string text_before = root.read("c:\\smtp\\text");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::signal(SIGCHLD, SIG_IGN);
+    ::execl(VASLAB_BUILD_DIR "/bin/mailbatch", "mailbatch", "a@x", "b@x", "s", "C:\\MAIL\\", nullptr);
+    ::_exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+  EXPECT_EQ(root.read("c:\\smtp\\text"), text_before);
 }
 
 TEST_F(MailTest, ViewerGetsThePathAsOneArgumentAndNoShellRuns) {

@@ -1,10 +1,8 @@
 // The report generators against an independent model, their failures and
 // the layout of the single-step page.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,6 +11,7 @@
 #include "platform/find.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
+#include "testsupport/file_size_limit.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/reports/formula.h"
@@ -246,16 +245,7 @@ TEST_F(ReportFixture, WriteFailureKeepsTheOldPage) {
   make_page(0);
   const std::string before = make_pdf();
   const auto files_before = platform::list_files("C:\\DATA\\*");
-  struct rlimit old;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = old;
-  small.rlim_cur = 4000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const int rc = report();
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, old_handler);
-  EXPECT_EQ(rc, kReportFileError);
+  EXPECT_EQ(testsupport::with_file_size_limit(4000, [&] { return report(); }), kReportFileError);
   EXPECT_TRUE(pdf_bytes() == before);
   EXPECT_EQ(platform::list_files("C:\\DATA\\*").size(), files_before.size()) << "no temporary left";
 }
