@@ -115,8 +115,15 @@ void clear_sector_faults();
 // Paths are Windows paths on A: ("A:\SPAN.ZIP", "a:\sub\x.txt").  Names are
 // 8.3 only; one written in lower case keeps that look through the entry's
 // lower-case flags.  Long-name entries found on a diskette are skipped in
-// listings and removed with their file.  Every write puts the data down
-// before the FAT (both copies) and the directory entry that point to it.
+// listings and removed with their file.
+//
+// A file's new clusters and length reach the disk when it is closed or
+// flushed: first its data, then (after a sync) both FAT copies, then (after
+// another) its directory entry, and a last sync.  Until then the entry on
+// the disk keeps the file as it was and the FAT on the disk does not name
+// the new clusters, so a crash in the middle of writing leaves the file as
+// it was before, and no entry or chain ever points at data not yet written.
+// Listings and facts show an open file at the length it has now.
 
 // Handles of files on A: start here, above any descriptor the system hands
 // out, so that the file layer tells them apart.
@@ -129,6 +136,8 @@ long long write(int handle, const void* data, std::size_t size);
 long long seek(int handle, long long offset, int whence);
 int truncate(int handle, std::uint64_t size);
 long long length(int handle);
+// Puts what was written so far on the disk, as a close would.
+int flush(int handle);
 int close(int handle);
 
 int remove_file(std::string_view win_path);

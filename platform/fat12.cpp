@@ -3,14 +3,22 @@
 // other system reads.
 //
 // Order of writes: new data first, then (after a sync) both FAT copies,
-// then the directory entry.  Space given back goes the other way: the entry
-// stops pointing at the clusters before the FAT frees them.  A write torn by
-// a crash or a failing sector so leaves at worst lost clusters, never an
-// entry that points at clusters holding something else.
+// then (after another) the directory entry.  Space given back goes the other
+// way: the entry stops pointing at the clusters before the FAT frees them.
+// A write torn by a crash or a failing sector so leaves at worst lost
+// clusters, never an entry that points at clusters holding something else.
+//
+// A file being written keeps its new clusters and length in memory (the
+// node is pending) and commits them when it is closed or flushed: one round
+// of syncs per file instead of one per write.  Any FAT write syncs the data
+// first, so that another file's commit never puts out a chain whose data is
+// still on its way.
 //
 // What is read of the disk (the boot sector's layout and the FAT) is kept
-// until the drive's generation moves on; a failed update forgets it, so the
-// next call reads the disk as it really is.
+// until the drive's generation moves on.  A failed update puts the memory
+// back as it was, or forgets it so that the next call reads the disk as it
+// really is; never while a pending file owns clusters that only memory
+// knows of, as they would read as free.
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -67,6 +75,7 @@ struct Node {
   std::uint16_t first = 0;
   std::uint32_t size = 0;
   bool modified = false;
+  bool pending = false;  // first and size are ahead of the entry on the disk
 };
 
 struct Handle {
@@ -79,7 +88,11 @@ std::vector<std::optional<Handle>> g_handles;
 
 // --- Volume -----------------------------------------------------------------
 
-void forget_volume() { g_vol.generation = 0; }
+bool any_pending();
+
+void forget_volume() {
+  if (!any_pending()) g_vol.generation = 0;
+}
 
 int load_volume() {
   const std::uint64_t gen = detail::generation();
@@ -135,8 +148,11 @@ void fat_set(std::uint32_t c, std::uint16_t value) {
   g_vol.dirty[(at + 1) / kSectorSize] = true;
 }
 
-// Writes the changed FAT sectors to every copy.
+// Writes the changed FAT sectors to every copy, once the data they may
+// point at is on the medium.
 int flush_fat() {
+  if (std::find(g_vol.dirty.begin(), g_vol.dirty.end(), true) == g_vol.dirty.end()) return 0;
+  if (const int e = detail::sync()) return e;
   for (std::uint32_t s = 0; s < g_vol.fat_sectors; ++s) {
     if (!g_vol.dirty[s]) continue;
     for (std::uint32_t copy = 0; copy < g_vol.fats; ++copy)
@@ -386,9 +402,11 @@ int free_slot(Dir& d, std::size_t& slot) {
   if (const int e = chain_of(d.cluster, chain)) return e;
   if (const int e = extend_chain(chain, 1)) return e;
   int e = zero_cluster(chain.back());
-  if (!e) e = detail::sync();
   if (!e) e = flush_fat();
-  if (e) return e;
+  if (e) {
+    cut_chain(chain, chain.size() - 1);
+    return e;
+  }
   slot = d.count();
   for (std::uint32_t s = 0; s < g_vol.sectors_per_cluster; ++s) d.sectors.push_back(cluster_lba(chain.back()) + s);
   d.bytes.resize(d.sectors.size() * kSectorSize, 0);
@@ -438,16 +456,22 @@ int split_path(std::string_view win_path, std::vector<std::string>& parts) {
   return 0;
 }
 
-// Loads the folder named by the first `n` components.
+// Loads the folder named by the first `n` components.  A folder entry that
+// leads back to a folder of the path (a damaged disk) is -ELOOP: a caller
+// that walks the tree would otherwise go round for ever.
 int walk(const std::vector<std::string>& parts, std::size_t n, Dir& d) {
   if (const int e = load_dir(0, d)) return e;
+  std::vector<std::uint16_t> seen{0};
   for (std::size_t i = 0; i < n; ++i) {
     ShortName sn;
     if (const int e = short_name(parts[i], sn)) return e;
     const long at = find_entry(d, sn);
     if (at < 0) return -ENOENT;
     if (kind_of(d.entry(at)) != Kind::kFolder) return -ENOTDIR;
-    if (const int e = load_dir(first_cluster(d.entry(at)), d)) return e;
+    const std::uint16_t cluster = first_cluster(d.entry(at));
+    if (std::find(seen.begin(), seen.end(), cluster) != seen.end()) return -ELOOP;
+    seen.push_back(cluster);
+    if (const int e = load_dir(cluster, d)) return e;
   }
   return 0;
 }
@@ -470,15 +494,6 @@ int locate(std::string_view win_path, Located& at) {
   return 0;
 }
 
-FoundFile found_of(const std::uint8_t* e, std::string name) {
-  FoundFile f;
-  f.name = std::move(name);
-  f.attributes = e[kEntAttr] & 0x3F;
-  f.size = (e[kEntAttr] & kAttrDirectory) ? 0 : get_u32le(e + kEntSize);
-  f.mtime = unix_time(get_u16le(e + kEntMDate), get_u16le(e + kEntMTime));
-  return f;
-}
-
 // --- Calls ----------------------------------------------------------------------
 
 // Holds the drive for one call: checked, unlocked, its layout read.
@@ -497,12 +512,28 @@ class Access {
   int error_ = 0;
 };
 
+// An existing file or folder for a call on it: 0, or the error to answer.
+int locate_existing(const Access& a, std::string_view win_path, Located& at) {
+  if (a.error()) return a.error();
+  if (const int e = locate(win_path, at)) return e;
+  return at.index < 0 ? -ENOENT : 0;
+}
+
 // A handle of the current diskette, or the error to answer.
 int handle_of(int handle, Handle*& out) {
   const std::size_t i = static_cast<std::size_t>(handle) - kHandleBase;
   if (!is_handle(handle) || i >= g_handles.size() || !g_handles[i]) return -EBADF;
   out = &*g_handles[i];
   return out->generation == detail::generation() ? 0 : -ESTALE;
+}
+
+// A handle open for writing on a disk that takes writes, or the error to
+// answer.
+int handle_for_writing(const Access& a, int handle, Handle*& h) {
+  if (const int e = handle_of(handle, h)) return e;
+  if (a.error()) return a.error();
+  if (!h->writable) return -EBADF;
+  return detail::write_protected_now() ? -EROFS : 0;
 }
 
 std::shared_ptr<Node> node_at(std::uint32_t lba, std::uint32_t slot) {
@@ -512,12 +543,39 @@ std::shared_ptr<Node> node_at(std::uint32_t lba, std::uint32_t slot) {
   return nullptr;
 }
 
-bool is_open(Dir& d, std::size_t i) {
-  return node_at(d.lba_of(i), static_cast<std::uint32_t>(i % kEntriesPerSector)) != nullptr;
+std::shared_ptr<Node> node_of(Dir& d, std::size_t i) {
+  return node_at(d.lba_of(i), static_cast<std::uint32_t>(i % kEntriesPerSector));
 }
 
-// Rewrites an open file's entry from what the node says.
-int store_node(const Node& n, bool touch) {
+bool is_open(Dir& d, std::size_t i) { return node_of(d, i) != nullptr; }
+
+// Entry i as a listing shows it: an open file at the length it has now,
+// which its entry on the disk may not say yet.
+FoundFile found_of(Dir& d, std::size_t i, std::string name) {
+  const std::uint8_t* e = d.entry(i);
+  FoundFile f;
+  f.name = std::move(name);
+  f.attributes = e[kEntAttr] & 0x3F;
+  f.size = (e[kEntAttr] & kAttrDirectory) ? 0 : get_u32le(e + kEntSize);
+  if (const auto n = node_of(d, i); n && !(e[kEntAttr] & kAttrDirectory)) f.size = n->size;
+  f.mtime = unix_time(get_u16le(e + kEntMDate), get_u16le(e + kEntMTime));
+  return f;
+}
+
+bool any_pending() {
+  for (const auto& h : g_handles)
+    if (h && h->generation == detail::generation() && h->node->pending) return true;
+  return false;
+}
+
+// Rewrites an open file's entry from what the node says; a pending node's
+// data and FAT go to the disk first.
+int store_node(Node& n, bool touch) {
+  if (n.pending) {
+    int e = flush_fat();
+    if (!e) e = detail::sync();
+    if (e) return e;
+  }
   std::uint8_t s[kSectorSize];
   if (const int e = detail::read(n.entry_lba, 1, s)) return e;
   std::uint8_t* e = s + n.entry_slot * kEntrySize;
@@ -528,7 +586,9 @@ int store_node(const Node& n, bool touch) {
     stamp(e, now(), false);
     e[kEntAttr] |= kAttrArchive;
   }
-  return detail::write(n.entry_lba, 1, s);
+  if (const int r = detail::write(n.entry_lba, 1, s)) return r;
+  n.pending = false;
+  return 0;
 }
 
 int new_handle(std::shared_ptr<Node> node, OpenMode mode) {
@@ -547,8 +607,9 @@ int new_handle(std::shared_ptr<Node> node, OpenMode mode) {
   return kHandleBase + static_cast<int>(g_handles.size() - 1);
 }
 
-// Changes an open file's length: data first, FAT next, entry last when it
-// grows; entry first, FAT next when it shrinks.
+// Changes an open file's length: when it grows the new clusters are zeroed
+// and the node is pending; when it shrinks the entry goes first, the FAT
+// next.
 int resize(Node& n, std::uint64_t size) {
   std::vector<std::uint16_t> chain;
   if (const int e = chain_of(n.first, chain)) return e;
@@ -556,27 +617,32 @@ int resize(Node& n, std::uint64_t size) {
   const std::size_t need = static_cast<std::size_t>((size + cb - 1) / cb);
   int e = 0;
   if (size < n.size) {
+    const std::uint16_t first = n.first;
+    const std::uint32_t old_size = n.size;
     n.size = static_cast<std::uint32_t>(size);
     if (need == 0) n.first = 0;
     n.modified = true;
     e = store_node(n, true);
-    if (!e) {
-      cut_chain(chain, need);
-      e = flush_fat();
+    if (e) {
+      n.first = first;  // the entry still says so, and the chain is whole
+      n.size = old_size;
+      return e;
     }
+    cut_chain(chain, need);
+    e = flush_fat();
+    if (e) forget_volume();
   } else if (size > n.size) {
-    if (need > chain.size()) e = extend_chain(chain, static_cast<std::uint32_t>(need - chain.size()));
+    const std::size_t had = chain.size();
+    if (need > had) e = extend_chain(chain, static_cast<std::uint32_t>(need - had));
     if (!e) e = zero_fill(chain, n.size, size - n.size);
-    if (!e) e = detail::sync();
-    if (!e) e = flush_fat();
-    if (!e) {
-      n.first = chain.empty() ? 0 : chain.front();
-      n.size = static_cast<std::uint32_t>(size);
-      n.modified = true;
-      e = store_node(n, true);
+    if (e) {
+      if (chain.size() != had) cut_chain(chain, had);
+      return e;
     }
+    n.first = chain.empty() ? 0 : chain.front();
+    n.size = static_cast<std::uint32_t>(size);
+    n.modified = n.pending = true;
   }
-  if (e) forget_volume();
   return e;
 }
 
@@ -642,10 +708,7 @@ long long read(int handle, void* buffer, std::size_t size) {
 long long write(int handle, const void* data, std::size_t size) {
   Access a;
   Handle* h = nullptr;
-  if (const int e = handle_of(handle, h)) return e;
-  if (a.error()) return a.error();
-  if (!h->writable) return -EBADF;
-  if (detail::write_protected_now()) return -EROFS;
+  if (const int e = handle_for_writing(a, handle, h)) return e;
   Node& n = *h->node;
   const std::uint64_t pos = h->append ? n.size : h->pos;
   if (size == 0) return 0;
@@ -669,18 +732,15 @@ long long write(int handle, const void* data, std::size_t size) {
   if (want > had) e = extend_chain(chain, static_cast<std::uint32_t>(want - had));
   if (!e && pos > n.size) e = zero_fill(chain, n.size, pos - n.size);
   if (!e) e = chain_io(chain, pos, static_cast<std::size_t>(count), nullptr, static_cast<const std::uint8_t*>(data));
-  if (!e && (chain.size() != had || end > n.size)) {
-    e = detail::sync();
-    if (!e) e = flush_fat();
-    if (!e) {
-      n.first = chain.empty() ? 0 : chain.front();
-      n.size = static_cast<std::uint32_t>(std::max<std::uint64_t>(end, n.size));
-      e = store_node(n, true);
-    }
-  }
   if (e) {
-    forget_volume();
+    // The clusters taken for this write go back; the file stays as it was.
+    if (chain.size() != had) cut_chain(chain, had);
     return e;
+  }
+  if (chain.size() != had || end > n.size) {
+    n.first = chain.empty() ? 0 : chain.front();
+    n.size = static_cast<std::uint32_t>(std::max<std::uint64_t>(end, n.size));
+    n.pending = true;
   }
   n.modified = true;
   h->pos = end;
@@ -704,10 +764,7 @@ long long seek(int handle, long long offset, int whence) {
 int truncate(int handle, std::uint64_t size) {
   Access a;
   Handle* h = nullptr;
-  if (const int e = handle_of(handle, h)) return e;
-  if (a.error()) return a.error();
-  if (!h->writable) return -EBADF;
-  if (detail::write_protected_now()) return -EROFS;
+  if (const int e = handle_for_writing(a, handle, h)) return e;
   if (size > kMaxFileSize) return -EFBIG;
   return resize(*h->node, size);
 }
@@ -717,6 +774,16 @@ long long length(int handle) {
   Handle* h = nullptr;
   if (const int e = handle_of(handle, h)) return e;
   return h->node->size;
+}
+
+int flush(int handle) {
+  Access a;
+  Handle* h = nullptr;
+  if (const int e = handle_of(handle, h)) return e;
+  if (a.error()) return a.error();
+  int e = h->node->modified ? store_node(*h->node, true) : 0;
+  if (!e) e = detail::sync();
+  return e;
 }
 
 int close(int handle) {
@@ -740,10 +807,8 @@ int close(int handle) {
 
 int remove_file(std::string_view win_path) {
   Access a;
-  if (a.error()) return a.error();
   Located at;
-  if (const int e = locate(win_path, at)) return e;
-  if (at.index < 0) return -ENOENT;
+  if (const int e = locate_existing(a, win_path, at)) return e;
   std::uint8_t* e = at.dir.entry(at.index);
   if (kind_of(e) == Kind::kFolder) return -EISDIR;
   if (e[kEntAttr] & kAttrReadOnly) return -EACCES;
@@ -754,10 +819,8 @@ int remove_file(std::string_view win_path) {
 
 int rename(std::string_view win_from, std::string_view win_to) {
   Access a;
-  if (a.error()) return a.error();
   Located from, to;
-  if (const int e = locate(win_from, from)) return e;
-  if (from.index < 0) return -ENOENT;
+  if (const int e = locate_existing(a, win_from, from)) return e;
   if (const int e = locate(win_to, to)) return e;
   if (from.dir.cluster != to.dir.cluster) return -EXDEV;
   if (detail::write_protected_now()) return -EROFS;
@@ -821,10 +884,10 @@ int make_dir(std::string_view win_path) {
       }
       e = detail::write(cluster_lba(chain[0]), 1, s);
     }
-    if (!e) e = detail::sync();
     if (!e) e = flush_fat();
     std::size_t slot = 0;
-    if (!e && (e = add_entry(d, sn, kAttrDirectory, chain[0], slot)) != 0) {
+    if (!e) e = add_entry(d, sn, kAttrDirectory, chain[0], slot);
+    if (e && !chain.empty()) {
       cut_chain(chain, 0);  // not named by anything: give it back
       (void)flush_fat();    // a failure here leaves a lost cluster, no worse
     }
@@ -839,10 +902,8 @@ int make_dir(std::string_view win_path) {
 
 int remove_dir(std::string_view win_path) {
   Access a;
-  if (a.error()) return a.error();
   Located at;
-  if (const int e = locate(win_path, at)) return e;
-  if (at.index < 0) return -ENOENT;
+  if (const int e = locate_existing(a, win_path, at)) return e;
   std::uint8_t* e = at.dir.entry(at.index);
   if (kind_of(e) != Kind::kFolder) return -ENOTDIR;
   if (detail::write_protected_now()) return -EROFS;
@@ -859,10 +920,8 @@ int remove_dir(std::string_view win_path) {
 
 int set_attributes(std::string_view win_path, std::uint32_t attributes) {
   Access a;
-  if (a.error()) return a.error();
   Located at;
-  if (const int e = locate(win_path, at)) return e;
-  if (at.index < 0) return -ENOENT;
+  if (const int e = locate_existing(a, win_path, at)) return e;
   if (detail::write_protected_now()) return -EROFS;
   std::uint8_t* e = at.dir.entry(at.index);
   e[kEntAttr] = static_cast<std::uint8_t>((e[kEntAttr] & ~kAttrSettable) | (attributes & kAttrSettable));
@@ -871,10 +930,8 @@ int set_attributes(std::string_view win_path, std::uint32_t attributes) {
 
 int set_time(std::string_view win_path, std::int64_t mtime) {
   Access a;
-  if (a.error()) return a.error();
   Located at;
-  if (const int e = locate(win_path, at)) return e;
-  if (at.index < 0) return -ENOENT;
+  if (const int e = locate_existing(a, win_path, at)) return e;
   if (detail::write_protected_now()) return -EROFS;
   stamp(at.dir.entry(at.index), mtime, false);
   return store_entry(at.dir, at.index);
@@ -897,7 +954,7 @@ std::vector<FoundFile> list(std::string_view win_pattern, bool with_label) {
     if (k == Kind::kUnused || k == Kind::kLongName || is_dot_entry(e)) continue;
     if (k == Kind::kLabel && !(with_label && d.cluster == 0)) continue;
     std::string name = k == Kind::kLabel ? trimmed(e, 11, false) : display_name(e);
-    if (wildcard_match(pattern, name)) out.push_back(found_of(e, std::move(name)));
+    if (wildcard_match(pattern, name)) out.push_back(found_of(d, i, std::move(name)));
   }
   std::sort(out.begin(), out.end(), [](const FoundFile& x, const FoundFile& y) { return x.name < y.name; });
   return out;
@@ -915,7 +972,7 @@ std::optional<FoundFile> facts(std::string_view win_path) {
   }
   Located at;
   if (locate(win_path, at) != 0 || at.index < 0) return std::nullopt;
-  return found_of(at.dir.entry(at.index), display_name(at.dir.entry(at.index)));
+  return found_of(at.dir, static_cast<std::size_t>(at.index), display_name(at.dir.entry(at.index)));
 }
 
 std::optional<std::uint64_t> free_bytes() {

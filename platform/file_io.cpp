@@ -273,6 +273,11 @@ int file_truncate(int handle, std::uint64_t size) {
   return ::ftruncate(handle, static_cast<off_t>(size)) == 0 ? 0 : neg_errno();
 }
 
+int file_sync(int handle) {
+  if (diskette::is_handle(handle)) return diskette::flush(handle);
+  return ::fsync(handle) == 0 ? 0 : neg_errno();
+}
+
 int file_close(int handle) {
   if (diskette::is_handle(handle)) return diskette::close(handle);
   return ::close(handle) == 0 ? 0 : neg_errno();

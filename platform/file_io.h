@@ -111,6 +111,8 @@ long long file_write(int handle, const void* data, std::size_t size);
 // whence as lseek: the new position or -errno.
 long long file_seek(int handle, long long offset, int whence);
 int file_truncate(int handle, std::uint64_t size);
+// Puts what was written to an open file on its medium: 0, or -errno.
+int file_sync(int handle);
 // 0, or -errno when the data could not be put away (a failed close counts).
 int file_close(int handle);
 // Size of an open file, or -errno.

@@ -4,9 +4,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -238,6 +241,59 @@ TEST_F(DisketteFiles, FullDiskBadSectorsAndWriteProtection) {
   expect_clean();
 }
 
+// A writer that dies before its file is closed leaves the file as it was
+// and no chain on the disk naming the new clusters; one that flushed first
+// leaves it whole.  Either way the disk is clean.
+TEST_F(DisketteFiles, AWriterThatDiesLeavesTheFileAsItWasOrWhole) {
+  ASSERT_EQ(put("A:\\KEEP.BIN", "old"), 0);
+  const std::string more = noise(100000, 8);
+  auto die_while_writing = [&](const char* path, bool flush) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      const int h = platform::file_open(path, OpenMode::kOpenAlways);
+      bool ok = h >= 0 && platform::file_seek(h, 0, SEEK_END) >= 0;
+      for (std::size_t at = 0; ok && at < more.size(); at += 4096) {
+        const std::size_t n = std::min<std::size_t>(4096, more.size() - at);
+        ok = platform::file_write(h, more.data() + at, n) == static_cast<long long>(n);
+      }
+      if (ok && flush) ok = platform::file_sync(h) == 0;
+      ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    dk::dismount_volume('A');
+  };
+  die_while_writing("A:\\KEEP.BIN", false);
+  expect_clean();
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/KEEP.BIN"), "old");
+  EXPECT_EQ(dk::free_bytes(), 1457664u - 512);
+
+  die_while_writing("A:\\KEEP.BIN", true);
+  die_while_writing("A:\\NEW.BIN", true);
+  expect_clean();
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/KEEP.BIN"), "old" + more);
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/NEW.BIN"), more);
+  EXPECT_EQ(platform::free_space("A:\\"), mdir_free());
+}
+
+// While a file is written, listings show it at the length it has now, and
+// a second handle reads what the first wrote.
+TEST_F(DisketteFiles, AnOpenFileShowsItsLengthNow) {
+  const int h = platform::file_open("A:\\GROW.BIN", OpenMode::kCreateAlways);
+  ASSERT_GE(h, 0);
+  const std::string bytes = noise(20000, 9);
+  ASSERT_EQ(platform::file_write(h, bytes.data(), bytes.size()), 20000);
+  EXPECT_EQ(platform::file_facts("A:\\GROW.BIN")->size, 20000u);
+  ASSERT_EQ(platform::list_files("A:\\*.BIN").size(), 1u);
+  EXPECT_EQ(platform::list_files("A:\\*.BIN")[0].size, 20000u);
+  EXPECT_EQ(get("A:\\GROW.BIN"), bytes);
+  EXPECT_EQ(platform::file_close(h), 0);
+  expect_clean();
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/GROW.BIN"), bytes);
+}
+
 // A diskette changed or taken out under an open file fails that file's
 // calls instead of writing to the disk now in the drive.
 TEST_F(DisketteFiles, ChangedDiskDismountAndVolumeLock) {
@@ -307,6 +363,18 @@ TEST_F(DisketteFiles, DamagedDisksAreErrors) {
   poke(22, {9, 0});
   poke(19, {0xFF, 0xFF});  // more sectors than the image holds
   EXPECT_TRUE(platform::list_files("A:\\*").empty());
+
+  // A folder whose entry leads back to the root: nothing lies below it, so
+  // a walk over the tree ends.
+  ASSERT_TRUE(testsupport::make_diskette(image_));
+  ASSERT_EQ(platform::dir_create("A:\\SUB"), 0);
+  std::ifstream in(image_, std::ios::binary);
+  const std::string disk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto sub = disk.find("SUB        ", 19 * 512);
+  ASSERT_LT(sub, 33u * 512) << "in the root folder";
+  poke(static_cast<off_t>(sub + 26), {0, 0});
+  EXPECT_TRUE(platform::list_files("A:\\SUB\\*.*").empty());
+  EXPECT_EQ(platform::file_open("A:\\SUB\\SUB\\X.TXT", OpenMode::kCreateAlways), -ELOOP);
 }
 
 }  // namespace
