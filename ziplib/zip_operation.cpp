@@ -119,7 +119,7 @@ int replace_archive(ZipState& s, const std::string& archive, const std::string& 
   const int from = platform::file_open(temp, platform::OpenMode::kRead);
   rc = from < 0 ? ZE_READ : copy_bytes(s, from, to, ~0ull);
   if (from >= 0) platform::file_close(from);
-  if (::fsync(to) != 0 && !rc) rc = ZE_WRITE;
+  if (platform::file_sync(to) != 0 && !rc) rc = ZE_WRITE;
   if (platform::file_close(to) != 0 && !rc) rc = ZE_WRITE;
   if (!rc && platform::file_rename(beside, archive) != 0) rc = ZE_CREAT;
   if (rc) {
@@ -600,7 +600,7 @@ int zip_run_operation(ZipState& s) {
   if (!rc && a.growing && platform::file_truncate(s.out_fd, a.out_pos) != 0) rc = ZE_WRITE;
 
   // Closing: the new archive must be on the disk before it replaces the old one.
-  if (!a.growing && out.out_is_temp && !rc && ::fsync(s.out_fd) != 0) rc = ZE_TEMP;
+  if (!a.growing && out.out_is_temp && !rc && platform::file_sync(s.out_fd) != 0) rc = ZE_TEMP;
   const int close_rc = s.out_fd >= 0 ? platform::file_close(s.out_fd) : 0;
   s.out_fd = -1;
   if (close_rc != 0 && !rc) rc = a.growing ? ZE_WRITE : ZE_TEMP;

@@ -388,7 +388,10 @@ int zip_collect_files(ZipState& s, const std::string& item) {
         if (!s.cmd.noDirectoryEntriesFlag && sub.size() > 3)
           if (int rc = add_found(s, sub, zip_dos_time(f.mtime), f.attributes, kSizeDirectory, false, &matched))
             return rc;
-        stack.push_back(sub.substr(0, kMaxPath - 1));
+        // A folder deeper than the longest path is not entered: cut short,
+        // its path would name another folder, and a folder that leads back
+        // to itself would be entered for ever.
+        if (sub.size() < kMaxPath) stack.push_back(sub);
       }
       if (int rc = add_files(s, cur, spec, &matched)) return rc;
       if (zip_poll_cancel(s)) return ZE_ABORT;

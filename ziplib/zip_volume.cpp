@@ -274,7 +274,7 @@ class OwnVolumes final : public VolumeLayer {
       if (int rc = copy_staging(s)) return rc;
       if (disk_free_now(s) > 0) return 0;
     }
-    return write_volume(s, kForceChange) ? ZE_ABORT : 0;
+    return write_volume(s, kForceChange);
   }
 
   int start_set(ZipState& s) override {

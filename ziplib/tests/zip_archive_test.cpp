@@ -233,6 +233,18 @@ TEST_F(ArchiveTest, PatternsRelativeNamesDuplicatesAndTheArchiveItself) {
   n.wZipSubOptions = kSubRelativeNames;
   ASSERT_EQ(zipCompress(&n), 0);
   EXPECT_EQ(names_in(linux_path("C:\\OUT\\N.ZIP")), (std::vector<std::string>{"NOEXT"}));
+
+  // Folders nested past the longest path: the walk takes what it can name
+  // and ends.
+  std::string deep = "C:\\WORK\\DEEP\\";
+  while (deep.size() < ziplib::kMaxPath + 20) deep += "NESTED_AB\\";
+  write(deep + "LAST.TXT", "l");
+  write("C:\\WORK\\DEEP\\TOP.TXT", "t");
+  ZIPCMDSTRUCT d = command(ZIP_ADD, "C:\\OUT\\DEEP.ZIP", "DEEP\\*.*");
+  d.recurseFlag = 1;
+  d.noDirectoryEntriesFlag = 1;
+  ASSERT_EQ(zipCompress(&d), 0);
+  EXPECT_EQ(names_in(linux_path("C:\\OUT\\DEEP.ZIP")), (std::vector<std::string>{"DEEP/TOP.TXT"}));
 }
 
 TEST_F(ArchiveTest, UpdatesArchivesOfOtherWriters) {

@@ -250,6 +250,34 @@ TEST_F(SpanTest, FormattedDisks) {
   expect_set_reads_back(root_.path() + "/formatted");
 }
 
+// One volume on A:: the new archive is made beside the old one on the
+// diskette, or on C: with a temporary path and then copied over; either way
+// it is put on the disk before it takes the archive's name.
+TEST_F(SpanTest, OneVolumeArchiveOnTheDiskette) {
+  if (!tools()) GTEST_SKIP() << "outside tools missing";
+  user_.disk_asked(1);
+  for (const bool temp_on_c : {false, true}) {
+    SCOPED_TRACE(temp_on_c);
+    ZIPCMDSTRUCT c = command(ZIP_ADD, "A:\\ONE.ZIP", "C:\\WORK\\TREE\\SUB\\*.*");
+    if (temp_on_c) {
+      c.pathForTempFlag = 1;
+      c.lpszTempPath = "C:\\TEMP";
+    }
+    EXPECT_EQ(zipCompress(&c), 0);
+    const auto left = platform::list_files("A:\\*");
+    ASSERT_EQ(left.size(), 1u) << "no temporary file stays";
+    EXPECT_EQ(left[0].name, "ONE.ZIP");
+  }
+  user_.take_out();
+  std::string report;
+  EXPECT_TRUE(testsupport::diskette_clean(user_.shelved(1), &report)) << report;
+  const auto bytes = testsupport::mtools_read(user_.shelved(1), "::/ONE.ZIP");
+  ASSERT_TRUE(bytes);
+  write("C:\\OUT\\ONE.ZIP", *bytes);
+  std::string log;
+  EXPECT_EQ(run("unzip -tq " + shell_quote(linux_path("C:\\OUT\\ONE.ZIP")), &log), 0) << log;
+}
+
 }  // namespace
 
 namespace {
