@@ -24,10 +24,10 @@ constexpr int kCopyPiece = 512;
 
 enum State { kIdle = 1, kWaiting = 2, kBuilding = 3, kCopying = 4, kPreparing = 5, kFinished = 6 };
 enum Code {
-  kExit = 1,
+  kExit = kBackupExitCode,
   kStart = 100,
-  kDriveDown = 101,
-  kDriveUp = 102,
+  kDriveDown = kBackupDriveDownCode,
+  kDriveUp = kBackupDriveUpCode,
   kPrepNone = 103,
   kPrepErase = 104,
   kPrepFormat = 105,
@@ -46,10 +46,10 @@ ButtonRecord g_table[] = {
     {kButtonShown, 50, 325, 220, 350, "None", 'n', kPrepNone, 0},
     {kButtonHidden, 0, 0, 1, 1, "", kBackupKeyUp, kChoiceUp, 0},
     {kButtonHidden, 0, 0, 1, 1, "", kBackupKeyDown, kChoiceDown, 0},
-    {kButtonShown, 50, 80, 90, 120, "\x1b", kBackupKeyLeft, kDriveDown, 0},
-    {kButtonShown, 190, 80, 230, 120, "\x1a", kBackupKeyRight, kDriveUp, 0},
+    kDriveDownButton,
+    kDriveUpButton,
     {kButtonShown, 30, 410, 310, 460, "Start Backup", kBackupKeyEnter, kStart, kBackupRemoteEnter},
-    {kButtonShown, 330, 410, 610, 460, "Exit", kBackupKeyEscape, kExit, kBackupRemoteExit},
+    kBackupExitButton,
     kButtonTableEnd,
 };
 
@@ -253,11 +253,7 @@ void fail_to(int state, const std::string& message) {
   set_message(message.c_str());
 }
 
-std::string zvt_path() {
-  char name[32];
-  std::snprintf(name, sizeof name, "ZVT_%04i.ZIP", s.disk);
-  return drive_path(s.drive, name);
-}
+std::string zvt_path() { return backup_file_path(s.drive, s.disk); }
 
 bool overwrite_prompt() {
   static ButtonRecord table[] = {

@@ -53,6 +53,12 @@ std::int64_t (*g_free_source)(char) = query_free;
 
 std::string drive_path(char drive, const char* rest) { return std::string(1, drive) + ":\\" + rest; }
 
+std::string backup_file_path(char drive, int disk) {
+  char name[32];
+  std::snprintf(name, sizeof name, "ZVT_%04i.ZIP", disk);
+  return drive_path(drive, name);
+}
+
 MessageLines split_message(const char* text, bool blank_controls) {
   MessageLines m;
   if (text == nullptr) return m;

@@ -21,6 +21,16 @@ constexpr std::uint16_t kBackupKeyDown = 296;
 constexpr std::uint8_t kBackupRemoteEnter = 13;
 constexpr std::uint8_t kBackupRemoteExit = 17;
 
+// The buttons both screens have besides their own Start: the drive arrows
+// and Exit, with the codes they give.
+constexpr int kBackupExitCode = 1, kBackupDriveDownCode = 101, kBackupDriveUpCode = 102;
+inline constexpr ButtonRecord kDriveDownButton{kButtonShown, 50, 80, 90, 120, "\x1b", kBackupKeyLeft,
+                                               kBackupDriveDownCode, 0};
+inline constexpr ButtonRecord kDriveUpButton{kButtonShown, 190, 80, 230, 120, "\x1a", kBackupKeyRight,
+                                             kBackupDriveUpCode, 0};
+inline constexpr ButtonRecord kBackupExitButton{kButtonShown, 330, 410, 610, 460, "Exit", kBackupKeyEscape,
+                                                kBackupExitCode, kBackupRemoteExit};
+
 // The message panel's two lines, split at the first line break, each at most
 // 40 characters; with `blank_controls` characters outside 32-126 show as
 // blanks.
@@ -65,5 +75,7 @@ void set_backup_free_space_source(std::int64_t (*source)(char drive));
 
 // "X:\" style texts.
 std::string drive_path(char drive, const char* rest);
+// The backup file of a diskette: "X:\ZVT_0001.ZIP" for disk 1.
+std::string backup_file_path(char drive, int disk);
 
 }  // namespace vaslab

@@ -34,16 +34,16 @@ constexpr std::int64_t kNeededOnC = 9999999;
 constexpr std::size_t kReadPiece = 4096;
 
 enum State { kIdle = 1, kWaiting = 2, kExtracting = 3, kMoving = 4 };
-enum Code { kExit = 1, kStart = 100, kDriveDown = 101, kDriveUp = 102 };
+enum Code { kExit = kBackupExitCode, kStart = 100, kDriveDown = kBackupDriveDownCode, kDriveUp = kBackupDriveUpCode };
 // Conflict actions.
 enum Action { kAsk = 100, kOverwrite = 101, kAppend = 102, kSkip = 103, kAlwaysBox = 104 };
 enum Index { iLeft, iRight, iStart, iExit };
 
 ButtonRecord g_table[] = {
-    {kButtonShown, 50, 80, 90, 120, "\x1b", kBackupKeyLeft, kDriveDown, 0},
-    {kButtonShown, 190, 80, 230, 120, "\x1a", kBackupKeyRight, kDriveUp, 0},
+    kDriveDownButton,
+    kDriveUpButton,
     {kButtonShown, 30, 410, 310, 460, "Start Restore", kBackupKeyEnter, kStart, kBackupRemoteEnter},
-    {kButtonShown, 330, 410, 610, 460, "Exit", kBackupKeyEscape, kExit, kBackupRemoteExit},
+    kBackupExitButton,
     kButtonTableEnd,
 };
 
@@ -311,24 +311,11 @@ bool confirm_other_disk() {
   return confirm_disk_number();
 }
 
-std::string zvt_name(int disk) {
-  char name[32];
-  std::snprintf(name, sizeof name, "ZVT_%04i.ZIP", disk);
-  return drive_path(s.drive, name);
-}
-
-bool opens(const std::string& path) {
-  const int h = platform::file_open(path, platform::OpenMode::kRead);
-  if (h < 0) return false;
-  (void)platform::file_close(h);
-  return true;
-}
-
 // The diskette's backup file: the one of the expected number, else the
 // first "ZVT_*.ZIP" with the number its name gives.  0 when there is none.
 int find_backup_file(std::string& path) {
-  path = zvt_name(s.disk);
-  if (opens(path)) return s.disk;
+  path = backup_file_path(s.drive, s.disk);
+  if (backup_file_exists(path.c_str())) return s.disk;
   FileFind f;
   int n = 0;
   if (find_first_file(drive_path(s.drive, "ZVT_*.ZIP"), f, 0) == 0 && f.data.name.size() >= 5) {
@@ -368,7 +355,7 @@ void step_disk() {
     if (backup_free_space('C') <= kNeededOnC) {
       set_message("Insufficent disk space on drive C:");
       s.state = kIdle;
-    } else if (opens(older)) {
+    } else if (backup_file_exists(older.c_str())) {
       restore_older_archive(older);
     } else {
       s.extracted = 0;

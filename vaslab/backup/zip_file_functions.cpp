@@ -89,23 +89,25 @@ int builtin_close(void*, void* stream) {
 
 int builtin_error(void*, void* stream) { return static_cast<Stream*>(stream)->error ? 1 : 0; }
 
-// minizip calls with its own argument types; each slot hands on to the table
-// that the record's opaque value points at.
+// minizip calls with its own argument types; each slot hands on to the same
+// slot of the table that the record's opaque value points at.
 const ZipFileFunctionTable& table_of(voidpf opaque) { return *static_cast<const ZipFileFunctionTable*>(opaque); }
 
-voidpf mz_open(voidpf opaque, const char* name, int mode) { return table_of(opaque).open(table_of(opaque).opaque, name, mode); }
-uLong mz_read(voidpf opaque, voidpf stream, void* buf, uLong size) {
-  return table_of(opaque).read(table_of(opaque).opaque, stream, buf, size);
-}
-uLong mz_write(voidpf opaque, voidpf stream, const void* buf, uLong size) {
-  return table_of(opaque).write(table_of(opaque).opaque, stream, buf, size);
-}
-long mz_tell(voidpf opaque, voidpf stream) { return table_of(opaque).tell(table_of(opaque).opaque, stream); }
+template <auto Slot>
+struct Forward;
+template <typename R, typename... Args, R (*ZipFileFunctionTable::*Slot)(void*, Args...)>
+struct Forward<Slot> {
+  static R call(voidpf opaque, Args... args) {
+    const ZipFileFunctionTable& t = table_of(opaque);
+    return (t.*Slot)(t.opaque, args...);
+  }
+};
+
+// The two whose types differ from minizip's.
+long mz_tell(voidpf opaque, voidpf stream) { return Forward<&ZipFileFunctionTable::tell>::call(opaque, stream); }
 long mz_seek(voidpf opaque, voidpf stream, uLong offset, int origin) {
-  return table_of(opaque).seek(table_of(opaque).opaque, stream, static_cast<long>(offset), origin);
+  return Forward<&ZipFileFunctionTable::seek>::call(opaque, stream, static_cast<long>(offset), origin);
 }
-int mz_close(voidpf opaque, voidpf stream) { return table_of(opaque).close(table_of(opaque).opaque, stream); }
-int mz_error(voidpf opaque, voidpf stream) { return table_of(opaque).error(table_of(opaque).opaque, stream); }
 
 }  // namespace
 
@@ -127,13 +129,13 @@ int zip_stream_truncate(const ZipFileFunctionTable& table, void* stream, std::ui
 }
 
 void zip_minizip_functions(const ZipFileFunctionTable* table, zlib_filefunc_def_s* out) {
-  out->zopen_file = mz_open;
-  out->zread_file = mz_read;
-  out->zwrite_file = mz_write;
+  out->zopen_file = Forward<&ZipFileFunctionTable::open>::call;
+  out->zread_file = Forward<&ZipFileFunctionTable::read>::call;
+  out->zwrite_file = Forward<&ZipFileFunctionTable::write>::call;
   out->ztell_file = mz_tell;
   out->zseek_file = mz_seek;
-  out->zclose_file = mz_close;
-  out->zerror_file = mz_error;
+  out->zclose_file = Forward<&ZipFileFunctionTable::close>::call;
+  out->zerror_file = Forward<&ZipFileFunctionTable::error>::call;
   out->opaque = const_cast<ZipFileFunctionTable*>(table);
 }
 
