@@ -84,4 +84,16 @@ std::optional<FoundFile> file_facts(std::string_view win_path) {
   return facts_of(split_win_path(win_path).second, st);
 }
 
+bool same_file(std::string_view win_a, std::string_view win_b) {
+  if (on_diskette(win_a) || on_diskette(win_b)) {
+    if (!on_diskette(win_a) || !on_diskette(win_b) || !diskette::facts(win_a) || !diskette::facts(win_b)) return false;
+    const std::vector<std::string> a = path_components(win_a), b = path_components(win_b);
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const std::string& x, const std::string& y) { return same_name(x, y); });
+  }
+  struct stat a, b;
+  return ::stat(map_path(win_a).c_str(), &a) == 0 && ::stat(map_path(win_b).c_str(), &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 }  // namespace platform

@@ -38,4 +38,10 @@ std::vector<FoundFile> list_files(const std::string& win_pattern);
 // nullopt when it does not exist.
 std::optional<FoundFile> file_facts(std::string_view win_path);
 
+// Whether two Windows paths name one existing file however they are spelt
+// (case, "." and "..", a relative name, a folder reached through a link, a
+// second hard link): one device and inode on folder drives, one path on the
+// diskette, which has no links.  False when either does not exist.
+bool same_file(std::string_view win_a, std::string_view win_b);
+
 }  // namespace platform

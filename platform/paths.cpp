@@ -151,6 +151,20 @@ bool on_diskette(std::string_view win_path) {
   return has_drive(win_path) && std::toupper(static_cast<unsigned char>(win_path[0])) == 'A';
 }
 
+bool same_volume(std::string_view win_a, std::string_view win_b) {
+  const auto drive = [](std::string_view p) {
+    const std::string full = to_win_absolute(p);
+    return has_drive(full) ? static_cast<char>(std::toupper(static_cast<unsigned char>(full[0]))) : '\0';
+  };
+  const char a = drive(win_a), b = drive(win_b);
+  if (!a || !b) return false;
+  if (a == b) return true;
+  if (a == 'A' || a == 'B' || b == 'A' || b == 'B') return false;
+  struct stat x, y;
+  return ::stat(drive_folder(a).c_str(), &x) == 0 && ::stat(drive_folder(b).c_str(), &y) == 0 &&
+         x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
 bool drive_present(char letter) {
   const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   if (upper == 'A' || upper == 'B') return diskette::drive_present(upper);

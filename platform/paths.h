@@ -46,6 +46,11 @@ std::string drive_folder(char letter);
 // platform/diskette, not in a folder.
 bool on_diskette(std::string_view win_path);
 
+// Whether two Windows paths lie on one volume of the instrument: the same
+// drive (a relative path is on the current directory's drive), or two drive
+// letters whose folders are one folder.  The diskette is a volume of its own.
+bool same_volume(std::string_view win_a, std::string_view win_b);
+
 // A drive is present when its folder exists; A: when its diskette is in the
 // drive (diskette.h); B: never.
 bool drive_present(char letter);

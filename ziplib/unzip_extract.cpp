@@ -265,6 +265,14 @@ struct OutputFile {
   }
 };
 
+// The archive, or the part of it being read, however the target names it,
+// is never written over: that is refused (shown) and the item skipped.
+bool is_the_archive(UnzipState& s, const std::string& target) {
+  if (!platform::same_file(target, s.base_path) && !platform::same_file(target, s.zip_path)) return false;
+  unzip_error_display(s, UZ_SKIP, unzip_text(s, 126, 0));
+  return true;
+}
+
 int ask_overwrite(UnzipState& s, const std::string& target, bool read_only) {
   const std::string text = zip_format(unzip_text(s, read_only ? 128 : 68, 1), {target.c_str()});
   const int style = s.level > kUnzLevel110 ? kStyleOverwrite : MB_YESNOCANCEL;
@@ -359,10 +367,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
     const std::size_t slash = target.find_last_of("\\/");
     if (slash != std::string::npos && platform::dir_create(target.substr(0, slash)) != 0) return UZ_CREATE;
     if (is_dir) return UZ_OK;
-    if (platform::same_name(target, s.base_path)) {
-      unzip_error_display(s, UZ_SKIP, unzip_text(s, 126, 0));
-      return UZ_SKIP;
-    }
+    if (is_the_archive(s, target)) return UZ_SKIP;
     const auto there = s.overwrite ? std::nullopt : platform::file_facts(target);
     if (there && !(there->attributes & platform::kAttrDirectory)) {
       if (s.quiet) return UZ_SKIP;
@@ -373,6 +378,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
         case kRename:
           // A cancelled dialog leaves an empty name, which cannot be created.
           if (!unzip_rename_dialog(s, target, &target) || target.empty()) return UZ_CREATE;
+          if (is_the_archive(s, target)) return UZ_SKIP;
           break;
         default: return UZ_SKIP;
       }
@@ -573,9 +579,8 @@ int unzip_extract(UnzipState& s) {
     return r;
   }
   const bool to_file = !c.testFlag && !s.memory_mode && !s.callback_mode;
-  if (s.multi_disk && !s.split && to_file && s.destination.size() > 1 && s.base_path.size() > 1 &&
-      std::toupper(static_cast<unsigned char>(s.destination[0])) == std::toupper(static_cast<unsigned char>(s.base_path[0])) &&
-      s.destination[1] == ':' && s.base_path[1] == ':') {
+  // Files written to the disk being swapped would go with it.
+  if (s.multi_disk && !s.split && to_file && platform::same_volume(s.destination, s.base_path)) {
     unzip_prompt(s, 6, MB_OK, 0, 0, nullptr);
     return UZ_SAMEVOL;
   }

@@ -753,6 +753,48 @@ TEST_F(Unzip, AnEndRecordOfManyDisksOnAFixedDriveIsNotReadAsManyParts) {
   EXPECT_EQ(unzipCommand(&c), 29);
 }
 
+// However the destination spells the archive's own folder, the archive is
+// not extracted over itself (49, shown, the other items go on); a set that
+// spans disks is not extracted onto the volume it is read from (12).
+TEST_F(Unzip, TheArchiveAndItsVolumeAreNotWrittenOver) {
+  ASSERT_EQ(sh("mkdir arc && cd arc && python3 -c \"import zipfile\nz=zipfile.ZipFile('self.zip','w')\n"
+               "z.writestr('SELF.ZIP', 'not an archive')\nz.writestr('other.txt', 'other')\nz.close()\" && "
+               "cd .. && ln -s arc link && ln -s \"$PWD\" ../d"),
+            0);
+  const std::string zip = read("C:\\arc\\self.zip");
+  const std::string image = platform::diskette::drive_path();
+  ASSERT_TRUE(testsupport::make_diskette(image) && testsupport::mtools_write(image, "::/SELF.ZIP", zip));
+  struct {
+    const char *archive, *destination;
+  } cases[] = {{"C:\\arc\\self.zip", "C:\\arc\\new\\.."}, {"C:\\arc\\self.zip", "C:\\link"}, {"A:\\SELF.ZIP", "A:\\X\\.."}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.destination);
+    g_seen.clear();
+    EXPECT_EQ(extract_all(k.archive, k.destination), 0);
+    EXPECT_TRUE(std::any_of(g_seen.begin(), g_seen.end(), [](const Seen& x) {
+      return x.type == 11 && x.n1 == 49 && x.text.find("on top of itself") != std::string::npos;
+    }));
+    const std::string other = std::string(k.destination) + "\\other.txt";
+    EXPECT_EQ(platform::file_facts(other)->size, 5u);
+  }
+  EXPECT_TRUE(read("C:\\arc\\self.zip") == zip);
+  EXPECT_EQ(testsupport::mtools_read(image, "::/SELF.ZIP"), zip);
+
+  // Read as disks (option bit 7), a split set may not go to its own drive,
+  // nor to a drive letter that is the same folder.
+  std::string data(150000, 's');
+  root_.write("C:\\big.bin", data);
+  ASSERT_EQ(sh("zip -q -0 -s 64k sp.zip big.bin && ls sp.z01 >/dev/null"), 0);
+  for (const char* destination : {"C:\\o", "D:\\o", "E:\\o"}) {
+    SCOPED_TRACE(destination);
+    g_seen.clear();
+    g_answers = {IDCANCEL};
+    const bool same = destination[0] != 'E';
+    EXPECT_EQ(extract_all("C:\\sp.zip", destination, kUnzAllRemovable), same ? 12 : 48);
+    EXPECT_EQ(!g_seen.empty() && g_seen.front().type == 6, same);
+  }
+}
+
 TEST_F(Unzip, TextModeFreshenAndUpdate) {
   root_.write("C:\\t.txt", "one\ntwo\n");
   root_.write("C:\\u.txt", "u");
