@@ -33,20 +33,9 @@ int recording_report(int argc, char* argv[]) {
   return file == g_fail_report ? 11 : 0;
 }
 
-struct StudyScreensTest : RecordsFixture {
-  platform::FakeClock clock;
-  std::unique_ptr<testsupport::ScriptedInput> input;
-
+struct StudyScreensTest : ScriptedRecordsFixture {
   void SetUp() override {
-    RecordsFixture::SetUp();
-    platform::set_clock(&clock);
-    platform::reset_pump();
-    platform::set_window_proc(window_proc);
-    reset_event_state();
-    reset_main_window();
-    reset_tick_timers();
-    input = std::make_unique<testsupport::ScriptedInput>(clock);
-    start_window_timers();
+    ScriptedRecordsFixture::SetUp();
     hardware_settings().import_control[0] = 0;
     std::strcpy(hardware_settings().archive_path_1, "C:\\ARCHIVE\\");
     hardware_settings().archive_path_2[0] = 0;
@@ -65,11 +54,7 @@ struct StudyScreensTest : RecordsFixture {
   void TearDown() override {
     set_module("C:\\PROGRAMS\\IPROC", nullptr);
     set_view_module(nullptr);
-    input.reset();
-    platform::reset_pump();
-    platform::set_window_proc(nullptr);
-    platform::set_clock(nullptr);
-    RecordsFixture::TearDown();
+    ScriptedRecordsFixture::TearDown();
   }
   int run(int (*screen)()) {
     input->after(20000).close_window();
