@@ -178,7 +178,9 @@ class DicomBatch {
     } else {
       const char* known = failure_text(r);
       const std::string text = known ? known : dos_error_text(errno);
-      if (!retry) {
+      if (!retry && text_mode_) {
+        say("Processing failed:..." + text, 90);
+      } else if (!retry) {
         say("Processing failed:", 90);
         say(text, 90, 19);
       }

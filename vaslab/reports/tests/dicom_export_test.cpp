@@ -176,6 +176,7 @@ TEST_F(DicomTest, EndCallLimitsAndFailures) {
   EXPECT_EQ(call("END", 0x80), 0);
   std::string out = testing::internal::GetCapturedStdout();
   EXPECT_FALSE(root.exists("C:\\calls"));  // headers too short: nothing reaches the converter
+  EXPECT_NE(out.find("Processing failed:...No patient name, etc...\n"), std::string::npos) << out;
   EXPECT_NE(out.find("ERR:No patient name"), std::string::npos);
 
   make_study(7, "DOE^JANE", "120");
