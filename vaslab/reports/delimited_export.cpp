@@ -637,6 +637,20 @@ class TemplateRun {
   bool dot_ = false;
 };
 
+// Runs the site's templates "<prefix>0.CFG" to "<prefix>9.CFG" that the
+// record selects, in that order; a missing template is passed over.
+template <typename Record>
+void apply_templates(const Record& rec, const std::string& prefix, Output& out) {
+  for (int k = 0; k < 10; ++k) {
+    if (!rec.selection[k]) continue;
+    auto tpl = platform::read_file(platform::map_path(prefix + std::to_string(k) + ".CFG"));
+    if (!tpl) continue;
+    TemplateRun run(rec, out);
+    for (std::uint8_t b : *tpl) run.feed(static_cast<char>(b));
+    run.finish();
+  }
+}
+
 // The leading decimal number of a name ("17.ASC" 17, "abc" 0).
 long leading_number(const std::string& name) {
   long n = 0;
@@ -677,14 +691,7 @@ int end_call(const ExportArgs& args) {
   auto rec = std::make_unique<DelimitedRecord>();
   for (std::size_t i = 0; i < count; ++i) {
     std::memcpy(rec.get(), db->data() + i * sizeof(DelimitedRecord), sizeof(DelimitedRecord));
-    for (int k = 0; k < 10; ++k) {
-      if (!rec->selection[k]) continue;
-      auto tpl = platform::read_file(platform::map_path("C:\\PROGRAMS\\DELIM" + std::to_string(k) + ".CFG"));
-      if (!tpl) continue;
-      TemplateRun run(*rec, out);
-      for (std::uint8_t b : *tpl) run.feed(static_cast<char>(b));
-      run.finish();
-    }
+    apply_templates(*rec, "C:\\PROGRAMS\\DELIM", out);
   }
   out.close(false);
   // Text lost on its way out is not a finished batch: the gathered records
@@ -796,14 +803,7 @@ int write_dicom_text(const std::string& destination, const std::string& zvt_name
     fill_header_rows(*rec, header, true);
     set_row(rec->rows[kDicomRows - 1], {info.type});
     rec->selection[0] = '0';
-    for (int k = 0; k < 10; ++k) {
-      if (!rec->selection[k]) continue;
-      auto cfg = platform::read_file(platform::map_path("C:\\PROGRAMS\\DICOM" + std::to_string(k) + ".CFG"));
-      if (!cfg) continue;
-      TemplateRun run(*rec, out);
-      for (std::uint8_t b : *cfg) run.feed(static_cast<char>(b));
-      run.finish();
-    }
+    apply_templates(*rec, "C:\\PROGRAMS\\DICOM", out);
   }
   // The converter must not be handed a text file cut short.
   out.close(false);
