@@ -51,6 +51,10 @@ struct EventState {
   bool window_active = true;
   bool live = true;
   bool ignore_next_click = false;
+  // A letter, digit or space key that pressed a button outside typing mode
+  // also sends its character; that character is dropped, or the screen the
+  // button opens would take it as typed.
+  bool drop_next_char = false;
   int pointer = 0;
   bool short_passes = false;
 };
@@ -439,11 +443,16 @@ void keyboard_input(const platform::WindowMessage& m) {
   if (m.msg == Msg::kKeyDown && m.key == platform::vk::kCapital && !m.repeat) caps_lock_key_pressed();
 
   if (m.msg == Msg::kChar) {
+    if (g_ev.drop_next_char) {
+      g_ev.drop_next_char = false;
+      return;
+    }
     if (g_ev.mode == kModeTyping && g_ev.press == kIdle && m.key >= 32 && m.key <= 126) g_ev.pending = m.key;
     return;
   }
 
   if (m.msg == Msg::kKeyDown) {
+    g_ev.drop_next_char = false;
     if (g_ev.press != kIdle || !g_ev.table) return;
     if (m.alt) {
       // Alt+K, Alt+L and Alt+S in typing mode; other Alt keys do nothing.
@@ -464,7 +473,10 @@ void keyboard_input(const platform::WindowMessage& m) {
     }
     const int code = keyboard_code(m);
     const int i = code ? find_keyboard(code) : -1;
-    if (i >= 0) g_ev.pending = g_ev.table[i].button_code;
+    if (i >= 0) {
+      g_ev.pending = g_ev.table[i].button_code;
+      g_ev.drop_next_char = code < 256;
+    }
     return;
   }
 

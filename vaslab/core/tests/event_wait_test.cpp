@@ -127,6 +127,23 @@ TEST_F(EventWait, TypingModeTurnsPrintableKeysIntoTheirCodes) {
   EXPECT_EQ(got, (std::vector<int>{'x', 5}));
 }
 
+// A menu item chosen by its letter opens a typing screen (System Data): the
+// letter's character must not arrive there as typed, while a key without a
+// character in between must not eat the next one typed.
+TEST_F(EventWait, AKeyThatPressedAButtonIsNotTypedIntoTheNextScreen) {
+  input->key('A');
+  int e = kNoEvent;
+  while (e == kNoEvent && clock.now < 100) e = get_button_event(table.data());
+  EXPECT_EQ(e, 65);
+  input->after(20).key(kDown).after(20).type("x");
+  std::vector<int> got;
+  while (clock.now < 300) {
+    const int t = get_button_event_typing(table.data());
+    if (t != kNoEvent) got.push_back(t);
+  }
+  EXPECT_EQ(got, (std::vector<int>{'x'}));
+}
+
 TEST_F(EventWait, KeyboardLookupsStopAtTheFirstKeylessEntry) {
   input->key(kReturn).after(10).key(platform::vk::kEscape).after(10).key('A').after(10).key('Z');
   // Enter presses Next; Escape reaches the hidden button; 'a' presses A;
