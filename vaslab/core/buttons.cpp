@@ -415,6 +415,13 @@ void draw_temp_list_row(const char* text, int row, bool selected) {
   flush_area(0, top, 640, bottom);
 }
 
+void draw_cell_list_row(const char* text, int y, bool selected) {
+  if (!screen_ready()) return;
+  if (selected) DrawBitmap("cell_sel", 0, y, 639, y + 13);
+  draw_text_cells(text ? text : "", y, 0, selected ? kColorNone : kColorBackground,
+                  selected ? kColorWhite : kColorBlack);
+}
+
 void draw_screen_title(const char* text) {
   if (!screen_ready()) return;
   fill_rect_color(24, 2, 424, 24, g_draw.fill_color);

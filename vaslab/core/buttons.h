@@ -97,6 +97,10 @@ void draw_bitmap_on_background(const char* name, int x1, int y1, int x2, int y2)
 // to 5); other rows draw nothing.
 void draw_study_list_row(const char* text, int row, bool selected);
 void draw_temp_list_row(const char* text, int row, bool selected);
+// A row of 8-pixel text cells at y on the light plate of a list screen's
+// background (the DICOM status and worklist lists): black, or white on the
+// highlight bar when selected.
+void draw_cell_list_row(const char* text, int y, bool selected);
 void draw_screen_title(const char* text);
 // The start picture over the background.
 void draw_splash();

@@ -105,7 +105,9 @@ constexpr int kCodeClear = 1080;
 constexpr int kCapsLockBit = 0x40;
 
 // Colours of the screen: white text on black, the cursor cell inverted.
-constexpr int kScreenColor = kColorBlack;
+// On the background tile, as the set-up menus around it and the search
+// editor of the same layout.
+constexpr int kScreenColor = kColorBackground;
 constexpr int kTextColor = kColorWhite;
 constexpr int kLineRow = 1;  // text row of the edit line (y 20)
 constexpr int kLineY = 20;
@@ -246,7 +248,7 @@ void draw_line_text(bool with_cursor) {
   draw_text_cells(g_line.text, kLineY + 1, 0, kScreenColor, kTextColor);
   if (with_cursor) {
     const char under = g_line.cursor < g_line.length ? g_line.text[g_line.cursor] : ' ';
-    draw_text_cursor(kLineRow, g_line.cursor, under, kTextColor, kScreenColor);
+    draw_text_cursor(kLineRow, g_line.cursor, under, kTextColor, kColorBlack);
   }
 }
 

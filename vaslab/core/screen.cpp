@@ -458,12 +458,14 @@ void draw_text_wide(const char* text, int y, int x, int color) {
   mark_dirty(kDirtyWholeWindow);
 }
 
-void draw_field_text(const char* text, int row, int column) {
-  const int y = (row % 8) * 60 + 42;
-  const int x = column * 16;
+void draw_text_wide_over(const char* text, int y, int x, int color) {
   const int n = static_cast<int>(bounded(text).size());
   fill_rect_color(x, y, x + 16 * n, y + 32, g_draw.fill_color);
-  draw_text_wide(text, y, x, g_draw.text_color);
+  draw_text_wide(text, y, x, color);
+}
+
+void draw_field_text(const char* text, int row, int column) {
+  draw_text_wide_over(text, (row % 8) * 60 + 42, column * 16, g_draw.text_color);
 }
 
 namespace {

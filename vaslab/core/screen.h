@@ -151,6 +151,9 @@ void draw_probe_indicator(int probe_type);
 void draw_value_box_text(const char* text, int y, int x);
 void draw_text_at_cell_address(const char* text, int address, int column);
 void draw_text_wide(const char* text, int y, int x, int color);
+// The same over an earlier text: its cells are filled with the fill colour
+// first, so a readout redrawn in place keeps no pixels of the last value.
+void draw_text_wide_over(const char* text, int y, int x, int color);
 void draw_field_text(const char* text, int row, int column);
 void draw_entry_text_wrapped(const char* text, int row, int column);
 void draw_entry_cursor(int row, int column, char ch, int cell_color, int text_color);

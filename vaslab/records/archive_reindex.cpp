@@ -534,6 +534,9 @@ void draw_quick_reindex_progress(const QuickReindexCounts& c, bool finished) {
 
 void draw_full_reindex_progress(const FullReindexCounts& c, bool finished) {
   draw_title("Full Reindex Progress");
+  // The failure lines come and go as the counts change, moving the lines
+  // below them: the old ones are wiped first, down to the Exit button.
+  fill_rect_color(0, 44, 640, 396, kColorBackground);
   const auto lines = full_reindex_report(c);
   draw_report(lines);
   draw_status(lines.back().y + 30, finished);

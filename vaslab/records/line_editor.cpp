@@ -201,6 +201,9 @@ void draw_search_line(const LineEditor& e) {
 }
 
 void draw_search_screen(const LineEditor& e) {
+  // Over the plain tile: the background of the screen that called the editor
+  // would show its own title band and list plate through the keys.
+  release_background();
   fill_rect_color(0, 0, 640, 480, kColorBackground);
   set_colors(kColorBlack << 8 | kColorBackground);
   set_text_justify(kJustifyCentre, kJustifyTop);

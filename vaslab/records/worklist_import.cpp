@@ -107,9 +107,8 @@ std::string drawable(const char* bytes, std::size_t n) {
   return out;
 }
 
-void draw_line_cells(const std::string& text, int y, bool inverse = false) {
-  draw_text_cells(text.c_str(), y, 0, inverse ? kColorBlack : kColorBackground, inverse ? kColorWhite : kColorBlack);
-}
+// The heading line stands on the tile above the list's plate.
+void draw_heading_cells(const std::string& text) { draw_text_cells(text.c_str(), 0, 0, kColorBackground, kColorWhite); }
 
 void restart_auto_period() {
   g.auto_elapsed_ms = 0;
@@ -132,13 +131,14 @@ void draw_viewer(const std::string& title, const std::vector<std::string>& lines
                  bool at_start, bool at_end) {
   g_viewer_page = {title};
   g_viewer_page.insert(g_viewer_page.end(), lines.begin(), lines.end());
+  // The text lies on a plate whose edges are the lines under the title
+  // (y 15) and above the buttons (y 423).
+  load_background("wl_view_bkgd");
   fill_rect_color(0, 0, 640, 480, kColorBackground);
   set_colors(kColorBlack << 8 | kColorBackground);
-  draw_line_cells(title, 0);
-  draw_line(0, 15, 639, 15);
-  draw_line(0, 423, 639, 423);
+  draw_heading_cells(title);
   for (int i = 0; i < kViewerLines; ++i)
-    draw_line_cells(i < static_cast<int>(lines.size()) ? lines[i] : blank, 17 + i * kRowHeight);
+    draw_cell_list_row((i < static_cast<int>(lines.size()) ? lines[i] : blank).c_str(), 17 + i * kRowHeight, false);
   g_viewer_table[0].state = at_start ? kButtonHidden : kButtonShown;
   g_viewer_table[1].state = at_end ? kButtonHidden : kButtonShown;
   draw_buttons(g_viewer_table);
@@ -214,22 +214,24 @@ void draw_list() {
   for (int i = 0; i < kRowsShown; ++i) {
     const int row = g.first_shown + i;
     if (row >= static_cast<int>(g.rows.size())) break;
-    draw_line_cells(drawable(g.rows[row].text.data(), g.rows[row].text.size()), kListTop + i * kRowHeight,
-                    row == g.selected);
+    draw_cell_list_row(drawable(g.rows[row].text.data(), g.rows[row].text.size()).c_str(),
+                       kListTop + i * kRowHeight, row == g.selected);
   }
   mark_dirty(kDirtyWholeWindow);
 }
 
 void draw_screen() {
+  // The list lies on a plate whose edges are the lines under the heading
+  // (y 14) and above the buttons (y 309).
+  load_background("wl_bkgd");
   fill_rect_color(0, 0, 640, 480, kColorBackground);
   set_colors(kColorBlack << 8 | kColorBackground);
   char header[kLineBytes + 1];
   std::snprintf(header, sizeof header, "%-29s\263%-29s\263%-20.20s", "NAME", "I.D.", g.title.c_str());
-  draw_line_cells(header, 0);
-  draw_line(0, 14, 639, 14);
-  draw_line(0, 309, 639, 309);
+  draw_heading_cells(header);
   draw_buttons(g_table);
   set_text_justify(kJustifyCentre, kJustifyTop);
+  g_draw.draw_color = kColorWhite;
   draw_text(534, 378, "KORVANI");
   draw_text(534, 400, "DICOM");
   set_text_justify(kJustifyLeft, kJustifyTop);

@@ -87,6 +87,13 @@ struct StatusRow {
   }
 };
 
+// The progress lines and the log view stand on the plain background tile.
+void clear_to_tile() {
+  release_background();
+  g_draw.fill_color = kColorBackground;
+  clear_screen();
+}
+
 std::string stem_of(const std::string& file) { return file.substr(0, file.rfind('.')); }
 
 const char* failure_text(int r) {
@@ -135,7 +142,7 @@ class DicomBatch {
       std::printf("%s\n", text.c_str());
       std::fflush(stdout);
     } else {
-      draw_text_cells(text.substr(0, 80 - column).c_str(), y, column, kColorBlack, kColorWhite);
+      draw_text_cells(text.substr(0, 80 - column).c_str(), y, column, kColorBackground, kColorWhite);
       flush_dirty();
     }
   }
@@ -152,8 +159,7 @@ class DicomBatch {
         std::printf("Processing...\nName: %s\nI.D.: %s\nType: %s\n\n", info.name.c_str(), info.id.c_str(),
                     info.type.c_str());
       } else {
-        g_draw.fill_color = kColorBlack;
-        clear_screen();
+        clear_to_tile();
         say("Processing...", 15);
         say("Name:", 30);
         say(info.name, 30, 7);
@@ -205,22 +211,23 @@ class DicomBatch {
       for (const StatusRow& row : rows_) std::printf("%s %s\n", row.file.c_str(), row.text().c_str());
       std::fflush(stdout);
     }
-    g_draw.fill_color = kColorWhite;
+    // The list stands on a light plate whose edges are the lines under the
+    // header (y 14) and above the buttons (y 366); the selected row is
+    // highlighted as in the other lists.
+    load_background("dcm_bkgd");
+    g_draw.fill_color = kColorBackground;
     clear_screen();
     const StatusRow header{"", "NAME", "TYPE", "STATUS"};
-    draw_text_cells(header.text().c_str(), 0, 0, kColorWhite, kColorBlack);
-    g_draw.draw_color = kColorBlack;
-    draw_line(0, 14, 639, 14);
-    draw_line(0, 366, 639, 366);
+    draw_text_cells(header.text().c_str(), 0, 0, kColorBackground, kColorWhite);
     const bool above = top_ > 0, below = top_ + kVisibleRows < static_cast<int>(rows_.size());
-    draw_text_cells(std::string(80, above ? '\x18' : ' ').c_str(), 15, 0, kColorWhite, kColorMagenta);
-    draw_text_cells(std::string(80, below ? '\x19' : ' ').c_str(), 351, 0, kColorWhite, kColorMagenta);
+    draw_text_cells(std::string(80, above ? '\x18' : ' ').c_str(), 15, 0, kColorBackground, kColorTeal);
+    draw_text_cells(std::string(80, below ? '\x19' : ' ').c_str(), 351, 0, kColorBackground, kColorTeal);
     for (int k = 0; k < kVisibleRows && top_ + k < static_cast<int>(rows_.size()); ++k) {
-      const int i = top_ + k;
-      draw_text_cells(rows_[i].text().c_str(), 29 + 14 * k, 0, kColorWhite, i == selected_ ? 12 : kColorBlack);
+      const int i = top_ + k, y = 29 + 14 * k;
+      draw_cell_list_row(rows_[i].text().c_str(), y, i == selected_);
     }
-    draw_text_cells("KORVANI", 384, 62, kColorWhite, kColorBlack);
-    draw_text_cells("DICOM", 397, 63, kColorWhite, kColorBlack);
+    draw_text_cells("KORVANI", 384, 62, kColorBackground, kColorWhite);
+    draw_text_cells("DICOM", 397, 63, kColorBackground, kColorWhite);
     draw_buttons(buttons_);
     flush_dirty();
   }
@@ -263,11 +270,11 @@ class DicomBatch {
   std::vector<StatusRow> rows_;
   int selected_ = 0, top_ = 0;
   ButtonRecord buttons_[6] = {
-      make_button(430, 430, 640, 480, "EXIT", kExit, kEscapeKeyCode, 17),
-      make_button(0, 370, 210, 420, "\x18", kUp, 294, 19),
-      make_button(0, 430, 210, 480, "\x19", kDown, 296, 20),
-      make_button(215, 370, 425, 420, "STATUS", kStatus, 's', 12),
-      make_button(215, 430, 425, 480, "RETRY", kRetry, 'r', 13),
+      make_button(430, 430, 640, 480, "EXIT^dcm_exit", kExit, kEscapeKeyCode, 17),
+      make_button(0, 370, 210, 420, "\x18^dcm_up", kUp, 294, 19),
+      make_button(0, 430, 210, 480, "\x19^dcm_down", kDown, 296, 20),
+      make_button(215, 370, 425, 420, "STATUS^dcm_status", kStatus, 's', 12),
+      make_button(215, 430, 425, 480, "RETRY^dcm_retry", kRetry, 'r', 13),
       kButtonTableEnd,
   };
 };
@@ -323,8 +330,7 @@ int start_dicom_converter(const std::string& destination, const std::string& ste
 }
 
 void show_dicom_log(const std::string& linux_path) {
-  g_draw.fill_color = kColorWhite;
-  clear_screen();
+  clear_to_tile();
   auto bytes = platform::read_file(linux_path).value_or(std::vector<std::uint8_t>{});
   // The text stays above the EXIT button and inside 80 columns.
   constexpr int kLastLineY = 370 - 14 - 24 - 14;
@@ -338,13 +344,14 @@ void show_dicom_log(const std::string& linux_path) {
     } else {
       if (column < 80 && b != 0) {
         const char cell[2] = {static_cast<char>(b), 0};
-        draw_text_cells(cell, y, column, kColorWhite, kColorBlack);
+        draw_text_cells(cell, y, column, kColorBackground, kColorWhite);
       }
       ++column;
     }
   }
-  draw_text_cells("Touch exit to continue...", y + 24, 0, kColorWhite, kColorBlack);
-  ButtonRecord exit_button[] = {make_button(0, 370, 640, 480, "EXIT", kExit, kEscapeKeyCode, 17), kButtonTableEnd};
+  draw_text_cells("Touch exit to continue...", y + 24, 0, kColorBackground, kColorWhite);
+  ButtonRecord exit_button[] = {make_button(0, 370, 640, 480, "EXIT^dcm_log_exit", kExit, kEscapeKeyCode, 17),
+                                kButtonTableEnd};
   draw_buttons(exit_button);
   flush_dirty();
   int e = kNoEvent;

@@ -177,6 +177,25 @@ void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& labe
   if (label.empty()) return;
   const int margin = std::min(8, w / 16);
   const int font = kFontTitle, ch = font_cell_height(font);
+  // Arrows alone come from the small cell font: set them up to twice as
+  // large, so that they read beside the worded labels.
+  if (std::all_of(label.begin(), label.end(), [](char c) { return c >= 24 && c <= 27; })) {
+    Bitmap full(std::max(1, text_width(font, label)), std::max(1, ch), rgb(0, 0, 0));
+    draw_string(full, font, 0, 0, label, Rgb{255, 255, 255});
+    // Scaled by their inked box, not by the cell with its empty rows.
+    int l = full.width, t = full.height, r = -1, bt = -1;
+    for (int y = 0; y < full.height; ++y)
+      for (int x = 0; x < full.width; ++x)
+        if (full.at(x, y) & 0xFF0000) l = std::min(l, x), r = std::max(r, x), t = std::min(t, y), bt = std::max(bt, y);
+    if (r < 0) return;
+    Bitmap ink(r - l + 1, bt - t + 1);
+    for (int y = 0; y < ink.height; ++y)
+      for (int x = 0; x < ink.width; ++x) ink.at(x, y) = full.at(l + x, t + y);
+    const double k = std::clamp(std::min(0.7 * w / ink.width, 0.5 * h / ink.height), 1.0, 2.0);
+    const int sw = static_cast<int>(ink.width * k), sh = static_cast<int>(ink.height * k);
+    blend_shrunk_text(b, ink, x0 + (w - sw) / 2, y0 + (h - sh) / 2, sw, sh, to_px(color), 0, 0, b.width, b.height);
+    return;
+  }
   std::vector<std::string> lines{label};
   if (text_width(font, label) > w - 2 * margin) lines = two_lines(font, label);
   const int total = ch * static_cast<int>(lines.size());
@@ -221,12 +240,15 @@ void draw_panel(Bitmap& b, const Panel& p) {
   round_face(b, p.x1, p.y1, w, h, 6, kPlateTop, kPlateBottom, kEdge, 1, true);
 }
 
-Bitmap background() {
+// A screen background: the tile, and unless `banded` is false the title band
+// along the top and the button band along the bottom (screens laid out over
+// the whole height take the tile alone).
+Bitmap background(bool banded) {
   Bitmap b(640, 480);
   const Bitmap tile = make_background_tile();
   for (int y = 0; y < 480; ++y)
     for (int x = 0; x < 640; ++x) b.at(x, y) = tile.at(x % tile.width, y % tile.height);
-  // The title band along the top and the button band along the bottom.
+  if (!banded) return b;
   for (int y = 0; y < 480; ++y) {
     const bool title = y < 27, footer = y >= 404;
     if (!title && !footer) continue;
@@ -322,8 +344,8 @@ int generate(const std::string& list, const std::string& title_font, const std::
         save(name + "_n", button(w, h, text, State::kNormal));
         save(name + "_p", button(w, h, text, State::kPressed));
         save(name + "_g", button(w, h, text, State::kGreyed));
-      } else if (kind == "background") {
-        Bitmap b = background();
+      } else if (kind == "background" || kind == "tiled") {
+        Bitmap b = background(kind == "background");
         for (const Panel& p : panels[name]) draw_panel(b, p);
         save(name, b);
       } else if (kind == "indicator") {

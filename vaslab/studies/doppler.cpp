@@ -111,17 +111,17 @@ class Doppler : public StepScreens, public PostScreen {
         button(8, 410, 220, 472, "CAPTURE^glbl_capt", kCodeCapture, 9),
         button(228, 410, 385, 472, "EXIT^glbl_exit", kCodeExit, 17),
         button(393, 410, 544, 472, "Next^glbl_next", kCodeNext, 16),
-        button(552, 410, 632, 472, "Back", kCodeBack, 18),
-        button(8, 330, 150, 391, "Invert", kDopplerInvert, 19),
-        button(158, 330, 300, 391, "Filter", kDopplerFilter, 20),
-        button(560, 40, 632, 90, "Gain UP", kDopplerGainUp, 0),
-        button(560, 96, 632, 146, "Gain DOWN", kDopplerGainDown, 0),
-        button(560, 152, 632, 202, "Baseline UP", kDopplerBaselineUp, 0),
-        button(560, 208, 632, 258, "Baseline DOWN", kDopplerBaselineDown, 0),
-        button(439, 40, 552, 70, "Probe", kDopplerProbe, 0),
-        button(308, 330, 392, 391, "Volume UP", kDopplerVolumeUp, 0),
-        button(400, 330, 484, 391, "Volume DOWN", kDopplerVolumeDown, 0),
-        button(492, 330, 632, 391, "Mute", kDopplerMute, 0),
+        button(552, 410, 632, 472, "Back^sdp_back", kCodeBack, 18),
+        button(8, 330, 150, 391, "Invert^sdw_invert", kDopplerInvert, 19),
+        button(158, 330, 300, 391, "Filter^sdw_filter", kDopplerFilter, 20),
+        button(560, 40, 632, 90, "Gain UP^sdp_gain_up", kDopplerGainUp, 0),
+        button(560, 96, 632, 146, "Gain DOWN^sdp_gain_dn", kDopplerGainDown, 0),
+        button(560, 152, 632, 202, "Baseline UP^sdp_bsln_up", kDopplerBaselineUp, 0),
+        button(560, 208, 632, 258, "Baseline DOWN^sdp_bsln_dn", kDopplerBaselineDown, 0),
+        button(439, 40, 552, 70, "Probe^sdp_probe", kDopplerProbe, 0),
+        button(308, 330, 392, 391, "Volume UP^sdp_vol_up", kDopplerVolumeUp, 0),
+        button(400, 330, 484, 391, "Volume DOWN^sdp_vol_dn", kDopplerVolumeDown, 0),
+        button(492, 330, 632, 391, "Mute^sdp_mute", kDopplerMute, 0),
         kButtonTableEnd,
     };
     static_assert(sizeof t / sizeof t[0] == kButtons + 1);
@@ -142,7 +142,7 @@ class Doppler : public StepScreens, public PostScreen {
     enable(kDopplerBaselineUp, p.baseline < 255);
     enable(kDopplerBaselineDown, p.baseline > 0);
     enable(kDopplerVolumeUp, volume_.volume < 10);
-    if (ButtonRecord* m = find(kDopplerMute)) set_button_label(*m, volume_.volume > 0 ? "Mute" : "UnMute");
+    if (ButtonRecord* m = find(kDopplerMute)) set_button_label(*m, volume_.volume > 0 ? "Mute^sdp_mute" : "UnMute^sdp_unmute");
     draw_buttons(table_);
   }
 

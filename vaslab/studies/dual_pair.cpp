@@ -508,7 +508,8 @@ void DualEngine::fill_table(std::vector<ButtonRecord>& t, bool post) {
     add(74, 282, 140, 343, "SlowLeft^dpp_post_scrslow_lt", kDualSlowBack, 8, 4);
     add(0, 344, 212, 405, "Side^dpp_post_side", kDualSide, 16, 14);
     // Beside Do Over: where the mode button used to stand it covered EXIT.
-    add(481, 344, 639, 405, "Move", kDualMove, 128, 0, (sides_[kRight].rec.options & 0x08) ? kButtonShown : kButtonHidden);
+    add(481, 344, 639, 405, "Move^dpp_post_move", kDualMove, 128, 0,
+        (sides_[kRight].rec.options & 0x08) ? kButtonShown : kButtonHidden);
     add(246, 282, 319, 343, "FastRight^dpp_post_scrfast_rt", kDualFastForward, 1, 5);
     add(179, 282, 245, 343, "SlowRight^dpp_post_scrslow_rt", kDualSlowForward, 4, 3);
     add(0, 408, 131, 479, "EXIT^glbl_exit", kCodeExit, 512, 17);

@@ -318,9 +318,9 @@ class BpAlignment {
     char raw[16];
     set_colors(kColorBackground | (kColorWhite << 8));
     hex_label(raw, sizeof raw, "RAW:%4x", raw_[0]);
-    draw_text_wide(raw, 200, kBpRightX + 80, kColorWhite);
+    draw_text_wide_over(raw, 200, kBpRightX + 80, kColorWhite);
     hex_label(raw, sizeof raw, "RAW:%4x", raw_[1]);
-    draw_text_wide(raw, 200, kBpLeftX + 80, kColorWhite);
+    draw_text_wide_over(raw, 200, kBpLeftX + 80, kColorWhite);
   }
 
   void take_frame() {

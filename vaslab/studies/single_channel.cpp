@@ -236,8 +236,8 @@ int run_post_screen(ModuleRun& run, PostScreen& screen) {
       make_button(8, 410, 160, 472, "Proceed^glbl_procd", 0, 289, 9),
       make_button(168, 410, 326, 472, "EXIT^glbl_exit", 1, kEscapeKeyCode, 17),
       make_button(334, 410, 477, 472, "Back^glbl_back", 3, 0, 18),
-      make_button(460, 250, 617, 311, "Do Over", 7, 'd', 11),
-      make_button(460, 320, 617, 381, "View", 12, 'v', 12),
+      make_button(460, 250, 617, 311, "Do Over^dpp_post_dover", 7, 'd', 11),
+      make_button(460, 320, 617, 381, "View^dpp_post_view", 12, 'v', 12),
       // The keys still reach a scroll button that is greyed at its end.
       make_button(8, 330, 81, 391, "\x1b\x1b^sdp_scrfast_lt", kLeftFast, 0, kRemoteFastLeft),
       make_button(88, 330, 154, 391, "\x1b^sdp_scrslow_lt", kLeftSlow, 294, kRemoteSlowLeft),

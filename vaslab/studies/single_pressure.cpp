@@ -112,7 +112,7 @@ class SinglePressure : public StepScreens, public PostScreen {
 
   int own_buttons(ButtonRecord* out, int room) override {
     if (room < 1) return 0;
-    out[0] = button(460, 180, 618, 241, "Set Output", kPressSetOutput, 0);
+    out[0] = button(460, 180, 618, 241, "Set Output^dpp_post_setout", kPressSetOutput, 0);
     return 1;
   }
 
@@ -172,17 +172,17 @@ class SinglePressure : public StepScreens, public PostScreen {
         button(8, 410, 220, 472, "CAPTURE^glbl_capt", kCodeCapture, 9),
         button(228, 410, 385, 472, "EXIT^glbl_exit", kCodeExit, 17),
         button(393, 410, 544, 472, "Next^glbl_next", kCodeNext, 16),
-        button(552, 410, 632, 472, "Back", kCodeBack, 18),
-        button(8, 330, 150, 391, "Inflate", kPressInflate, 19),
-        button(158, 330, 300, 391, "Deflate", kPressDeflate, 20),
-        button(560, 40, 632, 90, "Gain UP", kPressGainUp, 0),
-        button(560, 96, 632, 146, "Gain DOWN", kPressGainDown, 0),
-        button(560, 152, 632, 202, "Baseline UP", kPressBaselineUp, 0),
-        button(560, 208, 632, 258, "Baseline DOWN", kPressBaselineDown, 0),
-        button(439, 40, 552, 70, "Probe", kPressProbe, 0),
-        button(308, 330, 392, 391, "Volume UP", kPressVolumeUp, 0),
-        button(400, 330, 484, 391, "Volume DOWN", kPressVolumeDown, 0),
-        button(492, 330, 632, 391, "Mute", kPressMute, 0),
+        button(552, 410, 632, 472, "Back^sdp_back", kCodeBack, 18),
+        button(8, 330, 150, 391, "Inflate^sdp_infl", kPressInflate, 19),
+        button(158, 330, 300, 391, "Deflate^sdp_defl", kPressDeflate, 20),
+        button(560, 40, 632, 90, "Gain UP^sdp_gain_up", kPressGainUp, 0),
+        button(560, 96, 632, 146, "Gain DOWN^sdp_gain_dn", kPressGainDown, 0),
+        button(560, 152, 632, 202, "Baseline UP^sdp_bsln_up", kPressBaselineUp, 0),
+        button(560, 208, 632, 258, "Baseline DOWN^sdp_bsln_dn", kPressBaselineDown, 0),
+        button(439, 40, 552, 70, "Probe^sdp_probe", kPressProbe, 0),
+        button(308, 330, 392, 391, "Volume UP^sdp_vol_up", kPressVolumeUp, 0),
+        button(400, 330, 484, 391, "Volume DOWN^sdp_vol_dn", kPressVolumeDown, 0),
+        button(492, 330, 632, 391, "Mute^sdp_mute", kPressMute, 0),
         kButtonTableEnd,
     };
     static_assert(sizeof t / sizeof t[0] == kButtons + 1);
@@ -206,7 +206,7 @@ class SinglePressure : public StepScreens, public PostScreen {
     enable(kPressBaselineUp, p.baseline < 255);
     enable(kPressBaselineDown, p.baseline > 0);
     enable(kPressVolumeUp, volume_.volume < 10);
-    if (ButtonRecord* m = find(kPressMute)) set_button_label(*m, volume_.volume > 0 ? "Mute" : "UnMute");
+    if (ButtonRecord* m = find(kPressMute)) set_button_label(*m, volume_.volume > 0 ? "Mute^sdp_mute" : "UnMute^sdp_unmute");
     draw_buttons(table_);
   }
 

@@ -257,20 +257,30 @@ class SymptomCapture {
       int column = 32 - symptom_row_columns(step_.rows[i]);
       for (char c : step_.rows[i]) {
         if (c == kSideMark) {
-          if (column >= 0)
-            table_.push_back(make_button(column * 16, y, column * 16 + 95, y + 31, kSideWords[side], kCodeSide + i,
-                                         "aceg"[i]));
+          if (column >= 0) {
+            char label[24];
+            std::snprintf(label, sizeof label, "%s^symp_side_%d", kSideWords[side], side);
+            table_.push_back(make_button(column * 16, y, column * 16 + 95, y + 31, label, kCodeSide + i, "aceg"[i]));
+          }
           column += kSideColumns;
         } else if (c == kSiteMark) {
-          if (column >= 0)
-            table_.push_back(make_button(column * 16, y, column * 16 + 127, y + 31, symptom_site_word(side, v & 7),
-                                         kCodeSite + i, "bdfh"[i]));
+          if (column >= 0) {
+            const int site = (v & 7) > 6 ? 0 : v & 7;
+            char label[32];
+            std::snprintf(label, sizeof label, "%s^symp_site%s_%d", symptom_site_word(side, site),
+                          side == 2 ? "s" : "", site);
+            table_.push_back(make_button(column * 16, y, column * 16 + 127, y + 31, label, kCodeSite + i, "bdfh"[i]));
+          }
           column += kSiteColumns;
         } else {
           ++column;
         }
       }
-      char slot_label[2] = {symptom_slot_captured(p, i) ? 'C' : static_cast<char>('1' + i), 0};
+      char slot_label[16];
+      if (symptom_slot_captured(p, i))
+        std::snprintf(slot_label, sizeof slot_label, "C^symp_slot_c");
+      else
+        std::snprintf(slot_label, sizeof slot_label, "%d^symp_slot_%d", i + 1, i + 1);
       table_.push_back(make_button(596, y, 639, y + 31, slot_label, kCodeSlot + i, '1' + i, 0,
                                    slots_on ? kButtonShown : kButtonGreyed));
     }
@@ -311,10 +321,7 @@ class SymptomCapture {
     char t[16];
     std::snprintf(t, sizeof t, "Time: %.5s", p.short_text);
     set_colors(kColorBackground | (kColorWhite << 8));
-    // Redrawn every second over the last time: its cells are cleared first,
-    // or the digits pile up on each other.
-    fill_rect_color(16, 300, 16 + 16 * static_cast<int>(std::strlen(t)), 332, kColorBackground);
-    draw_text_wide(t, 300, 16, kColorWhite);
+    draw_text_wide_over(t, 300, 16, kColorWhite);
   }
 
   void draw_screen(const StudyPage& p) {
@@ -335,26 +342,26 @@ class SymptomCapture {
     table_.clear();
     table_.reserve(kTableRoom);
     const auto on = [&](int bit) { return (step_.enables & bit) ? kButtonShown : kButtonHidden; };
-    table_.push_back(make_button(8, 330, 158, 391, "Start Time", kCodeStartTime, 's', 0, on(0x01)));
-    table_.push_back(make_button(166, 330, 316, 391, "Reset Time", kCodeResetTime, 'r', 0, on(0x02)));
-    table_.push_back(make_button(324, 330, 474, 391, "Pause Time", kCodePauseTime, 'p', 0, on(0x04)));
+    table_.push_back(make_button(8, 330, 158, 391, "Start Time^symp_start", kCodeStartTime, 's', 0, on(0x01)));
+    table_.push_back(make_button(166, 330, 316, 391, "Reset Time^symp_reset", kCodeResetTime, 'r', 0, on(0x02)));
+    table_.push_back(make_button(324, 330, 474, 391, "Pause Time^symp_pause", kCodePauseTime, 'p', 0, on(0x04)));
     table_.push_back(make_button(0, 0, 0, 0, "Symptom Capture", kCodeHiddenCapture, kKeyF9, 0, kButtonHidden));
     add_row_buttons(p, true);
     table_.push_back(make_button(8, 410, 220, 472, "CAPTURE^glbl_capt", kCodeCapture, 0, 9, on(0x08)));
     table_.push_back(make_button(228, 410, 385, 472, "EXIT^glbl_exit", kCodeExit, 0, 17));
     table_.push_back(make_button(393, 410, 544, 472, "Next^glbl_next", kCodeNext, 0, 16));
-    table_.push_back(make_button(552, 410, 632, 472, "Back", kCodeBack, 0, 18));
+    table_.push_back(make_button(552, 410, 632, 472, "Back^sdp_back", kCodeBack, 0, 18));
     table_.push_back(kButtonTableEnd);
   }
 
   void make_review_table(const StudyPage& p) {
     table_.clear();
     table_.reserve(kTableRoom);
-    table_.push_back(make_button(166, 330, 316, 391, "Reset Time", kCodeResetTime, 'r'));
+    table_.push_back(make_button(166, 330, 316, 391, "Reset Time^symp_reset", kCodeResetTime, 'r'));
     add_row_buttons(p, false);
-    table_.push_back(make_button(8, 330, 158, 391, "Do Over", kCodeDoOver, 0, 0));
-    table_.push_back(make_button(324, 330, 474, 391, "Back", kCodeBack, 0, 18));
-    table_.push_back(make_button(482, 330, 632, 391, "View", kCodeView, 0, 0));
+    table_.push_back(make_button(8, 330, 158, 391, "Do Over^symp_dover", kCodeDoOver, 0, 0));
+    table_.push_back(make_button(324, 330, 474, 391, "Back^symp_back", kCodeBack, 0, 18));
+    table_.push_back(make_button(482, 330, 632, 391, "View^symp_view", kCodeView, 0, 0));
     table_.push_back(make_button(228, 410, 385, 472, "EXIT^glbl_exit", kCodeExit, 0, 17));
     table_.push_back(make_button(393, 410, 544, 472, "Next^glbl_next", kReviewNext, 0, 16));
     table_.push_back(kButtonTableEnd);
@@ -418,8 +425,8 @@ class SymptomCapture {
 
   bool sure() {
     std::vector<ButtonRecord> box = {
-        make_button(100, 300, 300, 380, "Yes", kSureYes, 'y'),
-        make_button(340, 300, 540, 380, "No", kSureNo, 'n'),
+        make_button(100, 300, 300, 380, "Yes^symp_yes", kSureYes, 'y'),
+        make_button(340, 300, 540, 380, "No^symp_no", kSureNo, 'n'),
         kButtonTableEnd,
     };
     clear_screen();

@@ -72,9 +72,13 @@ struct SymptomTest : StudyFixture {
       if (b->button_code == code) return b;
     return nullptr;
   }
+  // The word a button shows: its label before the bitmap name.
   static std::string label(int code) {
     const ButtonRecord* b = button(code);
-    return b ? b->label : "";
+    if (!b) return "";
+    char text[kButtonLabelSize];
+    button_label_text(*b, text, sizeof text);
+    return text;
   }
 };
 
