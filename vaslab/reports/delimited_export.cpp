@@ -44,11 +44,7 @@ constexpr int kPageTextRow = 200;  // rows 200..208: the header's texts
 
 enum Result : int { kOk = 0, kBadArguments = 1, kNoPage = 9, kNoData = 10, kFileError = 11 };
 
-// Where each step type keeps the step whose page it exports (link), the
-// value row it fills and its gain group; -1 where it has none.
-struct StepFields {
-  int type, link, row, group;
-};
+using StepFields = ExportStepFields;
 constexpr StepFields kStepFields[] = {
     {kStepDualPvr, 211, 210, 51},       {kStepSinglePressure, 61, 60, -1}, {kStepText, -1, 289, -1},
     {kStepPicture, -1, 145, -1},        {kStepDualWaveform, 195, 194, 37}, {kStepDoppler, 199, 198, 39},
@@ -56,12 +52,6 @@ constexpr StepFields kStepFields[] = {
     {kStepNotes, 203, 204, -1},         {kStepDualPressure, 56, 55, -1},   {kStepVrt, 200, 199, 37},
     {kStepThermal, 254, 253, -1},       {kStepSymptoms, -1, -1, -1},       {kStepLines, -1, -1, -1},
 };
-
-const StepFields* step_fields(int type) {
-  for (const StepFields& f : kStepFields)
-    if (f.type == type) return &f;
-  return nullptr;
-}
 
 std::string_view trim_leading_blanks(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -187,14 +177,6 @@ void append_step_name(DelimitedRecord& rec, int row_byte, int step, int exam, in
 
 std::string page_file(const std::string& data, int step, const std::string& exam) {
   return platform::map_path(data + std::to_string(step) + "." + exam);
-}
-
-// The first page of a study in the data directory (any step), as a Linux
-// path; empty when there is none.
-std::string first_study_page(const std::string& data, const std::string& exam) {
-  for (const auto& f : platform::list_files(data + "*." + exam))
-    if (!(f.attributes & platform::kAttrDirectory)) return platform::map_path(data + f.name);
-  return {};
 }
 
 // Packed times compare as unsigned numbers.
@@ -332,7 +314,7 @@ int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::functi
   std::memcpy(study.patient_name, header.patient_name, sizeof study.patient_name);
   study.start_time = study_start_time(args.id, study.start_known);
 
-  const std::string first_page = first_study_page(data, args.id_text);
+  const std::string first_page = first_export_page(data, args.id_text);
   if (first_page.empty()) return kNoData;
   auto page_bytes = platform::read_file(first_page, STUDY_PAGE_BYTES);
   if (!page_bytes || page_bytes->size() < STUDY_PAGE_BYTES) return kNoData;
@@ -358,7 +340,7 @@ int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::functi
     if (!r) return kNoData;
     const int type = r[0];
     if (type == kStepEnd) break;
-    const StepFields* f = step_fields(type);
+    const StepFields* f = export_step_fields(type);
     if (!f) return dicom ? kFileError : kNoData;
     const int row_byte = f->row >= 0 ? r[f->row] : 0;
     bool loaded = false;
@@ -729,6 +711,18 @@ struct ConversionFormat {
 
 }  // namespace
 
+const ExportStepFields* export_step_fields(int type) {
+  for (const StepFields& f : kStepFields)
+    if (f.type == type) return &f;
+  return nullptr;
+}
+
+std::string first_export_page(const std::string& data, const std::string& exam) {
+  for (const auto& f : platform::list_files(data + "*." + exam))
+    if (!(f.attributes & platform::kAttrDirectory)) return platform::map_path(data + f.name);
+  return {};
+}
+
 void write_waveform_samples(std::FILE* out, std::string_view text, const StudyPage& page) {
   if (!out) return;
   const int start = page.report_start;
@@ -783,7 +777,7 @@ int write_dicom_text(const std::string& destination, const std::string& zvt_name
   info.name = std::string(field_text(header.patient_name, sizeof header.patient_name));
   info.id = std::string(field_text(header.patient_id, sizeof header.patient_id));
 
-  const std::string page = first_study_page(data_directory_path(), stem);
+  const std::string page = first_export_page(data_directory_path(), stem);
   if (page.empty()) return kNoData;
   auto page_bytes = platform::read_file(page, STUDY_PAGE_BYTES);
   if (!page_bytes || page_bytes->size() < STUDY_PAGE_BYTES) return kNoData;

@@ -61,6 +61,18 @@ struct DicomStudyInfo {
 // when the text could not be written whole.
 int write_dicom_text(const std::string& destination, const std::string& zvt_name, DicomStudyInfo& info);
 
+// Where a step type keeps, in its 300-byte record, the step whose page it
+// exports (link), the value row it fills and its gain group; -1 where it has
+// none.  nullptr for a type that exports nothing.
+struct ExportStepFields {
+  int type, link, row, group;
+};
+const ExportStepFields* export_step_fields(int type);
+
+// The first page of a study in the data directory (any step), as a Linux
+// path; empty when there is none.
+std::string first_export_page(const std::string& data, const std::string& exam);
+
 // Loads the page whose values step `step` exports: its own page (link 0),
 // the page of step `link` of this study when that step measures the same
 // label, else the page of step `link` of the nearest other temporary study
