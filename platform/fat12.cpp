@@ -65,6 +65,10 @@ struct Volume {
   std::uint32_t root_start = 0, root_sectors = 0, data_start = 0, clusters = 0;
   std::vector<std::uint8_t> fat;  // the first copy
   std::vector<bool> dirty;        // FAT sectors changed since written
+  // Kept with every change of the FAT, so that writing a file cluster by
+  // cluster does not count and search the whole FAT each time.
+  std::uint32_t free = 0;
+  std::uint32_t lowest_free = 2;  // no free cluster lies below
   std::uint32_t cluster_bytes() const { return sectors_per_cluster * kSectorSize; }
 };
 Volume g_vol;
@@ -76,6 +80,8 @@ struct Node {
   std::uint32_t size = 0;
   bool modified = false;
   bool pending = false;  // first and size are ahead of the entry on the disk
+  std::vector<std::uint16_t> chain;  // its clusters, once read
+  bool chain_read = false;
 };
 
 struct Handle {
@@ -93,6 +99,8 @@ bool any_pending();
 void forget_volume() {
   if (!any_pending()) g_vol.generation = 0;
 }
+
+std::uint16_t fat_get(std::uint32_t c);
 
 int load_volume() {
   const std::uint64_t gen = detail::generation();
@@ -126,6 +134,11 @@ int load_volume() {
   v.dirty.assign(v.fat_sectors, false);
   v.generation = gen;
   g_vol = std::move(v);
+  for (std::uint32_t c = g_vol.clusters + 1; c >= 2; --c)
+    if (fat_get(c) == 0) {
+      ++g_vol.free;
+      g_vol.lowest_free = c;
+    }
   return 0;
 }
 
@@ -139,6 +152,12 @@ std::uint16_t fat_get(std::uint32_t c) {
 }
 
 void fat_set(std::uint32_t c, std::uint16_t value) {
+  const bool was_free = fat_get(c) == 0, now_free = (value & 0xFFF) == 0;
+  if (was_free && !now_free) --g_vol.free;
+  if (!was_free && now_free) {
+    ++g_vol.free;
+    g_vol.lowest_free = std::min(g_vol.lowest_free, c);
+  }
   const std::size_t at = c + c / 2;
   std::uint16_t v = get_u16le(g_vol.fat.data() + at);
   v = (c & 1) ? static_cast<std::uint16_t>((v & 0x000F) | (value << 4))
@@ -178,19 +197,18 @@ int chain_of(std::uint16_t first, std::vector<std::uint16_t>& out) {
   }
 }
 
-std::uint32_t free_clusters() {
-  std::uint32_t n = 0;
-  for (std::uint32_t c = 2; c < g_vol.clusters + 2; ++c) n += fat_get(c) == 0;
-  return n;
-}
+std::uint32_t free_clusters() { return g_vol.free; }
 
-// Adds `n` free clusters to the end of `chain` in the FAT kept in memory;
-// nothing changes when there are not enough.
+// Adds `n` free clusters, the lowest first, to the end of `chain` in the FAT
+// kept in memory; nothing changes when there are not enough.
 int extend_chain(std::vector<std::uint16_t>& chain, std::uint32_t n) {
+  if (n > g_vol.free) return -ENOSPC;
   std::vector<std::uint16_t> got;
-  for (std::uint32_t c = 2; c < g_vol.clusters + 2 && got.size() < n; ++c)
+  std::uint32_t c = g_vol.lowest_free;
+  for (; c < g_vol.clusters + 2 && got.size() < n; ++c)
     if (fat_get(c) == 0) got.push_back(static_cast<std::uint16_t>(c));
   if (got.size() < n) return -ENOSPC;
+  g_vol.lowest_free = got.empty() ? g_vol.lowest_free : got.back() + 1u;
   for (std::uint16_t c : got) {
     if (!chain.empty()) fat_set(chain.back(), c);
     fat_set(c, kEndOfChain);
@@ -607,12 +625,31 @@ int new_handle(std::shared_ptr<Node> node, OpenMode mode) {
   return kHandleBase + static_cast<int>(g_handles.size() - 1);
 }
 
+// An open file's clusters, read from the FAT once and kept up to date by
+// the calls that change them.
+int chain_of_node(Node& n, std::vector<std::uint16_t>*& out) {
+  if (!n.chain_read) {
+    if (const int e = chain_of(n.first, n.chain)) return e;
+    n.chain_read = true;
+  }
+  out = &n.chain;
+  return 0;
+}
+
+// Frees the clusters of `chain` after its first `keep` and drops them from it.
+void give_back(std::vector<std::uint16_t>& chain, std::size_t keep) {
+  if (keep >= chain.size()) return;
+  cut_chain(chain, keep);
+  chain.resize(keep);
+}
+
 // Changes an open file's length: when it grows the new clusters are zeroed
 // and the node is pending; when it shrinks the entry goes first, the FAT
 // next.
 int resize(Node& n, std::uint64_t size) {
-  std::vector<std::uint16_t> chain;
-  if (const int e = chain_of(n.first, chain)) return e;
+  std::vector<std::uint16_t>* cp = nullptr;
+  if (const int e = chain_of_node(n, cp)) return e;
+  std::vector<std::uint16_t>& chain = *cp;
   const std::uint64_t cb = g_vol.cluster_bytes();
   const std::size_t need = static_cast<std::size_t>((size + cb - 1) / cb);
   int e = 0;
@@ -628,7 +665,7 @@ int resize(Node& n, std::uint64_t size) {
       n.size = old_size;
       return e;
     }
-    cut_chain(chain, need);
+    give_back(chain, need);
     e = flush_fat();
     if (e) forget_volume();
   } else if (size > n.size) {
@@ -636,7 +673,7 @@ int resize(Node& n, std::uint64_t size) {
     if (need > had) e = extend_chain(chain, static_cast<std::uint32_t>(need - had));
     if (!e) e = zero_fill(chain, n.size, size - n.size);
     if (e) {
-      if (chain.size() != had) cut_chain(chain, had);
+      give_back(chain, had);
       return e;
     }
     n.first = chain.empty() ? 0 : chain.front();
@@ -695,12 +732,12 @@ long long read(int handle, void* buffer, std::size_t size) {
   if (const int e = handle_of(handle, h)) return e;
   if (a.error()) return a.error();
   if (!h->readable) return -EBADF;
-  const Node& n = *h->node;
+  Node& n = *h->node;
   if (h->pos >= n.size || size == 0) return 0;
   const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(size, n.size - h->pos));
-  std::vector<std::uint16_t> chain;
-  if (const int e = chain_of(n.first, chain)) return e;
-  if (const int e = chain_io(chain, h->pos, take, static_cast<std::uint8_t*>(buffer), nullptr)) return e;
+  std::vector<std::uint16_t>* chain = nullptr;
+  if (const int e = chain_of_node(n, chain)) return e;
+  if (const int e = chain_io(*chain, h->pos, take, static_cast<std::uint8_t*>(buffer), nullptr)) return e;
   h->pos += take;
   return static_cast<long long>(take);
 }
@@ -713,8 +750,9 @@ long long write(int handle, const void* data, std::size_t size) {
   const std::uint64_t pos = h->append ? n.size : h->pos;
   if (size == 0) return 0;
   if (size > kMaxFileSize - pos) return -EFBIG;
-  std::vector<std::uint16_t> chain;
-  if (const int e = chain_of(n.first, chain)) return e;
+  std::vector<std::uint16_t>* cp = nullptr;
+  if (const int e = chain_of_node(n, cp)) return e;
+  std::vector<std::uint16_t>& chain = *cp;
   const std::uint64_t cb = g_vol.cluster_bytes();
   const std::uint64_t end_wanted = std::max<std::uint64_t>(pos + size, n.size);
   const std::uint64_t need = (end_wanted + cb - 1) / cb;
@@ -734,7 +772,7 @@ long long write(int handle, const void* data, std::size_t size) {
   if (!e) e = chain_io(chain, pos, static_cast<std::size_t>(count), nullptr, static_cast<const std::uint8_t*>(data));
   if (e) {
     // The clusters taken for this write go back; the file stays as it was.
-    if (chain.size() != had) cut_chain(chain, had);
+    give_back(chain, had);
     return e;
   }
   if (chain.size() != had || end > n.size) {
