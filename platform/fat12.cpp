@@ -839,6 +839,9 @@ int close(int handle) {
       if (!e && h->node.use_count() == 1) h->node->modified = false;
     }
     g_handles[static_cast<std::size_t>(handle) - kHandleBase].reset();
+    // A file that could not be put away leaves clusters that only memory
+    // knows of: the disk is read again as it is.
+    if (e) forget_volume();
   }
   return e;
 }

@@ -228,6 +228,18 @@ TEST_F(DisketteFiles, FullDiskBadSectorsAndWriteProtection) {
   EXPECT_EQ(testsupport::mtools_read(image_, "::/AFTER.BIN"), "");
   EXPECT_EQ(dk::free_bytes(), 1457664u - 20 * 512);
 
+  // A close that cannot put the FAT down fails and takes back the clusters
+  // only memory held: a later file does not write them out as lost ones.
+  h = platform::file_open("A:\\LOST.BIN", OpenMode::kCreateAlways);
+  ASSERT_EQ(platform::file_write(h, noise(5000, 7).data(), 5000), 5000);
+  dk::set_bad_sectors({1});  // the first FAT's first sector
+  EXPECT_EQ(platform::file_close(h), -EIO);
+  dk::clear_sector_faults();
+  ASSERT_EQ(put("A:\\LATER.BIN", "later"), 0);
+  expect_clean();
+  EXPECT_EQ(platform::free_space("A:\\"), mdir_free());
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/LOST.BIN"), "");
+
   // Write protection turns every change away and lets reading go on.
   ASSERT_EQ(::chmod(image_.c_str(), 0444), 0);
   EXPECT_EQ(platform::file_open("A:\\NEW.BIN", OpenMode::kCreateAlways), -EROFS);
