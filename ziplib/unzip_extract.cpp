@@ -33,6 +33,8 @@ constexpr std::uint32_t kLocalSig = 0x04034B50;
 constexpr std::uint32_t kCentralSig = 0x02014B50;
 constexpr int kStyleOverwrite = 15;
 constexpr int kYesToAll = 100, kRename = 101;
+// The stored attributes a file or folder is given when they are set.
+constexpr std::uint32_t kKeptAttributes = platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem;
 
 // Unless the host reads labels its own way, a label is the one on the
 // diskette in drive A:.
@@ -231,15 +233,17 @@ struct OutputFile {
     return platform::file_write(fd, p, n) == static_cast<long long>(n);
   }
   // Whole: renamed into place.  Failed: removed, or kept under the target's
-  // name when the host asked for partial files.
-  bool close(bool good, bool keep, const CentralItem& it, std::uint32_t attributes) {
-    if (fd < 0) return false;
+  // name when the host asked for partial files.  0, 50 when the data could
+  // not be put away, 28 when the file could not take the target's name.
+  int close(bool good, bool keep, const CentralItem& it, std::uint32_t attributes) {
+    if (fd < 0) return UZ_CREATE;
     // A close that fails has lost data the writes were promised.
-    good = platform::file_close(fd) == 0 && good;
+    const bool closed = platform::file_close(fd) == 0;
+    good = closed && good;
     fd = -1;
     if (!good && !keep) {
       (void)platform::file_delete(temp_path);
-      return false;
+      return closed ? UZ_OK : UZ_DISKFULL;
     }
     (void)platform::file_set_time(temp_path, static_cast<std::int64_t>(time_of(it.date, it.time)));
     int r = platform::file_rename(temp_path, final_path);
@@ -250,12 +254,11 @@ struct OutputFile {
     }
     if (r != 0) {
       (void)platform::file_delete(temp_path);
-      return false;
+      return UZ_CREATE;
     }
     // A new file is writable and marked for archiving already.
-    if (attributes & (platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem))
-      (void)platform::file_set_attributes(final_path, attributes);
-    return good;
+    if (attributes & kKeptAttributes) (void)platform::file_set_attributes(final_path, attributes);
+    return closed ? UZ_OK : UZ_DISKFULL;
   }
   ~OutputFile() {
     if (fd >= 0) {
@@ -366,10 +369,20 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
   if (to_file) {
     const std::size_t slash = target.find_last_of("\\/");
     if (slash != std::string::npos && platform::dir_create(target.substr(0, slash)) != 0) return UZ_CREATE;
-    if (is_dir) return UZ_OK;
+    if (is_dir) {
+      // The diskette keeps a folder's attributes as stored.  A folder drive
+      // has only read-only, as write permission, which would stop the files
+      // that follow from going into the folder: it is left writable.
+      if (platform::on_diskette(target) && (attributes & kKeptAttributes))
+        (void)platform::file_set_attributes(target, attributes);
+      return UZ_OK;
+    }
     if (is_the_archive(s, target)) return UZ_SKIP;
-    const auto there = s.overwrite ? std::nullopt : platform::file_facts(target);
-    if (there && !(there->attributes & platform::kAttrDirectory)) {
+    auto there = platform::file_facts(target);
+    // No file can be made where a folder stands.
+    if (there && (there->attributes & platform::kAttrDirectory)) return UZ_CREATE;
+    bool agreed = false;  // the operator chose to overwrite this very file
+    if (there && !s.overwrite) {
       if (s.quiet) return UZ_SKIP;
       switch (ask_overwrite(s, target, (there->attributes & platform::kAttrReadOnly) != 0)) {
         case IDYES: break;
@@ -379,10 +392,18 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
           // A cancelled dialog leaves an empty name, which cannot be created.
           if (!unzip_rename_dialog(s, target, &target) || target.empty()) return UZ_CREATE;
           if (is_the_archive(s, target)) return UZ_SKIP;
+          there = platform::file_facts(target);
+          if (there && (there->attributes & platform::kAttrDirectory)) return UZ_CREATE;
           break;
         default: return UZ_SKIP;
       }
+      agreed = true;
     }
+    // A read-only file gives way to the operator's Yes or to the host's
+    // option bit 0 (old files cleared first); otherwise it cannot be
+    // created over, and it stays as it is.
+    if (there && (there->attributes & platform::kAttrReadOnly) && !agreed && !(s.options & kUnzDeleteFirst))
+      return UZ_CREATE;
   }
 
   std::uint64_t data = 0;
@@ -461,8 +482,8 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
   int r = decode_item(params, in, stage);
   if (r == UZ_OK && s.cancel) r = UZ_CANCEL;
   if (to_file) {
-    const bool placed = out_file.close(r == UZ_OK, (s.options & kUnzKeepFailed) != 0, it, attributes);
-    if (r == UZ_OK && !placed) r = UZ_DISKFULL;
+    const int placed = out_file.close(r == UZ_OK, (s.options & kUnzKeepFailed) != 0, it, attributes);
+    if (r == UZ_OK) r = placed;
   }
   return r;
 }
@@ -599,6 +620,7 @@ int unzip_extract(UnzipState& s) {
     CentralItem it;
     unzip_item(s, static_cast<std::size_t>(i), &it);
     if (to_file && !unzip_qualifies(s, it)) return UZ_NONE;
+    unzip_start_progress_program(s);
     return problem(extract_at(s, static_cast<std::size_t>(i)));
   }
   if (int r = unzip_build_patterns(s)) return r;
@@ -608,6 +630,7 @@ int unzip_extract(UnzipState& s) {
     unzip_error_display(s, UZ_NONE, unzip_text(s, 125, 0));
     return UZ_NONE;
   }
+  unzip_start_progress_program(s);
   int r = UZ_OK;
   long i = -1;
   for (std::int32_t n = 1; n <= total; ++n) {

@@ -328,6 +328,7 @@ int unzipCommand(UNZIPCMDSTRUCT* caller) {
     s.data_user = c.lpCallbackStruct->lpUserData;
   }
   result = run(s, *caller);
+  unzip_close_progress_program(s);
   // The archive stays closed between calls; the cached directory survives.
   unzip_close_archive(s);
   s.zip_path = s.base_path;

@@ -270,22 +270,35 @@ void unzip_error_display(UnzipState& s, int code, const char* detail_text) {
 }
 
 bool unzip_minor_status(UnzipState& s, const std::string& text, std::uint64_t total, std::uint64_t done) {
-  if (s.minor_proc) {
-    const int percent = total ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total + 1)) : 0;
-    int r = s.minor_proc(text.c_str(), percent, s.minor_data);
-    if (r && s.level >= kUnzLevel110 && (s.options & kUnzMinorCancels)) s.cancel = true;
-  }
+  const int percent = total ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total + 1)) : 0;
+  int r = 0;
+  if (s.progress_running) r = zip_progress_program_send(1, text, percent);
+  else if (s.minor_proc) r = s.minor_proc(text.c_str(), percent, s.minor_data);
+  if (r && s.level >= kUnzLevel110 && (s.options & kUnzMinorCancels)) s.cancel = true;
   pump(s);
   return s.cancel;
 }
 
 bool unzip_major_status(UnzipState& s, const std::string& text, std::int32_t total, std::int32_t done) {
-  if (s.major_proc) {
-    int r = s.major_proc(text.c_str(), major_percent(total, done), s.major_data);
-    if (r && s.level >= kUnzLevel110) s.cancel = true;
-  }
+  const int percent = major_percent(total, done);
+  int r = 0;
+  if (s.progress_running) r = zip_progress_program_send(0, text, percent);
+  else if (s.major_proc) r = s.major_proc(text.c_str(), percent, s.major_data);
+  if (r && s.level >= kUnzLevel110) s.cancel = true;
   pump(s);
   return s.cancel;
+}
+
+void unzip_start_progress_program(UnzipState& s) {
+  if (!(s.options & kUnzProgressProgram) || s.memory_mode || s.callback_mode) return;
+  const std::string line =
+      std::string("axprog32 /") + ((s.options & kUnzProgressSwitchC) ? 'c' : 'n') + " /u /T=" + s.title;
+  s.progress_running = zip_progress_program_start(line);
+}
+
+void unzip_close_progress_program(UnzipState& s) {
+  if (s.progress_running) zip_progress_program_close();
+  s.progress_running = false;
 }
 
 void unzip_log_command(UnzipState& s, const UNZIPCMDSTRUCT& c) {

@@ -111,6 +111,7 @@ struct UnzipState {
   char msg[3][kUnzMsgSize] = {};
   char reply[kUnzMsgSize] = {};
   int item_log_fd = -1;
+  bool progress_running = false;  // the outside progress program shows a window
 
   // --- cipher ---
   std::uint32_t keys[3] = {};
@@ -129,6 +130,10 @@ void unzip_log_command(UnzipState& s, const UNZIPCMDSTRUCT& c);
 void unzip_log_response(UnzipState& s, int code);
 void unzip_item_log(UnzipState& s, const std::string& line);
 void unzip_close_item_log(UnzipState& s);
+// The outside progress program for an extraction to files (option bit 2);
+// without it status stays on the callbacks.
+void unzip_start_progress_program(UnzipState& s);
+void unzip_close_progress_program(UnzipState& s);
 // The library's rename dialog: false when cancelled.
 bool unzip_rename_dialog(UnzipState& s, const std::string& original, std::string* chosen);
 

@@ -150,12 +150,24 @@ void zip_start_progress_program(ZipState& s) {
                      " /z /T=" + s.title;
   if (line.size() > 255) line.resize(255);
   // Without the program the operation simply goes on.
-  s.progress_running = g_program && g_program->start(line);
+  s.progress_running = zip_progress_program_start(line);
 }
 
 void zip_close_progress_program(ZipState& s) {
-  if (s.progress_running && g_program) g_program->close();
+  if (s.progress_running) zip_progress_program_close();
   s.progress_running = false;
+}
+
+bool zip_progress_program_start(const std::string& command_line) {
+  return g_program && g_program->start(command_line);
+}
+
+int zip_progress_program_send(int kind, const std::string& text, int percent) {
+  return send_packet(kind, text, percent);
+}
+
+void zip_progress_program_close() {
+  if (g_program) g_program->close();
 }
 
 void set_windows_directory(const std::string& win_dir) { g_windows_dir = win_dir; }

@@ -44,6 +44,12 @@ class ProgressProgram {
   virtual void close() = 0;
 };
 void set_progress_program(ProgressProgram* program);  // nullptr: none
+// The one program serves both halves: started with a half's own command
+// line (true when it shows a window), sent a status packet (its reply),
+// closed.
+bool zip_progress_program_start(const std::string& command_line);
+int zip_progress_program_send(int kind, const std::string& text, int percent);
+void zip_progress_program_close();
 // Starts it for the current operation (wZipSubOptions bit 2) / closes it.
 void zip_start_progress_program(ZipState& s);
 void zip_close_progress_program(ZipState& s);

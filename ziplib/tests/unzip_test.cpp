@@ -676,9 +676,10 @@ TEST_F(Unzip, ArchivesOnTheDisketteAreReadAndExtractedThere) {
   auto ro = platform::file_facts("A:\\OUT\\SUB\\RO.TXT");
   ASSERT_TRUE(ro);
   EXPECT_TRUE(ro->attributes & platform::kAttrReadOnly);
-  // Overwriting the read-only file, when told to, replaces it; no staging
-  // file is left beside it and the disk stays sound.
-  EXPECT_EQ(extract_all("A:\\q7stybk.zip", "A:\\OUT"), 0);
+  // A read-only file gives way when old files are to be cleared (option
+  // bit 0, as the instrument asks); no staging file is left beside it and
+  // the disk stays sound.
+  EXPECT_EQ(extract_all("A:\\q7stybk.zip", "A:\\OUT", kUnzDeleteFirst), 0);
   EXPECT_EQ(platform::list_files("A:\\OUT\\SUB\\*.*").size(), 1u);
   EXPECT_EQ(platform::list_files("A:\\OUT\\*.*").size(), 2u);
   std::string report;
@@ -793,6 +794,86 @@ TEST_F(Unzip, TheArchiveAndItsVolumeAreNotWrittenOver) {
     EXPECT_EQ(extract_all("C:\\sp.zip", destination, kUnzAllRemovable), same ? 12 : 48);
     EXPECT_EQ(!g_seen.empty() && g_seen.front().type == 6, same);
   }
+}
+
+struct Progress : ProgressProgram {
+  std::string line;
+  std::vector<int> kinds;
+  int reply = 0;
+  bool closed = false;
+  bool start(const std::string& l) override {
+    line = l;
+    return true;
+  }
+  int send(int kind, const unsigned char*, std::size_t size) override {
+    if (size == 356) kinds.push_back(kind);
+    return reply;
+  }
+  void close() override { closed = true; }
+};
+int g_status_calls = 0;
+int count_status(const char*, int, void*) { return ++g_status_calls, 0; }
+
+// What stands at a target: a read-only file gives way only to the operator's
+// Yes or to option bit 0, a folder never; a folder item keeps its stored
+// attributes on the diskette and stays writable on a folder drive.  Status
+// goes to the outside progress program while one runs (option bit 2).
+TEST_F(Unzip, WhatStandsAtTheTargetFolderAttributesAndTheProgressProgram) {
+  ASSERT_EQ(sh("python3 -c \"import zipfile\nz=zipfile.ZipFile('a.zip','w')\n"
+               "d=zipfile.ZipInfo('RO/')\nd.external_attr=0x13\nz.writestr(d,'')\n"
+               "z.writestr('RO/in.txt','inside')\nz.writestr('ro.txt','new')\nz.close()\""),
+            0);
+  root_.write("C:\\o\\ro.txt", "old");
+  ASSERT_EQ(sh("chmod a-w o/ro.txt"), 0);
+  EXPECT_EQ(extract_all("C:\\a.zip", "C:\\o"), 28);
+  EXPECT_EQ(read("C:\\o\\ro.txt"), "old");
+  EXPECT_EQ(read("C:\\o\\RO\\in.txt"), "inside");  // the folder took its file
+  EXPECT_EQ(sh("test $(ls -A o | wc -l) -eq 2"), 0);  // no staging file
+  UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\a.zip");
+  c.lpszFilespec = "ro.txt";
+  c.lpszDestination = "C:\\o";
+  g_answers = {IDYES};
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(read("C:\\o\\ro.txt"), "new");
+  ASSERT_EQ(sh("chmod a-w o/ro.txt"), 0);
+  EXPECT_EQ(extract_all("C:\\a.zip", "C:\\o", kUnzDeleteFirst), 0);
+  ASSERT_EQ(sh("rm -f o/ro.txt && mkdir o/ro.txt"), 0);
+  EXPECT_EQ(extract_all("C:\\a.zip", "C:\\o", kUnzDeleteFirst), 28);
+
+  const std::string image = platform::diskette::drive_path();
+  ASSERT_TRUE(testsupport::make_diskette(image));
+  EXPECT_EQ(extract_all("C:\\a.zip", "A:\\"), 0);
+  const auto folder = platform::file_facts("A:\\RO");
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->attributes & 0x13u, 0x13u);
+  EXPECT_EQ(testsupport::mtools_read(image, "::/RO/IN.TXT"), "inside");
+  std::string report;
+  EXPECT_TRUE(testsupport::diskette_clean(image, &report)) << report;
+
+  Progress program;
+  set_progress_program(&program);
+  c = cmd(UNZIP_EXTRACT, "C:\\a.zip");
+  c.lpszFilespec = "*.*";
+  c.recurseFlag = 1;
+  c.lpszDestination = "C:\\p";
+  c.lpMinorStatus = count_status;
+  c.lpMajorStatus = count_status;
+  c.wUnzipSubOptions = kUnzProgressProgram | kUnzProgressSwitchC;
+  g_status_calls = 0;
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_EQ(program.line, "axprog32 /c /u /T=Extract Progress");
+  EXPECT_TRUE(program.closed);
+  EXPECT_NE(std::count(program.kinds.begin(), program.kinds.end(), 0), 0);
+  EXPECT_NE(std::count(program.kinds.begin(), program.kinds.end(), 1), 0);
+  EXPECT_EQ(g_status_calls, 0);
+  // The program's answer cancels; without the program the callbacks hear.
+  program.reply = 1;
+  c.lpszDestination = "C:\\q";
+  EXPECT_EQ(unzipCommand(&c), 48);
+  set_progress_program(nullptr);
+  c.lpszDestination = "C:\\r";
+  EXPECT_EQ(unzipCommand(&c), 0);
+  EXPECT_GT(g_status_calls, 0);
 }
 
 TEST_F(Unzip, TextModeFreshenAndUpdate) {
