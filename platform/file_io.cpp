@@ -231,11 +231,13 @@ int file_open(std::string_view win_path, OpenMode mode) {
   const std::string path = map_path(win_path);
   int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) return neg_errno();
+  // What an exclusive create made is a new file, never a folder.
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (!(flags & O_EXCL) && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     return -EISDIR;
   }
+  if (flags & O_CREAT) note_entry(path, true);
   return fd;
 }
 
@@ -291,14 +293,19 @@ long long file_length(int handle) {
 
 int file_delete(std::string_view win_path) {
   if (on_diskette(win_path)) return diskette::remove_file(win_path);
-  return ::unlink(map_path(win_path).c_str()) == 0 ? 0 : neg_errno();
+  const std::string path = map_path(win_path);
+  if (::unlink(path.c_str()) != 0) return neg_errno();
+  note_entry(path, false);
+  return 0;
 }
 
 int dir_remove(std::string_view win_path) {
   if (on_diskette(win_path)) return diskette::remove_dir(win_path);
   std::string p = map_path(win_path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
-  return ::rmdir(p.c_str()) == 0 ? 0 : neg_errno();
+  if (::rmdir(p.c_str()) != 0) return neg_errno();
+  note_entry(p, false);
+  return 0;
 }
 
 int dir_create(std::string_view win_path) {
@@ -309,7 +316,11 @@ int dir_create(std::string_view win_path) {
 int file_rename(std::string_view win_from, std::string_view win_to) {
   if (on_diskette(win_from) != on_diskette(win_to)) return -EXDEV;
   if (on_diskette(win_from)) return diskette::rename(win_from, win_to);
-  return ::rename(map_path(win_from).c_str(), map_path(win_to).c_str()) == 0 ? 0 : neg_errno();
+  const std::string from = map_path(win_from), to = map_path(win_to);
+  if (::rename(from.c_str(), to.c_str()) != 0) return neg_errno();
+  note_entry(from, false);
+  note_entry(to, true);
+  return 0;
 }
 
 int file_set_time(std::string_view win_path, std::int64_t mtime) {

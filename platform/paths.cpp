@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <unordered_map>
 #include <vector>
 
 namespace platform {
@@ -35,11 +37,54 @@ bool exists(const std::string& p) {
   return ::lstat(p.c_str(), &st) == 0;
 }
 
+std::string folded(std::string_view name) {
+  std::string k(name);
+  for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return k;
+}
+
+// The listings a ListingCacheScope keeps: folder -> folded name -> every
+// spelling of it there, in the order found.  Per thread, as the scopes are.
+using Listing = std::unordered_map<std::string, std::vector<std::string>>;
+struct Listings {
+  int depth = 0;
+  std::unordered_map<std::string, Listing> folders;
+};
+thread_local Listings t_listings;
+
+bool read_listing(const std::string& dir, Listing* out) {
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return false;
+  while (dirent* e = ::readdir(d)) (*out)[folded(e->d_name)].emplace_back(e->d_name);
+  ::closedir(d);
+  return true;
+}
+
+// match_component() for a name not there as written, from the folder's
+// remembered listing.  A remembered name that has gone since makes the
+// folder be read again: it may be there under another spelling now.
+std::string match_listed(const std::string& dir, const std::string& name) {
+  const std::string key = folded(name);
+  for (int pass = 0; pass < 2; ++pass) {
+    auto [folder, fresh] = t_listings.folders.try_emplace(dir);
+    if (fresh && !read_listing(dir, &folder->second)) {
+      t_listings.folders.erase(folder);
+      return name;
+    }
+    const auto hit = folder->second.find(key);
+    if (hit == folder->second.end()) return name;
+    if (exists(dir + "/" + hit->second.front())) return hit->second.front();
+    t_listings.folders.erase(folder);
+  }
+  return name;
+}
+
 // The existing entry of `dir` whose name equals `name` without regard to
 // case; an exact match wins over a folded one so that the result is stable
 // when two spellings exist side by side.
-std::string match_component(const std::string& dir, const std::string& name) {
-  if (exists(dir + "/" + name)) return name;
+std::string match_component(const std::string& dir, const std::string& name, bool known_missing = false) {
+  if (!known_missing && exists(dir + "/" + name)) return name;
+  if (t_listings.depth > 0) return match_listed(dir, name);
   DIR* d = ::opendir(dir.c_str());
   if (!d) return name;
   std::string found = name;
@@ -112,28 +157,83 @@ std::string map_path(std::string_view win_path) {
   const std::string full = to_win_absolute(win_path);
   const std::vector<std::string> parts = path_components(full);
   std::string out = drive_folder(full[0]);
-  for (const auto& part : parts) {
-    const std::string name = match_component(out, part);
+  const bool folder = !full.empty() && is_sep(full.back()) && !parts.empty();
+  // A path that exists as written maps onto itself, since an exact spelling
+  // wins at every level; and when only its last part is missing, only that
+  // part needs looking for.  Most paths a program uses are one or the other,
+  // which spares a look at each folder on the way.
+  std::size_t matched = 0;
+  bool last_missing = false;
+  if (!parts.empty()) {
+    std::string exact = out;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) exact.append("/").append(parts[i]);
+    const std::size_t parent = exact.size();
+    exact.append("/").append(parts.back());
+    if (exists(exact)) return folder ? exact + "/" : exact;
+    if (parts.size() == 1 || exists(exact.substr(0, parent))) {
+      matched = parts.size() - 1;
+      last_missing = true;
+      out = exact.substr(0, parent);
+    }
+  }
+  for (std::size_t i = matched; i < parts.size(); ++i) {
+    const std::string name = match_component(out, parts[i], last_missing && i + 1 == parts.size());
     out.push_back('/');
     out.append(name);
   }
-  if (!full.empty() && is_sep(full.back()) && parts.size() > 0) out += "/";
+  if (folder) out += "/";
   return out;
 }
 
+ListingCacheScope::ListingCacheScope() { ++t_listings.depth; }
+
+ListingCacheScope::~ListingCacheScope() {
+  if (--t_listings.depth == 0) t_listings.folders.clear();
+}
+
+void note_entry(const std::string& linux_path, bool present) {
+  if (t_listings.depth == 0) return;
+  std::string p = linux_path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  const std::size_t slash = p.rfind('/');
+  if (slash == std::string::npos || slash + 1 == p.size()) return;
+  const auto folder = t_listings.folders.find(p.substr(0, slash));
+  if (folder == t_listings.folders.end()) return;
+  const std::string name = p.substr(slash + 1);
+  auto& spellings = folder->second[folded(name)];
+  const auto at = std::find(spellings.begin(), spellings.end(), name);
+  if (present && at == spellings.end()) spellings.push_back(name);
+  if (!present && at != spellings.end()) spellings.erase(at);
+  if (spellings.empty()) folder->second.erase(folded(name));
+}
+
 bool make_dirs(const std::string& linux_path) {
-  std::string p;
-  for (size_t i = 0; i < linux_path.size(); ++i) {
-    p += linux_path[i];
-    if ((linux_path[i] == '/' && i > 0) || i + 1 == linux_path.size()) {
-      std::string d = p;
-      while (d.size() > 1 && d.back() == '/') d.pop_back();
-      if (::mkdir(d.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    }
-  }
-  struct stat st;
   std::string d = linux_path;
   while (d.size() > 1 && d.back() == '/') d.pop_back();
+  struct stat st;
+  // Most calls find the folder there already: one look instead of a mkdir
+  // per level.
+  if (::stat(d.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  // Missing levels are made from the deepest one that exists down, so that
+  // a new folder deep in a tree costs one mkdir per new level.
+  std::vector<std::string> pending{d};
+  const std::size_t bound = 2 * static_cast<std::size_t>(std::count(d.begin(), d.end(), '/')) + 2;
+  for (std::size_t tries = 0; !pending.empty(); ++tries) {
+    const std::string level = pending.back();
+    if (::mkdir(level.c_str(), 0777) == 0) {
+      note_entry(level, true);
+      pending.pop_back();
+      continue;
+    }
+    if (errno == EEXIST) {
+      pending.pop_back();
+      continue;
+    }
+    const std::size_t slash = level.rfind('/');
+    // A parent that exists and still gives ENOENT (a dangling link) ends it.
+    if (errno != ENOENT || slash == std::string::npos || slash == 0 || tries > bound) return false;
+    pending.push_back(level.substr(0, slash));
+  }
   return ::stat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 

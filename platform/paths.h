@@ -31,6 +31,27 @@ void set_current_directory(std::string win_dir);
 // already an absolute Linux path (starts with '/') is returned unchanged.
 std::string map_path(std::string_view win_path);
 
+// For one long run of work on a folder tree (extracting thousands of files),
+// keeps each folder's listing once read, so that mapping a name that is not
+// there yet does not read its whole folder again for every file.  While a
+// scope lives, map_path() on its thread answers from the listings; what the
+// file layer creates (files, folders, rename targets) is added to them, so
+// that a later spelling still finds it.  Names that other programs create in
+// those folders meanwhile are not seen until the scope ends.  Scopes nest;
+// the listings go with the outermost.
+class ListingCacheScope {
+ public:
+  ListingCacheScope();
+  ~ListingCacheScope();
+  ListingCacheScope(const ListingCacheScope&) = delete;
+  ListingCacheScope& operator=(const ListingCacheScope&) = delete;
+};
+
+// Tells the listings of a ListingCacheScope that the entry at a Linux path
+// now exists (present) or is gone.  The file layer calls it after each
+// create, rename and delete; nothing to do when no scope lives.
+void note_entry(const std::string& linux_path, bool present);
+
 // The components of a Windows path after its drive, "." and ".." worked
 // out textually (never above the drive's root).
 std::vector<std::string> path_components(std::string_view win_path);

@@ -595,6 +595,9 @@ int unzip_open_disk(UnzipState& s, std::uint32_t disk) {
 
 int unzip_extract(UnzipState& s) {
   UNZIPCMDSTRUCT& c = s.cmd;
+  // Thousands of new names land in a few folders: each folder is read once
+  // for its spellings, not once per file.
+  platform::ListingCacheScope listings;
   if (int r = unzip_read_directory(s)) {
     unzip_error_display(s, r, unzip_text(s, 103, 0));
     return r;

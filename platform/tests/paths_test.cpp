@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <fstream>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
 
@@ -51,4 +56,58 @@ TEST(Paths, SplitKeepsTheSeparatorOnTheFolder) {
   EXPECT_EQ(platform::split_win_path("C:\\TEMP\\01.PRT"),
             (std::pair<std::string, std::string>{"C:\\TEMP\\", "01.PRT"}));
   EXPECT_EQ(platform::split_win_path("name"), (std::pair<std::string, std::string>{"", "name"}));
+}
+
+TEST(Paths, AListingScopeSeesWhatTheFileLayerChanges) {
+  testsupport::TempRoot root;
+  root.write("C:\\DATA\\old.txt", "o");
+  const std::string data = root.path() + "/c/DATA";
+  platform::ListingCacheScope scope;
+  EXPECT_EQ(map_path("C:\\data\\New.txt"), data + "/New.txt");
+  // A folder made meanwhile is found under another spelling.
+  ASSERT_EQ(platform::dir_create("C:\\DATA\\Sub"), 0);
+  EXPECT_EQ(map_path("C:\\data\\SUB\\x"), data + "/Sub/x");
+  // A file created is the same file under any spelling.
+  const int fd = platform::file_open("C:\\DATA\\Sub\\Report.txt", platform::OpenMode::kCreateNew);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(platform::file_close(fd), 0);
+  EXPECT_EQ(platform::file_open("c:\\data\\sub\\REPORT.TXT", platform::OpenMode::kCreateNew), -EEXIST);
+  // A renamed file answers to its new name only; a deleted one to none.
+  ASSERT_EQ(platform::file_rename("C:\\DATA\\SUB\\report.txt", "C:\\DATA\\SUB\\Final.txt"), 0);
+  EXPECT_EQ(map_path("C:\\DATA\\SUB\\REPORT.TXT"), data + "/Sub/REPORT.TXT");
+  EXPECT_EQ(map_path("C:\\DATA\\SUB\\FINAL.TXT"), data + "/Sub/Final.txt");
+  ASSERT_EQ(platform::file_delete("c:\\data\\sub\\final.txt"), 0);
+  EXPECT_EQ(map_path("C:\\DATA\\SUB\\FINAL.TXT"), data + "/Sub/FINAL.TXT");
+  // A remembered name gone under another spelling (not through the file
+  // layer) is looked for again.
+  ASSERT_EQ(::rename((data + "/old.txt").c_str(), (data + "/OLD.txt").c_str()), 0);
+  EXPECT_EQ(map_path("C:\\DATA\\Old.Txt"), data + "/OLD.txt");
+}
+
+TEST(Paths, WithoutAScopeEveryChangeIsSeenAtOnce) {
+  testsupport::TempRoot root;
+  const std::string c = root.path() + "/c";
+  EXPECT_EQ(map_path("C:\\Logs\\a.log"), c + "/Logs/a.log");
+  root.write("C:\\LOGS\\A.LOG", "x");
+  EXPECT_EQ(map_path("C:\\Logs\\a.log"), c + "/LOGS/A.LOG");
+  // Both spellings there: the one written wins, at every level.
+  ASSERT_TRUE(platform::make_dirs(c + "/Logs"));
+  root.write("C:\\Logs\\a.log", "y");
+  EXPECT_EQ(map_path("C:\\Logs\\a.log"), c + "/Logs/a.log");
+  EXPECT_EQ(map_path("C:\\LOGS\\a.log\\"), c + "/LOGS/A.LOG/");
+}
+
+TEST(Paths, MakeDirsMakesOnlyWhatIsMissingAndStopsAtWhatCannotBeAFolder) {
+  testsupport::TempRoot root;
+  const std::string c = root.path() + "/c";
+  EXPECT_TRUE(platform::make_dirs(c + "/a/b/c/d/"));
+  EXPECT_TRUE(platform::make_dirs(c + "/a/b/c/d"));
+  struct stat st{};
+  EXPECT_TRUE(::stat((c + "/a/b/c/d").c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  root.write("C:\\file", "x");
+  EXPECT_FALSE(platform::make_dirs(c + "/file"));
+  EXPECT_FALSE(platform::make_dirs(c + "/file/below"));
+  // A dangling link on the way ends it rather than looping.
+  ASSERT_EQ(::symlink((c + "/nowhere").c_str(), (c + "/dangling").c_str()), 0);
+  EXPECT_FALSE(platform::make_dirs(c + "/dangling/x/y"));
 }

@@ -910,4 +910,21 @@ TEST_F(Unzip, TextModeFreshenAndUpdate) {
   EXPECT_EQ(read("C:\\o\\u.txt"), "newer");
 }
 
+TEST_F(Unzip, SpellingsOfOneNameLandOnOneFileAndFolder) {
+  // Within one extraction, folders and files made by earlier items are found
+  // under a later item's spelling, as on the instrument's drives.
+  ASSERT_EQ(sh("python3 -c \"import zipfile\nz=zipfile.ZipFile('c.zip','w')\n"
+               "[z.writestr(n, v) for n, v in [('Sub/one.txt','1'),('SUB/two.txt','2'),('sub/ONE.TXT','3'),"
+               "('Sub/Deep/x.txt','x'),('SUB/DEEP/y.txt','y'),('sub/deep/','')]]\nz.close()\""),
+            0);
+  ASSERT_EQ(extract_all("C:\\c.zip", "C:\\cs"), 0);
+  EXPECT_EQ(sh("test \"$(cd cs && find . | LC_ALL=C sort | tr '\\n' ' ')\" = "
+               "'. ./Sub ./Sub/Deep ./Sub/Deep/x.txt ./Sub/Deep/y.txt ./Sub/one.txt ./Sub/two.txt '"),
+            0);
+  EXPECT_EQ(read("C:\\cs\\Sub\\one.txt"), "3");
+  // Again over the tree now there: the same files, overwritten in place.
+  ASSERT_EQ(extract_all("C:\\c.zip", "C:\\CS"), 0);
+  EXPECT_EQ(sh("test $(find cs | wc -l) -eq 7 && test ! -e CS"), 0);
+}
+
 }  // namespace
