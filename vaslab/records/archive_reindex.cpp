@@ -389,14 +389,14 @@ void full_reindex(FullReindexCounts& c, long about, const ReindexTick& t) {
   }
 
   if (fd >= 0) {
-    const bool ok = ::fsync(fd) == 0;
+    const bool ok = platform::sync_file(fd) == 0;
     if (::close(fd) != 0 || !ok) {
       ::unlink(temp.c_str());
       append_dbindex_log("Failed to create DB file.");
     } else {
       hook(3);
       const std::string live = platform::map_path_create_dirs(kArchiveDbPath);
-      if (::rename(temp.c_str(), live.c_str()) != 0) {
+      if (platform::rename_file(temp, live) != 0) {
         ::unlink(temp.c_str());
         append_dbindex_log("Failed to create DB file.");
       } else {

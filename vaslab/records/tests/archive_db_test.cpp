@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
 
+#include "platform/file_io.h"
 #include "platform/find.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/records/tests/records_test_support.h"
@@ -219,6 +221,19 @@ TEST_F(ArchiveTest, KilledOrShortSaveLosesNothing) {
     // No leftover of the killed save remains after the next one.
     for (const auto& name : archive_names()) EXPECT_TRUE(name[0] >= '0' && name[0] <= '9') << name;
     EXPECT_FALSE(root.exists("C:\\DATA\\2.PDF"));
+  }
+
+  // The copy's first write or its flush (after five pieces) refused by the
+  // disk fails the save the same way: nothing numbered, the study kept.
+  for (int step : {1, 6}) {
+    SCOPED_TRACE("refused step " + std::to_string(step));
+    make_study(4, "BROWN", "C3", "03/06/2026 01:00 PM");
+    const auto names_before = archive_names();
+    platform::arm_write_fault(step, ENOSPC);
+    EXPECT_EQ(archive_temp_study("4.PDF"), kSaveWriteFailed);
+    platform::disarm_write_fault();
+    EXPECT_EQ(archive_names(), names_before);
+    EXPECT_TRUE(root.exists("C:\\DATA\\4.PDF"));
   }
 }
 

@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/find.h"
 #include "vaslab/core/study_menu.h"
 #include "vaslab/records/archive_db.h"
@@ -168,6 +170,21 @@ TEST_F(ReindexTest, FullReindexBuildsAWholeNewDatabase) {
   EXPECT_EQ(root.read(kArchiveDbPath).size(), 50011u * kDbRecordBytes);
   EXPECT_EQ(db_check(), "7 SEVEN\n9 NINE\n12 OLD\n50010 FAR\n");
   EXPECT_NE(log().find("70000.ZVT"), std::string::npos);
+
+  // A new database that cannot be flushed (step 1) or put in place (step 2)
+  // leaves the old one whole and nothing of itself behind.
+  study("13.ZVT", "THIRTEEN", 4);
+  for (int step : {1, 2}) {
+    SCOPED_TRACE(step);
+    const std::string db_before = root.read(kArchiveDbPath);
+    ::unlink(platform::map_path(kDbIndexLog).c_str());
+    platform::arm_write_fault(step, EIO);
+    full_reindex(c, 13);
+    platform::disarm_write_fault();
+    EXPECT_EQ(root.read(kArchiveDbPath), db_before);
+    EXPECT_FALSE(root.exists("C:\\PROGRAMS\\~DBNEW.TMP"));
+    EXPECT_NE(log().find("Failed to create DB file."), std::string::npos);
+  }
 }
 
 TEST_F(ReindexTest, CompressionClosesGapsInListingOrder) {
