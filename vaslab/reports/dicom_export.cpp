@@ -128,8 +128,6 @@ class DicomBatch {
     return kOk;
   }
 
-  const std::vector<StatusRow>& rows() const { return rows_; }
-
  private:
   std::string folder_file(const std::string& name) const {
     return platform::map_path(export_file(args_.destination, name));
