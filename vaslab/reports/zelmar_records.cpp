@@ -15,9 +15,9 @@
 #include "platform/file_io.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
-#include "vaslab/core/settings.h"
 #include "vaslab/reports/email_export.h"
 #include "vaslab/reports/page_description.h"
+#include "vaslab/reports/report_generator.h"
 #include "vaslab/reports/template_format.h"
 #include "vaslab/reports/zelmar_tables.h"
 
@@ -439,10 +439,7 @@ SiteFields site_fields(const std::vector<std::string>& lines, int kind) {
 // not a plain file name of that folder.
 bool read_group_page(const std::string& group_file, PageDescriptionHeader& h) {
   if (group_file.empty() || group_file.find_first_of("\\/:") != std::string::npos) return false;
-  const HardwareSettings& hw = hardware_settings();
-  const std::string path =
-      platform::map_path(std::string(field_text(hw.data_directory, sizeof hw.data_directory)) + group_file);
-  auto bytes = platform::read_file(path, kPageHeaderBytes);
+  auto bytes = platform::read_file(platform::map_path(data_directory_path() + group_file), kPageHeaderBytes);
   if (!bytes || bytes->size() != kPageHeaderBytes) return false;
   decode_page_header(bytes->data(), h);
   return true;
