@@ -15,6 +15,7 @@
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/settings.h"
+#include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/reports/tests/report_test_support.h"
 #include "vaslab/reports/zelmar_tables.h"
@@ -426,6 +427,56 @@ TEST_F(ZelmarRecordsTest, SiteFieldsNumberingAndFailures) {
   root.write("C:\\TEMP\\FREEDATA", pressures_only.bytes);
   EXPECT_EQ(finish_zelmar_export(args), 11);
   EXPECT_EQ(root.read("C:\\BLOCKED"), "a file where the folder should be");
+}
+
+// A whole batch through the module entry: two studies of one patient, each
+// with a femoral Doppler waveform and ankle pressures, and the END call.
+// The patient's record holds both sites, the later study's pressures, and
+// the samples of each page's run.
+TEST_F(ZelmarRecordsTest, BatchThroughTheModuleEntry) {
+  ASSERT_TRUE(run_script(tests_dir() + "../../records/tests/make_study.py",
+                         {"template", platform::map_path_create_dirs("C:\\STUDIES\\00000123.sty"), R"({"steps": [
+    {"type": 6, "caption": "CFA", "set": {"198": 14, "199": 0, "39": 0}},
+    {"type": 2, "caption": "R brachial", "set": {"60": 128, "61": 0}},
+    {"type": 2, "caption": "R ankle", "set": {"60": 132, "61": 0}},
+    {"type": 255}]})"}));
+  auto call = [](std::string id) {
+    std::string program = "C:\\PLUS\\ZELMAR", folder = "C:\\EXPORT\\", options = "0";
+    char* argv[] = {program.data(), id.data(), folder.data(), options.data()};
+    return run_zelmar_export(4, argv);
+  };
+  std::vector<std::uint8_t> femoral[2];
+  for (int exam : {3, 8}) {
+    report(exam, "DOE^JANE");
+    auto& samples = femoral[exam == 8];
+    std::string run;
+    for (int k = 0; k <= 40; ++k) {
+      const int v = (k * 29 + exam) % 200;
+      run += (k ? "," : "") + std::to_string(v);
+      if (k > 0) samples.push_back(static_cast<std::uint8_t>(v));
+    }
+    const std::string n = std::to_string(exam);
+    const std::string common = R"({"template": "00000123.sty", "gain": 3, "filter": 1, "probe": 15)";
+    for (const auto& [step, extra] : std::vector<std::pair<int, std::string>>{
+             {0, ""},
+             {1, R"(, "start": 0, "newest": 40, "ch1_run": [0, [)" + run + "]]"},
+             {2, R"(, "short": "1)" + n + R"(0"})"},
+             {3, R"(, "short": " 9)" + n + R"("})"}})
+      ASSERT_TRUE(run_script(tests_dir() + "../../records/tests/make_study.py",
+                             {"page", platform::map_path_create_dirs("C:\\DATA\\" + std::to_string(step) + "." + n),
+                              common + extra + (extra.empty() || extra.back() != '}' ? "}" : "")}));
+    ASSERT_EQ(call(n), 0) << exam;
+  }
+  ASSERT_EQ(call("END"), 0);
+  auto r = records();
+  EXPECT_EQ(r["1.kind"], "5");
+  EXPECT_EQ(r["1.patient_id"], "ID-3");
+  EXPECT_EQ(r["1.pressure.0"], "180");
+  EXPECT_EQ(r["1.pressure.8"], " 98");
+  EXPECT_EQ(r["1.entry.0"], "5,13,4,7,3,0,0,40,3");
+  EXPECT_EQ(r["1.samples.0"], hex(femoral[1]));
+  EXPECT_EQ(r.count("2.kind"), 0u);
+  EXPECT_FALSE(root.exists("C:\\TEMP\\FREEDATA"));
 }
 
 }  // namespace
