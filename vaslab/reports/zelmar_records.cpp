@@ -393,18 +393,15 @@ void encode_record(const ZelmarRecord& s, std::uint8_t* out) {
   LE_STORE_BYTES(ZelmarRecord, entries);
 }
 
-// Copies a text of at most `max` bytes into a field, which keeps its NUL.
+// Copies a text into a field, cut so that the field keeps its NUL.
 template <std::size_t N>
 void put_text(char (&field)[N], std::string_view text) {
   std::memset(field, 0, N);
   std::memcpy(field, text.data(), std::min(text.size(), N - 1));
 }
 
-// The two fields of line `kind` of "c:\plus\default.inf": "first|second|",
-// the first bar within 30 characters, the second within the next 20.
-struct SiteFields {
-  std::string first, second;
-};
+// The lines of "c:\plus\default.inf" (none without it): line k names
+// the site for record kind k.
 std::vector<std::string> read_site_lines() {
   std::vector<std::string> lines;
   auto bytes = platform::read_file(platform::map_path(kSiteFile), 64 * 1024);
@@ -422,6 +419,12 @@ std::vector<std::string> read_site_lines() {
   if (!line.empty()) lines.push_back(line);
   return lines;
 }
+// The two fields of a kind's line, "first|second|": the first bar within 30
+// characters, the second within the next 20; a field without its bar is
+// empty.
+struct SiteFields {
+  std::string first, second;
+};
 SiteFields site_fields(const std::vector<std::string>& lines, int kind) {
   SiteFields f;
   if (kind < 1 || static_cast<std::size_t>(kind) > lines.size()) return f;
