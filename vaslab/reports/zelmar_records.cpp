@@ -19,6 +19,7 @@
 #include "vaslab/reports/page_description.h"
 #include "vaslab/reports/report_generator.h"
 #include "vaslab/reports/template_format.h"
+#include "vaslab/reports/zelmar_export.h"
 #include "vaslab/reports/zelmar_tables.h"
 
 namespace vaslab {
@@ -26,8 +27,6 @@ namespace {
 
 enum Result : int { kOk = 0, kFileError = 11 };
 
-constexpr char kStreamFile[] = "c:\\temp\\freedata";
-constexpr char kGroupFile[] = "c:\\temp\\zelmardb";
 constexpr char kTraceFile[] = "c:\\temp\\temp.001";
 constexpr char kSiteFile[] = "c:\\plus\\default.inf";
 
@@ -130,8 +129,6 @@ constexpr std::size_t kEntryStride = 309, kShortEntryStride = 132;
 
 // --- Stream ---------------------------------------------------------------------
 
-constexpr std::uint8_t kEscape = 15;
-enum Tag : std::uint8_t { kDataByte = 0, kPressureBlock = 1, kHeaderBlock = 2, kSampleRun = 3, kRunMark = 4 };
 constexpr std::size_t kLineChars = 79;
 // More lines than any block of the stream holds; a damaged block's further
 // lines are not kept.
@@ -179,12 +176,12 @@ std::vector<std::string> read_block(const std::uint8_t* p, std::size_t n, std::s
   };
   while (i < n) {
     std::uint8_t b = p[i];
-    if (b == kEscape) {
+    if (b == kZelmarEscape) {
       if (i + 1 >= n) {
         i = n;
         break;
       }
-      if (p[i + 1] != kDataByte) break;
+      if (p[i + 1] != kZelmarData) break;
       ++i;
     }
     ++i;
@@ -205,7 +202,7 @@ void read_run(const std::uint8_t* p, std::size_t n, std::size_t& i, bool keep, R
     if (keep) run.samples.push_back(sample);
   };
   while (i < n) {
-    if (p[i] != kEscape) {
+    if (p[i] != kZelmarEscape) {
       add(p[i++]);
       continue;
     }
@@ -213,9 +210,9 @@ void read_run(const std::uint8_t* p, std::size_t n, std::size_t& i, bool keep, R
       i = n;
       return;
     }
-    if (p[i + 1] == kDataByte) {
-      add(kEscape);
-    } else if (p[i + 1] == kRunMark) {
+    if (p[i + 1] == kZelmarData) {
+      add(kZelmarEscape);
+    } else if (p[i + 1] == kZelmarRunMark) {
       run.marked = run.count;
     } else {
       return;  // the next tag
@@ -233,21 +230,21 @@ void scan_stream(const std::uint8_t* p, std::size_t n, bool keep_samples, F&& on
   bool after_run = false;
   std::size_t i = 0;
   while (i < n) {
-    if (p[i] != kEscape || i + 1 >= n) {
+    if (p[i] != kZelmarEscape || i + 1 >= n) {
       ++i;  // a byte outside any block: only a damaged stream has them
       continue;
     }
     const std::uint8_t tag = p[i + 1];
     i += 2;
-    if (tag == kSampleRun) {
+    if (tag == kZelmarSampleRun) {
       if (i >= n) break;
       run = Run{};
       run.gain_byte = p[i++] - 128;
       read_run(p, n, i, keep_samples, run);
       after_run = true;
-    } else if (tag == kPressureBlock || tag == kHeaderBlock) {
+    } else if (tag == kZelmarPressureBlock || tag == kZelmarWaveformBlock) {
       const std::vector<std::string> lines = read_block(p, n, i);
-      on_block(tag, lines, tag == kHeaderBlock && after_run ? &run : nullptr);
+      on_block(tag, lines, tag == kZelmarWaveformBlock && after_run ? &run : nullptr);
       after_run = false;
     } else {
       after_run = false;
@@ -256,7 +253,7 @@ void scan_stream(const std::uint8_t* p, std::size_t n, bool keep_samples, F&& on
 }
 
 bool makes_entry(std::uint8_t tag, const Run* run) {
-  return tag == kPressureBlock || (run && run->count >= kZelmarMinRunSamples);
+  return tag == kZelmarPressureBlock || (run && run->count >= kZelmarMinRunSamples);
 }
 
 std::size_t first_lowest(const std::vector<std::uint8_t>& s) {
@@ -584,18 +581,18 @@ std::vector<ZelmarEntry> parse_zelmar_stream(const std::uint8_t* data, std::size
   entries.reserve(count);
   scan_stream(data, size, true, [&](std::uint8_t tag, const std::vector<std::string>& lines, Run* run) {
     if (!makes_entry(tag, run) || entries.size() >= count) return;
-    entries.push_back(tag == kPressureBlock ? pressure_entry(lines) : header_entry(lines, *run));
+    entries.push_back(tag == kZelmarPressureBlock ? pressure_entry(lines) : header_entry(lines, *run));
   });
   return entries;
 }
 
 int finish_zelmar_export(const ExportArgs& args) {
-  auto stream = platform::read_file(platform::map_path(kStreamFile));
+  auto stream = platform::read_file(platform::map_path(kZelmarStreamFile));
   if (!stream) return kFileError;
   std::vector<ZelmarEntry> entries = parse_zelmar_stream(stream->data(), stream->size());
   const int result = entries.empty() ? kOk : write_records(args, entries);
-  (void)platform::file_delete(kStreamFile);
-  (void)platform::file_delete(kGroupFile);
+  (void)platform::file_delete(kZelmarStreamFile);
+  (void)platform::file_delete(kZelmarGroupFile);
   return result;
 }
 

@@ -1,15 +1,9 @@
 // The sibling database's finishing call: the capture stream that the
-// batch's study calls gathered in "c:\temp\freedata" is read back into
-// entries, the entries of one patient are grouped by the kind of study they
-// belong to, and each group becomes one 3354-byte record file in the export
-// folder, numbered like the folder's other files.  Both work files are
-// deleted at the end, whatever was written.
-//
-// The stream: byte 15 escapes.  15,0 is a data byte 15; 15,1 opens a
-// pressure block, 15,2 a waveform header block (after the samples it
-// describes), 15,3,g a sample run (g = gain + 128), 15,4 marks a place
-// inside a run.  Blocks are CR-ended lines, each a 5-character label and its
-// value.
+// batch's study calls gathered (zelmar_export.h) is read back into entries,
+// the entries of one patient are grouped by the kind of study they belong
+// to, and each group becomes one 3354-byte record file in the export folder,
+// numbered like the folder's other files.  Both work files are deleted at
+// the end, whatever was written.
 #pragma once
 
 #include <array>
