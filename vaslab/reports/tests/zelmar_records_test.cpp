@@ -460,11 +460,11 @@ TEST_F(ZelmarRecordsTest, BatchThroughTheModuleEntry) {
     for (const auto& [step, extra] : std::vector<std::pair<int, std::string>>{
              {0, ""},
              {1, R"(, "start": 0, "newest": 40, "ch1_run": [0, [)" + run + "]]"},
-             {2, R"(, "short": "1)" + n + R"(0"})"},
-             {3, R"(, "short": " 9)" + n + R"("})"}})
+             {2, R"(, "short": "1)" + n + "0\""},
+             {3, R"(, "short": " 9)" + n + "\""}})
       ASSERT_TRUE(run_script(tests_dir() + "../../records/tests/make_study.py",
                              {"page", platform::map_path_create_dirs("C:\\DATA\\" + std::to_string(step) + "." + n),
-                              common + extra + (extra.empty() || extra.back() != '}' ? "}" : "")}));
+                              common + extra + "}"}));
     ASSERT_EQ(call(n), 0) << exam;
   }
   ASSERT_EQ(call("END"), 0);
