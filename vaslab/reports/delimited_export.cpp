@@ -303,24 +303,12 @@ template <typename Record>
 int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::function<int()>& before_swap) {
   constexpr bool dicom = std::is_same_v<Record, DicomRecord>;
   const std::string data = data_directory_path();
-  auto head = platform::read_file(platform::map_path(data + args.id_text + ".pdf"), kPageHeaderBytes);
-  if (!head || head->size() < kPageHeaderBytes) return kNoPage;
   PageDescriptionHeader header{};
-  decode_page_header(head->data(), header);
+  if (const int r = read_export_header(args, header)) return r;
   reset_formula_variables();
-
   ReportStudy study;
-  study.exam_id = args.id;
-  std::memcpy(study.patient_name, header.patient_name, sizeof study.patient_name);
-  study.start_time = study_start_time(args.id, study.start_known);
-
-  const std::string first_page = first_export_page(data, args.id_text);
-  if (first_page.empty()) return kNoData;
-  auto page_bytes = platform::read_file(first_page, STUDY_PAGE_BYTES);
-  if (!page_bytes || page_bytes->size() < STUDY_PAGE_BYTES) return kNoData;
-  study.template_name = std::string(field_text(page_bytes->data(), sizeof StudyPage::template_name));
   ReportTemplate tpl;
-  if (!open_report_template(study.template_name, tpl)) return kNoData;
+  if (const int r = open_export_study(args, header, study, tpl)) return r;
 
   std::vector<Record> records = read_records<Record>();
   const std::string_view name = field_text(header.patient_name, sizeof header.patient_name);
@@ -721,6 +709,26 @@ std::string first_export_page(const std::string& data, const std::string& exam) 
   for (const auto& f : platform::list_files(data + "*." + exam))
     if (!(f.attributes & platform::kAttrDirectory)) return platform::map_path(data + f.name);
   return {};
+}
+
+int read_export_header(const ExportArgs& args, PageDescriptionHeader& header) {
+  auto head = platform::read_file(platform::map_path(data_directory_path() + args.id_text + ".pdf"), kPageHeaderBytes);
+  if (!head || head->size() < kPageHeaderBytes) return kNoPage;
+  decode_page_header(head->data(), header);
+  return kOk;
+}
+
+int open_export_study(const ExportArgs& args, const PageDescriptionHeader& header, ReportStudy& study,
+                      ReportTemplate& tpl) {
+  study.exam_id = args.id;
+  std::memcpy(study.patient_name, header.patient_name, sizeof study.patient_name);
+  study.start_time = study_start_time(args.id, study.start_known);
+  const std::string first_page = first_export_page(data_directory_path(), args.id_text);
+  if (first_page.empty()) return kNoData;
+  auto page_bytes = platform::read_file(first_page, STUDY_PAGE_BYTES);
+  if (!page_bytes || page_bytes->size() < STUDY_PAGE_BYTES) return kNoData;
+  study.template_name = std::string(field_text(page_bytes->data(), sizeof StudyPage::template_name));
+  return open_report_template(study.template_name, tpl) ? kOk : kNoData;
 }
 
 void write_waveform_samples(std::FILE* out, std::string_view text, const StudyPage& page) {

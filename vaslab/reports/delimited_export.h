@@ -73,6 +73,15 @@ const ExportStepFields* export_step_fields(int type);
 // path; empty when there is none.
 std::string first_export_page(const std::string& data, const std::string& exam);
 
+// The first reads of an export's study call.  The study's page description
+// header from the data directory: 0, or 9 when it is missing or short.
+int read_export_header(const ExportArgs& args, PageDescriptionHeader& header);
+// The study as load_export_step needs it, and its template through the
+// study's first page: 0, or 10 when there is no page or the template is
+// missing or refused.
+int open_export_study(const ExportArgs& args, const PageDescriptionHeader& header, ReportStudy& study,
+                      ReportTemplate& tpl);
+
 // Loads the page whose values step `step` exports: its own page (link 0),
 // the page of step `link` of this study when that step measures the same
 // label, else the page of step `link` of the nearest other temporary study

@@ -355,26 +355,12 @@ struct StudyCall {
 };
 
 int study_call(const ExportArgs& args) {
-  const std::string data = data_directory_path();
-  auto head = platform::read_file(platform::map_path(data + args.id_text + ".pdf"), kPageHeaderBytes);
-  if (!head || head->size() < kPageHeaderBytes) return kNoPage;
   PageDescriptionHeader header{};
-  decode_page_header(head->data(), header);
-
+  if (const int r = read_export_header(args, header)) return r;
   auto call = std::make_unique<StudyCall>();
   const std::string_view patient = field_text(header.patient_name, sizeof header.patient_name);
   if (!group_of(patient, args.id_text, call->group)) return kFileError;
-
-  ReportStudy& study = call->study;
-  study.exam_id = args.id;
-  std::memcpy(study.patient_name, header.patient_name, sizeof study.patient_name);
-  study.start_time = study_start_time(args.id, study.start_known);
-  const std::string first_page = first_export_page(data, args.id_text);
-  if (first_page.empty()) return kNoData;
-  auto page_bytes = platform::read_file(first_page, STUDY_PAGE_BYTES);
-  if (!page_bytes || page_bytes->size() < STUDY_PAGE_BYTES) return kNoData;
-  study.template_name = std::string(field_text(page_bytes->data(), sizeof StudyPage::template_name));
-  if (!open_report_template(study.template_name, call->tpl)) return kNoData;
+  if (const int r = open_export_study(args, header, call->study, call->tpl)) return r;
 
   bool batch_start = false;
   if (!call->stream.open(batch_start)) return kFileError;
