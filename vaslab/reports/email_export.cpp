@@ -100,13 +100,16 @@ int send_email_batch(int options) {
       have_output = true;
     }
   }
-  g_draw.fill_color = kColorBlack;
+  // White lines on the plain background tile, as the other text screens.
+  release_background();
+  g_draw.fill_color = kColorBackground;
   clear_screen();
   const std::vector<std::string> lines = mail_result_lines(result, have_output ? &output : nullptr);
   for (std::size_t i = 0; i < lines.size(); ++i)
-    draw_text_cells(lines[i].c_str(), (kFirstResultLine + static_cast<int>(i)) * 16, 0, kColorBlack, kColorWhite);
+    draw_text_cells(lines[i].c_str(), (kFirstResultLine + static_cast<int>(i)) * 16, 0, kColorBackground,
+                    kColorWhite);
   ButtonRecord table[] = {
-      make_button(0, 0, 639, 47, "Exit", kExitCode, 'e', 13),
+      make_button(0, 0, 639, 47, "Exit^mail_exit", kExitCode, 'e', 13),
       make_button(700, 700, 700, 700, "", kExitCode, kEscapeKeyCode, 0, kButtonHidden),
       kButtonTableEnd,
   };
