@@ -108,7 +108,9 @@ std::string drawable(const char* bytes, std::size_t n) {
 }
 
 // The heading line stands on the tile above the list's plate.
-void draw_heading_cells(const std::string& text) { draw_text_cells(text.c_str(), 0, 0, kColorBackground, kColorWhite); }
+void draw_heading_cells(const std::string& text) {
+  draw_text_cells(text.c_str(), 0, 0, kColorBackground, kColorWhite);
+}
 
 void restart_auto_period() {
   g.auto_elapsed_ms = 0;

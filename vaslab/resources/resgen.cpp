@@ -186,7 +186,10 @@ void draw_label(Bitmap& b, int x0, int y0, int w, int h, const std::string& labe
     int l = full.width, t = full.height, r = -1, bt = -1;
     for (int y = 0; y < full.height; ++y)
       for (int x = 0; x < full.width; ++x)
-        if (full.at(x, y) & 0xFF0000) l = std::min(l, x), r = std::max(r, x), t = std::min(t, y), bt = std::max(bt, y);
+        if (full.at(x, y) & 0xFF0000) {
+          l = std::min(l, x), r = std::max(r, x);
+          t = std::min(t, y), bt = std::max(bt, y);
+        }
     if (r < 0) return;
     Bitmap ink(r - l + 1, bt - t + 1);
     for (int y = 0; y < ink.height; ++y)

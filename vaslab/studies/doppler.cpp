@@ -142,7 +142,8 @@ class Doppler : public StepScreens, public PostScreen {
     enable(kDopplerBaselineUp, p.baseline < 255);
     enable(kDopplerBaselineDown, p.baseline > 0);
     enable(kDopplerVolumeUp, volume_.volume < 10);
-    if (ButtonRecord* m = find(kDopplerMute)) set_button_label(*m, volume_.volume > 0 ? "Mute^sdp_mute" : "UnMute^sdp_unmute");
+    if (ButtonRecord* m = find(kDopplerMute))
+      set_button_label(*m, volume_.volume > 0 ? "Mute^sdp_mute" : "UnMute^sdp_unmute");
     draw_buttons(table_);
   }
 

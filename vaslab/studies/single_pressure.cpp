@@ -206,7 +206,8 @@ class SinglePressure : public StepScreens, public PostScreen {
     enable(kPressBaselineUp, p.baseline < 255);
     enable(kPressBaselineDown, p.baseline > 0);
     enable(kPressVolumeUp, volume_.volume < 10);
-    if (ButtonRecord* m = find(kPressMute)) set_button_label(*m, volume_.volume > 0 ? "Mute^sdp_mute" : "UnMute^sdp_unmute");
+    if (ButtonRecord* m = find(kPressMute))
+      set_button_label(*m, volume_.volume > 0 ? "Mute^sdp_mute" : "UnMute^sdp_unmute");
     draw_buttons(table_);
   }
 
