@@ -127,7 +127,9 @@ class DiagnosticSteps {
 
   void draw_screen(const StudyPage& p) {
     make_table();
-    load_background("sdw_bkgd");
+    // The Doppler screen's background with a light plate under the
+    // difference readout, whose digits would not read on the dark ground.
+    load_background("dia_bkgd");
     clear_screen();
     char title[30];
     std::snprintf(title, sizeof title, "%.29s", step_.label);
