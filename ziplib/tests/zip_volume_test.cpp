@@ -2,10 +2,12 @@
 // checked by outside readers after their parts are given the names those
 // readers look for.
 #include "ziplib/tests/zip_archive_support.h"
+#include "platform/file_io.h"
 #include "ziplib/unziplib.h"
 #include "ziplib/zip_volume.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -150,6 +152,20 @@ TEST_F(VolumeTest, AFailedSplitSetLeavesNoPart) {
   for (const auto& e : fs::directory_iterator(linux_path("C:\\OUT")))
     EXPECT_TRUE(e.is_directory()) << e.path();
   EXPECT_TRUE(fs::exists(linux_path("C:\\WORK\\F\\DATA.BIN")));
+}
+
+// A disk change that fails while staged data waits keeps its own code: the
+// archive file on the full disk that would not close is 19, not a cancel.
+TEST_F(VolumeTest, AFailedDiskChangeKeepsItsCode) {
+  ziplib::ZipState s;
+  s.multi_vol = ziplib::kMvMulti;
+  s.zip_path = "A:\\SPAN.ZIP";
+  s.temp_fd = platform::file_open("C:\\OUT\\STAGE.TMP", platform::OpenMode::kCreateAlways);
+  ASSERT_GE(s.temp_fd, 0);
+  s.out_fd = ::dup(s.temp_fd);
+  ::close(s.out_fd);  // a handle that no longer closes
+  EXPECT_EQ(ziplib::zip_volume_layer().next_part(s), ZE_MEDIA);
+  platform::file_close(s.temp_fd);
 }
 
 }  // namespace
