@@ -1,7 +1,9 @@
 // A whole archive from the fuzzer, opened through the drive layer (on tmpfs),
-// then counted, listed item by item and by index, and tested.  Whatever the
-// bytes claim, the library must neither crash nor read or allocate beyond
-// what the file holds.
+// then counted, listed item by item and by index, and tested; then counted
+// and tested again as if on a removable drive, where a missing end record
+// leads to the disk prompts (answered Cancel) or to a directory read from
+// the start of the file.  Whatever the bytes claim, the library must
+// neither crash nor read or allocate beyond what the file holds.
 #include "fuzz/scratch_root.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -48,6 +50,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   t.testFlag = 1;
   t.decryptFlag = 1;
   t.lpszDecryptCode = "pw";
+  unzipCommand(&t);
+
+  c.wUnzipSubOptions = kUnzAllRemovable;
+  c.lpMessageDisplay = [](int, int, int, int, char*, char*, void*) { return 2; };  // Cancel
+  if (unzipCommand(&c) != 0) return 0;
+  t.wUnzipSubOptions = c.wUnzipSubOptions;
+  t.lpMessageDisplay = c.lpMessageDisplay;
   unzipCommand(&t);
   return 0;
 }

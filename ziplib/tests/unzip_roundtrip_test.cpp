@@ -11,7 +11,6 @@
 namespace {
 
 using namespace ziptest;
-using ziplib::kSubRelativeNames;
 
 class RoundTrip : public ArchiveTest {
  protected:
@@ -24,36 +23,6 @@ class RoundTrip : public ArchiveTest {
     unzipDetachThread();
     ArchiveTest::TearDown();
   }
-
-  // Writes C:\WORK\TREE into `zip` with the compressor.
-  void compress(const std::string& zip, int level, const char* password, bool crlf = false) {
-    ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "TREE\\*.*");
-    c.recurseFlag = 1;
-    c.compFactor = level;
-    c.encryptFlag = *password != 0;
-    c.lpszEncryptCode = password;
-    c.convertLFtoCRLFFlag = crlf;
-    c.wZipSubOptions = kSubRelativeNames;
-    ASSERT_EQ(zipCompress(&c), 0);
-  }
-
-  UNZIPCMDSTRUCT unzip_command(int function, const std::string& zip, const char* password) {
-    unzip_zip_ = zip;
-    UNZIPCMDSTRUCT c{};
-    c.structSize = kUnzipCmdV170;
-    c.Function = function;
-    c.lpszZIPFile = unzip_zip_.c_str();
-    c.index = -1;
-    c.lpszFilespec = "*.*";
-    c.recurseFlag = 1;
-    c.overWriteFlag = 1;
-    c.decryptFlag = *password != 0;
-    c.lpszDecryptCode = password;
-    c.lpMessageDisplay = record_prompt;
-    return c;
-  }
-
-  std::string unzip_zip_;
 };
 
 TEST_F(RoundTrip, EveryLevelAndPasswordExtractsTheTreeWhole) {
@@ -65,7 +34,7 @@ TEST_F(RoundTrip, EveryLevelAndPasswordExtractsTheTreeWhole) {
       SCOPED_TRACE("level " + std::to_string(level) + " password '" + password + "'");
       const std::string name = "L" + std::to_string(level) + (*password ? "P" : "");
       const std::string zip = "C:\\OUT\\" + name + ".ZIP", dest = "C:\\X\\" + name;
-      compress(zip, level, password);
+      ASSERT_NO_FATAL_FAILURE(compress_tree(zip, level, password));
 
       UNZIPCMDSTRUCT c = unzip_command(UNZIP_EXTRACT, zip, password);
       c.testFlag = 1;
@@ -121,8 +90,8 @@ TEST_F(RoundTrip, TextModeOnEitherSideGivesCrLfLines) {
   const std::string lines = text_lines(20000, 7), notes = "first\nsecond\n\nlast";
   write("C:\\WORK\\TREE\\LINES.TXT", lines);
   write("C:\\WORK\\TREE\\sub\\notes.txt", notes);
-  compress("C:\\OUT\\WRITER.ZIP", 6, "Pulse-42", true);
-  compress("C:\\OUT\\PLAIN.ZIP", 6, "Pulse-42", false);
+  ASSERT_NO_FATAL_FAILURE(compress_tree("C:\\OUT\\WRITER.ZIP", 6, "Pulse-42", true));
+  ASSERT_NO_FATAL_FAILURE(compress_tree("C:\\OUT\\PLAIN.ZIP", 6, "Pulse-42"));
   for (bool reader_text : {false, true}) {
     SCOPED_TRACE(reader_text ? "translated by the reader" : "translated by the writer");
     const std::string zip = reader_text ? "C:\\OUT\\PLAIN.ZIP" : "C:\\OUT\\WRITER.ZIP";

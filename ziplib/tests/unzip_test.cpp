@@ -94,6 +94,15 @@ class Unzip : public ::testing::Test {
     c.wUnzipSubOptions = options;
     return unzipCommand(&c);
   }
+  // 250,000 bytes that do not compress, stored by zip -s 100k as the parts
+  // sp.z01, sp.z02 and sp.zip in C:\ ; the bytes.
+  std::string three_part_set() {
+    std::string data;
+    for (int i = 0; i < 250000; ++i) data += static_cast<char>((i * 2654435761u) >> 11);
+    root_.write("C:\\big.bin", data);
+    EXPECT_EQ(sh("zip -q -0 -s 100k sp.zip big.bin && ls sp.z01 sp.z02 >/dev/null"), 0);
+    return data;
+  }
   // A tree with folders, names with blanks and bytes of every value.
   void make_tree() {
     root_.write("C:\\src\\top.txt", "top level\nsecond line\n");
@@ -604,6 +613,15 @@ void insert(int disk) {
               testsupport::mtools_write(image, "::/sp.zip", std::string(part->begin(), part->end())));
 }
 
+// The parts of three_part_set() as disks 1 to 3 with these labels, disk
+// `in_drive` (0-based) in the drive.
+void put_set_in_drive(std::vector<std::string> labels, int in_drive) {
+  g_drive = Drive{};
+  for (const char* part : {"C:\\sp.z01", "C:\\sp.z02", "C:\\sp.zip"}) g_drive.disks.push_back(platform::map_path(part));
+  g_drive.labels = std::move(labels);
+  insert(in_drive);
+}
+
 int swap_disks(int type, int, int n1, int n2, char*, char*, void*) {
   if (type == 0 && n2 == -1) n1 = static_cast<int>(g_drive.disks.size());  // "the last disk"
   else if (type != 1) return 0;
@@ -619,14 +637,9 @@ int swap_disks(int type, int, int n1, int n2, char*, char*, void*) {
 }
 
 TEST_F(Unzip, SpannedDisksAreAskedForAndTheirLabelsChecked) {
-  std::string data;
-  for (int i = 0; i < 250000; ++i) data += static_cast<char>((i * 2654435761u) >> 11);
-  root_.write("C:\\big.bin", data);
-  ASSERT_EQ(sh("zip -q -0 -s 100k sp.zip big.bin && ls sp.z01 sp.z02 >/dev/null"), 0);
-  g_drive = Drive{};
-  g_drive.disks = {linux("C:\\sp.z01"), linux("C:\\sp.z02"), linux("C:\\sp.zip")};
-  g_drive.labels = {"", "", "PKBACK# 003"};
-  insert(2);  // the labels are read off the diskettes  // the last disk holds the directory
+  const std::string data = three_part_set();
+  // The labels are read off the diskettes; the last disk holds the directory.
+  put_set_in_drive({"", "", "PKBACK# 003"}, 2);
   g_drive.wrong_first = 1;
   UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "A:\\sp.zip");
   c.lpszFilespec = "big.bin";
@@ -687,14 +700,8 @@ TEST_F(Unzip, ArchivesOnTheDisketteAreReadAndExtractedThere) {
 }
 
 TEST_F(Unzip, TheLastDiskIsAskedForWhenAnEarlierOneIsInTheDrive) {
-  std::string data;
-  for (int i = 0; i < 250000; ++i) data += static_cast<char>((i * 2654435761u) >> 11);
-  root_.write("C:\\big.bin", data);
-  ASSERT_EQ(sh("zip -q -0 -s 100k sp.zip big.bin && ls sp.z01 sp.z02 >/dev/null"), 0);
-  g_drive = Drive{};
-  g_drive.disks = {linux("C:\\sp.z01"), linux("C:\\sp.z02"), linux("C:\\sp.zip")};
-  g_drive.labels = {"PKBACK# 001", "", ""};
-  insert(0);
+  const std::string data = three_part_set();
+  put_set_in_drive({"PKBACK# 001", "", ""}, 0);
   UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "A:\\sp.zip");
   c.lpszFilespec = "big.bin";
   c.lpszDestination = "C:\\o";
@@ -783,9 +790,7 @@ TEST_F(Unzip, TheArchiveAndItsVolumeAreNotWrittenOver) {
 
   // Read as disks (option bit 7), a split set may not go to its own drive,
   // nor to a drive letter that is the same folder.
-  std::string data(150000, 's');
-  root_.write("C:\\big.bin", data);
-  ASSERT_EQ(sh("zip -q -0 -s 64k sp.zip big.bin && ls sp.z01 >/dev/null"), 0);
+  three_part_set();
   for (const char* destination : {"C:\\o", "D:\\o", "E:\\o"}) {
     SCOPED_TRACE(destination);
     g_seen.clear();

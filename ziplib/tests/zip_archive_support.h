@@ -94,6 +94,34 @@ class ArchiveTest : public ::testing::Test {
     c.lpMessageDisplay = record_prompt;
     return c;
   }
+  // Writes C:\WORK\TREE into `zip`, names relative to it.
+  void compress_tree(const std::string& zip, int level, const char* password, bool crlf = false) {
+    ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "TREE\\*.*");
+    c.recurseFlag = 1;
+    c.compFactor = level;
+    c.encryptFlag = *password != 0;
+    c.lpszEncryptCode = password;
+    c.convertLFtoCRLFFlag = crlf;
+    c.wZipSubOptions = ziplib::kSubRelativeNames;
+    ASSERT_EQ(zipCompress(&c), 0);
+  }
+  // A decompressor command over `zip`: every item, recursing, overwriting,
+  // decrypting with `password` when it is not empty, prompts recorded.
+  UNZIPCMDSTRUCT unzip_command(int function, const std::string& zip, const char* password = "") {
+    unzip_zip_ = zip;
+    UNZIPCMDSTRUCT c{};
+    c.structSize = kUnzipCmdV170;
+    c.Function = function;
+    c.lpszZIPFile = unzip_zip_.c_str();
+    c.index = -1;
+    c.lpszFilespec = "*.*";
+    c.recurseFlag = 1;
+    c.overWriteFlag = 1;
+    c.decryptFlag = *password != 0;
+    c.lpszDecryptCode = password;
+    c.lpMessageDisplay = record_prompt;
+    return c;
+  }
   std::string linux_path(const std::string& win) const { return platform::map_path(win); }
   void write(const std::string& win, const std::string& bytes) const { root_.write(win, bytes); }
 
@@ -144,17 +172,9 @@ class ArchiveTest : public ::testing::Test {
     unzipInit(nullptr);
     unzipAttachThread();
     const std::string dest = "C:\\BACK" + std::to_string(++readbacks_);
-    UNZIPCMDSTRUCT u{};
-    u.structSize = kUnzipCmdV170;
-    u.Function = UNZIP_EXTRACT;
-    u.lpszZIPFile = win_zip.c_str();
-    u.index = -1;
-    u.lpszFilespec = "*.*";
-    u.recurseFlag = 1;
+    UNZIPCMDSTRUCT u = unzip_command(UNZIP_EXTRACT, win_zip);
     u.lpszDestination = dest.c_str();
-    u.overWriteFlag = 1;
     u.wUnzipSubOptions = kUnzSplit;
-    u.lpMessageDisplay = [](int, int, int, int, char*, char*, void*) { return ziplib::IDOK; };
     EXPECT_EQ(unzipCommand(&u), 0);
     unzipDetachThread();
     std::string out;
@@ -165,7 +185,7 @@ class ArchiveTest : public ::testing::Test {
   int readbacks_ = 0;
 
   testsupport::TempRoot root_;
-  std::string zip_, items_;
+  std::string zip_, items_, unzip_zip_;
 };
 
 }  // namespace ziptest

@@ -32,13 +32,7 @@ TEST_F(ArchiveTest, TreesAtEveryLevelOpenInOutsideReaders) {
     for (const char* password : {"", "Pulse-42"}) {
       SCOPED_TRACE("level " + std::to_string(level) + " password '" + password + "'");
       const std::string zip = "C:\\OUT\\L" + std::to_string(level) + (*password ? "P" : "") + ".ZIP";
-      ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "TREE\\*.*");
-      c.recurseFlag = 1;
-      c.compFactor = level;
-      c.encryptFlag = *password != 0;
-      c.lpszEncryptCode = password;
-      c.wZipSubOptions = kSubRelativeNames;
-      ASSERT_EQ(zipCompress(&c), 0);
+      ASSERT_NO_FATAL_FAILURE(compress_tree(zip, level, password));
       expect_readers_accept(zip, "C:\\WORK\\TREE", password);
       const std::string method = level == 0 ? "0" : level >= 10 ? "9" : "8";
       // Versions and flags: no data descriptor on a single file, the
