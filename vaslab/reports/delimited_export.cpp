@@ -311,13 +311,17 @@ int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::functi
   if (const int r = open_export_study(args, header, study, tpl)) return r;
 
   std::vector<Record> records = read_records<Record>();
-  const std::string_view name = field_text(header.patient_name, sizeof header.patient_name);
+  // The key keeps its NUL, so a name filling all 30 header bytes is stored
+  // and compared as its first 29: otherwise each of the patient's studies
+  // would start a record of its own.
+  const std::string_view name =
+      field_text(header.patient_name, sizeof header.patient_name).substr(0, sizeof(Record::key) - 1);
   std::size_t at = 0;
   while (at < records.size() && field_text(records[at].key, sizeof records[at].key) != name) ++at;
   if (at == records.size()) {
     if (records.size() >= kMaxPatients) return kFileError;
     records.push_back(Record{});
-    std::memcpy(records[at].key, name.data(), std::min(name.size(), sizeof records[at].key - 1));
+    std::memcpy(records[at].key, name.data(), name.size());
   }
   Record& rec = records[at];
   fill_header_rows(rec, header, dicom);

@@ -162,6 +162,20 @@ TEST_F(DelimitedTest, StudyCallRefusesWhatWouldLoseOrMixRecords) {
   const std::size_t row30 = offsetof(DelimitedRecord, rows) + 29 * kDelimitedRowBytes;
   EXPECT_EQ(db.substr(row30, 81), std::string(80, 'n') + '\0');
 
+  // A name that fills its 30 header bytes is kept as its first 29 in the
+  // key, and the patient's next study still finds that record.
+  const std::string long_name(30, 'L');
+  make_pdf(5, long_name, "03/04/2026 10:00 AM");
+  make_pdf(6, long_name, "03/04/2026 11:00 AM");
+  make("page", "C:\\DATA\\0.6", R"({"template": "00000123.sty"})");
+  make("page", "C:\\DATA\\1.6", R"({"template": "00000123.sty", "text": "second"})");
+  ::remove(platform::map_path("C:\\TEMP\\DELIMDB").c_str());
+  ASSERT_EQ(call("5"), 0);
+  ASSERT_EQ(call("6"), 0);
+  db = root.read("C:\\TEMP\\DELIMDB");
+  ASSERT_EQ(db.size(), sizeof(DelimitedRecord));
+  EXPECT_EQ(db.substr(0, 30), std::string(29, 'L') + '\0');
+
   // A 101st patient is refused: nobody's record takes their values.
   std::vector<DelimitedRecord> full;
   for (int i = 0; i < 100; ++i) full.push_back(record("P" + std::to_string(i), {}));
