@@ -175,10 +175,6 @@ void append_step_name(DelimitedRecord& rec, int row_byte, int step, int exam, in
 
 // --- Study call ---------------------------------------------------------------
 
-std::string page_file(const std::string& data, int step, const std::string& exam) {
-  return platform::map_path(data + std::to_string(step) + "." + exam);
-}
-
 // Packed times compare as unsigned numbers.
 void raise_stamp(std::uint32_t& stamp, const std::string& linux_path) {
   struct stat st {};
@@ -297,12 +293,12 @@ int store_records(const std::vector<Record>& records, std::size_t changed,
   return kOk;
 }
 
-// `stamp` (DICOM only) is raised to the modification time of every own page
-// loaded by the fallback; `before_swap` as for store_records.
+// `stamp` (DICOM only) is raised to the modification time of every page of
+// this study a step loads, its own or another step's; pages of the
+// patient's other studies do not count.  `before_swap` as for store_records.
 template <typename Record>
 int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::function<int()>& before_swap) {
   constexpr bool dicom = std::is_same_v<Record, DicomRecord>;
-  const std::string data = data_directory_path();
   PageDescriptionHeader header{};
   if (const int r = read_export_header(args, header)) return r;
   reset_formula_variables();
@@ -336,8 +332,9 @@ int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::functi
     if (!f) return dicom ? kFileError : kNoData;
     const int row_byte = f->row >= 0 ? r[f->row] : 0;
     bool loaded = false;
-    if (f->link >= 0) loaded = load_export_step(study, step, r[f->link], tpl.steps, r, *page);
-    if (dicom && loaded && stamp && r[f->link] == 0) raise_stamp(*stamp, page_file(data, step, args.id_text));
+    std::string own_page;
+    if (f->link >= 0) loaded = load_export_step(study, step, r[f->link], tpl.steps, r, *page, &own_page);
+    if (dicom && loaded && stamp && !own_page.empty()) raise_stamp(*stamp, own_page);
     std::vector<std::string> strings;
     if constexpr (dicom) {
       if (row_byte >= 240 && row_byte <= 249) rec.selection[row_byte - 240] = static_cast<char>('0' + row_byte - 240);
@@ -817,8 +814,8 @@ int write_dicom_text(const std::string& destination, const std::string& zvt_name
 }
 
 bool load_export_step(const ReportStudy& study, int step, int link, int step_count, const std::uint8_t* record300,
-                      ReportPage& out) {
-  return load_report_step(study, step, link, step_count, record300, out, ReferenceTie::kLater, false);
+                      ReportPage& out, std::string* own_page) {
+  return load_report_step(study, step, link, step_count, record300, out, ReferenceTie::kLater, false, own_page);
 }
 
 int run_delimited_export(int argc, char* argv[]) {

@@ -86,9 +86,9 @@ int open_export_study(const ExportArgs& args, const PageDescriptionHeader& heade
 // the page of step `link` of this study when that step measures the same
 // label, else the page of step `link` of the nearest other temporary study
 // of the patient (a later one winning a tie), else its own.  Nothing is
-// written.  True when a page is in `out`.
+// written.  True when a page is in `out`; `own_page` as for load_report_step.
 bool load_export_step(const ReportStudy& study, int step, int link, int step_count, const std::uint8_t* record300,
-                      ReportPage& out);
+                      ReportPage& out, std::string* own_page = nullptr);
 
 // Writes samples (start + 1) to newest of the page's first channel through
 // a W text: outside a conversion '^' ends the sample and other bytes are

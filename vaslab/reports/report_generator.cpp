@@ -275,14 +275,22 @@ int generate(const char* exam_text, int first_step) {
 }  // namespace
 
 bool load_report_step(const ReportStudy& study, int step, int reference, int step_count,
-                      const std::uint8_t* record300, ReportPage& out, ReferenceTie tie, bool store) {
-  auto own = [&] { return read_report_page(page_path(step, study.exam_id), out); };
+                      const std::uint8_t* record300, ReportPage& out, ReferenceTie tie, bool store,
+                      std::string* own_page) {
+  auto read_own = [&](int of_step) {
+    const std::string path = page_path(of_step, study.exam_id);
+    if (!read_report_page(path, out)) return false;
+    if (own_page) *own_page = path;
+    return true;
+  };
+  auto own = [&] { return read_own(step); };
+  if (own_page) own_page->clear();
   if (reference == 0) return own();
   const std::string label(field_text(record300 + 2, kLabelField));
   std::string other_label;
   if (reference != step && reference <= step_count) {
     if (record_label(study.template_name, reference, other_label) && other_label == label) {
-      if (!read_report_page(page_path(reference, study.exam_id), out)) return false;
+      if (!read_own(reference)) return false;
       if (store) store_as_step(study, step, out);
       return true;
     }

@@ -72,9 +72,10 @@ enum class ReferenceTie { kLater, kEarlier };
 // of step `reference` of the nearest other temporary study of the same
 // patient (by save time, then by file time); the page found is stored as
 // this study's step (whole or not at all) unless `store` is false.  Without
-// any, the own page.  True when a page is in `out`.
+// any, the own page.  True when a page is in `out`; `own_page`, when given,
+// then holds the Linux path of the page read if it is one of this study's.
 bool load_report_step(const ReportStudy& study, int step, int reference, int step_count,
                       const std::uint8_t* record300, ReportPage& out, ReferenceTie tie = ReferenceTie::kLater,
-                      bool store = true);
+                      bool store = true, std::string* own_page = nullptr);
 
 }  // namespace vaslab

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -165,6 +166,23 @@ TEST_F(DicomTest, BatchHandsEachStudyToTheConverter) {
   EXPECT_NE(out.find("Name: DOE^JANE\nI.D.: ID-9\nType: Upper Arterial"), std::string::npos);
   EXPECT_NE(out.find("\xB3" "converted OK to the"), std::string::npos) << out;
   EXPECT_NE(out.find("\xB3" "ERM:DOS-3:No such pr"), std::string::npos) << out;
+}
+
+// A step linked to itself finds no other study of the patient and falls
+// back to its own page: that page's time, newer than the page description,
+// is the study's stamp.
+TEST_F(DicomTest, AnOwnPageReachedThroughALinkRaisesTheStamp) {
+  make("template", "C:\\STUDIES\\00000123.sty", R"({"title": "Upper Arterial", "steps": [
+    {"type": 2, "caption": "Brachial", "texts": {"32": "A"}, "set": {"60": 14, "61": 1}},
+    {"type": 255}]})");
+  make_study(4, "SOLO^PAT", "101");
+  const std::string pdf = platform::map_path("C:\\DATA\\4.PDF");
+  const std::string page = platform::map_path("C:\\DATA\\1.4");
+  const struct timeval old_time[2] = {{1600000000, 0}, {1600000000, 0}};
+  ASSERT_EQ(::utimes(pdf.c_str(), old_time), 0);
+  ASSERT_EQ(::utimes(platform::map_path("C:\\DATA\\0.4").c_str(), old_time), 0);
+  ASSERT_EQ(call("4"), 0);
+  expect_stamp_of(root.read("C:\\EXPORT\\4.tim"), {page});
 }
 
 // More than 50 studies: the first 50 found go to the converter; without a
