@@ -46,8 +46,7 @@ struct MailTest : ::testing::Test {
   }
 
   void make(const std::string& kind, const std::string& win_path, const std::string& json) {
-    ASSERT_TRUE(run_script(tests_dir() + "../../records/tests/make_study.py",
-                           {kind, platform::map_path_create_dirs(win_path), json}));
+    ASSERT_TRUE(make_study_file(kind, win_path, json));
   }
   void make_study(int exam, const char* name) {
     std::string h(kPageHeaderBytes, '\0');

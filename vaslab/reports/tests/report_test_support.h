@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace vaslab {
 
 inline std::string tests_dir() {
@@ -18,6 +20,13 @@ inline bool run_script(const std::string& script, const std::vector<std::string>
   std::string cmd = "python3 '" + script + "'";
   for (const auto& a : args) cmd += " '" + a + "'";
   return std::system(cmd.c_str()) == 0;
+}
+
+// Writes a study file ("template", "page", ...) described by `json` at a
+// Windows path, its folders made first; false when the generator failed.
+inline bool make_study_file(const std::string& kind, const std::string& win_path, const std::string& json) {
+  return run_script(tests_dir() + "../../records/tests/make_study.py",
+                    {kind, platform::map_path_create_dirs(win_path), json});
 }
 
 }  // namespace vaslab

@@ -434,12 +434,11 @@ TEST_F(ZelmarRecordsTest, SiteFieldsNumberingAndFailures) {
 // The patient's record holds both sites, the later study's pressures, and
 // the samples of each page's run.
 TEST_F(ZelmarRecordsTest, BatchThroughTheModuleEntry) {
-  ASSERT_TRUE(run_script(tests_dir() + "../../records/tests/make_study.py",
-                         {"template", platform::map_path_create_dirs("C:\\STUDIES\\00000123.sty"), R"({"steps": [
+  ASSERT_TRUE(make_study_file("template", "C:\\STUDIES\\00000123.sty", R"({"steps": [
     {"type": 6, "caption": "CFA", "set": {"198": 14, "199": 0, "39": 0}},
     {"type": 2, "caption": "R brachial", "set": {"60": 128, "61": 0}},
     {"type": 2, "caption": "R ankle", "set": {"60": 132, "61": 0}},
-    {"type": 255}]})"}));
+    {"type": 255}]})"));
   auto call = [](std::string id) {
     std::string program = "C:\\PLUS\\ZELMAR", folder = "C:\\EXPORT\\", options = "0";
     char* argv[] = {program.data(), id.data(), folder.data(), options.data()};
@@ -462,9 +461,7 @@ TEST_F(ZelmarRecordsTest, BatchThroughTheModuleEntry) {
              {1, R"(, "start": 0, "newest": 40, "ch1_run": [0, [)" + run + "]]"},
              {2, R"(, "short": "1)" + n + "0\""},
              {3, R"(, "short": " 9)" + n + "\""}})
-      ASSERT_TRUE(run_script(tests_dir() + "../../records/tests/make_study.py",
-                             {"page", platform::map_path_create_dirs("C:\\DATA\\" + std::to_string(step) + "." + n),
-                              common + extra + "}"}));
+      ASSERT_TRUE(make_study_file("page", "C:\\DATA\\" + std::to_string(step) + "." + n, common + extra + "}"));
     ASSERT_EQ(call(n), 0) << exam;
   }
   ASSERT_EQ(call("END"), 0);
