@@ -97,7 +97,9 @@ int check_write_faults(const std::string& root, const std::vector<StoredFile>& f
             << (now[i] ? std::to_string(now[i]->size()) + " bytes" : "absent") << ")";
         all_new = all_new && now[i] == after[i];
       }
-      if (ok) EXPECT_TRUE(all_new) << "the writer reported success with files not written";
+      if (ok) {
+        EXPECT_TRUE(all_new) << "the writer reported success with files not written";
+      }
       if (!ok && !ended) {
         EXPECT_TRUE(reached) << "the writer failed without a fault";
         EXPECT_EQ(temporaries(root), std::vector<std::string>{}) << "left behind by a reported failure";
