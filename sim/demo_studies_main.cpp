@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/le_bytes.h"
 #include "platform/paths.h"
 #include "vaslab/core/study_menu.h"
 #include "vaslab/studies/study_template.h"
@@ -22,21 +23,39 @@ namespace {
 
 using namespace vaslab;
 
-constexpr int kVersion = 7;  // 3: report layouts; 4: notes lines; 5: export rows; 6: symptom study;
-                             // 7: at most five rows a level
+constexpr int kVersion = 8;  // 3: report layouts; 4: notes lines; 5: export rows; 6: symptom study;
+                             // 7: at most five rows a level; 8: every study's report laid out
 constexpr char kVersionFile[] = "c:\\studies\\demo-studies.ver";
 constexpr char kDiagnostics[] = "dopalign";
 
 // Bytes of a step record that only the report reads: where the step's
-// trace, pressure, text or line goes on the page.
+// trace, pressure, text or line goes on the page.  Each names the width of
+// the field it fills, and is written only by the versions from `since` up
+// to before `until`, so that what an earlier version wrote can still be
+// recognised.
 struct Patch {
   int offset;
   std::string bytes;
+  int field;
+  int since = 0;
+  int until = 1000;
 };
-Patch text(int offset, const char* t) { return {offset, std::string(t) + '\0'}; }
-Patch byte(int offset, int v) { return {offset, std::string(1, static_cast<char>(v))}; }
+Patch text(int offset, const std::string& t, int field) { return {offset, t + '\0', field}; }
+Patch byte(int offset, int v) { return {offset, std::string(1, static_cast<char>(v)), 1}; }
 Patch word(int offset, int v) {
-  return {offset, std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}};
+  return {offset, std::string{static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}, 2};
+}
+Patch from(int version, Patch p) {
+  p.since = version;
+  return p;
+}
+Patch until(int version, Patch p) {
+  p.until = version;
+  return p;
+}
+std::vector<Patch> from(int version, std::vector<Patch> ps) {
+  for (Patch& p : ps) p.since = version;
+  return ps;
 }
 
 // A line of the notes form: caption, the characters it is right-aligned
@@ -59,6 +78,8 @@ struct SampleStep {
   // Where the delimited-text export puts the step's value (written from
   // version 5 on).
   std::vector<Patch> exported = {};
+  // The version that added the step.
+  int since = 0;
 };
 
 struct SampleStudy {
@@ -70,66 +91,132 @@ struct SampleStudy {
 constexpr int kDoppler = 6, kDualPpg = 5, kDualPressure = 11, kDualPvr = 1, kNotes = 10, kSinglePressure = 2,
               kSymptom = 16;
 constexpr int kText = 3, kFormulas = 7, kLines = 20;
+// Black text of the first size: colour 7 in bits 2-4.
+constexpr int kBlack = 7 * 4;
+// A trace box with its two label lines takes 580 rows; the header ends at
+// row 200.
+constexpr int kLeftX = 100, kRightX = 1250, kTraceRows = 580, kFirstY = 300;
 
 // A Doppler trace: letter, place, start in the page's samples and its two
-// labels (code 9 the scale, 11 the filter cutoff, 13 the probe, 14 the
-// pulse amplitude).
+// labels (code 9 the scale, 11 the page's time-base text, 13 the probe, 14
+// the pulse amplitude).
 std::vector<Patch> doppler_trace(char letter, int x, int y, int start, const char* site) {
   return {byte(32, letter), word(33, x), word(35, y), byte(39, 1), word(51, start),
-          text(53, (std::string(site) + "  \x0d MHz").c_str()), text(125, "\x09  cutoff \x0b Hz  amp \x0e")};
+          text(53, std::string(site) + "  \x0d MHz", 72),
+          until(8, text(125, "\x09  cutoff \x0b Hz  amp \x0e", 72)), from(8, text(125, "\x09  time base \x0b  amp \x0e", 72))};
 }
-// A pressure: letter and place, framed.
-std::vector<Patch> pressure_value(char letter, int x, int y) {
-  return {byte(32, letter), word(33, x), word(35, y), byte(37, 1)};
+// A pulse volume trace of a dual PVR step: scale row 2 (mmHg a 20 mm
+// division) is the module's second scale byte; the cuff pressure (code 10)
+// is highlighted outside 55 to 75 mmHg, and the pulse amplitude (code 12)
+// outside 1 to 999.
+std::vector<Patch> pvr_trace(char letter, int x, int y, int start, const char* site) {
+  return from(8, {byte(32, letter), word(33, x), word(35, y), word(40, 55), word(42, 75), word(44, 1),
+                  word(46, 999), byte(51, 2), word(61, start), text(63, std::string(site) + "  cuff \x0a mmHg", 72),
+                  text(135, "\x09  amplitude \x0c", 72)});
 }
-// A black text (colour index 7) at a place, condition always true.
-std::vector<Patch> caption(int x, int y, const char* t) {
-  return {text(37, "1"), text(117, "7"), word(32, x), word(34, y), text(198, t), text(278, "%s")};
+// A photoplethysmography trace of a dual PPG step: its scale row is the
+// module's second scale byte (row 0).
+std::vector<Patch> ppg_trace(char letter, int x, int y, int start, const char* site) {
+  return from(8, {byte(32, letter), word(33, x), word(35, y), word(47, start), text(49, site, 72),
+                  text(121, "\x09  amp \x0e", 72)});
+}
+// A pressure: letter and place, framed.  The dual pressure module keeps its
+// options in the same byte as the frame bit (0x08: markers on the post
+// screen).
+std::vector<Patch> pressure_value(char letter, int x, int y, int options = 0) {
+  return {byte(32, letter), word(33, x), word(35, y), byte(37, 1 | options)};
+}
+// A text step, black, condition always true unless given.
+std::vector<Patch> caption(int x, int y, const char* t, const char* condition = "1") {
+  return {text(37, condition, 80), text(117, "7", 80), word(32, x), word(34, y), text(198, t, 80),
+          text(278, "%s", 10)};
+}
+// A formula's value printed at a place when the condition holds.
+std::vector<Patch> value(int x, int y, const char* condition, const char* formula, const char* format) {
+  return {text(37, condition, 80), text(117, "7", 80), word(32, x), word(34, y), byte(197, 1),
+          text(198, formula, 80), text(278, format, 10)};
 }
 
 // The notes form's lines: captions padded to one column, the patient's ID
 // from the worklist import, a history that wraps over three lines and a
-// caption-only line above the impression.
-SampleStep notes_line(const char* label, const NotesLine& line) { return {kNotes, label, {}, line}; }
+// caption-only line above the impression.  On the page the caption ends at
+// the column's edge (the step's caption width) and the note follows it, on
+// the row given, or 50 rows below the line before with `stacked`.
+SampleStep notes_line(const char* label, const NotesLine& line, int row = -1) {
+  std::vector<Patch> place = {byte(37, kBlack), byte(120, kBlack)};
+  if (row >= 0) place.push_back(word(34, row));
+  else place.push_back(byte(36, 4));
+  return {kNotes, label, from(8, place), line};
+}
 
 // The set this version writes: the dual studies as RIGHT/LEFT pairs.
 const std::vector<SampleStudy>& samples() {
+  constexpr int kRow2 = kFirstY + kTraceRows, kRow3 = kFirstY + 2 * kTraceRows;
   static const std::vector<SampleStudy> s = {
       {101, "ABI Resting",
-       {{kDualPressure, "RIGHT Brachial"}, {kDualPressure, " LEFT Brachial"}, {kDualPressure, "RIGHT Ankle"},
-        {kDualPressure, " LEFT Ankle"}, notes_line("Notes", {"Comments: ", 12, 60})}},
+       {{kDualPressure, "RIGHT Brachial", from(8, pressure_value('A', 900, 450, 0x08))},
+        {kDualPressure, " LEFT Brachial", from(8, pressure_value('B', 1500, 450, 0x08))},
+        {kDualPressure, "RIGHT Ankle", from(8, pressure_value('C', 900, 650, 0x08))},
+        {kDualPressure, " LEFT Ankle", from(8, pressure_value('D', 1500, 650, 0x08))},
+        notes_line("Notes", {"Comments: ", 12, 60}, 1100),
+        // The index takes the higher of the two arm pressures.
+        {kFormulas, "Indexes", {text(32, "ar = pc / max(pa, pb)", 81), text(113, "al = pd / max(pa, pb)", 80)}, {}, {}, 8},
+        {kText, "", caption(900, 320, "Right"), {}, {}, 8},
+        {kText, "", caption(1500, 320, "Left"), {}, {}, 8},
+        {kText, "", caption(200, 460, "Brachial"), {}, {}, 8},
+        {kText, "", caption(200, 660, "Ankle"), {}, {}, 8},
+        {kText, "", caption(1800, 460, "mmHg"), {}, {}, 8},
+        {kText, "", caption(200, 850, "Ankle/Brachial index", "max(pa, pb) > 0 && (pc > 0 || pd > 0)"), {}, {}, 8},
+        {kText, "", value(880, 850, "max(pa, pb) > 0 && pc > 0", "ar", "%4.2f"), {}, {}, 8},
+        {kText, "", value(1480, 850, "max(pa, pb) > 0 && pd > 0", "al", "%4.2f"), {}, {}, 8}}},
       {102, "Lower Arterial Doppler",
        {{kDoppler, "Right CFA", doppler_trace('A', 100, 300, 0, "Right CFA")},
         {kDoppler, "Right POP", doppler_trace('B', 1250, 300, 296, "Right POP")},
         {kDoppler, "Left CFA", doppler_trace('C', 100, 1000, 592, "Left CFA")},
         {kDoppler, "Left POP", doppler_trace('D', 1250, 1000, 888, "Left POP")}}},
       {103, "Lower PVR",
-       {{kDualPvr, "RIGHT Thigh"}, {kDualPvr, " LEFT Thigh"}, {kDualPvr, "RIGHT Calf"}, {kDualPvr, " LEFT Calf"},
-        {kDualPvr, "RIGHT Ankle"}, {kDualPvr, " LEFT Ankle"}}},
+       {{kDualPvr, "RIGHT Thigh", pvr_trace('A', kLeftX, kFirstY, 0, "RIGHT Thigh")},
+        {kDualPvr, " LEFT Thigh", pvr_trace('B', kRightX, kFirstY, 296, "LEFT Thigh")},
+        {kDualPvr, "RIGHT Calf", pvr_trace('C', kLeftX, kRow2, 592, "RIGHT Calf")},
+        {kDualPvr, " LEFT Calf", pvr_trace('D', kRightX, kRow2, 888, "LEFT Calf")},
+        {kDualPvr, "RIGHT Ankle", pvr_trace('E', kLeftX, kRow3, 1184, "RIGHT Ankle")},
+        {kDualPvr, " LEFT Ankle", pvr_trace('F', kRightX, kRow3, 1480, "LEFT Ankle")}}},
       {104, "Upper PVR",
-       {{kDualPvr, "RIGHT Upper arm"}, {kDualPvr, " LEFT Upper arm"}, {kDualPvr, "RIGHT Forearm"},
-        {kDualPvr, " LEFT Forearm"}}},
+       {{kDualPvr, "RIGHT Upper arm", pvr_trace('A', kLeftX, kFirstY, 0, "RIGHT Upper arm")},
+        {kDualPvr, " LEFT Upper arm", pvr_trace('B', kRightX, kFirstY, 296, "LEFT Upper arm")},
+        {kDualPvr, "RIGHT Forearm", pvr_trace('C', kLeftX, kRow2, 592, "RIGHT Forearm")},
+        {kDualPvr, " LEFT Forearm", pvr_trace('D', kRightX, kRow2, 888, "LEFT Forearm")}}},
       {105, "Segmental Pressures",
        {{kSinglePressure, "Rt Brachial", pressure_value('A', 600, 500), {}, {byte(60, 1)}},
         {kSinglePressure, "Rt Thigh", pressure_value('B', 600, 800), {}, {byte(60, 2)}},
         {kSinglePressure, "Rt Ankle", pressure_value('C', 600, 1100), {}, {byte(60, 3)}},
         // The formula step also chooses the site's first export template.
-        {kFormulas, "Indexes", {text(32, "ti = pb / pa"), text(113, "ai = pc / pa")}, {}, {byte(112, 240)}},
+        {kFormulas, "Indexes", {text(32, "ti = pb / pa", 81), text(113, "ai = pc / pa", 80)}, {}, {byte(112, 240)}},
         {kText, "", caption(200, 510, "Brachial")},
         {kText, "", caption(200, 810, "Thigh")},
         {kText, "", caption(200, 1110, "Ankle")},
         {kText, "", caption(1100, 300, "mmHg")},
-        {kText, "", {text(37, "pa > 0 && pc > 0"), text(117, "7"), word(32, 200), word(34, 1400),
-                     byte(197, 1), text(198, "ai"), text(278, "Ankle/Brachial index  %4.2f")}},
-        {kText, "", {text(37, "pa > 0 && pb > 0"), text(117, "7"), word(32, 200), word(34, 1480),
-                     byte(197, 1), text(198, "ti"), text(278, "Thigh/Brachial index  %4.2f")}},
-        {kLines, "", {text(32, "1"), text(53, "2"), text(59, "7"), text(74, "150"), text(99, "400"),
-                      text(124, "2250"), text(149, "400"), word(66, 11), word(68, 216), word(70, 2388),
-                      word(72, 3138)}}}},
+        // Version 7 wrote each caption with its value into the 10-byte
+        // format field; what stayed in the record of it is kept to know
+        // those files again.  From version 8 the caption is a step of its own.
+        {kText, "", {text(37, "pa > 0 && pc > 0", 80), text(117, "7", 80), word(34, 1400), byte(197, 1),
+                     text(198, "ai", 80), until(8, word(32, 200)), {278, "Ankle/Brachial index", 20, 3, 8},
+                     from(8, word(32, 900)), from(8, text(278, "%4.2f", 10))}},
+        {kText, "", {text(37, "pa > 0 && pb > 0", 80), text(117, "7", 80), word(34, 1480), byte(197, 1),
+                     text(198, "ti", 80), until(8, word(32, 200)), {278, "Thigh/Brachial index", 20, 3, 8},
+                     from(8, word(32, 900)), from(8, text(278, "%4.2f", 10))}},
+        {kLines, "", {text(32, "1", 21), text(53, "2", 6), text(59, "7", 6), text(74, "150", 25), text(99, "400", 25),
+                      text(124, "2250", 25), text(149, "400", 25), word(66, 11), word(68, 216), word(70, 2388),
+                      word(72, 3138)}},
+        {kText, "", caption(200, 1400, "Ankle/Brachial index", "pa > 0 && pc > 0"), {}, {}, 8},
+        {kText, "", caption(200, 1480, "Thigh/Brachial index", "pa > 0 && pb > 0"), {}, {}, 8}}},
       {106, "Digit PPG",
-       {{kDualPpg, "RIGHT Fingers"}, {kDualPpg, " LEFT Fingers"}, {kDualPpg, "RIGHT Toes"}, {kDualPpg, " LEFT Toes"}}},
+       {{kDualPpg, "RIGHT Fingers", ppg_trace('A', kLeftX, kFirstY, 0, "RIGHT Fingers")},
+        {kDualPpg, " LEFT Fingers", ppg_trace('B', kRightX, kFirstY, 296, "LEFT Fingers")},
+        {kDualPpg, "RIGHT Toes", ppg_trace('C', kLeftX, kRow2, 592, "RIGHT Toes")},
+        {kDualPpg, " LEFT Toes", ppg_trace('D', kRightX, kRow2, 888, "LEFT Toes")}}},
       {107, "Study Notes",
-       {notes_line("Patient ID", {"Patient ID: ", 18, 30, "", 0, 0x80 | 2}),
+       {notes_line("Patient ID", {"Patient ID: ", 18, 30, "", 0, 0x80 | 2}, kFirstY),
         notes_line("Indication", {"Indication: ", 18, 50, "Claudication"}),
         notes_line("History", {"History: ", 18, 60, "", 1}),
         notes_line("History", {"", 18, 60}),
@@ -195,7 +282,7 @@ void common_dual(Step& s, const SampleStep& st) {
 // A timed exercise: the stopwatch set to 00:00 and started counting up at
 // each step, alarms at one and five minutes on the walk, four symptom rows
 // with their side (code 15) and site (code 16) words.
-void symptom_step(const SampleStep& st, std::uint8_t* out) {
+void symptom_step(const SampleStep& st, int version, std::uint8_t* out) {
   StudyStep s{};
   s.module_type = kSymptom;
   s.step_class = kStudyStepClass;
@@ -214,6 +301,28 @@ void symptom_step(const SampleStep& st, std::uint8_t* out) {
   }
   const char* rows[4] = {"Claudication \x0f \x10", "Cramp \x0f \x10", "Numbness \x0f \x10", "Fatigue \x0f \x10"};
   for (int i = 0; i < 4; ++i) std::snprintf(reinterpret_cast<char*>(out + 109 + 46 * i), 41, "%s", rows[i]);
+  if (version < 8) return;
+  // A blank after the site word keeps it apart from the time that follows
+  // it on the page.
+  for (int i = 0; i < 4; ++i)
+    std::snprintf(reinterpret_cast<char*>(out + 109 + 46 * i), 31, "%s ", rows[i]);
+  // On the page: the step's caption and its stopwatch time (bit 1 of byte
+  // 68, the caption with bits 2-3 once captured), then each captured
+  // symptom 50 rows below the one before, its row text with side and site
+  // ending where its time begins.
+  const int y = walk ? kFirstY : kFirstY + 350;
+  out[68] |= 0x02 | 0x08;
+  platform::put_s16le(out + 32, 800);
+  platform::put_s16le(out + 34, static_cast<std::int16_t>(y));
+  out[36] = kBlack;
+  std::snprintf(reinterpret_cast<char*>(out + 37), 31, "%s", walk ? "Walking time: " : "Recovery time: ");
+  out[103] = kBlack;
+  for (int i = 0; i < 4; ++i) {
+    std::uint8_t* slot = out + 104 + 46 * i;
+    slot[0] = 0x01 | 0x02 | 0x08;
+    platform::put_s16le(slot + 1, 1500);
+    platform::put_s16le(slot + 3, static_cast<std::int16_t>(y + 50 * (i + 1)));
+  }
 }
 
 void step_bytes(const SampleStep& st, int version, std::uint8_t* out) {
@@ -231,7 +340,7 @@ void step_bytes(const SampleStep& st, int version, std::uint8_t* out) {
     n.import_fill = static_cast<std::uint8_t>(st.notes.import_fill);
     return encode_notes_step(n, out);
   }
-  if (version >= 6 && st.module_type == kSymptom) return symptom_step(st, out);
+  if (version >= 6 && st.module_type == kSymptom) return symptom_step(st, version, out);
   if (st.module_type == kSinglePressure) {
     // A cuff inflated to 180 mmHg and let down to 20; the trace of the
     // pulse with the 7 Hz filter.
@@ -299,23 +408,37 @@ std::vector<std::uint8_t> header_bytes(const char* title, std::size_t steps) {
   return bytes;
 }
 
+// Writes a step's patches of `version` into its record.  A patch longer
+// than its field, or a field that runs past the record's bytes before the
+// checksum, is a fault of this tool: it is refused and nothing is written.
+bool apply_patches(const std::vector<Patch>& patches, int version, std::uint8_t* out) {
+  for (const Patch& p : patches) {
+    if (version < p.since || version >= p.until) continue;
+    if (p.offset < 2 || p.field < 1 || p.offset + p.field > static_cast<int>(kTemplateRecordSize) - 2 ||
+        p.bytes.size() > static_cast<std::size_t>(p.field)) {
+      std::fprintf(stderr, "demo-studies: %zu bytes at offset %d do not fit their %d-byte field\n", p.bytes.size(),
+                   p.offset, p.field);
+      return false;
+    }
+    std::memcpy(out + p.offset, p.bytes.data(), p.bytes.size());
+  }
+  return true;
+}
+
+// The template a version wrote; empty when a patch does not fit.
 std::vector<std::uint8_t> template_bytes(const SampleStudy& study, int version) {
   // Versions before 3 had no report layouts and no report-only steps.
   std::vector<SampleStep> steps;
   for (const SampleStep& st : study.steps) {
     const bool report_only = st.module_type == kText || st.module_type == kFormulas || st.module_type == kLines;
-    if (version >= 3 || !report_only) steps.push_back(st);
+    if ((version >= 3 || !report_only) && version >= st.since) steps.push_back(st);
   }
   std::vector<std::uint8_t> bytes = header_bytes(study.title, steps.size());
   for (std::size_t i = 0; i < steps.size(); ++i) {
     std::uint8_t* out = bytes.data() + (i + 1) * kTemplateRecordSize;
     step_bytes(steps[i], version, out);
-    if (version >= 3) {
-      for (const Patch& p : steps[i].report) std::memcpy(out + p.offset, p.bytes.data(), p.bytes.size());
-    }
-    if (version >= 5) {
-      for (const Patch& p : steps[i].exported) std::memcpy(out + p.offset, p.bytes.data(), p.bytes.size());
-    }
+    if (version >= 3 && !apply_patches(steps[i].report, version, out)) return {};
+    if (version >= 5 && !apply_patches(steps[i].exported, version, out)) return {};
     seal(out);
   }
   return bytes;
@@ -398,8 +521,12 @@ int main() {
     std::vector<std::uint8_t> old;
     for (const auto& before : was < 2 ? first_version_samples() : samples())
       if (before.number == study.number) old = template_bytes(before, was);
-    ok = write_sample(template_file_name(std::to_string(study.number)), template_bytes(study, kVersion),
-                      earlier(old)) && ok;
+    const std::vector<std::uint8_t> bytes = template_bytes(study, kVersion);
+    if (bytes.empty()) {
+      ok = false;
+      continue;
+    }
+    ok = write_sample(template_file_name(std::to_string(study.number)), bytes, earlier(old)) && ok;
   }
   ok = write_sample(diagnostics_template_file_name(kDiagnostics), diagnostics_bytes(), {}) && ok;
   const std::string version = std::to_string(kVersion) + "\n";

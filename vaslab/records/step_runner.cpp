@@ -87,7 +87,12 @@ int run_study_steps(int s, int n) {
       case 3: s = g - 1; break;
       case 1: case 4: case 5: case 6: return r;
       case 12:
-        if (!all_steps_pending()) make_and_view_report();
+        // With nothing captured there is no report to make: say so rather
+        // than return to the step as if View had not been pressed.
+        if (!all_steps_pending())
+          make_and_view_report();
+        else
+          show_message_box(nullptr, "No step is captured yet:\rthere is no report to view.", "View", kMbOkOnly);
         s = r;
         break;
       default: s = r; break;

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "vaslab/core/buttons.h"
 #include "vaslab/core/event_wait.h"
+#include "vaslab/core/message_box.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/reports/page_description.h"
@@ -230,12 +231,23 @@ int vproc_main(int argc, char* argv[], int colour) {
   if (argc != 2) return argc;
   show_generating_box();
   const std::string path = platform::map_path(argv[1]);
+  // A page that cannot be shown is said so: the operator pressed View and
+  // must not be left wondering whether anything happened.
   const auto size = platform::file_size(path);
-  if (!size || *size > kViewMaxFileBytes) return 0;
+  if (!size || *size > kViewMaxFileBytes) {
+    show_message_box(nullptr, "The report page cannot be read.", "View", kMbOkOnly);
+    return 0;
+  }
   const auto data = platform::read_file(path, static_cast<std::size_t>(*size));
-  if (!data || data->size() != *size) return 0;
+  if (!data || data->size() != *size) {
+    show_message_box(nullptr, "The report page cannot be read.", "View", kMbOkOnly);
+    return 0;
+  }
   std::vector<std::uint8_t> raster(kPageRasterBytes);
-  if (render_page_description(raster.data(), data->data(), data->size(), colour) != kPageOk) return 0;
+  if (render_page_description(raster.data(), data->data(), data->size(), colour) != kPageOk) {
+    show_message_box(nullptr, "The report page is damaged\rand cannot be shown.", "View", kMbOkOnly);
+    return 0;
+  }
   ReportView(raster).run();
   return 0;
 }

@@ -197,12 +197,15 @@ class SymptomCapture {
   }
 
   // The running stopwatch text, kept current in the page; true when it changed.
+  // It is stored twice: at the short text, as it always was, and as the
+  // page's text, which the end-of-study list reads to mark the step done and
+  // the report prints as the step's time.
   bool update_running_text(StudyPage& p) {
     const std::string t = stopwatch_text(tick_stopwatch().seconds);
-    if (t == p.short_text) return false;
+    const bool changed = t != p.short_text;
     std::memcpy(p.short_text, t.c_str(), 5);
-    p.text[0] = 0;  // the text's NUL ends at the answer's first byte
-    return true;
+    std::memcpy(p.text, t.c_str(), t.size() + 1);
+    return changed;
   }
 
   void apply_control(ModuleRun& run) {

@@ -4,7 +4,8 @@
 // Page layout of a symptom step (besides the common fields): slot i's
 // capture time (seconds since 1970, 32 bits) at 34 + 20 i, its side << 8 |
 // site at 5954 + 2 i, its stopwatch time "MM:SS" at 11889 + 10 i (empty when
-// free); the step's stopwatch start at 22 and the running "MM:SS" at 11874.
+// free); the step's stopwatch start at 22 and the running "MM:SS" at 11874 and
+// again at 11879, where the end-of-study list and the report look for it.
 #pragma once
 
 #include <cstdint>
