@@ -124,9 +124,14 @@ TEST_F(StepRunnerTest, ReportOnlyWhenSomethingWasCaptured) {
   static int reports;
   reports = 0;
   set_module("C:\\PROGRAMS\\IPROC", [](int, char*[]) { ++reports; return 0; });
+  // With nothing captured View makes no report, and says why.
+  int told = 0;
+  platform::set_debug_sink([&](const std::string& n) { told += n.rfind("message box [View]: No step is captured", 0) == 0; });
   g_script = {{12, 2}, {1, 2}};
   EXPECT_EQ(run_study_steps(0, 6), 1);
+  platform::set_debug_sink({});
   EXPECT_EQ(reports, 0);
+  EXPECT_EQ(told, 1);
   capture(2);
   g_calls.clear();
   g_script = {{12, 2}, {1, 2}};
