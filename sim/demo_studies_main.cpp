@@ -141,7 +141,7 @@ std::vector<Patch> value(int x, int y, const char* condition, const char* formul
 // from the worklist import, a history that wraps over three lines and a
 // caption-only line above the impression.  On the page the caption ends at
 // the column's edge (the step's caption width) and the note follows it, on
-// the row given, or 50 rows below the line before with `stacked`.
+// the row given, or without one 50 rows below the line before.
 SampleStep notes_line(const char* label, const NotesLine& line, int row = -1) {
   std::vector<Patch> place = {byte(37, kBlack), byte(120, kBlack)};
   if (row >= 0) place.push_back(word(34, row));
