@@ -99,7 +99,7 @@ inline std::vector<File> corpus() {
                         "/usr/share/xml/iso-codes/iso_639-3.xml", "/usr/share/wayland/wayland.xml"})
     add(c, "text", read_file(f, 2 << 20));
   std::size_t src = 0;
-  const std::string top = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/bench/"));
+  const std::string top = VASLAB_SOURCE_DIR;
   for (const char* dir : {"/ziplib", "/platform"})
     for (const char* suf : {".cpp", ".h"})
       for (const std::string& f : list_dir(top + dir, suf)) add(c, "source", read_file(f, 1 << 20));

@@ -35,11 +35,7 @@ std::string random_bytes(std::size_t n, unsigned seed) {
   return s;
 }
 
-// The top of the source tree, from where this file lies.
-std::string source_dir() {
-  std::string f = __FILE__;
-  return f.substr(0, f.rfind("/ziplib/tests/"));
-}
+std::string source_dir() { return VASLAB_SOURCE_DIR; }
 
 // Text that repeats with variation, so matches reach across the window.
 std::string text_of(std::size_t n) {

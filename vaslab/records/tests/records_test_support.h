@@ -22,10 +22,7 @@
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist.h"
 
-inline std::string records_test_dir() {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/') + 1);
-}
+inline std::string records_test_dir() { return std::string(VASLAB_SOURCE_DIR) + "/vaslab/records/tests/"; }
 
 // Runs a generator script with its arguments; false when it failed.
 inline bool run_generator(const std::string& script, const std::vector<std::string>& args) {

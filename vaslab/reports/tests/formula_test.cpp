@@ -13,10 +13,7 @@ using namespace vaslab;
 
 namespace {
 
-std::string tests_dir() {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/') + 1);
-}
+std::string tests_dir() { return std::string(VASLAB_SOURCE_DIR) + "/vaslab/reports/tests/"; }
 
 double eval(const std::string& text, bool* assignment = nullptr) {
   const FormulaResult r = evaluate_formula(text);

@@ -24,10 +24,7 @@
 namespace vaslab {
 namespace {
 
-std::string tests_dir() {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/') + 1);
-}
+std::string tests_dir() { return std::string(VASLAB_SOURCE_DIR) + "/vaslab/reports/tests/"; }
 
 // What a command printed; empty when it failed.
 std::string output_of(const std::string& command) {

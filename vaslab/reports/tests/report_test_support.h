@@ -10,10 +10,7 @@
 
 namespace vaslab {
 
-inline std::string tests_dir() {
-  std::string here = __FILE__;
-  return here.substr(0, here.rfind('/') + 1);
-}
+inline std::string tests_dir() { return std::string(VASLAB_SOURCE_DIR) + "/vaslab/reports/tests/"; }
 
 // Runs a Python script with its arguments; false when it failed.
 inline bool run_script(const std::string& script, const std::vector<std::string>& args) {
