@@ -68,7 +68,12 @@ UsbDfuExtProtocol::UsbDfuExtProtocol() {
 
 void UsbDfuExtProtocol::eraseDevice() {
   Device& device = sessionDevice();
-  switch (device.currentMemory()) {
+  const int memory = device.currentMemory();
+  // The erase command names no unit: the target wipes whichever unit was
+  // selected last, and opening the port leaves the mode byte's unit 3 (the
+  // bootloader version and boot ids) selected.
+  if (memory == 0 || memory == 1 || memory == 7) selectMemoryPage(memory, 0);
+  switch (memory) {
     case 0: sendCommand(eraseMemory0Cmd, 1, 10000, 0, 1); break;
     case 7: sendCommand(eraseMemory7Cmd, 1, 10000, 0, 1); break;
     case 1: {

@@ -636,6 +636,7 @@ int unzip_extract(UnzipState& s) {
   unzip_start_progress_program(s);
   int r = UZ_OK;
   long i = -1;
+  bool any_done = false;
   for (std::int32_t n = 1; n <= total; ++n) {
     i = unzip_next_match(s, static_cast<std::size_t>(i + 1));
     if (i < 0) {
@@ -645,11 +646,16 @@ int unzip_extract(UnzipState& s) {
     c.index = static_cast<std::int32_t>(i);
     if (unzip_major_status(s, zip_format(unzip_text(s, 71, 0), {n, total}), total, n)) return UZ_CANCEL;
     r = extract_at(s, static_cast<std::size_t>(i));
+    any_done = any_done || r == UZ_OK;
     if (r == UZ_OK || r == UZ_SKIP) continue;
     if (r == UZ_CANCEL || r == UZ_APPCANCEL) break;
     return problem(r);
   }
-  return r == UZ_SKIP ? UZ_OK : r;
+  // Skipped items beside extracted ones are the caller's choice (no
+  // overwrite, quiet); a call that skipped every item did nothing, and 0
+  // would let the caller believe its files are there.
+  if (r == UZ_SKIP) return any_done ? UZ_OK : UZ_SKIP;
+  return r;
 }
 
 int unzip_callback_mode(UnzipState& s) {

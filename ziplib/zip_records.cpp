@@ -164,12 +164,17 @@ bool lower_less(const ZipEntry* a, const ZipEntry* b) {
 
 // Tries the data descriptor at `at` for data that began at `data_start`.
 // Returns its length (16 or 24) when its compressed size ends the data there.
-std::uint32_t descriptor_fits(const std::uint8_t* d, std::size_t have, std::uint64_t at, std::uint64_t data_start) {
+// Below 4 GiB both forms can match (the 64-bit size's high half reads as a
+// zero uncompressed size), so the form the local header announces comes
+// first: 64-bit sizes when it carried a Zip64 block.
+std::uint32_t descriptor_fits(const std::uint8_t* d, std::size_t have, std::uint64_t at, std::uint64_t data_start,
+                              bool zip64) {
   if (have < 16 || get_u32le(d) != kDescriptorSig) return 0;
   const std::uint64_t csize = at - data_start;
-  if (get_u32le(d + 8) == csize && (csize >> 32) == 0) return 16;
-  if (have >= 24 && le_load<std::uint64_t>(d + 8) == csize) return 24;
-  return 0;
+  const bool fits16 = get_u32le(d + 8) == csize && (csize >> 32) == 0;
+  const bool fits24 = have >= 24 && le_load<std::uint64_t>(d + 8) == csize;
+  if (fits24 && (zip64 || !fits16)) return 24;
+  return fits16 ? 16 : 0;
 }
 
 }  // namespace
@@ -555,8 +560,11 @@ int zip_read_archive(ZipState& s) {
       if (!r.find_signature(kLocalSig, kCentralSig, &next, &e.csize)) return fail(s, 322, "");
       r.seek(data_start + e.csize);
       e.descriptor_len = 0;
-    } else if ((e.flags & 8) && e.csize == 0 && e.usize == 0) {
+    } else if ((e.flags & 8) && e.csize == 0) {
       // Sizes follow the data: find the descriptor whose size ends there.
+      // A writer streaming to a pipe knows the uncompressed size but not
+      // the compressed one, so a 0 there says nothing whatever the other
+      // size is.
       std::uint8_t d[24];
       std::uint64_t at = data_start;
       for (;;) {
@@ -572,7 +580,7 @@ int zip_read_archive(ZipState& s) {
           if (b < 0) break;
           d[have++] = static_cast<std::uint8_t>(b);
         }
-        const std::uint32_t len = descriptor_fits(d, have, sig_at, data_start);
+        const std::uint32_t len = descriptor_fits(d, have, sig_at, data_start, had64);
         if (len) {
           e.crc = get_u32le(d + 4);
           e.csize = sig_at - data_start;

@@ -259,4 +259,46 @@ TEST_F(LinkLibrary, SimulatedBoardsOfTheVariantDevices) {
   EXPECT_TRUE(called("  start application by reset of all"));
 }
 
+// The order a board updater follows (open, erase, blank check, program,
+// verify, nothing read in between) on each variant device: the whole flash
+// is erased and programmed, and the extended command set's unit 3 keeps its
+// bootloader bytes (only the mode byte that the opening writes changes).
+TEST_F(LinkLibrary, UpdaterOrderOnEveryVariantDevice) {
+  struct Variant {
+    int device, code;
+    const char* config;
+    unsigned flashBytes;
+    int modeByte;  // -1: no mode byte is written
+  } variants[] = {{3, 9, "ext=1", 0x8000, 0x00},          {3, 10, "ext=1", 0x8000, 0x01},
+                  {3, 11, "ext=1", 0x8000, 0x02},         {1, 9, "ext=1;flash=4096", 0x1000, 0x00},
+                  {12, 2, "", 0x8000, -1},                {13, 2, "crc=1", 0x8000, -1}};
+  for (const Variant& v : variants) {
+    SCOPED_TRACE("device " + std::to_string(v.device) + " code " + std::to_string(v.code));
+    reset_(v.config);
+    std::vector<unsigned char> unit3(128), before(128);
+    ASSERT_EQ(memory_(3, 0, before.data(), 128), 128);
+    ASSERT_EQ(ispSelectDevice(v.device), 1);
+    ASSERT_EQ(ispSelectCommHardware(v.code), 1) << ispGetLastError();
+    ASSERT_EQ(ispOpenUsbPort(), 1) << ispGetLastError();
+    ASSERT_EQ(ispEraseDevice(), 1) << ispGetLastError();
+    ASSERT_EQ(ispBlankCheckDevice(), 1) << ispGetLastError() << " at " << ispGetLastResult();
+    ASSERT_EQ(ispFillBuffer("00"), 1);
+    for (unsigned a = 0; a < 3000; ++a) {
+      ASSERT_EQ(ispWriteSingleByteToBuffer(a, ovisp::hexText((a * 11 + 5) & 0xFFu, 2).c_str()), 1);
+    }
+    ASSERT_EQ(ispProgramDevice(), 1) << ispGetLastError();
+    ASSERT_EQ(ispVerifyDevice(), 1) << ispGetLastError();
+
+    std::vector<unsigned char> flash(v.flashBytes);
+    ASSERT_EQ(memory_(0, 0, flash.data(), static_cast<int>(v.flashBytes)), static_cast<int>(v.flashBytes));
+    for (unsigned a = 0; a < 3000; ++a) ASSERT_EQ(flash[a], (a * 11 + 5) & 0xFF) << a;
+    // The rest of the buffer went out too (the CRC device ends with its CRC).
+    for (unsigned a = 3000; a < v.flashBytes - 2; ++a) ASSERT_EQ(flash[a], 0x00) << a;
+    ASSERT_EQ(memory_(3, 0, unit3.data(), 128), 128);
+    if (v.modeByte >= 0) before[0] = static_cast<unsigned char>(v.modeByte);
+    EXPECT_EQ(unit3, before);
+    ASSERT_EQ(ispClosePort(), 1);
+  }
+}
+
 }  // namespace

@@ -352,6 +352,25 @@ TEST_F(Unzip, Passwords) {
   c.lpszDecryptCode = nullptr;
   g_answers = {IDCANCEL};
   EXPECT_EQ(unzipCommand(&c), 44);
+
+  // By pattern and quiet: a call that skipped every item says so (49), to
+  // a file or as a test; one that also extracted something succeeded.
+  UNZIPCMDSTRUCT p = cmd(UNZIP_EXTRACT, "C:\\enc.zip");
+  p.lpszFilespec = "*.*";
+  p.lpszDestination = "C:\\p";
+  p.decryptFlag = 1;
+  p.lpszDecryptCode = wrong;
+  p.quietFlag = 1;
+  EXPECT_EQ(unzipCommand(&p), 49);
+  EXPECT_FALSE(root_.exists("C:\\p\\s.txt"));
+  p.testFlag = 1;
+  EXPECT_EQ(unzipCommand(&p), 49);
+  p.testFlag = 0;
+  root_.write("C:\\plain.txt", "plain");
+  ASSERT_EQ(sh("zip -q enc.zip plain.txt"), 0);
+  EXPECT_EQ(unzipCommand(&p), 0);
+  EXPECT_EQ(read("C:\\p\\plain.txt"), "plain");
+  EXPECT_FALSE(root_.exists("C:\\p\\s.txt"));
 }
 
 TEST_F(Unzip, HostileNamesNeverLeaveTheDestination) {

@@ -276,6 +276,102 @@ TEST_F(ArchiveTest, UpdatesArchivesOfOtherWriters) {
   }
 }
 
+// Archives written where the writer could not seek back: `zip` to a pipe
+// (flag bit 3, compressed size 0 but the real uncompressed size in the local
+// header) and python streaming with Zip64 forced (local sizes in a Zip64
+// block, 24-byte descriptors).  Each operation starts from the tool's own
+// archive, and its result passes the three outside readers.
+TEST_F(ArchiveTest, StreamedArchivesOfOtherWritersGoThroughEveryOperation) {
+  if (!have("zip") || !have("7zz") || !have("unzip")) GTEST_SKIP() << "zip, 7zz or unzip missing";
+  make_tree("C:\\WORK\\TREE");
+  write("C:\\WORK\\ADD.TXT", text_lines(9000, 13));
+  const std::string tree = shell_quote(linux_path("C:\\WORK\\TREE"));
+  const std::string out = linux_path("C:\\OUT");
+  struct Maker {
+    const char* name;
+    std::string command;
+    const char* streamed;  // the records the tool writes when it streams
+  } makers[] = {
+      {"PIPE.ZIP", "cd " + tree + " && zip -q -r - . | cat > " + out + "/PIPE.ZIP",
+       "any(e['local']['flags'] & 8 and e['local']['csize'] == 0 and e['local']['usize'] > 0 for e in r['entries'])"},
+      {"PY64.ZIP",
+       "cd " + tree + " && python3 -c \"import zipfile,os,sys\nwith zipfile.ZipFile(sys.stdout.buffer,'w',"
+           "zipfile.ZIP_DEFLATED) as z:\n for t,d,f in os.walk('.'):\n  for x in f:\n   p=os.path.join(t,x)[2:]\n"
+           "   with open(p,'rb') as i, z.open(p,'w',force_zip64=True) as o: o.write(i.read())\" | cat > " + out +
+           "/PY64.ZIP",
+       "all(e['flags'] & 8 and e['local']['csize'] == 0xFFFFFFFF and e['local']['extra'][0]['tag'] == 1 and "
+       "e['descriptor_len'] == 24 for e in r['entries'])"},
+  };
+  for (const Maker& m : makers) ASSERT_EQ(run(m.command), 0) << m.name;
+  const std::string block = linux_path("C:\\WORK\\TREE\\sub\\block.bin");
+  const std::string fresh = text_lines(40000, 14);
+  write("C:\\WORK\\TREE\\sub\\block.bin", fresh);
+  std::filesystem::last_write_time(block, std::filesystem::last_write_time(block) + std::chrono::hours(2));
+
+  const auto testers_pass = [&](const std::string& lzip) {
+    const std::string z = shell_quote(lzip);
+    std::string said;
+    EXPECT_EQ(run("unzip -tq " + z, &said), 0) << said;
+    EXPECT_EQ(run("7zz t -bd " + z, &said), 0) << said;
+    EXPECT_EQ(run("python3 -c \"import zipfile,sys\nsys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)\" " + z,
+                  &said),
+              0)
+        << said;
+  };
+  for (const Maker& m : makers) {
+    SCOPED_TRACE(m.name);
+    const std::string made = read_all(out + "/" + m.name);
+    expect_records(std::string("C:\\OUT\\") + m.name, m.streamed);
+    const std::size_t count = names_in(out + "/" + m.name).size();
+    const std::string zip = "C:\\OUT\\OP.ZIP";
+    const std::string lzip = linux_path(zip);
+    const auto from_made = [&](int function, const std::string& items) {
+      write(zip, made);
+      return command(function, zip, items);
+    };
+    const auto tree_from_made = [&](int function) {
+      ZIPCMDSTRUCT c = from_made(function, "TREE\\*.*");
+      c.recurseFlag = 1;
+      c.wZipSubOptions = kSubRelativeNames;
+      return c;
+    };
+
+    // Freshen takes the newer file; the streamed entries are copied.
+    ZIPCMDSTRUCT c = tree_from_made(ZIP_FRESHEN);
+    EXPECT_EQ(zipCompress(&c), 0);
+    testers_pass(lzip);
+    EXPECT_EQ(names_in(lzip).size(), count);
+    EXPECT_EQ(run("python3 -c \"import zipfile,sys\nsys.exit(zipfile.ZipFile(sys.argv[1]).read('sub/block.bin') != "
+                  "open(sys.argv[2],'rb').read())\" " + shell_quote(lzip) + " " + shell_quote(block)),
+              0);
+
+    // Update also takes what the archive lacks: then it holds the tree.
+    c = tree_from_made(ZIP_UPDATE);
+    EXPECT_EQ(zipCompress(&c), 0);
+    testers_pass(lzip);
+    expect_readers_accept(zip, "C:\\WORK\\TREE");
+
+    c = from_made(ZIP_DELETE, "sub/deep/*.dat");
+    EXPECT_EQ(zipCompress(&c), 0);
+    testers_pass(lzip);
+    EXPECT_EQ(names_in(lzip).size(), count - 2);
+
+    c = from_made(ZIP_ADD, "ADD.TXT");
+    EXPECT_EQ(zipCompress(&c), 0);
+    testers_pass(lzip);
+    EXPECT_EQ(names_in(lzip).size(), count + 1);
+
+    // Growing leaves everything before the old central directory alone.
+    c = from_made(ZIP_ADD, "ADD.TXT");
+    c.growExistingFlag = 1;
+    EXPECT_EQ(zipCompress(&c), 0);
+    testers_pass(lzip);
+    EXPECT_EQ(names_in(lzip).size(), count + 1);
+    const auto cd = made.find("PK\x01\x02");
+    EXPECT_EQ(read_all(lzip).compare(0, cd, made, 0, cd), 0);
+  }
+}
+
 TEST_F(ArchiveTest, ExistingFilesThatAreNoSingleArchive) {
   write("C:\\WORK\\A.TXT", "a");
   ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\PRE.ZIP", "A.TXT");
