@@ -557,11 +557,11 @@ TEST_F(Unzip, OverwriteQuestionAndLogs) {
   EXPECT_EQ(unzipCommand(&c), 48);
   EXPECT_EQ(read("C:\\o\\f.txt"), "old");
   // A three-button question (110-byte record) overrules Yes to All and asks
-  // the library's own dialog.
+  // the library's own dialog; its No to both left nothing extracted.
   UNZIPCMDSTRUCT v110 = c;
   v110.structSize = kUnzipCmdV110;
   g_answers = {100, 100};
-  EXPECT_EQ(unzipCommand(&v110), 0);
+  EXPECT_EQ(unzipCommand(&v110), 49);
   EXPECT_EQ(g_dialogs, 2);
   EXPECT_EQ(g_seen[g_seen.size() - 1].style, MB_YESNOCANCEL);
 
