@@ -159,9 +159,7 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& linux_path
   return out;
 }
 
-bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out, std::size_t length) {
-  const int fd = open_regular_file(linux_path);
-  if (fd < 0) return false;
+std::size_t read_at(int fd, std::uint64_t offset, void* out, std::size_t length) {
   auto* p = static_cast<std::uint8_t*>(out);
   std::size_t done = 0;
   while (done < length) {
@@ -170,6 +168,13 @@ bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
+  return done;
+}
+
+bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out, std::size_t length) {
+  const int fd = open_regular_file(linux_path);
+  if (fd < 0) return false;
+  const std::size_t done = read_at(fd, offset, out, length);
   ::close(fd);
   return done == length;
 }

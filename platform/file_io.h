@@ -40,6 +40,9 @@ std::optional<std::vector<std::uint8_t>> read_file(const std::string& linux_path
 // Reads exactly `length` bytes at `offset` of a regular file; false when it
 // does not open or is shorter.
 [[nodiscard]] bool read_file_at(const std::string& linux_path, std::uint64_t offset, void* out, std::size_t length);
+// The same on an open descriptor: the number of bytes read, fewer than
+// `length` only at the end of the file or on an error.
+std::size_t read_at(int fd, std::uint64_t offset, void* out, std::size_t length);
 
 // Copies a whole file: written like write_file_atomic(), so the target is
 // either the complete copy or left as it was.  0 on success, else a negative

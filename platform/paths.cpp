@@ -82,9 +82,38 @@ std::string match_listed(const std::string& dir, const std::string& name) {
 // The existing entry of `dir` whose name equals `name` without regard to
 // case; an exact match wins over a folded one so that the result is stable
 // when two spellings exist side by side.
+// A name with few letters has few spellings: looking each up costs less than
+// reading a folder of thousands of entries (an archive folder holds up to
+// 65,535 studies, and each save maps names not there yet).
+constexpr std::size_t kMaxSpelledLetters = 4;
+
+// The first existing spelling of `name` other than the one written; `name`
+// when there is none.  False when the name has too many letters to try.
+bool match_spellings(const std::string& dir, const std::string& name, std::string* found) {
+  std::vector<std::size_t> letters;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (std::isalpha(static_cast<unsigned char>(name[i]))) letters.push_back(i);
+  if (letters.size() > kMaxSpelledLetters) return false;
+  *found = name;
+  std::string spelling = name;
+  for (unsigned mask = 1; mask < (1u << letters.size()); ++mask) {
+    for (std::size_t b = 0; b < letters.size(); ++b) {
+      const auto c = static_cast<unsigned char>(name[letters[b]]);
+      const int flipped = std::islower(c) ? std::toupper(c) : std::tolower(c);
+      spelling[letters[b]] = static_cast<char>((mask >> b) & 1 ? flipped : c);
+    }
+    if (exists(dir + "/" + spelling)) {
+      *found = spelling;
+      break;
+    }
+  }
+  return true;
+}
+
 std::string match_component(const std::string& dir, const std::string& name, bool known_missing = false) {
   if (!known_missing && exists(dir + "/" + name)) return name;
   if (t_listings.depth > 0) return match_listed(dir, name);
+  if (std::string found; match_spellings(dir, name, &found)) return found;
   DIR* d = ::opendir(dir.c_str());
   if (!d) return name;
   std::string found = name;

@@ -20,6 +20,20 @@ TEST(Paths, OneFileUnderEverySpelling) {
   EXPECT_EQ(root.read("c:\\studies\\SETUP.HDW"), "x");
 }
 
+// Names of few letters (archive files such as "12.ZVT") are looked up by
+// their spellings rather than by reading the folder: every spelling must
+// still find the one file, and a missing name keep the case written.
+TEST(Paths, FewLetteredNamesAreFoundUnderEverySpelling) {
+  testsupport::TempRoot root;
+  root.write("C:\\ARCHIVE\\12.zVt", "x");
+  root.write("C:\\ARCHIVE\\ab", "y");
+  for (const char* name : {"12.ZVT", "12.zvt", "12.Zvt", "12.zVt"})
+    EXPECT_EQ(map_path(std::string("C:\\ARCHIVE\\") + name), root.path() + "/c/ARCHIVE/12.zVt") << name;
+  EXPECT_EQ(map_path("c:\\archive\\AB"), root.path() + "/c/ARCHIVE/ab");
+  EXPECT_EQ(map_path("C:\\ARCHIVE\\13.ZVT"), root.path() + "/c/ARCHIVE/13.ZVT");
+  EXPECT_EQ(map_path("C:\\ARCHIVE\\13"), root.path() + "/c/ARCHIVE/13");
+}
+
 TEST(Paths, MissingComponentsKeepTheCaseWritten) {
   testsupport::TempRoot root;
   EXPECT_EQ(map_path("C:\\TEMP\\Log\\restore.log"), root.path() + "/c/TEMP/Log/restore.log");

@@ -64,7 +64,12 @@ bool exists(const std::string& linux_path) {
 // folder, durable before this returns.  kSaveDone or the failure.
 int write_archive_copy(int path, int number, const std::vector<std::uint8_t>& data) {
   const std::string folder = folder_text(path);
-  const std::string temp = platform::map_path_create_dirs(folder + kSaveTemporary);
+  // Only this program writes the temporary name, always spelt as here, so it
+  // is not looked up in every letter case (which reads the whole folder).
+  const bool is_folder = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+  const std::string temp = is_folder ? platform::map_path_create_dirs(folder) + kSaveTemporary
+                                     : platform::map_path_create_dirs(folder + kSaveTemporary);
+  const std::string linux_folder = temp.substr(0, temp.rfind('/'));
   ::unlink(temp.c_str());  // a leftover of a save that was killed
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return kSaveWriteFailed;
@@ -84,7 +89,7 @@ int write_archive_copy(int path, int number, const std::vector<std::uint8_t>& da
     ::unlink(temp.c_str());
     return kSaveNameTaken;
   }
-  if (!fsync_folder(platform::map_path(folder))) return kSaveWriteFailed;
+  if (!fsync_folder(linux_folder)) return kSaveWriteFailed;
   if (path == 1) step_done(2);
   const std::string counter = std::to_string(number);
   if (platform::write_file_atomic(platform::map_path(folder + "0"), counter.data(), counter.size(), 0600) != 0)
@@ -131,13 +136,34 @@ void sort_by_date(StudyList& list) {
                    [](const StudyListRow& a, const StudyListRow& b) { return compare_rows_by_date(a, b) < 0; });
 }
 
-bool matches_patterns(const char* name, const char* id, const char* date) {
+// The three search patterns, taken once per search rather than per record.
+struct SearchPatterns {
+  std::string name, id, date;
+};
+
+SearchPatterns current_patterns() {
   const auto& p = g_patterns;
-  const std::string pn = bounded(p.name, sizeof p.name), pi = bounded(p.id, sizeof p.id),
-                    pd = bounded(p.date, sizeof p.date);
-  return match_wildcard(bounded(name, 30).c_str(), pn.c_str()) &&
-         match_wildcard(bounded(id, 30).c_str(), pi.c_str()) &&
-         match_wildcard(bounded(date, 22).c_str(), pd.c_str());
+  return {bounded(p.name, sizeof p.name), bounded(p.id, sizeof p.id), bounded(p.date, sizeof p.date)};
+}
+
+// A stored field as text: the fields need not hold their terminator.
+template <std::size_t N>
+const char* field_text(const char (&field)[N], char (&out)[N + 1]) {
+  std::memcpy(out, field, N);
+  out[N] = 0;
+  return out;
+}
+
+bool matches_patterns(const SearchPatterns& p, const char (&name)[30], const char (&id)[30], const char (&date)[22]) {
+  char n[31], i[31], d[23];
+  return match_wildcard(field_text(name, n), p.name.c_str()) && match_wildcard(field_text(id, i), p.id.c_str()) &&
+         match_wildcard(field_text(date, d), p.date.c_str());
+}
+
+std::uint16_t db_record_sum(const std::uint8_t* bytes) {
+  std::uint16_t s = 0;
+  for (std::size_t i = 0; i < offsetof(ArchiveDbRecord, checksum); ++i) s = static_cast<std::uint16_t>(s + bytes[i]);
+  return s;
 }
 
 void report_database(const char* text) {
@@ -198,8 +224,7 @@ void encode_db_record(const ArchiveDbRecord& s, std::uint8_t* out) {
 bool check_db_record(const ArchiveDbRecord& record, std::uint16_t* sum) {
   std::uint8_t bytes[kDbRecordBytes];
   encode_db_record(record, bytes);
-  std::uint16_t s = 0;
-  for (std::size_t i = 0; i < offsetof(ArchiveDbRecord, checksum); ++i) s = static_cast<std::uint16_t>(s + bytes[i]);
+  const std::uint16_t s = db_record_sum(bytes);
   if (sum) *sum = s;
   return s == record.checksum;
 }
@@ -319,21 +344,34 @@ void search_archive_db() {
   if (fd < 0) return report_database("Database missing: Reindex for speed");
   bool damaged = false;
   char caption[30];
+  const SearchPatterns patterns = current_patterns();
+  // The records are read a block at a time: one read per record was nearly
+  // all of a search's cost on a full archive.
+  constexpr int kBlockRecords = 1024;
+  std::vector<std::uint8_t> block(kBlockRecords * kDbRecordBytes);
+  int block_first = 0, block_count = 0;
   for (int n = 0; n <= last && list.count < kStudyListRows; ++n) {
-    std::uint8_t bytes[kDbRecordBytes];
-    const off_t at = static_cast<off_t>(n) * static_cast<off_t>(kDbRecordBytes);
+    if (n >= block_first + block_count) {
+      const int want = std::min(kBlockRecords, last + 1 - n);
+      const std::size_t got = platform::read_at(fd, static_cast<std::uint64_t>(n) * kDbRecordBytes, block.data(),
+                                                static_cast<std::size_t>(want) * kDbRecordBytes);
+      block_first = n;
+      block_count = static_cast<int>(got / kDbRecordBytes);
+      // A record that cannot be read whole ends the search as damaged.
+      if (block_count == 0) {
+        damaged = true;
+        break;
+      }
+    }
+    const std::uint8_t* bytes = block.data() + static_cast<std::size_t>(n - block_first) * kDbRecordBytes;
+    if (db_record_sum(bytes) != platform::get_u16le(bytes + offsetof(ArchiveDbRecord, checksum))) {
+      damaged = true;
+      break;
+    }
+    if (!(bytes[0] & 1)) continue;
     ArchiveDbRecord rec;
-    if (::pread(fd, bytes, sizeof bytes, at) != static_cast<ssize_t>(sizeof bytes)) {
-      damaged = true;
-      break;
-    }
     decode_db_record(bytes, rec);
-    if (!check_db_record(rec)) {
-      damaged = true;
-      break;
-    }
-    if (!(rec.flags & 1)) continue;
-    if (!matches_patterns(rec.name, rec.id, rec.date)) continue;
+    if (!matches_patterns(patterns, rec.name, rec.id, rec.date)) continue;
     const std::string file = archive_file_name(1, n);
     if (read_archive_header(file.c_str()) != 0 ||
         !fields_match(g_archive_header.name, rec.name, sizeof rec.name) ||
@@ -354,6 +392,7 @@ void search_archive_db() {
 void search_archive_files() {
   StudyList& list = study_list();
   clear_list(list);
+  const SearchPatterns patterns = current_patterns();
   for (const auto& f : platform::list_files(folder_text(1) + "*")) {
     if (list.count >= kStudyListRows) break;
     if (f.attributes & platform::kAttrDirectory) continue;
@@ -361,7 +400,7 @@ void search_archive_files() {
     if (leading_number(f.name.c_str(), f.name.size()) <= 0) continue;
     if (read_archive_header(f.name.c_str()) != 0) continue;
     const HeaderFields& h = g_archive_header;
-    if (!matches_patterns(h.name, h.id, h.date)) continue;
+    if (!matches_patterns(patterns, h.name, h.id, h.date)) continue;
     add_row(list, f.name, bounded(h.name, sizeof h.name), bounded(h.id, sizeof h.id),
             bounded(h.date, sizeof h.date));
   }

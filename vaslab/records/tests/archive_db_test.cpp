@@ -6,11 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/find.h"
@@ -298,6 +300,49 @@ TEST_F(ArchiveTest, SearchesTheDatabaseAndFallsBackToTheFolder) {
   archive_db_in_use() = true;
   search_archive_db();
   EXPECT_STREQ(g_message_text, "Database missing: Reindex for speed");
+  EXPECT_FALSE(archive_db_in_use());
+}
+
+// The database is read in blocks: records on either side of a block's end,
+// a match far into the file, and a file cut inside a record past the first
+// block must come out as when it was read record by record.
+TEST_F(ArchiveTest, SearchReadsPastItsBlocksAndStopsAtACutRecord) {
+  constexpr int kLast = 2600;
+  std::string db((kLast + 1) * kDbRecordBytes, '\0');
+  auto add = [&](int n, const char* name) {
+    std::string file(kPageHeaderBytes, '\0');
+    std::memcpy(&file[32], name, std::strlen(name));
+    const std::string date = "01/02/2026 0" + std::to_string(n % 10) + ":00 AM";
+    std::memcpy(&file[92], date.data(), date.size());
+    root.write("C:\\ARCHIVE\\" + std::to_string(n), file);
+    ArchiveDbRecord r{};
+    r.flags = 1;
+    std::memcpy(r.name, name, std::strlen(name));
+    std::memcpy(r.date, date.data(), date.size());
+    std::uint16_t sum = 0;
+    check_db_record(r, &sum);
+    r.checksum = sum;
+    encode_db_record(r, reinterpret_cast<std::uint8_t*>(&db[static_cast<std::size_t>(n) * kDbRecordBytes]));
+  };
+  for (int n : {1, 1023, 1024, 1025, 2047, 2048, 2500}) add(n, "SMITH");
+  add(700, "JONES");
+  root.write(kArchiveDbPath, db);
+  root.write("C:\\ARCHIVE\\0", std::to_string(kLast));
+  std::strcpy(archive_patterns().name, "SMITH");
+  search_archive_db();
+  auto& list = study_list();
+  std::vector<std::string> found;
+  for (int i = 0; i < list.count; ++i) found.push_back(list.rows[i].file_name);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"1", "1023", "1024", "1025", "2047", "2048", "2500"}));
+  EXPECT_TRUE(archive_db_in_use()) << g_message_text;
+
+  // Cut inside record 2100: what lies before it is listed, then the damage
+  // is reported.
+  root.write(kArchiveDbPath, db.substr(0, 2100 * kDbRecordBytes + 50));
+  search_archive_db();
+  EXPECT_STREQ(g_message_text, "Database corrupt: Reindex for speed");
+  EXPECT_EQ(list.count, 6);
   EXPECT_FALSE(archive_db_in_use());
 }
 
