@@ -1,6 +1,9 @@
 #include "platform/window.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <map>
 
 #include "platform/clock.h"
@@ -49,8 +52,17 @@ void NullBackend::present(const std::uint32_t* pixels, int width, int height, co
 
 void WindowBackend::wait_message(std::uint32_t timeout_ms) { sleep_ms(timeout_ms); }
 
+void WindowBackend::wait_message_or(std::uint32_t timeout_ms, const std::vector<int>& fds) {
+  if (fds.empty()) return wait_message(timeout_ms);
+  wait_readable(fds, timeout_ms);
+}
+
 void NullBackend::wait_message(std::uint32_t timeout_ms) {
   if (queue.empty()) sleep_ms(timeout_ms);
+}
+
+void NullBackend::wait_message_or(std::uint32_t timeout_ms, const std::vector<int>& fds) {
+  if (queue.empty()) wait_readable(fds, timeout_ms);
 }
 
 bool NullBackend::next_message(WindowMessage& out) {
@@ -95,7 +107,10 @@ bool pump_messages(const std::function<bool()>& more) {
   return !g_quit;
 }
 
-void wait_for_input(std::uint32_t max_ms) {
+namespace {
+
+// `max_ms`, or less when a waking timer is due sooner.
+std::uint32_t until_next_timer(std::uint32_t max_ms) {
   std::uint32_t ms = max_ms;
   const std::uint32_t now = tick_ms();
   for (const auto& [id, t] : g_timers) {
@@ -103,11 +118,36 @@ void wait_for_input(std::uint32_t max_ms) {
     const std::uint32_t elapsed = ticks_since(t.due_from, now);
     ms = std::min(ms, elapsed >= t.period ? 0u : t.period - elapsed);
   }
+  return ms;
+}
+
+}  // namespace
+
+void wait_for_input(std::uint32_t max_ms) {
+  const std::uint32_t ms = until_next_timer(max_ms);
   if (ms == 0) return;
   if (g_backend)
     g_backend->wait_message(ms);
   else
     sleep_ms(ms);
+}
+
+void wait_for_input(std::uint32_t max_ms, const std::vector<int>& fds) {
+  const std::uint32_t ms = until_next_timer(max_ms);
+  if (ms == 0) return;
+  if (g_backend)
+    g_backend->wait_message_or(ms, fds);
+  else
+    wait_readable(fds, ms);
+}
+
+void wait_readable(const std::vector<int>& fds, std::uint32_t timeout_ms) {
+  if (fds.empty()) return sleep_ms(timeout_ms);
+  std::vector<pollfd> polled;
+  for (int fd : fds) polled.push_back(pollfd{fd, POLLIN, 0});
+  // The time-out is not restarted after a signal: the caller looks at its
+  // sources and deadlines again anyway.
+  ::poll(polled.data(), polled.size(), static_cast<int>(std::min<std::uint32_t>(timeout_ms, 0x7FFFFFFF)));
 }
 
 void post_quit() { g_quit = true; }

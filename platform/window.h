@@ -79,6 +79,8 @@ class WindowBackend {
   virtual bool next_message(WindowMessage& out) = 0;
   // Sleeps until input is waiting or `timeout_ms` has passed.
   virtual void wait_message(std::uint32_t timeout_ms);
+  // The same, and also ends when one of `fds` has something to read.
+  virtual void wait_message_or(std::uint32_t timeout_ms, const std::vector<int>& fds);
   virtual bool caps_lock_on() = 0;
   virtual void beep() {}
   // The window's icon, 0x00RRGGBB pixels.
@@ -103,6 +105,7 @@ class NullBackend : public WindowBackend {
   void present(const std::uint32_t* pixels, int width, int height, const Rect& dirty) override;
   bool next_message(WindowMessage& out) override;
   void wait_message(std::uint32_t timeout_ms) override;
+  void wait_message_or(std::uint32_t timeout_ms, const std::vector<int>& fds) override;
   bool caps_lock_on() override { return caps_lock; }
   void beep() override { ++beeps; }
 
@@ -151,6 +154,11 @@ bool pump_messages(const std::function<bool()>& more = {});
 // Sleeps until input is waiting, the next waking window timer is due or
 // `max_ms` has passed, whichever comes first.
 void wait_for_input(std::uint32_t max_ms);
+// The same, and also ends when one of `fds` has something to read: a source
+// that sends no window messages can then be waited for instead of polled.
+void wait_for_input(std::uint32_t max_ms, const std::vector<int>& fds);
+// Waits up to `timeout_ms` for one of `fds` to have something to read.
+void wait_readable(const std::vector<int>& fds, std::uint32_t timeout_ms);
 void post_quit();
 bool quit_posted();
 // Forgets the quit message and every timer (program start, tests).

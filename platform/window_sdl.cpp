@@ -1,5 +1,8 @@
 // The SDL2 window backend.
 #include <SDL.h>
+#include <SDL_syswm.h>
+
+#include <cstring>
 
 #include "platform/debug.h"
 #include "platform/window.h"
@@ -113,18 +116,35 @@ class SdlBackend : public WindowBackend {
     return {r.x, r.y, r.w, r.h};
   }
 
-  void present(const std::uint32_t* pixels, int width, int height, const Rect&) override {
+  void present(const std::uint32_t* pixels, int width, int height, const Rect& dirty) override {
     if (!renderer_) return;
+    bool whole = false;
     if (!texture_ || tex_w_ != width || tex_h_ != height) {
       if (texture_) SDL_DestroyTexture(texture_);
       texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
       tex_w_ = width;
       tex_h_ = height;
       if (!texture_) return;
+      whole = true;
     }
-    SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
-    SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    // A live study presents a few traces a hundred times a second: only
+    // what changed is copied, unless the window is scaled (a part scaled on
+    // its own would not meet its neighbours exactly) or new, or the renderer
+    // draws into buffers that do not keep the last picture.
+    int ww = 0, wh = 0;
+    SDL_GetWindowSize(window_, &ww, &wh);
+    SDL_RendererInfo info{};
+    const bool keeps_picture = SDL_GetRendererInfo(renderer_, &info) == 0 && (info.flags & SDL_RENDERER_SOFTWARE);
+    SDL_Rect r{dirty.x, dirty.y, dirty.w, dirty.h};
+    const SDL_Rect all{0, 0, width, height};
+    if (whole || !keeps_picture || ww != width || wh != height || !SDL_IntersectRect(&r, &all, &r)) {
+      SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
+      SDL_RenderClear(renderer_);
+      SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    } else {
+      SDL_UpdateTexture(texture_, &r, pixels + static_cast<std::size_t>(r.y) * width + r.x, width * 4);
+      SDL_RenderCopy(renderer_, texture_, &r, &r);
+    }
     SDL_RenderPresent(renderer_);
   }
 
@@ -155,6 +175,25 @@ class SdlBackend : public WindowBackend {
     held_ = SDL_WaitEventTimeout(&held_event_, static_cast<int>(timeout_ms)) == 1;
   }
 
+  void wait_message_or(std::uint32_t timeout_ms, const std::vector<int>& fds) override {
+    if (pending_char_ || held_) return;
+    // Everything the display sent so far becomes SDL events here, and the
+    // display library's own queue is left empty: from then on new input
+    // shows on the connection's descriptor.
+    SDL_PumpEvents();
+    if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) return;
+    std::vector<int> watched = fds;
+    const int display = display_descriptor();
+    if (display >= 0) {
+      watched.push_back(display);
+    } else if (!events_only_from_program()) {
+      // A display whose descriptor is not known is looked at every
+      // millisecond, as SDL's own wait would.
+      timeout_ms = std::min<std::uint32_t>(timeout_ms, 1);
+    }
+    wait_readable(watched, timeout_ms);
+  }
+
   bool caps_lock_on() override { return (SDL_GetModState() & KMOD_CAPS) != 0; }
   void beep() override {}
 
@@ -168,6 +207,24 @@ class SdlBackend : public WindowBackend {
   }
 
  private:
+  // The descriptor of the X display connection, -1 when there is none.
+  int display_descriptor() {
+    if (!window_) return -1;
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window_, &info)) return -1;
+#if defined(SDL_VIDEO_DRIVER_X11)
+    if (info.subsystem == SDL_SYSWM_X11 && info.info.x11.display) return ConnectionNumber(info.info.x11.display);
+#endif
+    return -1;
+  }
+
+  // Drivers without a display, whose events only the program itself queues.
+  static bool events_only_from_program() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver && (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "offscreen") == 0);
+  }
+
   // Window pixels to surface pixels: the window may be scaled by the
   // desktop, the surface is what the program draws in.
   void to_surface(int wx, int wy, int& x, int& y) {

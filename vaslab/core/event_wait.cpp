@@ -1,12 +1,15 @@
 #include "vaslab/core/event_wait.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
 #include "platform/clock.h"
 #include "vaslab/core/digital_io.h"
 #include "vaslab/core/main_window.h"
+#include "vaslab/core/module_link.h"
 #include "vaslab/core/screen.h"
+#include "vaslab/core/serial_links.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/core/touch_remote.h"
@@ -197,10 +200,33 @@ class InstrumentInputs : public InputSources {
     const HardwareSettings& hw = hardware_settings();
     return (hw.touch_type & 3) < 2 || hw.ir_remote_enabled || front_panel_present() || print_spooler_busy();
   }
+  bool wait_descriptors(std::vector<int>& fds, std::uint32_t& max_ms) override {
+    // The front panel is read from its port, and a pushed-back remote key
+    // is already here: neither can be waited for.
+    if (front_panel_present() || remote_key_pushed_back()) return false;
+    for (const int fd : {module_wait_descriptor(), link_wait_descriptor(SerialDevice::kTouch),
+                         link_wait_descriptor(SerialDevice::kRemote)}) {
+      if (fd == kCannotWatch) return false;
+      if (fd >= 0) fds.push_back(fd);
+    }
+    // Printing goes on in the passes.
+    if (print_spooler_busy()) max_ms = std::min(max_ms, kPollingWaitMs);
+    return true;
+  }
 };
 
 InstrumentInputs g_instrument_inputs;
 InputSources* g_sources = &g_instrument_inputs;
+
+// A live study takes each frame and each input as soon as it comes.  It
+// waits for them on their descriptors, with the next timer as the time-out;
+// where a source offers nothing to wait on it looks again at once.
+void capture_wait() {
+  std::vector<int> fds;
+  std::uint32_t max_ms = kLongestIdleWaitMs;
+  if (!g_sources->wait_descriptors(fds, max_ms)) return;
+  platform::wait_for_input(until_next_tick_timer(max_ms), fds);
+}
 
 void idle_step() {
   if (!g_ev.window_active) return;
@@ -302,7 +328,9 @@ void full_pass() {
       g_ev.capture_pending = true;
     else
       platform::sleep_ms(5);
-  } else if (g_ev.press == kIdle && !g_ev.capture_mode) {
+  } else if (g_ev.press == kIdle && g_ev.capture_mode) {
+    capture_wait();
+  } else if (g_ev.press == kIdle) {
     // Idle: sleep until input comes or a window timer is due, instead of
     // waking a thousand times a second.
     platform::wait_for_input(g_ev.short_passes || g_sources->needs_polling() ? kPollingWaitMs : kLongestIdleWaitMs);

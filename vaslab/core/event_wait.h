@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/window.h"
 #include "vaslab/core/buttons.h"
@@ -86,6 +87,11 @@ class InputSources {
   // True while a source that sends no window messages is configured, or a
   // print job is under way, so that idle passes must look at it often.
   virtual bool needs_polling() = 0;
+  // The descriptors that turn readable when one of these sources (or the
+  // measuring module) has input, and the longest a wait may last before the
+  // sources are looked at anyway.  False when a source cannot be waited on:
+  // a live study then looks at them again at once.
+  virtual bool wait_descriptors(std::vector<int>& /*fds*/, std::uint32_t& /*max_ms*/) { return false; }
 };
 void set_input_sources(InputSources* sources);
 

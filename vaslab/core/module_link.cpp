@@ -125,6 +125,20 @@ std::uint16_t receive_module_byte() {
   return kNoByte;
 }
 
+namespace {
+bool g_other_source = false;
+int g_other_descriptor = -1;
+}  // namespace
+
+int module_wait_descriptor() {
+  return g_other_source ? g_other_descriptor : link_wait_descriptor(SerialDevice::kModule);
+}
+
+void set_module_source_descriptor(bool other_source, int descriptor) {
+  g_other_source = other_source;
+  g_other_descriptor = descriptor;
+}
+
 void drain_module_input() {
   while (receive_module_byte() != kNoByte) {
   }

@@ -17,6 +17,12 @@ std::uint16_t receive_module_byte();
 void drain_module_input();
 void close_module_link();
 
+// What a wait for module bytes watches (see link_wait_descriptor): the
+// link's, unless the study screens take their bytes from another source,
+// which then tells its own (kCannotWatch when it has none).
+int module_wait_descriptor();
+void set_module_source_descriptor(bool other_source, int descriptor);
+
 // The firmware image file: the version byte and 32 blocks of 256 bytes.
 constexpr std::size_t kFirmwareImageSize = 8192;
 constexpr std::size_t kFirmwareFileSize = kFirmwareImageSize + 1;

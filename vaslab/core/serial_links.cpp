@@ -231,6 +231,18 @@ std::uint16_t com_receive_byte(SerialDevice device) {
   return b < 0 ? 0xFFFF : static_cast<std::uint16_t>(b);
 }
 
+int link_wait_descriptor(SerialDevice device) {
+  switch (link_kind(device)) {
+    case LinkKind::kNone: return kNothingToWatch;
+    case LinkKind::kComPort: {
+      const int fd = g_links.com[index(device)].fd;
+      return fd >= 0 ? fd : kNothingToWatch;
+    }
+    case LinkKind::kSerialCard: return serial_card_handle(device) >= 0 ? kCannotWatch : kNothingToWatch;
+  }
+  return kNothingToWatch;
+}
+
 bool com_set_speed(SerialDevice device, int baud) {
   return platform::serial_set_speed(g_links.com[index(device)], baud);
 }

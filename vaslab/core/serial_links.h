@@ -49,6 +49,14 @@ std::uint16_t com_receive_byte(SerialDevice device);
 // False when the line state cannot be read or set.
 bool com_set_speed(SerialDevice device, int baud);
 
+// What a wait for a device's bytes can watch: its COM port's descriptor;
+// kNothingToWatch when the device has no open link (no byte can come);
+// kCannotWatch when its link is a serial-card port, whose driver offers
+// nothing to wait on.
+constexpr int kNothingToWatch = -1;
+constexpr int kCannotWatch = -2;
+int link_wait_descriptor(SerialDevice device);
+
 // Opens the measuring module's link: 0 when open or not used, 1 on failure
 // (after its messages; the program then ends with code 1).
 int open_module_link();

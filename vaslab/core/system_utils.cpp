@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -88,6 +89,20 @@ int tick_timer_expired(int slot) {
   else
     t.start += t.period;
   return 1;
+}
+
+std::uint32_t until_next_tick_timer(std::uint32_t max_ms) {
+  std::uint32_t ms = max_ms;
+  const std::uint32_t now = platform::tick_ms();
+  for (const TickTimer& t : g_timers) {
+    if (t.mode == 0) continue;
+    // A slot whose period ran out before the wait is one the waiting screen
+    // does not look at (a slot the screen watches is taken when it runs
+    // out): waiting for it would end every wait at once.
+    const std::uint32_t elapsed = platform::ticks_since(t.start, now);
+    if (elapsed < t.period) ms = std::min(ms, t.period - elapsed);
+  }
+  return ms;
 }
 
 void reset_tick_timers() {

@@ -24,6 +24,10 @@ void start_tick_timer(int slot, std::uint32_t period_ms, int mode);
 // off or out of range, or when the event loop is dead; else 0.
 int tick_timer_expired(int slot);
 void reset_tick_timers();
+// Milliseconds until the next running slot's period runs out, at most
+// `max_ms`: a wait for input must not outlast it.  Slots already run out
+// and not yet taken are left out.
+std::uint32_t until_next_tick_timer(std::uint32_t max_ms);
 
 // --- The emulated BIOS data area ------------------------------------------
 constexpr int kKeyboardFlagsAddress = 1047;  // bit 0x40: Caps Lock

@@ -273,6 +273,8 @@ void push_back_remote_key(int key) {
   g_remote.pushed = key;
 }
 
+bool remote_key_pushed_back() { return g_remote.pushed >= 0; }
+
 int remote_key_value(int key) { return key >= 0 && key < 32 ? kRemoteKeys[key] : -1; }
 
 void reset_touch_remote() {

@@ -31,6 +31,8 @@ int touch_pressed();
 // pushed back is returned first.
 int receive_remote_key();
 void push_back_remote_key(int key);
+// A key pushed back and not yet taken.
+bool remote_key_pushed_back();
 // The button remote byte a key number selects, -1 for none (-2 for key 0,
 // which is never looked up).
 int remote_key_value(int key);

@@ -41,7 +41,10 @@ bool take_data_byte(FrameReader& r, std::uint8_t b) {
 
 }  // namespace
 
-void set_module_bytes(ModuleBytes* bytes) { g_bytes = bytes; }
+void set_module_bytes(ModuleBytes* bytes) {
+  g_bytes = bytes;
+  set_module_source_descriptor(bytes != nullptr, bytes ? bytes->wait_descriptor() : kNothingToWatch);
+}
 
 void drain_module_bytes() {
   if (g_bytes) g_bytes->drain();

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "vaslab/core/serial_links.h"
+
 namespace vaslab {
 
 struct StudyPage;
@@ -25,6 +27,9 @@ class ModuleBytes {
   // 0..255, or 0xFFFF when nothing waits; never waits.
   virtual std::uint16_t receive() = 0;
   virtual void drain() = 0;
+  // The descriptor that turns readable when a byte waits, so that a live
+  // screen can wait for it; kCannotWatch makes it look again at once.
+  virtual int wait_descriptor() { return kCannotWatch; }
 };
 void set_module_bytes(ModuleBytes* bytes);  // nullptr: the module link
 void drain_module_bytes();

@@ -1,0 +1,293 @@
+// The cost of a live study: each acquisition screen runs in a real window
+// (Xvfb when there is no display) on the measuring-module simulator, which
+// streams its frames over a pseudo-terminal as the module does, for 10
+// seconds after 2 seconds of settling.  Printed for each screen: the share of
+// a core it used (processor time over wall time), its wake-ups a second
+// (context switches), and the frames that arrived at the port against those
+// the screen took and drew; a screen that falls behind leaves frames unread.
+// The start screen's idle figure, for comparison, is `idle_bench`.
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/le_bytes.h"
+#include "platform/paths.h"
+#include "platform/serial.h"
+#include "platform/window.h"
+#include "vaslab/core/event_wait.h"
+#include "vaslab/core/main_window.h"
+#include "vaslab/core/module_link.h"
+#include "vaslab/core/screen.h"
+#include "vaslab/core/serial_links.h"
+#include "vaslab/core/settings.h"
+#include "vaslab/core/stopwatch.h"
+#include "vaslab/studies/module_entries.h"
+#include "vaslab/studies/sample_frames.h"
+#include "vaslab/studies/study_template.h"
+
+namespace {
+
+constexpr std::uint32_t kSettleMs = 2000;
+constexpr std::uint32_t kMeasureMs = 10000;
+constexpr int kFrameRate = 100;  // the simulator's default
+
+struct Usage {
+  std::chrono::steady_clock::time_point wall;
+  double cpu = 0;
+  long switches = 0;
+  long frames = 0;
+};
+
+// The module link with the frame headers the screen reads counted.
+struct CountingLink : vaslab::ModuleBytes {
+  long headers = 0;
+  void send(int byte) override { vaslab::send_module_byte(byte); }
+  void drain() override { vaslab::drain_module_input(); }
+  std::uint16_t receive() override {
+    const std::uint16_t b = vaslab::receive_module_byte();
+    if (b != 0xFFFF && (b & 0x80)) ++headers;
+    return b;
+  }
+  int wait_descriptor() override { return vaslab::link_wait_descriptor(vaslab::SerialDevice::kModule); }
+};
+
+CountingLink g_link;
+Usage g_start, g_end;
+
+Usage usage_now() {
+  rusage r{};
+  ::getrusage(RUSAGE_SELF, &r);
+  Usage u;
+  u.wall = std::chrono::steady_clock::now();
+  u.cpu = static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+          static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec) * 1e-6;
+  u.switches = r.ru_nvcsw + r.ru_nivcsw;
+  u.frames = g_link.headers;
+  return u;
+}
+
+void seal(std::uint8_t* rec) {
+  const std::uint16_t sum = vaslab::template_record_checksum(rec);
+  platform::put_u16le(rec + 298, sum);
+}
+
+void write_template(const char* number, std::vector<std::uint8_t> steps) {
+  std::vector<std::uint8_t> bytes(vaslab::kTemplateRecordSize, 0);
+  vaslab::StudyHeader h{};
+  h.step_count = static_cast<std::int16_t>(steps.size() / vaslab::kTemplateRecordSize);
+  h.record_size = 300;
+  vaslab::encode_study_header(h, bytes.data());
+  seal(bytes.data());
+  for (std::size_t at = 0; at < steps.size(); at += vaslab::kTemplateRecordSize) seal(steps.data() + at);
+  bytes.insert(bytes.end(), steps.begin(), steps.end());
+  std::FILE* f = std::fopen(platform::map_path_create_dirs(vaslab::template_file_name(number)).c_str(), "wb");
+  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::exit(1);
+  std::fclose(f);
+}
+
+void write_templates() {
+  std::vector<std::uint8_t> rec(vaslab::kTemplateRecordSize, 0);
+  vaslab::PressureStep p{};
+  p.module_type = 2;
+  p.step_class = vaslab::kStudyStepClass;
+  std::snprintf(p.label, sizeof p.label, "Rt Brachial");
+  p.probe = 15;
+  p.gain = 5;
+  p.filter_code = 2;
+  p.baseline = 128;
+  p.filter_mode_flags = 5;
+  p.over_range = 250;
+  vaslab::encode_pressure_step(p, rec.data());
+  write_template("1", rec);
+
+  vaslab::DopplerStep d{};
+  d.module_type = 6;
+  d.step_class = vaslab::kStudyStepClass;
+  std::snprintf(d.label, sizeof d.label, "Right CFA");
+  d.probe = 16;
+  d.gain = 5;
+  d.filter_code = 2;
+  d.baseline = 128;
+  d.filter_mode_flags = 4;
+  d.volume = 4;
+  d.report_window = 296;
+  std::fill(rec.begin(), rec.end(), 0);
+  vaslab::encode_doppler_step(d, rec.data());
+  write_template("2", rec);
+
+  std::vector<std::uint8_t> pair(2 * vaslab::kTemplateRecordSize, 0);
+  for (int i = 0; i < 2; ++i) {
+    vaslab::DualPpgStep s{};
+    s.module_type = 5;
+    s.step_class = vaslab::kStudyStepClass;
+    std::snprintf(s.label, sizeof s.label, "%s", i == 0 ? "RIGHT Digits" : " LEFT Digits");
+    s.gain = 5;
+    s.baseline = 128;
+    s.window = 296;
+    vaslab::encode_dual_ppg_step(s, pair.data() + i * vaslab::kTemplateRecordSize);
+  }
+  write_template("3", pair);
+
+  // A symptom step with its stopwatch running from the start.
+  std::fill(rec.begin(), rec.end(), 0);
+  rec[0] = 16;
+  rec[1] = vaslab::kStudyStepClass;
+  std::snprintf(reinterpret_cast<char*>(rec.data() + 2), 30, "Treadmill");
+  rec[68] = 1;
+  rec[69] = 0x1F;
+  for (int i = 0; i < 10; ++i) platform::put_u16le(rec.data() + 83 + 2 * i, 0x1FFF);
+  std::memcpy(rec.data() + 109, "Calf", 4);
+  write_template("4", rec);
+}
+
+struct Figures {
+  double cpu_share = 0, wakeups = 0, taken = 0;
+  long backlog = 0;
+};
+
+// One screen for the settling time and the measured time; the window then
+// closes, which leaves the screen.
+Figures run_screen(int (*entry)(int, char*[]), const char* number, int steps) {
+  auto backend = platform::make_sdl_backend();
+  if (!backend) std::exit(1);
+  platform::reset_pump();
+  platform::set_window_backend(backend.get());
+  platform::set_window_proc(vaslab::window_proc);
+  vaslab::reset_event_state();
+  vaslab::reset_main_window();
+  if (!vaslab::create_main_window(640, 480) || vaslab::set_display_mode(0) != 1) std::exit(1);
+  vaslab::start_stopwatch();
+  vaslab::set_module_bytes(&g_link);
+  g_link.headers = 0;
+  platform::set_timer(9001, kSettleMs, [](int id) {
+    g_start = usage_now();
+    platform::kill_timer(id);
+    platform::set_timer(9002, kMeasureMs, [](int) {
+      g_end = usage_now();
+      platform::post_quit();
+    });
+  });
+  std::vector<std::string> s{"C:\\PROGRAMS\\BENCH", number, "1", "1", std::to_string(steps), "1"};
+  std::vector<char*> argv;
+  for (auto& x : s) argv.push_back(x.data());
+  entry(6, argv.data());
+  int unread = 0;
+  const int fd = vaslab::link_wait_descriptor(vaslab::SerialDevice::kModule);
+  if (fd >= 0) ::ioctl(fd, FIONREAD, &unread);
+  vaslab::drain_module_input();
+  vaslab::set_module_bytes(nullptr);
+  vaslab::destroy_main_window();
+  vaslab::free_screen();
+  platform::set_window_backend(nullptr);
+  platform::reset_pump();
+
+  const double wall = std::chrono::duration<double>(g_end.wall - g_start.wall).count();
+  Figures f;
+  f.cpu_share = 100.0 * (g_end.cpu - g_start.cpu) / wall;
+  f.wakeups = static_cast<double>(g_end.switches - g_start.switches) / wall;
+  f.taken = static_cast<double>(g_end.frames - g_start.frames) / wall;
+  f.backlog = unread / 7;
+  return f;
+}
+
+std::string first_line(const std::string& command, pid_t* pid) {
+  int p[2];
+  if (::pipe(p) != 0) return "";
+  *pid = ::fork();
+  if (*pid == 0) {
+    ::dup2(p[1], 1);
+    ::close(p[0]);
+    ::execl(command.c_str(), command.c_str(), "--log", "/dev/null", nullptr);
+    ::_exit(127);
+  }
+  ::close(p[1]);
+  std::string line;
+  char c = 0;
+  while (::read(p[0], &c, 1) == 1 && c != '\n') line += c;
+  ::close(p[0]);
+  return line;
+}
+
+}  // namespace
+
+// Without arguments every screen runs; else those whose names begin with one.
+int main(int argc, char** argv) {
+  const char* display = std::getenv("DISPLAY");
+  if ((!display || !*display) && !std::getenv("LIVE_BENCH_XVFB")) {
+    ::setenv("LIVE_BENCH_XVFB", "1", 1);
+    std::vector<std::string> words{"xvfb-run", "-a", "-s", "-screen 0 640x480x24", VASLAB_BUILD_DIR "/bin/live_bench"};
+    for (int i = 1; i < argc; ++i) words.push_back(argv[i]);
+    std::vector<char*> args;
+    for (auto& w : words) args.push_back(w.data());
+    args.push_back(nullptr);
+    ::execvp("xvfb-run", args.data());
+    std::perror("xvfb-run");
+    return 1;
+  }
+  ::unsetenv("SDL_VIDEODRIVER");
+  const std::string root = "/tmp/vaslab-live-bench-" + std::to_string(::getpid());
+  std::system(("rm -rf " + root + " && mkdir -p " + root).c_str());
+  platform::set_root(root);
+  platform::set_current_directory("C:\\PROGRAMS\\");
+  std::system(("ln -s " VASLAB_BUILD_DIR "/_bmp " + platform::map_path_create_dirs("C:\\PROGRAMS\\") + "_bmp").c_str());
+  vaslab::default_hardware_settings(0);
+  auto& hw = vaslab::hardware_settings();
+  std::snprintf(hw.data_directory, sizeof hw.data_directory, "C:\\DATA\\");
+  platform::make_dirs(platform::map_path("C:\\DATA\\"));
+  write_templates();
+
+  pid_t sim = -1;
+  const std::string device = first_line(VASLAB_BUILD_DIR "/bin/modulesim", &sim);
+  if (device.empty()) {
+    std::fprintf(stderr, "the module simulator did not start\n");
+    return 1;
+  }
+  hw.vascular_module_present = 1;
+  hw.vascular_irq = 0;
+  hw.vascular_port = 1;
+  platform::set_com_path(1, device);
+  if (vaslab::open_module_link() != 0) {
+    std::fprintf(stderr, "the module link did not open\n");
+    return 1;
+  }
+
+  struct Screen {
+    const char* name;
+    int (*entry)(int, char*[]);
+    const char* number;
+    int steps;
+  };
+  const Screen screens[] = {{"single pressure", vaslab::onepres_main, "1", 1},
+                            {"Doppler", vaslab::doppler_main, "2", 1},
+                            {"dual PPG", vaslab::dualppg_main, "3", 2},
+                            {"symptom stopwatch", vaslab::timer_main, "4", 1}};
+  std::printf("each screen %u s on the simulated module, which streams %d frames/s while a screen asks for them "
+              "(the symptom screen asks for none):\n",
+              kMeasureMs / 1000, kFrameRate);
+  int worst = 0;
+  for (const Screen& s : screens) {
+    bool wanted = argc < 2;
+    for (int i = 1; i < argc; ++i) wanted = wanted || std::strncmp(s.name, argv[i], std::strlen(argv[i])) == 0;
+    if (!wanted) continue;
+    const Figures f = run_screen(s.entry, s.number, s.steps);
+    std::printf("  %-18s %5.1f%% of a core, %5.0f wake-ups/s; frames taken and drawn %5.1f/s, "
+                "left unread at the end %ld\n",
+                s.name, f.cpu_share, f.wakeups, f.taken, f.backlog);
+    if (f.cpu_share >= 10.0) worst = 1;
+  }
+  vaslab::reset_serial_links();
+  ::kill(sim, SIGTERM);
+  ::waitpid(sim, nullptr, 0);
+  std::system(("rm -rf " + root).c_str());
+  std::printf("target: every screen under 10%% of a core, every frame taken\n");
+  return worst;
+}
