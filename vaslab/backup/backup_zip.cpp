@@ -3,7 +3,9 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/dos_time.h"
 #include "platform/file_io.h"
+#include "platform/find.h"
 #include "vaslab/backup/zip_writer.h"
 #include "vaslab/core/settings.h"
 
@@ -79,9 +81,10 @@ std::int16_t backup_zip_add_file(int archive_number, std::string& source_path) {
     return -1;
   }
   std::vector<std::uint8_t> buf(kReadPiece);
-  // Every entry carries DOS date 0x0020 and time 0, as the instrument's own
-  // backups always did.
-  const ZipFileInfo info{};
+  // The entry keeps the study's own modification time, so that a restore
+  // and any ZIP reader show when the study was last written.
+  ZipFileInfo info{};
+  if (const auto facts = platform::file_facts(source_path)) info.dos_date = platform::dos_time(facts->mtime);
   int err = zip_writer_open_entry(g_zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, 8, 9, 0, -15, 8, 0,
                                   nullptr, 0);
   if (err != kZipOk) {

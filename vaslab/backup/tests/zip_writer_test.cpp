@@ -203,6 +203,8 @@ TEST_F(ZipWriterTest, BackupWrapperNamesAndLogs) {
   std::snprintf(s.archive_path_1, sizeof s.archive_path_1, "C:\\ARCHIVE\\");
   std::snprintf(s.archive_ext_1, sizeof s.archive_ext_1, "ZVT");
   root.write("C:\\ARCHIVE\\7.ZVT", noise(7000, 7));
+  constexpr std::int64_t kWritten = 1780000001;  // 2026-05-28, an odd second
+  ASSERT_EQ(platform::file_set_time("C:\\ARCHIVE\\7.ZVT", kWritten), 0);
   ASSERT_EQ(backup_zip_open(kZip, 1), 0);
   std::string path;
   EXPECT_EQ(backup_zip_add_file(7, path), 0);
@@ -212,6 +214,14 @@ TEST_F(ZipWriterTest, BackupWrapperNamesAndLogs) {
   EXPECT_EQ(backup_zip_close(), 0);
   EXPECT_EQ(entry_names(linux(kZip)), "7.ZVT\n");
   EXPECT_EQ(check_with_readers(linux(kZip)), "");
+  // Python's reader dates the entry as the study's local modification time
+  // (two-second steps).
+  std::string dated;
+  run("python3 -c 'import sys,time,zipfile; print(zipfile.ZipFile(sys.argv[1]).getinfo(\"7.ZVT\").date_time == "
+      "time.localtime(int(sys.argv[2]) // 2 * 2)[:6])' " +
+          quote(linux(kZip)) + " " + std::to_string(kWritten),
+      &dated);
+  EXPECT_EQ(dated, "True\n");
   EXPECT_EQ(root.read("C:\\TEMP\\backup.log"),
             "Creating zip: C:\\TEMP\\1.ZIP\r\nFile doesn't exist:C:\\ARCHIVE\\8.ZVT\r\n");
   // Opened without overwrite, an existing archive is added to.
