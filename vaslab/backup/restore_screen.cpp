@@ -1,8 +1,10 @@
 #include "vaslab/backup/restore_screen.h"
 
 #include <minizip/unzip.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,8 @@
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/records/archive_db.h"
+#include "vaslab/records/study_type.h"
+#include "vaslab/reports/page_description.h"
 #include "ziplib/unziplib.h"
 
 namespace vaslab {
@@ -92,6 +96,15 @@ std::string archive_folder() {
 std::string archive_suffix() {
   const HardwareSettings& hw = hardware_settings();
   return std::string(hw.archive_ext_1, strnlen(hw.archive_ext_1, sizeof hw.archive_ext_1));
+}
+
+// move_file() that says why: 0, -EEXIST when `to` is there and may not be
+// replaced, else the negative errno of the copy.
+int move_into_archive(const std::string& from, const std::string& to, bool overwrite) {
+  if (!overwrite && platform::file_facts(to)) return -EEXIST;
+  if (const int r = platform::copy_file_atomic(platform::map_path(from), platform::map_path(to)); r != 0) return r;
+  (void)platform::file_delete(from);  // the copy is in place: a leftover source is cleaned with C:\TEMP
+  return 0;
 }
 
 void idle_buttons() {
@@ -195,6 +208,40 @@ bool safe_name(const std::string& name) {
   return name != "." && name != ".." && name.find(':') == std::string::npos;
 }
 
+// A name the backup gives a study: its number (1 to 65535, no leading
+// zero), alone or with a suffix.  The counter "0", the database or any
+// other file a foreign archive carries is none.
+bool study_entry_name(const std::string& name) {
+  const std::size_t digits = name.find_first_not_of("0123456789");
+  const std::string number = name.substr(0, digits);
+  if (number.empty() || number.size() > 5 || number[0] == '0' || std::stol(number) > kMaxArchiveNumber) return false;
+  if (digits == std::string::npos) return true;
+  const std::string suffix = name.substr(digits + 1);
+  return name[digits] == '.' && !suffix.empty() && suffix.size() <= 3 &&
+         suffix.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789") == std::string::npos;
+}
+
+// Why an entry cannot be a study, judged from its directory record; null
+// when it may be one.  A link or a folder stored by a Unix archiver would
+// otherwise come back as a file holding the link's target text.
+const char* entry_refusal(const std::string& name, const unz_file_info& info) {
+  if (!study_entry_name(name)) return "not a study's name";
+  const unsigned mode = static_cast<unsigned>(info.external_fa >> 16);
+  const bool unix_made = (info.version >> 8) == 3;
+  if ((unix_made && (mode & S_IFMT) != 0 && (mode & S_IFMT) != S_IFREG) || (info.external_fa & 0x10) != 0)
+    return "not a regular file";
+  if (info.uncompressed_size > kMaxStudyBytes) return "larger than any study";
+  if (info.uncompressed_size < kPageHeaderBytes) return "shorter than a study's page";
+  return nullptr;
+}
+
+void log_skipped(const std::string& name, const char* why) {
+  platform::debug_printf("restore: skipped %s: %s\n", name.c_str(), why);
+  log_append("Not a study (" + std::string(why) + "), skipping: '" + name + "'\n");
+}
+
+// 0 extracted or passed over, else the failure; an entry that proves not to
+// be a study is passed over with its partial file removed.
 int zip_extract_current() {
   if (s.reader == nullptr) return -1;
   char full[256];
@@ -206,18 +253,38 @@ int zip_extract_current() {
   if (const auto cut = name.find_last_of("/\\"); cut != std::string::npos) name.erase(0, cut + 1);
   if (name.empty()) return 0;
   if (!safe_name(name)) return -1;
+  if (const char* why = entry_refusal(name, info)) {
+    log_skipped(name, why);
+    return 0;
+  }
   std::vector<char> buf(kReadPiece);
   if (const int r = unzOpenCurrentFile(s.reader); r != UNZ_OK) return r;
-  const int out = platform::file_open(kTempFolder + name, platform::OpenMode::kCreateAlways);
+  const std::string path = kTempFolder + name;
+  const int out = platform::file_open(path, platform::OpenMode::kCreateAlways);
   int err = out < 0 ? -1 : 0;
+  const char* why = nullptr;
+  std::uint64_t total = 0;
   while (err == 0) {
     const int n = unzReadCurrentFile(s.reader, buf.data(), static_cast<unsigned>(buf.size()));
     if (n < 0) err = n;
     if (n <= 0) break;
+    // The directory's sizes may lie: the data itself is held to them.
+    if (total == 0 && (n < 2 || static_cast<std::uint8_t>(buf[0]) != kPageMagic0 ||
+                       static_cast<std::uint8_t>(buf[1]) != kPageMagic1))
+      why = "no study page header";
+    total += static_cast<std::uint64_t>(n);
+    if (total > kMaxStudyBytes) why = "larger than any study";
+    if (why) break;
     if (platform::file_write(out, buf.data(), static_cast<std::size_t>(n)) != n) err = -1;
   }
   if (out >= 0 && platform::file_close(out) != 0 && err == 0) err = -1;
   const int closed = unzCloseCurrentFile(s.reader);  // the CRC check
+  if (err == 0 && !why && total < kPageHeaderBytes) why = "shorter than a study's page";
+  if (why && err == 0) {
+    (void)platform::file_delete(path);
+    log_skipped(name, why);
+    return 0;
+  }
   return err != 0 ? err : closed;
 }
 
@@ -387,6 +454,33 @@ void step_disk() {
   restore_draw();
 }
 
+// The archive folder refused a file (full, read-only, not ours to write):
+// every other file of this diskette would fail the same way, so the
+// diskette stops here and stays the one asked for, its files not yet moved
+// kept for the run after the fault is mended.
+bool archive_refused(int error) {
+  return error == -ENOSPC || error == -EDQUOT || error == -EROFS || error == -EACCES || error == -EPERM;
+}
+
+void stop_disk_unwritten(const std::string& source, int error) {
+  const std::string name = source.substr(source.rfind('\\') + 1);
+  const std::string study = name.substr(0, name.find('.'));
+  const bool full = error == -ENOSPC || error == -EDQUOT;
+  const std::string text = full ? "Disk full: study " + study + " not restored.\nFree space, insert this disk again."
+                                : "Cannot write study " + study + " to the archive.\nFix it, then insert this disk again.";
+  log_append(std::string(full ? "Disk full" : "Cannot write") + " (" + std::strerror(-error) + "), not restored: '" +
+             source + "'\n");
+  zip_close();
+  close_listing();
+  s.action = kAsk;
+  s.phase = kExtracting;
+  s.percent = 0;
+  enable_start();
+  s.state = kWaiting;
+  set_message(text.c_str());
+  restore_draw();
+}
+
 void end_of_disk() {
   close_listing();
   set_message("Disk completed successfully.\nPress 'Cancel' if you have no more disks.");
@@ -404,40 +498,59 @@ std::string target_of(const std::string& name) {
   return target;
 }
 
-void overwrite(const std::string& source, const std::string& target) {
-  if (move_file(source.c_str(), target.c_str(), true) == 0) return;
+// Each returns false when the archive refused the file and the diskette
+// has been stopped.
+bool overwrite(const std::string& source, const std::string& target) {
+  const int r = move_into_archive(source, target, true);
+  if (r == 0) return true;
+  if (archive_refused(r)) {
+    stop_disk_unwritten(source, r);
+    return false;
+  }
   (void)platform::file_delete(source);
   set_message(("Error overwriting file, skipping:\n" + source).c_str());
   log_append("Error overwriting file, skipping: '" + source + "'\n");
   redraw_message();
+  return true;
 }
 
-void append(const std::string& source) {
+bool append(const std::string& source) {
   ++s.next_number;
   std::string target = archive_folder() + std::to_string(s.next_number);
   if (!archive_suffix().empty()) target += "." + archive_suffix();
-  if (move_file(source.c_str(), target.c_str(), false) == 0) return;
+  const int r = move_into_archive(source, target, false);
+  if (r == 0) return true;
+  if (archive_refused(r)) {
+    --s.next_number;  // not given out: the next run appends under it
+    stop_disk_unwritten(source, r);
+    return false;
+  }
   (void)platform::file_delete(source);
   set_message(("Error appending file, skipping:\n" + source).c_str());
   log_append("Error appending file, skipping: '" + source + "'\n");
   redraw_message();
+  return true;
 }
 
 void step_move() {
   if (!s.listed) return end_of_disk();
   const std::string source = kTempFolder + s.listing.data.name;
   const std::string target = target_of(s.listing.data.name);
+  // Only a file of that name already there is a conflict; any other
+  // failure is the archive refusing to be written.
+  const int moved = s.action == kOverwrite ? 0 : move_into_archive(source, target, false);
+  if (moved != 0 && moved != -EEXIST) return stop_disk_unwritten(source, moved);
+  bool going = true;
   switch (s.action) {
-    case kOverwrite: overwrite(source, target); break;
+    case kOverwrite: going = overwrite(source, target); break;
     case kAppend:
-      if (move_file(source.c_str(), target.c_str(), false) != 0) append(source);
+      if (moved != 0) going = append(source);
       break;
     case kSkip:
-      (void)move_file(source.c_str(), target.c_str(), false);
-      (void)platform::file_delete(source);  // skipped: the archive keeps its own
+      (void)platform::file_delete(source);  // moved, or skipped: the archive keeps its own
       break;
     default:
-      if (move_file(source.c_str(), target.c_str(), false) == 0) break;
+      if (moved == 0) break;
       switch (conflict_prompt(target)) {
         case kAsk:
           zip_close();
@@ -448,12 +561,13 @@ void step_move() {
           set_message("Disk Cancelled.\nInsert disk and press 'Continue'.");
           restore_draw();
           return;
-        case kOverwrite: overwrite(source, target); break;
-        case kAppend: append(source); break;
+        case kOverwrite: going = overwrite(source, target); break;
+        case kAppend: going = append(source); break;
         default: (void)platform::file_delete(source); break;
       }
-      restore_draw();
+      if (going) restore_draw();
   }
+  if (!going) return;
   s.listed = next_regular(s.listing, find_next_file(s.listing));
   ++s.moved;
   s.percent = s.extracted > 0 ? s.moved * 100 / s.extracted : 100;
@@ -527,12 +641,7 @@ void step_drive(int direction) {
 
 }  // namespace
 
-int move_file(const char* from, const char* to, bool overwrite) {
-  if (!overwrite && platform::file_facts(to)) return 1;
-  if (platform::copy_file_atomic(platform::map_path(from), platform::map_path(to)) != 0) return 1;
-  (void)platform::file_delete(from);  // the copy is in place: a leftover source is cleaned with C:\TEMP
-  return 0;
-}
+int move_file(const char* from, const char* to, bool overwrite) { return move_into_archive(from, to, overwrite) == 0 ? 0 : 1; }
 
 void restore_reset_reindex_notice() { g_reindex_notice_shown = false; }
 

@@ -24,9 +24,6 @@ namespace {
 constexpr int kMaxRecords = kMaxTemplateSteps + 1;
 constexpr std::size_t kRec = kTemplateRecordSize;
 constexpr std::size_t kMaxTextRead = 134;
-// Archive files are a header and a few hundred kilobytes of items and
-// waveform; anything far larger is not a page description.
-constexpr std::size_t kMaxStudyBytes = 16u << 20;
 
 // Header fields with a label, their widths, and the label's offset in the
 // template's field record.

@@ -8,12 +8,17 @@
 // temporary study as target, copies an archived patient's history.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "vaslab/core/study_menu.h"
 
 namespace vaslab {
+
+// Archive files are a header and a few hundred kilobytes of items and
+// waveform; anything far larger is not a page description.
+constexpr std::size_t kMaxStudyBytes = 16u << 20;
 
 // Results of the identification and the history copy.
 constexpr int kRiprocDone = 0;

@@ -50,6 +50,8 @@ struct BackupScreenFixture : ScreenFixture {
     std::vector<std::string> files(count + 1);
     for (int n = 1; n <= count; ++n) {
       std::string pdf = backup_test::noise(size + (n * 997) % 5000, n);
+      pdf[0] = static_cast<char>(0xFE);  // a page description's mark, which a restore looks for
+      pdf[1] = 0x01;
       std::memcpy(&pdf[32], "PATIENT", 7);
       root.write("C:\\DATA\\" + std::to_string(n) + ".PDF", pdf);
       EXPECT_EQ(vaslab::archive_temp_study((std::to_string(n) + ".PDF").c_str()), vaslab::kSaveDone);

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 
+#include "platform/file_io.h"
 #include "platform/find.h"
 #include "vaslab/backup/backup_zip.h"
 #include "vaslab/backup/tests/backup_screen_fixture.h"
@@ -179,6 +181,95 @@ TEST_F(RestoreScreen, OlderSingleFileBackup) {
   EXPECT_EQ(root.read("C:\\ARCHIVE\\12"), "twelve");
   EXPECT_TRUE(root.read("C:\\ARCHIVE\\13") == backup_test::noise(30000, 13));
   EXPECT_FALSE(said("Backup Error"));
+}
+
+// A diskette made by another archiver: the counter "0", a link, a zero
+// bomb, a file without a study's page mark and a study under a folder name
+// sit among two real studies.  Only the real studies come back; the rest is
+// logged, and the counter the next save reads is not replaced.
+TEST_F(RestoreScreen, ForeignEntriesAreNotRestored) {
+  files = archive_studies(2, 6000);
+  forget_archive();
+  root.write("C:\\HOLD\\1", files[1]);
+  root.write("C:\\HOLD\\2", files[2]);
+  const std::string zip = root.path() + "/d/ZVT_0001.ZIP";
+  ASSERT_EQ(run("cd " + quote(root.path() + "/c/HOLD") + " && python3 -c '\n"
+                "import sys, zipfile\n"
+                "z = zipfile.ZipFile(sys.argv[1], \"w\", zipfile.ZIP_DEFLATED)\n"
+                "z.write(\"1\")\n"
+                "z.writestr(\"0\", \"65534\")\n"
+                "link = zipfile.ZipInfo(\"3\")\n"
+                "link.create_system = 3\n"
+                "link.external_attr = 0o120777 << 16\n"
+                "z.writestr(link, \"/etc/passwd\")\n"
+                "z.writestr(\"9\", bytes(200 * 1024 * 1024))\n"
+                "z.writestr(\"5\", bytes(6000))\n"
+                "z.writestr(\"DB\", open(\"1\", \"rb\").read())\n"
+                "z.writestr(\"x/0012\", open(\"1\", \"rb\").read())\n"
+                "z.write(\"2\", \"sub/2\")\n"
+                "z.close()' " +
+                quote(zip)),
+            0);
+  ASSERT_EQ(run("unzip -tq " + quote(zip)), 0);
+  std::string names;
+  for (const auto& f : platform::list_files("D:\\*")) names += f.name + " ";
+  ASSERT_EQ(names, "ZVT_0001.ZIP ");
+  root.write("C:\\ARCHIVE\\0", "2");
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  tap_when("reindex notice", kOk);
+  when("Disk completed successfully.", [this] { in->from_now().after(30).tap(kExit).after(100).tap(kExit); });
+  EXPECT_EQ(restore_screen(), 0);
+
+  std::string archived;
+  for (const auto& f : platform::list_files("C:\\ARCHIVE\\*")) archived += f.name + " ";
+  EXPECT_EQ(archived, "1 2 ");
+  EXPECT_TRUE(root.read("C:\\ARCHIVE\\1") == files[1]);
+  EXPECT_TRUE(root.read("C:\\ARCHIVE\\2") == files[2]);
+  const std::string log = root.read("C:\\TEMP\\LOG\\restore.log");
+  for (const char* skipped : {"'0'", "'3'", "'9'", "'5'", "'DB'", "'0012'"})
+    EXPECT_NE(log.find(skipped), std::string::npos) << skipped << " not logged in:\n" << log;
+  EXPECT_EQ(count_of("Archive file already exists"), 0);
+}
+
+// The archive refusing a file (full, then read-only) stops the diskette with
+// what happened, never a conflict with a file that is not there; the same
+// diskette later brings the rest, and nothing was lost on the way.
+TEST_F(RestoreScreen, ArchiveThatCannotBeWrittenStopsTheDisk) {
+  make_backup(3, 3);
+  forget_archive();
+  for (const int error : {ENOSPC, EROFS}) {
+    SCOPED_TRACE(error);
+    forget_archive();
+    notes.clear();
+    seen = 0;
+    restore_reset_reindex_notice();
+    in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+    when("Please insert a diskette and press", [this, error] {
+      insert(0);
+      // The first study goes in (its write, flush and rename); the
+      // second's write fails.
+      platform::arm_write_fault(4, error);
+      in->from_now().after(30).tap(kStart);
+    });
+    tap_when("reindex notice", kOk);
+    const std::string said_text = error == ENOSPC ? "Disk full: study 2 not restored." : "Cannot write study 2 to";
+    when(said_text, [this, error] {
+      if (error == ENOSPC) check_screenshot("restore_disk_full", "vaslab/backup/tests/expected");
+      platform::disarm_write_fault();
+      insert(0);
+      in->from_now().after(30).tap(kStart);
+    });
+    tap_when("Archive file already exists: C:\\ARCHIVE\\1", kSkip);
+    when("Disk completed successfully.", [this] { in->from_now().after(30).tap(kExit).after(100).tap(kExit); });
+    EXPECT_EQ(restore_screen(), 0);
+    platform::disarm_write_fault();
+    EXPECT_EQ(count_of("Archive file already exists: C:\\ARCHIVE\\2"), 0);
+    EXPECT_EQ(count_of("Incorrect disk number."), 0);  // disk 1 was still the one asked for
+    for (int n = 1; n <= 3; ++n) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + std::to_string(n)) == files[n]) << n;
+    EXPECT_FALSE(root.exists("C:\\ARCHIVE\\4"));
+    EXPECT_NE(root.read("C:\\TEMP\\LOG\\restore.log").find("not restored: 'C:\\TEMP\\2'"), std::string::npos);
+  }
 }
 
 TEST(MoveFile, KeepsOrReplacesWhole) {
