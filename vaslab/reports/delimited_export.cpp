@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cctype>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -355,9 +357,12 @@ int gather_study(const ExportArgs& args, std::uint32_t* stamp, const std::functi
 
 // --- End call -----------------------------------------------------------------
 
-// The output files of one end call.  With option 0x01 a file's old text is
-// replaced: it is emptied the first time the batch opens it, so that no
-// stale tail of an older, longer output stays behind.
+// The output files of one end call, built aside and put in place together
+// once the call has written them whole: an end call that fails leaves every
+// output file as it was, so that its retry neither repeats nor merges
+// records.  With option 0x01 a file's old text is replaced (no stale tail of
+// an older, longer output stays behind); without it the new text follows
+// the old.
 class Output {
  public:
   Output(std::string folder, int options) : folder_(std::move(folder)), options_(options) {}
@@ -367,31 +372,53 @@ class Output {
   bool open(const std::string& name) {
     close(true);
     if (name.empty() || name.find_first_not_of('.') == std::string::npos) return false;
-    path_ = platform::map_path(folder_ + name);
-    const bool replace = (options_ & 0x01) && started_.insert(path_).second;
-    // Only a regular file of the folder itself: a link or a FIFO put there
-    // neither redirects nor blocks the export.
-    const int fd = ::open(path_.c_str(),
-                          O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (replace ? O_TRUNC : O_APPEND),
-                          0644);
-    if (fd < 0) return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(file_ = ::fdopen(fd, replace ? "wb" : "ab"))) {
-      ::close(fd);
+    const std::string path = platform::map_path(folder_ + name);
+    auto it = std::find_if(files_.begin(), files_.end(), [&](const File& f) { return f.path == path; });
+    if (it == files_.end()) {
+      File f;
+      f.path = path;
+      // Only a regular file of an existing, writable folder: a link or a
+      // FIFO put there neither redirects nor blocks the export.
+      struct stat st {};
+      if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0) return false;
+        f.existed = true;
+        if (!(options_ & 0x01)) {
+          auto old = platform::read_file(path);
+          if (!old) return false;
+          f.text.assign(old->begin(), old->end());
+        }
+      } else {
+        const std::string parent = path.substr(0, path.rfind('/') + 1);
+        if (errno != ENOENT || ::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+            ::access(parent.c_str(), W_OK) != 0)
+          return false;
+      }
+      files_.push_back(std::move(f));
+      it = files_.end() - 1;
+    }
+    file_ = ::open_memstream(&buffer_, &buffer_size_);
+    if (!file_) {
+      failed_ = true;
       return false;
     }
+    current_ = static_cast<std::size_t>(it - files_.begin());
+    it->dropped = false;
     first_ = !any_;
     any_ = true;
     return true;
   }
   void close(bool switching) {
     if (!file_) return;
-    // Buffered writes fail late: a full disk shows only here.
-    const bool write_error = std::ferror(file_) != 0;
-    if (std::fclose(file_) != 0 || write_error) failed_ = true;
+    if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;
+    File& f = files_[current_];
+    f.text.append(buffer_, buffer_size_);
+    std::free(buffer_);
+    buffer_ = nullptr;
+    buffer_size_ = 0;
     // The batch's first file, left empty by a switch to another, goes.
-    if (switching && first_ && platform::file_size(path_).value_or(1) == 0) ::remove(path_.c_str());
+    if (switching && first_ && f.text.empty()) f.dropped = true;
     first_ = false;
   }
   void put(char c) {
@@ -401,17 +428,56 @@ class Output {
     if (file_ && !s.empty()) std::fwrite(s.data(), 1, s.size(), file_);
   }
   std::FILE* file() { return file_; }
-  // A file that opened lost text: a file the F code could not open is not
-  // counted, its text going nowhere is the template's doing.
-  bool failed() const { return failed_; }
+
+  // Puts every file in place: each is written whole under a temporary name
+  // first, and only when all are written do they take their names.  False
+  // with every output file as it was when one could not be written.
+  bool commit() {
+    close(false);
+    if (failed_) return false;
+    std::vector<std::string> temps;
+    auto drop_temps = [&] {
+      for (const auto& t : temps) ::unlink(t.c_str());
+    };
+    for (const File& f : files_) {
+      if (f.dropped) continue;
+      temps.push_back(f.path + ".out.tmp~");
+      if (platform::write_file_atomic(temps.back(), f.text.data(), f.text.size()) != 0) {
+        drop_temps();
+        return false;
+      }
+    }
+    std::size_t next = 0;
+    for (const File& f : files_) {
+      if (f.dropped) {
+        if (f.existed) ::unlink(f.path.c_str());
+        continue;
+      }
+      if (platform::rename_file(temps[next], f.path) != 0) {
+        temps.erase(temps.begin(), temps.begin() + static_cast<std::ptrdiff_t>(next));
+        drop_temps();
+        return false;
+      }
+      ++next;
+    }
+    return true;
+  }
 
  private:
+  struct File {
+    std::string path;
+    bool existed = false;
+    bool dropped = false;
+    std::string text;  // the whole file as it is to be
+  };
   std::string folder_;
   int options_;
+  std::vector<File> files_;
+  std::size_t current_ = 0;
   std::FILE* file_ = nullptr;
-  std::string path_;
+  char* buffer_ = nullptr;
+  std::size_t buffer_size_ = 0;
   bool first_ = false, any_ = false, failed_ = false;
-  std::set<std::string> started_;
 };
 
 // The template interpreter.  "~~" writes "~"; "~F name^" switches the
@@ -654,9 +720,15 @@ int end_call(const ExportArgs& args) {
   } else if (own_folder) {
     folder += "KORVANI\\";
   }
+  // A folder made for this call and left empty by its failure would take
+  // the retry's number.
+  const bool made_folder = own_folder && !platform::file_facts(folder);
   if (own_folder && platform::dir_create(folder) != 0) return kNoData;
   Output out(folder, args.options);
-  if (!out.open(name)) return kNoData;
+  if (!out.open(name)) {
+    if (made_folder) (void)platform::dir_remove(folder);
+    return kNoData;
+  }
 
   const std::size_t count = db->size() / sizeof(DelimitedRecord);
   auto rec = std::make_unique<DelimitedRecord>();
@@ -664,10 +736,12 @@ int end_call(const ExportArgs& args) {
     std::memcpy(rec.get(), db->data() + i * sizeof(DelimitedRecord), sizeof(DelimitedRecord));
     apply_templates(*rec, "C:\\PROGRAMS\\DELIM", out);
   }
-  out.close(false);
   // Text lost on its way out is not a finished batch: the gathered records
   // stay for another end call.
-  if (out.failed()) return kFileError;
+  if (!out.commit()) {
+    if (made_folder) (void)platform::dir_remove(folder);
+    return kFileError;
+  }
   platform::file_delete(kWorkFile);
   return kOk;
 }
@@ -809,8 +883,7 @@ int write_dicom_text(const std::string& destination, const std::string& zvt_name
     apply_templates(*rec, "C:\\PROGRAMS\\DICOM", out);
   }
   // The converter must not be handed a text file cut short.
-  out.close(false);
-  return out.failed() ? kFileError : kOk;
+  return out.commit() ? kOk : kFileError;
 }
 
 bool load_export_step(const ReportStudy& study, int step, int link, int step_count, const std::uint8_t* record300,

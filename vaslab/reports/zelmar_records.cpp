@@ -5,6 +5,8 @@
 // stream only yields fewer entries.
 #include "vaslab/reports/zelmar_records.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -551,6 +553,13 @@ int write_records(const ExportArgs& args, std::vector<ZelmarEntry>& entries) {
   trace.step();
 
   const std::vector<std::string> site_lines = read_site_lines();
+  // Record files this call added: a call that fails takes them back, so
+  // that its retry does not hand the database the same groups twice.
+  std::vector<std::string> added;
+  auto take_back = [&] {
+    for (const auto& p : added) ::unlink(p.c_str());
+    return kFileError;
+  };
   for (int g = 1; g <= static_cast<int>(kinds.size()); ++g) {
     ZelmarRecord r;
     if (!build_record(entries, g, kinds[g - 1], site_lines, r)) {
@@ -562,7 +571,9 @@ int write_records(const ExportArgs& args, std::vector<ZelmarEntry>& entries) {
     encode_record(r, bytes);
     const int n = (args.options & 0x08) ? 1 : export_file_number(args.destination, 0, 0);
     const std::string path = platform::map_path_create_dirs(export_file(args.destination, std::to_string(n)));
-    if (platform::write_file_atomic(path, bytes, sizeof bytes) != 0) return kFileError;
+    const bool existed = platform::file_size(path).has_value();
+    if (platform::write_file_atomic(path, bytes, sizeof bytes) != 0) return take_back();
+    if (!existed) added.push_back(path);
     trace.step();
   }
   trace.step();

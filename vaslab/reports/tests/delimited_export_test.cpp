@@ -17,6 +17,7 @@
 #include "platform/paths.h"
 #include "testsupport/file_size_limit.h"
 #include "testsupport/temp_root.h"
+#include "testsupport/write_faults.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/reports/formula.h"
 #include "vaslab/reports/module_entries.h"
@@ -242,8 +243,37 @@ TEST_F(DelimitedTest, OutputFilesAndFolders) {
   root.write("C:\\PROGRAMS\\DELIM0.CFG", std::string(5000, 'x') + "~1");
   write_records({r});
   const std::string before = root.read("C:\\TEMP\\DELIMDB");
+  root.write("C:\\EXPORT\\KORVANI.ASC", "an earlier batch\n");
   EXPECT_EQ(testsupport::with_file_size_limit(1000, [&] { return call("END"); }), 11);
   EXPECT_TRUE(root.exists("C:\\TEMP\\DELIMDB") && root.read("C:\\TEMP\\DELIMDB") == before);
+  // The output is as it was, so the retry writes the batch once.
+  EXPECT_EQ(root.read("C:\\EXPORT\\KORVANI.ASC"), "an earlier batch\n");
+  ASSERT_EQ(call("END"), 0);
+  EXPECT_EQ(root.read("C:\\EXPORT\\KORVANI.ASC"), "an earlier batch\n" + std::string(5000, 'x') + "v");
+}
+
+// An end call that fails or is cut off at any write, flush or rename leaves
+// each output file as it was before the call or as the whole batch makes
+// it, and a failed call keeps its records for the retry.
+TEST_F(DelimitedTest, EndCallIsWholeOrNothingUnderWriteFaults) {
+  const std::vector<DelimitedRecord> records = {record("A", {{1, "first"}, {2, "one"}}),
+                                                record("B", {{1, "second"}, {2, "two"}})};
+  const std::vector<testsupport::StoredFile> files = {{platform::map_path("C:\\EXPORT\\KORVANI.ASC")},
+                                                      {platform::map_path("C:\\EXPORT\\SIDE.TXT")},
+                                                      {platform::map_path("C:\\TEMP\\DELIMDB")}};
+  for (const int options : {0, 0x01}) {
+    SCOPED_TRACE(options);
+    const int steps = testsupport::check_write_faults(
+        root.path(), files,
+        [&] {
+          root.write("C:\\EXPORT\\KORVANI.ASC", "an earlier batch\n");
+          ::remove(platform::map_path("C:\\EXPORT\\SIDE.TXT").c_str());
+          root.write("C:\\PROGRAMS\\DELIM0.CFG", "~1;~FSIDE.TXT^~2\n");
+          write_records(records);
+        },
+        [&] { return call("END", options) == 0; });
+    EXPECT_EQ(steps, 8);  // two files, each written, flushed and renamed twice
+  }
 }
 
 TEST_F(DelimitedTest, WaveformSamplesStayOnThePage) {

@@ -18,6 +18,7 @@
 
 #include "platform/paths.h"
 #include "testsupport/file_size_limit.h"
+#include "testsupport/write_faults.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/settings.h"
@@ -214,6 +215,16 @@ TEST_F(DicomTest, EndCallLimitsAndFailures) {
   DicomStudyInfo info;
   EXPECT_EQ(testsupport::with_file_size_limit(1000, [&] { return write_dicom_text("C:\\EXPORT\\", "100.zvt", info); }),
             11);
+  EXPECT_FALSE(root.exists("C:\\EXPORT\\100.txt"));
+  // Cut off at any write, flush or rename, the text is there whole or not
+  // at all.
+  testsupport::check_write_faults(
+      root.path(), {{platform::map_path("C:\\EXPORT\\100.txt")}},
+      [&] {
+        ::remove(platform::map_path("C:\\EXPORT\\100.txt").c_str());
+        root.write("C:\\PROGRAMS\\DICOM0.CFG", "~201\r\n" + std::string(5000, 'x'));
+      },
+      [&] { return write_dicom_text("C:\\EXPORT\\", "100.zvt", info) == 0; });
 
   ::remove(platform::map_path("C:\\PROGRAMS\\DODARER.EXE").c_str());
   EXPECT_EQ(start_dicom_converter("C:\\EXPORT\\", "100", 0), ENOENT);

@@ -6,14 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
+#include "platform/find.h"
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
+#include "testsupport/write_faults.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
@@ -420,6 +424,21 @@ TEST_F(ZelmarRecordsTest, SiteFieldsNumberingAndFailures) {
   args.end = true;
   args.destination = "C:\\EXPORT\\";
   EXPECT_EQ(finish_zelmar_export(args), 11) << "no stream";
+
+  // A record that cannot be written takes back those this call wrote, so
+  // that the batch sent again does not give the database a group twice;
+  // cut off, each record file is whole or not there.
+  testsupport::remove_tree(platform::map_path("C:\\EXPORT\\"));
+  const std::vector<testsupport::StoredFile> numbered = {{platform::map_path("C:\\EXPORT\\1")},
+                                                         {platform::map_path("C:\\EXPORT\\2")}};
+  testsupport::check_write_faults(
+      root.path(), numbered, [&] { testsupport::remove_tree(platform::map_path("C:\\EXPORT\\")); },
+      [&] { return finish(two_groups) == 0; });
+  testsupport::remove_tree(platform::map_path("C:\\EXPORT\\"));
+  platform::arm_write_fault(4, ENOSPC);  // the first record's write, flush and rename go through
+  EXPECT_EQ(finish(two_groups), 11);
+  platform::disarm_write_fault();
+  EXPECT_TRUE(platform::list_files("C:\\EXPORT\\*").empty());
 
   // The destination cannot hold files: the failure is said, nothing is left.
   root.write("C:\\BLOCKED", "a file where the folder should be");
