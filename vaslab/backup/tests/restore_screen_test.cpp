@@ -1,8 +1,11 @@
 #include "vaslab/backup/restore_screen.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/file_io.h"
@@ -53,15 +56,21 @@ struct RestoreScreen : BackupScreenFixture {
   void insert(std::size_t i) {
     for (const auto& f : platform::list_files("D:\\*")) (void)platform::file_delete("D:\\" + f.name);
     const std::string name = disks[i].substr(disks[i].rfind('\\') + 1);
-    ASSERT_EQ(platform::copy_file_atomic(platform::map_path(disks[i]), platform::map_path("D:\\" + name)), 0);
+    // Not through the file layer: the diskette changing hands is no write of
+    // the restore's.
+    std::filesystem::copy_file(platform::map_path(disks[i]), platform::map_path("D:\\" + name),
+                               std::filesystem::copy_options::overwrite_existing);
   }
   // Drive D, Start, then each diskette in turn; the notice of the deleted
   // database answered; Exit at the end.
-  void restore_in_order(std::vector<std::size_t> order) {
+  // A conflict is answered with `on_conflict` when given.
+  void restore_in_order(std::vector<std::size_t> order, int on_conflict = 0) {
     in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
     auto next = std::make_shared<std::size_t>(0);
-    watch([this, order, next](const std::string& note) {
-      if (note.find("reindex notice") != std::string::npos) {
+    watch([this, order, next, on_conflict](const std::string& note) {
+      if (on_conflict && note.find("Archive file already exists") != std::string::npos) {
+        in->from_now().after(30).tap(on_conflict);
+      } else if (note.find("reindex notice") != std::string::npos) {
         in->from_now().after(30).tap(kOk);
       } else if (note.find("Please insert a diskette and press") != std::string::npos ||
                  note.find("Disk completed successfully.") != std::string::npos) {
@@ -269,6 +278,73 @@ TEST_F(RestoreScreen, ArchiveThatCannotBeWrittenStopsTheDisk) {
     for (int n = 1; n <= 3; ++n) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + std::to_string(n)) == files[n]) << n;
     EXPECT_FALSE(root.exists("C:\\ARCHIVE\\4"));
     EXPECT_NE(root.read("C:\\TEMP\\LOG\\restore.log").find("not restored: 'C:\\TEMP\\2'"), std::string::npos);
+  }
+}
+
+// A restore killed at any write, flush or rename of its moves, then run
+// again after the next start's sweep, skipping what came back already:
+// every study is there once, byte for byte, nothing else is, and no
+// database or counter of before the restore is left to name the files.
+TEST_F(RestoreScreen, KilledAnywhereThenRestoredAgain) {
+  make_backup(3, 2);
+  const std::string old_db = root.read(kArchiveDbPath);
+  ASSERT_FALSE(old_db.empty());
+  auto fresh_script = [this] {
+    in = std::make_unique<testsupport::ScriptedInput>(clock);
+    notes.clear();
+    seen = 0;
+    plan.clear();
+    watcher = nullptr;
+    restore_reset_reindex_notice();
+  };
+  auto archived = [] {
+    std::string names;
+    for (const auto& f : platform::list_files("C:\\ARCHIVE\\*")) names += f.name + " ";
+    return names;
+  };
+  for (int nth = 1;; ++nth) {
+    SCOPED_TRACE("killed at step " + std::to_string(nth));
+    forget_archive();
+    root.write(kArchiveDbPath, old_db);
+    root.write("C:\\ARCHIVE\\0", "3");
+    fresh_script();
+    restore_in_order({0, 1});
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      platform::arm_write_fault(nth, 0);
+      (void)restore_screen();
+      ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    const bool killed = WEXITSTATUS(status) == platform::kFaultExitCode;
+    ASSERT_TRUE(killed || WEXITSTATUS(status) == 0);
+
+    platform::remove_stale_temporaries(root.path());
+    bool any = false;
+    for (const auto& f : platform::list_files("C:\\ARCHIVE\\*")) {
+      const int n = std::atoi(f.name.c_str());
+      ASSERT_TRUE(n >= 1 && n <= 3 && f.name == std::to_string(n)) << f.name;
+      EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + f.name) == files[n]) << f.name << " is cut short";
+      any = true;
+    }
+    if (any) {
+      EXPECT_FALSE(root.exists(kArchiveDbPath)) << "the old database would name the restored files";
+      EXPECT_FALSE(root.exists("C:\\ARCHIVE\\0"));
+    }
+
+    fresh_script();
+    restore_in_order({0, 1}, kSkip);
+    EXPECT_EQ(restore_screen(), 0);
+    EXPECT_EQ(archived(), "1 2 3 ");
+    for (int n = 1; n <= 3; ++n) EXPECT_TRUE(root.read("C:\\ARCHIVE\\" + std::to_string(n)) == files[n]) << n;
+    EXPECT_FALSE(root.exists(kArchiveDbPath));
+    if (!killed) {
+      EXPECT_EQ(nth, 10);  // three studies, each written, flushed and renamed
+      break;
+    }
   }
 }
 
