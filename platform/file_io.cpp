@@ -255,6 +255,18 @@ long long file_read(int handle, void* buffer, std::size_t size) {
   }
 }
 
+long long file_read_at(int handle, std::uint64_t offset, void* buffer, std::size_t size) {
+  if (diskette::is_handle(handle)) {
+    const long long at = diskette::seek(handle, static_cast<long long>(offset), SEEK_SET);
+    return at < 0 ? at : diskette::read(handle, buffer, size);
+  }
+  for (;;) {
+    ssize_t n = ::pread(handle, buffer, size, static_cast<off_t>(offset));
+    if (n >= 0) return n;
+    if (errno != EINTR) return neg_errno();
+  }
+}
+
 long long file_write(int handle, const void* data, std::size_t size) {
   if (diskette::is_handle(handle)) return diskette::write(handle, data, size);
   const auto* p = static_cast<const std::uint8_t*>(data);

@@ -109,6 +109,10 @@ enum class OpenMode {
 int file_open(std::string_view win_path, OpenMode mode);
 // Read up to `size` bytes: the count read (0 at the end) or -errno.
 long long file_read(int handle, void* buffer, std::size_t size);
+// Read up to `size` bytes from `offset`, the handle's position left
+// undefined: the count read (0 at the end) or -errno.  One call where a
+// seek and a read would be two.
+long long file_read_at(int handle, std::uint64_t offset, void* buffer, std::size_t size);
 // Writes everything: the count written (short only on failure) or -errno.
 long long file_write(int handle, const void* data, std::size_t size);
 // whence as lseek: the new position or -errno.

@@ -198,6 +198,21 @@ std::string map_path(std::string_view win_path) {
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) exact.append("/").append(parts[i]);
     const std::size_t parent = exact.size();
     exact.append("/").append(parts.back());
+    // Inside a listing scope a folder already listed answers for a name it
+    // does not hold without a look at the disk: extracting thousands of new
+    // files maps each name several times.  A name it holds is checked, and
+    // one gone since is looked for again below.
+    if (t_listings.depth > 0) {
+      if (const auto listed = t_listings.folders.find(exact.substr(0, parent)); listed != t_listings.folders.end()) {
+        const auto hit = listed->second.find(folded(parts.back()));
+        if (hit == listed->second.end()) return folder ? exact + "/" : exact;
+        const auto& spellings = hit->second;
+        std::string there = exact;
+        if (std::find(spellings.begin(), spellings.end(), parts.back()) == spellings.end())
+          there.replace(parent + 1, std::string::npos, spellings.front());
+        if (exists(there)) return folder ? there + "/" : there;
+      }
+    }
     if (exists(exact)) return folder ? exact + "/" : exact;
     if (parts.size() == 1 || exists(exact.substr(0, parent))) {
       matched = parts.size() - 1;
@@ -226,6 +241,12 @@ void note_entry(const std::string& linux_path, bool present) {
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   const std::size_t slash = p.rfind('/');
   if (slash == std::string::npos || slash + 1 == p.size()) return;
+  // A folder that is gone takes its listing, and those of the folders in
+  // it, with it: a new folder of that name starts empty.
+  if (!present && t_listings.folders.erase(p)) {
+    const std::string inside = p + "/";
+    std::erase_if(t_listings.folders, [&inside](const auto& f) { return f.first.starts_with(inside); });
+  }
   const auto folder = t_listings.folders.find(p.substr(0, slash));
   if (folder == t_listings.folders.end()) return;
   const std::string name = p.substr(slash + 1);
@@ -239,6 +260,9 @@ void note_entry(const std::string& linux_path, bool present) {
 bool make_dirs(const std::string& linux_path) {
   std::string d = linux_path;
   while (d.size() > 1 && d.back() == '/') d.pop_back();
+  // A folder a listing scope has read is there (the file layer tells the
+  // scope when one goes).
+  if (t_listings.depth > 0 && t_listings.folders.contains(d)) return true;
   struct stat st;
   // Most calls find the folder there already: one look instead of a mkdir
   // per level.

@@ -316,10 +316,11 @@ bool pattern_selects(const UnzipState& s, const std::string& pattern, const std:
 
 std::uint64_t unzip_read_at(UnzipState& s, std::uint64_t pos, void* out, std::uint64_t n) {
   // Through the file layer, so that an archive on A: is read from the diskette.
-  if (s.fd < 0 || platform::file_seek(s.fd, static_cast<long long>(pos), SEEK_SET) < 0) return 0;
+  if (s.fd < 0) return 0;
   std::uint64_t done = 0;
   while (done < n) {
-    const long long r = platform::file_read(s.fd, static_cast<char*>(out) + done, static_cast<std::size_t>(n - done));
+    const long long r =
+        platform::file_read_at(s.fd, pos + done, static_cast<char*>(out) + done, static_cast<std::size_t>(n - done));
     if (r <= 0) break;
     done += static_cast<std::uint64_t>(r);
   }

@@ -318,23 +318,28 @@ std::uint64_t check_local_header(UnzipState& s, const CentralItem& it, int* code
       return 0;
     }
   }
-  std::uint8_t h[30];
-  if (it.offset > s.file_size || s.file_size - it.offset < sizeof h || unzip_read_at(s, it.offset, h, sizeof h) != sizeof h)
-    return 0;
-  if (get_u32le(h) != kLocalSig) return 0;
-  const std::size_t n = get_u16le(h + 26), m = get_u16le(h + 28);
-  if (n != it.raw_name.size() || s.file_size - it.offset - sizeof h < n + m) return 0;
-  std::string name(n, '\0');
-  std::vector<std::uint8_t> extra(m);
-  if (unzip_read_at(s, it.offset + sizeof h, name.data(), n) != n) return 0;
-  if (m && unzip_read_at(s, it.offset + sizeof h + n, extra.data(), m) != m) return 0;
+  constexpr std::size_t kFixed = 30;
+  // The header, the name the directory promises and a usual extra field in
+  // one read; a longer extra field is read after.
+  const std::size_t n = it.raw_name.size();
+  if (it.offset > s.file_size || s.file_size - it.offset < kFixed + n) return 0;
+  std::vector<std::uint8_t> h(static_cast<std::size_t>(std::min<std::uint64_t>(kFixed + n + 64, s.file_size - it.offset)));
+  if (unzip_read_at(s, it.offset, h.data(), h.size()) != h.size()) return 0;
+  if (get_u32le(h.data()) != kLocalSig || get_u16le(&h[26]) != n) return 0;
+  const std::size_t m = get_u16le(&h[28]);
+  if (s.file_size - it.offset - kFixed < n + m) return 0;
+  const std::string_view name(reinterpret_cast<const char*>(&h[kFixed]), n);
   if (!platform::same_name(name, it.raw_name)) return 0;
+  const std::size_t have = h.size();
+  h.resize(kFixed + n + m);
+  if (h.size() > have && unzip_read_at(s, it.offset + have, &h[have], h.size() - have) != h.size() - have) return 0;
+  const std::uint8_t* extra = &h[kFixed + n];
   for (std::size_t at = 0; at + 4 <= m;) {
-    const std::size_t tag = get_u16le(&extra[at]), len = get_u16le(&extra[at + 2]);
+    const std::size_t tag = get_u16le(extra + at), len = get_u16le(extra + at + 2);
     if (tag == 1 && len + 4 > 32) return 0;
     at += 4 + len;
   }
-  const std::uint64_t data = it.offset + sizeof h + n + m;
+  const std::uint64_t data = it.offset + kFixed + n + m;
   // On one disk the data must lie inside the file.
   if (!s.multi_disk && it.csize > s.file_size - data) return 0;
   *code = UZ_OK;
@@ -377,8 +382,9 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
         (void)platform::file_set_attributes(target, attributes);
       return UZ_OK;
     }
-    if (is_the_archive(s, target)) return UZ_SKIP;
     auto there = platform::file_facts(target);
+    // Only a file that is there can be the archive.
+    if (there && is_the_archive(s, target)) return UZ_SKIP;
     // No file can be made where a folder stands.
     if (there && (there->attributes & platform::kAttrDirectory)) return UZ_CREATE;
     bool agreed = false;  // the operator chose to overwrite this very file

@@ -98,6 +98,23 @@ TEST(Paths, AListingScopeSeesWhatTheFileLayerChanges) {
   EXPECT_EQ(map_path("C:\\DATA\\Old.Txt"), data + "/OLD.txt");
 }
 
+TEST(Paths, AFolderRemovedInsideAScopeIsMadeAgain) {
+  testsupport::TempRoot root;
+  const std::string sub = root.path() + "/c/DATA/Sub";
+  platform::ListingCacheScope scope;
+  ASSERT_EQ(platform::dir_create("C:\\DATA\\Sub"), 0);
+  EXPECT_EQ(map_path("C:\\DATA\\SUB\\new.txt"), sub + "/new.txt");  // Sub is listed now
+  ASSERT_EQ(platform::dir_remove("C:\\DATA\\Sub"), 0);
+  ASSERT_EQ(platform::dir_create("C:\\DATA\\Sub"), 0);
+  struct stat st{};
+  EXPECT_TRUE(::stat(sub.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  const int fd = platform::file_open("C:\\DATA\\Sub\\new.txt", platform::OpenMode::kCreateNew);
+  EXPECT_GE(fd, 0);
+  if (fd >= 0) {
+    EXPECT_EQ(platform::file_close(fd), 0);
+  }
+}
+
 TEST(Paths, WithoutAScopeEveryChangeIsSeenAtOnce) {
   testsupport::TempRoot root;
   const std::string c = root.path() + "/c";
