@@ -23,8 +23,9 @@ namespace {
 
 using namespace vaslab;
 
-constexpr int kVersion = 8;  // 3: report layouts; 4: notes lines; 5: export rows; 6: symptom study;
-                             // 7: at most five rows a level; 8: every study's report laid out
+constexpr int kVersion = 9;  // 3: report layouts; 4: notes lines; 5: export rows; 6: symptom study;
+                             // 7: at most five rows a level; 8: every study's report laid out;
+                             // 9: field records
 constexpr char kVersionFile[] = "c:\\studies\\demo-studies.ver";
 constexpr char kDiagnostics[] = "dopalign";
 
@@ -332,7 +333,11 @@ void step_bytes(const SampleStep& st, int version, std::uint8_t* out) {
     n.module_type = kNotes;
     n.step_class = kStudyStepClass;
     std::snprintf(n.label, sizeof n.label, "%s", st.label);
-    n.caption_width = static_cast<std::int16_t>(st.notes.caption_chars * 30);
+    // A caption-only line ends where its caption does (from version 9):
+    // placed at its left edge, the archive would not find it on the page.
+    int chars = st.notes.caption_chars;
+    if (version >= 9 && chars == 0 && st.notes.width == 0) chars = static_cast<int>(std::strlen(st.notes.caption));
+    n.caption_width = static_cast<std::int16_t>(chars * 30);
     std::snprintf(n.caption, sizeof n.caption, "%s", st.notes.caption);
     n.answer_width = static_cast<std::uint8_t>(st.notes.width);
     std::snprintf(n.default_answer, sizeof n.default_answer, "%s", st.notes.answer);
@@ -408,6 +413,18 @@ std::vector<std::uint8_t> header_bytes(const char* title, std::size_t steps) {
   return bytes;
 }
 
+// The template's last record, its patient fields: no labelled fields, the
+// study caption as the header's caption, name and ID editable as without
+// one.  The archive's identification takes a study for this template only
+// when the template ends in it, so without it a reindex loses every study's
+// type.
+constexpr int kFieldRecord = 255;
+void field_record(const char* title, std::uint8_t* out) {
+  out[0] = kFieldRecord;
+  std::snprintf(reinterpret_cast<char*>(out + 2), 30, "%s", title);
+  out[294] = 0x20;
+}
+
 // Writes a step's patches of `version` into its record.  A patch longer
 // than its field, or a field that runs past the record's bytes before the
 // checksum, is a fault of this tool: it is refused and nothing is written.
@@ -433,7 +450,13 @@ std::vector<std::uint8_t> template_bytes(const SampleStudy& study, int version) 
     const bool report_only = st.module_type == kText || st.module_type == kFormulas || st.module_type == kLines;
     if ((version >= 3 || !report_only) && version >= st.since) steps.push_back(st);
   }
-  std::vector<std::uint8_t> bytes = header_bytes(study.title, steps.size());
+  const bool fields = version >= 9;
+  std::vector<std::uint8_t> bytes = header_bytes(study.title, steps.size() + (fields ? 1 : 0));
+  if (fields) {
+    std::uint8_t* out = bytes.data() + (steps.size() + 1) * kTemplateRecordSize;
+    field_record(study.title, out);
+    seal(out);
+  }
   for (std::size_t i = 0; i < steps.size(); ++i) {
     std::uint8_t* out = bytes.data() + (i + 1) * kTemplateRecordSize;
     step_bytes(steps[i], version, out);
