@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <sstream>
+#include <vector>
 
 #include "platform/diskette.h"
 #include "vaslab/backup/backup_screen.h"
@@ -13,6 +16,9 @@
 #include "vaslab/core/message_box.h"
 #include "vaslab/backup/restore_screen.h"
 #include "vaslab/backup/tests/backup_screen_fixture.h"
+#include "vaslab/records/archive_reindex.h"
+#include "vaslab/records/study_type.h"
+#include "vaslab/reports/page_renderer.h"
 
 using namespace vaslab;
 using backup_test::check_with_readers;
@@ -310,4 +316,100 @@ TEST_F(DisketteBackup, ConfigurationSpansDiskettesAndComesBack) {
   floppy_backup_menu();
   EXPECT_EQ(*asked, 1);
   for (const auto& [name, bytes] : config) EXPECT_EQ(root.read("C:\\STUDIES\\" + name), bytes) << name;
+}
+
+// The demo machine as scripts/demo-root makes it: its archived studies are
+// real studies of its templates.  Each is listed with its template's
+// caption, renders, starts a new study with its history, and keeps its
+// place and type through a backup onto diskettes, a restore, a full and a
+// quick reindex (the README's steps), as an outside reader of the database
+// and the files sees them.
+TEST_F(DisketteBackup, TheDemoArchiveKeepsEveryStudyAndItsTypeThroughBackupRestoreAndReindex) {
+  const std::string build = hold + "build";
+  std::filesystem::create_directories(build);
+  std::filesystem::create_directory_symlink(VASLAB_BUILD_DIR "/bin", build + "/bin");
+  std::filesystem::create_directory_symlink(root.path(), build + "/demo-root");
+  (void)platform::file_delete(kArchiveDbPath);  // the script makes the demo's own
+  std::string out;
+  ASSERT_EQ(run(quote(VASLAB_SOURCE_DIR "/scripts/demo-root") + " " + quote(build) + " 2>&1", &out), 0) << out;
+  std::filesystem::remove(image);  // the demo's blank diskette: the backup brings its own
+
+  // n|name|type's template title|caption in the file|name in the file|magic
+  auto archive = [this] {
+    std::string listing;
+    EXPECT_EQ(run("python3 " + quote(VASLAB_SOURCE_DIR "/vaslab/backup/tests/archive_types.py") + " " +
+                      quote(root.path() + "/c"),
+                  &listing),
+              0)
+        << listing;
+    return listing;
+  };
+  const std::string made = archive();
+  std::map<std::string, std::string> caption;  // archive file name -> its study's caption
+  std::istringstream lines(made);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> f;
+    std::istringstream fields(line);
+    for (std::string x; std::getline(fields, x, '|');) f.push_back(x);
+    ASSERT_EQ(f.size(), 6u) << line;
+    EXPECT_EQ(f[5], "magic") << line;
+    EXPECT_EQ(f[1], f[4]) << line;
+    EXPECT_FALSE(f[3].empty()) << line;
+    EXPECT_EQ(f[2], f[3]) << "the type names the template the study was made with: " << line;
+    caption[f[0]] = f[3];
+  }
+  ASSERT_EQ(caption.size(), 8u) << made;
+
+  // The archive screen's search lists them with those captions.
+  archive_db_in_use() = true;
+  archive_patterns() = ArchivePatterns{};
+  study_list() = StudyList{};
+  study_list().mode = kListArchive;
+  search_archive_db();
+  ASSERT_EQ(study_list().count, 8);
+  const StudyList listed = study_list();
+  const std::string db = root.read(kArchiveDbPath);
+  auto raster = std::make_unique<std::uint8_t[]>(kPageRasterBytes);
+  for (int i = 0; i < listed.count; ++i) {
+    const StudyListRow& row = listed.rows[i];
+    const std::string text(row.text);
+    ASSERT_GE(text.size(), 60u);
+    std::string type = text.substr(30, 29);
+    type.erase(type.find_last_not_of(' ') + 1);
+    EXPECT_EQ(type, caption[row.file_name]) << text;
+
+    // Its report renders, as View and Print draw it.
+    const std::string page = root.read(std::string("C:\\ARCHIVE\\") + row.file_name);
+    EXPECT_EQ(render_page_description(raster.get(), reinterpret_cast<const std::uint8_t*>(page.data()), page.size(), 1),
+              kPageOk)
+        << row.file_name;
+
+    // Update History: a new study of its template with its patient.
+    ArchiveDbRecord rec;
+    decode_db_record(reinterpret_cast<const std::uint8_t*>(db.data()) + std::atoi(row.file_name) * kDbRecordBytes, rec);
+    study_list() = listed;
+    study_list().mode = kListArchive;
+    study_list().selected = static_cast<std::int16_t>(i);
+    int exam = 0;
+    ASSERT_EQ(create_temp_study(2, std::to_string(rec.type).c_str(), &exam), 0) << g_message_text;
+    const std::string pdf = std::to_string(exam) + ".PDF";
+    EXPECT_EQ(root.read("C:\\DATA\\" + pdf).substr(32, 30), page.substr(32, 30)) << row.file_name;
+    EXPECT_TRUE(delete_temp_study(pdf.c_str()));
+  }
+
+  // The README's steps: back up, restore, reindex.
+  back_up(0);
+  EXPECT_TRUE(said("Backup Completed Successfully."));
+  ASSERT_FALSE(disks.empty());
+  for (const auto& [name, c] : caption) ASSERT_EQ(platform::file_delete("C:\\ARCHIVE\\" + name), 0);
+  restore_all();
+  EXPECT_FALSE(root.exists(kArchiveDbPath));
+  FullReindexCounts full;
+  full_reindex(full, 0);
+  EXPECT_EQ(full.processed, 8L);
+  EXPECT_EQ(archive(), made) << "after the full reindex";
+  QuickReindexCounts quick;
+  EXPECT_TRUE(quick_reindex(quick));
+  EXPECT_EQ(quick.verified, 8L);
+  EXPECT_EQ(archive(), made) << "after the quick reindex";
 }
