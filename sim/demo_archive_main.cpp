@@ -91,7 +91,9 @@ const std::vector<Sample>& samples() {
 // transport, on simulated time (10 ms a pass, the module's frame rate).
 class SimulatedModule final : public ModuleBytes {
  public:
-  explicit SimulatedModule(int systolic_right, int systolic_left) : module_(options(systolic_right, systolic_left)) {
+  // Status words (-1 none) go out at the start of each stream.
+  SimulatedModule(int systolic_right, int systolic_left, int status_right = -1, int status_left = -1)
+      : module_(options(systolic_right, systolic_left, status_right, status_left)) {
     set_module_bytes(this);
   }
   ~SimulatedModule() override { set_module_bytes(nullptr); }
@@ -121,10 +123,12 @@ class SimulatedModule final : public ModuleBytes {
   int cuff(int channel) const { return module_.cuff_pressure(channel); }
 
  private:
-  static sim::ModuleOptions options(int right, int left) {
+  static sim::ModuleOptions options(int right, int left, int status_right, int status_left) {
     sim::ModuleOptions o;
     o.systolic1 = right;
     o.systolic2 = left;
+    o.status_word = status_right;
+    o.status_word2 = status_left;
     return o;
   }
   sim::ModuleProtocol module_;
@@ -251,7 +255,11 @@ bool capture_dual(int type, const std::uint8_t* right_record, const Sample& s, c
   window = dual_window(window);
   const int systolic[2] = {site_pressure(s.pressures, label.c_str(), 0), site_pressure(s.pressures, label.c_str(), 1)};
   // A PPG or PVR pulse is not stopped by a cuff below the pressures.
-  SimulatedModule m(type == 11 ? systolic[0] : 200, type == 11 ? systolic[1] : 200);
+  // The pulse volume module reports each side's amplitude as a status word
+  // once the cuffs hold; here it grows with the site's pressure.
+  const bool pvr = type == 1;
+  SimulatedModule m(type == 11 ? systolic[0] : 200, type == 11 ? systolic[1] : 200, pvr ? 4 * systolic[0] : -1,
+                    pvr ? 4 * systolic[1] : -1);
   auto pages = std::make_unique<StudyPage[]>(2);
   for (int side : {0, 1}) start_page(pages[side], base, type == 5 ? 42 : type == 1 ? 44 : 17, gain, filter, baseline);
   if (type == 5) {
@@ -264,6 +272,9 @@ bool capture_dual(int type, const std::uint8_t* right_record, const Sample& s, c
     send_module_command(90);
     send_module_command(84);
     m.run(30, [&](const std::int16_t*) { return m.cuff(1) < hold || m.cuff(2) < hold; });
+    // A new stream at the held pressure, which opens with the status words.
+    send_module_command(0);
+    send_module_command(44);
   } else {
     send_module_command(42);
     send_module_command(17);
@@ -286,7 +297,7 @@ bool capture_dual(int type, const std::uint8_t* right_record, const Sample& s, c
       if (left[side] <= 0) continue;
       StudyPage& p = pages[side];
       const int pressure = v[side];
-      take_waveform_sample(p, v[2 + side], nullptr);
+      if (take_waveform_sample(p, v[2 + side], nullptr) < 0) continue;  // a status word
       p.channel_2[p.newest] = static_cast<std::int16_t>(pressure);
       if (type != 11 || pressure <= systolic[side]) --left[side];
     }
