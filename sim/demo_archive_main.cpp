@@ -9,7 +9,6 @@
 // work on what a site would have.  Only an empty archive gets them (or one
 // holding just what the first version of this tool wrote): a machine with
 // studies of its own is left alone.
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -52,6 +51,18 @@ struct Note {
   int flags = 0;
 };
 
+// A symptom captured during a timed step (its row in the step's order): the
+// stopwatch time, and the side (bits 8-9: 0 right, 1 left, 2 both) and site
+// (bits 0-2: 2 calf) the operator marked.
+struct Symptom {
+  const char* time;
+  int marker;
+};
+struct Timed {
+  const char* time;  // the stopwatch when the step ended
+  std::vector<Symptom> symptoms;
+};
+
 struct Sample {
   int template_number;
   const char* name;
@@ -63,6 +74,8 @@ struct Sample {
   // dropped space, 0x08 the last line of a block's text); a line without
   // an answer here keeps its default.
   std::vector<Note> notes = {};
+  // The timed steps' stopwatch times and their captured symptoms.
+  std::vector<Timed> timed = {};
 };
 
 const std::vector<Sample>& samples() {
@@ -82,7 +95,8 @@ const std::vector<Sample>& samples() {
         {"last spring.", 0x08},
         {""},
         {"Patent graft; no significant change since the last study."}}},
-      {105, "CHEN, LI", "100318", "03/23/2026 01:10 PM", {{142, 138}, {170, 164}, {150, 146}, {146, 140}}},
+      {108, "CHEN, LI", "100318", "03/23/2026 01:10 PM", {{142, 138}, {170, 164}, {150, 146}, {96, 88}}, {},
+       {{"06:40", {{"03:10", 0x100 | 2}, {"05:25", 0x200 | 2}}}, {"02:30", {{"01:05", 0x100 | 2}}}}},
   };
   return s;
 }
@@ -328,10 +342,35 @@ bool write_note(const std::uint8_t* record, const Note* note, const std::string&
   if (st.answer_width == 0) return true;  // a caption line holds no answer
   auto page = std::make_unique<StudyPage>();
   StudyPage& p = *page;
-  *page = StudyPage{};
   std::snprintf(p.template_name, sizeof p.template_name, "%s", base.c_str());
-  std::snprintf(p.text, sizeof p.text, "%.*s", static_cast<int>(st.answer_width), note ? note->text : st.default_answer);
+  const char* answer = note ? note->text : st.default_answer;
+  std::snprintf(p.text, sizeof p.text, "%.*s", static_cast<int>(st.answer_width), answer);
   p.count = static_cast<std::int16_t>(note ? note->flags : 0);
+  return write_study_page(step, exam, p) == 0;
+}
+
+// A timed step (the symptom rows of an exercise) as its module leaves it:
+// the stopwatch time in the page's short text and text, each captured row's
+// time 10 bytes apart after it, its capture time (32-bit, 20 bytes apart in
+// the first samples) and its side and site in the second.
+bool write_timed(const Timed* t, const std::string& base, int step, int exam) {
+  if (!t) return true;  // not walked: no page, as when no symptom was captured
+  auto page = std::make_unique<StudyPage>();
+  StudyPage& p = *page;
+  start_page(p, base, 17, 0, 4, 0);
+  p.newest = -1;
+  p.point_1 = 0;
+  stamp(p);
+  std::memcpy(p.short_text, t->time, 5);
+  std::snprintf(p.text, 6, "%s", t->time);
+  for (std::size_t i = 0; i < t->symptoms.size() && i < 4; ++i) {
+    const Symptom& sy = t->symptoms[i];
+    std::snprintf(p.text + 10 + 10 * i, 6, "%s", sy.time);
+    const std::uint32_t at = static_cast<std::uint32_t>(p.save_time);
+    p.channel_1[10 * i] = static_cast<std::int16_t>(at & 0xFFFF);
+    p.channel_1[10 * i + 1] = static_cast<std::int16_t>(at >> 16);
+    p.channel_2[i] = static_cast<std::int16_t>(sy.marker);
+  }
   return write_study_page(step, exam, p) == 0;
 }
 
@@ -345,7 +384,7 @@ bool capture_steps(const Sample& s, int exam) {
   StudyHeader h;
   decode_study_header(bytes->data(), h);
   const int steps = std::min<int>(template_step_count(h), static_cast<int>(bytes->size() / 300) - 1);
-  std::size_t note = 0;
+  std::size_t note = 0, timed = 0;
   for (int k = 1; k <= steps; ++k) {
     const std::uint8_t* r = bytes->data() + 300 * k;
     const int type = r[0];
@@ -360,6 +399,9 @@ bool capture_steps(const Sample& s, int exam) {
     } else if (type == 10) {
       ok = write_note(r, note < s.notes.size() ? &s.notes[note] : nullptr, base, k, exam);
       ++note;
+    } else if (type == 16) {
+      ok = write_timed(timed < s.timed.size() ? &s.timed[timed] : nullptr, base, k, exam);
+      ++timed;
     }
     if (!ok) return false;
   }
@@ -411,6 +453,8 @@ bool archive_sample(const Sample& s) {
 // What the first version of this tool archived: eight page headers with
 // random bytes, numbered 1 to 8.  An archive holding exactly those (and
 // nothing else numbered) gets the real studies instead.
+std::string archived_path(int n) { return platform::map_path(archive_folder_text(1) + archive_file_name(1, n)); }
+
 bool only_first_version_files() {
   const int last = last_archive_number(1);
   if (last != 8) return false;
@@ -418,7 +462,7 @@ bool only_first_version_files() {
   static const char* const kNames[] = {"MILLER, ANNA", "OKAFOR, JAMES", "LINDQVIST, EVA", "HASHEMI, REZA",
                                        "NOWAK, PIOTR", "SANTOS, MARIA", "BERG, THOMAS", "CHEN, LI"};
   for (int n = 1; n <= 8; ++n) {
-    const auto bytes = platform::read_file(platform::map_path(archive_file_name(1, n)), kPageHeaderBytes + kPageWaveformBytes + 1);
+    const auto bytes = platform::read_file(archived_path(n), kPageHeaderBytes + kPageWaveformBytes + 1);
     if (!bytes || bytes->size() != kPageHeaderBytes + kPageWaveformBytes) return false;
     if (std::strncmp(reinterpret_cast<const char*>(bytes->data()) + 32, kNames[n - 1], 30) != 0) return false;
     for (std::size_t i = kPageHeaderBytes; i < bytes->size(); ++i)
@@ -438,7 +482,12 @@ int main() {
   if (last_archive_number(1) > 0) {
     if (!only_first_version_files()) return 0;
     // Those files go, and the database is rebuilt from the emptied folder.
-    for (int n = 1; n <= 8; ++n) std::remove(platform::map_path(archive_file_name(1, n)).c_str());
+    for (int n = 1; n <= 8; ++n) {
+      if (std::remove(archived_path(n).c_str()) != 0) {
+        std::fprintf(stderr, "demo-archive: cannot remove %s\n", archived_path(n).c_str());
+        return 1;
+      }
+    }
     FullReindexCounts counts;
     full_reindex(counts, 0);
   }
