@@ -2,6 +2,7 @@
 // operator would swap diskettes, judged by the FAT and ZIP tools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -378,11 +379,15 @@ TEST_F(DisketteBackup, TheDemoArchiveKeepsEveryStudyAndItsTypeThroughBackupResto
     type.erase(type.find_last_not_of(' ') + 1);
     EXPECT_EQ(type, caption[row.file_name]) << text;
 
-    // Its report renders, as View and Print draw it.
+    // Its report renders, as View and Print draw it, with something below
+    // the header (which ends at page row 200; the raster runs bottom-up).
     const std::string page = root.read(std::string("C:\\ARCHIVE\\") + row.file_name);
     EXPECT_EQ(render_page_description(raster.get(), reinterpret_cast<const std::uint8_t*>(page.data()), page.size(), 1),
               kPageOk)
         << row.file_name;
+    const std::size_t below_header = (3150 - 250) * 2400;
+    EXPECT_LT(std::count(raster.get(), raster.get() + below_header, 7), static_cast<long>(below_header))
+        << row.file_name << " shows nothing but its header";
 
     // Update History: a new study of its template with its patient.
     ArchiveDbRecord rec;
