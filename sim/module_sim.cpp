@@ -25,7 +25,10 @@ constexpr double kPvrFullCuff = 65;        // mmHg: the pulse volume is fullest 
 constexpr int kTestLevel1 = 100, kTestLevel2 = 130;
 constexpr double kInflateRate = 40;        // mmHg per second
 constexpr double kDeflateRate = 5;
+constexpr double kVentRate = 60;           // the valve open: a cuff is empty within seconds
+constexpr double kLeakRate = 0.1;          // a cuff left holding loses this much a second
 constexpr double kMaxCuff = 300;
+constexpr double kDopplerRest = 128;       // an inverted Doppler wave turns over about its rest
 
 double bump(double x, double centre, double width) {
   const double d = (x - centre) / width;
@@ -170,6 +173,8 @@ void ModuleProtocol::command(int cmd, double now) {
     streaming_ = false;
     stream_type_ = 0;
     test_level_ = false;
+    // A screen that is left lets both cuffs down, whatever they were doing.
+    for (Cuff& c : cuff_) c.motion = kVenting;
     return;
   }
   if (cmd == 1) stream_type_ = 1;
@@ -181,6 +186,10 @@ void ModuleProtocol::command(int cmd, double now) {
     case 3: test_level_ = true; break;
     case 4: value3_channel_ = 2; break;
     case 5: value3_channel_ = 1; break;
+    case 49: inverted_[0] = true; break;
+    case 48: inverted_[0] = false; break;
+    case 24: inverted_[1] = true; break;
+    case 23: inverted_[1] = false; break;
     default: break;
   }
   if (cmd >= 90 && cmd <= 95) cuff_command(cuff_[0], cmd - 90);
@@ -198,13 +207,18 @@ void ModuleProtocol::cuff_command(Cuff& cuff, int offset) {
     case 1: cuff.motion = -1; cuff.to_target = true; break;  // deflate to target
     case 2: cuff.motion = +1; cuff.to_target = false; break; // inflate while held
     case 4: cuff.motion = -1; cuff.to_target = false; break; // deflate while held
-    default: cuff.motion = 0; break;                         // stop: hold
+    default:                                                 // stop: the hold ends where it is
+      if (cuff.motion != kVenting) cuff.motion = 0;
+      break;
   }
 }
 
 void ModuleProtocol::move_cuffs(double dt) {
   for (Cuff& c : cuff_) {
-    if (c.motion > 0) {
+    if (c.motion == kVenting) {
+      c.pressure = std::max(c.pressure - kVentRate * dt, 0.0);
+      if (c.pressure == 0) c.motion = 0;
+    } else if (c.motion > 0) {
       c.pressure += kInflateRate * dt;
       const double top = c.to_target ? c.target : kMaxCuff;
       if (c.pressure >= top) {
@@ -218,6 +232,8 @@ void ModuleProtocol::move_cuffs(double dt) {
         c.pressure = std::max(bottom, 0.0);
         c.motion = 0;
       }
+    } else {
+      c.pressure = std::max(c.pressure - kLeakRate * dt, 0.0);
     }
   }
 }
@@ -260,13 +276,16 @@ void ModuleProtocol::request_next(double now) {
   mode_ = Mode::kCommand;
 }
 
-int ModuleProtocol::wave_value(Wave wave, double phase, const Cuff& cuff, int systolic) const {
+int ModuleProtocol::wave_value(Wave wave, double phase, const Cuff& cuff, int systolic, bool inverted) const {
   const double a = std::clamp((systolic - cuff.pressure) / 20, 0.0, 1.0);
   double v = 0;
   switch (wave) {
     case Wave::kPressure: v = 80 + 40 * a * (bump(phase, 0.15, 0.06) + 0.3 * bump(phase, 0.42, 0.07)); break;
     case Wave::kDoppler:
-      v = 128 + a * (100 * bump(phase, 0.10, 0.03) - 25 * bump(phase, 0.20, 0.025) + 15 * bump(phase, 0.30, 0.04));
+      v = kDopplerRest + a * (100 * bump(phase, 0.10, 0.03) - 25 * bump(phase, 0.20, 0.025) +
+                              15 * bump(phase, 0.30, 0.04));
+      // Flow towards the probe or away from it: Invert turns the wave over.
+      if (inverted) v = 2 * kDopplerRest - v;
       break;
     case Wave::kPpg: v = 60 + a * (120 * bump(phase, 0.25, 0.09) + 40 * bump(phase, 0.55, 0.07)); break;
     case Wave::kPvr: {
@@ -288,8 +307,8 @@ int ModuleProtocol::status_due(int word, int every) const {
 
 void ModuleProtocol::emit_frame(double when) {
   const double phase = std::fmod(when * kHeartRate, 1.0);
-  int ch1 = test_level_ ? kTestLevel1 : wave_value(wave_[0], phase, cuff_[0], opt_.systolic1);
-  int v4 = test_level_ ? kTestLevel2 : wave_value(wave_[1], phase, cuff_[1], opt_.systolic2);
+  int ch1 = test_level_ ? kTestLevel1 : wave_value(wave_[0], phase, cuff_[0], opt_.systolic1, inverted_[0]);
+  int v4 = test_level_ ? kTestLevel2 : wave_value(wave_[1], phase, cuff_[1], opt_.systolic2, inverted_[1]);
   int v3 = value3_channel_ == 2 ? v4 : ch1;
   if (const int s = status_due(opt_.status_word, opt_.status_every); s >= 0) v3 = s;
   if (const int s = status_due(opt_.status_word2, opt_.status_every2); s >= 0) v4 = s;
@@ -413,6 +432,10 @@ bool ModuleSimulator::downloading() {
 bool ModuleSimulator::streaming() {
   std::lock_guard<std::mutex> lock(mutex_);
   return protocol_.streaming();
+}
+int ModuleSimulator::cuff_pressure(int channel) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return protocol_.cuff_pressure(channel);
 }
 void ModuleSimulator::apply_pressure(int channel, int mmhg) {
   std::lock_guard<std::mutex> lock(mutex_);

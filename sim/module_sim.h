@@ -11,9 +11,13 @@
 //   logged with its argument.  Any command but 0 starts the stream of 7-byte
 //   measurement frames (type 1, the alignment's raw frames, after command 1);
 //   command 0 stops it.
-// - Cuff pressures follow the inflate, deflate and hold commands; the
-//   waveforms are a pulse of 72 per minute that a cuff above the side's
-//   systolic pressure stops.
+// - Cuff pressures follow the inflate, deflate and hold commands (the stop
+//   commands 93, 95, 87, 89 end a hold where the cuff stands); command 0
+//   vents both cuffs, and a cuff that is neither inflating nor deflating
+//   leaks slowly.  The waveforms are a pulse of 72 per minute that a cuff
+//   above the side's systolic pressure stops.
+// - 49 turns channel 1's Doppler wave over about its rest level (48 turns it
+//   back), 24 and 23 channel 2's: the Doppler screen's Invert.
 // - Each channel's waveform follows the probe set-ups the screens send:
 //   42 photoplethysmography on channel 1, 17 on channel 2, 46 Doppler on
 //   channel 1, 44 pulse volume on both; the wave options are where they
@@ -123,10 +127,11 @@ class ModuleProtocol {
 
  private:
   enum class Mode { kCommand, kBlocks };
+  static constexpr int kVenting = -2;
   struct Cuff {
     double pressure = 0;
     int target = 0;
-    int motion = 0;  // +1 inflating, -1 deflating, 0 holding
+    int motion = 0;  // +1 inflating, -1 deflating, 0 holding (leaking), kVenting
     bool to_target = false;
   };
 
@@ -138,7 +143,7 @@ class ModuleProtocol {
   void queue(std::uint8_t byte, double due);
   void cuff_command(Cuff& cuff, int offset);
   void move_cuffs(double dt);
-  int wave_value(Wave wave, double phase, const Cuff& cuff, int systolic) const;
+  int wave_value(Wave wave, double phase, const Cuff& cuff, int systolic, bool inverted) const;
   // The status word due in this frame (or -1) of a status option pair.
   int status_due(int word, int every) const;
   void emit_frame(double when);
@@ -165,6 +170,7 @@ class ModuleProtocol {
   Cuff cuff_[2];
   Wave wave_[2];
   bool test_level_ = false;
+  bool inverted_[2] = {};
   int value3_channel_ = 1;  // the channel that feeds value 3
   int applied_[2] = {};
   int bp_offset_[2] = {};
@@ -202,6 +208,7 @@ class ModuleSimulator {
   std::vector<LogEntry> log();
   std::vector<int> blocks_seen();
   std::array<std::uint8_t, 8192> image();
+  int cuff_pressure(int channel);  // mmHg
   void apply_pressure(int channel, int mmhg);
   int bp_offset(int channel);
   int bp_span(int channel);

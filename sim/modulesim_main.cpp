@@ -44,9 +44,13 @@ const char kUsage[] =
     "\n"
     "The waves then follow the probe set-ups: 42 PPG on channel 1, 17 PPG on\n"
     "channel 2, 46 Doppler on channel 1, 44 pulse volume on both.  A pulse-volume\n"
-    "wave grows with its cuff pressure up to 65 mmHg.  Command 3 switches both\n"
-    "channels to steady test levels (100 and 130), 4 feeds value 3 from channel 2\n"
-    "and 5 from channel 1, so the diagnostic steps show a difference of 30.\n";
+    "wave grows with its cuff pressure up to 65 mmHg.  Cuffs inflate at 40 mmHg/s\n"
+    "and deflate at 5; the stop commands end a hold where the cuff stands, command\n"
+    "0 vents both cuffs (60 mmHg/s), and a cuff left standing leaks 0.1 mmHg/s.\n"
+    "49 turns channel 1's Doppler wave over (48 back), 24 and 23 channel 2's.\n"
+    "Command 3 switches both channels to steady test levels (100 and 130), 4 feeds\n"
+    "value 3 from channel 2 and 5 from channel 1, so the diagnostic steps show a\n"
+    "difference of 30.\n";
 
 bool wave_of(const char* s, sim::Wave& w) {
   if (std::strcmp(s, "pressure") == 0) w = sim::Wave::kPressure;

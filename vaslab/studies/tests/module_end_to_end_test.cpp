@@ -82,6 +82,22 @@ struct ModuleEndToEnd : StudyFixture {
     }
   }
   long number(const std::map<std::string, std::string>& f, const char* key) { return std::stol(f.at(key)); }
+
+  // Inflate on the screen, then the script holds until the module's cuff
+  // on `channel` stands at `mmhg` or more.
+  void inflate_to(int inflate_code, int channel, int mmhg) {
+    input->from_now().after(100).tap(inflate_code).after(100).at_time([this, channel, mmhg] {
+      ASSERT_TRUE(testsupport::wait_until([&] { return simulator->cuff_pressure(channel) >= mmhg; }));
+    });
+    input->after(100);
+  }
+  // Both cuffs empty soon after the screen returned: the module vents them
+  // within seconds of command 0, while a cuff left standing only leaks.
+  bool cuffs_let_down() {
+    return testsupport::wait_until(
+        [&] { return simulator->cuff_pressure(1) == 0 && simulator->cuff_pressure(2) == 0; },
+        std::chrono::seconds(10));
+  }
 };
 
 TEST_F(ModuleEndToEnd, ADopplerStepKeepsTheFilteredWaveItWasSent) {
@@ -208,6 +224,82 @@ TEST_F(ModuleEndToEnd, APvrPairKeepsTheStatusWordsOfBothChannels) {
   EXPECT_EQ(number(page_fields(2, 5), "status"), 1300);
   EXPECT_TRUE(received_in_a_row({44, 194}));
   EXPECT_TRUE(received_in_a_row({90, 84}));
+}
+
+// However a pressure screen is left, the cuffs it inflated go down; a cuff
+// inflated while Inflate is held stops rising when it is let go.
+TEST_F(ModuleEndToEnd, LeavingASinglePressureScreenLetsTheCuffDown) {
+  link();
+  add_pressure_step("Rt Ankle", [](PressureStep& s) { s.inflate_target = 150; });
+  add_pressure_step("Rt Calf", [](PressureStep& s) { s.inflate_mode = 1; });
+  write_template();
+  inflate_to(kPressInflate, 1, 40);
+  input->tap(kCodeExit);
+  EXPECT_EQ(run(onepres_main, 2), 1);
+  EXPECT_TRUE(cuffs_let_down()) << "EXIT";
+
+  inflate_to(kPressInflate, 1, 40);
+  input->tap(kCodeCapture).after(300).tap(0);  // capture, Proceed
+  // The second step inflates while Inflate is held, repeats included.
+  input->after(100).press(kPressInflate).after(100).at_time([this] {
+    ASSERT_TRUE(testsupport::wait_until([&] { return simulator->cuff_pressure(1) >= 30; }));
+  });
+  input->after(300).release().after(100).at_time([this] {
+    ASSERT_TRUE(testsupport::wait_until([&] {
+      const V got = received();
+      const auto last_hold = std::find(got.rbegin(), got.rend(), 92);
+      return last_hold != got.rend() && std::find(got.rbegin(), last_hold, 93) != last_hold;
+    })) << "the hold's stop on release";
+    const int stopped = simulator->cuff_pressure(1);
+    ::usleep(500 * 1000);
+    EXPECT_LE(simulator->cuff_pressure(1), stopped) << "no longer inflating once let go";
+    EXPECT_GT(simulator->cuff_pressure(1), stopped - 5) << "only its slow leak";
+  });
+  // Back to the first step's review, and EXIT there.
+  input->after(100).tap(kCodeBack).after(300).tap(kCodeExit);
+  EXPECT_EQ(run(onepres_main, 2), 1);
+  EXPECT_TRUE(cuffs_let_down()) << "CAPTURE, then Back";
+}
+
+TEST_F(ModuleEndToEnd, LeavingADualPressureOrPvrScreenLetsBothCuffsDown) {
+  link();
+  DualPressureStep s{};
+  s.module_type = 11;
+  s.step_class = kStudyStepClass;
+  s.inflate_target = 180;
+  s.deflate_target = 20;
+  s.gain = 5;
+  s.baseline = 128;
+  s.over_range = 250;
+  pair(s, encode_dual_pressure_step, "Ankle", [](DualPressureStep&) {});
+  write_template();
+  inflate_to(kDualInflate, 2, 40);
+  input->tap(kCodeNext);
+  EXPECT_EQ(run(dualpres_main, 2), 2);
+  EXPECT_TRUE(cuffs_let_down()) << "Next";
+
+  tpl.resize(kTemplateRecordSize);
+  DualPvrStep v{};
+  v.module_type = 1;
+  v.step_class = kStudyStepClass;
+  v.inflate_target = 65;
+  v.over_range = 200;
+  v.gain = 5;
+  v.baseline = 128;
+  v.window = 296;
+  pair(v, encode_dual_pvr_step, "Calf", [](DualPvrStep&) {});
+  write_template();
+  inflate_to(kDualInflate, 1, 40);
+  input->tap(kCodeCapture).after(300).tap(0);
+  EXPECT_EQ(run(dualpvr_main, 2), 2);
+  EXPECT_TRUE(cuffs_let_down()) << "CAPTURE";
+
+  // The window closed while both cuffs hold their pressure.
+  delete_page_pair(1, 5);
+  inflate_to(kDualInflate, 2, 40);
+  input->close_window();
+  run(dualpvr_main, 2);
+  EXPECT_TRUE(cuffs_let_down()) << "the window closed";
 }
 
 TEST_F(ModuleEndToEnd, TheDiagnosticsFromTheSetUpMenuAlternateTheRouting) {
