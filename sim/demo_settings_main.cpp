@@ -2,8 +2,8 @@
 // under $VASLAB_ROOT.  A settings file already there is left alone; a new one
 // gets the defaults with the measuring module on COM port 1 (which the run
 // script points at the module simulator), no touch panel and no remote, and
-// the worklist import screen as Import Control, and the PDF and
-// delimited-text exports as the two export destinations.
+// the worklist import screen as Import Control, and the PDF and e-mail
+// exports as the two export destinations.
 //   demo-settings                 prepares the files
 //   demo-settings --module-port   prints the COM number of the module's link
 //                                 (nothing when it is not on a COM port)
@@ -41,12 +41,13 @@ int main(int argc, char** argv) {
     std::snprintf(hw.import_text, sizeof hw.import_text, "%s", "Birth Date");
     hw.import_code = 8;
     // Two export destinations: PDF files on the USB drive (the start screen
-    // moves export path 1 there), and the delimited-text export.
+    // moves export path 1 there), and e-mail from the folder that the demo's
+    // mail command line (c:\programs\dosmtp.bat) sends from.
     std::snprintf(hw.export_control_1, sizeof hw.export_control_1, "%s", "C:\\PROGRAMS\\VIVOVEV");
     std::snprintf(hw.export_path_1, sizeof hw.export_path_1, "%s", "D:\\VIVOVEV\\");
     hw.export_code_1 = 0;
-    std::snprintf(hw.export_control_2, sizeof hw.export_control_2, "%s", "C:\\PROGRAMS\\DELIMEX");
-    std::snprintf(hw.export_path_2, sizeof hw.export_path_2, "%s", "C:\\EXPORT\\");
+    std::snprintf(hw.export_control_2, sizeof hw.export_control_2, "%s", "C:\\PROGRAMS\\SMTPEX");
+    std::snprintf(hw.export_path_2, sizeof hw.export_path_2, "%s", "C:\\MAIL\\");
     hw.export_code_2 = 0;
     if (write_hardware_settings() != 0) {
       std::fprintf(stderr, "demo-settings: cannot write %s\n", settings_path.c_str());

@@ -135,9 +135,15 @@ int main(int argc, char** argv) {
                         base64(std::vector<std::uint8_t>(text.begin(), text.end()));
   const std::vector<std::string> names = listed_files(text);
   for (const std::string& name : names) {
-    const auto data = platform::read_file(file_of(folder, name));
+    const std::string path = file_of(folder, name);
+    const auto data = platform::read_file(path);
     if (!data) {
-      append_line(out_path, "mailbatch: cannot read " + name + "; nothing sent");
+      // The whole path: a mail line whose folder is not the export's shows
+      // where it looked.
+      const int fd = platform::open_regular_file(path);
+      const std::string why = fd < 0 ? std::strerror(-fd) : "read error";
+      if (fd >= 0) close(fd);
+      append_line(out_path, "mailbatch: cannot read " + path + ": " + why + "; nothing sent");
       return 1;
     }
     message += "--" + boundary + "\nContent-Type: application/octet-stream; name=\"" + name + "\"\n" +
@@ -190,7 +196,9 @@ int main(int argc, char** argv) {
                      : WIFSIGNALED(wstatus)     ? 128 + WTERMSIG(wstatus)
                                                 : 1;
   if (status == 0) {
-    append_line(out_path, "mailbatch: sent to " + to + " with " + std::to_string(names.size()) + " report(s)");
+    std::string sent;
+    for (const std::string& name : names) sent += (sent.empty() ? "" : ", ") + name;
+    append_line(out_path, "mailbatch: sent to " + to + ": " + (sent.empty() ? "the text alone" : sent));
     if (FILE* f = std::fopen(text_path.c_str(), "wb")) std::fclose(f);
   } else {
     append_line(out_path, "mailbatch: sendmail failed with status " + std::to_string(status) + "; nothing sent");

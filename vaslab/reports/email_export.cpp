@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -81,30 +82,38 @@ int add_mail_study(const ExportArgs& args) {
 }
 
 // The mail command: the first word names a program of "C:\PROGRAMS\", the
-// rest are its arguments.  Its exit status, or -1 when there is none.
-int run_mail_command() {
+// rest are its arguments.  Its exit status, or kNotStarted with `cause`
+// saying why it did not run.
+int run_mail_command(std::string& cause) {
   const std::vector<std::string> words = platform::split_command_line(first_line(kMailBatch, 499));
-  if (words.empty()) return -1;
-  return platform::run_program("C:\\PROGRAMS\\" + words[0], {words.begin() + 1, words.end()});
+  if (words.empty()) {
+    cause = std::string(kMailBatch) + " names no mail command.";
+    return platform::kNotStarted;
+  }
+  const std::string program = "C:\\PROGRAMS\\" + words[0];
+  const int result = platform::run_program(program, {words.begin() + 1, words.end()});
+  if (result == platform::kNotStarted) cause = "Cannot start " + program + ": " + std::strerror(errno) + ".";
+  return result;
 }
 
 int send_email_batch(int options) {
+  // What an earlier batch's program wrote must not pass for this one's.
+  std::remove(platform::map_path(kMailOutput).c_str());
   if (options & 0x80) minimise_main_window();
-  const int result = run_mail_command();
+  std::string cause;
+  const int result = run_mail_command(cause);
   if (options & 0x80) restore_main_window();
   std::string output;
   bool have_output = false;
-  if (result == 0) {
-    if (auto bytes = platform::read_file(platform::map_path(kMailOutput))) {
-      output.assign(bytes->begin(), bytes->end());
-      have_output = true;
-    }
+  if (auto bytes = platform::read_file(platform::map_path(kMailOutput))) {
+    output.assign(bytes->begin(), bytes->end());
+    have_output = true;
   }
   // White lines on the plain background tile, as the other text screens.
   release_background();
   g_draw.fill_color = kColorBackground;
   clear_screen();
-  const std::vector<std::string> lines = mail_result_lines(result, have_output ? &output : nullptr);
+  const std::vector<std::string> lines = mail_result_lines(result, have_output ? &output : nullptr, cause);
   for (std::size_t i = 0; i < lines.size(); ++i)
     draw_text_cells(lines[i].c_str(), (kFirstResultLine + static_cast<int>(i)) * 16, 0, kColorBackground,
                     kColorWhite);
@@ -194,30 +203,40 @@ std::string substitute_viewer_command(std::string_view line, const std::string& 
   return out;
 }
 
-std::vector<std::string> mail_result_lines(int result, const std::string* output) {
-  std::vector<std::string> lines{"Send Email Complete.  Results follow:"};
-  if (result != 0 || !output) {
-    if (result != 0) lines.push_back("MAIL Send Error!");
-    lines.push_back("DOS Error!");
-    return lines;
-  }
+std::vector<std::string> mail_result_lines(int result, const std::string* output, const std::string& cause) {
   const std::size_t limit = kLastResultLine - kFirstResultLine + 1;
-  std::string line;
-  for (char c : *output) {
-    if (lines.size() >= limit) break;
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-      continue;
+  std::vector<std::string> lines;
+  // A text as screen lines: a new line at each line feed or after 80
+  // characters, characters below 32 dropped.
+  auto add = [&](const std::string& text) {
+    std::string line;
+    for (char c : text) {
+      if (lines.size() >= limit) return;
+      if (c == '\n') {
+        lines.push_back(line);
+        line.clear();
+        continue;
+      }
+      if (static_cast<unsigned char>(c) < 32) continue;
+      line += c;
+      if (line.size() == kResultColumns) {
+        lines.push_back(line);
+        line.clear();
+      }
     }
-    if (static_cast<unsigned char>(c) < 32) continue;
-    line += c;
-    if (line.size() == kResultColumns) {
-      lines.push_back(line);
-      line.clear();
-    }
+    if (!line.empty() && lines.size() < limit) lines.push_back(line);
+  };
+  if (result == 0) {
+    add("Send Email Complete.  Results follow:\n");
+  } else if (!cause.empty()) {
+    add("MAIL Send Error!\nDOS Error!\n" + cause + "\n");
+  } else {
+    add("MAIL Send Error!\nThe mail command ended with status " + std::to_string(result) + ".\n");
   }
-  if (!line.empty() && lines.size() < limit) lines.push_back(line);
+  if (output && output->find_first_not_of(" \t\r\n") != std::string::npos)
+    add(*output);
+  else if (cause.empty())
+    add("The mail command left no report in c:\\smtp\\out.");
   return lines;
 }
 

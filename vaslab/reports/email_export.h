@@ -29,11 +29,13 @@ int export_file_number(const std::string& destination, int options, int id);
 std::string substitute_viewer_command(std::string_view line, const std::string& id, const std::string& folder,
                                       const std::string& options, int number);
 
-// The lines of the mail result screen: the heading, then "MAIL Send
-// Error!" and "DOS Error!" for a failed command, else the mail program's
-// output (characters below 32 dropped, a new line at each line feed or
-// after 80 characters, at most 20 lines), or "DOS Error!" when there is
-// none.
-std::vector<std::string> mail_result_lines(int result, const std::string* output);
+// The lines of the mail result screen, which says one thing: "Send Email
+// Complete." with the mail program's report of what it sent, or "MAIL Send
+// Error!" with the cause: `cause` when the command could not be run at all
+// ("DOS Error!"), else its exit status and the program's report.  The
+// report's characters below 32 are dropped and a new line starts at each
+// line feed or after 80 characters; at most 21 lines in all.  An earlier
+// batch's report is never shown: the file is removed before the command.
+std::vector<std::string> mail_result_lines(int result, const std::string* output, const std::string& cause = {});
 
 }  // namespace vaslab

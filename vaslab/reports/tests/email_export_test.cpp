@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "testsupport/temp_root.h"
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/settings.h"
@@ -99,8 +101,15 @@ TEST(MailRules, NumbersCommandLinesAndTheResultScreen) {
   EXPECT_EQ(lines[20], "line 20");
   const std::string wide = std::string(85, 'w') + "\x07!";
   EXPECT_EQ(mail_result_lines(0, &wide), (std::vector<std::string>{lines[0], std::string(80, 'w'), "wwwww!"}));
-  EXPECT_EQ(mail_result_lines(3, &wide), (std::vector<std::string>{lines[0], "MAIL Send Error!", "DOS Error!"}));
-  EXPECT_EQ(mail_result_lines(0, nullptr), (std::vector<std::string>{lines[0], "DOS Error!"}));
+  // A failure never says "Complete": it says why.
+  EXPECT_EQ(mail_result_lines(3, &wide), (std::vector<std::string>{"MAIL Send Error!",
+                                                                   "The mail command ended with status 3.",
+                                                                   std::string(80, 'w'), "wwwww!"}));
+  EXPECT_EQ(mail_result_lines(-1, nullptr, "Cannot start C:\\PROGRAMS\\mailbatch: No such file or directory."),
+            (std::vector<std::string>{"MAIL Send Error!", "DOS Error!",
+                                      "Cannot start C:\\PROGRAMS\\mailbatch: No such file or directory."}));
+  EXPECT_EQ(mail_result_lines(0, nullptr),
+            (std::vector<std::string>{lines[0], "The mail command left no report in c:\\smtp\\out."}));
 }
 
 TEST_F(MailTest, BatchGoesOutAsOneMessageThroughSendmail) {
@@ -136,7 +145,7 @@ TEST_F(MailTest, BatchGoesOutAsOneMessageThroughSendmail) {
                          {keep + "message", "vaslab@site.example", "doctor@site.example", "Vascular reports",
                           keep + "text", platform::map_path("C:\\MAIL\\8.zvt"), platform::map_path("C:\\MAIL\\9.zvt")}));
   EXPECT_EQ(root.read("c:\\smtp\\text"), "");
-  EXPECT_EQ(root.read("c:\\smtp\\out"), "queued\nmailbatch: sent to doctor@site.example with 2 report(s)\n");
+  EXPECT_EQ(root.read("c:\\smtp\\out"), "queued\nmailbatch: sent to doctor@site.example: 8.zvt, 9.zvt\n");
 
   // A sendmail that fails: its status is the result and the text stays
   // for the next batch.
@@ -160,6 +169,72 @@ TEST_F(MailTest, BatchGoesOutAsOneMessageThroughSendmail) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
   EXPECT_EQ(root.read("c:\\smtp\\text"), text_before);
+}
+
+// The demo as shipped: its mail line, the mail program and the stand-in
+// transport, which keeps each message as a numbered file.  A line whose
+// folder is not the export's, and a transport that is not there, are
+// failures that name their cause.
+TEST_F(MailTest, TheDemosMailLineDeliversThroughTheStandInTransport) {
+  const std::string shipped = std::string(VASLAB_SOURCE_DIR) + "/sim/exports/dosmtp.bat";
+  const auto line = platform::read_file(shipped);
+  ASSERT_TRUE(line);
+  root.write("C:\\PROGRAMS\\dosmtp.bat", std::string(line->begin(), line->end()));
+  ASSERT_EQ(::symlink(VASLAB_BUILD_DIR "/bin/mailbatch", platform::map_path_create_dirs("C:\\PROGRAMS\\mailbatch").c_str()), 0);
+  const std::string mailbox = platform::map_path_create_dirs("C:\\CHECK\\mail\\");
+  ::setenv("VASLAB_SENDMAIL", VASLAB_BUILD_DIR "/bin/mailsim", 1);
+  ::setenv("MAILSIM_DIR", mailbox.c_str(), 1);
+  // The demo's e-mail destination.
+  const std::string dest = "C:\\MAIL\\";
+  make_study(3, "DOE^JANE");
+  make_study(4, "ROE^RICHARD");
+  exinfo("DOE^JANE", "Segmental Pressures", "03/04/2026 10:15 AM");
+  ASSERT_EQ(call(run_email_export, "3", 0, dest), 0);
+  exinfo("ROE^RICHARD", "Lower PVR", "03/05/2026 09:05 PM");
+  ASSERT_EQ(call(run_email_export, "4", 0, dest), 0);
+  root.write("C:\\CHECK\\text", root.read("c:\\smtp\\text"));
+  EXPECT_EQ(call(run_email_export, "END", 0, dest), 0);
+  EXPECT_TRUE(run_script(tests_dir() + "mail_check.py",
+                         {mailbox + "0001.eml", "workstation@localhost", "reports@localhost", "Vascular reports",
+                          platform::map_path("C:\\CHECK\\text"), platform::map_path("C:\\MAIL\\1.zvt"),
+                          platform::map_path("C:\\MAIL\\2.zvt")}));
+  EXPECT_EQ(root.read("c:\\smtp\\out"), "mailsim: message to reports@localhost kept as " + mailbox +
+                                            "0001.eml\nmailbatch: sent to reports@localhost: 1.zvt, 2.zvt\n");
+  EXPECT_EQ(root.read("c:\\smtp\\text"), "");
+
+  // The next batch is the next file; the first stays as it was.
+  exinfo("DOE^JANE", "Segmental Pressures", "03/04/2026 10:15 AM");
+  ASSERT_EQ(call(run_email_export, "3", 0, dest), 0);
+  EXPECT_EQ(call(run_email_export, "END", 0, dest), 0);
+  EXPECT_TRUE(root.exists("C:\\CHECK\\mail\\0002.eml"));
+  EXPECT_TRUE(run_script(tests_dir() + "mail_check.py",
+                         {mailbox + "0001.eml", "workstation@localhost", "reports@localhost", "Vascular reports",
+                          platform::map_path("C:\\CHECK\\text"), platform::map_path("C:\\MAIL\\1.zvt"),
+                          platform::map_path("C:\\MAIL\\2.zvt")}));
+
+  // Reports exported where the mail line does not look: nothing is sent
+  // and the report says where it looked.
+  root.write("C:\\EXPORT\\40.zvt", "");
+  exinfo("DOE^JANE", "Segmental Pressures", "03/04/2026 10:15 AM");
+  ASSERT_EQ(call(run_email_export, "3", 0, "C:\\EXPORT\\"), 0);
+  EXPECT_EQ(call(run_email_export, "END", 0, "C:\\EXPORT\\"), 1);
+  EXPECT_EQ(root.read("c:\\smtp\\out"), "mailbatch: cannot read " + platform::map_path("C:\\MAIL\\41.zvt") +
+                                            ": No such file or directory; nothing sent\n");
+  EXPECT_FALSE(root.exists("C:\\CHECK\\mail\\0003.eml"));
+
+  // No transport on the machine: the mail program says so, and the text
+  // waits for the next batch.
+  root.write("c:\\smtp\\text", "Filename: 1.zvt\n");
+  ::setenv("VASLAB_SENDMAIL", "/nonexistent/sendmail", 1);
+  EXPECT_EQ(call(run_email_export, "END", 0, dest), 1);
+  EXPECT_EQ(root.read("c:\\smtp\\out"),
+            "mailbatch: cannot start /nonexistent/sendmail: No such file or directory\n");
+  EXPECT_EQ(root.read("c:\\smtp\\text"), "Filename: 1.zvt\n");
+  // No mail program: the screen's cause, and no report of an earlier batch.
+  ::unlink(platform::map_path("C:\\PROGRAMS\\mailbatch").c_str());
+  EXPECT_EQ(call(run_email_export, "END", 0, dest), platform::kNotStarted);
+  EXPECT_FALSE(root.exists("c:\\smtp\\out"));
+  ::unsetenv("MAILSIM_DIR");
 }
 
 TEST_F(MailTest, ViewerGetsThePathAsOneArgumentAndNoShellRuns) {

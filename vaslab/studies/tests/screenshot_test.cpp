@@ -2,12 +2,16 @@
 // pictures in tests/expected (see screenshot_check.h to regenerate them).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "../../core/tests/screenshot_check.h"
+#include "platform/paths.h"
+#include "platform/process.h"
 #include "study_fixture.h"
 #include "vaslab/studies/doppler.h"
 #include "vaslab/studies/dual_pair.h"
@@ -153,13 +157,27 @@ TEST_F(StudyScreenshot, PatientAndReviewScreens) {
   set_module_check(nullptr);
 }
 
-// The e-mail export's result screen when the mail command could not run.
-TEST_F(StudyScreenshot, MailResultAfterAFailedCommand) {
-  input->after(300).at_time([] { check_screenshot("mail_result", kExpected); });
-  input->after(100).tap(101);
+// The e-mail export's result screen says one thing: the failure with its
+// cause (here the mail command line is missing), or success with the mail
+// program's report of what it sent.
+TEST_F(StudyScreenshot, MailResultOfAFailedAndASentBatch) {
   std::string a[] = {"C:\\PROGRAMS\\SMTPEX", "END", "C:\\MAIL\\", "0"};
   char* argv[] = {a[0].data(), a[1].data(), a[2].data(), a[3].data(), nullptr};
-  EXPECT_NE(run_email_export(4, argv), 0);
+  input->after(300).at_time([] { check_screenshot("mail_result", kExpected); });
+  input->after(100).tap(101);
+  EXPECT_EQ(run_email_export(4, argv), platform::kNotStarted);
+
+  // A mail program that reports as the project's does.
+  root.write("C:\\PROGRAMS\\report.sh",
+             "#!/bin/sh\n"
+             "printf 'mailsim: message to reports@localhost kept as /var/mail/demo/0001.eml\\n' > \"$1\"\n"
+             "printf 'mailbatch: sent to reports@localhost: 1.zvt, 2.zvt\\n' >> \"$1\"\n");
+  ::chmod(platform::map_path("C:\\PROGRAMS\\report.sh").c_str(), 0755);
+  root.write("C:\\PROGRAMS\\dosmtp.bat", "report.sh " + platform::map_path("c:\\smtp\\out") + "\r\n");
+  platform::map_path_create_dirs("c:\\smtp\\out");
+  input->from_now().after(300).at_time([] { check_screenshot("mail_sent", kExpected); });
+  input->after(100).tap(101);
+  EXPECT_EQ(run_email_export(4, argv), 0);
 }
 
 }  // namespace
