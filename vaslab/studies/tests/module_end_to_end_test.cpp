@@ -117,6 +117,27 @@ TEST_F(ModuleEndToEnd, ADopplerStepKeepsTheFilteredWaveItWasSent) {
   EXPECT_TRUE(received_in_a_row({46, 48, 21, 23, 59, 21, 36, 178, 128, 208, 68, 59, 21, 63}));
 }
 
+// Invert turns the simulated flow over: the captured window's peaks point
+// down from the rest level instead of up.
+TEST_F(ModuleEndToEnd, InvertTurnsTheCapturedDopplerWaveOver) {
+  link();
+  add_doppler_step("Rt PT");
+  add_doppler_step("Rt DP");
+  write_template();
+  for (bool invert : {false, true}) {
+    if (invert) input->after(300).tap(kDopplerInvert);
+    input->after(100).at_time(frames(300)).after(100);
+    input->tap(kCodeCapture).after(300).tap(0);
+  }
+  EXPECT_EQ(run(doppler_main, 2), 2);
+  auto upright = page_fields(1, 5), inverted = page_fields(2, 5);
+  EXPECT_GT(number(upright, "ch1_high"), 200);
+  EXPECT_GT(number(upright, "ch1_low"), 90);
+  EXPECT_LT(number(inverted, "ch1_low"), 60);
+  EXPECT_LT(number(inverted, "ch1_high"), 170);
+  EXPECT_TRUE(received_in_a_row({63, 49}));
+}
+
 // Gain, baseline and volume raised on the first step are where the second
 // step starts: its page and the volume sent with its probe set-up.
 TEST_F(ModuleEndToEnd, SettingsRaisedOnOneStepStartTheNext) {
