@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/diskette.h"
 #include "platform/paths.h"
 #include "vaslab/core/bitmap_file.h"
 #include "vaslab/core/event_wait.h"
+#include "vaslab/core/message_box.h"
 #include "vaslab/core/screen.h"
 
 namespace vaslab {
@@ -149,9 +151,9 @@ void draw_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, 
   draw_buttons(table);
 }
 
-int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
-              ButtonRecord* table, const std::vector<int>& codes, int on_close, bool small_text) {
-  draw_panel(x1, y1, x2, y2, line1, line1_y, line2, line2_y, table, small_text);
+namespace {
+
+int run_panel_drawn(ButtonRecord* table, const std::vector<int>& codes, int on_close) {
   for (;;) {
     if (!is_event_loop_live()) return on_close;
     const int code = get_button_event(table);
@@ -159,6 +161,35 @@ int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, co
     wait_button_release(table);
     return code;
   }
+}
+
+}  // namespace
+
+int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
+              ButtonRecord* table, const std::vector<int>& codes, int on_close, bool small_text) {
+  draw_panel(x1, y1, x2, y2, line1, line1_y, line2, line2_y, table, small_text);
+  return run_panel_drawn(table, codes, on_close);
+}
+
+int run_question_panel(const char* title, const char* text, ButtonRecord* table, const std::vector<int>& codes,
+                       int on_close) {
+  // Lines of 36 cells centred in the panel (10 to 630), 20 pixels apart,
+  // the first 50 below the panel's top; nine fit above the buttons (y 330)
+  // from the usual top at y 100, and each further line raises the top by
+  // one line.
+  constexpr int kUsualTop = 100, kLineSpacing = 20, kFirstLine = 50;
+  constexpr std::size_t kLineChars = 36;
+  constexpr std::size_t kUsualLines = 9, kMostLines = kUsualLines + kUsualTop / kLineSpacing - 1;
+  std::vector<std::string> lines = wrap_box_text(text, kLineChars);
+  if (lines.size() > kMostLines) lines.resize(kMostLines);
+  const int top = kUsualTop - kLineSpacing * static_cast<int>(std::max(lines.size(), kUsualLines) - kUsualLines);
+  draw_panel(10, top, 630, 390, title, top + 10, nullptr, 0, table);
+  set_text_size(0, 0, 2);
+  set_text_justify(kJustifyCentre, kJustifyTop);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    draw_text(320, top + kFirstLine + kLineSpacing * static_cast<int>(i), lines[i].c_str());
+  set_text_justify(kJustifyLeft, kJustifyTop);
+  return run_panel_drawn(table, codes, on_close);
 }
 
 std::int64_t backup_free_space(char drive) {

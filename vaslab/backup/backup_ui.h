@@ -65,6 +65,12 @@ void draw_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, 
 int run_panel(int x1, int y1, int x2, int y2, const char* line1, int line1_y, const char* line2, int line2_y,
               ButtonRecord* table, const std::vector<int>& codes, int on_close, bool small_text = false);
 
+// A question with a row of buttons at y 330-380 (in `table`): the panel
+// above them shows the title and the whole text, wrapped at words, and grows
+// upwards as far as the screen allows.  Waits as run_panel.
+int run_question_panel(const char* title, const char* text, ButtonRecord* table, const std::vector<int>& codes,
+                       int on_close);
+
 // Free bytes of a drive for a backup: (free clusters - 1) times the cluster
 // size; for any drive but C: no more than C:'s free space less 10,000,000.
 // 0 when it cannot be asked.

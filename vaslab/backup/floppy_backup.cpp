@@ -43,11 +43,10 @@ int ask_panel(const char* text, const char* title, std::initializer_list<std::pa
   }
   table[i++] = make_button(0, 0, 1, 1, "", on_escape, kBackupKeyEscape, 0, kButtonHidden);
   table[i] = kButtonTableEnd;
-  const MessageLines lines = split_message(text, true);
   platform::debug_printf("zip question [%s]: %s\n", title ? title : "", text ? text : "");
   std::vector<int> codes;
   for (const auto& a : answers) codes.push_back(a.second);
-  return run_panel(10, 100, 630, 390, lines.first, 150, lines.second, 200, table, codes, on_escape);
+  return run_question_panel(title, text, table, codes, on_escape);
 }
 
 // The library's message box: one- and two-button styles in the program's

@@ -143,7 +143,7 @@ ScreenTable make_table() {
   t.b[n++] = button(0, 370, 120, 50, "\x1b", 293, kCodeLeft, 19);
   t.b[n++] = button(130, 370, 120, 50, "\x1a", 295, kCodeRight, 20);
   t.b[n++] = button(260, 370, 120, 50, "\x1b BACK", 264, kCodeBack);
-  t.b[n++] = button(520, 370, 120, 50, "BACK", 289, kCodePrevious, 9);  // Page Up
+  t.b[n++] = button(520, 370, 120, 50, "PREVIOUS", 289, kCodePrevious, 9);  // Page Up
   t.b[n++] = button(130, 430, 120, 50, "CAPS", 0, kCodeCaps);
   t.b[n++] = button(390, 370, 120, 50, "CLEAR", 0, kCodeClear);
   struct Row {
@@ -366,7 +366,10 @@ int edit_system_data_field(int field) {
   }
   store_line(field);
   draw_line_text(false);
-  if (code == kCodeLeave) wait_button_release_typing(g_table.b);
+  // NEXT's code is 0, and so is its release (the negated code): unless the
+  // release is waited for here, the next field takes it as a second NEXT
+  // and every tap moves two fields.
+  wait_button_release_typing(g_table.b);
   return code;
 }
 

@@ -15,11 +15,19 @@ char g_message_text[kMessageLineSize] = {};
 
 namespace {
 
-constexpr int kMaxLines = 5;
 // The lines start one 16-pixel cell inside the band and end one cell before
 // its right end.
 constexpr int kTextLeft = 16;
 constexpr std::size_t kLineChars = 38;
+// The band's usual top; the first line is 50 pixels below the top, under
+// the title, and lines are 20 pixels apart.  Seven lines fit above the
+// buttons (at y 308); a longer text raises the top, up to five lines more,
+// with room left for the upper border.
+constexpr int kBandTop = 119;
+constexpr int kFirstLineBelowTop = 50;
+constexpr int kLineSpacing = 20;
+constexpr std::size_t kLinesInBand = 7;
+constexpr std::size_t kMaxLines = kLinesInBand + 5;
 
 ButtonRecord g_box[] = {
     {0, 427, 308, 639, 379, "Retry", 32, kMbRetry, 13},
@@ -36,29 +44,47 @@ bool printable(unsigned char c) { return c >= 32 && c <= 127; }
 
 const ButtonRecord* message_box_buttons() { return g_box; }
 
-std::vector<std::string> message_box_lines(const char* text) {
+std::vector<std::string> wrap_box_text(const char* text, std::size_t width) {
   std::vector<std::string> lines;
-  if (!text) return lines;
+  if (!text || width == 0) return lines;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-  while (*p && static_cast<int>(lines.size()) < kMaxLines) {
+  // The texts were laid out in lines of 40 characters; a line that does not
+  // fit flows into the next one, so that no word is left on a line of its
+  // own.  A blank line ends the flow.
+  std::string carry;
+  while (*p) {
     // The printable text up to the end of this source line.
     std::string rest;
     for (; *p && *p != '\r' && *p != '\n'; ++p)
       if (printable(*p)) rest += static_cast<char>(*p);
     while (*p && !printable(*p)) ++p;
+    if (!carry.empty()) {
+      if (rest.find_first_not_of(' ') == std::string::npos)
+        lines.push_back(carry);
+      else
+        rest = carry + ' ' + rest;
+      carry.clear();
+    }
     // Wrapped at the last blank that fits; a word longer than a line is cut.
-    do {
-      std::size_t take = rest.size();
-      std::size_t skip = 0;
-      if (take > kLineChars) {
-        const std::size_t blank = rest.rfind(' ', kLineChars);
-        take = blank == std::string::npos || blank == 0 ? kLineChars : blank;
-        skip = take < rest.size() && rest[take] == ' ' ? 1 : 0;
-      }
+    bool wrapped = false;
+    while (rest.size() > width) {
+      const std::size_t blank = rest.rfind(' ', width);
+      const std::size_t take = blank == std::string::npos || blank == 0 ? width : blank;
       lines.push_back(rest.substr(0, take));
-      rest.erase(0, take + skip);
-    } while (!rest.empty() && static_cast<int>(lines.size()) < kMaxLines);
+      rest.erase(0, take + (take < rest.size() && rest[take] == ' ' ? 1 : 0));
+      wrapped = true;
+    }
+    if (wrapped && *p)
+      carry = rest;
+    else if (!wrapped || !rest.empty())
+      lines.push_back(rest);
   }
+  return lines;
+}
+
+std::vector<std::string> message_box_lines(const char* text) {
+  std::vector<std::string> lines = wrap_box_text(text, kLineChars);
+  if (lines.size() > kMaxLines) lines.resize(kMaxLines);
   return lines;
 }
 
@@ -76,11 +102,13 @@ int show_message_box(void*, const char* text, const char* title, int flags) {
   // draw state it had, so whatever the caller draws next is not painted in
   // the box's dark red.
   const DrawState saved = g_draw;
+  const auto lines = message_box_lines(text);
+  const int top = kBandTop - kLineSpacing * static_cast<int>(std::max(lines.size(), kLinesInBand) - kLinesInBand);
   g_draw.fill_color = kColorWhite;
-  fill_bar(0, 119, 639, 379);
+  fill_bar(0, top, 639, 379);
   g_draw.fill_color = kColorDarkRed;
   fill_bar(0, 379, 639, 389);
-  fill_bar(0, 109, 639, 119);
+  fill_bar(0, top - 10, 639, top);
 
   const int set = flags & 15;
   for (ButtonRecord* b = g_box; !is_table_end(*b); ++b) b->state = kButtonHidden;
@@ -97,12 +125,12 @@ int show_message_box(void*, const char* text, const char* title, int flags) {
   if (title) {
     set_text_justify(kJustifyCentre, kJustifyTop);
     g_draw.draw_color = kColorDarkRed;
-    draw_text(319, 124, title);
+    draw_text(319, top + 5, title);
   }
   g_draw.draw_color = kColorBlack;
   set_text_justify(kJustifyLeft, kJustifyTop);
-  const auto lines = message_box_lines(text);
-  for (std::size_t i = 0; i < lines.size(); ++i) draw_text(kTextLeft, 169 + 20 * static_cast<int>(i), lines[i].c_str());
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    draw_text(kTextLeft, top + kFirstLineBelowTop + kLineSpacing * static_cast<int>(i), lines[i].c_str());
 
   g_draw = saved;
   if (set == kMbNoWait) {

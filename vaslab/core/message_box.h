@@ -1,8 +1,9 @@
-// The message box: a band across the middle of the screen with up to five
-// lines of text, an optional title and one or two large touch buttons; and
+// The message box: a band across the middle of the screen with the lines of
+// its text, an optional title and one or two large touch buttons; and
 // the shared message line that other code composes messages in.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,15 @@ constexpr int kMbNoWait = 6;
 constexpr int kMessageLineSize = 96;
 extern char g_message_text[kMessageLineSize];
 
-// The lines the box shows for a text: at most five of at most 40
-// characters.  Characters below 32 or above 127 are dropped; a carriage
-// return or line feed (or both) ends a line, and a line of 40 characters
-// goes on in the next.
+// A text in lines of at most `width` characters.  Characters below 32 or
+// above 127 are dropped; a carriage return or line feed (or both) ends a
+// line.  A longer line is wrapped at its last blank that fits (a longer word
+// is cut), and what is left of it flows into the next line unless that one
+// is blank.
+std::vector<std::string> wrap_box_text(const char* text, std::size_t width);
+
+// The lines the box shows for a text: wrapped to 38 characters, at most
+// twelve (the box grows upwards from seven).
 std::vector<std::string> message_box_lines(const char* text);
 
 // Shows the box and waits for an answer: kMbOk, kMbCancel or kMbRetry.

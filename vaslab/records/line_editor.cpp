@@ -241,14 +241,8 @@ int run_editor(LineEditor& e, ButtonRecord* table, void (*draw_line)(const LineE
 
 }  // namespace
 
-int run_patient_line_editor(LineEditor& e, bool first_field) {
+int run_patient_line_editor(LineEditor& e) {
   build_keys();
-  // The back key is disabled on the first field, enabled on the others.
-  for (ButtonRecord& b : g_keys)
-    if (b.button_code == 1050) {
-      if (first_field) disable_button(b);
-      else enable_button(b);
-    }
   draw_patient_screen(e);
   return run_editor(e, g_keys.data(), draw_edit_line, true);
 }

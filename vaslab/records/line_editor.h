@@ -32,9 +32,9 @@ const char* line_edit_value(const LineEditor& e);
 
 // Runs the editor in the patient data screen's layout (its keyboard, the
 // text in large cells) until the edit ends: kEditAccept, kEditExit or
-// kEditPrevious.  On the first field (`first_field`) the BACK key is
-// disabled.
-int run_patient_line_editor(LineEditor& e, bool first_field);
+// kEditPrevious.  Every field has the same keys: on a touch-only
+// instrument BACK is the only way to mend a typo in the name.
+int run_patient_line_editor(LineEditor& e);
 
 // Edits a stored search pattern ("*text*") with the small layout; 0 on OK
 // (the pattern is then "*", the text and "*"), 1 on cancel (unchanged).

@@ -261,7 +261,7 @@ int edit_field(int field, bool& insert) {
   e.insert = insert;
   const int capacity = f.label_stored ? stored_chars(field) : label_length(field) + stored_chars(field);
   start_line_edit(e, f.label, f.value, capacity);
-  const int result = run_patient_line_editor(e, field == 0);
+  const int result = run_patient_line_editor(e);
   insert = e.insert;
   set_text(f.value, sizeof f.value, line_edit_value(e), static_cast<std::size_t>(value_room(field)));
   return result;

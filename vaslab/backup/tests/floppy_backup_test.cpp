@@ -6,6 +6,8 @@
 
 #include "vaslab/backup/tests/backup_screen_fixture.h"
 #include "vaslab/core/message_box.h"
+#include "vaslab/core/tests/screenshot_check.h"
+#include "ziplib/zip_messages.h"
 
 using namespace vaslab;
 
@@ -61,4 +63,25 @@ TEST_F(FloppyMenu, ItemsReachTheirWork) {
   floppy_backup_menu();
   EXPECT_TRUE(said("backup: Archive DB missing."));
   EXPECT_TRUE(said("message box [Backup Error]: Restore Config Count Failure"));
+}
+
+// The library's overwrite question during a configuration restore, with
+// the longest name a study file has: the whole question shows above its
+// five answers, and Yes replaces the file.
+TEST_F(FloppyMenu, OverwriteQuestionShowsItsWholeText) {
+  root.write("C:\\STUDIES\\00000101.sty", "old");
+  const std::string zip = platform::map_path_create_dirs("C:\\TEMP\\q7stybk.zip");
+  ASSERT_EQ(backup_test::run("python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1], \"w\")"
+                             ".writestr(\"00000101.sty\", \"new\")' " +
+                             backup_test::quote(zip)),
+            0);
+  ASSERT_EQ(zip_library_start(), 1);
+  when("zip question", [this] {
+    check_screenshot("zip_overwrite_question", "vaslab/backup/tests/expected");
+    in->from_now().after(30).tap(ziplib::IDYES);
+  });
+  unzip_count_then_extract("c:\\temp\\q7stybk.zip", "c:\\studies\\", "Count Failure", "Restore Failure");
+  zip_library_stop();
+  EXPECT_TRUE(said("exists, do you want to overwrite it?"));
+  EXPECT_EQ(root.read("C:\\STUDIES\\00000101.sty"), "new");
 }

@@ -168,6 +168,20 @@ TEST_F(EditSystemData, BackDeleteAndPreviousField) {
   EXPECT_STREQ(hw.archive_path_1, "C:\\ARCHIV");
 }
 
+TEST_F(EditSystemData, EachQuickTapMovesOneField) {
+  // Clicks 150 ms apart whose press and release arrive together, as a quick
+  // click or touch delivers them: each moves one field, forwards and back.
+  HardwareSettings& hw = hardware_settings();
+  hw.start_menu = 1;
+  hw.touch_port = 0x3f8;
+  for (int i = 0; i < kFieldTouchPort; ++i) in->after(150).press(kNext).release();
+  in->after(150).press(kPrevious).release();
+  in->after(150).tap(kClear).after(30).type("4").after(30).tap(kLeave);
+  edit_system_data();
+  EXPECT_EQ(hw.start_menu, 4);
+  EXPECT_EQ(hw.touch_port, 0x3f8);
+}
+
 TEST_F(EditSystemData, OnScreenKeysFollowCapsAndTheWindowClosingLeaves) {
   HardwareSettings& hw = hardware_settings();
   if (peek_keyboard_flags(0, kKeyboardFlagsAddress) & 0x40) toggle_caps_lock();

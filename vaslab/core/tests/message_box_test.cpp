@@ -10,7 +10,7 @@ namespace {
 using namespace vaslab;
 using Lines = std::vector<std::string>;
 
-TEST(MessageBoxLines, LineEndsLengthsAndTheFiveLineLimit) {
+TEST(MessageBoxLines, LineEndsWrappingAndTheLineLimit) {
   EXPECT_EQ(message_box_lines("first\rsecond"), (Lines{"first", "second"}));
   EXPECT_EQ(message_box_lines("first\r\nsecond\r\n"), (Lines{"first", "second"}));
   EXPECT_EQ(message_box_lines("first\nsecond"), (Lines{"first", "second"}));
@@ -22,9 +22,25 @@ TEST(MessageBoxLines, LineEndsLengthsAndTheFiveLineLimit) {
             (Lines{"The study could not be saved: the", "archive disk is full."}));
   const std::string exact = std::string(38, 'a') + " b";
   EXPECT_EQ(message_box_lines(exact.c_str()), (Lines{std::string(38, 'a'), "b"}));
+  // What a wrapped line leaves flows into the next, so that no word stands
+  // alone; a blank line ends the flow.
   EXPECT_EQ(message_box_lines((std::string(100, 'w') + "\rlast").c_str()),
-            (Lines{std::string(38, 'w'), std::string(38, 'w'), std::string(24, 'w'), "last"}));
-  EXPECT_EQ(message_box_lines("1\r2\r3\r4\r5\r6\r7"), (Lines{"1", "2", "3", "4", "5"}));
+            (Lines{std::string(38, 'w'), std::string(38, 'w'), std::string(24, 'w') + " last"}));
+  EXPECT_EQ(message_box_lines("Drive D was not found. Make sure that\ryour external USB drive is properly\r"
+                              "connected, you have given it enough time\rto be recognized by Vyro, and you have\r"
+                              "only one connected to Vyro."),
+            (Lines{"Drive D was not found. Make sure that", "your external USB drive is properly",
+                   "connected, you have given it enough", "time to be recognized by Vyro, and you",
+                   "have only one connected to Vyro."}));
+  EXPECT_EQ(message_box_lines("Temp. Files is FULL. Save/Print and then\rdelete temporary patient files.\r \r"
+                              "Only room for 5 pages in Temp. Files."),
+            (Lines{"Temp. Files is FULL. Save/Print and", "then delete temporary patient files.", " ",
+                   "Only room for 5 pages in Temp. Files."}));
+  EXPECT_EQ(message_box_lines("a very long first line that has to wrap here\r \rnext"),
+            (Lines{"a very long first line that has to", "wrap here", " ", "next"}));
+  // Twelve lines at most: the box grows from seven up to the screen's top.
+  EXPECT_EQ(message_box_lines("1\r2\r3\r4\r5\r6\r7\r8\r9\r10\r11\r12\r13"),
+            (Lines{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"}));
   // Characters outside 32..127 are dropped and not counted.
   EXPECT_EQ(message_box_lines("a\tb\x01" "c\xB3" "d"), (Lines{"abcd"}));
   const std::string tabs = std::string(10, '\t') + std::string(38, 'y');

@@ -9,6 +9,7 @@
 #include "vaslab/core/buttons.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/keyboard_entry.h"
+#include "vaslab/core/main_menu.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/setup_menus.h"
 #include "vaslab/core/study_menu.h"
@@ -61,6 +62,23 @@ TEST_F(Screenshot, MessageBoxOverAScreen) {
                              "Archive", kMbOkCancel),
             kMbOk);
   check("message_box");
+}
+
+TEST_F(Screenshot, LongestMessageBoxShowsItsWholeText) {
+  // The longest box text of the program, asked for real: the USB drive is
+  // not there.  Every line stands clear of the buttons.
+  main_menu_like_screen();
+  testsupport::ScriptedInput in(clock);
+  in.after(50).at_time([this] { check("message_box_longest"); }).tap(kMbCancel);
+  check_usb_drive();
+  EXPECT_TRUE(in.done());
+  // A text longer than the band holds raises the band's top.
+  main_menu_like_screen();
+  in.from_now().after(50).at_time([this] { check("message_box_grown"); }).tap(kMbOk);
+  show_message_box(nullptr,
+                   "Line 1\rLine 2\rLine 3\rLine 4\rLine 5\rLine 6\rLine 7\rLine 8\rLine 9\rLine 10\rLine 11\r"
+                   "Line 12, the last one with room",
+                   "Twelve Lines", kMbOkCancel);
 }
 
 TEST_F(Screenshot, ScreenDrawnAfterAMessageBox) {

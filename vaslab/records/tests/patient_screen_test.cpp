@@ -118,6 +118,19 @@ TEST_F(PatientScreenTest, BackspaceAndPreviousField) {
   EXPECT_EQ(pdf(62, 30), padded("91", 30));
 }
 
+TEST_F(PatientScreenTest, EveryFieldCanBeMendedByTouchAlone) {
+  load_template(R"({"type": 255, "opt294": 32})");
+  // Only the screen's own keys, as on an instrument without a keyboard: the
+  // name and the ID each get a typo taken back with BACK.
+  for (char c : std::string("SMX")) input->tap(c);
+  input->tap(1050).tap('I').tap('T').tap('H').tap(kEditAccept);
+  input->tap('1').tap('2').tap(1050).tap('3').tap(kEditAccept);
+  EXPECT_EQ(run_screen(0), 0);
+  EXPECT_TRUE(is_event_loop_live());
+  EXPECT_EQ(pdf(32, 30), padded("smith", 30));  // Caps Lock is off
+  EXPECT_EQ(pdf(62, 30), padded("13", 30));
+}
+
 TEST_F(PatientScreenTest, ANewStudyWithItsPatientIsListed) {
   // A study made of a template, its patient typed in, and the store lists it.
   make_study_file("template", "C:\\STUDIES\\00000123.sty",
