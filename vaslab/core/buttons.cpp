@@ -272,6 +272,14 @@ void winButton(const ButtonRecord& b, std::uint8_t tr, std::uint8_t tg, std::uin
 }
 
 void draw_button_normal(const ButtonRecord& b) {
+  // On the light face of the usual scheme a text button's label takes the
+  // ink of the bitmap buttons' labels: at the scheme's grey level whole
+  // menus of text buttons looked greyed next to them.  The dark scheme
+  // keeps its white text.
+  if (g_colors.grey == ButtonColors{}.grey) {
+    winButton(b, 24, 48, 56, g_colors.face_r, g_colors.face_g, g_colors.face_b);
+    return;
+  }
   winButton(b, g_colors.grey, g_colors.grey, g_colors.grey, g_colors.face_r, g_colors.face_g, g_colors.face_b);
 }
 

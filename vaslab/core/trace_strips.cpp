@@ -240,6 +240,11 @@ void draw_pressure_value(const char* text, int value, int* last_shown, int upper
     set_colors(kColorBackground);
     const int font = std::strlen(text) > 3 ? kFontPressure : kFontEntry;
     text_value(font, x - 2, y - 9, text, kValueColor);
+    // A figure typed in place of the measured one is a pressure all the
+    // same, and keeps its unit; another text ("NC") stands alone.
+    const std::size_t figure = std::strspn(text, "0123456789");
+    if (unit_flag && figure > 0 && figure <= 3 && text[figure] == 0)
+      DrawBitmap("glbl_ind_mmhg", x + 67, y + 20, x + 107, y + 33);
     flush_area(x - 3, y, x + 175, y + 33);
     return;
   }

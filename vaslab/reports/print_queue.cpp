@@ -111,12 +111,24 @@ bool queue_page(const std::string& source, int copies, bool colour) {
 
 std::string cut(const char* text, std::size_t room) { return std::string(text, ::strnlen(text, room)); }
 
+// The lower row of buttons ends on the button band's top line (y 403), so
+// the line showed only right of Copies and as dots between the buttons: it
+// is moved one pixel down, under the buttons across the whole width.
+void move_band_line_below_buttons() {
+  const Bitmap* screen = screen_bitmap();
+  if (!screen) return;
+  const std::uint32_t line = screen->at(0, scale_y(403)), band = screen->at(0, scale_y(404));
+  fill_pixels(0, scale_y(403), scale_x(640), scale_y(404), band);
+  fill_pixels(0, scale_y(404), scale_x(640), scale_y(405), line);
+}
+
 void draw_print_screen(ButtonRecord* table) {
   load_background("print_bkgd");
   g_draw.fill_color = kColorBackground;
   clear_screen();
   draw_screen_title("Print");
   draw_list_heads(study_list().mode == kListTemporary || list_has_type_column() ? "TYPE" : "ID");
+  move_band_line_below_buttons();
   draw_buttons(table);
   char name[24];
   std::snprintf(name, sizeof name, "print_ind_%d", g_screen.copies);

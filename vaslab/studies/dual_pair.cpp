@@ -602,7 +602,7 @@ void DualEngine::draw_side_readouts(int side, bool post) {
   const int x = pressure() && post ? (side == kRight ? 176 : 503) : (side == kRight ? 202 : 528);
   if (post || s.captured) {
     const int v = p.count > 0 && p.newest >= 0 ? p.channel_2[p.newest] & 0x1FF : 0;
-    if (p.short_text[0]) draw_pressure_value(p.short_text, 0, nullptr, s.limit, x, 241, 0);
+    if (p.short_text[0]) draw_pressure_value(p.short_text, 0, nullptr, s.limit, x, 241, 1);
     else draw_pressure_value(nullptr, v, &s.shown_pressure, s.limit, x, 241, 1);
   } else {
     draw_pressure_value(nullptr, s.last_pressure, &s.shown_pressure, s.limit, x, 241, 1);

@@ -102,7 +102,7 @@ class SinglePressure : public StepScreens, public PostScreen {
   void draw_readout(ModuleRun& run) override {
     const StudyPage& p = *run.page;
     if (p.short_text[0]) {
-      draw_pressure_value(p.short_text, 0, nullptr, pressure_limit_, kPostReadoutX, kPostReadoutY, 0);
+      draw_pressure_value(p.short_text, 0, nullptr, pressure_limit_, kPostReadoutX, kPostReadoutY, 1);
       shown_pressure_ = -1;
       return;
     }
