@@ -271,16 +271,18 @@ void winButton(const ButtonRecord& b, std::uint8_t tr, std::uint8_t tg, std::uin
   set_text_size(3, 4, 2);
 }
 
-void draw_button_normal(const ButtonRecord& b) {
+std::uint32_t normal_label_rgb() {
   // On the light face of the usual scheme a text button's label takes the
   // ink of the bitmap buttons' labels: at the scheme's grey level whole
   // menus of text buttons looked greyed next to them.  The dark scheme
   // keeps its white text.
-  if (g_colors.grey == ButtonColors{}.grey) {
-    winButton(b, 24, 48, 56, g_colors.face_r, g_colors.face_g, g_colors.face_b);
-    return;
-  }
-  winButton(b, g_colors.grey, g_colors.grey, g_colors.grey, g_colors.face_r, g_colors.face_g, g_colors.face_b);
+  if (g_colors.grey == ButtonColors{}.grey) return rgb(24, 48, 56);
+  return rgb(g_colors.grey, g_colors.grey, g_colors.grey);
+}
+
+void draw_button_normal(const ButtonRecord& b) {
+  const std::uint32_t ink = normal_label_rgb();
+  winButton(b, (ink >> 16) & 0xFF, (ink >> 8) & 0xFF, ink & 0xFF, g_colors.face_r, g_colors.face_g, g_colors.face_b);
 }
 
 void draw_button_pressed(const ButtonRecord& b) { winButton(b, 0, 0, 0, 255, 255, 255); }

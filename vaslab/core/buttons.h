@@ -79,6 +79,10 @@ struct ButtonColors {
   std::uint8_t face_r = 198, face_g = 221, face_b = 224;
 };
 ButtonColors button_colors();
+// The colour of a text button's label in its normal drawing: the ink of
+// the bitmap buttons' labels on the usual light face, else the scheme's
+// grey level.
+std::uint32_t normal_label_rgb();
 // Reads the scheme from the settings (done when the surface is built).
 void load_button_colors();
 

@@ -151,7 +151,7 @@ TEST_F(Buttons, TextButtonsAreBevelledOnlyAtTheLargerScale) {
   EXPECT_EQ(px(20, 340), face);
   EXPECT_EQ(px(0, 340), kBlack) << "black outline";
   EXPECT_EQ(count_not(200, 0, 301, 51, kBlack), 0) << "hidden text buttons draw nothing";
-  EXPECT_GT(count_of(300, 320, 340, 370, rgb(c.grey, c.grey, c.grey)), 10) << "the label in the grey level";
+  EXPECT_GT(count_of(300, 320, 340, 370, normal_label_rgb()), 10) << "the label in the labels' ink";
 
   backend.desktop = backend.current = platform::DisplayMode{1280, 960};
   hardware_settings().touch_type = 4;
@@ -368,8 +368,7 @@ TEST_F(Buttons, LabelTooWideForItsTextButtonKeepsClearOfBothSides) {
     clear_to(kColorBlack);
     ButtonRecord b = make_button(560, 208, 632, 258, label, 105, 0, 0, kButtonShown);
     draw_button_normal(b);
-    const ButtonColors c = button_colors();
-    const std::uint32_t ink = rgb(c.grey, c.grey, c.grey);
+    const std::uint32_t ink = normal_label_rgb();
     EXPECT_GT(count_of(566, 210, 627, 257, ink), 20) << label;
     EXPECT_EQ(count_of(560, 208, 564, 259, ink), 0) << label;
     EXPECT_EQ(count_of(629, 208, 633, 259, ink), 0) << label;
