@@ -27,6 +27,9 @@ struct CoreFixture : ::testing::Test {
     platform::reset_pump();
     platform::set_window_backend(&backend);
     platform::set_window_proc(vaslab::window_proc);
+    // The emulated keyboard flags outlive a test; an earlier test that left
+    // Caps Lock on must not decide how this one's letters are read.
+    vaslab::read_caps_lock();
     vaslab::reset_event_state();
     vaslab::reset_main_window();
     vaslab::reset_tick_timers();
