@@ -50,11 +50,12 @@ void make_and_view_report() {
 void set_module_check(int (*check)()) { g_module_check = check ? check : connect_module; }
 int check_module_ready() { return g_module_check(); }
 
+// Judged from the pages on disk, not from the status characters: a step
+// whose status text is blank (a symptom note, a pressure without a reading)
+// is captured all the same, and its study must not be purged or refused.
 bool all_steps_pending() {
-  const StudyPlanRow* plan = study_plan();
   for (int i = 0; i < study_plan_count(); ++i)
-    for (int c = 0; c < kStatusChars; ++c)
-      if (plan[i].text[c] != ' ') return false;
+    if (step_page_on_disk(i, current_exam_id())) return false;
   return true;
 }
 

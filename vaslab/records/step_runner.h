@@ -16,7 +16,7 @@ int run_study_steps(int start, int count);
 // function is not available.
 void make_and_view_report();
 
-// True when no plan row has a captured step (all status characters blank).
+// True when no plan row of the open study has a whole page on disk.
 bool all_steps_pending();
 
 // Whether the measuring module is ready (0) or not; the module link's

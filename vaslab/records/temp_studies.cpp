@@ -299,9 +299,15 @@ int next_temp_exam_id() {
     if (n >= 1 && n <= 59) used[n] = true;
     highest = std::max(highest, n);
   }
+  auto has_files = [](int n) {
+    const std::string exam = std::to_string(n);
+    return !first_page_of(exam).empty() || exists_in_data_dir(exam + ".PDF");
+  };
   int exam = 0;
   for (int n = 1; n <= 59 && !exam; ++n)
-    if (!used[n]) exam = n;
+    if (!used[n] && !has_files(n)) exam = n;
+  for (int n = std::max(highest + 1, 60); n <= 999 && !exam; ++n)
+    if (!has_files(n)) exam = n;
   if (!exam) exam = std::clamp(highest + 1, 1, 999);
   append_list_row(exam);
   return exam;
@@ -376,6 +382,12 @@ int read_step_page(int row, const char* exam_id) {
   if (!bytes || bytes->size() != STUDY_PAGE_BYTES) return 0;
   decode_study_page(bytes->data(), g_page);
   return 1;
+}
+
+bool step_page_on_disk(int row, const char* exam_id) {
+  if (!rows_valid(row) || !exam_id || !exam_id[0]) return false;
+  const auto size = platform::file_size(platform::map_path(page_file_name(g_plan[row].step, std::atoi(exam_id))));
+  return size && *size >= STUDY_PAGE_BYTES;
 }
 
 void format_waveform_step_status(int row) {

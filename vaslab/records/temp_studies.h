@@ -81,7 +81,9 @@ StudyPage& step_page();
 int create_temp_study(int mode, const char* template_number, int* exam_id);
 
 // The lowest free exam id 1..59 (else the highest in use plus one, at most
-// 999); appends and selects its row.
+// 999); appends and selects its row.  An id is free when no row names it and
+// no file of the data directory belongs to it: pages left without their
+// page description would otherwise be deleted as the new study's.
 int next_temp_exam_id();
 
 // Rebuilds the list from the data directory: studies whose first page or
@@ -104,6 +106,9 @@ int check_step_record(const std::uint8_t* record300);
 // Reads the page of plan row `row` of study `exam_id` into step_page(); 1 when
 // the whole page was read.
 int read_step_page(int row, const char* exam_id);
+// Whether plan row `row` of study `exam_id` has a whole page on disk (what
+// decides that a step was captured); step_page() is left alone.
+bool step_page_on_disk(int row, const char* exam_id);
 // The status characters of a plan row from step_page().
 void format_waveform_step_status(int row);
 void format_pressure_step_status(int row);

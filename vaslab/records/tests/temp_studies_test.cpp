@@ -115,6 +115,15 @@ TEST_F(TempStudiesTest, LowestFreeExamId) {
   std::strcpy(list.rows[list.count++].file_name, "999.PDF");
   for (int i = 1; i <= 59; ++i) std::snprintf(list.rows[list.count++].file_name, 13, "%d.PDF", i);
   EXPECT_EQ(next_temp_exam_id(), 999);
+
+  // Files of an id whose page description is gone (a page, or only the
+  // description itself unlisted) keep that id from being given out: the new
+  // study would delete them as its own.
+  list = StudyList{};
+  std::strcpy(list.rows[list.count++].file_name, "1.PDF");
+  root.write("C:\\DATA\\4.2", std::string(STUDY_PAGE_BYTES, 'p'));
+  root.write("C:\\DATA\\3.PDF", std::string(kPageHeaderBytes, 0));
+  EXPECT_EQ(next_temp_exam_id(), 4);
 }
 
 TEST_F(TempStudiesTest, PlanOfTheTemplate) {

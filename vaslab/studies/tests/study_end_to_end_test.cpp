@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -179,6 +180,62 @@ TEST_F(StudyEndToEnd, AReopenedStudyWithFullWidthHeaderFieldsKeepsItsRowInBounds
   EXPECT_EQ(row.substr(0, 30), std::string(29, 'N') + "\263");
   EXPECT_EQ(row.substr(60), std::string(20, 'D'));
   EXPECT_EQ(review_screen(0, 9), 4);  // no such study
+}
+
+// A study counts as captured by the pages on disk, whatever its steps'
+// status columns show: a page whose note or pressure text is empty reads
+// as a blank status, and leaving its review must not drop the study.
+TEST_F(StudyEndToEnd, ReopenedCapturedStudiesOfEveryStepTypeKeepTheirPagesOnExit) {
+  const int types[] = {1, 2, 5, 6, 8, 9, 10, 11, 12, 14, 16};
+  for (int type : types) {
+    std::uint8_t rec[kTemplateRecordSize] = {};
+    rec[0] = static_cast<std::uint8_t>(type);
+    rec[1] = kStudyStepClass;
+    std::snprintf(reinterpret_cast<char*>(rec + 2), 29, "Step of type %d", type);
+    add_record(rec);
+  }
+  write_template("77");
+  std::string idf(STUDY_PAGE_BYTES, '\0');
+  idf.replace(0, 12, "00000077.sty");
+  // One study per step type, exam id = step number, with only that page;
+  // exam 12 has a page cut short, which is no capture.
+  std::map<std::string, std::string> files;
+  for (int exam = 1; exam <= 12; ++exam) {
+    std::string header(kPageHeaderBytes, '\0');
+    header.replace(32, 7, "PATIENT");
+    header.replace(92, 19, "01/0" + std::to_string(exam % 9 + 1) + "/2026 10:00 AM");
+    files["C:\\DATA\\" + std::to_string(exam) + ".PDF"] = header;
+    files["C:\\DATA\\0." + std::to_string(exam)] = idf;
+    std::string page(STUDY_PAGE_BYTES, '\0');
+    for (std::size_t i = 0; i < page.size(); ++i) page[i] = static_cast<char>(i * 7 + exam);
+    page[13] = 0;                                            // not a deleted side
+    platform::put_u16le(reinterpret_cast<std::uint8_t*>(&page[16]), 0xFFFF);  // no start
+    platform::put_u16le(reinterpret_cast<std::uint8_t*>(&page[18]), 0xFFFF);  // nor a reading
+    std::fill(page.begin() + 11874, page.begin() + 11874 + 5 + 130, '\0');  // nor any text
+    if (exam == 12) page.resize(STUDY_PAGE_BYTES - 1);
+    files[page_file_name(exam == 12 ? 1 : exam, exam)] = page;
+  }
+  for (const auto& [path, bytes] : files) root.write(path, bytes);
+
+  for (int exam = 1; exam <= 12; ++exam) {
+    SCOPED_TRACE(exam);
+    input->after(100).tap(kReviewExit);
+    EXPECT_EQ(review_screen(0, exam), 8);
+  }
+  study_list() = StudyList{};
+  study_list().mode = kListTemporary;
+  scan_temp_studies();
+  EXPECT_EQ(study_list().count, 11);
+  for (const auto& [path, bytes] : files) {
+    SCOPED_TRACE(path);
+    const bool of_exam_12 = path.find(".12") != std::string::npos || path.find("\\12.") != std::string::npos;
+    if (of_exam_12) {
+      EXPECT_FALSE(root.exists(path)) << "nothing captured: dropped";
+    } else {
+      ASSERT_TRUE(root.exists(path));
+      EXPECT_TRUE(root.read(path) == bytes);
+    }
+  }
 }
 
 TEST_F(StudyEndToEnd, LeavingAStudyWithNothingCapturedDropsIt) {
