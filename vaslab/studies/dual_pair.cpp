@@ -601,7 +601,10 @@ void DualEngine::draw_side_readouts(int side, bool post) {
   const StudyPage& p = page(side);
   const int x = pressure() && post ? (side == kRight ? 176 : 503) : (side == kRight ? 202 : 528);
   if (post || s.captured) {
-    const int v = p.count > 0 && p.newest >= 0 ? p.channel_2[p.newest] & 0x1FF : 0;
+    // A deleted side is read without sample checks: its ring index may lie
+    // anywhere, and only one inside the ring has a reading.
+    const bool in_ring = p.count > 0 && p.newest >= 0 && p.newest < kRingSamples;
+    const int v = in_ring ? p.channel_2[p.newest] & 0x1FF : 0;
     if (p.short_text[0]) draw_pressure_value(p.short_text, 0, nullptr, s.limit, x, 241, 1);
     else draw_pressure_value(nullptr, v, &s.shown_pressure, s.limit, x, 241, 1);
   } else {
@@ -1167,7 +1170,7 @@ bool DualEngine::scroll_step(int side, bool forward) {
   StudyPage& p = page(side);
   Bitmap* strip = strip_of(side);
   if (forward) {
-    if (p.newest + 1 >= p.count || p.newest + 1 >= kRingSamples) return false;
+    if (p.newest < 0 || p.newest + 1 >= p.count || p.newest + 1 >= kRingSamples) return false;
     scroll_strip_left(strip, s.strip);
     draw_trace_segment(strip, s.baseline_tick, p.channel_1[p.newest], p.channel_1[p.newest + 1], 0x01, 37);
     ++p.newest;
@@ -1175,7 +1178,7 @@ bool DualEngine::scroll_step(int side, bool forward) {
   } else {
     if (p.newest <= 0) return false;
     scroll_strip_right(strip, s.strip);
-    if (p.report_start >= 0) {
+    if (p.report_start >= 0 && p.report_start < kRingSamples) {
       const int col = kFull - s.strip;
       const int from = p.report_start > 0 ? p.channel_1[p.report_start - 1] : p.channel_1[0];
       draw_trace_segment(strip, s.baseline_tick, from, p.channel_1[p.report_start], 0x80 >> (col % 8), col / 8 + 1);

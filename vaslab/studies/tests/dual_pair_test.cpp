@@ -410,6 +410,34 @@ TEST_F(DualTest, PressureOlderNumberingIsConvertedAfterTheStoredPairIsWritten) {
   EXPECT_EQ(std::find(setup, module.sent.end(), 33), module.sent.end()) << "not the old gain step 2";
 }
 
+// A deleted side's page is taken without sample checks: a damaged one whose
+// ring index lies far outside the ring must still show its post screen
+// without reading past the samples (the sanitizers stop the run if it does).
+TEST_F(DualTest, ADamagedDeletedSideShowsItsPostScreenWithinTheRing) {
+  pressure_pair("Toe", [](DualPressureStep&) {});
+  write_template();
+  input->after(30);
+  frames(30, 100, 100, 40, 50);
+  input->after(300).tap(kDualCaptureRight).after(100);
+  frames(5, 100, 100, 40, 50);
+  input->after(300).tap(kCodeExit);
+  ASSERT_EQ(run(dualpres_main, 1, 2, 1), 1);
+  ASSERT_EQ(page_fields(2, 5)["flags"], "1");
+  for (int newest : {32767, -300}) {
+    SCOPED_TRACE(newest);
+    std::string bytes = root.read(page_file_name(2, 5));
+    bytes[14] = 0x7F;  // count 32767
+    bytes[15] = 0x7F;
+    bytes[16] = static_cast<char>(newest - 1);  // report start just before
+    bytes[17] = static_cast<char>((newest - 1) >> 8);
+    bytes[18] = static_cast<char>(newest);
+    bytes[19] = static_cast<char>(newest >> 8);
+    root.write(page_file_name(2, 5), bytes);
+    input->after(100).tap(kDualFastBack).after(100).tap(kDualSlowForward).after(100).tap(kCodeExit);
+    EXPECT_EQ(run(dualpres_main, 1, 2, 1), 1);
+  }
+}
+
 TEST_F(DualTest, AFailedPairWriteSaysSoAndEndsWithFour) {
   ppg_pair("Digits");
   write_template();
