@@ -16,6 +16,7 @@ namespace {
 
 // Every temporary name ends so; the start-up sweep looks for nothing else.
 constexpr char kTempEnding[] = ".tmp~";
+constexpr char kTempStart[] = "~";
 constexpr int kTempNameTries = 100;
 
 std::uint32_t system_random() {
@@ -32,20 +33,19 @@ std::uint32_t system_random() {
 std::uint32_t (*g_name_source)() = system_random;
 
 // Creates a fresh temporary file beside `linux_path`; its name goes to `tmp`.
+// The name starts with "~": in a folder of numbered files ("0", "9") a
+// temporary left by a kill must not begin with a digit, or a scan or count
+// of that folder would take it for one of its files.
 int create_temporary(const std::string& linux_path, mode_t mode, std::string& tmp) {
+  const std::size_t base = linux_path.rfind('/') + 1;  // npos + 1 is 0
   for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(g_name_source()));
-    tmp = linux_path + suffix + kTempEnding;
+    tmp = linux_path.substr(0, base) + kTempStart + linux_path.substr(base) + suffix + kTempEnding;
     const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) return fd < 0 ? -errno : fd;
   }
   return -EEXIST;
-}
-
-bool ends_with_temp_ending(const char* name) {
-  const std::size_t n = std::strlen(name), e = sizeof kTempEnding - 1;
-  return n >= e && std::strcmp(name + n - e, kTempEnding) == 0;
 }
 
 int g_removed = 0;
@@ -68,13 +68,18 @@ int fault_step(int fd, const void* data, std::size_t size) {
 }
 
 int remove_if_temporary(const char* path, const struct stat* st, int type, struct FTW* ftw) {
-  if ((type == FTW_F || type == FTW_SL) && ends_with_temp_ending(path + ftw->base) &&
+  if ((type == FTW_F || type == FTW_SL) && is_temporary_name(path + ftw->base) &&
       (S_ISREG(st->st_mode) || S_ISLNK(st->st_mode)) && ::unlink(path) == 0)
     ++g_removed;
   return 0;
 }
 
 }  // namespace
+
+bool is_temporary_name(std::string_view name) {
+  const std::string_view e = kTempEnding;
+  return name.size() >= e.size() && name.substr(name.size() - e.size()) == e;
+}
 
 void set_temporary_name_source(std::uint32_t (*source)()) { g_name_source = source ? source : system_random; }
 

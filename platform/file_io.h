@@ -58,6 +58,11 @@ int set_file_times(const std::string& linux_path, const timespec& access, const 
 // Size of a regular file, or nullopt.
 std::optional<std::uint64_t> file_size(const std::string& linux_path);
 
+// Whether a file name is one of the temporary names above (they begin with
+// "~" and end in ".tmp~"; older runs left names with only the ending): such
+// a file is never a record of its own.
+bool is_temporary_name(std::string_view name);
+
 // Removes, in a folder and every folder below it, the temporary files that a
 // run killed in the middle of write_file_atomic() left behind.  Symbolic
 // links to folders are not entered.  Returns how many were removed.

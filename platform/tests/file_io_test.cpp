@@ -56,7 +56,7 @@ TEST(FileIo, PlantedLinkAtTheTemporaryNameIsNotFollowed) {
   platform::set_temporary_name_source(fixed_names);
   const std::uint32_t next = fixed_names() + 1;
   char planted[64];
-  std::snprintf(planted, sizeof planted, "/setup.hdw.%08x.tmp~", static_cast<unsigned>(next));
+  std::snprintf(planted, sizeof planted, "/~setup.hdw.%08x.tmp~", static_cast<unsigned>(next));
   ASSERT_EQ(::symlink(victim.c_str(), (root.path() + planted).c_str()), 0);
   ASSERT_EQ(::symlink(victim.c_str(), (target + ".tmp~").c_str()), 0) << "the old fixed name";
 

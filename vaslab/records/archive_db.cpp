@@ -246,7 +246,7 @@ int last_archive_number(int path) {
   }
   if (value == 0) {
     for (const auto& f : platform::list_files(folder + "*")) {
-      if (f.attributes & platform::kAttrDirectory) continue;
+      if ((f.attributes & platform::kAttrDirectory) || platform::is_temporary_name(f.name)) continue;
       const long n = leading_number(f.name.c_str(), f.name.size());
       if (n < 0) {
         platform::debug_printf("archive: %s is beyond the archive numbers, ignored\n", f.name.c_str());
@@ -395,7 +395,7 @@ void search_archive_files() {
   const SearchPatterns patterns = current_patterns();
   for (const auto& f : platform::list_files(folder_text(1) + "*")) {
     if (list.count >= kStudyListRows) break;
-    if (f.attributes & platform::kAttrDirectory) continue;
+    if ((f.attributes & platform::kAttrDirectory) || platform::is_temporary_name(f.name)) continue;
     if (f.name.size() >= sizeof StudyListRow::file_name) continue;
     if (leading_number(f.name.c_str(), f.name.size()) <= 0) continue;
     if (read_archive_header(f.name.c_str()) != 0) continue;

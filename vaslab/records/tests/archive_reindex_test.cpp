@@ -46,7 +46,8 @@ struct ReindexTest : RecordsFixture {
 
   // An archived study: a page header with the magic and the patient, and
   // some bytes of items behind it.
-  std::string study(const std::string& file, const std::string& name, int seed) {
+  std::string study(const std::string& file, const std::string& name, int seed,
+                    const std::string& folder = "C:\\ARCHIVE\\") {
     std::string s(kPageHeaderBytes + 300, '\0');
     s[0] = static_cast<char>(0xFE);
     s[1] = 0x01;
@@ -57,7 +58,7 @@ struct ReindexTest : RecordsFixture {
     for (std::size_t i = kPageHeaderBytes; i < s.size(); ++i) s[i] = static_cast<char>(i * seed);
     // No text, graphics or blocks.
     s[4863] = 0;
-    root.write("C:\\ARCHIVE\\" + file, s);
+    root.write(folder + file, s);
     return s;
   }
 
@@ -242,6 +243,55 @@ TEST_F(ReindexTest, KilledReindexLosesNothing) {
     if (!quick_reindex(q)) full_reindex(f, 11);
     EXPECT_EQ(rows(true), rows(false));
     EXPECT_EQ(rows(true).size(), 5u);
+  }
+}
+
+// What a killed writer leaves in the archive folder is never taken for a
+// study: a save ended at every step of the file layer leaves no name that
+// starts with a digit but its whole copy, and a full reindex neither renames
+// nor indexes the temporaries (also those older runs named "9.<hex>.tmp~").
+TEST_F(ReindexTest, TemporariesOfAKilledWriterAreNeverStudies) {
+  const std::string p1 = study("1", "P1", 1);
+  FullReindexCounts f;
+  full_reindex(f, 1);
+  for (int step = 1;; ++step) {
+    SCOPED_TRACE(step);
+    ASSERT_LT(step, 40) << "the save never completed";
+    const std::string saved = study("2.PDF", "SAVED", 2, "C:\\DATA\\");
+    if (!root.exists("C:\\DATA\\0.2"))
+      make_study_file("page", "C:\\DATA\\0.2", R"({"template": "00000123.sty"})");
+    const std::string cut = study("9.850f8b4e.tmp~", "CUT", 9);
+    root.write("C:\\ARCHIVE\\0.1a2b3c4d.tmp~", "65534");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      platform::arm_write_fault(step, 0);
+      ::_exit(archive_temp_study("2.PDF") == kSaveDone ? 0 : 3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const bool completed = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+
+    for (const auto& n : names()) {
+      if (n == "1" || n == "2" || n == "0" || n == "9.850f8b4e.tmp~" || n == "0.1a2b3c4d.tmp~") continue;
+      EXPECT_EQ(n[0], '~') << n;
+    }
+    EXPECT_LE(last_archive_number(1), 2);
+    full_reindex(f, 2);
+    EXPECT_EQ(f.renamed, 0);
+    EXPECT_TRUE(root.exists("C:\\ARCHIVE\\9.850f8b4e.tmp~"));
+    EXPECT_FALSE(root.exists("C:\\ARCHIVE\\9"));
+    const bool numbered = root.exists("C:\\ARCHIVE\\2");
+    if (numbered) {
+      EXPECT_EQ(root.read("C:\\ARCHIVE\\2"), saved);
+    }
+    EXPECT_EQ(db_check(), numbered ? "1 P1\n2 SAVED\n" : "1 P1\n");
+    EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), numbered ? "2" : "1");
+    EXPECT_EQ(root.read("C:\\ARCHIVE\\1"), p1);
+    if (completed) break;
+    ::unlink(platform::map_path("C:\\ARCHIVE\\2").c_str());
+    root.write("C:\\ARCHIVE\\0", "1");
+    platform::remove_stale_temporaries(platform::map_path("C:\\ARCHIVE\\"));
   }
 }
 
