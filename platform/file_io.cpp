@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <ftw.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -120,6 +121,17 @@ int rename_file(const std::string& linux_from, const std::string& linux_to) {
   if (g_fault_at) [[unlikely]]
     if (const int e = fault_step(-1, nullptr, 0)) return -e;
   return ::rename(linux_from.c_str(), linux_to.c_str()) == 0 ? 0 : -errno;
+}
+
+int rename_file_no_replace(const std::string& linux_from, const std::string& linux_to) {
+  if (g_fault_at) [[unlikely]]
+    if (const int e = fault_step(-1, nullptr, 0)) return -e;
+  if (::renameat2(AT_FDCWD, linux_from.c_str(), AT_FDCWD, linux_to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -errno;
+  // File systems without the flag: a hard link fails on an existing name too.
+  if (::link(linux_from.c_str(), linux_to.c_str()) != 0) return -errno;
+  ::unlink(linux_from.c_str());
+  return 0;
 }
 
 int write_file_atomic(const std::string& linux_path, const void* data, std::size_t size,

@@ -75,6 +75,8 @@ int remove_stale_temporaries(const std::string& linux_folder);
 [[nodiscard]] int write_all(int fd, const void* data, std::size_t size);
 [[nodiscard]] int sync_file(int fd);
 [[nodiscard]] int rename_file(const std::string& linux_from, const std::string& linux_to);
+// As rename_file(), but never replaces: -EEXIST when `linux_to` exists.
+[[nodiscard]] int rename_file_no_replace(const std::string& linux_from, const std::string& linux_to);
 
 // Fault injection, present in every build so that the tested code is the
 // shipped code; unarmed it costs one predictable branch per step.  Armed,

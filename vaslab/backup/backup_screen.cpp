@@ -13,6 +13,7 @@
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/records/archive_db.h"
+#include "vaslab/records/archive_reindex.h"
 
 namespace vaslab {
 namespace {
@@ -545,7 +546,9 @@ void step_drive(int direction) {
 int backup_screen() {
   s = Screen{};
   set_state(kIdle);
-  s.db = platform::file_open(kArchiveDbPath, platform::OpenMode::kRead);
+  // A renumbering cut short leaves a database that names other files: it
+  // is rebuilt before it is copied.
+  s.db = finish_interrupted_reindex() ? platform::file_open(kArchiveDbPath, platform::OpenMode::kRead) : -1;
   if (s.db < 0) {
     set_start(false, nullptr);
     set_message("Archive DB missing.  Please reindex.\nPress 'Exit' to go back.");

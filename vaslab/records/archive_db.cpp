@@ -174,6 +174,8 @@ void report_database(const char* text) {
 
 }  // namespace
 
+bool archive_reindex_pending() { return exists(platform::map_path(kReindexMarkerPath)); }
+
 std::string archive_folder_text(int path) { return folder_text(path); }
 std::string archive_extension(int path) { return archive_ext(path); }
 
@@ -195,12 +197,9 @@ bool fsync_folder(const std::string& linux_folder) {
 }
 
 bool rename_no_replace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // File systems without the flag: a hard link fails on an existing name too.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
+  const int r = platform::rename_file_no_replace(from, to);
+  if (r != 0) errno = -r;
+  return r == 0;
 }
 
 void decode_db_record(const std::uint8_t* in, ArchiveDbRecord& s) {
@@ -340,6 +339,9 @@ void search_archive_db() {
   StudyList& list = study_list();
   clear_list(list);
   const int last = last_archive_number(1);
+  // A renumbering cut short and not yet rebuilt: the records may name other
+  // patients' files.
+  if (archive_reindex_pending()) return report_database("Database corrupt: Reindex for speed");
   const int fd = platform::open_regular_file(platform::map_path(kArchiveDbPath));
   if (fd < 0) return report_database("Database missing: Reindex for speed");
   bool damaged = false;

@@ -15,6 +15,12 @@
 namespace vaslab {
 
 constexpr const char* kArchiveDbPath = "c:\\programs\\DB";
+// Lies beside the database from before a reindex or compression renames its
+// first archive file until the database rebuilt from the renamed files is in
+// place: while it is there the database may name other files than those
+// under its numbers, and nothing may take it for the index.
+constexpr const char* kReindexMarkerPath = "c:\\programs\\~REINDEX.FLG";
+bool archive_reindex_pending();
 constexpr std::size_t kDbRecordBytes = 86;
 constexpr int kMaxArchiveNumber = 65535;
 

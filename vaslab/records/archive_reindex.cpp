@@ -25,6 +25,7 @@
 #include "vaslab/core/system_utils.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/study_type.h"
+#include "vaslab/reports/page_description.h"
 
 namespace vaslab {
 namespace {
@@ -75,24 +76,34 @@ std::vector<std::string> archive_entries() {
   return names;
 }
 
-// The first 114 bytes of an archive file, when it is long enough to be a
-// study.  0 read and long enough, 1 missing, 2 too short.
+// The first 114 bytes of an archive file, when it can be a study: as long
+// as a page header and beginning with its magic (the identification's own
+// check, so that the quick reindex keeps what the full one would index).
+// 0 read and a study, 1 missing, 2 too short or no page.
 int read_study_head(const std::string& lpath, std::uint8_t* head) {
   const auto size = platform::file_size(lpath);
   if (!size) return 1;
   if (!platform::read_file_at(lpath, 0, head, kHeaderFieldBytes) || *size < kMinStudyBytes) return 2;
+  if (head[0] != kPageMagic0 || head[1] != kPageMagic1) return 2;
   return 0;
 }
 
-// A record made from a study's header, its type from the identification.
-ArchiveDbRecord record_from_file(const std::uint8_t* head, const std::string& win_path) {
+// The study type the identification gives a file; false when it refuses the
+// file, which then is not indexed by either reindex.
+bool identify_study(const std::string& win_path, std::uint8_t& type) {
+  if (riproc_match_study_type(win_path.c_str()) != kRiprocDone) return false;
+  type = static_cast<std::uint8_t>(peek_comm_area_word(0, kStepSlot));
+  return true;
+}
+
+// A record made from a study's header and its type.
+ArchiveDbRecord record_from_file(const std::uint8_t* head, std::uint8_t type) {
   ArchiveDbRecord r{};
   r.flags = 1;
   std::memcpy(r.name, head + 32, sizeof r.name);
   std::memcpy(r.id, head + 62, sizeof r.id);
   std::memcpy(r.date, head + 92, sizeof r.date);
-  if (riproc_match_study_type(win_path.c_str()) == kRiprocDone)
-    r.type = static_cast<std::uint8_t>(peek_comm_area_word(0, kStepSlot));
+  r.type = type;
   std::uint16_t sum = 0;
   check_db_record(r, &sum);
   r.checksum = sum;
@@ -104,6 +115,28 @@ bool write_record(int fd, long number, const ArchiveDbRecord& r) {
   encode_db_record(r, bytes);
   const off_t at = static_cast<off_t>(number) * static_cast<off_t>(kDbRecordBytes);
   return ::pwrite(fd, bytes, sizeof bytes, at) == static_cast<ssize_t>(sizeof bytes);
+}
+
+// Puts down the marker of a renumbering (kReindexMarkerPath), durably, before
+// the first archive file is renamed.  False, errno set, when it could not.
+bool mark_renumbering() {
+  const std::string path = platform::map_path_create_dirs(kReindexMarkerPath);
+  static constexpr char kText[] = "renumbering\r\n";
+  if (const int r = platform::write_file_atomic(path, kText, sizeof kText - 1, 0600); r != 0) {
+    errno = -r;
+    return false;
+  }
+  return fsync_folder(path.substr(0, path.rfind('/')));
+}
+
+// The database rebuilt from the renamed files is in place, or, when it could
+// not be made, the old one that no longer describes them is gone: the mark
+// goes.  A mark that cannot go makes the next access try again.
+void end_renumbering(bool rebuilt) {
+  const std::string db = platform::map_path(kArchiveDbPath);
+  if (!rebuilt && ::unlink(db.c_str()) != 0 && errno != ENOENT) return;
+  const std::string path = platform::map_path(kReindexMarkerPath);
+  if (::unlink(path.c_str()) == 0) (void)fsync_folder(path.substr(0, path.rfind('/')));
 }
 
 bool header_agrees(const ArchiveDbRecord& r, const std::uint8_t* head) {
@@ -130,24 +163,33 @@ bool quick_record(int fd, long k, QuickReindexCounts& c) {
     log_format("Failed to write record %li to database.", k);
     return false;
   };
+  // The record the full reindex would make of the file; zeros (and the
+  // full reindex's log line) when the identification refuses it.
+  auto rebuilt = [&]() {
+    std::uint8_t type = 0;
+    if (identify_study(win, type)) return record_from_file(head, type);
+    log_format("RIPROC failed, filename \"%s\"", archive_file_name(1, static_cast<int>(k)).c_str());
+    return ArchiveDbRecord{};
+  };
   if (!check_db_record(r)) {
     ++c.checksum_faults;
     log_format("Checksum failed on record %li.", k);
     const int state = read_study_head(lpath, head);
     if (state == 2) log_format("Failed to read ZVT file number %li.", k);
-    const bool written = put(state == 0 ? record_from_file(head, win) : ArchiveDbRecord{});
+    const bool written = put(state == 0 ? rebuilt() : ArchiveDbRecord{});
     return written && state != 2;
   }
   if (!(r.flags & 1)) {
     // A study under a number whose record is clear (a compression or a
     // restore cut short) would be hidden from every search: index it.
-    if (read_study_head(lpath, head) != 0) {
+    std::uint8_t type = 0;
+    if (read_study_head(lpath, head) != 0 || !identify_study(win, type)) {
       ++c.disabled;
       return true;
     }
     ++c.failed_verification;
     log_format("Verification failed on record %li.", k);
-    return put(record_from_file(head, win));
+    return put(record_from_file(head, type));
   }
   ++c.enabled;
   switch (read_study_head(lpath, head)) {
@@ -169,7 +211,7 @@ bool quick_record(int fd, long k, QuickReindexCounts& c) {
   }
   ++c.failed_verification;
   log_format("Verification failed on record %li.", k);
-  return put(record_from_file(head, win));
+  return put(rebuilt());
 }
 
 // --- Screens -----------------------------------------------------------------
@@ -314,8 +356,16 @@ void append_dbindex_log(const char* line) {
 
 void set_reindex_hook(void (*h)(int)) { g_hook = h; }
 
+bool finish_interrupted_reindex() {
+  if (!archive_reindex_pending()) return true;
+  FullReindexCounts c;
+  full_reindex(c, last_archive_number(1));
+  return !archive_reindex_pending();
+}
+
 bool quick_reindex(QuickReindexCounts& c, const ReindexTick& t) {
   c = QuickReindexCounts{};
+  if (!finish_interrupted_reindex()) return false;
   c.last = last_archive_number(1);
   const int fd = ::open(platform::map_path(kArchiveDbPath).c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
@@ -350,12 +400,23 @@ void full_reindex(FullReindexCounts& c, long about, const ReindexTick& t) {
   }
   if (fd < 0) append_dbindex_log("Failed to create DB file.");
 
+  // A renumbering cut short, or the first rename of this one, makes the old
+  // database untrue until the new one is in place.
+  bool marked = archive_reindex_pending();
+  bool in_place = false;
   long highest = 0;
   for (const std::string& name : archive_entries()) {
     const std::string canonical = canonical_name(name.substr(0, name.find('.')));
     bool renamed = false;
     if (::strcasecmp(canonical.c_str(), name.c_str()) != 0) {
-      if (!rename_no_replace(linux_path(name), linux_path(canonical))) {
+      // A name that is taken refuses the rename before anything is marked.
+      struct stat taken;
+      bool moved = false;
+      if (::lstat(linux_path(canonical).c_str(), &taken) == 0)
+        errno = EEXIST;
+      else
+        moved = (marked || (marked = mark_renumbering())) && rename_no_replace(linux_path(name), linux_path(canonical));
+      if (!moved) {
         log_format("Error renaming %s to %s (errno %i).\r\n", name.c_str(), canonical.c_str(), errno);
         ++c.rename_failed;
         ++c.skipped;
@@ -370,7 +431,8 @@ void full_reindex(FullReindexCounts& c, long about, const ReindexTick& t) {
     const std::string win = folder() + canonical;
     std::uint8_t head[kHeaderFieldBytes];
     const long n = leading_number(name.c_str(), name.size());
-    if (riproc_match_study_type(win.c_str()) != kRiprocDone) {
+    std::uint8_t type = 0;
+    if (!identify_study(win, type)) {
       log_format("RIPROC failed, filename \"%s\"", name.c_str());
       ++c.skipped;
     } else if (read_study_head(platform::map_path(win), head) != 0) {
@@ -381,7 +443,7 @@ void full_reindex(FullReindexCounts& c, long about, const ReindexTick& t) {
       ++c.skipped;
     } else if (n > 0) {
       highest = std::max(highest, n);
-      if (fd >= 0 && !write_record(fd, n, record_from_file(head, win)))
+      if (fd >= 0 && !write_record(fd, n, record_from_file(head, type)))
         log_format("Failed to write record %li to database.", n);
       else if (!renamed)
         ++c.processed;
@@ -402,10 +464,12 @@ void full_reindex(FullReindexCounts& c, long about, const ReindexTick& t) {
         ::unlink(temp.c_str());
         append_dbindex_log("Failed to create DB file.");
       } else {
-        (void)fsync_folder(live.substr(0, live.rfind('/')));  // the rename stands; only its durability is at stake
+        // The mark may go only once the new database's name is durable.
+        in_place = fsync_folder(live.substr(0, live.rfind('/')));
       }
     }
   }
+  if (marked) end_renumbering(in_place);
   const std::string counter = std::to_string(highest);
   if (platform::write_file_atomic(linux_path("0"), counter.data(), counter.size(), 0600) != 0)
     append_dbindex_log("Failed to create 0 file.");
@@ -436,6 +500,7 @@ void compress_archive(CompressCounts& c, const ReindexTick& t) {
   const std::string dir = platform::map_path(folder());
   std::size_t next = 0;
   long i = 0;
+  bool marked = archive_reindex_pending();
   while (i < kMaxArchiveNumber) {
     const std::string target = archive_file_name(1, static_cast<int>(i + 1));
     if (taken.count(upper(target))) {
@@ -448,6 +513,12 @@ void compress_archive(CompressCounts& c, const ReindexTick& t) {
       const std::string& name = entries[next++];
       const long n = number_of(name, i);
       if (n <= i) continue;
+      // Without the mark no file may move: a kill would leave the database
+      // naming other patients' files with nothing to say so.
+      if (!marked && !(marked = mark_renumbering())) {
+        log_format("Compress: Error renaming %s to %s (errno %i).\r\n", name.c_str(), target.c_str(), errno);
+        break;
+      }
       if (rename_no_replace(dir + name, dir + target)) {
         taken.erase(upper(name));
         taken.insert(upper(target));

@@ -6,7 +6,10 @@
 //
 // No operation loses a stored study: files are renamed only onto names that
 // do not exist, and the full reindex builds the new database beside the old
-// one and puts it in place whole at the end.
+// one and puts it in place whole at the end.  Before the first file is
+// renamed a marker goes down beside the database; it goes once the rebuilt
+// database is in place, so that a run cut short anywhere is seen by the next
+// access, which rebuilds before it trusts a record.
 #pragma once
 
 #include <functional>
@@ -37,6 +40,11 @@ struct CompressCounts {
 // Called between files or records with nothing to say, so that a screen
 // can redraw its counters; may be empty.
 using ReindexTick = std::function<void()>;
+
+// Completes a reindex or compression that was cut short (its marker is
+// there) by running the full reindex now.  True when the database may be
+// used: nothing was pending, or the rebuild ended the renumbering.
+bool finish_interrupted_reindex();
 
 // The quick reindex: false when it failed (a full reindex is then needed).
 bool quick_reindex(QuickReindexCounts& c, const ReindexTick& tick = {});

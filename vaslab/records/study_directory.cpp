@@ -19,6 +19,7 @@
 #include "vaslab/core/study_menu.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/records/archive_db.h"
+#include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/export_screen.h"
 #include "vaslab/records/line_editor.h"
 #include "vaslab/records/module_dispatch.h"
@@ -179,6 +180,7 @@ void save_studies(int which) {
   }
   for (const auto& f : reports)
     if (!make_temp_report(f)) return;
+  (void)finish_interrupted_reindex();  // else the records go to a database the marker keeps unused
   for (const auto& f : saves) {
     const int r = archive_temp_study(f.c_str());
     if (r == kSaveDone) continue;
@@ -252,7 +254,8 @@ int archive_screen() {
       kButtonTableEnd,
   };
   int mode = 0;
-  const bool db_opens = platform::file_size(platform::map_path(kArchiveDbPath)).has_value();
+  // A renumbering cut short is completed before any record is read.
+  const bool db_opens = finish_interrupted_reindex() && platform::file_size(platform::map_path(kArchiveDbPath)).has_value();
   archive_db_in_use() = db_opens;
   list.mode = kListArchive;
   list_has_type_column() = true;

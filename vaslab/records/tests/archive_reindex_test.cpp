@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <chrono>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,6 +27,12 @@ namespace {
 int g_kill_step = 0, g_kill_count = 0;
 void kill_on(int step) {
   if (step == g_kill_step && --g_kill_count <= 0) ::raise(SIGKILL);
+}
+// Kills at the nth step of any kind: a rename, a record written, the new
+// database complete.
+int g_kill_nth = 0;
+void kill_at_nth(int) {
+  if (--g_kill_nth == 0) ::raise(SIGKILL);
 }
 
 struct ReindexTest : RecordsFixture {
@@ -87,8 +95,21 @@ struct ReindexTest : RecordsFixture {
   std::multiset<std::string> contents() {
     std::multiset<std::string> m;
     for (const auto& n : names())
-      if (n != "0") m.insert(root.read("C:\\ARCHIVE\\" + n));
+      if (n != "0" && !platform::is_temporary_name(n)) m.insert(root.read("C:\\ARCHIVE\\" + n));
     return m;
+  }
+  // What the database should say, read from the files: "n NAME" for every
+  // numbered file, as check_db.py prints the records in use.
+  std::string files_check() {
+    std::map<long, std::string> by_number;
+    for (const auto& n : names()) {
+      if (n.find_first_not_of("0123456789") != std::string::npos || n == "0") continue;
+      const std::string bytes = root.read("C:\\ARCHIVE\\" + n);
+      by_number[std::stol(n)] = std::string(bytes.c_str() + 32);
+    }
+    std::string out;
+    for (const auto& [n, name] : by_number) out += std::to_string(n) + " " + name + "\n";
+    return out;
   }
 };
 
@@ -293,6 +314,95 @@ TEST_F(ReindexTest, TemporariesOfAKilledWriterAreNeverStudies) {
     root.write("C:\\ARCHIVE\\0", "1");
     platform::remove_stale_temporaries(platform::map_path("C:\\ARCHIVE\\"));
   }
+}
+
+// A compression and its full reindex killed at every step: at each write,
+// flush or rename of the file layer, and with SIGKILL after each rename and
+// each database record.  The next access (the archive screen, a save, a
+// backup) completes the rebuild: every record then names the file under its
+// number, and no study is lost or doubled.
+TEST_F(ReindexTest, CompressionKilledAnywhereIsCompletedByTheNextAccess) {
+  for (int i : {2, 4, 5, 8, 11}) study(std::to_string(i), "P" + std::to_string(i), i);
+  FullReindexCounts f;
+  full_reindex(f, 11);
+  const auto before = contents();
+  std::map<std::string, std::string> folder;
+  for (const auto& n : names()) folder[n] = root.read("C:\\ARCHIVE\\" + n);
+  const std::string db = root.read(kArchiveDbPath);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(240);
+  int kills = 0;
+  for (int phase : {0, 1}) {
+    for (int n = 1; n <= 60 && std::chrono::steady_clock::now() < deadline; ++n) {
+      SCOPED_TRACE("phase " + std::to_string(phase) + " step " + std::to_string(n));
+      for (const auto& name : names()) ::unlink(platform::map_path("C:\\ARCHIVE\\" + name).c_str());
+      for (const auto& [name, bytes] : folder) root.write("C:\\ARCHIVE\\" + name, bytes);
+      root.write(kArchiveDbPath, db);
+      ::unlink(platform::map_path(kReindexMarkerPath).c_str());
+      const pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        if (phase == 0) {
+          platform::arm_write_fault(n, 0);
+        } else {
+          g_kill_nth = n;
+          set_reindex_hook(kill_at_nth);
+        }
+        CompressCounts c;
+        compress_archive(c);
+        FullReindexCounts fc;
+        full_reindex(fc, c.compressed);
+        ::_exit(0);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      if (WIFEXITED(status) && WEXITSTATUS(status) == 0) break;  // past the last step
+      ++kills;
+      EXPECT_TRUE(finish_interrupted_reindex());
+      EXPECT_FALSE(archive_reindex_pending());
+      EXPECT_EQ(contents(), before);
+      EXPECT_EQ(db_check(), files_check());
+      EXPECT_EQ(rows(true), rows(false));
+      EXPECT_EQ(rows(true).size(), 5u);
+    }
+  }
+  EXPECT_GE(kills, 20);
+  EXPECT_EQ(names(), (std::vector<std::string>{"0", "1", "2", "3", "4", "5"})) << "the last run compressed it all";
+}
+
+// The quick reindex keeps to the full one's rule: a file that is no page
+// (no magic) or that the identification refuses is indexed by neither, so
+// no file comes and goes from the search as the two alternate.
+TEST_F(ReindexTest, QuickAndFullReindexIndexTheSameFiles) {
+  study("1", "P1", 1);
+  study("2", "P2", 2);
+  root.write("C:\\ARCHIVE\\3", std::string(6000, 'x'));
+  FullReindexCounts f;
+  full_reindex(f, 3);
+  ASSERT_EQ(db_check(), "1 P1\n2 P2\n");
+  QuickReindexCounts q;
+  EXPECT_TRUE(quick_reindex(q));
+  EXPECT_EQ(db_check(), "1 P1\n2 P2\n");
+  EXPECT_EQ(q.disabled, 1);
+
+  // A record the foreign file was given (by an older quick reindex) makes
+  // the quick reindex clear it and ask for the full one.
+  std::string db = root.read(kArchiveDbPath);
+  ArchiveDbRecord r{};
+  r.flags = 1;
+  std::memcpy(r.name, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", sizeof r.name);
+  std::memcpy(r.id, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx", sizeof r.id);
+  std::memcpy(r.date, "xxxxxxxxxxxxxxxxxxxxxx", sizeof r.date);
+  std::uint16_t sum = 0;
+  check_db_record(r, &sum);
+  r.checksum = sum;
+  encode_db_record(r, reinterpret_cast<std::uint8_t*>(&db[3 * kDbRecordBytes]));
+  root.write(kArchiveDbPath, db);
+  EXPECT_FALSE(quick_reindex(q));
+  EXPECT_EQ(db_check(), "1 P1\n2 P2\n");
+  full_reindex(f, 3);
+  EXPECT_EQ(db_check(), "1 P1\n2 P2\n");
+  EXPECT_TRUE(quick_reindex(q));
+  EXPECT_EQ(db_check(), "1 P1\n2 P2\n");
 }
 
 TEST_F(ReindexTest, StudyTheIdentificationRefusesIsLoggedAndLeftOut) {
