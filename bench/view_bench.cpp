@@ -14,7 +14,7 @@
 
 #include "platform/file_io.h"
 #include "vaslab/reports/page_renderer.h"
-#include "vaslab/studies/report_view.h"
+#include "vaslab/reports/report_view.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "platform/window.h"
-#include "vaslab/core/program.h"
+#include "vaslab/program/program.h"
 
 int main(int argc, char* argv[]) {
   std::string command_line;

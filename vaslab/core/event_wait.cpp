@@ -8,12 +8,12 @@
 #include "vaslab/core/digital_io.h"
 #include "vaslab/core/main_window.h"
 #include "vaslab/core/module_link.h"
+#include "vaslab/core/module_table.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/core/touch_remote.h"
-#include "vaslab/reports/spooler.h"
 
 namespace vaslab {
 namespace {
@@ -190,15 +190,22 @@ bool repeat_step() {
 // --- Input sources -----------------------------------------------------------
 
 class InstrumentInputs : public InputSources {
+  static bool spooler_busy() {
+    const auto busy = module_table().print_spooler_busy;
+    return busy != nullptr && busy();
+  }
+
  public:
   int touch_position(std::int16_t& x, std::int16_t& y) override { return get_touch_position(&x, &y); }
   int remote_key() override { return receive_remote_key(); }
   void push_back_remote_key(int key) override { vaslab::push_back_remote_key(key); }
   int front_panel_key() override { return read_front_panel_key(); }
-  void step_spooler() override { step_print_spooler(); }
+  void step_spooler() override {
+    if (const auto step = module_table().step_print_spooler) step();
+  }
   bool needs_polling() override {
     const HardwareSettings& hw = hardware_settings();
-    return (hw.touch_type & 3) < 2 || hw.ir_remote_enabled || front_panel_present() || print_spooler_busy();
+    return (hw.touch_type & 3) < 2 || hw.ir_remote_enabled || front_panel_present() || spooler_busy();
   }
   bool wait_descriptors(std::vector<int>& fds, std::uint32_t& max_ms) override {
     // The front panel is read from its port, and a pushed-back remote key
@@ -210,7 +217,7 @@ class InstrumentInputs : public InputSources {
       if (fd >= 0) fds.push_back(fd);
     }
     // Printing goes on in the passes.
-    if (print_spooler_busy()) max_ms = std::min(max_ms, kPollingWaitMs);
+    if (spooler_busy()) max_ms = std::min(max_ms, kPollingWaitMs);
     return true;
   }
 };

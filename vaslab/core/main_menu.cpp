@@ -13,11 +13,11 @@
 #include "vaslab/core/main_window.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/module_link.h"
+#include "vaslab/core/module_table.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/setup_menus.h"
 #include "vaslab/core/system_utils.h"
-#include "vaslab/records/worklist.h"
 
 namespace vaslab {
 namespace {
@@ -141,21 +141,11 @@ struct MenuRun {
 // The worklist import (code 109); true when the study menu should open for
 // the patient that came in.
 bool run_import(MenuRun& run) {
-  const HardwareSettings& hw = hardware_settings();
   run.import_armed = false;
-  clear_imported_patient();
-  if (hw.import_code & 2) worklist_control(-7, nullptr);
-  if (worklist_control(-5, nullptr) < 0) {
-    show_import_error();
-    return false;
-  }
-  char field[kWorklistBufferSize] = {};
-  if (worklist_control(-4, field) < 0) return false;
-  if (imported_patient_name()[0] == 0) {
-    worklist_control(-7, nullptr);
-    return false;
-  }
-  return (hw.import_code & 8) != 0;
+  const auto import_patient = module_table().import_worklist_patient;
+  const int got = import_patient != nullptr ? import_patient() : 0;
+  if (got < 0) show_import_error();
+  return got > 0 && (hardware_settings().import_code & 8) != 0;
 }
 
 MenuEnd main_menu_loop(MenuRun& run) {
@@ -227,7 +217,7 @@ MenuEnd main_menu_loop(MenuRun& run) {
           draw_main_menu();
           break;
         }
-        purge_work_dirs();
+        if (const auto purge = module_table().purge_work_dirs) purge();
         return MenuEnd::kStartScreen;
       }
       case kMenuDisplay:
@@ -310,7 +300,7 @@ int run_main_menu() {
     }
 
     get_button_event(g_menu);  // makes the menu's table the current one
-    worklist_control(-4, nullptr);
+    call_worklist_control(-4, nullptr, kWorklistBufferSize);
     MenuRun run;
     run.import_armed = (hardware_settings().import_code & 4) != 0;
     draw_main_menu();

@@ -7,7 +7,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
-#include "vaslab/core/main_menu.h"
+#include "vaslab/core/module_table.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/core/settings.h"
@@ -18,6 +18,10 @@ namespace vaslab {
 const char kFirmwareFile[] = "c:\\studies\\romv5.bin";
 
 namespace {
+
+void tell_menu_connected(bool connected) {
+  if (const auto changed = module_table().module_connection_changed) changed(connected);
+}
 
 constexpr std::uint8_t kVersionQuery = 0x53;  // 'S'
 constexpr std::uint8_t kDownloadStart = 0x52; // 'R'
@@ -214,7 +218,7 @@ std::uint16_t module_firmware_version() { return g_mod.module_version; }
 void step_module_connection() {
   assert(g_mod.check_invariants());
   if (!module_present()) {
-    set_module_buttons_shown(true);
+    tell_menu_connected(true);
     g_mod.state = kModuleReady;
     return;
   }
@@ -248,7 +252,7 @@ void step_module_connection() {
     case 3: confirm_version(); return;
     case 4:
       if (g_mod.module_version == g_mod.file_version) {
-        set_module_buttons_shown(true);
+        tell_menu_connected(true);
         g_mod.state = kModuleReady;
       } else if (g_mod.module_version > g_mod.file_version) {
         g_mod.state = 0;
@@ -300,7 +304,7 @@ void step_module_connection() {
 
 int connect_module() {
   assert(g_mod.check_invariants());
-  set_module_buttons_shown(false);
+  tell_menu_connected(false);
   g_mod.state = 1;
   for (int i = 0; i < 10; ++i) {
     step_module_connection();

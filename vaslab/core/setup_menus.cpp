@@ -8,17 +8,16 @@
 #include "platform/debug.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "vaslab/backup/floppy_backup.h"
 #include "vaslab/core/buttons.h"
 #include "vaslab/core/edit_system_data.h"
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/keyboard_entry.h"
 #include "vaslab/core/main_window.h"
 #include "vaslab/core/message_box.h"
+#include "vaslab/core/module_table.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
-#include "vaslab/records/archive_reindex.h"
 
 namespace vaslab {
 
@@ -255,7 +254,9 @@ int run_diagnostics_menu() {
     switch (code) {
       case 100: run_calibration_menu(); break;
       case 101: run_keypad_screen(); break;
-      case 102: reindex_archive_db(); break;
+      case 102:
+        if (const auto reindex = module_table().reindex_archive) reindex();
+        break;
       case 103: show_about_box(); break;
       case 104: return 1;
       case 105: return 0;
@@ -277,7 +278,9 @@ void run_system_menu() {
           run_date_time_panel();
         }
         break;
-      case 102: floppy_backup_menu(); break;
+      case 102:
+        if (const auto backup = module_table().floppy_backup_menu) backup();
+        break;
       case 103: edit_system_data(); break;
       case 105: return;
       default: break;

@@ -12,10 +12,9 @@
 #include "platform/window.h"
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/main_window.h"
+#include "vaslab/core/module_table.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/stopwatch.h"
-#include "vaslab/records/study_menu_module.h"
-#include "vaslab/studies/service_modules.h"
 
 namespace vaslab {
 namespace {
@@ -56,6 +55,7 @@ char g_arg_name[2][12];
 char g_arg_one[4][2];
 
 int run_module(int (*entry)(int, char*[]), const char* name, const char* second, int argc) {
+  if (entry == nullptr) return 0;
   std::snprintf(g_arg_name[0], sizeof g_arg_name[0], "%s", name);
   std::snprintf(g_arg_name[1], sizeof g_arg_name[1], "%s", second);
   char* argv[7] = {g_arg_name[0], g_arg_name[1]};
@@ -215,7 +215,7 @@ int run_menu_module(int code) {
   int result = 0;
   switch (code) {
     case 1:
-      touch_calibration();
+      if (const auto calibrate = module_table().touch_calibration) calibrate();
       break;
     case 2: {
       minimise_main_window();
@@ -227,11 +227,13 @@ int run_menu_module(int code) {
       mark_dirty(kDirtyWholeWindow);
       break;
     }
-    case 4: result = run_module(mastermn_main, "mastermn", "M", 2); break;
-    case 6: result = run_module(mastermn_main, "mastermn", "L", 2); break;
-    case 10: result = run_module(mastermn_main, "mastermn", "P", 2); break;
-    case 7: result = run_module(dopalign_main, "dopalign", "dopalign", 6); break;
-    case 8: result = bp_alignment(); break;
+    case 4: result = run_module(module_table().study_menu, "mastermn", "M", 2); break;
+    case 6: result = run_module(module_table().study_menu, "mastermn", "L", 2); break;
+    case 10: result = run_module(module_table().study_menu, "mastermn", "P", 2); break;
+    case 7: result = run_module(module_table().diagnostic_steps, "dopalign", "dopalign", 6); break;
+    case 8:
+      if (const auto align = module_table().pressure_alignment) result = align();
+      break;
     case 9: result = platform::run_program("A:\\Z7ERIVA", {"A:\\Z7ERIVA"}); break;
     default: break;
   }

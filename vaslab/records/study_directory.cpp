@@ -23,6 +23,7 @@
 #include "vaslab/records/export_screen.h"
 #include "vaslab/records/line_editor.h"
 #include "vaslab/records/module_dispatch.h"
+#include "vaslab/records/print_screen.h"
 #include "vaslab/records/study_menu_module.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist.h"

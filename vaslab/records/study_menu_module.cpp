@@ -19,6 +19,7 @@
 #include "vaslab/records/export_screen.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/patient_data.h"
+#include "vaslab/records/print_screen.h"
 #include "vaslab/records/step_runner.h"
 #include "vaslab/records/study_directory.h"
 #include "vaslab/records/temp_studies.h"

@@ -247,4 +247,17 @@ void purge_work_dirs() {
   delete_files_in("c:\\DATA\\");
 }
 
+int import_worklist_patient() {
+  clear_imported_patient();
+  if (hardware_settings().import_code & 2) worklist_control(-7, nullptr);
+  if (worklist_control(-5, nullptr) < 0) return -1;
+  char field[kWorklistBufferSize] = {};
+  if (worklist_control(-4, field) < 0) return 0;
+  if (imported_patient_name()[0] == 0) {
+    worklist_control(-7, nullptr);
+    return 0;
+  }
+  return 1;
+}
+
 }  // namespace vaslab

@@ -11,12 +11,11 @@
 #include <cstddef>
 #include <string>
 
+#include "vaslab/core/module_table.h"
+
 namespace vaslab {
 
 constexpr std::size_t kImportRecordSize = 4920;
-// Longest text one field read hands out, and the buffer that holds it.
-constexpr int kImportFieldChars = 80;
-constexpr std::size_t kWorklistBufferSize = kImportFieldChars + 1;
 // Widths of the imported patient's texts (characters, without the NUL).
 constexpr int kImportedNameChars = 29;
 constexpr int kImportedIdChars = 29;
@@ -42,6 +41,13 @@ constexpr int kImportedThirdChars = 20;
 //   64 and above, below -11: -2
 // Texts copied into `buffer` are cut to `buffer_size` - 1 characters.
 int worklist_control(int operation, char* buffer, std::size_t buffer_size = kWorklistBufferSize);
+
+// The main menu's import: forgets the patient imported before (and empties
+// the import folder first when the import code's bit 2 says so), runs the
+// import control and loads the patient it brought.  -1 when the import
+// control could not run; 0 when no patient came in (the import folder is
+// then emptied); 1 when one did.
+int import_worklist_patient();
 
 // Forgets the imported patient (name, ID and third field).
 void clear_imported_patient();

@@ -1,7 +1,5 @@
 // The print queue: 99 slots of report pages waiting for the spooler, the job
-// files C:\TEMP\NN.PRT made for them, and the print screen from which the
-// list screens queue one study, a patient's studies or every listed study.
-// Queueing never waits for paper: the spooler prints a small step per pass
+// files C:\TEMP\NN.PRT made for them.  Queueing never waits for paper: the spooler prints a small step per pass
 // of the event wait.
 #pragma once
 
@@ -51,27 +49,13 @@ int start_print_processor(int slot, const std::string& source, bool colour);
 // A queued slot wakes an idle spooler.
 void wake_print_spooler();
 
+// Takes a free slot for the page at `source` (a Windows path) and queues it
+// for `copies` copies; false (the message line set, the slot left free) when
+// that failed.
+bool queue_page(const std::string& source, int copies, bool colour);
+
 // Queues a page file of the data directory: one copy, mono.  0, or -1 with
 // the message shown.
 int queue_print_file(const char* file_name);
-
-// Source flags of the print screen's list.
-constexpr int kPrintArchived = 0;   // pages in archive path 1
-constexpr int kPrintTemporary = 1;  // temporary studies, whose report is made first
-
-// The print screen over the study list of the calling screen.
-int print_queue_screen(int source);
-
-// Print screen button codes.
-constexpr int kPrintUp = 100;
-constexpr int kPrintDown = 101;
-constexpr int kPrintPage = 102;
-constexpr int kPrintPatient = 103;
-constexpr int kPrintAll = 104;
-constexpr int kPrintCopies = 105;
-constexpr int kPrintInk = 106;
-constexpr int kPrintView = 107;
-constexpr int kPrintExit = 108;
-constexpr int kPrintList = 109;
 
 }  // namespace vaslab

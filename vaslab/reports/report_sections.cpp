@@ -5,7 +5,7 @@
 
 #include "platform/file_io.h"
 #include "platform/le_bytes.h"
-#include "vaslab/records/worklist.h"
+#include "vaslab/core/module_table.h"
 #include "vaslab/reports/formula.h"
 #include "vaslab/reports/template_format.h"
 
@@ -334,7 +334,7 @@ bool place_aligned(ReportRun& run, int x, int y, int attribute, int align, std::
 
 std::string imported_field(int field) {
   char buf[kWorklistBufferSize] = {};
-  if (field == 0 || worklist_control(field, buf, sizeof buf) < 0) return {};
+  if (field == 0 || call_worklist_control(field, buf, sizeof buf) < 0) return {};
   return std::string(field_text(buf, sizeof buf));
 }
 

@@ -17,6 +17,7 @@
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/records/archive_db.h"
+#include "vaslab/records/print_screen.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/reports/print_queue.h"
 #include "vaslab/reports/spooler.h"

@@ -11,10 +11,10 @@
 #include "vaslab/core/buttons.h"
 #include "vaslab/core/event_wait.h"
 #include "vaslab/core/message_box.h"
+#include "vaslab/core/module_table.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
-#include "vaslab/records/worklist.h"
 #include "vaslab/studies/module_entries.h"
 #include "vaslab/studies/module_frame.h"
 #include "vaslab/studies/study_page.h"
@@ -305,7 +305,7 @@ void NotesForm::prefill(int i, const NotesStep& s) {
   const int field = s.import_fill & 0x3F;
   if (field == 0) return;
   char buf[kWorklistBufferSize] = {};
-  const int got = worklist_control(field, buf, sizeof buf);
+  const int got = call_worklist_control(field, buf, sizeof buf);
   if (got < 0) return;
   NotesLine& l = lines_[i];
   const std::string imported(buf, ::strnlen(buf, sizeof buf));
@@ -322,7 +322,7 @@ void NotesForm::prefill(int i, const NotesStep& s) {
       column_ = l.answer_start;
       for (std::string piece = imported;;) {
         if (!type_text(piece) || static_cast<int>(piece.size()) < kImportFieldChars) break;
-        const int more = worklist_control(-11, buf, sizeof buf);
+        const int more = call_worklist_control(-11, buf, sizeof buf);
         if (more <= 0) break;
         piece.assign(buf, ::strnlen(buf, sizeof buf));
       }

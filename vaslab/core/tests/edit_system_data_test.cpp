@@ -8,7 +8,7 @@
 
 #include "screen_fixture.h"
 #include "testsupport/scripted_input.h"
-#include "vaslab/core/program.h"
+#include "vaslab/program/program.h"
 #include "vaslab/core/settings.h"
 
 namespace {

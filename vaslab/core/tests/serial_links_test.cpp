@@ -4,7 +4,7 @@
 #include "link_fixture.h"
 #include "platform/paths.h"
 #include "sim/pty.h"
-#include "vaslab/core/program.h"
+#include "vaslab/program/program.h"
 
 namespace {
 

@@ -27,6 +27,7 @@
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
+#include "vaslab/records/print_screen.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/reports/page_renderer.h"
 #include "vaslab/reports/spooler.h"

@@ -29,6 +29,7 @@
 #include "vaslab/core/module_link.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/records/export_screen.h"
+#include "vaslab/records/print_screen.h"
 #include "vaslab/records/step_runner.h"
 #include "vaslab/records/study_menu_module.h"
 #include "vaslab/records/temp_studies.h"

@@ -19,6 +19,7 @@
 #include "vaslab/core/module_link.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/core/study_menu.h"
+#include "vaslab/records/print_screen.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/records/step_runner.h"
 #include "vaslab/records/study_menu_module.h"
@@ -29,7 +30,7 @@
 #include "vaslab/reports/print_queue.h"
 #include "vaslab/reports/spooler.h"
 #include "vaslab/records/module_dispatch.h"
-#include "vaslab/studies/report_view.h"
+#include "vaslab/reports/report_view.h"
 
 namespace vaslab {
 namespace {

@@ -1,4 +1,4 @@
-#include "vaslab/core/program.h"
+#include "vaslab/program/program.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include "platform/instance_lock.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "vaslab/backup/floppy_backup.h"
 #include "vaslab/core/digital_io.h"
 #include "vaslab/core/edit_system_data.h"
 #include "vaslab/core/event_wait.h"
@@ -21,14 +22,18 @@
 #include "vaslab/core/main_window.h"
 #include "vaslab/core/message_box.h"
 #include "vaslab/core/module_link.h"
+#include "vaslab/core/module_table.h"
 #include "vaslab/core/screen.h"
 #include "vaslab/core/serial_links.h"
 #include "vaslab/core/settings.h"
 #include "vaslab/core/system_utils.h"
 #include "vaslab/core/touch_remote.h"
+#include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/export_screen.h"
+#include "vaslab/records/study_menu_module.h"
 #include "vaslab/records/worklist.h"
 #include "vaslab/reports/spooler.h"
+#include "vaslab/studies/service_modules.h"
 
 namespace vaslab {
 namespace {
@@ -68,6 +73,22 @@ void empty_export_folders() {
 }
 
 }  // namespace
+
+void install_modules() {
+  ModuleTable& t = module_table();
+  t.study_menu = mastermn_main;
+  t.diagnostic_steps = dopalign_main;
+  t.pressure_alignment = bp_alignment;
+  t.touch_calibration = touch_calibration;
+  t.reindex_archive = reindex_archive_db;
+  t.floppy_backup_menu = floppy_backup_menu;
+  t.step_print_spooler = step_print_spooler;
+  t.print_spooler_busy = print_spooler_busy;
+  t.worklist_control = worklist_control;
+  t.import_worklist_patient = import_worklist_patient;
+  t.purge_work_dirs = purge_work_dirs;
+  t.module_connection_changed = set_module_buttons_shown;
+}
 
 int run_workstation() {
   read_hardware_settings();
@@ -109,6 +130,7 @@ int run_setup_mode() {
 }
 
 int win_main(const char* command_line) {
+  install_modules();
   // The program's icon and cursor are built in, so they are always present.
   if (!platform::acquire_instance_lock(kMutexName)) return 0;
   // A run killed while writing a record left its temporary file; this copy

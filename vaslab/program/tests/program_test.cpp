@@ -8,13 +8,13 @@
 #include <string>
 #include <thread>
 
-#include "core_fixture.h"
+#include "../../core/tests/core_fixture.h"
 #include "platform/paths.h"
 #include "testsupport/private_cups.h"
 #include "testsupport/scripted_input.h"
 #include "vaslab/core/main_menu.h"
 #include "vaslab/core/message_box.h"
-#include "vaslab/core/program.h"
+#include "vaslab/program/program.h"
 #include "vaslab/records/export_screen.h"
 
 extern char** environ;

@@ -1,4 +1,4 @@
-#include "vaslab/studies/report_view.h"
+#include "vaslab/reports/report_view.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +46,7 @@ TEST(ShrinkPage, UniformAndPatternedRasters) {
   const Bitmap full = shrink_page_raster(raster.data(), 640), whole = shrink_page_raster(raster.data(), 309);
   const testsupport::TempRoot root;
   std::istringstream expected(
-      testsupport::run_generator("vaslab/studies/tests/shrink_expect.py", root.path(), "expected.txt"));
+      testsupport::run_generator("vaslab/reports/tests/shrink_expect.py", root.path(), "expected.txt"));
   int width = 0, row = 0, column = 0, r = 0, g = 0, b = 0, checked = 0;
   while (expected >> width >> row >> column >> r >> g >> b) {
     const Bitmap& img = width == 640 ? full : whole;
@@ -197,7 +197,7 @@ TEST_F(ReportView, WholePageFirstAndKeepingYWhenZoomingIn) {
 }
 
 TEST_F(ReportView, ScreensOfBothViews) {
-  constexpr const char* kExpected = "vaslab/studies/tests/expected";
+  constexpr const char* kExpected = "vaslab/reports/tests/expected";
   clear_to(kColorBlack);
   // The box is up while the page is rendered: the first pass of the event
   // loop shows it.

@@ -1,4 +1,4 @@
-#include "vaslab/studies/report_view.h"
+#include "vaslab/reports/report_view.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,8 +1,14 @@
-// The program: start-up, the run sequence of the workstation, the set-up mode
-// and the shut-down with its exit codes.
+// The program: the top of the workstation, above every subsystem.  It fills
+// the module table through which the lower layers reach the higher ones,
+// then runs start-up, the workstation's run sequence or the set-up mode, and
+// the shut-down with its exit codes.
 #pragma once
 
 namespace vaslab {
+
+// Fills the module table with the subsystems' entries (module_table.h).
+// Every program linked with the subsystems has it filled before main runs.
+void install_modules();
 
 // The program entry.  `command_line` is the text after the program name
 // (empty: run the workstation; anything else: the set-up mode).  Returns the
