@@ -22,8 +22,8 @@
 
 #include "platform/file_io.h"
 #include "platform/paths.h"
-#include "vaslab/core/settings.h"
-#include "vaslab/core/study_menu.h"
+#include "vaslab/core/screens/study_menu.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/temp_studies.h"

@@ -2,7 +2,7 @@
 // pixels of 24 bits, and survives being written as 24-bit and read again.
 #include <cstdlib>
 
-#include "vaslab/core/bitmap_file.h"
+#include "vaslab/core/toolkit/bitmap_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto bmp = vaslab::decode_bmp(data, size);

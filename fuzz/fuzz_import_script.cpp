@@ -9,7 +9,7 @@
 #include "fuzz/scratch_root.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/records/import_buttons.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

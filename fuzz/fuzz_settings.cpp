@@ -10,7 +10,7 @@
 
 #include "fuzz/scratch_root.h"
 #include "platform/paths.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_scratch_root("fuzz-settings");

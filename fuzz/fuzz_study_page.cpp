@@ -10,7 +10,7 @@
 
 #include "fuzz/scratch_root.h"
 #include "platform/paths.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/studies/study_page.h"
 
 using namespace vaslab;

@@ -18,9 +18,9 @@
 #include "fuzz/scratch_root.h"
 #include "platform/le_bytes.h"
 #include "platform/serial.h"
-#include "vaslab/core/serial_links.h"
-#include "vaslab/core/settings.h"
-#include "vaslab/core/touch_remote.h"
+#include "vaslab/core/input/touch_remote.h"
+#include "vaslab/core/links/serial_links.h"
+#include "vaslab/core/settings/settings.h"
 
 using namespace vaslab;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/study_type.h"

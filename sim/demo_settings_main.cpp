@@ -13,8 +13,8 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "sim/module_sim.h"
-#include "vaslab/core/module_link.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/links/module_link.h"
+#include "vaslab/core/settings/settings.h"
 
 int main(int argc, char** argv) {
   using namespace vaslab;

@@ -16,7 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
-#include "vaslab/core/study_menu.h"
+#include "vaslab/core/screens/study_menu.h"
 #include "vaslab/studies/study_template.h"
 
 namespace {

@@ -20,7 +20,7 @@
 
 #include "platform/clock.h"
 #include "platform/window.h"
-#include "vaslab/core/event_wait.h"
+#include "vaslab/core/input/event_wait.h"
 
 namespace testsupport {
 

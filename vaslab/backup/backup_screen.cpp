@@ -10,8 +10,8 @@
 #include "vaslab/backup/backup_ui.h"
 #include "vaslab/backup/backup_zip.h"
 #include "vaslab/backup/floppy.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/screen.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/toolkit/screen.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/archive_reindex.h"
 

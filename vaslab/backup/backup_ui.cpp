@@ -8,10 +8,10 @@
 
 #include "platform/diskette.h"
 #include "platform/paths.h"
-#include "vaslab/core/bitmap_file.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/screen.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/toolkit/bitmap_file.h"
+#include "vaslab/core/toolkit/message_box.h"
+#include "vaslab/core/toolkit/screen.h"
 
 namespace vaslab {
 namespace {

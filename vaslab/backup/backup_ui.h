@@ -7,7 +7,7 @@
 #include <vector>
 #include <string>
 
-#include "vaslab/core/buttons.h"
+#include "vaslab/core/toolkit/buttons.h"
 
 namespace vaslab {
 

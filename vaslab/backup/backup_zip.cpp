@@ -7,7 +7,7 @@
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "vaslab/backup/zip_writer.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 
 namespace vaslab {
 namespace {

@@ -18,8 +18,8 @@
 #include "platform/find.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/studies/study_template.h"
 
 #define LE_LOAD_BYTES(S, f) std::memcpy(s.f, in + offsetof(S, f), sizeof s.f)

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "vaslab/core/buttons.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/screen.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/toolkit/buttons.h"
+#include "vaslab/core/toolkit/screen.h"
 
 namespace vaslab {
 namespace {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/paths.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/export_screen.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist_import.h"

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "vaslab/core/buttons.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/screen.h"
-#include "vaslab/core/settings.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/buttons.h"
+#include "vaslab/core/toolkit/message_box.h"
+#include "vaslab/core/toolkit/screen.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/study_directory.h"

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "platform/paths.h"
-#include "vaslab/core/buttons.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/module_link.h"
-#include "vaslab/core/screen.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/links/module_link.h"
+#include "vaslab/core/toolkit/buttons.h"
+#include "vaslab/core/toolkit/message_box.h"
+#include "vaslab/core/toolkit/screen.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/temp_studies.h"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "vaslab/core/buttons.h"
+#include "vaslab/core/toolkit/buttons.h"
 #include "vaslab/records/temp_studies.h"
 
 namespace vaslab {

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "vaslab/core/study_menu.h"
+#include "vaslab/core/screens/study_menu.h"
 
 namespace vaslab {
 

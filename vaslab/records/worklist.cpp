@@ -16,7 +16,7 @@
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/records/module_dispatch.h"
 
 namespace vaslab {

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <string>
 
-#include "vaslab/core/module_table.h"
+#include "vaslab/core/settings/module_table.h"
 
 namespace vaslab {
 

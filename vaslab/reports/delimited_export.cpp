@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_io.h"
 #include "platform/dos_time.h"
+#include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/reports/export_args.h"
 #include "vaslab/reports/formula.h"
 #include "vaslab/reports/module_entries.h"

@@ -5,7 +5,7 @@
 
 #include "platform/file_io.h"
 #include "platform/le_bytes.h"
-#include "vaslab/core/module_table.h"
+#include "vaslab/core/settings/module_table.h"
 #include "vaslab/reports/formula.h"
 #include "vaslab/reports/template_format.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "vaslab/core/bitmap_file.h"
+#include "vaslab/core/toolkit/bitmap_file.h"
 
 namespace vaslab {
 

@@ -24,9 +24,9 @@
 
 #include "platform/file_io.h"
 #include "platform/paths.h"
-#include "vaslab/core/bitmap_file.h"
-#include "vaslab/core/builtin_pictures.h"
-#include "vaslab/core/fonts.h"
+#include "vaslab/core/toolkit/bitmap_file.h"
+#include "vaslab/core/toolkit/builtin_pictures.h"
+#include "vaslab/core/toolkit/fonts.h"
 
 using namespace vaslab;
 

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <ctime>
 
-#include "vaslab/core/buttons.h"
-#include "vaslab/core/digital_io.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/screen.h"
-#include "vaslab/core/stopwatch.h"
-#include "vaslab/core/trace_strips.h"
+#include "vaslab/core/input/digital_io.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/toolkit/buttons.h"
+#include "vaslab/core/toolkit/screen.h"
+#include "vaslab/core/toolkit/stopwatch.h"
+#include "vaslab/core/toolkit/trace_strips.h"
 #include "vaslab/studies/module_entries.h"
 #include "vaslab/studies/module_frame.h"
 #include "vaslab/studies/sample_frames.h"

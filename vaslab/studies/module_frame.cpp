@@ -5,11 +5,11 @@
 #include <system_error>
 
 #include "platform/paths.h"
-#include "vaslab/core/buttons.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/stopwatch.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/toolkit/buttons.h"
+#include "vaslab/core/toolkit/message_box.h"
+#include "vaslab/core/toolkit/stopwatch.h"
 #include "vaslab/studies/sample_frames.h"
 #include "vaslab/studies/study_template.h"
 

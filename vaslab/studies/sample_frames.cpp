@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "vaslab/core/module_link.h"
+#include "vaslab/core/links/module_link.h"
 #include "vaslab/studies/study_page.h"
 
 namespace vaslab {

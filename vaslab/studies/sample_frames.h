@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "vaslab/core/serial_links.h"
+#include "vaslab/core/links/serial_links.h"
 
 namespace vaslab {
 

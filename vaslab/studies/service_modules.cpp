@@ -8,14 +8,14 @@
 #include <limits>
 #include <memory>
 
-#include "vaslab/core/buttons.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/screen.h"
-#include "vaslab/core/system_utils.h"
-#include "vaslab/core/touch_remote.h"
-#include "vaslab/core/digital_io.h"
-#include "vaslab/core/trace_strips.h"
+#include "vaslab/core/input/digital_io.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/input/touch_remote.h"
+#include "vaslab/core/toolkit/buttons.h"
+#include "vaslab/core/toolkit/message_box.h"
+#include "vaslab/core/toolkit/screen.h"
+#include "vaslab/core/toolkit/trace_strips.h"
 #include "vaslab/studies/sample_frames.h"
 #include "vaslab/studies/study_page.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 
 namespace vaslab {
 

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <vector>
 
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/screen.h"
-#include "vaslab/core/settings.h"
-#include "vaslab/core/stopwatch.h"
-#include "vaslab/core/system_utils.h"
-#include "vaslab/core/trace_strips.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/screen.h"
+#include "vaslab/core/toolkit/stopwatch.h"
+#include "vaslab/core/toolkit/trace_strips.h"
 #include "vaslab/studies/sample_frames.h"
 #include "vaslab/studies/study_template.h"
 

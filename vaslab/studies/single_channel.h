@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "vaslab/core/buttons.h"
+#include "vaslab/core/toolkit/buttons.h"
 #include "vaslab/studies/module_frame.h"
 
 namespace vaslab {

@@ -7,7 +7,7 @@
 #include "platform/file_io.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 
 namespace vaslab {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "vaslab/core/stopwatch.h"
+#include "vaslab/core/toolkit/stopwatch.h"
 #include "vaslab/studies/study_page.h"
 
 namespace vaslab {

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "vaslab/backup/tests/backup_screen_fixture.h"
-#include "vaslab/core/message_box.h"
 #include "vaslab/core/tests/screenshot_check.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "ziplib/zip_messages.h"
 
 using namespace vaslab;

@@ -12,7 +12,7 @@
 #include "vaslab/backup/backup_zip.h"
 #include "vaslab/backup/tests/backup_test_support.h"
 #include "vaslab/backup/zip_file_functions.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 
 using namespace vaslab;
 using backup_test::check_with_readers;

@@ -8,9 +8,9 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "screen_fixture.h"
-#include "vaslab/core/bitmap_file.h"
-#include "vaslab/core/buttons.h"
-#include "vaslab/core/event_wait.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/toolkit/bitmap_file.h"
+#include "vaslab/core/toolkit/buttons.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "link_fixture.h"
 #include "platform/clock.h"
 #include "sim/pty.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/main_window.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/toolkit/main_window.h"
 
 namespace vaslab {
 namespace {

@@ -9,10 +9,10 @@
 #include "platform/paths.h"
 #include "platform/window.h"
 #include "testsupport/temp_root.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/main_window.h"
-#include "vaslab/core/settings.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/main_window.h"
 
 struct CoreFixture : ::testing::Test {
   testsupport::TempRoot root;

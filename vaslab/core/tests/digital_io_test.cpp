@@ -5,7 +5,7 @@
 
 #include "link_fixture.h"
 #include "sim/pty.h"
-#include "vaslab/core/digital_io.h"
+#include "vaslab/core/input/digital_io.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "vaslab/core/driver_layer.h"
+#include "vaslab/core/links/driver_layer.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "platform/debug.h"
 #include "platform/le_bytes.h"
 #include "testsupport/wait.h"
-#include "vaslab/core/digital_io.h"
+#include "vaslab/core/input/digital_io.h"
 
 namespace vaslab::driver {
 namespace {

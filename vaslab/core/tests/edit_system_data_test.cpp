@@ -1,4 +1,4 @@
-#include "vaslab/core/edit_system_data.h"
+#include "vaslab/core/screens/edit_system_data.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 
 #include "screen_fixture.h"
 #include "testsupport/scripted_input.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/program/program.h"
-#include "vaslab/core/settings.h"
 
 namespace {
 

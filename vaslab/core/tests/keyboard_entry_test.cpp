@@ -4,8 +4,8 @@
 
 #include "screen_fixture.h"
 #include "testsupport/scripted_input.h"
-#include "vaslab/core/fonts.h"
-#include "vaslab/core/keyboard_entry.h"
+#include "vaslab/core/toolkit/fonts.h"
+#include "vaslab/core/toolkit/keyboard_entry.h"
 
 namespace {
 

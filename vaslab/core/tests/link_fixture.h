@@ -16,9 +16,9 @@
 #include "platform/debug.h"
 #include "platform/library.h"
 #include "platform/serial.h"
-#include "vaslab/core/module_link.h"
-#include "vaslab/core/serial_links.h"
-#include "vaslab/core/touch_remote.h"
+#include "vaslab/core/input/touch_remote.h"
+#include "vaslab/core/links/module_link.h"
+#include "vaslab/core/links/serial_links.h"
 
 struct LinkFixture : CoreFixture {
   std::vector<std::string> messages;  // "title: text"

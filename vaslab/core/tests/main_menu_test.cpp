@@ -11,9 +11,9 @@
 #include "sim/module_sim.h"
 #include "sim/pty.h"
 #include "testsupport/scripted_input.h"
-#include "vaslab/core/main_menu.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/module_link.h"
+#include "vaslab/core/links/module_link.h"
+#include "vaslab/core/screens/main_menu.h"
+#include "vaslab/core/toolkit/message_box.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "screen_fixture.h"
-#include "vaslab/core/message_box.h"
+#include "vaslab/core/toolkit/message_box.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "core_fixture.h"
 #include "platform/debug.h"
-#include "vaslab/core/bitmap_file.h"
-#include "vaslab/core/screen.h"
+#include "vaslab/core/toolkit/bitmap_file.h"
+#include "vaslab/core/toolkit/screen.h"
 
 struct ScreenFixture : CoreFixture {
   std::vector<std::string> notes;

@@ -9,9 +9,9 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "screen_fixture.h"
-#include "vaslab/core/builtin_pictures.h"
-#include "vaslab/core/fonts.h"
-#include "vaslab/core/main_window.h"
+#include "vaslab/core/toolkit/builtin_pictures.h"
+#include "vaslab/core/toolkit/fonts.h"
+#include "vaslab/core/toolkit/main_window.h"
 
 namespace {
 

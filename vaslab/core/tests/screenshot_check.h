@@ -10,7 +10,7 @@
 #include <string>
 
 #include "testsupport/png.h"
-#include "vaslab/core/screen.h"
+#include "vaslab/core/toolkit/screen.h"
 
 // At most 0.3% of the pixels may differ by more than 16 in a component
 // (glyph edges move a little between FreeType versions).

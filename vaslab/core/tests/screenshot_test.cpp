@@ -6,14 +6,14 @@
 
 #include "screen_fixture.h"
 #include "screenshot_check.h"
-#include "vaslab/core/buttons.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/keyboard_entry.h"
-#include "vaslab/core/main_menu.h"
-#include "vaslab/core/settings.h"
-#include "vaslab/core/setup_menus.h"
-#include "vaslab/core/study_menu.h"
 #include "testsupport/scripted_input.h"
+#include "vaslab/core/screens/main_menu.h"
+#include "vaslab/core/screens/setup_menus.h"
+#include "vaslab/core/screens/study_menu.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/buttons.h"
+#include "vaslab/core/toolkit/keyboard_entry.h"
+#include "vaslab/core/toolkit/message_box.h"
 
 namespace {
 

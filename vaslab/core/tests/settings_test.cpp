@@ -1,4 +1,4 @@
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/find.h"
-#include "testsupport/generator.h"
 #include "platform/paths.h"
+#include "testsupport/generator.h"
 #include "testsupport/temp_root.h"
 #include "testsupport/write_faults.h"
 

@@ -1,4 +1,4 @@
-#include "vaslab/core/setup_menus.h"
+#include "vaslab/core/screens/setup_menus.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -20,10 +20,10 @@
 #include "screen_fixture.h"
 #include "testsupport/scripted_input.h"
 #include "vaslab/backup/floppy_backup.h"
-#include "vaslab/core/edit_system_data.h"
-#include "vaslab/core/main_window.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/screens/edit_system_data.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/main_window.h"
+#include "vaslab/core/toolkit/message_box.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "vaslab/core/stopwatch.h"
+#include "vaslab/core/toolkit/stopwatch.h"
 
 #include <gtest/gtest.h>
 

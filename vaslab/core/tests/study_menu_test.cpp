@@ -9,7 +9,7 @@
 #include "screen_fixture.h"
 #include "testsupport/generator.h"
 #include "testsupport/scripted_input.h"
-#include "vaslab/core/study_menu.h"
+#include "vaslab/core/screens/study_menu.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "link_fixture.h"
 #include "sim/peer_sim.h"
 #include "testsupport/wait.h"
-#include "vaslab/core/main_window.h"
+#include "vaslab/core/toolkit/main_window.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "screen_fixture.h"
-#include "vaslab/core/trace_strips.h"
+#include "vaslab/core/toolkit/trace_strips.h"
 
 namespace {
 

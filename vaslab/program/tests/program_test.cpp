@@ -12,8 +12,8 @@
 #include "platform/paths.h"
 #include "testsupport/private_cups.h"
 #include "testsupport/scripted_input.h"
-#include "vaslab/core/main_menu.h"
-#include "vaslab/core/message_box.h"
+#include "vaslab/core/screens/main_menu.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/program/program.h"
 #include "vaslab/records/export_screen.h"
 

@@ -16,7 +16,7 @@
 
 #include "platform/file_io.h"
 #include "platform/find.h"
-#include "vaslab/core/message_box.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/tests/records_test_support.h"
 
 namespace vaslab {

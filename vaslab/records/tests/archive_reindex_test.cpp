@@ -17,7 +17,7 @@
 
 #include "platform/file_io.h"
 #include "platform/find.h"
-#include "vaslab/core/study_menu.h"
+#include "vaslab/core/screens/study_menu.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/tests/records_test_support.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/temp_studies.h"
 
 namespace vaslab {

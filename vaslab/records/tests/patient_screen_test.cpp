@@ -7,13 +7,13 @@
 #include <string>
 
 #include "platform/find.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/main_window.h"
-#include "vaslab/core/system_utils.h"
+#include "testsupport/scripted_input.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/toolkit/main_window.h"
 #include "vaslab/records/line_editor.h"
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/tests/records_test_support.h"
-#include "testsupport/scripted_input.h"
 
 namespace vaslab {
 namespace {

@@ -13,12 +13,12 @@
 
 #include "platform/paths.h"
 #include "testsupport/scripted_input.h"
-#include "vaslab/core/main_window.h"
-#include "vaslab/core/system_utils.h"
 #include "testsupport/temp_root.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/message_box.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/main_window.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/records/worklist.h"
 

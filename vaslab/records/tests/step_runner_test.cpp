@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/debug.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/system_utils.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/tests/records_test_support.h"
 

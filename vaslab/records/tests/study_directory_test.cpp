@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/main_window.h"
-#include "vaslab/core/study_menu.h"
-#include "vaslab/core/system_utils.h"
+#include "testsupport/scripted_input.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/screens/study_menu.h"
+#include "vaslab/core/toolkit/main_window.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/study_menu_module.h"
 #include "vaslab/records/tests/records_test_support.h"
-#include "testsupport/scripted_input.h"
 
 namespace vaslab {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "vaslab/core/study_menu.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/screens/study_menu.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/tests/records_test_support.h"

@@ -12,7 +12,7 @@
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
 #include "testsupport/write_faults.h"
-#include "vaslab/core/message_box.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/tests/records_test_support.h"
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "testsupport/scripted_input.h"
-#include "vaslab/core/main_window.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/toolkit/main_window.h"
 #include "vaslab/records/tests/records_test_support.h"
 #include "vaslab/records/worklist_import.h"
 

@@ -18,16 +18,16 @@
 
 #include "platform/paths.h"
 #include "testsupport/file_size_limit.h"
-#include "testsupport/write_faults.h"
+#include "testsupport/png.h"
 #include "testsupport/temp_root.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/settings.h"
+#include "testsupport/write_faults.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/tests/screen_fixture.h"
 #include "vaslab/reports/delimited_export.h"
 #include "vaslab/reports/formula.h"
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
-#include "testsupport/png.h"
-#include "vaslab/core/tests/screen_fixture.h"
 #include "vaslab/reports/tests/report_test_support.h"
 
 namespace vaslab {

@@ -13,7 +13,7 @@
 #include "platform/paths.h"
 #include "testsupport/file_size_limit.h"
 #include "testsupport/temp_root.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/reports/formula.h"
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"

@@ -18,7 +18,7 @@
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
 #include "testsupport/write_faults.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/reports/module_entries.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/reports/tests/report_test_support.h"

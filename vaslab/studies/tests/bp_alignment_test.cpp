@@ -11,9 +11,9 @@
 #include "platform/file_io.h"
 #include "platform/serial.h"
 #include "study_fixture.h"
-#include "vaslab/core/module_link.h"
-#include "vaslab/core/serial_links.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/links/module_link.h"
+#include "vaslab/core/links/serial_links.h"
+#include "vaslab/core/settings/settings.h"
 #include "vaslab/studies/sample_frames.h"
 #include "vaslab/studies/service_modules.h"
 

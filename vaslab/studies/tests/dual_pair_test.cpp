@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "study_fixture.h"
-#include "vaslab/core/event_wait.h"
-#include "vaslab/core/trace_strips.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/toolkit/trace_strips.h"
 #include "vaslab/studies/module_entries.h"
 #include "vaslab/studies/single_channel.h"
 

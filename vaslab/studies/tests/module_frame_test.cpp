@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "study_fixture.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/system_utils.h"
 
 namespace vaslab {
 namespace {

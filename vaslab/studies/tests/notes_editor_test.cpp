@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "study_fixture.h"
-#include "vaslab/core/message_box.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/worklist.h"
-#include "vaslab/studies/module_frame.h"
 #include "vaslab/studies/module_entries.h"
+#include "vaslab/studies/module_frame.h"
 
 namespace vaslab {
 namespace {

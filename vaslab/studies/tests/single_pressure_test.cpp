@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "study_fixture.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/system_utils.h"
 #include "vaslab/studies/single_channel.h"
 
 namespace vaslab {

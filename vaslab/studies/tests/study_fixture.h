@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "../../core/tests/screen_fixture.h"
-#include "testsupport/generator.h"
+#include "fake_module.h"
 #include "sim/module_sim.h"
+#include "testsupport/generator.h"
 #include "testsupport/scripted_input.h"
 #include "testsupport/wait.h"
-#include "fake_module.h"
-#include "vaslab/core/stopwatch.h"
-#include "vaslab/core/system_utils.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/toolkit/stopwatch.h"
 #include "vaslab/studies/study_page.h"
 #include "vaslab/studies/study_template.h"
 

@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "testsupport/generator.h"
 #include "platform/paths.h"
+#include "testsupport/generator.h"
 #include "testsupport/temp_root.h"
 #include "testsupport/write_faults.h"
-#include "vaslab/core/settings.h"
+#include "vaslab/core/settings/settings.h"
 
 namespace vaslab {
 namespace {

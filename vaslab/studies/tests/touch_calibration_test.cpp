@@ -13,7 +13,7 @@
 #include "sim/peer_sim.h"
 #include "testsupport/generator.h"
 #include "testsupport/scripted_input.h"
-#include "vaslab/core/touch_remote.h"
+#include "vaslab/core/input/touch_remote.h"
 #include "vaslab/studies/service_modules.h"
 
 namespace {

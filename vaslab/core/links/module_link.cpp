@@ -1,0 +1,321 @@
+#include "vaslab/core/links/module_link.h"
+
+#include <array>
+#include <cassert>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/links/serial_links.h"
+#include "vaslab/core/settings/module_table.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/screen.h"
+
+namespace vaslab {
+
+const char kFirmwareFile[] = "c:\\studies\\romv5.bin";
+
+namespace {
+
+void tell_menu_connected(bool connected) {
+  if (const auto changed = module_table().module_connection_changed) changed(connected);
+}
+
+constexpr std::uint8_t kVersionQuery = 0x53;  // 'S'
+constexpr std::uint8_t kDownloadStart = 0x52; // 'R'
+constexpr std::uint8_t kAllReceived = 0xAA;
+constexpr std::uint16_t kNoByte = 0xFFFF;
+constexpr int kTimerSlot = 1;
+constexpr int kStreamingBytes = 5;  // this many in 200 ms: the module is streaming
+
+// What must hold between the fields, asserted on entry to every operation
+// in debug and test builds:
+//  1. `state` is one of the connection states, 0 to kModuleReady.
+//  2. Both versions are byte values: the file's first byte, the module's
+//     one-byte answer.
+//  3. A download (states 5 to 8) runs only to a module whose version is
+//     older than the file's.
+struct ModuleState {
+  bool check_invariants() const {
+    if (state < 0 || state > kModuleReady || file_version > 0xFF || module_version > 0xFF) return false;
+    return state < 5 || state > 8 || module_version < file_version;
+  }
+
+  std::array<std::uint8_t, kFirmwareImageSize> image{};
+  std::uint16_t file_version = 0;
+  int state = 0;
+  std::uint16_t module_version = 0;
+  int downloads = 0;  // completed since the image was loaded
+};
+
+ModuleState g_mod;
+
+bool module_present() { return hardware_settings().vascular_module_present != 0; }
+
+void start_timeout(std::uint32_t ms) { start_tick_timer(kTimerSlot, ms, kTickOneShot); }
+bool timed_out() { return tick_timer_expired(kTimerSlot) != 0; }
+
+// The next module byte within the running time-out, sleeping between looks
+// rather than spinning a core; kNoByte once the time-out ended.
+std::uint16_t wait_module_byte() {
+  for (;;) {
+    const std::uint16_t b = receive_module_byte();
+    if (b != kNoByte || timed_out()) return b;
+    platform::sleep_ms(1);
+  }
+}
+
+// The module answers a block only once it has all of it, so whatever it sent
+// before is dropped ahead of the block.  Dropping input after the block
+// could throw its answer away on a workstation held up for a moment, and
+// nothing would ever ask again: state 7 has no time-out.
+void drain_and_send_block(int block) {
+  drain_module_input();
+  send_firmware_block(block);
+}
+
+// State 3: only the file's version or the one stored before ends the wait.
+void confirm_version() {
+  send_module_byte(kVersionQuery);
+  start_timeout(200);
+  for (;;) {
+    const std::uint16_t b = wait_module_byte();
+    if (b == kNoByte) {
+      g_mod.state = 1;
+      return;
+    }
+    if (b == g_mod.file_version) {
+      g_mod.module_version = b;
+      break;
+    }
+    if (b == g_mod.module_version) break;
+  }
+  g_mod.state = 4;
+}
+
+}  // namespace
+
+void send_module_byte(int value) {
+  const auto byte = static_cast<std::uint8_t>(value);
+  switch (link_kind(SerialDevice::kModule)) {
+    case LinkKind::kNone: return;
+    case LinkKind::kComPort: com_send_byte(SerialDevice::kModule, byte); return;
+    case LinkKind::kSerialCard: {
+      const int h = serial_card_handle(SerialDevice::kModule);
+      if (h < 0) return;
+      const int r = serial_card_put_byte(h, byte);
+      if (r != 1) show_link_error("Error", "module port send got %d from %x, 1, %x", r, unsigned(h), unsigned{byte});
+      return;
+    }
+  }
+}
+
+std::uint16_t receive_module_byte() {
+  switch (link_kind(SerialDevice::kModule)) {
+    case LinkKind::kNone: return kNoByte;
+    case LinkKind::kComPort: return com_receive_byte(SerialDevice::kModule);
+    case LinkKind::kSerialCard: {
+      const int h = serial_card_handle(SerialDevice::kModule);
+      if (h < 0) return kNoByte;
+      std::uint8_t b = 0;
+      const int r = serial_card_get_byte(h, &b);
+      if (r == 1) return b;
+      if (r < 0) show_link_error("Error", "module port rec got %d from %x, 1, char", r, unsigned(h));
+      return kNoByte;
+    }
+  }
+  return kNoByte;
+}
+
+namespace {
+bool g_other_source = false;
+int g_other_descriptor = -1;
+}  // namespace
+
+int module_wait_descriptor() {
+  return g_other_source ? g_other_descriptor : link_wait_descriptor(SerialDevice::kModule);
+}
+
+void set_module_source_descriptor(bool other_source, int descriptor) {
+  g_other_source = other_source;
+  g_other_descriptor = descriptor;
+}
+
+void drain_module_input() {
+  while (receive_module_byte() != kNoByte) {
+  }
+}
+
+void close_module_link() {
+  switch (link_kind(SerialDevice::kModule)) {
+    case LinkKind::kNone: return;
+    case LinkKind::kComPort: close_com_port(SerialDevice::kModule); return;
+    case LinkKind::kSerialCard: {
+      const int h = serial_card_handle(SerialDevice::kModule);
+      if (h < 0) return;
+      const int r = serial_card_cleanup(h);
+      if (r != 0) show_link_error("Error", "MODULE port close got %d from %x", r, unsigned(h));
+      set_serial_card_handle(SerialDevice::kModule, -1);
+      return;
+    }
+  }
+}
+
+int load_firmware_image() {
+  assert(g_mod.check_invariants());
+  const auto bytes = platform::read_file(platform::map_path(kFirmwareFile), kFirmwareFileSize + 1);
+  if (!bytes || bytes->size() != kFirmwareFileSize) return 0;
+  g_mod.file_version = (*bytes)[0];
+  std::copy(bytes->begin() + 1, bytes->end(), g_mod.image.begin());
+  send_module_byte(0);
+  g_mod.state = 0;
+  g_mod.downloads = 0;
+  return 1;
+}
+
+std::string firmware_image_fault() {
+  const auto size = platform::file_size(platform::map_path(kFirmwareFile));
+  std::string text = std::string("The module firmware image\r") + kFirmwareFile;
+  if (!size) return text + "\ris missing or cannot be read.";
+  return text + "\rholds " + std::to_string(*size) + " bytes instead of " + std::to_string(kFirmwareFileSize) + ".";
+}
+
+std::uint16_t firmware_file_version() { return g_mod.file_version; }
+
+std::uint16_t firmware_block_crc(const std::uint8_t* data, std::size_t count, int block) {
+  std::uint16_t crc = 0;
+  auto add = [&crc](std::uint8_t b) {
+    crc ^= b;
+    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0x8408) : crc >> 1;
+  };
+  add(static_cast<std::uint8_t>(block));
+  for (std::size_t i = 0; i < count; ++i) add(data[i]);
+  return crc;
+}
+
+void send_firmware_block(int block) {
+  assert(g_mod.check_invariants());
+  if (block < 0 || block >= kFirmwareBlocks) return;
+  const std::uint8_t* data = g_mod.image.data() + static_cast<std::size_t>(block) * kFirmwareBlockSize;
+  const std::uint16_t crc = firmware_block_crc(data, kFirmwareBlockSize, block);
+  send_module_byte(block);
+  for (std::size_t i = 0; i < kFirmwareBlockSize; ++i) send_module_byte(data[i]);
+  send_module_byte(crc >> 8);
+  send_module_byte(crc & 0xFF);
+  // The block number at the top right, so the operator sees the update run.
+  draw_text_cells(std::to_string(block).c_str(), 0, 78, g_draw.fill_color, g_draw.text_color);
+}
+
+int module_connection_state() { return g_mod.state; }
+void set_module_connection_state(int state) {
+  g_mod.state = state;
+  assert(g_mod.check_invariants());
+}
+std::uint16_t module_firmware_version() { return g_mod.module_version; }
+
+void step_module_connection() {
+  assert(g_mod.check_invariants());
+  if (!module_present()) {
+    tell_menu_connected(true);
+    g_mod.state = kModuleReady;
+    return;
+  }
+  switch (g_mod.state) {
+    case 0:
+      // Whatever the module still sends from before is dropped, up to the
+      // first gap.
+      g_mod.state = 1;
+      start_timeout(1000);
+      while (receive_module_byte() != kNoByte && !timed_out()) {
+      }
+      return;
+    case 1: {
+      drain_module_input();
+      send_module_byte(kVersionQuery);
+      start_timeout(200);
+      const std::uint16_t b = wait_module_byte();
+      if (b == kNoByte) return;
+      g_mod.module_version = b;
+      g_mod.state = b == g_mod.file_version ? 4 : 2;
+      return;
+    }
+    case 2: {
+      // The answer may have been a byte of a frame stream: count what comes.
+      start_timeout(200);
+      int count = 0;
+      while (wait_module_byte() != kNoByte) ++count;
+      if (count < kStreamingBytes) g_mod.state = 3;
+      return;
+    }
+    case 3: confirm_version(); return;
+    case 4:
+      if (g_mod.module_version == g_mod.file_version) {
+        tell_menu_connected(true);
+        g_mod.state = kModuleReady;
+      } else if (g_mod.module_version > g_mod.file_version) {
+        g_mod.state = 0;
+      } else {
+        // A module that keeps its old firmware after every download would
+        // otherwise be sent the image for ever.
+        g_mod.state = g_mod.downloads < kMaxFirmwareDownloads ? 5 : kModuleUpdateFailed;
+      }
+      return;
+    case 5:
+      // As for a block: the answer follows "R", so the input is dropped before.
+      drain_module_input();
+      send_module_byte(kDownloadStart);
+      start_timeout(2000);
+      g_mod.state = 6;
+      return;
+    case 6: {
+      if (timed_out()) {
+        g_mod.state = 5;
+        return;
+      }
+      if (receive_module_byte() == 0x00) {
+        drain_and_send_block(0);
+        g_mod.state = 7;
+      }
+      return;
+    }
+    case 7: {
+      // No time-out here: a module that stops asking keeps the state until
+      // the menu is entered again.
+      const std::uint16_t b = receive_module_byte();
+      if (b < kFirmwareBlocks)
+        drain_and_send_block(b);
+      else if (b == kAllReceived)
+        g_mod.state = 8;
+      return;
+    }
+    case 8:
+      ++g_mod.downloads;
+      send_module_byte(kAllReceived);
+      start_timeout(10);
+      wait_module_byte();
+      g_mod.state = 1;
+      return;
+    case kModuleUpdateFailed: return;  // until the image is loaded again
+    default: g_mod.state = 0; return;
+  }
+}
+
+int connect_module() {
+  assert(g_mod.check_invariants());
+  tell_menu_connected(false);
+  g_mod.state = 1;
+  for (int i = 0; i < 10; ++i) {
+    step_module_connection();
+    if (g_mod.state == kModuleReady) return 0;
+    if (g_mod.state == 4) break;
+  }
+  if (g_mod.state != 4) return 1;
+  step_module_connection();
+  return g_mod.state == kModuleReady ? 0 : 1;
+}
+
+void reset_module_link() { g_mod = ModuleState{}; }
+
+}  // namespace vaslab
