@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "vaslab/core/bitmap_file.h"
+#include "vaslab/core/toolkit/bitmap_file.h"
 
 namespace vaslab {
 
