@@ -124,10 +124,10 @@ void build_keys() {
 }
 
 void draw_edit_line(const LineEditor& e) {
-  fill_rect_color(0, kTextY, 40 * kCellWidth, kTextY + 17, kColorBackground);
+  fill_rect_color(0, kTextY, 40 * kCellWidth, kTextY + kWideTextRows, kColorBackground);
   draw_text_wide(e.text, kTextY, 0, kColorWhite);
   const int x = std::min(e.cursor, 39) * kCellWidth;
-  fill_rect_color(x, kTextY, x + kCellWidth, kTextY + 17, kCursorColor);
+  fill_rect_color(x, kTextY, x + kCellWidth, kTextY + kWideTextRows, kCursorColor);
   const char under[2] = {e.cursor < e.length ? e.text[e.cursor] : ' ', 0};
   draw_text_wide(under, kTextY, x, kColorBackground);
   mark_dirty(kDirtyWholeWindow);

@@ -454,13 +454,13 @@ void draw_text_wide(const char* text, int y, int x, int color) {
   const int twin = font_has_own_arrows(kFontSized) ? 0 : kFontSizedArrows;
   const int px = scale_x(x), py = scale_y(y);
   draw_chars(s, kFontWide, twin, px, py, scale_x(16), text_rgb(color));
-  invalidate(px, py, px + scale_x(16 * static_cast<int>(s.size())), py + scale_y(32));
+  invalidate(px, py, px + scale_x(16 * static_cast<int>(s.size())), py + scale_y(kWideTextRows));
   mark_dirty(kDirtyWholeWindow);
 }
 
 void draw_text_wide_over(const char* text, int y, int x, int color) {
   const int n = static_cast<int>(bounded(text).size());
-  fill_rect_color(x, y, x + 16 * n, y + 32, g_draw.fill_color);
+  fill_rect_color(x, y, x + 16 * n, y + kWideTextRows, g_draw.fill_color);
   draw_text_wide(text, y, x, color);
 }
 
@@ -490,7 +490,7 @@ void draw_entry_text_wrapped(const char* text, int row, int column) {
     const std::size_t upper = std::min<std::size_t>(s.size(), static_cast<std::size_t>(40 - std::max(column, 0)));
     const std::string part(s.substr(0, upper));
     const EntryCell c = entry_cell(row, column);
-    fill_rect_color(c.x, c.text_top, c.x + 16 * static_cast<int>(part.size()), c.text_top + 32, g_draw.fill_color);
+    fill_rect_color(c.x, c.text_top, c.x + 16 * static_cast<int>(part.size()), c.text_top + kWideTextRows, g_draw.fill_color);
     draw_text_wide(part.c_str(), c.text_top, c.x, g_draw.text_color);
     s.remove_prefix(upper);
     if (s.empty()) return;
@@ -498,7 +498,7 @@ void draw_entry_text_wrapped(const char* text, int row, int column) {
   }
   const std::string rest(s);
   const EntryCell c = entry_cell(row, column);
-  fill_rect_color(c.x, c.text_top, c.x + 16 * static_cast<int>(rest.size()), c.text_top + 32, g_draw.fill_color);
+  fill_rect_color(c.x, c.text_top, c.x + 16 * static_cast<int>(rest.size()), c.text_top + kWideTextRows, g_draw.fill_color);
   draw_text_wide(rest.c_str(), c.text_top, c.x, g_draw.text_color);
 }
 

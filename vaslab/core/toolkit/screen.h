@@ -150,6 +150,11 @@ void draw_probe_indicator_at(int probe_type, int x, int y);
 void draw_probe_indicator(int probe_type);
 void draw_value_box_text(const char* text, int y, int x);
 void draw_text_at_cell_address(const char* text, int address, int column);
+// Wide text: 16-column cells, each line kWideTextRows rows high from its
+// top (the 28-row font cell with its descenders, and a margin).  Whatever
+// clears or marks a line of it covers that many rows, or the descenders of
+// the letters it replaces stay on the screen.
+constexpr int kWideTextRows = 32;
 void draw_text_wide(const char* text, int y, int x, int color);
 // The same over an earlier text: its cells are filled with the fill colour
 // first, so a readout redrawn in place keeps no pixels of the last value.

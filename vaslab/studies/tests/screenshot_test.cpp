@@ -138,7 +138,20 @@ TEST_F(StudyScreenshot, PatientAndReviewScreens) {
   set_module_check([] { return 0; });
   std::strcpy(hardware_settings().export_control_2, "C:\\PROGRAMS\\DELIMEX");
   std::strcpy(hardware_settings().export_path_2, "C:\\EXPORT\\");
-  input->after(100).at_time([] { check_screenshot("patient_data", kExpected); });
+  // Letters typed and taken back leave the line as it was, their
+  // descenders too.
+  std::vector<std::uint32_t> untouched, erased;
+  auto name_line = [](std::vector<std::uint32_t>& rows) {
+    for (int y = 40; y < 86; ++y)
+      for (int x = 0; x < 640; ++x) rows.push_back(px(x, y));
+  };
+  input->after(100).at_time([&] {
+    check_screenshot("patient_data", kExpected);
+    name_line(untouched);
+  });
+  input->type("gjpqy");
+  for (int i = 0; i < 5; ++i) input->key(platform::vk::kBack);
+  input->after(100).at_time([&] { name_line(erased); });
   input->type("SMITH JOHN").key(platform::vk::kReturn).type("A-17").key(platform::vk::kReturn).after(300);
   pulse(300);
   input->after(1000).tap(kCodeCapture).after(300).tap(kCodeExit).after(300);
@@ -155,6 +168,8 @@ TEST_F(StudyScreenshot, PatientAndReviewScreens) {
   input->key(platform::vk::kEscape).after(300).tap(kReviewExit);
   EXPECT_EQ(review_screen(77, 0), 8);
   set_module_check(nullptr);
+  ASSERT_EQ(erased.size(), untouched.size());
+  EXPECT_TRUE(erased == untouched) << "the erased letters left pixels on the name line";
 }
 
 // The e-mail export's result screen says one thing: the failure with its
