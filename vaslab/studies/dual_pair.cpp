@@ -324,6 +324,13 @@ class DualEngine {
   void draw_markers(int side);
   void draw_side_readouts(int side, bool post);
   void draw_scales();
+  // Left edge of a side's scale badge, and of the marker time's "TIME:",
+  // which stands clear of the badge with its value one blank after it, both
+  // within the side's strip.
+  int badge_x(int side) const { return side == kRight ? (cuffs() ? 169 : 179) : (cuffs() ? 496 : 506); }
+  int time_label_x(int side) const { return badge_x(side) + kBadgeWidth + 6; }
+  int time_value_x(int side) const { return time_label_x(side) + 6 * 8; }
+  static constexpr int kBadgeWidth = 36;
 
   // Post actions.
   bool scroll_step(int side, bool forward);
@@ -585,8 +592,8 @@ void DualEngine::draw_markers(int side) {
   if (p.point_1 < 0 || p.point_2 < 0) return;
   char text[16];
   marker_time_text(p.point_1, p.point_2, page(kRight).filter_code, text, sizeof text);
-  const int x = side == kRight ? 248 : 588;
-  fill_rect_color(x, 218, x + 32, 226, kColorBackground);
+  const int x = time_value_x(side);
+  fill_rect_color(x, 218, x + 40, 226, kColorBackground);
   draw_text_sized(text, 218, x, 8, kColorWhite);
   flush_area(x, 218, x + 40, 226);
   if (sides_[kRight].rec.options & 0x20) {
@@ -616,8 +623,8 @@ void DualEngine::draw_side_readouts(int side, bool post) {
 // The pressure screens keep the scales above their readouts.
 void DualEngine::draw_scales() {
   const int y = cuffs() ? 212 : 229;
-  draw_scale_bitmap(page(kRight).gain, cuffs() ? 169 : 179, y);
-  draw_scale_bitmap(page(kLeft).gain, cuffs() ? 496 : 506, y);
+  draw_scale_bitmap(page(kRight).gain, badge_x(kRight), y);
+  draw_scale_bitmap(page(kLeft).gain, badge_x(kLeft), y);
 }
 
 void DualEngine::draw_screen(const char* background, bool post) {
@@ -639,8 +646,7 @@ void DualEngine::draw_screen(const char* background, bool post) {
   draw_scales();
   if (pressure() && post && (sides_[kRight].rec.options & 0x08)) {
     set_text_size(0, 0, 1);
-    draw_text_sized("TIME:", 218, 208, 8, kColorWhite);
-    draw_text_sized("TIME:", 218, 528, 8, kColorWhite);
+    for (int side : {kRight, kLeft}) draw_text_sized("TIME:", 218, time_label_x(side), 8, kColorWhite);
     flush_area(200, 214, 640, 230);
   }
   mark_dirty(kDirtyLeftStrip | kDirtyRightStrip);

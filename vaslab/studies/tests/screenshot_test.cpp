@@ -92,7 +92,20 @@ TEST_F(StudyScreenshot, DualPressureAcquisitionAndPost) {
   pulse(400);
   input->after(2000).at_time([] { check_screenshot("dual_pressure_acquisition", kExpected); });
   input->after(100).tap(kCodeCapture).after(300).tap(kDualMove).after(100).tap(kDualSlowBack);
-  input->after(300).at_time([] { check_screenshot("dual_pressure_post", kExpected); });
+  input->after(300).at_time([] {
+    check_screenshot("dual_pressure_post", kExpected);
+    // Both sides show the same marker time: its text stands clear of the
+    // scale badge, and both sides lay badge, "TIME:" and value out alike.
+    const std::uint32_t white = rgb(255, 255, 255);
+    std::vector<bool> ink[2];
+    const int badge[2] = {169, 496};
+    for (int side = 0; side < 2; ++side) {
+      for (int y = 212; y < 239; ++y)
+        for (int x = badge[side]; x < badge[side] + 131; ++x) ink[side].push_back(px(x, y) == white);
+      EXPECT_EQ(count_of(badge[side] + 36, 212, badge[side] + 40, 239, white), 0) << "side " << side;
+    }
+    EXPECT_TRUE(ink[0] == ink[1]) << "the two sides' marker times are laid out differently";
+  });
   input->after(100).tap(kCodeExit);
   EXPECT_EQ(run(dualpres_main, 2), 1);
 }
