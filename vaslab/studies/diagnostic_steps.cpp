@@ -29,7 +29,10 @@ namespace {
 constexpr int kStrip = 296;
 constexpr int kSwitchFrames = 50;
 constexpr int kDifferenceLimit = 1000;
-constexpr int kDifferenceX = 8, kDifferenceY = 28;
+// The difference readout sits under the strip's left end, on the plate of
+// the screen's background: the rows between the title band and the strip
+// are fewer than its digits need.
+constexpr int kDifferenceX = 8, kDifferenceY = 212;
 constexpr int kLabelX = 439, kLabelY = 77;
 
 constexpr int kGainUp = 102, kGainDown = 103, kBaselineUp = 104, kBaselineDown = 105, kSide = 106,
