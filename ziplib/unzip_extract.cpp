@@ -13,6 +13,7 @@
 #include "ziplib/unzip_state.h"
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_state.h"
+#include "ziplib/zip_volume.h"
 
 #include <unistd.h>
 

@@ -1,3 +1,9 @@
+// The compressor's call frame: the thread life cycle and zipCompress's checks
+// around each operation.
+//
+// Calls run one way: records (zip_records.cpp) < volumes (zip_volume.cpp) <
+// frame (here).  The frame calls down into both and neither calls it; it
+// hands the records their volumes as ZipState::volumes.
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
@@ -15,8 +21,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -29,8 +33,6 @@ std::atomic<bool> g_started{false};
 // is no longer its attachment.
 std::atomic<unsigned> g_term_count{0};
 void* g_module = nullptr;
-unsigned char g_lower[256];
-unsigned char g_upper[256];
 
 void free_state(ZipState* s) {
   zip_release_encoders(*s);
@@ -183,66 +185,7 @@ void unlink_win(const std::string& win_path) { platform::file_delete(win_path); 
 
 ZipState* zip_current_state() { return live_state(); }
 
-unsigned char zip_lower(unsigned char c) { return g_lower[c]; }
-unsigned char zip_upper(unsigned char c) { return g_upper[c]; }
-
 void set_operation_stages(const OperationStages* stages) { g_stages = stages ? stages : &kOwnStages; }
-
-void zip_report_error(ZipState& s, int code, const char* detail) {
-  if (s.report_count++ > 0) return;
-  s.error = code;
-  if (code == 0) return;
-  std::string text = zipMessageText(256 + code, 0);
-  if (detail && *detail) {
-    const std::size_t room = kMessageBufferSize - 1 > text.size() + 4 ? kMessageBufferSize - 1 - text.size() - 4 : 0;
-    text += " (" + std::string(detail).substr(0, room) + ")";
-  }
-  text += "\n";
-  if (s.diagnostic) zip_log_text(s, text);
-  if (!s.quiet) zipVolumePrompt(11, MB_OK, code, 0, text.c_str(), s);
-}
-
-void zip_warn(ZipState& s, const std::string& text) {
-  if (!s.quiet) zipVolumePrompt(12, MB_OK, 0, 0, text.c_str(), s);
-}
-
-int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path) {
-  static const char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_";
-  std::string dir = directory;
-  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-  const unsigned long id = static_cast<unsigned long>(thread_id);
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%05lu", id % 100000);
-  // Created exclusively: a name another process takes between our check and
-  // our create makes us try the next letter instead of sharing its file.
-  for (char letter = 'a'; letter <= 'z'; ++letter) {
-    std::string name = std::string() + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
-    std::string path = dir + name;
-    const int fd = platform::file_open(path, platform::OpenMode::kCreateNew);
-    if (fd >= 0) {
-      if (win_path) *win_path = path;
-      return fd;
-    }
-    if (fd != -EEXIST) return -1;
-  }
-  return -1;
-}
-
-std::string zip_part_name(const std::string& zip_path, int n, bool long_form) {
-  char suffix[8];
-  std::snprintf(suffix, sizeof suffix, n <= 99 ? "z%02d" : "%03d", n);
-  if (long_form) return zip_path + "." + suffix;
-  const std::size_t name_start = zip_path.find_last_of("\\/:") == std::string::npos ? 0 : zip_path.find_last_of("\\/:") + 1;
-  const std::size_t dot = zip_path.rfind('.');
-  if (dot == std::string::npos || dot < name_start) return zip_path + "." + suffix;
-  return zip_path.substr(0, dot + 1) + suffix;
-}
-
-void zip_delete_parts(const std::string& zip_path) {
-  zipDeleteParts(zip_path, 1, true);
-  zipDeleteParts(zip_path, 1, false);
-  unlink_win(zip_path);
-}
 
 }  // namespace ziplib
 
@@ -250,10 +193,7 @@ using namespace ziplib;
 
 int zipInit(void* module) {
   if (g_started) return 1;
-  for (int c = 0; c < 256; ++c) {
-    g_lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    g_upper[c] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  }
+  zip_build_case_tables();
   g_module = module;
   g_started = true;
   return 1;

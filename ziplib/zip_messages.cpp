@@ -322,6 +322,24 @@ int zipVolumePrompt(int type, int buttons, int number1, int number2, const char*
   return answer;
 }
 
+void zip_report_error(ZipState& s, int code, const char* detail) {
+  if (s.report_count++ > 0) return;
+  s.error = code;
+  if (code == 0) return;
+  std::string text = zipMessageText(256 + code, 0);
+  if (detail && *detail) {
+    const std::size_t room = kMessageBufferSize - 1 > text.size() + 4 ? kMessageBufferSize - 1 - text.size() - 4 : 0;
+    text += " (" + std::string(detail).substr(0, room) + ")";
+  }
+  text += "\n";
+  if (s.diagnostic) zip_log_text(s, text);
+  if (!s.quiet) zipVolumePrompt(11, MB_OK, code, 0, text.c_str(), s);
+}
+
+void zip_warn(ZipState& s, const std::string& text) {
+  if (!s.quiet) zipVolumePrompt(12, MB_OK, 0, 0, text.c_str(), s);
+}
+
 void set_message_box(MessageBoxFn box) { g_box = box ? box : default_box; }
 int zip_message_box(const char* text, const char* title, int buttons) { return g_box(text, title, buttons); }
 

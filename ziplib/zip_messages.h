@@ -1,7 +1,8 @@
-// The compressor's message table and its prompts.  Every text the compressor
-// shows, logs or returns is fetched here and first offered to the host's
-// message-display callback, which may rewrite it; every question to the user
-// goes through zipVolumePrompt, which the callback may answer.
+// The compressor's message table, its prompts, and the error reports and
+// warnings of an operation.  Every text the compressor shows, logs or returns
+// is fetched here and first offered to the host's message-display callback,
+// which may rewrite it; every question to the user goes through
+// zipVolumePrompt, which the callback may answer.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,13 @@ const char* zipMessageText(int id, int buffer);
 // Asks the user (prompt types in the .cpp); returns the answer, or -1 for a
 // part-ready notice whose callback answer was not a button.
 int zipVolumePrompt(int type, int buttons, int number1, int number2, const char* text, ZipState& s);
+
+// Records an error of the running operation (only the first report counts):
+// the code's text, " (detail)" when a detail is given, and a line feed; it
+// goes to the diagnostic log and, unless quiet, to prompt 11.
+void zip_report_error(ZipState& s, int code, const char* detail = nullptr);
+// A warning: prompt 12 unless the operation is quiet; never changes the result.
+void zip_warn(ZipState& s, const std::string& text);
 
 // The system message box: (text, title, style) -> answer.  The default
 // answers with the cancelling button of the style (OK for a notice).

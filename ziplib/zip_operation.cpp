@@ -6,6 +6,7 @@
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
 #include "ziplib/zip_state.h"
+#include "ziplib/zip_volume.h"
 
 #include <fcntl.h>
 #include <unistd.h>

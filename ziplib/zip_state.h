@@ -1,7 +1,6 @@
 // The compressor's per-thread state and its frame: the life cycle behind
-// zipInit/zipAttachThread/zipDetachThread/zipTerm, the command record's
-// versions and checks in zipCompress, error reports, and the names of
-// temporary archives and split parts.
+// zipInit/zipAttachThread/zipDetachThread/zipTerm, and the command record's
+// versions and checks in zipCompress.
 //
 // Every stage of the compressor (messages, progress, writer, encoders, and the
 // operation driver) works on the calling thread's ZipState.  The host never
@@ -221,13 +220,6 @@ struct ZipState {
 // The calling thread's state, or nullptr when it is not attached.
 ZipState* zip_current_state();
 
-// Records an error of the running operation (only the first report counts):
-// the code's text, " (detail)" when a detail is given, and a line feed; it
-// goes to the diagnostic log and, unless quiet, to prompt 11.
-void zip_report_error(ZipState& s, int code, const char* detail = nullptr);
-// A warning: prompt 12 unless the operation is quiet; never changes the result.
-void zip_warn(ZipState& s, const std::string& text);
-
 // The stages zipCompress hands the work to once its checks pass: the archive
 // operations (Functions 1-5 and 7) and memory-to-memory compression
 // (Function 6).  Each returns the operation's error code.
@@ -237,23 +229,5 @@ struct OperationStages {
 };
 // Installs other stages (tests); nullptr restores the library's own.
 void set_operation_stages(const OperationStages* stages);
-
-// Eight characters: two base-37 characters of the thread id, a letter and
-// the last five digits of the thread id; the letter is the first whose name can be created
-// exclusively in `directory` (Windows form, with or without a trailing "\").
-// Returns the open descriptor and the Windows path, or -1.
-int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path);
-
-// Name of split part n (1-based) of an archive: the text after the last dot
-// replaced by "z%02d" up to 99, "%03d" from 100; with `long_form` the suffix
-// is appended to the whole name ("name.zip.z01").
-std::string zip_part_name(const std::string& zip_path, int n, bool long_form);
-
-// The case tables built by zipInit (ASCII letters folded; other bytes kept).
-unsigned char zip_lower(unsigned char c);
-unsigned char zip_upper(unsigned char c);
-
-// Deletes every part (both naming forms, 1-999) of an archive and the archive.
-void zip_delete_parts(const std::string& zip_path);
 
 }  // namespace ziplib

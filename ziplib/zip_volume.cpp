@@ -1,3 +1,10 @@
+// Split parts and spanned disks, and the drive, path and temporary-file
+// routines beneath them.
+//
+// Calls run one way: records (zip_records.cpp) < volumes (here) < frame
+// (zip_frame.cpp).  The volumes take DOS times from the records and never
+// call the frame; the records reach them only through the VolumeLayer the
+// frame installs.
 #include "ziplib/zip_volume.h"
 
 #include "platform/diskette.h"
@@ -430,8 +437,46 @@ std::uint64_t zipFreeSpace(const std::string& path) {
 
 void set_zip_free_space(FreeSpaceFn fn) { g_free_space = fn; }
 
+int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path) {
+  static const char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_";
+  std::string dir = directory;
+  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
+  const unsigned long id = static_cast<unsigned long>(thread_id);
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%05lu", id % 100000);
+  // Created exclusively: a name another process takes between our check and
+  // our create makes us try the next letter instead of sharing its file.
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    std::string name = std::string() + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
+    std::string path = dir + name;
+    const int fd = platform::file_open(path, platform::OpenMode::kCreateNew);
+    if (fd >= 0) {
+      if (win_path) *win_path = path;
+      return fd;
+    }
+    if (fd != -EEXIST) return -1;
+  }
+  return -1;
+}
+
+std::string zip_part_name(const std::string& zip_path, int n, bool long_form) {
+  char suffix[8];
+  std::snprintf(suffix, sizeof suffix, n <= 99 ? "z%02d" : "%03d", n);
+  if (long_form) return zip_path + "." + suffix;
+  const std::size_t name_start = zip_path.find_last_of("\\/:") == std::string::npos ? 0 : zip_path.find_last_of("\\/:") + 1;
+  const std::size_t dot = zip_path.rfind('.');
+  if (dot == std::string::npos || dot < name_start) return zip_path + "." + suffix;
+  return zip_path.substr(0, dot + 1) + suffix;
+}
+
 void zipDeleteParts(const std::string& zip_path, int first, bool long_form) {
   for (int n = std::max(first, 1); n <= kLastPart; ++n) platform::file_delete(zip_part_name(zip_path, n, long_form));
+}
+
+void zip_delete_parts(const std::string& zip_path) {
+  zipDeleteParts(zip_path, 1, true);
+  zipDeleteParts(zip_path, 1, false);
+  platform::file_delete(zip_path);
 }
 
 std::string zip_volume_label(int n) {

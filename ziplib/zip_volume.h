@@ -2,7 +2,8 @@
 // any drive, or spanned over diskettes that the user changes when asked, each
 // wiped or formatted and labelled "PKBACK# nnn" first.  The library's own
 // VolumeLayer lives here, with the drive, path and file-status routines that
-// the decompressor shares and the diskette formatter.
+// the decompressor shares (temporary files among them), the names of split
+// parts, and the diskette formatter.
 #pragma once
 
 #include "ziplib/zip_state.h"
@@ -49,8 +50,21 @@ std::uint64_t zipFreeSpace(const std::string& path);
 using FreeSpaceFn = std::optional<std::uint64_t> (*)(const std::string& win_path);
 void set_zip_free_space(FreeSpaceFn fn);
 
+// Eight characters: two base-37 characters of the thread id, a letter and
+// the last five digits of the thread id; the letter is the first whose name can be created
+// exclusively in `directory` (Windows form, with or without a trailing "\").
+// Returns the open descriptor and the Windows path, or -1.
+int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path);
+
+// Name of split part n (1-based) of an archive: the text after the last dot
+// replaced by "z%02d" up to 99, "%03d" from 100; with `long_form` the suffix
+// is appended to the whole name ("name.zip.z01").
+std::string zip_part_name(const std::string& zip_path, int n, bool long_form);
+
 // Deletes parts first..999 of an archive in one naming form.
 void zipDeleteParts(const std::string& zip_path, int first, bool long_form);
+// Deletes every part (both naming forms, 1-999) of an archive and the archive.
+void zip_delete_parts(const std::string& zip_path);
 
 // The label of spanned disk n (1-based): "PKBACK# 001".
 std::string zip_volume_label(int n);

@@ -2,6 +2,7 @@
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
 #include "ziplib/zip_state.h"
+#include "ziplib/zip_volume.h"
 #include "ziplib/ziplib.h"
 
 #include <gtest/gtest.h>
