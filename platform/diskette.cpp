@@ -182,6 +182,7 @@ int write_raw(std::uint32_t lba, std::uint32_t count, const void* data) {
   if (!in_medium(lba, count)) return -EIO;
   for (std::uint32_t i = 0; i < count; ++i)
     if (contains(g_bad, lba + i)) return -EIO;
+  if (const int e = write_fault_step()) return -e;
   const int e = pwrite_all(data, std::size_t{count} * kSectorSize, std::uint64_t{lba} * kSectorSize);
   note_own_write();
   return e;
@@ -366,6 +367,20 @@ void end_file_access() {
   }
 }
 
+// A refused conversion may have let go of the shared lock first (flock
+// converts by unlocking and locking again): it is taken again.
+int hold_alone() {
+  if (g_drive.fd < 0 || !g_drive.shared) return -EBUSY;
+  if (::flock(g_drive.fd, LOCK_EX | LOCK_NB) == 0) return 0;
+  const int e = errno == EWOULDBLOCK ? -EBUSY : -errno;
+  share_again();
+  return e;
+}
+
+void share_again() {
+  if (g_drive.fd >= 0 && ::flock(g_drive.fd, LOCK_SH | LOCK_NB) != 0) g_drive.shared = false;
+}
+
 std::uint64_t generation() { return g_drive.generation; }
 
 int read(std::uint32_t lba, std::uint32_t count, void* out) {
@@ -378,6 +393,7 @@ int write(std::uint32_t lba, std::uint32_t count, const void* data) {
 
 int sync() {
   if (g_drive.fd < 0) return -ENOMEDIUM;
+  if (const int e = write_fault_step()) return -e;
   return ::fdatasync(g_drive.fd) == 0 ? 0 : -errno;
 }
 

@@ -124,6 +124,12 @@ void clear_sector_faults();
 // the new clusters, so a crash in the middle of writing leaves the file as
 // it was before, and no entry or chain ever points at data not yet written.
 // Listings and facts show an open file at the length it has now.
+//
+// What a writer killed part-way leaves (clusters no entry owns, a chain
+// running on past its file's length, FAT copies that differ) is mended by
+// the first call that changes the diskette or asks for its free space, when
+// no other program has the diskette open; one whose folders and chains do
+// not add up is left as it is.
 
 // Handles of files on A: start here, above any descriptor the system hands
 // out, so that the file layer tells them apart.

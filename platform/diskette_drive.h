@@ -12,6 +12,11 @@ namespace platform::diskette::detail {
 // shared lock again once no file is open.
 int begin_file_access();
 void end_file_access();
+// Within a file call: turns its shared lock into one for this program
+// alone (0), or answers -EBUSY while another program has the diskette open,
+// keeping the shared lock where it can.  share_again() turns it back.
+int hold_alone();
+void share_again();
 
 // Counts up whenever the diskette may have changed (a new file at the path,
 // an outside write, a dismount, a raw write or format): what was read

@@ -6,7 +6,8 @@
 // then (after another) the directory entry.  Space given back goes the other
 // way: the entry stops pointing at the clusters before the FAT frees them.
 // A write torn by a crash or a failing sector so leaves at worst lost
-// clusters, never an entry that points at clusters holding something else.
+// clusters, never an entry that points at clusters holding something else;
+// the first change of the diskette gives them back (see "Lost clusters").
 //
 // A file being written keeps its new clusters and length in memory (the
 // node is pending) and commits them when it is closed or flushed: one round
@@ -27,6 +28,7 @@
 #include <ctime>
 #include <memory>
 
+#include "platform/debug.h"
 #include "platform/diskette.h"
 #include "platform/diskette_drive.h"
 #include "platform/dos_time.h"
@@ -46,6 +48,7 @@ constexpr std::uint8_t kLowerBase = 0x08;
 constexpr std::uint8_t kLowerExtension = 0x10;
 constexpr std::uint16_t kEndOfChain = 0xFFF;
 constexpr std::uint16_t kFirstEndMark = 0xFF8;
+constexpr std::uint16_t kFirstReserved = 0xFF0, kBadCluster = 0xFF7;
 constexpr std::uint32_t kMaxFatClusters = 4084;  // beyond this it would be FAT16
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFu;
 
@@ -69,6 +72,11 @@ struct Volume {
   // cluster does not count and search the whole FAT each time.
   std::uint32_t free = 0;
   std::uint32_t lowest_free = 2;  // no free cluster lies below
+  bool reclaimed = false;         // lost clusters looked for
+  // Clusters taken since the FAT was last written, and those among the
+  // others that ended a chain and now lead on to such clusters.
+  std::vector<bool> taken;
+  std::vector<std::uint16_t> new_links;
   std::uint32_t cluster_bytes() const { return sectors_per_cluster * kSectorSize; }
 };
 Volume g_vol;
@@ -132,6 +140,7 @@ int load_volume() {
   v.fat.resize(std::size_t{v.fat_sectors} * kSectorSize);
   if (const int e = detail::read(v.fat_start, v.fat_sectors, v.fat.data())) return e;
   v.dirty.assign(v.fat_sectors, false);
+  v.taken.assign(v.clusters + 2, false);
   v.generation = gen;
   g_vol = std::move(v);
   for (std::uint32_t c = g_vol.clusters + 1; c >= 2; --c)
@@ -151,6 +160,18 @@ std::uint16_t fat_get(std::uint32_t c) {
   return (c & 1) ? static_cast<std::uint16_t>(v >> 4) : static_cast<std::uint16_t>(v & 0xFFF);
 }
 
+// Puts a cluster's 12 bits into a FAT image; the sectors they touch are
+// marked in `dirty`.
+void put_fat(std::vector<std::uint8_t>& fat, std::uint32_t c, std::uint16_t value) {
+  const std::size_t at = c + c / 2;
+  std::uint16_t v = get_u16le(fat.data() + at);
+  v = (c & 1) ? static_cast<std::uint16_t>((v & 0x000F) | (value << 4))
+              : static_cast<std::uint16_t>((v & 0xF000) | (value & 0xFFF));
+  put_u16le(fat.data() + at, v);
+  g_vol.dirty[at / kSectorSize] = true;
+  g_vol.dirty[(at + 1) / kSectorSize] = true;
+}
+
 void fat_set(std::uint32_t c, std::uint16_t value) {
   const bool was_free = fat_get(c) == 0, now_free = (value & 0xFFF) == 0;
   if (was_free && !now_free) --g_vol.free;
@@ -158,28 +179,42 @@ void fat_set(std::uint32_t c, std::uint16_t value) {
     ++g_vol.free;
     g_vol.lowest_free = std::min(g_vol.lowest_free, c);
   }
-  const std::size_t at = c + c / 2;
-  std::uint16_t v = get_u16le(g_vol.fat.data() + at);
-  v = (c & 1) ? static_cast<std::uint16_t>((v & 0x000F) | (value << 4))
-              : static_cast<std::uint16_t>((v & 0xF000) | (value & 0xFFF));
-  put_u16le(g_vol.fat.data() + at, v);
-  g_vol.dirty[at / kSectorSize] = true;
-  g_vol.dirty[(at + 1) / kSectorSize] = true;
+  put_fat(g_vol.fat, c, value);
 }
 
-// Writes the changed FAT sectors to every copy, once the data they may
-// point at is on the medium.
-int flush_fat() {
-  if (std::find(g_vol.dirty.begin(), g_vol.dirty.end(), true) == g_vol.dirty.end()) return 0;
-  if (const int e = detail::sync()) return e;
+// Writes the sectors marked in `dirty` from a FAT image to every copy.
+int write_fat_sectors(const std::vector<std::uint8_t>& fat) {
   for (std::uint32_t s = 0; s < g_vol.fat_sectors; ++s) {
     if (!g_vol.dirty[s]) continue;
     for (std::uint32_t copy = 0; copy < g_vol.fats; ++copy)
       if (const int e = detail::write(g_vol.fat_start + copy * g_vol.fat_sectors + s, 1,
-                                      g_vol.fat.data() + std::size_t{s} * kSectorSize))
+                                      fat.data() + std::size_t{s} * kSectorSize))
         return e;
     g_vol.dirty[s] = false;
   }
+  return 0;
+}
+
+// Writes the changed FAT sectors to every copy, once the data they may
+// point at is on the medium.  A chain's old end leads on to its new
+// clusters only once they are taken on the disk (first its sectors go out
+// with that end unchanged, then again with the link): sectors go out in
+// the order of the disk, and a kill between two must leave lost clusters at
+// worst, never a chain that runs into free ones.
+int flush_fat() {
+  if (std::find(g_vol.dirty.begin(), g_vol.dirty.end(), true) == g_vol.dirty.end() && g_vol.new_links.empty())
+    return 0;
+  if (const int e = detail::sync()) return e;
+  if (!g_vol.new_links.empty()) {
+    std::vector<std::uint8_t> ends = g_vol.fat;
+    for (std::uint16_t c : g_vol.new_links) put_fat(ends, c, kEndOfChain);
+    if (const int e = write_fat_sectors(ends)) return e;
+    if (const int e = detail::sync()) return e;
+    for (std::uint16_t c : g_vol.new_links) put_fat(g_vol.fat, c, fat_get(c));  // marks their sectors again
+    g_vol.new_links.clear();
+  }
+  if (const int e = write_fat_sectors(g_vol.fat)) return e;
+  std::fill(g_vol.taken.begin(), g_vol.taken.end(), false);
   return 0;
 }
 
@@ -209,7 +244,9 @@ int extend_chain(std::vector<std::uint16_t>& chain, std::uint32_t n) {
     if (fat_get(c) == 0) got.push_back(static_cast<std::uint16_t>(c));
   if (got.size() < n) return -ENOSPC;
   g_vol.lowest_free = got.empty() ? g_vol.lowest_free : got.back() + 1u;
+  if (!chain.empty() && !got.empty() && !g_vol.taken[chain.back()]) g_vol.new_links.push_back(chain.back());
   for (std::uint16_t c : got) {
+    g_vol.taken[c] = true;
     if (!chain.empty()) fat_set(chain.back(), c);
     fat_set(c, kEndOfChain);
     chain.push_back(c);
@@ -512,14 +549,120 @@ int locate(std::string_view win_path, Located& at) {
   return 0;
 }
 
+// --- Lost clusters ----------------------------------------------------------------
+// A writer killed between the FAT and the directory entry leaves clusters
+// that the FAT holds and no entry owns, or a file's chain running on past
+// its length, and the FAT copies may differ; the space would be gone for
+// good.  Before the first change of a diskette it is given back, while no
+// other program has the disk open (one may be between its own FAT and
+// entry).  Anything that does not add up (an unreadable folder, a chain
+// that breaks, loops or is shared, a file longer than its chain) leaves the
+// disk as it is: what is not understood is not touched.
+
+bool is_dot_name(const std::uint8_t* e) {
+  return std::memcmp(e, ".          ", 11) == 0 || std::memcmp(e, "..         ", 11) == 0;
+}
+
+constexpr std::uint8_t kUnowned = 0, kOwned = 1, kPastItsFile = 2;
+
+// Marks every cluster that a chain from an entry reaches, and in `ends` the
+// last cluster a file needs where its chain runs on.  Entries behind a
+// folder's end mark count too, as other readers do not stop there.
+int mark_owned(std::vector<std::uint8_t>& state, std::vector<std::uint16_t>& ends) {
+  const std::uint64_t cb = g_vol.cluster_bytes();
+  std::vector<std::uint16_t> folders{0};
+  while (!folders.empty()) {
+    Dir d;
+    if (const int e = load_dir(folders.back(), d)) return e;
+    folders.pop_back();
+    for (std::size_t i = 0; i < d.count(); ++i) {
+      const std::uint8_t* e = d.entry(i);
+      const Kind k = kind_of(e);
+      if (k == Kind::kEnd || k == Kind::kUnused || k == Kind::kLongName || is_dot_name(e)) continue;
+      std::vector<std::uint16_t> chain;
+      if (const int r = chain_of(first_cluster(e), chain)) return r;
+      std::size_t keep = chain.size();
+      if (k == Kind::kFile) {
+        const std::uint64_t need = (get_u32le(e + kEntSize) + cb - 1) / cb;
+        if (need > chain.size()) return -EIO;
+        if (need > 0) keep = static_cast<std::size_t>(need);  // an empty file's chain stays as found
+      }
+      for (std::size_t j = 0; j < chain.size(); ++j) {
+        if (state[chain[j]] != kUnowned) return -EIO;  // two chains meet
+        state[chain[j]] = j < keep ? kOwned : kPastItsFile;
+      }
+      if (keep < chain.size()) ends.push_back(chain[keep - 1]);
+      if (k == Kind::kFolder && !chain.empty()) folders.push_back(chain.front());
+    }
+  }
+  return 0;
+}
+
+// The FAT sectors where a later copy differs from the first, which every
+// reader goes by.
+int unlike_copies(std::vector<bool>& unlike) {
+  unlike.assign(g_vol.fat_sectors, false);
+  std::vector<std::uint8_t> copy(g_vol.fat.size());
+  for (std::uint32_t n = 1; n < g_vol.fats; ++n) {
+    if (const int e = detail::read(g_vol.fat_start + n * g_vol.fat_sectors, g_vol.fat_sectors, copy.data())) return e;
+    for (std::uint32_t s = 0; s < g_vol.fat_sectors; ++s)
+      if (std::memcmp(copy.data() + std::size_t{s} * kSectorSize, g_vol.fat.data() + std::size_t{s} * kSectorSize,
+                      kSectorSize) != 0)
+        unlike[s] = true;
+  }
+  return 0;
+}
+
+int give_back_lost_clusters() {
+  std::vector<std::uint8_t> state(g_vol.clusters + 2, kUnowned);
+  std::vector<std::uint16_t> ends;
+  std::vector<bool> unlike;
+  if (const int e = mark_owned(state, ends)) return e;
+  if (const int e = unlike_copies(unlike)) return e;
+  // Chains end where their files do before what lies past goes: a kill in
+  // between leaves lost clusters again, never a chain into free ones.
+  for (std::uint16_t c : ends) fat_set(c, kEndOfChain);
+  for (std::uint32_t s = 0; s < g_vol.fat_sectors; ++s)
+    if (unlike[s]) g_vol.dirty[s] = true;
+  if (const int e = flush_fat()) return e;
+  std::uint32_t freed = 0;
+  for (std::uint32_t c = 2; c < g_vol.clusters + 2; ++c) {
+    const std::uint16_t v = fat_get(c);
+    if (v == 0 || state[c] == kOwned || (v >= kFirstReserved && v <= kBadCluster)) continue;
+    fat_set(c, 0);
+    ++freed;
+  }
+  if (freed) platform::debug_printf("diskette: %u clusters that no file owned given back\n", freed);
+  return flush_fat();
+}
+
+// Once a diskette is read, before its first change; 0, or why its layout
+// could not be read again after a failure.
+int reclaim_once() {
+  if (g_vol.reclaimed || detail::files_open() > 0 || detail::write_protected_now()) return 0;
+  if (detail::hold_alone() != 0) return 0;  // tried again at the next change
+  g_vol.reclaimed = true;
+  const int e = give_back_lost_clusters();
+  detail::share_again();
+  if (!e) return 0;
+  platform::debug_printf("diskette: lost clusters left as they are: %s\n", std::strerror(-e));
+  g_vol.generation = 0;  // the memory as the disk really is
+  const int r = load_volume();
+  g_vol.reclaimed = true;
+  return r;
+}
+
 // --- Calls ----------------------------------------------------------------------
 
-// Holds the drive for one call: checked, unlocked, its layout read.
+// Holds the drive for one call: checked, unlocked, its layout read.  A call
+// that changes the disk, or asks how much room it has for a change, first
+// gives back what a killed writer left.
 class Access {
  public:
-  Access() {
+  explicit Access(bool changing = false) {
     error_ = detail::begin_file_access();
     if (!error_) error_ = load_volume();
+    if (!error_ && changing) error_ = reclaim_once();
   }
   ~Access() { detail::end_file_access(); }
   Access(const Access&) = delete;
@@ -665,8 +808,12 @@ int resize(Node& n, std::uint64_t size) {
       n.size = old_size;
       return e;
     }
-    give_back(chain, need);
+    // The chain ends on the disk before its rest is freed: a kill between
+    // the two leaves lost clusters, never a chain that runs into free ones.
+    if (need > 0 && need < chain.size()) fat_set(chain[need - 1], kEndOfChain);
     e = flush_fat();
+    give_back(chain, need);
+    if (!e) e = flush_fat();
     if (e) forget_volume();
   } else if (size > n.size) {
     const std::size_t had = chain.size();
@@ -688,7 +835,7 @@ int resize(Node& n, std::uint64_t size) {
 bool is_handle(int handle) { return handle >= kHandleBase; }
 
 int open(std::string_view win_path, OpenMode mode) {
-  Access a;
+  Access a(mode != OpenMode::kRead);
   if (a.error()) return a.error();
   Located at;
   if (const int e = locate(win_path, at)) return e;
@@ -847,7 +994,7 @@ int close(int handle) {
 }
 
 int remove_file(std::string_view win_path) {
-  Access a;
+  Access a(true);
   Located at;
   if (const int e = locate_existing(a, win_path, at)) return e;
   std::uint8_t* e = at.dir.entry(at.index);
@@ -859,7 +1006,7 @@ int remove_file(std::string_view win_path) {
 }
 
 int rename(std::string_view win_from, std::string_view win_to) {
-  Access a;
+  Access a(true);
   Located from, to;
   if (const int e = locate_existing(a, win_from, from)) return e;
   if (const int e = locate(win_to, to)) return e;
@@ -892,7 +1039,7 @@ int rename(std::string_view win_from, std::string_view win_to) {
 }
 
 int make_dir(std::string_view win_path) {
-  Access a;
+  Access a(true);
   if (a.error()) return a.error();
   std::vector<std::string> parts;
   if (const int e = split_path(win_path, parts)) return e;
@@ -942,7 +1089,7 @@ int make_dir(std::string_view win_path) {
 }
 
 int remove_dir(std::string_view win_path) {
-  Access a;
+  Access a(true);
   Located at;
   if (const int e = locate_existing(a, win_path, at)) return e;
   std::uint8_t* e = at.dir.entry(at.index);
@@ -960,7 +1107,7 @@ int remove_dir(std::string_view win_path) {
 }
 
 int set_attributes(std::string_view win_path, std::uint32_t attributes) {
-  Access a;
+  Access a(true);
   Located at;
   if (const int e = locate_existing(a, win_path, at)) return e;
   if (detail::write_protected_now()) return -EROFS;
@@ -970,7 +1117,7 @@ int set_attributes(std::string_view win_path, std::uint32_t attributes) {
 }
 
 int set_time(std::string_view win_path, std::int64_t mtime) {
-  Access a;
+  Access a(true);
   Located at;
   if (const int e = locate_existing(a, win_path, at)) return e;
   if (detail::write_protected_now()) return -EROFS;
@@ -1017,7 +1164,7 @@ std::optional<FoundFile> facts(std::string_view win_path) {
 }
 
 std::optional<std::uint64_t> free_bytes() {
-  Access a;
+  Access a(true);
   if (a.error()) return std::nullopt;
   return std::uint64_t{free_clusters()} * g_vol.cluster_bytes();
 }
@@ -1043,7 +1190,7 @@ int set_volume_label(std::string_view label) {
     if (ch < 0x20 || ch >= 0x7F || std::strchr("*?.,;:/\\|+=<>[]\"", ch)) return -EINVAL;
     sn.raw[i] = static_cast<std::uint8_t>(std::toupper(ch));
   }
-  Access a;
+  Access a(true);
   if (a.error()) return a.error();
   if (detail::write_protected_now()) return -EROFS;
   Dir root;

@@ -94,6 +94,8 @@ void disarm_write_fault() { g_fault_at = 0; }
 
 int write_fault_steps() { return g_fault_steps; }
 
+int write_fault_step() { return g_fault_at ? fault_step(-1, nullptr, 0) : 0; }
+
 int write_all(int fd, const void* data, std::size_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   std::size_t done = 0;

@@ -89,6 +89,10 @@ void arm_write_fault(int nth, int error);
 void disarm_write_fault();
 // How many steps have passed the hook since it was armed.
 int write_fault_steps();
+// One step of the hook for a writer that does not go through write_all()
+// and sync_file() (the diskette's sector writes and flushes): 0 to go on,
+// else the errno to fail with; ends the process here when so armed.
+[[nodiscard]] int write_fault_step();
 
 // Tests: the source of the temporary names' random part (nullptr restores
 // the system's random numbers).

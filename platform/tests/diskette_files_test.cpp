@@ -12,6 +12,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/diskette.h"
 #include "platform/file_io.h"
@@ -288,6 +289,159 @@ TEST_F(DisketteFiles, AWriterThatDiesLeavesTheFileAsItWasOrWhole) {
   EXPECT_EQ(testsupport::mtools_read(image_, "::/KEEP.BIN"), "old" + more);
   EXPECT_EQ(testsupport::mtools_read(image_, "::/NEW.BIN"), more);
   EXPECT_EQ(platform::free_space("A:\\"), mdir_free());
+}
+
+// The writes a diskette backup makes: the old archive deleted, the new one
+// copied in pieces and closed; then a log file on the disk grows.  The
+// fault hook's count after the copy's writes, its close and the log's close
+// go to `marks`.
+bool back_up_onto_a(const std::string& zip, const std::string& log_more, std::vector<int>* marks = nullptr) {
+  (void)platform::file_delete("A:\\ZVT_0001.ZIP");
+  int h = platform::file_open("A:\\ZVT_0001.ZIP", OpenMode::kCreateAlways);
+  bool ok = h >= 0;
+  for (std::size_t at = 0; ok && at < zip.size(); at += 8192) {
+    const std::size_t n = std::min<std::size_t>(8192, zip.size() - at);
+    ok = platform::file_write(h, zip.data() + at, n) == static_cast<long long>(n);
+  }
+  if (marks) marks->push_back(platform::write_fault_steps());
+  if (h >= 0) ok = platform::file_close(h) == 0 && ok;
+  if (marks) marks->push_back(platform::write_fault_steps());
+  if (!ok || log_more.empty()) return ok;
+  h = platform::file_open("A:\\LOG.TXT", OpenMode::kAppend);
+  ok = h >= 0 && platform::file_write(h, log_more.data(), log_more.size()) == static_cast<long long>(log_more.size());
+  if (h >= 0) ok = platform::file_close(h) == 0 && ok;
+  if (marks) marks->push_back(platform::write_fault_steps());
+  return ok;
+}
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void spill(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  dk::dismount_volume('A');
+}
+
+// A backup killed at any step of its writes leaves at worst clusters that
+// no entry owns, or a chain running past its file's length (fsck.fat sees
+// both); the next change of the diskette gives them back, so the next
+// backup finds all the room there is and leaves the disk clean.
+TEST_F(DisketteFiles, SpaceAKilledBackupLeftIsGivenBackByTheNext) {
+  const std::string old_zip = noise(300000, 10), zip = noise(700000, 11), more = noise(5000, 12);
+  ASSERT_EQ(put("A:\\ZVT_0001.ZIP", old_zip), 0);
+  ASSERT_EQ(put("A:\\LOG.TXT", "log"), 0);
+  const std::string before = slurp(image_);
+  // Where the steps of the file layer's fault hook fall: the deletion, the
+  // copy's last writes and its close, the log's close.
+  std::vector<int> marks;
+  platform::arm_write_fault(1 << 30, EIO);
+  ASSERT_TRUE(back_up_onto_a(zip, more, &marks));
+  platform::disarm_write_fault();
+  const int written = marks.at(0), closed = marks.at(1), logged = marks.at(2);
+  ASSERT_GT(closed - written, 12) << "the close puts the data, both FATs and the entry down";
+  std::vector<int> steps{1, 2, 3, 4, 5, 6, written / 2};
+  for (int step = written - 2; step <= closed; ++step) steps.push_back(step);
+  for (int step = logged - 12; step <= logged; ++step) steps.push_back(step);
+
+  int unclean = 0;
+  for (int step : steps) {
+    SCOPED_TRACE("killed at step " + std::to_string(step));
+    spill(image_, before);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      platform::arm_write_fault(step, 0);
+      ::_exit(back_up_onto_a(zip, more) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_TRUE(WEXITSTATUS(status) == platform::kFaultExitCode || WEXITSTATUS(status) == 0);
+    dk::dismount_volume('A');
+    unclean += !testsupport::diskette_clean(image_);
+
+    ASSERT_TRUE(back_up_onto_a(zip, ""));
+    expect_clean();
+    EXPECT_EQ(testsupport::mtools_read(image_, "::/ZVT_0001.ZIP"), zip);
+    const auto log_now = testsupport::mtools_read(image_, "::/LOG.TXT");
+    ASSERT_TRUE(log_now);
+    EXPECT_TRUE(*log_now == "log" || *log_now == "log" + more);
+    const std::uint64_t used = (zip.size() + 511) / 512 + (log_now->size() + 511) / 512;
+    EXPECT_EQ(dk::free_bytes(), 1457664u - used * 512);
+    EXPECT_EQ(mdir_free(), 1457664u - used * 512);
+  }
+  EXPECT_GT(unclean, 3) << "the kills fell where a disk is left to mend";
+}
+
+// What is not understood is not touched: a diskette that another program
+// has open, or one whose chains cross, keeps its lost clusters until it is
+// this program's alone and adds up.
+TEST_F(DisketteFiles, LostClustersStayWhileTheDiskIsSharedOrDamaged) {
+  ASSERT_EQ(put("A:\\LOG.TXT", "log"), 0);
+  const std::string zip = noise(100000, 13);
+  const std::string before = slurp(image_);
+  platform::arm_write_fault(1 << 30, EIO);
+  ASSERT_EQ(put("A:\\ZVT_0001.ZIP", zip), 0);
+  const int entry_write = platform::write_fault_steps() - 1;  // then a last sync
+  platform::disarm_write_fault();
+  spill(image_, before);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    platform::arm_write_fault(entry_write, 0);
+    ::_exit(put("A:\\ZVT_0001.ZIP", zip));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_EQ(WEXITSTATUS(status), platform::kFaultExitCode);
+  dk::dismount_volume('A');
+  std::string report;
+  EXPECT_FALSE(testsupport::diskette_clean(image_, &report));
+  const std::string lost = slurp(image_);
+  const std::uint64_t lost_free = 1457664u - 512 - (zip.size() + 511) / 512 * 512;
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/ZVT_0001.ZIP"), "") << "the entry never got its clusters";
+
+  // Another program reads the diskette: nothing is given back meanwhile.
+  int go[2], done[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t reader = ::fork();
+  ASSERT_GE(reader, 0);
+  if (reader == 0) {
+    dk::dismount_volume('A');  // a drive of its own, as another program has
+    char c = platform::file_open("A:\\LOG.TXT", OpenMode::kRead) >= 0 ? 'y' : 'n';
+    (void)!::write(go[1], &c, 1);
+    (void)!::read(done[0], &c, 1);
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(go[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  EXPECT_EQ(dk::free_bytes(), lost_free);
+  EXPECT_TRUE(slurp(image_) == lost);
+  ASSERT_EQ(::write(done[1], "x", 1), 1);
+  ASSERT_EQ(::waitpid(reader, &status, 0), reader);
+  for (int fd : {go[0], go[1], done[0], done[1]}) ::close(fd);
+  EXPECT_EQ(dk::free_bytes(), 1457664u - 512) << "alone now";
+  expect_clean();
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/LOG.TXT"), "log");
+
+  // A second entry on the log's chain: the disk is left as it is.
+  std::string twin = lost;
+  std::size_t log = 0, free_slot = 0;
+  for (std::size_t at = 19 * 512; at < 33 * 512; at += 32) {
+    if (!log && twin.compare(at, 11, "LOG     TXT") == 0) log = at;
+    if (!free_slot && twin[at] == '\0') free_slot = at;
+  }
+  ASSERT_TRUE(log && free_slot);
+  twin.replace(free_slot, 32, twin.substr(log, 32));
+  twin.replace(free_slot, 11, "TWIN    TXT");
+  spill(image_, twin);
+  EXPECT_EQ(dk::free_bytes(), lost_free);
+  EXPECT_TRUE(slurp(image_) == twin);
+  EXPECT_EQ(get("A:\\TWIN.TXT"), "log");
 }
 
 // While a file is written, listings show it at the length it has now, and
