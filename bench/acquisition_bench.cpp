@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_studies.h"
 #include "platform/paths.h"
 #include "platform/window.h"
 #include "vaslab/core/input/event_wait.h"
@@ -60,26 +61,6 @@ struct Feeder : vaslab::ModuleBytes {
   }
 };
 
-void seal(std::uint8_t* rec) {
-  const std::uint16_t sum = vaslab::template_record_checksum(rec);
-  rec[298] = static_cast<std::uint8_t>(sum);
-  rec[299] = static_cast<std::uint8_t>(sum >> 8);
-}
-
-void write_template(const char* number, const std::vector<std::uint8_t>& steps) {
-  std::vector<std::uint8_t> bytes(vaslab::kTemplateRecordSize, 0);
-  vaslab::StudyHeader h{};
-  h.step_count = static_cast<std::int16_t>(steps.size() / vaslab::kTemplateRecordSize);
-  h.record_size = 300;
-  vaslab::encode_study_header(h, bytes.data());
-  seal(bytes.data());
-  bytes.insert(bytes.end(), steps.begin(), steps.end());
-  std::FILE* f = std::fopen(platform::map_path_create_dirs(vaslab::template_file_name(number)).c_str(), "wb");
-  if (!f) std::exit(1);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
-
 double pass_time(int (*entry)(int, char*[]), const char* number, int count) {
   Backend backend;
   platform::set_window_backend(&backend);
@@ -91,10 +72,7 @@ double pass_time(int (*entry)(int, char*[]), const char* number, int count) {
   Feeder feeder;
   feeder.backend = &backend;
   vaslab::set_module_bytes(&feeder);
-  std::vector<std::string> s{"C:\\PROGRAMS\\BENCH", number, "1", "1", std::to_string(count), "1"};
-  std::vector<char*> argv;
-  for (auto& x : s) argv.push_back(x.data());
-  entry(6, argv.data());
+  bench::run_module_entry(entry, number, count);
   vaslab::set_module_bytes(nullptr);
   vaslab::free_screen();
   platform::set_window_backend(nullptr);
@@ -113,33 +91,8 @@ int main() {
   std::snprintf(vaslab::hardware_settings().data_directory, 64, "C:\\DATA\\");
   platform::make_dirs(platform::map_path("C:\\DATA\\"));
 
-  std::vector<std::uint8_t> pair(2 * vaslab::kTemplateRecordSize, 0);
-  for (int i = 0; i < 2; ++i) {
-    vaslab::DualPpgStep d{};
-    d.module_type = 5;
-    d.step_class = vaslab::kStudyStepClass;
-    std::snprintf(d.label, sizeof d.label, "%s", i == 0 ? "RIGHT Digits" : " LEFT Digits");
-    d.gain = 5;
-    d.baseline = 128;
-    d.window = 296;
-    vaslab::encode_dual_ppg_step(d, pair.data() + i * vaslab::kTemplateRecordSize);
-    seal(pair.data() + i * vaslab::kTemplateRecordSize);
-  }
-  write_template("1", pair);
-  std::vector<std::uint8_t> single(vaslab::kTemplateRecordSize, 0);
-  vaslab::PressureStep p{};
-  p.module_type = 2;
-  p.step_class = vaslab::kStudyStepClass;
-  std::snprintf(p.label, sizeof p.label, "Rt Brachial");
-  p.probe = 15;
-  p.gain = 5;
-  p.filter_code = 2;
-  p.baseline = 128;
-  p.filter_mode_flags = 5;
-  p.over_range = 250;
-  vaslab::encode_pressure_step(p, single.data());
-  seal(single.data());
-  write_template("2", single);
+  bench::write_template("1", bench::digits_ppg_pair());
+  bench::write_template("2", bench::brachial_pressure_step());
 
   double best_dual = 1e9, best_single = 1e9;
   for (int run = 0; run < 3; ++run) {

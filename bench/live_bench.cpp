@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_studies.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
 #include "platform/serial.h"
@@ -75,39 +76,10 @@ Usage usage_now() {
   return u;
 }
 
-void seal(std::uint8_t* rec) {
-  const std::uint16_t sum = vaslab::template_record_checksum(rec);
-  platform::put_u16le(rec + 298, sum);
-}
-
-void write_template(const char* number, std::vector<std::uint8_t> steps) {
-  std::vector<std::uint8_t> bytes(vaslab::kTemplateRecordSize, 0);
-  vaslab::StudyHeader h{};
-  h.step_count = static_cast<std::int16_t>(steps.size() / vaslab::kTemplateRecordSize);
-  h.record_size = 300;
-  vaslab::encode_study_header(h, bytes.data());
-  seal(bytes.data());
-  for (std::size_t at = 0; at < steps.size(); at += vaslab::kTemplateRecordSize) seal(steps.data() + at);
-  bytes.insert(bytes.end(), steps.begin(), steps.end());
-  std::FILE* f = std::fopen(platform::map_path_create_dirs(vaslab::template_file_name(number)).c_str(), "wb");
-  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) std::exit(1);
-  std::fclose(f);
-}
-
 void write_templates() {
+  bench::write_template("1", bench::brachial_pressure_step());
+
   std::vector<std::uint8_t> rec(vaslab::kTemplateRecordSize, 0);
-  vaslab::PressureStep p{};
-  p.module_type = 2;
-  p.step_class = vaslab::kStudyStepClass;
-  std::snprintf(p.label, sizeof p.label, "Rt Brachial");
-  p.probe = 15;
-  p.gain = 5;
-  p.filter_code = 2;
-  p.baseline = 128;
-  p.filter_mode_flags = 5;
-  p.over_range = 250;
-  vaslab::encode_pressure_step(p, rec.data());
-  write_template("1", rec);
 
   vaslab::DopplerStep d{};
   d.module_type = 6;
@@ -122,20 +94,9 @@ void write_templates() {
   d.report_window = 296;
   std::fill(rec.begin(), rec.end(), 0);
   vaslab::encode_doppler_step(d, rec.data());
-  write_template("2", rec);
+  bench::write_template("2", rec);
 
-  std::vector<std::uint8_t> pair(2 * vaslab::kTemplateRecordSize, 0);
-  for (int i = 0; i < 2; ++i) {
-    vaslab::DualPpgStep s{};
-    s.module_type = 5;
-    s.step_class = vaslab::kStudyStepClass;
-    std::snprintf(s.label, sizeof s.label, "%s", i == 0 ? "RIGHT Digits" : " LEFT Digits");
-    s.gain = 5;
-    s.baseline = 128;
-    s.window = 296;
-    vaslab::encode_dual_ppg_step(s, pair.data() + i * vaslab::kTemplateRecordSize);
-  }
-  write_template("3", pair);
+  bench::write_template("3", bench::digits_ppg_pair());
 
   // A symptom step with its stopwatch running from the start.
   std::fill(rec.begin(), rec.end(), 0);
@@ -146,7 +107,7 @@ void write_templates() {
   rec[69] = 0x1F;
   for (int i = 0; i < 10; ++i) platform::put_u16le(rec.data() + 83 + 2 * i, 0x1FFF);
   std::memcpy(rec.data() + 109, "Calf", 4);
-  write_template("4", rec);
+  bench::write_template("4", rec);
 }
 
 struct Figures {
@@ -176,10 +137,7 @@ Figures run_screen(int (*entry)(int, char*[]), const char* number, int steps) {
       platform::post_quit();
     });
   });
-  std::vector<std::string> s{"C:\\PROGRAMS\\BENCH", number, "1", "1", std::to_string(steps), "1"};
-  std::vector<char*> argv;
-  for (auto& x : s) argv.push_back(x.data());
-  entry(6, argv.data());
+  bench::run_module_entry(entry, number, steps);
   int unread = 0;
   const int fd = vaslab::link_wait_descriptor(vaslab::SerialDevice::kModule);
   if (fd >= 0) ::ioctl(fd, FIONREAD, &unread);
