@@ -5,7 +5,6 @@
 // be diagnostics steps (class 0), and keep their pages in memory only.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -37,6 +36,8 @@ constexpr int kLabelX = 439, kLabelY = 77;
 
 constexpr int kGainUp = 102, kGainDown = 103, kBaselineUp = 104, kBaselineDown = 105, kSide = 106,
               kVolumeUp = 107, kVolumeDown = 108;
+// No Probe and no Mute: Side takes the probe's code.
+constexpr AcquisitionCodes kCodes = {kGainUp, kGainDown, kBaselineUp, kBaselineDown, 0, kVolumeUp, kVolumeDown, 0};
 
 // The name comes from the caller: it may only name a file in the folder.
 bool plain_name(std::string_view name) {
@@ -81,14 +82,7 @@ class DiagnosticSteps {
     p = StudyPage{};
     p.report_start = -1;
     p.point_1 = p.point_2 = -1;
-    run.baseline = carried_setting(run.baseline, step_.baseline_flags, step_.baseline);
-    run.gain = carried_setting(run.gain, step_.gain_flags, step_.gain);
-    run.probe = carried_setting(run.probe, step_.probe_flags, step_.probe);
-    run.volume = carried_setting(run.volume, step_.volume_flags, step_.volume);
-    p.baseline = static_cast<std::int16_t>(run.baseline);
-    p.gain = static_cast<std::int16_t>(run.gain);
-    p.probe = static_cast<std::int16_t>(run.probe);
-    p.filter_code = step_.filter_code;
+    start_page_settings(run, step_);
     volume_ = run.volume;
     const bool inverted = step_.probe_flags & 0x04;
     send_volume();
@@ -107,29 +101,9 @@ class DiagnosticSteps {
     send_module_command(volume_command(volume_));
   }
 
-  void make_table() {
-    ButtonRecord t[] = {
-        button(228, 410, 385, 472, "EXIT^glbl_exit", kCodeExit, 17),
-        button(393, 410, 544, 472, "Next^glbl_next", kCodeNext, 16),
-        button(552, 410, 632, 472, "Back^sdp_back", kCodeBack, 18),
-        button(560, 40, 632, 90, "Gain UP^sdp_gain_up", kGainUp, 0),
-        button(560, 96, 632, 146, "Gain DOWN^sdp_gain_dn", kGainDown, 0),
-        button(560, 152, 632, 202, "Baseline UP^sdp_bsln_up", kBaselineUp, 0),
-        button(560, 208, 632, 258, "Baseline DOWN^sdp_bsln_dn", kBaselineDown, 0),
-        button(8, 330, 150, 391, "Side^sdp_side", kSide, 19),
-        button(308, 330, 392, 391, "Volume UP^sdp_vol_up", kVolumeUp, 0),
-        button(400, 330, 484, 391, "Volume DOWN^sdp_vol_dn", kVolumeDown, 0),
-        // The capture code of the acquisition key mode, without a place.
-        button(700, 700, 700, 700, "", kCodeCapture, 9),
-        kButtonTableEnd,
-    };
-    static_assert(sizeof t / sizeof t[0] == kButtons + 1);
-    std::memcpy(static_cast<void*>(table_), t, sizeof t);
-    table_[kButtons - 1].state = kButtonHidden;
-  }
-
   void draw_screen(const StudyPage& p) {
-    make_table();
+    // CAPTURE has no button here, only its key.
+    make_acquisition_table(table_, kCodes, {button(8, 330, 150, 391, "Side^sdp_side", kSide, 19)}, false);
     // The Doppler screen's background with a light plate under the
     // difference readout, whose digits would not read on the dark ground.
     load_background("dia_bkgd");
@@ -179,13 +153,6 @@ class DiagnosticSteps {
     second_phase_ = !second_phase_;
   }
 
-  int leave(int code) {
-    send_module_command(0);
-    mark_dirty(kDirtyWholeWindow);
-    wait_button_release(table_);
-    return code;
-  }
-
   int screen(ModuleRun& run) {
     StudyPage& p = *run.page;
     draw_screen(p);
@@ -205,7 +172,7 @@ class DiagnosticSteps {
     for (;;) {
       const int e = get_button_event(table_);
       if (e == kCodeExit || e == kCodeNext || e == kCodeBack) {
-        const int r = leave(e);
+        const int r = leave_acquisition(run, table_, e, kStrip, false);
         run.gain = p.gain;
         run.baseline = p.baseline;
         run.volume = volume_;
@@ -276,7 +243,6 @@ class DiagnosticSteps {
     }
   }
 
-  static constexpr int kButtons = 11;
   DopplerStep step_{};
   int volume_ = 0;
   int channel_ = 1;
@@ -287,7 +253,7 @@ class DiagnosticSteps {
   char shown_flag_ = ' ';
   FrameReader reader_;
   LiveTrace trace_;
-  ButtonRecord table_[kButtons + 1];
+  ButtonRecord table_[kAcquisitionButtons + 1];
 };
 
 }  // namespace

@@ -50,6 +50,21 @@ int carried_setting(int carried, std::uint8_t flags, int template_value);
 // What the operator left on this step's page (gain, baseline, probe) and the
 // volume become the starting values of the run's next new page.
 void carry_settings(ModuleRun& run, int volume);
+// A new page's gain, baseline, probe and filter from a one-channel step, and
+// the run's volume to start it with: each the carried setting unless the
+// step decides it.
+template <typename Step>
+void start_page_settings(ModuleRun& run, const Step& step) {
+  run.baseline = carried_setting(run.baseline, step.baseline_flags, step.baseline);
+  run.gain = carried_setting(run.gain, step.gain_flags, step.gain);
+  run.probe = carried_setting(run.probe, step.probe_flags, step.probe);
+  run.volume = carried_setting(run.volume, step.volume_flags, step.volume);
+  StudyPage& p = *run.page;
+  p.baseline = static_cast<std::int16_t>(run.baseline);
+  p.gain = static_cast<std::int16_t>(run.gain);
+  p.probe = static_cast<std::int16_t>(run.probe);
+  p.filter_code = step.filter_code;
+}
 
 // A module's own part of the frame.
 class StepScreens {

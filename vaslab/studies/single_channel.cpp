@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "vaslab/core/input/event_wait.h"
@@ -31,12 +32,6 @@ void rotate_ring(void* ring, int newest) {
   std::memcpy(copy.data(), ring, copy.size() * sizeof(std::int16_t));
   std::rotate(copy.begin(), copy.begin() + (newest + 1) % kRingSamples, copy.end());
   std::memcpy(ring, copy.data(), copy.size() * sizeof(std::int16_t));
-}
-
-ButtonRecord* find_button(ButtonRecord* table, int code) {
-  for (ButtonRecord* b = table; !is_table_end(*b); ++b)
-    if (b->button_code == code) return b;
-  return nullptr;
 }
 
 void set_enabled(ButtonRecord* b, bool on) {
@@ -125,6 +120,109 @@ void volume_down(VolumeControl& v) {
 }
 
 void toggle_mute(VolumeControl& v) { std::swap(v.volume, v.saved); }
+
+void draw_volume_indicator(int volume) {
+  char name[24];
+  std::snprintf(name, sizeof name, "sdp_ind_vol_%d", volume);
+  DrawBitmap(name, 439, 190, 545, 216);
+}
+
+// --- The acquisition screen's buttons ---------------------------------------------
+
+int make_acquisition_table(ButtonRecord* table, const AcquisitionCodes& c, std::initializer_list<ButtonRecord> own,
+                           bool capture_shown) {
+  auto button = [](int x1, int y1, int x2, int y2, const char* label, int code, int remote = 0) {
+    return make_button(x1, y1, x2, y2, label, code, 0, remote);
+  };
+  int n = 0;
+  auto add = [&](const ButtonRecord& b) {
+    if (n < kAcquisitionButtons) table[n++] = b;
+  };
+  if (capture_shown) {
+    add(button(8, 410, 220, 472, "CAPTURE^glbl_capt", kCodeCapture, 9));
+  } else {
+    add(button(700, 700, 700, 700, "", kCodeCapture, 9));
+    table[n - 1].state = kButtonHidden;
+  }
+  add(button(228, 410, 385, 472, "EXIT^glbl_exit", kCodeExit, 17));
+  add(button(393, 410, 544, 472, "Next^glbl_next", kCodeNext, 16));
+  add(button(552, 410, 632, 472, "Back^sdp_back", kCodeBack, 18));
+  for (const ButtonRecord& b : own) add(b);
+  add(button(560, 40, 632, 90, "Gain UP^sdp_gain_up", c.gain_up));
+  add(button(560, 96, 632, 146, "Gain DOWN^sdp_gain_dn", c.gain_down));
+  add(button(560, 152, 632, 202, "Baseline UP^sdp_bsln_up", c.baseline_up));
+  add(button(560, 208, 632, 258, "Baseline DOWN^sdp_bsln_dn", c.baseline_down));
+  if (c.probe) add(button(439, 40, 552, 70, "Probe^sdp_probe", c.probe));
+  add(button(308, 330, 392, 391, "Volume UP^sdp_vol_up", c.volume_up));
+  add(button(400, 330, 484, 391, "Volume DOWN^sdp_vol_dn", c.volume_down));
+  if (c.mute) add(button(492, 330, 632, 391, "Mute^sdp_mute", c.mute));
+  table[n] = kButtonTableEnd;
+  return n;
+}
+
+void draw_acquisition_screen(const char* background, const char* title, ButtonRecord* table,
+                             const AcquisitionCodes& codes, const StudyPage& p, int volume) {
+  load_background(background);
+  clear_screen();
+  draw_screen_title(title);
+  update_setting_buttons(table, codes, p, volume);
+}
+
+SettingChange press_setting_button(int e, const AcquisitionCodes& c, const SettingFlags& flags, StudyPage& p,
+                                   VolumeControl& volume) {
+  if (e == kNoEvent || e < 0) return SettingChange::kNone;
+  const int code = e & ~kRepeatBit;
+  if ((e & kRepeatBit) && code != c.baseline_up && code != c.baseline_down && code != c.volume_up &&
+      code != c.volume_down)
+    return SettingChange::kNone;
+  if (code == c.gain_up || code == c.gain_down) {
+    if (flags.gain & kSettingLocked) return SettingChange::kNone;
+    if (code == c.gain_up && p.gain < 10) ++p.gain;
+    else if (code == c.gain_down && p.gain > 0) --p.gain;
+    else return SettingChange::kNone;
+    return SettingChange::kGain;
+  }
+  if (code == c.baseline_up || code == c.baseline_down) {
+    if (flags.baseline & kSettingLocked) return SettingChange::kNone;
+    if (code == c.baseline_up && p.baseline < 255) ++p.baseline;
+    else if (code == c.baseline_down && p.baseline > 0) --p.baseline;
+    else return SettingChange::kNone;
+    return SettingChange::kBaseline;
+  }
+  const bool mute = c.mute && code == c.mute;
+  if (code != c.volume_up && code != c.volume_down && !mute) return SettingChange::kNone;
+  if (flags.volume & kSettingLocked) return SettingChange::kNone;
+  if (mute) toggle_mute(volume);
+  else if (code == c.volume_up) volume_up(volume);
+  else volume_down(volume);
+  send_module_command(volume_command(volume.volume));
+  draw_volume_indicator(volume.volume);
+  return SettingChange::kVolume;
+}
+
+void update_setting_buttons(ButtonRecord* table, const AcquisitionCodes& c, const StudyPage& p, int volume) {
+  auto enable = [table](int code, bool on) {
+    if (ButtonRecord* b = find_button(table, code)) b->state = on ? kButtonShown : kButtonGreyed;
+  };
+  enable(c.gain_up, p.gain < 10);
+  enable(c.gain_down, p.gain > 0);
+  enable(c.baseline_up, p.baseline < 255);
+  enable(c.baseline_down, p.baseline > 0);
+  enable(c.volume_up, volume < 10);
+  if (ButtonRecord* m = c.mute ? find_button(table, c.mute) : nullptr)
+    set_button_label(*m, volume > 0 ? "Mute^sdp_mute" : "UnMute^sdp_unmute");
+  draw_buttons(table);
+}
+
+int leave_acquisition(ModuleRun& run, ButtonRecord* table, int code, int window, bool both_channels) {
+  send_module_command(0);
+  mark_dirty(kDirtyWholeWindow);
+  wait_button_release(table);
+  if (code != kCodeCapture) return code;
+  run.page->save_time = static_cast<std::int32_t>(std::time(nullptr));
+  capture_window(*run.page, window, both_channels);
+  return 0;
+}
 
 // --- Cuff holds ----------------------------------------------------------------------
 
@@ -223,6 +321,8 @@ int run_location_picker(ModuleRun& run, PostScreen& screen) {
     return 1;
   }
 }
+
+void SingleChannelModule::set_label(const char* text) { std::snprintf(label_, sizeof label_, "%.29s", text); }
 
 // --- Post screen ------------------------------------------------------------------------
 

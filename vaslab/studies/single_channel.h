@@ -1,13 +1,15 @@
 // The screens the single-channel study modules share (the single-pressure
 // and the Doppler waveform modules): the live trace of one channel, the
-// capture of its newest window, the post screen that reviews and moves the
-// window, the location picker that files the page under another step of the
-// stretch, the volume and mute pair, and the cuff holds.  Each module keeps
-// its own buttons and commands and hands its differences in through
-// PostScreen.
+// capture of its newest window, the acquisition screen's common buttons and
+// its way out (the diagnostic steps use them too), the post screen that
+// reviews and moves the window, the location picker that files the page
+// under another step of the stretch, the volume and mute pair, and the cuff
+// holds.  Each module keeps its own buttons and commands and hands its
+// differences in through PostScreen.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "vaslab/core/toolkit/buttons.h"
 #include "vaslab/studies/module_frame.h"
@@ -55,6 +57,55 @@ void start_volume(VolumeControl& v, int volume);
 void volume_up(VolumeControl& v);
 void volume_down(VolumeControl& v);
 void toggle_mute(VolumeControl& v);
+// The volume indicator beside the strip.
+void draw_volume_indicator(int volume);
+
+// --- The acquisition screen's buttons -----------------------------------------
+// The one-channel acquisition screens (Doppler, single pressure and the
+// diagnostic steps) put the buttons they have in common in the same places:
+// CAPTURE, EXIT, Next and Back along the bottom; gain and baseline UP and
+// DOWN down the right edge; Probe over the indicators; volume UP and DOWN and
+// Mute in the row above the bottom, whose left end holds the module's own
+// buttons.  Each module names the codes; a code of 0 leaves Probe or Mute out.
+struct AcquisitionCodes {
+  int gain_up, gain_down, baseline_up, baseline_down, probe, volume_up, volume_down, mute;
+};
+// The most buttons an acquisition table holds, its end entry not counted.
+constexpr int kAcquisitionButtons = 14;
+
+// Fills `table` (room for kAcquisitionButtons + 1 entries): CAPTURE, EXIT,
+// Next and Back, the module's `own` buttons, the setting buttons and the end
+// entry.  Where `capture_shown` is false CAPTURE keeps only its remote key,
+// hidden and with no place.  Returns the buttons written.
+int make_acquisition_table(ButtonRecord* table, const AcquisitionCodes& codes, std::initializer_list<ButtonRecord> own,
+                           bool capture_shown = true);
+
+// Draws an acquisition screen afresh: its background, the title and the
+// buttons as update_setting_buttons leaves them.
+void draw_acquisition_screen(const char* background, const char* title, ButtonRecord* table,
+                             const AcquisitionCodes& codes, const StudyPage& p, int volume);
+
+// What a press of a setting button changed.
+enum class SettingChange { kNone, kGain, kBaseline, kVolume };
+// The step's flags of the settings a press may change (kSettingLocked: the
+// buttons do nothing).
+struct SettingFlags {
+  std::uint8_t gain, baseline, volume;
+};
+// A press from the event wait: gain (0..10) and baseline (0..255) step by one;
+// volume UP, DOWN and Mute change `volume`, send it to the module and draw
+// its indicator.  Only baseline and volume act on repeats.  kNone for any
+// other button, a locked setting or a setting at the end of its range.
+SettingChange press_setting_button(int e, const AcquisitionCodes& codes, const SettingFlags& flags, StudyPage& p,
+                                   VolumeControl& volume);
+// Greys gain and baseline at the ends of their ranges and volume UP at 10,
+// names Mute or UnMute by the volume, and draws the table.
+void update_setting_buttons(ButtonRecord* table, const AcquisitionCodes& codes, const StudyPage& p, int volume);
+
+// The way out of an acquisition screen on CAPTURE, EXIT, Next or Back: the
+// module is stopped and the button let go; CAPTURE stamps the page, takes its
+// newest window (see capture_window) and returns 0, any other its code.
+int leave_acquisition(ModuleRun& run, ButtonRecord* table, int code, int window, bool both_channels);
 
 // --- Cuff holds ---------------------------------------------------------------
 // Inflate and Deflate on hold: the hold command goes out on the press, again
@@ -94,6 +145,18 @@ class PostScreen {
 
 // The post screen: 0 next, 1 exit, 3 back, 7 do over, 12 view.
 int run_post_screen(ModuleRun& run, PostScreen& screen);
+
+// A single-channel module: its step screens, the acquisition screen its own,
+// then the shared post screen, titled by the step's label.
+class SingleChannelModule : public StepScreens, public PostScreen {
+ public:
+  int post(ModuleRun& run) override { return run_post_screen(run, *this); }
+  const char* label() const override { return label_; }
+  void set_label(const char* text) override;
+
+ protected:
+  char label_[30] = {};
+};
 
 // The location picker over the post screen: OK files the page under the
 // shown step (run.current and the label change), Cancel or a failed read

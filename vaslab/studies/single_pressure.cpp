@@ -33,14 +33,17 @@ ButtonRecord button(int x1, int y1, int x2, int y2, const char* label, int code,
   return make_button(x1, y1, x2, y2, label, code, 0, remote);
 }
 
-class SinglePressure : public StepScreens, public PostScreen {
+constexpr AcquisitionCodes kCodes = {kPressGainUp, kPressGainDown, kPressBaselineUp, kPressBaselineDown,
+                                     kPressProbe,  kPressVolumeUp, kPressVolumeDown, kPressMute};
+
+class SinglePressure : public SingleChannelModule {
  public:
   // --- The frame's side ---
   int read_prefix(ModuleRun& run) override {
     const int r = read_pressure_step(run.template_path, run.current, step_);
     if (r != 0) return r;
     convert_old_numbering(step_);
-    std::snprintf(label_, sizeof label_, "%.29s", step_.label);
+    set_label(step_.label);
     pressure_limit_ = step_.over_range + 100;
     return 0;
   }
@@ -68,14 +71,7 @@ class SinglePressure : public StepScreens, public PostScreen {
 
   void start_new_page(ModuleRun& run) override {
     StudyPage& p = *run.page;
-    run.baseline = carried_setting(run.baseline, step_.baseline_flags, step_.baseline);
-    run.gain = carried_setting(run.gain, step_.gain_flags, step_.gain);
-    run.probe = carried_setting(run.probe, step_.probe_flags, step_.probe);
-    run.volume = carried_setting(run.volume, step_.volume_flags, step_.volume);
-    p.baseline = static_cast<std::int16_t>(run.baseline);
-    p.gain = static_cast<std::int16_t>(run.gain);
-    p.probe = static_cast<std::int16_t>(run.probe);
-    p.filter_code = step_.filter_code;
+    start_page_settings(run, step_);
     start_volume(volume_, run.volume);
     probe_setup(p);
     send_gain(p);
@@ -91,13 +87,9 @@ class SinglePressure : public StepScreens, public PostScreen {
     return r;
   }
 
-  int post(ModuleRun& run) override { return run_post_screen(run, *this); }
-
   // --- The post screen's side ---
   const char* background() const override { return "sdp_bkgd_post"; }
   int window() const override { return kWindow; }
-  const char* label() const override { return label_; }
-  void set_label(const char* text) override { std::snprintf(label_, sizeof label_, "%.29s", text); }
 
   void draw_readout(ModuleRun& run) override {
     const StudyPage& p = *run.page;
@@ -168,54 +160,11 @@ class SinglePressure : public StepScreens, public PostScreen {
   }
 
   void make_table() {
-    ButtonRecord t[] = {
-        button(8, 410, 220, 472, "CAPTURE^glbl_capt", kCodeCapture, 9),
-        button(228, 410, 385, 472, "EXIT^glbl_exit", kCodeExit, 17),
-        button(393, 410, 544, 472, "Next^glbl_next", kCodeNext, 16),
-        button(552, 410, 632, 472, "Back^sdp_back", kCodeBack, 18),
-        button(8, 330, 150, 391, "Inflate^sdp_infl", kPressInflate, 19),
-        button(158, 330, 300, 391, "Deflate^sdp_defl", kPressDeflate, 20),
-        button(560, 40, 632, 90, "Gain UP^sdp_gain_up", kPressGainUp, 0),
-        button(560, 96, 632, 146, "Gain DOWN^sdp_gain_dn", kPressGainDown, 0),
-        button(560, 152, 632, 202, "Baseline UP^sdp_bsln_up", kPressBaselineUp, 0),
-        button(560, 208, 632, 258, "Baseline DOWN^sdp_bsln_dn", kPressBaselineDown, 0),
-        button(439, 40, 552, 70, "Probe^sdp_probe", kPressProbe, 0),
-        button(308, 330, 392, 391, "Volume UP^sdp_vol_up", kPressVolumeUp, 0),
-        button(400, 330, 484, 391, "Volume DOWN^sdp_vol_dn", kPressVolumeDown, 0),
-        button(492, 330, 632, 391, "Mute^sdp_mute", kPressMute, 0),
-        kButtonTableEnd,
-    };
-    static_assert(sizeof t / sizeof t[0] == kButtons + 1);
-    std::memcpy(static_cast<void*>(table_), t, sizeof t);
+    make_acquisition_table(table_, kCodes,
+                           {button(8, 330, 150, 391, "Inflate^sdp_infl", kPressInflate, 19),
+                            button(158, 330, 300, 391, "Deflate^sdp_defl", kPressDeflate, 20)});
   }
-
-  ButtonRecord* find(int code) {
-    for (ButtonRecord* b = table_; !is_table_end(*b); ++b)
-      if (b->button_code == code) return b;
-    return nullptr;
-  }
-  void enable(int code, bool on) {
-    ButtonRecord* b = find(code);
-    if (!b) return;
-    b->state = on ? kButtonShown : kButtonGreyed;
-  }
-
-  void update_buttons(const StudyPage& p) {
-    enable(kPressGainUp, p.gain < 10);
-    enable(kPressGainDown, p.gain > 0);
-    enable(kPressBaselineUp, p.baseline < 255);
-    enable(kPressBaselineDown, p.baseline > 0);
-    enable(kPressVolumeUp, volume_.volume < 10);
-    if (ButtonRecord* m = find(kPressMute))
-      set_button_label(*m, volume_.volume > 0 ? "Mute^sdp_mute" : "UnMute^sdp_unmute");
-    draw_buttons(table_);
-  }
-
-  void draw_volume() {
-    char name[24];
-    std::snprintf(name, sizeof name, "sdp_ind_vol_%d", volume_.volume);
-    DrawBitmap(name, 439, 190, 545, 216);
-  }
+  void update_buttons(const StudyPage& p) { update_setting_buttons(table_, kCodes, p, volume_.volume); }
 
   void restart_trace(StudyPage& p) {
     p.count = 0;
@@ -244,24 +193,11 @@ class SinglePressure : public StepScreens, public PostScreen {
     send_module_command(inflate ? (ch1 ? 90 : 84) : (ch1 ? 91 : 85));
   }
 
-  int leave(ModuleRun& run, int code) {
-    send_module_command(0);
-    mark_dirty(kDirtyWholeWindow);
-    wait_button_release(table_);
-    if (code != kCodeCapture) return code;
-    run.page->save_time = static_cast<std::int32_t>(std::time(nullptr));
-    capture_window(*run.page, kWindow, true);
-    return 0;
-  }
-
   int acquisition_screen(ModuleRun& run) {
     StudyPage& p = *run.page;
     make_table();
-    load_background("sdp_bkgd");
-    clear_screen();
-    draw_screen_title(label_);
-    update_buttons(p);
-    draw_volume();
+    draw_acquisition_screen("sdp_bkgd", label_, table_, kCodes, p, volume_.volume);
+    draw_volume_indicator(volume_.volume);
     trace_.width = kWindow;
     clear_live_trace(trace_);
     get_scale_baseline_row(p.baseline, 4, &trace_.baseline_tick);
@@ -278,7 +214,7 @@ class SinglePressure : public StepScreens, public PostScreen {
     for (;;) {
       tick_stopwatch().draw();
       const int e = get_button_event(table_);
-      if (e >= kCodeCapture && e <= kCodeBack) return leave(run, e);
+      if (e >= kCodeCapture && e <= kCodeBack) return leave_acquisition(run, table_, e, kWindow, true);
       handle_button(p, e);
       if (tick_timer_expired(1) && !(p.flags & kPageDeletedSide))
         draw_pressure_value(nullptr, last_pressure_, &shown_pressure_, pressure_limit_, kReadoutX, kReadoutY, 1);
@@ -293,8 +229,17 @@ class SinglePressure : public StepScreens, public PostScreen {
         const int mode = e == -kPressInflate ? step_.inflate_mode : step_.deflate_mode;
         if (mode != 0) cuff_hold_release(hold_);
       }
-      if (ButtonRecord* b = find(-e)) draw_button_normal(*b);
+      if (ButtonRecord* b = find_button(table_, -e)) draw_button_normal(*b);
       return;
+    }
+    switch (press_setting_button(e, kCodes, {step_.gain_flags, step_.baseline_flags, step_.volume_flags}, p, volume_)) {
+      case SettingChange::kNone: break;
+      case SettingChange::kGain: send_gain(p); return update_buttons(p);
+      case SettingChange::kBaseline:
+        get_scale_baseline_row(p.baseline, 4, &trace_.baseline_tick);
+        send_baseline(p);
+        return update_buttons(p);
+      case SettingChange::kVolume: return update_buttons(p);
     }
     switch (e) {
       case kPressInflate: cuff_press(true); break;
@@ -305,29 +250,6 @@ class SinglePressure : public StepScreens, public PostScreen {
       case kPressDeflate + kRepeatBit:
         if (step_.deflate_mode != 0) cuff_hold_repeat(hold_, false, channel_1());
         break;
-      case kPressGainUp:
-      case kPressGainDown:
-        if (locked(step_.gain_flags)) break;
-        if (e == kPressGainUp && p.gain < 10) ++p.gain;
-        else if (e == kPressGainDown && p.gain > 0) --p.gain;
-        else break;
-        send_gain(p);
-        update_buttons(p);
-        break;
-      case kPressBaselineUp:
-      case kPressBaselineUp + kRepeatBit:
-      case kPressBaselineDown:
-      case kPressBaselineDown + kRepeatBit: {
-        if (locked(step_.baseline_flags)) break;
-        const bool up = (e & ~kRepeatBit) == kPressBaselineUp;
-        if (up && p.baseline < 255) ++p.baseline;
-        else if (!up && p.baseline > 0) --p.baseline;
-        else break;
-        get_scale_baseline_row(p.baseline, 4, &trace_.baseline_tick);
-        send_baseline(p);
-        update_buttons(p);
-        break;
-      }
       case kPressProbe:
         if (locked(step_.probe_flags)) break;
         p.probe = static_cast<std::int16_t>(next_pressure_probe(p.probe));
@@ -337,31 +259,11 @@ class SinglePressure : public StepScreens, public PostScreen {
         draw_scale_bitmap(p.gain, 439, 150);
         select_filter(step_.filter_mode_flags, p.filter_code, filter_);
         break;
-      case kPressVolumeUp:
-      case kPressVolumeUp + kRepeatBit:
-      case kPressVolumeDown:
-      case kPressVolumeDown + kRepeatBit:
-        if (locked(step_.volume_flags)) break;
-        if ((e & ~kRepeatBit) == kPressVolumeUp) volume_up(volume_);
-        else volume_down(volume_);
-        send_module_command(volume_command(volume_.volume));
-        draw_volume();
-        update_buttons(p);
-        break;
-      case kPressMute:
-        if (locked(step_.volume_flags)) break;
-        toggle_mute(volume_);
-        send_module_command(volume_command(volume_.volume));
-        draw_volume();
-        update_buttons(p);
-        break;
       default: break;
     }
   }
 
-  static constexpr int kButtons = 14;
   PressureStep step_{};
-  char label_[30] = {};
   int pressure_limit_ = 0;
   IirLowPass filter_;
   VolumeControl volume_;
@@ -370,7 +272,7 @@ class SinglePressure : public StepScreens, public PostScreen {
   LiveTrace trace_;
   int last_pressure_ = 0;
   int shown_pressure_ = -1;
-  ButtonRecord table_[kButtons + 1];
+  ButtonRecord table_[kAcquisitionButtons + 1];
 };
 
 }  // namespace

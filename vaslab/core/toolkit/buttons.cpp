@@ -207,6 +207,12 @@ ButtonRecord make_button(int x1, int y1, int x2, int y2, const char* label, int 
   return b;
 }
 
+ButtonRecord* find_button(ButtonRecord* table, int code) {
+  for (ButtonRecord* b = table; !is_table_end(*b); ++b)
+    if (b->button_code == code) return b;
+  return nullptr;
+}
+
 void set_button_label(ButtonRecord& b, const char* text) {
   std::snprintf(b.label, sizeof b.label, "%s", text ? text : "");
 }

@@ -42,6 +42,9 @@ ButtonRecord make_button(int x1, int y1, int x2, int y2, const char* label, int 
 // True for the end entry of a table.
 inline bool is_table_end(const ButtonRecord& b) { return b.x1 < 0; }
 
+// The first entry of a table with this button code, or nullptr.
+ButtonRecord* find_button(ButtonRecord* table, int code);
+
 // Replaces a label (cut to kButtonLabelSize - 1 characters).
 void set_button_label(ButtonRecord& b, const char* text);
 
