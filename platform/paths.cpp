@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <unordered_map>
 #include <vector>
 
@@ -45,10 +46,15 @@ std::string folded(std::string_view name) {
 
 // The listings a ListingCacheScope keeps: folder -> folded name -> every
 // spelling of it there, in the order found.  Per thread, as the scopes are.
+// Folders are found by the leading part of a longer path, without a copy.
 using Listing = std::unordered_map<std::string, std::vector<std::string>>;
+struct FolderHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view folder) const { return std::hash<std::string_view>{}(folder); }
+};
 struct Listings {
   int depth = 0;
-  std::unordered_map<std::string, Listing> folders;
+  std::unordered_map<std::string, Listing, FolderHash, std::equal_to<>> folders;
 };
 thread_local Listings t_listings;
 
@@ -127,6 +133,24 @@ std::string match_component(const std::string& dir, const std::string& name, boo
   return found;
 }
 
+// The components of an absolute Windows path (see path_components()).
+std::vector<std::string> components_of(std::string_view full) {
+  std::vector<std::string> parts;
+  parts.reserve(static_cast<std::size_t>(std::count_if(full.begin(), full.end(), is_sep)) + 1);
+  std::size_t start = 2;
+  for (std::size_t i = 2; i <= full.size(); ++i) {
+    if (i < full.size() && !is_sep(full[i])) continue;
+    const std::string_view part = full.substr(start, i - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.emplace_back(part);
+    }
+    start = i + 1;
+  }
+  return parts;
+}
+
 std::string to_win_absolute(std::string_view p) {
   if (has_drive(p)) return std::string(p);
   std::string base = current_directory();
@@ -163,30 +187,19 @@ std::string drive_folder(char letter) {
 }
 
 std::vector<std::string> path_components(std::string_view win_path) {
-  const std::string full = to_win_absolute(win_path);
-  std::vector<std::string> parts;
-  std::string cur;
-  for (size_t i = 2; i <= full.size(); ++i) {
-    if (i == full.size() || is_sep(full[i])) {
-      if (cur == "..") {
-        if (!parts.empty()) parts.pop_back();
-      } else if (!cur.empty() && cur != ".") {
-        parts.push_back(cur);
-      }
-      cur.clear();
-    } else {
-      cur += full[i];
-    }
-  }
-  return parts;
+  return components_of(to_win_absolute(win_path));
 }
 
 std::string map_path(std::string_view win_path) {
   if (!win_path.empty() && win_path[0] == '/') return std::string(win_path);
   const std::string full = to_win_absolute(win_path);
-  const std::vector<std::string> parts = path_components(full);
+  const std::vector<std::string> parts = components_of(full);
   std::string out = drive_folder(full[0]);
   const bool folder = !full.empty() && is_sep(full.back()) && !parts.empty();
+  const auto mapped = [folder](std::string p) {
+    if (folder) p += '/';
+    return p;
+  };
   // A path that exists as written maps onto itself, since an exact spelling
   // wins at every level; and when only its last part is missing, only that
   // part needs looking for.  Most paths a program uses are one or the other,
@@ -194,26 +207,31 @@ std::string map_path(std::string_view win_path) {
   std::size_t matched = 0;
   bool last_missing = false;
   if (!parts.empty()) {
-    std::string exact = out;
+    std::string exact;
+    exact.reserve(out.size() + full.size());
+    exact = out;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) exact.append("/").append(parts[i]);
     const std::size_t parent = exact.size();
     exact.append("/").append(parts.back());
-    // Inside a listing scope a folder already listed answers for a name it
-    // does not hold without a look at the disk: extracting thousands of new
-    // files maps each name several times.  A name it holds is checked, and
-    // one gone since is looked for again below.
+    // Inside a listing scope a folder already listed answers without a look
+    // at the disk for a name it does not hold and for one it holds as
+    // written: extracting thousands of new files maps each name, its folder
+    // and its temporary name several times.  A name held only under another
+    // spelling is checked, and one gone since is looked for again below.
     if (t_listings.depth > 0) {
-      if (const auto listed = t_listings.folders.find(exact.substr(0, parent)); listed != t_listings.folders.end()) {
+      const auto listed = t_listings.folders.find(std::string_view(exact).substr(0, parent));
+      if (listed != t_listings.folders.end()) {
         const auto hit = listed->second.find(folded(parts.back()));
-        if (hit == listed->second.end()) return folder ? exact + "/" : exact;
+        if (hit == listed->second.end()) return mapped(std::move(exact));
         const auto& spellings = hit->second;
+        if (std::find(spellings.begin(), spellings.end(), parts.back()) != spellings.end())
+          return mapped(std::move(exact));
         std::string there = exact;
-        if (std::find(spellings.begin(), spellings.end(), parts.back()) == spellings.end())
-          there.replace(parent + 1, std::string::npos, spellings.front());
-        if (exists(there)) return folder ? there + "/" : there;
+        there.replace(parent + 1, std::string::npos, spellings.front());
+        if (exists(there)) return mapped(std::move(there));
       }
     }
-    if (exists(exact)) return folder ? exact + "/" : exact;
+    if (exists(exact)) return mapped(std::move(exact));
     if (parts.size() == 1 || exists(exact.substr(0, parent))) {
       matched = parts.size() - 1;
       last_missing = true;
@@ -225,8 +243,7 @@ std::string map_path(std::string_view win_path) {
     out.push_back('/');
     out.append(name);
   }
-  if (folder) out += "/";
-  return out;
+  return mapped(std::move(out));
 }
 
 ListingCacheScope::ListingCacheScope() { ++t_listings.depth; }
@@ -237,22 +254,22 @@ ListingCacheScope::~ListingCacheScope() {
 
 void note_entry(const std::string& linux_path, bool present) {
   if (t_listings.depth == 0) return;
-  std::string p = linux_path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  std::string_view p = linux_path;
+  while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
   const std::size_t slash = p.rfind('/');
   if (slash == std::string::npos || slash + 1 == p.size()) return;
   // A folder that is gone takes its listing, and those of the folders in
   // it, with it: a new folder of that name starts empty.
-  if (!present && t_listings.folders.erase(p)) {
-    const std::string inside = p + "/";
+  if (!present && t_listings.folders.erase(std::string(p))) {
+    const std::string inside = std::string(p) + "/";
     std::erase_if(t_listings.folders, [&inside](const auto& f) { return f.first.starts_with(inside); });
   }
   const auto folder = t_listings.folders.find(p.substr(0, slash));
   if (folder == t_listings.folders.end()) return;
-  const std::string name = p.substr(slash + 1);
+  const std::string_view name = p.substr(slash + 1);
   auto& spellings = folder->second[folded(name)];
   const auto at = std::find(spellings.begin(), spellings.end(), name);
-  if (present && at == spellings.end()) spellings.push_back(name);
+  if (present && at == spellings.end()) spellings.emplace_back(name);
   if (!present && at != spellings.end()) spellings.erase(at);
   if (spellings.empty()) folder->second.erase(folded(name));
 }

@@ -36,8 +36,9 @@ std::string map_path(std::string_view win_path);
 // there yet does not read its whole folder again for every file.  While a
 // scope lives, map_path() on its thread answers from the listings; what the
 // file layer creates (files, folders, rename targets) is added to them, so
-// that a later spelling still finds it.  Names that other programs create in
-// those folders meanwhile are not seen until the scope ends.  Scopes nest;
+// that a later spelling still finds it.  Names that other programs create,
+// rename or delete in those folders meanwhile are not seen until the scope
+// ends.  Scopes nest;
 // the listings go with the outermost.
 class ListingCacheScope {
  public:

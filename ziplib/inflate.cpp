@@ -85,9 +85,17 @@ const FixedTables& fixed_tables(bool d64) {
   return d64 ? *wide : *plain;
 }
 
+// The buffer of the last item decoded on this thread, kept for the next one
+// (Deflate, Deflate64): an archive of thousands of small items would
+// otherwise allocate and free a third of a megabyte for each.
+thread_local std::unique_ptr<uint8_t[]> t_spare[2];
+
 class Inflater {
  public:
   Inflater(ByteSource& in, ByteSink& out, bool d64) : br_(in), sink_(out), d64_(d64) {}
+  ~Inflater() {
+    if (buf_) t_spare[d64_] = std::move(buf_);
+  }
   CodecResult run();
 
  private:
@@ -150,7 +158,8 @@ bool Inflater::slide() {
 CodecResult Inflater::run() {
   wsize_ = d64_ ? 65536 : 32768;
   const size_t max_match = d64_ ? 65538 : 258;
-  buf_.reset(new (std::nothrow) uint8_t[wsize_ + kNewRoom + max_match + kSlack]);
+  buf_ = std::move(t_spare[d64_]);
+  if (!buf_) buf_.reset(new (std::nothrow) uint8_t[wsize_ + kNewRoom + max_match + kSlack]);
   if (!buf_) return CodecResult::kNoMemory;
   out_ = flushed_ = buf_.get();
   limit_ = buf_.get() + wsize_ + kNewRoom;

@@ -37,6 +37,20 @@ std::uint64_t get_u64le(const std::uint8_t* p) {
   return std::uint64_t{get_u32le(p)} | (std::uint64_t{get_u32le(p + 4)} << 32);
 }
 
+constexpr std::size_t kReadAhead = 65536;
+
+std::uint64_t read_through(UnzipState& s, std::uint64_t pos, void* out, std::uint64_t n) {
+  // Through the file layer, so that an archive on A: is read from the diskette.
+  std::uint64_t done = 0;
+  while (done < n) {
+    const long long r =
+        platform::file_read_at(s.fd, pos + done, static_cast<char*>(out) + done, static_cast<std::size_t>(n - done));
+    if (r <= 0) break;
+    done += static_cast<std::uint64_t>(r);
+  }
+  return done;
+}
+
 // The end record (and the Zip64 one it points to) of the part open now.
 int find_end(UnzipState& s, EndInfo* e, bool* found) {
   *found = false;
@@ -315,14 +329,25 @@ bool pattern_selects(const UnzipState& s, const std::string& pattern, const std:
 }  // namespace
 
 std::uint64_t unzip_read_at(UnzipState& s, std::uint64_t pos, void* out, std::uint64_t n) {
-  // Through the file layer, so that an archive on A: is read from the diskette.
   if (s.fd < 0) return 0;
+  // An archive of thousands of small items would cost a read for each
+  // header and each item's few bytes of data: smaller reads are served from
+  // one read ahead of them instead.
+  if (n >= kReadAhead) return read_through(s, pos, out, n);
+  auto* to = static_cast<std::uint8_t*>(out);
   std::uint64_t done = 0;
   while (done < n) {
-    const long long r =
-        platform::file_read_at(s.fd, pos + done, static_cast<char*>(out) + done, static_cast<std::size_t>(n - done));
-    if (r <= 0) break;
-    done += static_cast<std::uint64_t>(r);
+    const std::uint64_t at = pos + done;
+    if (at < s.ahead_pos || at - s.ahead_pos >= s.ahead_len) {
+      s.ahead.resize(kReadAhead);
+      s.ahead_pos = at;
+      s.ahead_len = static_cast<std::size_t>(read_through(s, at, s.ahead.data(), kReadAhead));
+      if (s.ahead_len == 0) break;
+    }
+    const std::size_t from = static_cast<std::size_t>(at - s.ahead_pos);
+    const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n - done, s.ahead_len - from));
+    std::memcpy(to + done, &s.ahead[from], k);
+    done += k;
   }
   return done;
 }
@@ -391,6 +416,7 @@ int unzip_open_archive(UnzipState& s, bool keyed) {
 void unzip_close_archive(UnzipState& s) {
   if (s.fd >= 0) (void)platform::file_close(s.fd);  // read only: nothing to lose
   s.fd = -1;
+  s.ahead_len = 0;
 }
 
 void unzip_drop_cache(UnzipState& s) {

@@ -215,6 +215,12 @@ class ItemSource : public ByteSource {
 
 // --- output file ----------------------------------------------------------
 
+// Asked once per thread, not once for each of thousands of items.
+long thread_id() {
+  thread_local const long id = static_cast<long>(::gettid());
+  return id;
+}
+
 // The output goes to a fresh name in the target's folder (created
 // exclusively, so never through a link already there, and an 8.3 name, so
 // that a diskette takes it) and is renamed over the target once whole.  All
@@ -227,7 +233,7 @@ struct OutputFile {
     final_path = target;
     const std::size_t slash = target.find_last_of("\\/");
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    fd = zip_create_temp(folder.empty() ? platform::current_directory() : folder, static_cast<long>(::gettid()), &temp_path);
+    fd = zip_create_temp(folder.empty() ? platform::current_directory() : folder, thread_id(), &temp_path);
     return fd >= 0;
   }
   bool write(const std::uint8_t* p, std::size_t n) {
@@ -373,8 +379,13 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
   }
   const bool is_dir = !target.empty() && (target.back() == '\\' || target.back() == '/');
   if (to_file) {
+    // The items of a folder mostly follow one another: it is made once for them.
     const std::size_t slash = target.find_last_of("\\/");
-    if (slash != std::string::npos && platform::dir_create(target.substr(0, slash)) != 0) return UZ_CREATE;
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash);
+    if (!folder.empty() && folder != s.made_folder) {
+      if (platform::dir_create(folder) != 0) return UZ_CREATE;
+      s.made_folder = folder;
+    }
     if (is_dir) {
       // The diskette keeps a folder's attributes as stored.  A folder drive
       // has only read-only, as write permission, which would stop the files
@@ -420,7 +431,9 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
     int code;
     data = check_local_header(s, it, &code);
     if (code) return code;
-    file = std::make_unique<PartReader>(s, s.multi_disk ? it.disk : 0, data, buffer);
+    // A small item's buffer holds just its bytes: no more is read for it.
+    const std::size_t size = static_cast<std::size_t>(std::clamp<std::uint64_t>(it.csize, 1, buffer));
+    file = std::make_unique<PartReader>(s, s.multi_disk ? it.disk : 0, data, size);
   }
   ItemSource in(s, file.get(), it.csize, buffer);
   if (it.flags & 1) {
@@ -605,6 +618,7 @@ int unzip_extract(UnzipState& s) {
   // Thousands of new names land in a few folders: each folder is read once
   // for its spellings, not once per file.
   platform::ListingCacheScope listings;
+  s.made_folder.clear();  // folders made before may be gone
   if (int r = unzip_read_directory(s)) {
     unzip_error_display(s, r, unzip_text(s, 103, 0));
     return r;

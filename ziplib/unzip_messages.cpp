@@ -214,7 +214,9 @@ const char* unzip_text(UnzipState& s, int id, int slot) {
   out[0] = '\0';
   for (const Row& r : kTable) {
     if (r.id != id) continue;
-    std::snprintf(out, kUnzMsgSize - 1, "%s", r.text);
+    const std::size_t n = strnlen(r.text, kUnzMsgSize - 2);
+    std::memcpy(out, r.text, n);
+    out[n] = '\0';
     break;
   }
   if (s.message_proc) {

@@ -80,6 +80,7 @@ struct UnzipState {
   std::string zip_path;     // Windows form of the archive (or the part being read)
   std::string base_path;    // the archive path as the caller named it
   std::string destination;  // with a trailing backslash
+  std::string made_folder;  // the folder the extraction made last, there now
   std::string password;
   std::string title = kUnzDefaultTitle;
 
@@ -92,6 +93,11 @@ struct UnzipState {
   std::uint64_t file_size = 0;
   int current_disk = -1;
   bool split = false, multi_disk = false;
+  // What one larger read of the open archive brought: the headers and data
+  // of many small items in a row are served from it (see unzip_read_at).
+  std::vector<std::uint8_t> ahead;
+  std::uint64_t ahead_pos = 0;
+  std::size_t ahead_len = 0;
 
   // --- central-directory cache ---
   std::vector<std::uint8_t> cache;
@@ -160,6 +166,8 @@ int unzip_build_patterns(UnzipState& s);
 long unzip_next_match(UnzipState& s, std::size_t from);
 // Freshen and update: whether the item's file may be written.
 bool unzip_qualifies(UnzipState& s, const CentralItem& it);
+// Reads from the part open now: the count read, short only at its end or on
+// an error.
 std::uint64_t unzip_read_at(UnzipState& s, std::uint64_t pos, void* out, std::uint64_t n);
 // Opens the part that holds disk `disk` (0-based) of a multi-disk archive.
 int unzip_open_disk(UnzipState& s, std::uint32_t disk);

@@ -349,7 +349,9 @@ std::string zip_format(const char* format, std::initializer_list<FormatArg> args
   const char* p = format ? format : "";
   while (*p) {
     if (*p != '%') {
-      out += *p++;
+      const char* run = p;
+      while (*p && *p != '%') ++p;
+      out.append(run, static_cast<std::size_t>(p - run));
       continue;
     }
     if (p[1] == '%') {

@@ -951,4 +951,30 @@ TEST_F(Unzip, SpellingsOfOneNameLandOnOneFileAndFolder) {
   EXPECT_EQ(sh("test $(find cs | wc -l) -eq 7 && test ! -e CS"), 0);
 }
 
+TEST_F(Unzip, ManyItemsInAnyOrderExtractWholeAgainAndAgain) {
+  // Small items between large ones, the directory in another order than the
+  // data: reads jump back and forth across the archive, and an item's header
+  // or data runs over the end of what one read brought.
+  ASSERT_EQ(sh("python3 -c \"import zipfile, random\nr=random.Random(7)\nz=zipfile.ZipFile('m.zip','w')\n"
+               "for i in range(400):\n"
+               "  big=i%50==7\n"
+               "  data=bytes(r.randrange(256) for _ in range(r.randrange(65000,140000))) if big else "
+               "('item %d\\n'%i*r.randrange(1,40)).encode()\n"
+               "  z.writestr('d%d/f%d.txt'%(i%7,i), data, zipfile.ZIP_STORED if i%3==0 else zipfile.ZIP_DEFLATED)\n"
+               "r.shuffle(z.filelist)\nz.close()\""),
+            0);
+  ASSERT_EQ(sh("unzip -q m.zip -d ref"), 0);
+  UNZIPCMDSTRUCT t = cmd(UNZIP_EXTRACT, "C:\\m.zip");
+  t.lpszFilespec = "*.*";
+  t.recurseFlag = 1;
+  t.testFlag = 1;
+  EXPECT_EQ(unzipCommand(&t), 0);
+  ASSERT_EQ(extract_all("C:\\m.zip", "C:\\out"), 0);
+  EXPECT_EQ(sh("diff -r ref out"), 0);
+  // The folders of one extraction are not taken for there in the next.
+  ASSERT_EQ(sh("rm -r out"), 0);
+  ASSERT_EQ(extract_all("C:\\m.zip", "C:\\out"), 0);
+  EXPECT_EQ(sh("diff -r ref out"), 0);
+}
+
 }  // namespace
