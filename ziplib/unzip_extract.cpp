@@ -442,17 +442,17 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
 
   std::string status;
   if (c.testFlag) {
-    status = zip_format(unzip_text(s, 73, 0), {shown.c_str()});
-    unzip_item_log(s, zip_format(unzip_text(s, 146, 0), {shown.c_str()}));
+    status = unzip_status_text(s, 73, shown);
+    unzip_item_log(s, unzip_text(s, 146, 0), shown);
   } else if (s.callback_mode) {
     status = unzip_text(s, 149, 0);
-    unzip_item_log(s, status);
+    unzip_item_log(s, "%s", status);
   } else if (s.memory_mode) {
-    status = zip_format(unzip_text(s, 132, 0), {shown.c_str()});
-    unzip_item_log(s, zip_format(unzip_text(s, 147, 0), {shown.c_str()}));
+    status = unzip_status_text(s, 132, shown);
+    unzip_item_log(s, unzip_text(s, 147, 0), shown);
   } else {
-    status = zip_format(unzip_text(s, 72, 0), {target.c_str()});
-    unzip_item_log(s, zip_format(unzip_text(s, 145, 0), {target.c_str()}));
+    status = unzip_status_text(s, 72, target);
+    unzip_item_log(s, unzip_text(s, 145, 0), target);
   }
 
   OutputFile out_file;
@@ -665,7 +665,7 @@ int unzip_extract(UnzipState& s) {
       return UZ_END;
     }
     c.index = static_cast<std::int32_t>(i);
-    if (unzip_major_status(s, zip_format(unzip_text(s, 71, 0), {n, total}), total, n)) return UZ_CANCEL;
+    if (unzip_major_status(s, total, n)) return UZ_CANCEL;
     r = extract_at(s, static_cast<std::size_t>(i));
     any_done = any_done || r == UZ_OK;
     if (r == UZ_OK || r == UZ_SKIP) continue;

@@ -271,6 +271,11 @@ void unzip_error_display(UnzipState& s, int code, const char* detail_text) {
   if (!s.quiet) unzip_prompt(s, 11, MB_OK, code, 0, line.c_str());
 }
 
+std::string unzip_status_text(UnzipState& s, int id, const std::string& name) {
+  const char* format = unzip_text(s, id, 0);
+  return s.progress_running || s.minor_proc ? zip_format(format, {name.c_str()}) : std::string();
+}
+
 bool unzip_minor_status(UnzipState& s, const std::string& text, std::uint64_t total, std::uint64_t done) {
   const int percent = total ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total + 1)) : 0;
   int r = 0;
@@ -281,11 +286,12 @@ bool unzip_minor_status(UnzipState& s, const std::string& text, std::uint64_t to
   return s.cancel;
 }
 
-bool unzip_major_status(UnzipState& s, const std::string& text, std::int32_t total, std::int32_t done) {
+bool unzip_major_status(UnzipState& s, std::int32_t total, std::int32_t done) {
+  const char* format = unzip_text(s, 71, 0);
   const int percent = major_percent(total, done);
   int r = 0;
-  if (s.progress_running) r = zip_progress_program_send(0, text, percent);
-  else if (s.major_proc) r = s.major_proc(text.c_str(), percent, s.major_data);
+  if (s.progress_running) r = zip_progress_program_send(0, zip_format(format, {done, total}), percent);
+  else if (s.major_proc) r = s.major_proc(zip_format(format, {done, total}).c_str(), percent, s.major_data);
   if (r && s.level >= kUnzLevel110) s.cancel = true;
   pump(s);
   return s.cancel;
@@ -372,8 +378,10 @@ void unzip_log_response(UnzipState& s, int code) {
   log_text(s, out);
 }
 
-void unzip_item_log(UnzipState& s, const std::string& line) {
+void unzip_item_log(UnzipState& s, const char* format, const std::string& name) {
   if (!(s.options & kUnzItemLog)) return;
+  // Before the log's own texts take the slot `format` may stand in.
+  const std::string line = zip_format(format, {name.c_str()});
   if (s.item_log_fd < 0) {
     s.item_log_fd = zip_open_log(unzip_text(s, 143, 2));
     if (s.item_log_fd < 0) return;

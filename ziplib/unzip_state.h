@@ -130,11 +130,18 @@ const char* unzip_text(UnzipState& s, int id, int slot);
 std::string unzip_error_text(UnzipState& s, int code);
 int unzip_prompt(UnzipState& s, int type, int style, int n1, int n2, const char* text);
 void unzip_error_display(UnzipState& s, int code, const char* detail);
+// The status line of an item: text `id` with its name, put together only
+// when the progress program or the host's minor status callback shows it
+// (the text is looked up either way, as the host sees every lookup).
+std::string unzip_status_text(UnzipState& s, int id, const std::string& name);
 bool unzip_minor_status(UnzipState& s, const std::string& text, std::uint64_t total, std::uint64_t done);
-bool unzip_major_status(UnzipState& s, const std::string& text, std::int32_t total, std::int32_t done);
+// "Item n of total".
+bool unzip_major_status(UnzipState& s, std::int32_t total, std::int32_t done);
 void unzip_log_command(UnzipState& s, const UNZIPCMDSTRUCT& c);
 void unzip_log_response(UnzipState& s, int code);
-void unzip_item_log(UnzipState& s, const std::string& line);
+// A line of the item log: `format` with the item's name, put together only
+// when the log is kept.
+void unzip_item_log(UnzipState& s, const char* format, const std::string& name);
 void unzip_close_item_log(UnzipState& s);
 // The outside progress program for an extraction to files (option bit 2);
 // without it status stays on the callbacks.
