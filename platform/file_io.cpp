@@ -367,6 +367,14 @@ int file_set_time(std::string_view win_path, std::int64_t mtime) {
   return ::utimensat(AT_FDCWD, map_path(win_path).c_str(), t, 0) == 0 ? 0 : neg_errno();
 }
 
+int file_set_time(int handle, std::int64_t mtime) {
+  if (diskette::is_handle(handle)) return -ENOTSUP;
+  struct timespec t[2];
+  t[0].tv_sec = t[1].tv_sec = static_cast<time_t>(mtime);
+  t[0].tv_nsec = t[1].tv_nsec = 0;
+  return ::futimens(handle, t) == 0 ? 0 : neg_errno();
+}
+
 int file_set_attributes(std::string_view win_path, std::uint32_t attributes) {
   if (on_diskette(win_path)) return diskette::set_attributes(win_path, attributes);
   // A folder drive keeps only read-only, as its write permission bits.

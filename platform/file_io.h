@@ -144,6 +144,10 @@ int dir_create(std::string_view win_path);  // with its missing parents
 int file_rename(std::string_view win_from, std::string_view win_to);
 // Sets the last-write and last-access time (seconds since 1970).
 int file_set_time(std::string_view win_path, std::int64_t mtime);
+// The same on an open file, without a look-up of its name: done writing, it
+// keeps the time through its close.  -ENOTSUP on the diskette, whose files
+// are given their time by name.
+int file_set_time(int handle, std::int64_t mtime);
 // Sets the attribute bits of find.h (read-only, hidden, system, archive);
 // a folder drive keeps only read-only, as its write permission.
 int file_set_attributes(std::string_view win_path, std::uint32_t attributes);

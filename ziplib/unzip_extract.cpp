@@ -244,6 +244,10 @@ struct OutputFile {
   // not be put away, 28 when the file could not take the target's name.
   int close(bool good, bool keep, const CentralItem& it, std::uint32_t attributes) {
     if (fd < 0) return UZ_CREATE;
+    const auto mtime = static_cast<std::int64_t>(time_of(it.date, it.time));
+    // Through the open file where the drive allows, which spares a look-up
+    // of its name; otherwise by name below.
+    const bool timed = (good || keep) && platform::file_set_time(fd, mtime) == 0;
     // A close that fails has lost data the writes were promised.
     const bool closed = platform::file_close(fd) == 0;
     good = closed && good;
@@ -252,7 +256,7 @@ struct OutputFile {
       (void)platform::file_delete(temp_path);
       return closed ? UZ_OK : UZ_DISKFULL;
     }
-    (void)platform::file_set_time(temp_path, static_cast<std::int64_t>(time_of(it.date, it.time)));
+    if (!timed) (void)platform::file_set_time(temp_path, mtime);
     int r = platform::file_rename(temp_path, final_path);
     if (r == -EACCES) {
       // A read-only file the operator chose to overwrite gives way.
