@@ -2,6 +2,7 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/debug.h"
@@ -135,14 +136,15 @@ class SdlBackend : public WindowBackend {
     SDL_GetWindowSize(window_, &ww, &wh);
     SDL_RendererInfo info{};
     const bool keeps_picture = SDL_GetRendererInfo(renderer_, &info) == 0 && (info.flags & SDL_RENDERER_SOFTWARE);
-    SDL_Rect r{dirty.x, dirty.y, dirty.w, dirty.h};
-    const SDL_Rect all{0, 0, width, height};
-    if (whole || !keeps_picture || ww != width || wh != height || !SDL_IntersectRect(&r, &all, &r)) {
+    const int x0 = std::max(dirty.x, 0), y0 = std::max(dirty.y, 0);
+    const int x1 = std::min(dirty.x + dirty.w, width), y1 = std::min(dirty.y + dirty.h, height);
+    if (whole || !keeps_picture || ww != width || wh != height || x1 <= x0 || y1 <= y0) {
       SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
       SDL_RenderClear(renderer_);
       SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
     } else {
-      SDL_UpdateTexture(texture_, &r, pixels + static_cast<std::size_t>(r.y) * width + r.x, width * 4);
+      const SDL_Rect r{x0, y0, x1 - x0, y1 - y0};
+      SDL_UpdateTexture(texture_, &r, pixels + static_cast<std::size_t>(y0) * width + x0, width * 4);
       SDL_RenderCopy(renderer_, texture_, &r, &r);
     }
     SDL_RenderPresent(renderer_);

@@ -38,7 +38,7 @@ constexpr std::uint32_t kLongestIdleWaitMs = 50;
 //  3. The repeat counters never go below zero; the delay starts at
 //     kRepeatDelayTicks and only counts down; `remote_hold` is at most 3.
 struct EventState {
-  bool check_invariants() const;
+  [[maybe_unused]] bool check_invariants() const;
 
   const ButtonRecord* table = nullptr;
   int pending = kNoEvent;
