@@ -9,10 +9,8 @@
 #include <vector>
 
 #include "platform/file_io.h"
-#include "platform/serial.h"
 #include "study_fixture.h"
 #include "vaslab/core/links/module_link.h"
-#include "vaslab/core/links/serial_links.h"
 #include "vaslab/core/settings/settings.h"
 #include "vaslab/studies/sample_frames.h"
 #include "vaslab/studies/service_modules.h"
@@ -57,32 +55,16 @@ TEST(BpTransducer, TheModuleReadsBackWhatACalibrationMakesOfTheRawCounts) {
 }
 
 struct BpAlignmentTest : StudyFixture {
-  std::unique_ptr<sim::ModuleSimulator> simulator;
-
   void SetUp() override {
     StudyFixture::SetUp();
-    set_module_bytes(nullptr);  // the real link
-    simulator = std::make_unique<sim::ModuleSimulator>();
-    ASSERT_TRUE(simulator->start());
+    ASSERT_NO_FATAL_FAILURE(link_simulator());
     HardwareSettings& hw = hardware_settings();
-    hw.vascular_module_present = 1;
-    hw.vascular_irq = 0;
-    hw.vascular_port = 1;
     hw.right_bp_offset = 7;
     hw.right_bp_span = 9;
     hw.left_bp_offset = 11;
     hw.left_bp_span = 13;
-    reset_serial_links();
-    platform::set_com_path(1, simulator->device_path());
-    ASSERT_EQ(open_module_link(), 0);
     ASSERT_EQ(write_hardware_settings(), 0);
     set_button_mode_repeat();
-  }
-  void TearDown() override {
-    reset_serial_links();
-    platform::reset_com_paths();
-    if (simulator) simulator->stop();
-    StudyFixture::TearDown();
   }
   V received() {
     V bytes;

@@ -22,12 +22,10 @@
 #include "platform/find.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
-#include "platform/serial.h"
 #include "study_fixture.h"
 #include "testsupport/png.h"
 #include "testsupport/private_cups.h"
 #include "vaslab/core/links/module_link.h"
-#include "vaslab/core/links/serial_links.h"
 #include "vaslab/records/export_screen.h"
 #include "vaslab/records/print_screen.h"
 #include "vaslab/records/step_runner.h"
@@ -100,7 +98,6 @@ Gray read_pgm(const std::string& path) {
 }
 
 struct DemoReports : StudyFixture {
-  std::unique_ptr<sim::ModuleSimulator> simulator;
   std::unique_ptr<testsupport::PrivateCups> cups;
   bool viewed = false;
 
@@ -120,17 +117,9 @@ struct DemoReports : StudyFixture {
     options.status_every = 40;
     options.status_word2 = 900;
     options.status_every2 = 40;
-    set_module_bytes(nullptr);
-    simulator = std::make_unique<sim::ModuleSimulator>(options);
-    ASSERT_TRUE(simulator->start());
+    ASSERT_NO_FATAL_FAILURE(link_simulator(options));
     auto& hw = hardware_settings();
-    hw.vascular_module_present = 1;
-    hw.vascular_irq = 0;
-    hw.vascular_port = 1;
     hw.inflate_delay = 2;
-    reset_serial_links();
-    platform::set_com_path(1, simulator->device_path());
-    ASSERT_EQ(open_module_link(), 0);
     set_module_check(module_ready);
     study_list() = StudyList{};
     study_list().mode = kListTemporary;
@@ -147,14 +136,10 @@ struct DemoReports : StudyFixture {
   }
   void TearDown() override {
     set_module_check(nullptr);
-    reset_serial_links();
-    platform::reset_com_paths();
-    if (simulator) simulator->stop();
     reset_spooler_for_tests();
     cups.reset();
     StudyFixture::TearDown();
   }
-  std::function<void()> frames(long count) { return simulator_frames(*simulator, count); }
   // Frames for a trace, in portions that the screen reads off the line
   // between them.
   void trace_frames() {

@@ -11,11 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/serial.h"
 #include "platform/window.h"
 #include "study_fixture.h"
 #include "vaslab/core/links/module_link.h"
-#include "vaslab/core/links/serial_links.h"
 #include "vaslab/core/screens/setup_menus.h"
 #include "vaslab/studies/doppler.h"
 #include "vaslab/studies/dual_pair.h"
@@ -30,26 +28,9 @@ namespace {
 using V = std::vector<int>;
 
 struct ModuleEndToEnd : StudyFixture {
-  std::unique_ptr<sim::ModuleSimulator> simulator;
-
   void link(const sim::ModuleOptions& options = {}) {
-    set_module_bytes(nullptr);  // the real link
-    simulator = std::make_unique<sim::ModuleSimulator>(options);
-    ASSERT_TRUE(simulator->start());
-    auto& hw = hardware_settings();
-    hw.vascular_module_present = 1;
-    hw.vascular_irq = 0;
-    hw.vascular_port = 1;
-    hw.inflate_delay = 2;
-    reset_serial_links();
-    platform::set_com_path(1, simulator->device_path());
-    ASSERT_EQ(open_module_link(), 0);
-  }
-  void TearDown() override {
-    reset_serial_links();
-    platform::reset_com_paths();
-    if (simulator) simulator->stop();
-    StudyFixture::TearDown();
+    link_simulator(options);
+    hardware_settings().inflate_delay = 2;
   }
   std::vector<int> received() {
     std::vector<int> bytes;
@@ -67,7 +48,6 @@ struct ModuleEndToEnd : StudyFixture {
   bool received_in_a_row(const V& part) {
     return testsupport::wait_until([&] { return contains(received(), part); });
   }
-  std::function<void()> frames(long count) { return simulator_frames(*simulator, count); }
   int run(int (*entry)(int, char*[]), int count) {
     std::vector<std::string> s{"C:\\PROGRAMS\\X", "77", "5", "1", std::to_string(count), "1"};
     std::vector<char*> argv;

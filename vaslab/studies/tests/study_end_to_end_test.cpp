@@ -12,12 +12,10 @@
 #include <vector>
 
 #include "platform/le_bytes.h"
-#include "platform/serial.h"
 #include "study_fixture.h"
 #include "testsupport/png.h"
 #include "testsupport/private_cups.h"
 #include "vaslab/core/links/module_link.h"
-#include "vaslab/core/links/serial_links.h"
 #include "vaslab/core/screens/study_menu.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/print_screen.h"
@@ -41,38 +39,27 @@ constexpr int kMenuRow1 = 215;
 int module_ready() { return 0; }
 
 struct StudyEndToEnd : StudyFixture {
-  sim::ModuleSimulator simulator;
 
   void SetUp() override {
     StudyFixture::SetUp();
-    set_module_bytes(nullptr);  // the real link this time
-    ASSERT_TRUE(simulator.start());
+    ASSERT_NO_FATAL_FAILURE(link_simulator());
     auto& hw = hardware_settings();
-    hw.vascular_module_present = 1;
-    hw.vascular_irq = 0;
-    hw.vascular_port = 1;
     hw.right_bp_offset = 11;
     hw.right_bp_span = 12;
     hw.left_bp_offset = 13;
     hw.left_bp_span = 14;
-    reset_serial_links();
-    platform::set_com_path(1, simulator.device_path());
-    ASSERT_EQ(open_module_link(), 0);
     set_module_check(module_ready);
     study_list() = StudyList{};
     study_list().mode = kListArchive;
   }
   void TearDown() override {
     set_module_check(nullptr);
-    reset_serial_links();
-    platform::reset_com_paths();
-    simulator.stop();
     StudyFixture::TearDown();
   }
   // What the module received, as one stream of bytes.
   std::vector<int> received() {
     std::vector<int> bytes;
-    for (const auto& e : simulator.log()) {
+    for (const auto& e : simulator->log()) {
       bytes.push_back(e.command);
       if (e.argument >= 0) bytes.push_back(e.argument);
     }
@@ -101,7 +88,7 @@ struct StudyEndToEnd : StudyFixture {
 TEST_F(StudyEndToEnd, ASinglePressureStepFromTheMenuToItsPage) {
   write_study();
   // The simulator streams and moves the cuff as it sends those frames.
-  const auto stream = simulator_frames(simulator, 60);
+  const auto stream = frames(60);
   input->after(50).tap(kMenuRow1);
   input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
   input->after(300).tap(kPressInflate);
@@ -145,11 +132,11 @@ TEST_F(StudyEndToEnd, ANewStudyForTheSamePatientAfterACapture) {
   write_study();
   input->after(50).tap(kMenuRow1);
   input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
-  input->after(200).at_time(simulator_frames(simulator, 20));
+  input->after(200).at_time(frames(20));
   input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
   input->after(300).tap(kReviewNewStudy).after(300).tap(kMenuRow1);
   input->after(300).key(kReturn).key(kReturn);
-  input->after(200).at_time(simulator_frames(simulator, 20));
+  input->after(200).at_time(frames(20));
   input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit).after(300).tap(kReviewExit);
   input->after(10000).close_window();
   EXPECT_EQ(run_menu(), 0);
@@ -266,7 +253,7 @@ TEST_F(StudyEndToEnd, TheReviewScreensViewShowsThePageThePatientScreenWrote) {
   bool shown = false, back = false;
   input->after(50).tap(kMenuRow1);
   input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
-  input->after(200).at_time(simulator_frames(simulator, 20));
+  input->after(200).at_time(frames(20));
   input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
   input->after(300).tap(kReviewView).after(2000);
   input->at_time([&] {
@@ -325,7 +312,7 @@ TEST_F(StudyEndToEnd, ViewGeneratesTheReportOfTheCapturedStudy) {
              {{66, 11}, {68, 216}, {70, 2388}, {72, 3138}});
   write_template("77");
 
-  const auto stream = simulator_frames(simulator, 60);
+  const auto stream = frames(60);
   input->after(50).tap(kMenuRow1);
   input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
   input->after(300).tap(kPressInflate);
@@ -386,7 +373,7 @@ TEST_F(StudyEndToEnd, PrintedFromTheReviewScreenAndStepByStep) {
   write_study();
   input->after(50).tap(kMenuRow1);
   input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
-  input->after(200).at_time(simulator_frames(simulator, 20));
+  input->after(200).at_time(frames(20));
   input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
   // Print, Print Page: the study's report is queued and printed while the
   // screens wait; key "s" queues the selected step's page.

@@ -12,11 +12,14 @@
 
 #include "../../core/tests/screen_fixture.h"
 #include "fake_module.h"
+#include "platform/serial.h"
 #include "sim/module_sim.h"
 #include "testsupport/generator.h"
 #include "testsupport/scripted_input.h"
 #include "testsupport/wait.h"
 #include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/links/module_link.h"
+#include "vaslab/core/links/serial_links.h"
 #include "vaslab/core/toolkit/stopwatch.h"
 #include "vaslab/studies/study_page.h"
 #include "vaslab/studies/study_template.h"
@@ -36,6 +39,8 @@ struct StudyFixture : ScreenFixture {
   std::vector<std::uint8_t> tpl;
 
   std::unique_ptr<testsupport::ScriptedInput> input;
+  // Made by link_simulator(), for the tests on the real link.
+  std::unique_ptr<sim::ModuleSimulator> simulator;
 
   void SetUp() override {
     ScreenFixture::SetUp();
@@ -49,6 +54,23 @@ struct StudyFixture : ScreenFixture {
     vaslab::start_stopwatch();
     tpl.assign(vaslab::kTemplateRecordSize, 0);
   }
+
+  // The screens on the measuring-module simulator instead of the fake module:
+  // it streams in real time from a thread of its own, on a pseudo-terminal
+  // that stands as COM1.
+  void link_simulator(const sim::ModuleOptions& options = {}) {
+    vaslab::set_module_bytes(nullptr);
+    simulator = std::make_unique<sim::ModuleSimulator>(options);
+    ASSERT_TRUE(simulator->start());
+    auto& hw = vaslab::hardware_settings();
+    hw.vascular_module_present = 1;
+    hw.vascular_irq = 0;
+    hw.vascular_port = 1;
+    vaslab::reset_serial_links();
+    platform::set_com_path(1, simulator->device_path());
+    ASSERT_EQ(vaslab::open_module_link(), 0);
+  }
+  std::function<void()> frames(long count) { return simulator_frames(*simulator, count); }
 
   // A single-pressure step with usable defaults; `edit` may change it.
   template <typename Edit>
@@ -117,6 +139,11 @@ struct StudyFixture : ScreenFixture {
     root.write(vaslab::template_file_name(number), std::string(tpl.begin(), tpl.end()));
   }
   void TearDown() override {
+    if (simulator) {
+      vaslab::reset_serial_links();
+      platform::reset_com_paths();
+      simulator->stop();
+    }
     input.reset();
     ScreenFixture::TearDown();
   }
