@@ -105,8 +105,16 @@ TEST_F(ModuleEndToEnd, InvertTurnsTheCapturedDopplerWaveOver) {
   add_doppler_step("Rt DP");
   write_template();
   for (bool invert : {false, true}) {
-    if (invert) input->after(300).tap(kDopplerInvert);
-    input->after(100).at_time(frames(300)).after(100);
+    if (invert) {
+      // The wave turns over when the simulator's thread takes the command,
+      // which may be well after the screen sent it.
+      input->after(300).tap(kDopplerInvert).after(100);
+      input->at_time([this] { ASSERT_TRUE(received_in_a_row({63, 49})); });
+    }
+    // The screen takes a frame a pass, and each pass moves the script on by
+    // 1 ms: 350 ms over 400 frames waiting reads 350 of them, all sent after
+    // the command and more than the 296 samples the capture keeps.
+    input->after(100).at_time(frames(400)).after(350);
     input->tap(kCodeCapture).after(300).tap(0);
   }
   EXPECT_EQ(run(doppler_main, 2), 2);
