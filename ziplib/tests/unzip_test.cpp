@@ -609,6 +609,30 @@ TEST_F(Unzip, SplitSets) {
   EXPECT_EQ(g_seen.front().type, 15);
 }
 
+TEST_F(Unzip, ManySmallItemsOfASplitSetExtractWhole) {
+  // Parts of 64 KB, the size of one read ahead: tiny items' headers and data,
+  // and the larger items, run from one part into the next, so bytes kept
+  // from one part would land in an item of another.
+  ASSERT_EQ(sh("python3 -c \"import os, random\nr=random.Random(11)\n"
+               "for i in range(700):\n"
+               "  d='src/d%d/e%d'%(i%9,i%4) if i%5 else 'src/d%d'%(i%9)\n"
+               "  os.makedirs(d, exist_ok=True)\n"
+               "  big=i%140 in (3,4)\n"
+               "  n=r.randrange(70000,160000) if big else r.randrange(0,400)\n"
+               "  data=bytes(r.randrange(256) for _ in range(n)) if i%2 else ('line %d '%i*(n//8+1)).encode()[:n]\n"
+               "  open('%s/f%d.%s'%(d,i,'raw' if i%3==0 else 'txt'),'wb').write(data)\n\""),
+            0);
+  // .raw files are stored, the others deflated where that helps.
+  ASSERT_EQ(sh("cd src && zip -q -r -n .raw -s 64k ../ms.zip . && cd .. && ls ms.z05 ms.zip >/dev/null"), 0);
+  UNZIPCMDSTRUCT t = cmd(UNZIP_EXTRACT, "C:\\ms.zip");
+  t.lpszFilespec = "*.*";
+  t.recurseFlag = 1;
+  t.testFlag = 1;
+  EXPECT_EQ(unzipCommand(&t), 0);
+  ASSERT_EQ(extract_all("C:\\ms.zip", "C:\\ms"), 0);
+  EXPECT_EQ(sh("diff -r src ms"), 0);
+}
+
 }  // namespace
 
 namespace {
