@@ -124,9 +124,8 @@ std::string zip_name_from_archive(const ZipState& s, const std::string& raw, std
 // The same without a compressor state, for the decompressor: a name flagged
 // as UTF-8 (flag bit 11) is kept, and so is one the code page cannot read.
 std::string zip_name_to_utf8(const std::string& raw, bool cp1252, std::uint16_t flags);
-// The case tables that names are compared by (ASCII letters folded; other
-// bytes kept); zipInit builds them.
-void zip_build_case_tables();
+// The case folding that names are compared by: ASCII letters folded, other
+// bytes kept (no table to build, so it holds before zipInit as well).
 unsigned char zip_lower(unsigned char c);
 unsigned char zip_upper(unsigned char c);
 

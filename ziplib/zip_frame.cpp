@@ -193,7 +193,6 @@ using namespace ziplib;
 
 int zipInit(void* module) {
   if (g_started) return 1;
-  zip_build_case_tables();
   g_module = module;
   g_started = true;
   return 1;

@@ -1,6 +1,6 @@
 // The archive's records: the headers, data descriptors and end records
 // written for the entry list, the loader that reads an existing archive back
-// into it, and the name code pages, DOS times and case tables they share.
+// into it, and the name code pages, DOS times and case folding they share.
 //
 // Calls run one way: records (here) < volumes (zip_volume.cpp) < frame
 // (zip_frame.cpp).  This file calls neither of the other two, so a change of
@@ -38,9 +38,6 @@ constexpr std::uint32_t kZip64EndSig = 0x06064B50;
 constexpr std::uint32_t kLocatorSig = 0x07064B50;
 constexpr std::uint32_t kDescriptorSig = 0x08074B50;
 constexpr std::uint64_t k4G = 0x100000000ull;
-
-unsigned char g_lower[256];
-unsigned char g_upper[256];
 
 bool multi_volume(const ZipState& s) { return (s.multi_vol & kMvMulti) != 0; }
 bool split_mode(const ZipState& s) { return (s.multi_vol & (kMvMulti | kMvSplit)) == (kMvMulti | kMvSplit); }
@@ -201,15 +198,8 @@ std::uint32_t zip_dos_time(std::int64_t unix_seconds) { return platform::dos_tim
 
 std::int64_t zip_unix_time(std::uint32_t dos) { return platform::unix_time_of_dos(dos); }
 
-void zip_build_case_tables() {
-  for (int c = 0; c < 256; ++c) {
-    g_lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    g_upper[c] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-  }
-}
-
-unsigned char zip_lower(unsigned char c) { return g_lower[c]; }
-unsigned char zip_upper(unsigned char c) { return g_upper[c]; }
+unsigned char zip_lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+unsigned char zip_upper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c; }
 
 bool zip_name_to_archive(const ZipState& s, const std::string& name, std::string* raw) {
   bool ok = false;
