@@ -448,13 +448,14 @@ int make_dir(std::string_view win_path) {
   if (const int e = split_path(win_path, parts)) return e;
   Dir d;
   if (const int e = load_dir(0, d)) return e;
+  std::vector<std::uint16_t> seen{0};
   for (const std::string& part : parts) {
     ShortName sn;
     if (const int e = short_name(part, sn)) return e;
     const long at = find_entry(d, sn);
     if (at >= 0) {
       if (kind_of(d.entry(at)) != Kind::kFolder) return -EEXIST;
-      if (const int e = load_dir(first_cluster(d.entry(at)), d)) return e;
+      if (const int e = enter_folder(d, static_cast<std::size_t>(at), seen)) return e;
       continue;
     }
     if (detail::write_protected_now()) return -EROFS;
@@ -482,7 +483,10 @@ int make_dir(std::string_view win_path) {
       cut_chain(chain, 0);  // not named by anything: give it back
       (void)flush_fat();    // a failure here leaves a lost cluster, no worse
     }
-    if (!e) e = load_dir(chain[0], d);
+    if (!e) {
+      seen.push_back(chain[0]);
+      e = load_dir(chain[0], d);
+    }
     if (e) {
       forget_volume();
       return e;

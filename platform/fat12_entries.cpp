@@ -206,9 +206,18 @@ int split_path(std::string_view win_path, std::vector<std::string>& parts) {
   return 0;
 }
 
-// Loads the folder named by the first `n` components.  A folder entry that
-// leads back to a folder of the path (a damaged disk) is -ELOOP: a caller
-// that walks the tree would otherwise go round for ever.
+// A folder entry that leads back to a folder of the path (a damaged disk;
+// one with no cluster names the root) is -ELOOP: a caller that walks the
+// tree would otherwise go round for ever, or work in the wrong folder.
+int enter_folder(Dir& d, std::size_t i, std::vector<std::uint16_t>& seen) {
+  if (kind_of(d.entry(i)) != Kind::kFolder) return -ENOTDIR;
+  const std::uint16_t cluster = first_cluster(d.entry(i));
+  if (std::find(seen.begin(), seen.end(), cluster) != seen.end()) return -ELOOP;
+  seen.push_back(cluster);
+  return load_dir(cluster, d);
+}
+
+// Loads the folder named by the first `n` components.
 int walk(const std::vector<std::string>& parts, std::size_t n, Dir& d) {
   if (const int e = load_dir(0, d)) return e;
   std::vector<std::uint16_t> seen{0};
@@ -217,11 +226,7 @@ int walk(const std::vector<std::string>& parts, std::size_t n, Dir& d) {
     if (const int e = short_name(parts[i], sn)) return e;
     const long at = find_entry(d, sn);
     if (at < 0) return -ENOENT;
-    if (kind_of(d.entry(at)) != Kind::kFolder) return -ENOTDIR;
-    const std::uint16_t cluster = first_cluster(d.entry(at));
-    if (std::find(seen.begin(), seen.end(), cluster) != seen.end()) return -ELOOP;
-    seen.push_back(cluster);
-    if (const int e = load_dir(cluster, d)) return e;
+    if (const int e = enter_folder(d, static_cast<std::size_t>(at), seen)) return e;
   }
   return 0;
 }

@@ -121,6 +121,9 @@ int drop_entry(Dir& d, std::size_t i);
 int delete_entry(Dir& d, std::size_t i);
 
 int split_path(std::string_view win_path, std::vector<std::string>& parts);
+// Loads into `d` the folder its entry i names, unless that is one of the
+// folders in `seen` (those passed on the way down, the root's 0 first).
+int enter_folder(Dir& d, std::size_t i, std::vector<std::uint16_t>& seen);
 int walk(const std::vector<std::string>& parts, std::size_t n, Dir& d);
 
 // The folder holding a path's last component, that component's 8.3 form

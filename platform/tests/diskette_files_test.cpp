@@ -541,6 +541,9 @@ TEST_F(DisketteFiles, DamagedDisksAreErrors) {
   poke(static_cast<off_t>(sub + 26), {0, 0});
   EXPECT_TRUE(platform::list_files("A:\\SUB\\*.*").empty());
   EXPECT_EQ(platform::file_open("A:\\SUB\\SUB\\X.TXT", OpenMode::kCreateAlways), -ELOOP);
+  // Nor does a new folder below it land in the root, named as if below.
+  EXPECT_EQ(platform::dir_create("A:\\SUB\\NEW"), -ELOOP);
+  EXPECT_EQ(testsupport::mdir(image_).find("NEW"), std::string::npos);
 }
 
 }  // namespace
