@@ -242,10 +242,6 @@ int zero_cluster(std::uint16_t c) {
 
 namespace {
 
-bool is_dot_name(const std::uint8_t* e) {
-  return std::memcmp(e, ".          ", 11) == 0 || std::memcmp(e, "..         ", 11) == 0;
-}
-
 constexpr std::uint8_t kUnowned = 0, kOwned = 1, kPastItsFile = 2;
 
 // Marks every cluster that a chain from an entry reaches, and in `ends` the
@@ -261,7 +257,7 @@ int mark_owned(std::vector<std::uint8_t>& state, std::vector<std::uint16_t>& end
     for (std::size_t i = 0; i < d.count(); ++i) {
       const std::uint8_t* e = d.entry(i);
       const Kind k = kind_of(e);
-      if (k == Kind::kEnd || k == Kind::kUnused || k == Kind::kLongName || is_dot_name(e)) continue;
+      if (k == Kind::kEnd || k == Kind::kUnused || k == Kind::kLongName || is_dot_entry(e)) continue;
       std::vector<std::uint16_t> chain;
       if (const int r = chain_of(first_cluster(e), chain)) return r;
       std::size_t keep = chain.size();

@@ -94,7 +94,11 @@ Kind kind_of(const std::uint8_t* e) {
   return (e[kEntAttr] & kAttrDirectory) ? Kind::kFolder : Kind::kFile;
 }
 
-bool is_dot_entry(const std::uint8_t* e) { return e[0] == '.'; }
+// By the whole name: what else begins with a dot is a damaged entry that
+// still holds its clusters.
+bool is_dot_entry(const std::uint8_t* e) {
+  return std::memcmp(e, ".          ", 11) == 0 || std::memcmp(e, "..         ", 11) == 0;
+}
 
 std::uint16_t first_cluster(const std::uint8_t* e) { return get_u16le(e + kEntCluster); }
 
