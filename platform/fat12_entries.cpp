@@ -114,8 +114,13 @@ int load_dir(std::uint16_t cluster, Dir& d) {
       for (std::uint32_t s = 0; s < g_vol.sectors_per_cluster; ++s) d.sectors.push_back(cluster_lba(c) + s);
   }
   d.bytes.resize(d.sectors.size() * kSectorSize);
-  for (std::size_t s = 0; s < d.sectors.size(); ++s)
-    if (const int e = detail::read(d.sectors[s], 1, d.bytes.data() + s * kSectorSize)) return e;
+  // A run of sectors one after the other (the root, a cluster) in one read.
+  for (std::size_t s = 0, run = 1; s < d.sectors.size(); s += run) {
+    for (run = 1; s + run < d.sectors.size() && d.sectors[s + run] == d.sectors[s] + run; ++run) {
+    }
+    if (const int e = detail::read(d.sectors[s], static_cast<std::uint32_t>(run), d.bytes.data() + s * kSectorSize))
+      return e;
+  }
   return 0;
 }
 
