@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -442,6 +443,85 @@ TEST_F(DisketteFiles, LostClustersStayWhileTheDiskIsSharedOrDamaged) {
   EXPECT_EQ(dk::free_bytes(), lost_free);
   EXPECT_TRUE(slurp(image_) == twin);
   EXPECT_EQ(get("A:\\TWIN.TXT"), "log");
+}
+
+// Disks made by mtools, with a lost cluster to give back and one more fault
+// poked in: what the pass cannot follow (a chain leaving the volume or
+// running into a free cluster, an entry starting beyond the volume, a
+// folder holding an entry for itself) leaves every byte as it was, and the
+// free space is the FAT's as mtools counts it.
+TEST_F(DisketteFiles, LostClustersStayOnADiskWhoseChainsDoNotAddUp) {
+  ASSERT_TRUE(testsupport::mtools_write(image_, "::/A.BIN", noise(3000, 21)));
+  ASSERT_TRUE(testsupport::mtools_write(image_, "::/SUB/B.BIN", "b"));
+  const std::string made = slurp(image_);
+  auto set_fat = [](std::string& img, std::uint32_t c, std::uint16_t v) {
+    for (std::size_t fat : {512u, 10u * 512}) {
+      const std::size_t at = fat + c + c / 2;
+      auto lo = static_cast<std::uint8_t>(img[at]), hi = static_cast<std::uint8_t>(img[at + 1]);
+      if (c & 1) {
+        lo = static_cast<std::uint8_t>((lo & 0x0F) | (v << 4));
+        hi = static_cast<std::uint8_t>(v >> 4);
+      } else {
+        lo = static_cast<std::uint8_t>(v);
+        hi = static_cast<std::uint8_t>((hi & 0xF0) | (v >> 8));
+      }
+      img[at] = static_cast<char>(lo);
+      img[at + 1] = static_cast<char>(hi);
+    }
+  };
+  auto entry_of = [](const std::string& img, const char* name, std::size_t from) {
+    std::size_t at = from;
+    while (at + 32 <= img.size() && img.compare(at, 11, name) != 0) at += 32;
+    return at;
+  };
+  auto start_of = [](const std::string& img, std::size_t entry) {
+    return std::uint32_t{static_cast<std::uint8_t>(img[entry + 26])} |
+           std::uint32_t{static_cast<std::uint8_t>(img[entry + 27])} << 8;
+  };
+  const std::size_t a = entry_of(made, "A       BIN", 19 * 512), sub = entry_of(made, "SUB        ", 19 * 512);
+  const std::uint32_t a_start = start_of(made, a), sub_start = start_of(made, sub);
+  const std::size_t sub_at = (33 + sub_start - 2) * 512;
+  std::string lost = made;
+  set_fat(lost, 2000, 0xFFF);  // a cluster no entry owns
+
+  const struct {
+    const char* fault;
+    std::function<void(std::string&)> poke;
+  } cases[] = {
+      {"none: given back", [](std::string&) {}},
+      {"a link beyond the volume", [&](std::string& img) { set_fat(img, a_start + 1, 2849); }},
+      {"a link into a free cluster", [&](std::string& img) { set_fat(img, a_start + 1, 1500); }},
+      {"an entry starting beyond the volume", [&](std::string& img) { img[a + 26] = '\xF0'; img[a + 27] = 0x0F; }},
+      {"a folder holding itself",
+       [&](std::string& img) {
+         const std::size_t b = entry_of(img, "B       BIN", sub_at);
+         img.replace(b + 32, 32, img.substr(sub, 32));  // an entry "SUB" after B.BIN, on SUB's cluster
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    std::string img = lost;
+    c.poke(img);
+    spill(image_, img);
+    const std::uint64_t mtools_free = mdir_free();
+    const auto free = dk::free_bytes();
+    ASSERT_TRUE(free);
+    if (&c == &cases[0]) {
+      EXPECT_EQ(*free, mtools_free + 512) << "the lost cluster is free again";
+      EXPECT_FALSE(slurp(image_) == img);
+      expect_clean();
+      continue;
+    }
+    EXPECT_EQ(*free, mtools_free);
+    EXPECT_TRUE(slurp(image_) == img) << "a disk that does not add up is left as it is";
+    EXPECT_FALSE(testsupport::diskette_clean(image_));
+    char buf[4096];
+    const int h = platform::file_open("A:\\A.BIN", OpenMode::kRead);
+    if (h >= 0) {
+      EXPECT_LE(platform::file_read(h, buf, sizeof buf), 3000);
+      platform::file_close(h);
+    }
+  }
 }
 
 // While a file is written, listings show it at the length it has now, and
