@@ -181,16 +181,21 @@ bool zip_call_rename(ZipState& s, std::string* name, std::uint32_t* time, std::u
 // Compresses a new or replaced entry from its source into the output.
 int zip_compress_entry(ZipState& s, ZipEntry& e);
 bool zip_store_suffix(const std::string& name, const std::string& list);
-
-// --- the operation ---------------------------------------------------------
-int zip_run_operation(ZipState& s);
+// Memory-to-memory compression (Function 6): one entry, no archive.
 int zip_run_memory(ZipState& s);
+// The password of the command and its padded buffer for the entries' password
+// blocks: 0, or ZE_PARMS for a missing or over-long one.
 int zip_password_buffer(ZipState& s);
 // Wipes the password and its buffer when the operation ends.
 struct PasswordScope {
   ZipState& s;
   ~PasswordScope();
 };
+
+// --- the operation ---------------------------------------------------------
+// The operation calls down into the entry's functions above; they never call
+// it.
+int zip_run_operation(ZipState& s);
 // Deletes the sources of the entries the operation took, then their emptied
 // folders, deepest first: 0 or 4.
 int zip_delete_originals(ZipState& s);

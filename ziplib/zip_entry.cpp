@@ -439,6 +439,32 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
 
 namespace ziplib {
 
+int zip_password_buffer(ZipState& s) {
+  ArchiveWork& a = *s.archive;
+  a.pw_buffer.clear();
+  s.password.clear();
+  if (!s.cmd.encryptFlag) return 0;
+  const char* pw = s.cmd.lpszEncryptCode;
+  const std::size_t len = pw ? strnlen(pw, 513) : 0;
+  if (!pw || len == 0 || len > 512) {
+    zip_report_error(s, ZE_PARMS, std::string(zipMessageText(143, 2)).c_str());
+    return ZE_PARMS;
+  }
+  s.password.assign(pw, len);
+  a.pw_buffer = s.password;
+  a.pw_buffer.resize(std::max<std::size_t>(65, len), '\0');
+  return 0;
+}
+
+PasswordScope::~PasswordScope() {
+  std::fill(s.password.begin(), s.password.end(), '\0');
+  s.password.clear();
+  if (s.archive) {
+    std::fill(s.archive->pw_buffer.begin(), s.archive->pw_buffer.end(), '\0');
+    s.archive->pw_buffer.clear();
+  }
+}
+
 int zip_run_memory(ZipState& s) {
   ArchiveWork* ap = zip_archive(s);
   if (!ap) return ZE_MEM;
