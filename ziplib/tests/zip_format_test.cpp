@@ -106,4 +106,15 @@ TEST_F(Formatter, SerialDrivesAndCancel) {
   EXPECT_EQ(dk::unlock_volume('A'), 0);
 }
 
+// Drive 0 is the drive of the current directory, and only a diskette drive
+// is formatted.
+TEST_F(Formatter, DriveZeroIsTheCurrentDirectorysDrive) {
+  const std::string before = read_all(image_);
+  EXPECT_FALSE(ziplib::zipFormatVolume(0, false, state()));  // C:\WORK
+  EXPECT_EQ(read_all(image_), before);
+  platform::set_current_directory("a:\\");
+  EXPECT_TRUE(ziplib::zipFormatVolume(0, false, state()));
+  EXPECT_EQ(boot().substr(510), "\x55\xAA");
+}
+
 }  // namespace
