@@ -3,7 +3,9 @@
 //
 // Calls run one way: records (zip_records.cpp) < volumes (zip_volume.cpp) <
 // frame (here).  The frame calls down into both and neither calls it; it
-// hands the records their volumes as ZipState::volumes.
+// hands the records their volumes as ZipState::volumes.  Likewise messages
+// (zip_messages.cpp) < progress (zip_progress.cpp) < frame: the frame hands
+// the messages the thread's state, the pump and the diagnostic log.
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
@@ -184,6 +186,15 @@ void unlink_win(const std::string& win_path) { platform::file_delete(win_path); 
 }  // namespace
 
 ZipState* zip_current_state() { return live_state(); }
+
+namespace {
+// The messages stand below the frame and the progress stage and call
+// neither; they are handed what they need before main, so before any state.
+[[maybe_unused]] const bool g_messages_hooked = [] {
+  set_message_hooks({zip_current_state, zip_pump, zip_log_text});
+  return true;
+}();
+}  // namespace
 
 void set_operation_stages(const OperationStages* stages) { g_stages = stages ? stages : &kOwnStages; }
 

@@ -1,7 +1,6 @@
 #include "ziplib/zip_messages.h"
 
 #include "platform/debug.h"
-#include "ziplib/zip_progress.h"
 #include "ziplib/zip_state.h"
 
 #include <algorithm>
@@ -212,6 +211,8 @@ int default_box(const char* text, const char* title, int buttons) {
 }
 
 MessageBoxFn g_box = default_box;
+// Set before main by the frame, so constant-initialised here.
+constinit MessageHooks g_hooks{};
 
 bool valid_answer(int style, int answer) {
   switch (answer) {
@@ -235,7 +236,7 @@ bool valid_answer(int style, int answer) {
 }  // namespace
 
 const char* zipMessageText(int id, int buffer) {
-  ZipState* s = zip_current_state();
+  ZipState* s = g_hooks.current_state ? g_hooks.current_state() : nullptr;
   if (!s) return "";
   char* out = s->msg[std::clamp(buffer, 0, 2)];
   const char* text = lookup(id);
@@ -318,7 +319,7 @@ int zipVolumePrompt(int type, int buttons, int number1, int number2, const char*
     return 1;
   }
   int answer = g_box(body.c_str(), title.c_str(), buttons);
-  zip_pump(s);
+  if (g_hooks.pump) g_hooks.pump(s);
   return answer;
 }
 
@@ -332,7 +333,7 @@ void zip_report_error(ZipState& s, int code, const char* detail) {
     text += " (" + std::string(detail).substr(0, room) + ")";
   }
   text += "\n";
-  if (s.diagnostic) zip_log_text(s, text);
+  if (s.diagnostic && g_hooks.log_text) g_hooks.log_text(s, text);
   if (!s.quiet) zipVolumePrompt(11, MB_OK, code, 0, text.c_str(), s);
 }
 
@@ -340,6 +341,7 @@ void zip_warn(ZipState& s, const std::string& text) {
   if (!s.quiet) zipVolumePrompt(12, MB_OK, 0, 0, text.c_str(), s);
 }
 
+void set_message_hooks(const MessageHooks& hooks) { g_hooks = hooks; }
 void set_message_box(MessageBoxFn box) { g_box = box ? box : default_box; }
 int zip_message_box(const char* text, const char* title, int buttons) { return g_box(text, title, buttons); }
 

@@ -38,6 +38,18 @@ void zip_report_error(ZipState& s, int code, const char* detail = nullptr);
 // A warning: prompt 12 unless the operation is quiet; never changes the result.
 void zip_warn(ZipState& s, const std::string& text);
 
+// What the messages need of the stages above them, which they never call by
+// name: the calling thread's state (texts need its buffers), the pump that
+// follows a message box, and the diagnostic log that takes an error report.
+// The frame installs them before any state exists; a missing one means no
+// state (empty texts), no pumping, no log line.
+struct MessageHooks {
+  ZipState* (*current_state)() = nullptr;
+  void (*pump)(ZipState& s) = nullptr;
+  void (*log_text)(ZipState& s, const std::string& text) = nullptr;
+};
+void set_message_hooks(const MessageHooks& hooks);
+
 // The system message box: (text, title, style) -> answer.  The default
 // answers with the cancelling button of the style (OK for a notice).
 using MessageBoxFn = int (*)(const char* text, const char* title, int buttons);

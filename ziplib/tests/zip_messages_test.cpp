@@ -1,4 +1,5 @@
 #include "ziplib/zip_messages.h"
+#include "ziplib/zip_progress.h"
 #include "ziplib/zip_state.h"
 #include "ziplib/ziplib.h"
 
@@ -27,6 +28,8 @@ int host(int code, int, int, int, char* text, char* title, void*) {
   return g_answer;
 }
 int box(const char*, const char*, int) { return ++g_boxes, 4; }
+int g_pumps = 0;
+void count_pump() { ++g_pumps; }
 
 class ZipMessages : public ::testing::Test {
  protected:
@@ -81,6 +84,25 @@ TEST_F(ZipMessages, PromptAnswersMustBeButtonsOfTheStyle) {
   s->message_proc = nullptr;
   EXPECT_EQ(zipVolumePrompt(14, MB_OK, 1, 0, "C:\\OUT\\ARC.z01", *s), 1);
   EXPECT_EQ(g_boxes, 1);
+}
+
+// The host's windows get their messages once a box has gone, unless the
+// command turned pumping off; an answer from the callback shows no box.
+TEST_F(ZipMessages, AMessageBoxIsFollowedByThePump) {
+  set_message_pump(count_pump);
+  g_pumps = 0;
+  g_answer = IDOK;
+  zipVolumePrompt(12, MB_OK, 0, 0, "zip file empty", *s);
+  EXPECT_EQ(g_pumps, 0);
+  g_answer = IDYES;  // not a button of the style
+  zipVolumePrompt(12, MB_OK, 0, 0, "zip file empty", *s);
+  EXPECT_EQ(g_boxes, 1);
+  EXPECT_EQ(g_pumps, 1);
+  s->sub_options = kSubNoPump;
+  zipVolumePrompt(12, MB_OK, 0, 0, "zip file empty", *s);
+  EXPECT_EQ(g_boxes, 2);
+  EXPECT_EQ(g_pumps, 1);
+  set_message_pump(nullptr);
 }
 
 TEST_F(ZipMessages, ErrorPromptsCarryTextOnlyForErrorCodes) {
