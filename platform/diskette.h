@@ -130,6 +130,11 @@ void clear_sector_faults();
 // the first call that changes the diskette or asks for its free space, when
 // no other program has the diskette open; one whose folders and chains do
 // not add up is left as it is.
+//
+// Other damage is read as far as it goes, but a change that would reach
+// beyond the file it is made to is -EIO, with a note why, and changes
+// nothing: opening for writing or deleting a file whose clusters another
+// entry also holds (a cross-linked disk).
 
 // Handles of files on A: start here, above any descriptor the system hands
 // out, so that the file layer tells them apart.

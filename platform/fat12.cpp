@@ -260,6 +260,13 @@ int open(std::string_view win_path, OpenMode mode) {
       node->first = first_cluster(e);
       node->size = get_u32le(e + kEntSize);
     }
+    if (writing) {
+      // On a cross-linked disk every change of this file would change
+      // another too; reading it harms nothing.
+      std::vector<std::uint16_t>* chain = nullptr;
+      if (const int r = chain_of_node(*node, chain)) return r;
+      if (const int r = held_by_no_other(*chain, at.dir, static_cast<std::size_t>(at.index))) return r;
+    }
     if (mode == OpenMode::kCreateAlways)
       if (const int r = resize(*node, 0)) return r;
   } else {

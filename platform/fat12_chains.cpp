@@ -230,6 +230,66 @@ int zero_cluster(std::uint16_t c) {
   return detail::write(cluster_lba(c), g_vol.sectors_per_cluster, zeros.data());
 }
 
+// --- Who holds which clusters -----------------------------------------------
+
+namespace {
+
+// Calls visit(d, i, kind, chain, broken) for every entry that may hold
+// clusters (not ".", "..", long names or unused ones) in the root and every
+// folder below it, with the clusters its chain reaches and chain_of's
+// answer: a broken chain still names the clusters up to its break.  Entries
+// behind a folder's end mark count too, as other readers do not stop there.
+// Each folder is read once however many entries name it; one that cannot
+// be read ends the walk with its error, as does a visit that answers one.
+template <class Visit>
+int each_entry_chain(Visit&& visit) {
+  std::vector<std::uint16_t> folders{0}, entered{0}, chain;
+  while (!folders.empty()) {
+    Dir d;
+    if (const int e = load_dir(folders.back(), d)) return e;
+    folders.pop_back();
+    for (std::size_t i = 0; i < d.count(); ++i) {
+      const std::uint8_t* e = d.entry(i);
+      const Kind k = kind_of(e);
+      if (k == Kind::kEnd || k == Kind::kUnused || k == Kind::kLongName || is_dot_entry(e)) continue;
+      const int broken = chain_of(first_cluster(e), chain);
+      if (const int r = visit(d, i, k, chain, broken)) return r;
+      if (k == Kind::kFolder && !chain.empty() &&
+          std::find(entered.begin(), entered.end(), chain.front()) == entered.end()) {
+        entered.push_back(chain.front());
+        folders.push_back(chain.front());
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int held_by_no_other(const std::vector<std::uint16_t>& chain, Dir& d, std::size_t i) {
+  if (chain.empty()) return 0;
+  std::vector<bool> mine(g_vol.clusters + 2, false);
+  for (std::uint16_t c : chain) mine[c] = true;
+  const std::uint32_t lba = d.lba_of(i), slot = static_cast<std::uint32_t>(i % kEntriesPerSector);
+  const std::string name = display_name(d.entry(i));
+  bool shared = false;
+  const int e = each_entry_chain([&](Dir& od, std::size_t oi, Kind, const std::vector<std::uint16_t>& other, int) {
+    if (od.lba_of(oi) == lba && oi % kEntriesPerSector == slot) return 0;
+    for (std::uint16_t c : other)
+      if (mine[c]) {
+        platform::debug_printf("diskette: %s and %s both hold cluster %u: %s not changed\n", name.c_str(),
+                               display_name(od.entry(oi)).c_str(), c, name.c_str());
+        shared = true;
+        return -EIO;
+      }
+    return 0;
+  });
+  if (e && !shared)
+    platform::debug_printf("diskette: %s not changed: a folder that could hold its clusters too is unreadable (%s)\n",
+                           name.c_str(), std::strerror(-e));
+  return e;
+}
+
 // --- Lost clusters ----------------------------------------------------------------
 // A writer killed between the FAT and the directory entry leaves clusters
 // that the FAT holds and no entry owns, or a file's chain running on past
@@ -245,36 +305,24 @@ namespace {
 constexpr std::uint8_t kUnowned = 0, kOwned = 1, kPastItsFile = 2;
 
 // Marks every cluster that a chain from an entry reaches, and in `ends` the
-// last cluster a file needs where its chain runs on.  Entries behind a
-// folder's end mark count too, as other readers do not stop there.
+// last cluster a file needs where its chain runs on.
 int mark_owned(std::vector<std::uint8_t>& state, std::vector<std::uint16_t>& ends) {
   const std::uint64_t cb = g_vol.cluster_bytes();
-  std::vector<std::uint16_t> folders{0};
-  while (!folders.empty()) {
-    Dir d;
-    if (const int e = load_dir(folders.back(), d)) return e;
-    folders.pop_back();
-    for (std::size_t i = 0; i < d.count(); ++i) {
-      const std::uint8_t* e = d.entry(i);
-      const Kind k = kind_of(e);
-      if (k == Kind::kEnd || k == Kind::kUnused || k == Kind::kLongName || is_dot_entry(e)) continue;
-      std::vector<std::uint16_t> chain;
-      if (const int r = chain_of(first_cluster(e), chain)) return r;
-      std::size_t keep = chain.size();
-      if (k == Kind::kFile) {
-        const std::uint64_t need = (get_u32le(e + kEntSize) + cb - 1) / cb;
-        if (need > chain.size()) return -EIO;
-        if (need > 0) keep = static_cast<std::size_t>(need);  // an empty file's chain stays as found
-      }
-      for (std::size_t j = 0; j < chain.size(); ++j) {
-        if (state[chain[j]] != kUnowned) return -EIO;  // two chains meet
-        state[chain[j]] = j < keep ? kOwned : kPastItsFile;
-      }
-      if (keep < chain.size()) ends.push_back(chain[keep - 1]);
-      if (k == Kind::kFolder && !chain.empty()) folders.push_back(chain.front());
+  return each_entry_chain([&](Dir& d, std::size_t i, Kind k, const std::vector<std::uint16_t>& chain, int broken) {
+    if (broken) return broken;
+    std::size_t keep = chain.size();
+    if (k == Kind::kFile) {
+      const std::uint64_t need = (get_u32le(d.entry(i) + kEntSize) + cb - 1) / cb;
+      if (need > chain.size()) return -EIO;
+      if (need > 0) keep = static_cast<std::size_t>(need);  // an empty file's chain stays as found
     }
-  }
-  return 0;
+    for (std::size_t j = 0; j < chain.size(); ++j) {
+      if (state[chain[j]] != kUnowned) return -EIO;  // two chains meet
+      state[chain[j]] = j < keep ? kOwned : kPastItsFile;
+    }
+    if (keep < chain.size()) ends.push_back(chain[keep - 1]);
+    return 0;
+  });
 }
 
 // The FAT sectors where a later copy differs from the first, which every

@@ -195,10 +195,13 @@ int drop_entry(Dir& d, std::size_t i) {
   return 0;
 }
 
-// Removes a file or folder: its entry goes first, then its clusters.
+// Removes a file or folder: its entry goes first, then its clusters.  None
+// goes while another entry still holds it: the next file written there
+// would overwrite that one.
 int delete_entry(Dir& d, std::size_t i) {
   std::vector<std::uint16_t> chain;
   int r = chain_of(first_cluster(d.entry(i)), chain);
+  if (!r) r = held_by_no_other(chain, d, i);
   if (!r) r = drop_entry(d, i);
   if (!r) {
     cut_chain(chain, 0);

@@ -2,7 +2,8 @@
 // else (diskette.h is the layer's interface):
 // - fat12_chains.cpp: the volume as read from the boot sector, the FAT
 //   kept in memory and written back in order, cluster chains and the data
-//   they hold, and the giving back of what a killed writer left;
+//   they hold, which entries hold them, and the giving back of what a killed
+//   writer left;
 // - fat12_entries.cpp: 8.3 names, DOS times, folders and their entries, and
 //   the walk from a path to its folder;
 // - fat12.cpp: the calls of diskette.h on top of them, with the open files.
@@ -134,6 +135,13 @@ struct Located {
   long index = -1;
 };
 int locate(std::string_view win_path, Located& at);
+
+// 0 when no entry on the volume but entry i of `d` reaches a cluster of
+// `chain` (its clusters), so that changing them changes that file alone.
+// Else -EIO, with a note of which entry shares them, or the error that kept
+// a folder from being read.  (fat12_chains.cpp, beside the lost-cluster
+// pass that walks the same way.)
+int held_by_no_other(const std::vector<std::uint16_t>& chain, Dir& d, std::size_t i);
 
 // --- Kept by the calls (fat12.cpp) ------------------------------------------
 

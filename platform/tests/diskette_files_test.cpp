@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/debug.h"
 #include "platform/diskette.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
@@ -325,6 +326,12 @@ void spill(const std::string& path, const std::string& bytes) {
   dk::dismount_volume('A');
 }
 
+// The first cluster in the directory entry at `entry` of an image.
+std::uint32_t start_of(const std::string& img, std::size_t entry) {
+  return std::uint32_t{static_cast<std::uint8_t>(img[entry + 26])} |
+         std::uint32_t{static_cast<std::uint8_t>(img[entry + 27])} << 8;
+}
+
 // A backup killed at any step of its writes leaves at worst clusters that
 // no entry owns, or a chain running past its file's length (fsck.fat sees
 // both); the next change of the diskette gives them back, so the next
@@ -474,10 +481,6 @@ TEST_F(DisketteFiles, LostClustersStayOnADiskWhoseChainsDoNotAddUp) {
     while (at + 32 <= img.size() && img.compare(at, 11, name) != 0) at += 32;
     return at;
   };
-  auto start_of = [](const std::string& img, std::size_t entry) {
-    return std::uint32_t{static_cast<std::uint8_t>(img[entry + 26])} |
-           std::uint32_t{static_cast<std::uint8_t>(img[entry + 27])} << 8;
-  };
   const std::size_t a = entry_of(made, "A       BIN", 19 * 512), sub = entry_of(made, "SUB        ", 19 * 512);
   const std::uint32_t a_start = start_of(made, a), sub_start = start_of(made, sub);
   const std::size_t sub_at = (33 + sub_start - 2) * 512;
@@ -522,6 +525,41 @@ TEST_F(DisketteFiles, LostClustersStayOnADiskWhoseChainsDoNotAddUp) {
       platform::file_close(h);
     }
   }
+}
+
+// A disk where a second entry's chain runs into a file's (cross-linked): a
+// change of either would change the other, so none is made, while reading
+// them and writing a third file go on.
+TEST_F(DisketteFiles, ChangesThatWouldReachBeyondTheirFileAreRefused) {
+  const std::string a_bytes = noise(3000, 31);  // 6 clusters
+  ASSERT_TRUE(testsupport::mtools_write(image_, "::/A.BIN", a_bytes));
+  ASSERT_TRUE(testsupport::mtools_write(image_, "::/B.BIN", "b"));
+  ASSERT_TRUE(testsupport::mtools_write(image_, "::/C.BIN", "c"));
+  std::string img = slurp(image_);
+  const std::size_t b = img.find("B       BIN", 19 * 512);
+  const std::uint32_t a_last = start_of(img, img.find("A       BIN", 19 * 512)) + 5;
+  img[b + 26] = static_cast<char>(a_last);  // B's one cluster is A's last
+  img[b + 27] = static_cast<char>(a_last >> 8);
+  spill(image_, img);
+  EXPECT_FALSE(testsupport::diskette_clean(image_)) << "fsck.fat sees the cross-link";
+  std::string notes;
+  platform::set_debug_sink([&](const std::string& n) { notes += n; });
+  for (const char* path : {"A:\\A.BIN", "A:\\B.BIN"}) {
+    SCOPED_TRACE(path);
+    for (OpenMode m : {OpenMode::kReadWrite, OpenMode::kOpenAlways, OpenMode::kAppend, OpenMode::kCreateAlways})
+      EXPECT_EQ(platform::file_open(path, m), -EIO);
+    EXPECT_EQ(platform::file_delete(path), -EIO);
+    EXPECT_EQ(platform::file_rename("A:\\C.BIN", path), -EIO) << "the target would go";
+  }
+  platform::set_debug_sink({});
+  EXPECT_NE(notes.find("A.BIN and B.BIN both hold cluster"), std::string::npos) << notes;
+  EXPECT_TRUE(slurp(image_) == img) << "nothing changed";
+  EXPECT_EQ(get("A:\\A.BIN"), a_bytes);
+  int h = platform::file_open("A:\\C.BIN", OpenMode::kAppend);
+  EXPECT_EQ(platform::file_write(h, "cc", 2), 2);
+  EXPECT_EQ(platform::file_close(h), 0);
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/C.BIN"), "ccc");
+  EXPECT_EQ(testsupport::mtools_read(image_, "::/A.BIN"), a_bytes);
 }
 
 // While a file is written, listings show it at the length it has now, and
@@ -614,9 +652,7 @@ TEST_F(DisketteFiles, DamagedDisksAreErrors) {
   // a walk over the tree ends.
   ASSERT_TRUE(testsupport::make_diskette(image_));
   ASSERT_EQ(platform::dir_create("A:\\SUB"), 0);
-  std::ifstream in(image_, std::ios::binary);
-  const std::string disk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const auto sub = disk.find("SUB        ", 19 * 512);
+  const auto sub = slurp(image_).find("SUB        ", 19 * 512);
   ASSERT_LT(sub, 33u * 512) << "in the root folder";
   poke(static_cast<off_t>(sub + 26), {0, 0});
   EXPECT_TRUE(platform::list_files("A:\\SUB\\*.*").empty());
