@@ -134,7 +134,8 @@ void clear_sector_faults();
 // Other damage is read as far as it goes, but a change that would reach
 // beyond the file it is made to is -EIO, with a note why, and changes
 // nothing: opening for writing or deleting a file whose clusters another
-// entry also holds (a cross-linked disk).
+// entry also holds (a cross-linked disk), writing to or growing a file
+// whose entry says it is longer than its chain.
 
 // Handles of files on A: start here, above any descriptor the system hands
 // out, so that the file layer tells them apart.

@@ -24,6 +24,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/debug.h"
 #include "platform/diskette.h"
 #include "platform/diskette_drive.h"
 #include "platform/fat12_internal.h"
@@ -176,6 +177,17 @@ int chain_of_node(Node& n, std::vector<std::uint16_t>*& out) {
   return 0;
 }
 
+// A file whose entry says it is longer than its chain (a damaged disk)
+// cannot grow from where it ends: the clusters taken to reach its length
+// would hold whatever they held before, and a write past the chain would
+// land nowhere it owns.
+int fits_its_chain(const Node& n, const std::vector<std::uint16_t>& chain) {
+  if (!overruns_chain(n.size, chain.size())) return 0;
+  platform::debug_printf("diskette: a file of %u bytes from cluster %u has a chain of %zu clusters: not changed\n",
+                         n.size, n.first, chain.size());
+  return -EIO;
+}
+
 // Frees the clusters of `chain` after its first `keep` and drops them from it.
 void give_back(std::vector<std::uint16_t>& chain, std::size_t keep) {
   if (keep >= chain.size()) return;
@@ -213,6 +225,7 @@ int resize(Node& n, std::uint64_t size) {
     if (!e) e = flush_fat();
     if (e) forget_volume();
   } else if (size > n.size) {
+    if (const int r = fits_its_chain(n, chain)) return r;
     const std::size_t had = chain.size();
     if (need > had) e = extend_chain(chain, static_cast<std::uint32_t>(need - had));
     if (!e) e = zero_fill(chain, n.size, size - n.size);
@@ -310,6 +323,7 @@ long long write(int handle, const void* data, std::size_t size) {
   std::vector<std::uint16_t>* cp = nullptr;
   if (const int e = chain_of_node(n, cp)) return e;
   std::vector<std::uint16_t>& chain = *cp;
+  if (const int e = fits_its_chain(n, chain)) return e;
   const std::uint64_t cb = g_vol.cluster_bytes();
   const std::uint64_t end_wanted = std::max<std::uint64_t>(pos + size, n.size);
   const std::uint64_t need = (end_wanted + cb - 1) / cb;

@@ -266,6 +266,10 @@ int each_entry_chain(Visit&& visit) {
 
 }  // namespace
 
+bool overruns_chain(std::uint64_t size, std::size_t clusters) {
+  return size > std::uint64_t{clusters} * g_vol.cluster_bytes();
+}
+
 int held_by_no_other(const std::vector<std::uint16_t>& chain, Dir& d, std::size_t i) {
   if (chain.empty()) return 0;
   std::vector<bool> mine(g_vol.clusters + 2, false);
@@ -312,9 +316,9 @@ int mark_owned(std::vector<std::uint8_t>& state, std::vector<std::uint16_t>& end
     if (broken) return broken;
     std::size_t keep = chain.size();
     if (k == Kind::kFile) {
-      const std::uint64_t need = (get_u32le(d.entry(i) + kEntSize) + cb - 1) / cb;
-      if (need > chain.size()) return -EIO;
-      if (need > 0) keep = static_cast<std::size_t>(need);  // an empty file's chain stays as found
+      const std::uint32_t size = get_u32le(d.entry(i) + kEntSize);
+      if (overruns_chain(size, chain.size())) return -EIO;
+      if (size > 0) keep = static_cast<std::size_t>((size + cb - 1) / cb);  // an empty file's chain stays as found
     }
     for (std::size_t j = 0; j < chain.size(); ++j) {
       if (state[chain[j]] != kUnowned) return -EIO;  // two chains meet

@@ -85,6 +85,9 @@ int chain_io(const std::vector<std::uint16_t>& chain, std::uint64_t offset, std:
 int zero_fill(const std::vector<std::uint16_t>& chain, std::uint64_t offset, std::uint64_t n);
 int zero_cluster(std::uint16_t c);
 
+// Whether an entry's length runs past the end of its chain (a damaged disk).
+bool overruns_chain(std::uint64_t size, std::size_t clusters);
+
 // --- Names, times and folders (fat12_entries.cpp) ---------------------------
 
 struct ShortName {

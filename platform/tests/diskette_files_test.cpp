@@ -529,7 +529,8 @@ TEST_F(DisketteFiles, LostClustersStayOnADiskWhoseChainsDoNotAddUp) {
 
 // A disk where a second entry's chain runs into a file's (cross-linked): a
 // change of either would change the other, so none is made, while reading
-// them and writing a third file go on.
+// them and writing a third file go on.  Nor does a file whose entry says
+// it is longer than its chain grow from the wrong place.
 TEST_F(DisketteFiles, ChangesThatWouldReachBeyondTheirFileAreRefused) {
   const std::string a_bytes = noise(3000, 31);  // 6 clusters
   ASSERT_TRUE(testsupport::mtools_write(image_, "::/A.BIN", a_bytes));
@@ -560,6 +561,15 @@ TEST_F(DisketteFiles, ChangesThatWouldReachBeyondTheirFileAreRefused) {
   EXPECT_EQ(platform::file_close(h), 0);
   EXPECT_EQ(testsupport::mtools_read(image_, "::/C.BIN"), "ccc");
   EXPECT_EQ(testsupport::mtools_read(image_, "::/A.BIN"), a_bytes);
+
+  img = slurp(image_);
+  img.replace(img.find("C       BIN", 19 * 512) + 28, 4, "\xA0\x86\x01\x00", 4);  // 100000 bytes on one cluster
+  spill(image_, img);
+  h = platform::file_open("A:\\C.BIN", OpenMode::kAppend);
+  EXPECT_EQ(platform::file_write(h, "d", 1), -EIO) << "it would grow to its length from its one cluster";
+  EXPECT_EQ(platform::file_truncate(h, 200000), -EIO);
+  EXPECT_EQ(platform::file_close(h), 0);
+  EXPECT_TRUE(slurp(image_) == img) << "nothing changed";
 }
 
 // While a file is written, listings show it at the length it has now, and
