@@ -135,7 +135,8 @@ void clear_sector_faults();
 // beyond the file it is made to is -EIO, with a note why, and changes
 // nothing: opening for writing or deleting a file whose clusters another
 // entry also holds (a cross-linked disk), writing to or growing a file
-// whose entry says it is longer than its chain.
+// whose entry says it is longer than its chain, removing a folder whose
+// entry names no cluster.
 
 // Handles of files on A: start here, above any descriptor the system hands
 // out, so that the file layer tells them apart.

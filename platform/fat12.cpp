@@ -523,6 +523,12 @@ int remove_dir(std::string_view win_path) {
   std::uint8_t* e = at.dir.entry(at.index);
   if (kind_of(e) != Kind::kFolder) return -ENOTDIR;
   if (detail::write_protected_now()) return -EROFS;
+  // No cluster would read the root as the folder's entries (a damaged
+  // disk): what the folder holds is unknown.
+  if (first_cluster(e) == 0) {
+    platform::debug_printf("diskette: folder %s names no cluster: not removed\n", display_name(e).c_str());
+    return -EIO;
+  }
   Dir inner;
   if (const int r = load_dir(first_cluster(e), inner)) return r;
   for (std::size_t i = 0; i < inner.count(); ++i) {

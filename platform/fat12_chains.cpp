@@ -240,7 +240,8 @@ namespace {
 // answer: a broken chain still names the clusters up to its break.  Entries
 // behind a folder's end mark count too, as other readers do not stop there.
 // Each folder is read once however many entries name it; one that cannot
-// be read ends the walk with its error, as does a visit that answers one.
+// be read, or names no cluster (its entries unknown, its clusters would read
+// as lost), ends the walk with an error, as does a visit that answers one.
 template <class Visit>
 int each_entry_chain(Visit&& visit) {
   std::vector<std::uint16_t> folders{0}, entered{0}, chain;
@@ -254,8 +255,8 @@ int each_entry_chain(Visit&& visit) {
       if (k == Kind::kEnd || k == Kind::kUnused || k == Kind::kLongName || is_dot_entry(e)) continue;
       const int broken = chain_of(first_cluster(e), chain);
       if (const int r = visit(d, i, k, chain, broken)) return r;
-      if (k == Kind::kFolder && !chain.empty() &&
-          std::find(entered.begin(), entered.end(), chain.front()) == entered.end()) {
+      if (k == Kind::kFolder && chain.empty()) return -EIO;
+      if (k == Kind::kFolder && std::find(entered.begin(), entered.end(), chain.front()) == entered.end()) {
         entered.push_back(chain.front());
         folders.push_back(chain.front());
       }

@@ -659,17 +659,22 @@ TEST_F(DisketteFiles, DamagedDisksAreErrors) {
   EXPECT_TRUE(platform::list_files("A:\\*").empty());
 
   // A folder whose entry leads back to the root: nothing lies below it, so
-  // a walk over the tree ends.
+  // a walk over the tree ends; it is damage, not a folder to remove, and
+  // what it held is no lost space.
   ASSERT_TRUE(testsupport::make_diskette(image_));
   ASSERT_EQ(platform::dir_create("A:\\SUB"), 0);
+  ASSERT_EQ(put("A:\\SUB\\X.TXT", "x"), 0);
   const auto sub = slurp(image_).find("SUB        ", 19 * 512);
   ASSERT_LT(sub, 33u * 512) << "in the root folder";
   poke(static_cast<off_t>(sub + 26), {0, 0});
+  const std::string damaged = slurp(image_);
   EXPECT_TRUE(platform::list_files("A:\\SUB\\*.*").empty());
   EXPECT_EQ(platform::file_open("A:\\SUB\\SUB\\X.TXT", OpenMode::kCreateAlways), -ELOOP);
   // Nor does a new folder below it land in the root, named as if below.
   EXPECT_EQ(platform::dir_create("A:\\SUB\\NEW"), -ELOOP);
   EXPECT_EQ(testsupport::mdir(image_).find("NEW"), std::string::npos);
+  EXPECT_EQ(platform::dir_remove("A:\\SUB"), -EIO) << "a damaged folder, not a full one";
+  EXPECT_TRUE(slurp(image_) == damaged) << "what SUB and X.TXT hold is not given back as lost";
 }
 
 }  // namespace
