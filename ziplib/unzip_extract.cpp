@@ -1,8 +1,6 @@
 // Extraction of items: the input reader over the archive's parts or the
-// host, traditional decryption, the split-part and disk lookups, target paths
-// that never leave the destination, and the output file that appears under
-// its name only once it is whole.
-#include "platform/diskette.h"
+// host, traditional decryption, the questions about an existing target, and
+// the output file that appears under its name only once it is whole.
 #include "platform/dos_time.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
@@ -18,7 +16,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,17 +33,6 @@ constexpr int kStyleOverwrite = 15;
 constexpr int kYesToAll = 100, kRename = 101;
 // The stored attributes a file or folder is given when they are set.
 constexpr std::uint32_t kKeptAttributes = platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem;
-
-// Unless the host reads labels its own way, a label is the one on the
-// diskette in drive A:.
-bool diskette_label(char drive, char* label, std::size_t size) {
-  if (std::toupper(static_cast<unsigned char>(drive)) != 'A' || size == 0) return false;
-  const auto l = platform::diskette::volume_label();
-  if (!l) return false;
-  std::snprintf(label, size, "%s", l->c_str());
-  return true;
-}
-VolumeLabelFn g_label = diskette_label;
 
 // --- cipher ---------------------------------------------------------------
 
@@ -73,67 +59,8 @@ void decrypt(std::uint32_t* k, std::uint8_t* p, std::size_t n) {
 
 // --- paths ----------------------------------------------------------------
 
-bool exists_win(const std::string& win) {
-  const auto f = platform::file_facts(win);
-  return f && !(f->attributes & (platform::kAttrDirectory | platform::kAttrVolume));
-}
-
-// The stored name as a path below the destination: separators as '\',
-// leading separators and drive prefixes dropped.  False for a name that would
-// climb out (a ".." part) or whose file name is "." or "..".
-bool relative_name(const std::string& stored, std::string* out) {
-  std::string n = stored;
-  std::replace(n.begin(), n.end(), '/', '\\');
-  for (;;) {
-    if (n.size() >= 2 && std::isalpha(static_cast<unsigned char>(n[0])) && n[1] == ':') n.erase(0, 2);
-    else if (!n.empty() && n[0] == '\\') n.erase(0, 1);
-    else break;
-  }
-  std::size_t start = 0;
-  std::string last;
-  while (start < n.size()) {
-    std::size_t end = n.find('\\', start);
-    if (end == std::string::npos) end = n.size();
-    last = n.substr(start, end - start);
-    if (last == "..") return false;
-    start = end + 1;
-  }
-  if (n.empty() || last == "." ) return false;
-  *out = n;
-  return true;
-}
-
-std::uint32_t dos_of(std::time_t t) { return platform::dos_time(static_cast<std::int64_t>(t)); }
-
 std::time_t time_of(std::uint16_t date, std::uint16_t time) {
   return static_cast<std::time_t>(platform::unix_time_of_dos(std::uint32_t{date} << 16 | time));
-}
-
-std::string target_of(const UnzipState& s, const CentralItem& it, bool* ok) {
-  std::string rel;
-  const bool shorten = (s.options & kUnzCut83) && !(s.options & kUnzSkipNon83);
-  *ok = relative_name(shorten ? unzip_cut_83(it.name) : it.name, &rel);
-  if (!*ok) return std::string();
-  if (s.cmd.noDirectoryNamesFlag) {
-    const bool dir = rel.back() == '\\';
-    if (dir) rel.pop_back();
-    auto cut = rel.find_last_of('\\');
-    if (cut != std::string::npos) rel = rel.substr(cut + 1);
-    if (dir) rel += '\\';
-  }
-  return s.destination + rel;
-}
-
-bool label_matches(UnzipState& s, int disk) {
-  if (s.split || (s.options & kUnzAnyLabel)) return true;
-  if (s.base_path.size() < 2 || s.base_path[1] != ':') return false;
-  const char d = static_cast<char>(std::toupper(static_cast<unsigned char>(s.base_path[0])));
-  if (d != 'A' && d != 'B' && !(s.options & kUnzAllRemovable)) return false;
-  char label[32] = {};
-  if (!g_label(d, label, sizeof label)) return false;
-  char want[32];
-  std::snprintf(want, sizeof want, "PKBACK# %03d", disk);
-  return std::strcmp(label, want) == 0;
 }
 
 // --- input ----------------------------------------------------------------
@@ -369,7 +296,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
   const std::string shown = it.name;
   if (to_file) {
     bool ok = false;
-    target = target_of(s, it, &ok);
+    target = unzip_target_path(s, it, &ok);
     if (!ok) {
       unzip_error_display(s, UZ_SKIP, it.name.c_str());
       return UZ_SKIP;
@@ -537,85 +464,6 @@ long directory_index(UnzipState& s, long index) {
 }
 
 }  // namespace
-
-void set_unzip_volume_label(VolumeLabelFn fn) { g_label = fn ? fn : diskette_label; }
-
-bool unzip_qualifies(UnzipState& s, const CentralItem& it) {
-  const UNZIPCMDSTRUCT& c = s.cmd;
-  if (!c.freshenFlag && !c.updateFlag) return true;
-  bool ok = false;
-  const std::string target = target_of(s, it, &ok);
-  if (!ok) return true;  // refused later, with its message
-  const auto there = platform::file_facts(target);
-  if (!there) return c.updateFlag != 0;
-  return dos_of(static_cast<std::time_t>(there->mtime)) < (std::uint32_t{it.date} << 16 | it.time);
-}
-
-bool unzip_find_part(UnzipState& s, int n, int total) {
-  if (s.message_proc) {
-    char buf[kUnzMsgSize];
-    char title[kUnzMsgSize];
-    std::snprintf(buf, sizeof buf, "%s", s.base_path.c_str());
-    std::snprintf(title, sizeof title, "%s", unzip_text(s, 69, 0));
-    const int a = s.message_proc(15, MB_YESNOCANCEL, n, total, buf, title, s.message_data);
-    if (a == IDCANCEL) return false;
-    if (a == IDYES) {
-      const std::string path(buf, strnlen(buf, sizeof buf - 1));
-      if (!exists_win(path)) return false;
-      s.zip_path = path;
-      return true;
-    }
-  }
-  std::string lower = s.base_path;
-  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  const auto zip = lower.rfind(".zip");
-  const std::string stem = zip == std::string::npos ? s.base_path : s.base_path.substr(0, zip);
-  char suffix[16];
-  if (n == 0) std::snprintf(suffix, sizeof suffix, ".zip");
-  else std::snprintf(suffix, sizeof suffix, n < 100 ? ".zip.z%02d" : ".zip.%03d", n);
-  std::string candidates[3] = {stem + suffix, std::string(), s.base_path};
-  if (n != 0) {
-    std::snprintf(suffix, sizeof suffix, n < 100 ? ".z%02d" : ".%03d", n);
-    candidates[1] = stem + suffix;
-  }
-  for (const std::string& p : candidates)
-    if (!p.empty() && exists_win(p)) {
-      s.zip_path = p;
-      return true;
-    }
-  return false;
-}
-
-int unzip_open_disk(UnzipState& s, std::uint32_t disk) {
-  if (s.current_disk == static_cast<int>(disk) && s.fd >= 0) return UZ_OK;
-  if (!s.multi_disk) return disk == 0 && s.fd >= 0 ? UZ_OK : UZ_FORM;
-  if (disk > s.end.this_disk) return UZ_FORM;  // no such disk in the set
-  unzip_close_archive(s);
-  const int total = static_cast<int>(s.end.this_disk) + 1;
-  if (s.split) {
-    s.zip_path = s.base_path;
-    const int part = disk == s.end.this_disk ? 0 : static_cast<int>(disk) + 1;
-    // The archive's own file is the last part; read again as an earlier
-    // one it would let a damaged end record walk one file thousands of times.
-    if (!unzip_find_part(s, part, total) || (part != 0 && platform::same_name(s.zip_path, s.base_path)))
-      return UZ_OPENARC;
-  } else {
-    s.zip_path = s.base_path;
-    for (;;) {
-      // Without the end record the number of disks is not known.
-      const bool known = s.end.this_disk != kUnzDiskUnknown;
-      if (unzip_prompt(s, known ? 1 : 0, MB_OKCANCEL, static_cast<int>(disk) + 1, known ? total : 0, nullptr) ==
-          IDCANCEL) {
-        s.cancel = true;
-        return UZ_CANCEL;
-      }
-      if (label_matches(s, static_cast<int>(disk) + 1)) break;
-    }
-  }
-  if (unzip_open_archive(s) != UZ_OK) return UZ_OPENARC;
-  s.current_disk = static_cast<int>(disk);
-  return UZ_OK;
-}
 
 int unzip_extract(UnzipState& s) {
   UNZIPCMDSTRUCT& c = s.cmd;

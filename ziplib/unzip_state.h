@@ -173,6 +173,9 @@ int unzip_build_patterns(UnzipState& s);
 long unzip_next_match(UnzipState& s, std::size_t from);
 // Freshen and update: whether the item's file may be written.
 bool unzip_qualifies(UnzipState& s, const CentralItem& it);
+// The path an item's file is written to, below the destination; *ok false
+// (and nothing returned) for a name that would leave it.
+std::string unzip_target_path(const UnzipState& s, const CentralItem& it, bool* ok);
 // Reads from the part open now: the count read, short only at its end or on
 // an error.
 std::uint64_t unzip_read_at(UnzipState& s, std::uint64_t pos, void* out, std::uint64_t n);
