@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace sim {
 namespace {
@@ -208,13 +209,15 @@ void ModuleProtocol::cuff_command(Cuff& cuff, int offset) {
     case 2: cuff.motion = +1; cuff.to_target = false; break; // inflate while held
     case 4: cuff.motion = -1; cuff.to_target = false; break; // deflate while held
     default:                                                 // stop: the hold ends where it is
+      if (cuff.motion > 0) held_[&cuff - cuff_] = true;
       if (cuff.motion != kVenting) cuff.motion = 0;
       break;
   }
 }
 
 void ModuleProtocol::move_cuffs(double dt) {
-  for (Cuff& c : cuff_) {
+  for (int i = 0; i < 2; ++i) {
+    Cuff& c = cuff_[i];
     if (c.motion == kVenting) {
       c.pressure = std::max(c.pressure - kVentRate * dt, 0.0);
       if (c.pressure == 0) c.motion = 0;
@@ -224,6 +227,7 @@ void ModuleProtocol::move_cuffs(double dt) {
       if (c.pressure >= top) {
         c.pressure = std::min(std::max(top, 0.0), kMaxCuff);
         c.motion = 0;
+        held_[i] = true;
       }
     } else if (c.motion < 0) {
       c.pressure -= kDeflateRate * dt;
@@ -298,8 +302,11 @@ int ModuleProtocol::wave_value(Wave wave, double phase, const Cuff& cuff, int sy
   return std::clamp(static_cast<int>(std::lround(v)), 0, 256);
 }
 
-int ModuleProtocol::status_due(int word, int every) const {
-  if (word < 0 || !(frames_sent_ == 0 || (every > 0 && frames_sent_ % every == 0))) return -1;
+int ModuleProtocol::status_due(int channel, int word, int every) {
+  // The module measures a pulse volume amplitude once its cuff holds
+  // pressure and reports it then.
+  const bool held = std::exchange(held_[channel], false) && wave_[channel] == Wave::kPvr;
+  if (word < 0 || !(held || frames_sent_ == 0 || (every > 0 && frames_sent_ % every == 0))) return -1;
   // A value of 1000 or more is a status word carried in its low 13 bits.
   const int s = word & 0x1FFF;
   return s >= 1000 ? s : s + 0x2000;
@@ -310,8 +317,8 @@ void ModuleProtocol::emit_frame(double when) {
   int ch1 = test_level_ ? kTestLevel1 : wave_value(wave_[0], phase, cuff_[0], opt_.systolic1, inverted_[0]);
   int v4 = test_level_ ? kTestLevel2 : wave_value(wave_[1], phase, cuff_[1], opt_.systolic2, inverted_[1]);
   int v3 = value3_channel_ == 2 ? v4 : ch1;
-  if (const int s = status_due(opt_.status_word, opt_.status_every); s >= 0) v3 = s;
-  if (const int s = status_due(opt_.status_word2, opt_.status_every2); s >= 0) v4 = s;
+  if (const int s = status_due(0, opt_.status_word, opt_.status_every); s >= 0) v3 = s;
+  if (const int s = status_due(1, opt_.status_word2, opt_.status_every2); s >= 0) v4 = s;
   ++frames_sent_;
   ++frames_total_;
   const int type = opt_.frame_type >= 0 ? opt_.frame_type : stream_type_;

@@ -62,7 +62,9 @@ struct ModuleOptions {
   bool wire_time = false;          // each byte sent takes 1.04 ms, as at 9600 baud
   std::set<int> bad_blocks;        // each arrives with a CRC error once
   int noise_per_mille = 0;         // frames with a stray byte or cut short
-  int status_word = -1;            // 0..8191: sent in channel 1 at stream start
+  int status_word = -1;            // 0..8191: sent in channel 1 at stream start,
+                                   // and on a pulse volume channel whose cuff
+                                   // has come to a hold after inflating
   int status_every = 0;            // ... and every this many frames (0: once)
   int status_word2 = -1;           // the same in channel 2
   int status_every2 = 0;
@@ -144,8 +146,8 @@ class ModuleProtocol {
   void cuff_command(Cuff& cuff, int offset);
   void move_cuffs(double dt);
   int wave_value(Wave wave, double phase, const Cuff& cuff, int systolic, bool inverted) const;
-  // The status word due in this frame (or -1) of a status option pair.
-  int status_due(int word, int every) const;
+  // The status word due in this frame (or -1) of a channel's status options.
+  int status_due(int channel, int word, int every);
   void emit_frame(double when);
 
   ModuleOptions opt_;
@@ -168,6 +170,7 @@ class ModuleProtocol {
   long frames_total_ = 0;
   double last_tick_ = 0;
   Cuff cuff_[2];
+  bool held_[2] = {};  // a cuff came to a hold after inflating; its status word is due
   Wave wave_[2];
   bool test_level_ = false;
   bool inverted_[2] = {};

@@ -291,4 +291,43 @@ TEST(ModuleSim, APulseVolumeGrowsWithTheHeldCuffAndEachSideHasItsSystolic) {
   EXPECT_EQ(top4, 70) << "above channel 2's systolic the pulse is gone";
 }
 
+// The pulse volume amplitude comes as a status word when the stream starts
+// and when a cuff has come to a hold after inflating, and only then: a
+// status word starts every screen's trace afresh.
+TEST(ModuleSim, APulseVolumeStatusWordComesWhenItsCuffHolds) {
+  ModuleOptions opt;
+  opt.status_word = 1000;
+  opt.status_word2 = 900;
+  ModuleProtocol m(opt);
+  double clock = 0;
+  auto statuses = [&](double until) {
+    run_until(m, clock, until);
+    std::vector<int> ch1, ch2;
+    for (const Frame& f : frames_in(m.take_output(until))) {
+      if (f.v3 >= 1000) ch1.push_back(f.v3);
+      if (f.v4 >= 1000) ch2.push_back(f.v4);
+    }
+    return std::make_pair(ch1, ch2);
+  };
+  feed(m, {44, 183, 65, 90}, 0);  // channel 1's cuff to 65 mmHg, about 1.6 s
+  auto [ch1, ch2] = statuses(1.0);
+  EXPECT_EQ(ch1, std::vector<int>{1000}) << "at the start of the stream only";
+  EXPECT_EQ(ch2, std::vector<int>{900 + 0x2000});
+  std::tie(ch1, ch2) = statuses(5.0);
+  EXPECT_EQ(m.cuff_pressure(1), 65);
+  EXPECT_EQ(ch1, std::vector<int>{1000}) << "once, as the cuff reached its target";
+  EXPECT_TRUE(ch2.empty());
+  feed(m, {86}, clock);  // channel 2's cuff inflated while held, then let go
+  run_until(m, clock, 6.0);
+  feed(m, {87}, clock);
+  std::tie(ch1, ch2) = statuses(8.0);
+  EXPECT_TRUE(ch1.empty());
+  EXPECT_EQ(ch2, std::vector<int>{900 + 0x2000}) << "once, as the held cuff stopped";
+
+  feed(m, {46, 183, 120, 90}, clock);  // Doppler: a cuff that holds brings no status
+  std::tie(ch1, ch2) = statuses(14.0);
+  EXPECT_GE(m.cuff_pressure(1), 119);
+  EXPECT_TRUE(ch1.empty());
+}
+
 }  // namespace
