@@ -370,13 +370,18 @@ int DualEngine::acquisition() {
     Side& s = sides_[side];
     s.shown_pressure = -1;
     s.shown_status = -1;
-    if (s.captured) open_panel(side);
   }
   draw_screen(background, false);
   for (int side : {kRight, kLeft}) {
     if (sides_[side].captured) draw_window(side);
     get_scale_baseline_row(page(side).baseline, sides_[side].rec.baseline_flags, &sides_[side].baseline_tick);
   }
+  // A captured side's panel stands over its trace: the strips go onto the
+  // screen first, else they would cover the panel's buttons (a side
+  // captured on the post screen came back with its buttons unseen).
+  flush_dirty();
+  for (int side : {kRight, kLeft})
+    if (sides_[side].captured) open_panel(side);
   if (pressure()) {
     for (int side : {kRight, kLeft}) {
       send_gain(side);

@@ -131,6 +131,38 @@ TEST_F(StudyScreenshot, DualPpgAcquisition) {
   EXPECT_EQ(run(dualppg_main, 2), 1);
 }
 
+// Do Over on the post screen comes back to the traces with both sides still
+// captured: each side's panel (Delete, Do Over, Keep) stands over its trace,
+// drawn, not hidden under the strip, and its Do Over takes the side anew.
+TEST_F(StudyScreenshot, DoOverFromThePostScreenShowsBothPanels) {
+  for (const char* label : {"RIGHT Digits", " LEFT Digits"}) {
+    DualPpgStep s{};
+    s.module_type = 5;
+    s.step_class = kStudyStepClass;
+    std::snprintf(s.label, sizeof s.label, "%s", label);
+    s.gain = 5;
+    s.filter_code = 2;
+    s.baseline = 128;
+    s.window = 296;
+    add_step(s, encode_dual_ppg_step, [](DualPpgStep&) {});
+  }
+  write_template();
+  input->after(30);
+  pulse(400);
+  input->after(2000).tap(kCodeCapture).after(300).tap(kCodeDoOver).after(300);
+  const std::uint32_t black = rgb(0, 0, 0);
+  input->at_time([&] {
+    // The Keep buttons' faces; under the strip they are black trace ground.
+    for (int dx : {0, 327}) EXPECT_LT(count_of(20 + dx, 135, 290 + dx, 190, black), 500) << "panel at " << dx;
+  });
+  input->tap(kDualDoOverRight).after(300).at_time([&] {
+    EXPECT_GT(count_of(20, 135, 290, 190, black), 10000) << "the RIGHT trace runs again";
+    EXPECT_LT(count_of(347, 135, 617, 190, black), 500) << "the LEFT panel stays";
+  });
+  input->after(100).tap(kCodeExit);
+  EXPECT_EQ(run(dualppg_main, 2), 1);
+}
+
 TEST_F(StudyScreenshot, PressureStepAndItsPostScreen) {
   add_pressure_step("Rt Brachial", [](PressureStep& s) { s.show_stopwatch = 1; });
   write_template();
