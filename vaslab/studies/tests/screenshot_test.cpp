@@ -41,6 +41,21 @@ struct StudyScreenshot : StudyFixture {
       }
     });
   }
+  // The RIGHT and LEFT PPG steps of one pair, in the template.
+  void digits_pair() {
+    for (const char* label : {"RIGHT Digits", " LEFT Digits"}) {
+      DualPpgStep s{};
+      s.module_type = 5;
+      s.step_class = kStudyStepClass;
+      std::snprintf(s.label, sizeof s.label, "%s", label);
+      s.gain = 5;
+      s.filter_code = 2;
+      s.baseline = 128;
+      s.window = 296;
+      add_step(s, encode_dual_ppg_step, [](DualPpgStep&) {});
+    }
+    write_template();
+  }
   int run(int (*entry)(int, char*[]), int count) {
     std::vector<std::string> s{"C:\\PROGRAMS\\X", "77", "5", "1", std::to_string(count), "1"};
     std::vector<char*> argv;
@@ -111,18 +126,7 @@ TEST_F(StudyScreenshot, DualPressureAcquisitionAndPost) {
 }
 
 TEST_F(StudyScreenshot, DualPpgAcquisition) {
-  for (const char* label : {"RIGHT Digits", " LEFT Digits"}) {
-    DualPpgStep s{};
-    s.module_type = 5;
-    s.step_class = kStudyStepClass;
-    std::snprintf(s.label, sizeof s.label, "%s", label);
-    s.gain = 5;
-    s.filter_code = 2;
-    s.baseline = 128;
-    s.window = 296;
-    add_step(s, encode_dual_ppg_step, [](DualPpgStep&) {});
-  }
-  write_template();
+  digits_pair();
   input->after(30);
   pulse(400);
   input->after(2000).tap(kDualCaptureRight).after(300);
@@ -135,18 +139,7 @@ TEST_F(StudyScreenshot, DualPpgAcquisition) {
 // captured: each side's panel (Delete, Do Over, Keep) stands over its trace,
 // drawn, not hidden under the strip, and its Do Over takes the side anew.
 TEST_F(StudyScreenshot, DoOverFromThePostScreenShowsBothPanels) {
-  for (const char* label : {"RIGHT Digits", " LEFT Digits"}) {
-    DualPpgStep s{};
-    s.module_type = 5;
-    s.step_class = kStudyStepClass;
-    std::snprintf(s.label, sizeof s.label, "%s", label);
-    s.gain = 5;
-    s.filter_code = 2;
-    s.baseline = 128;
-    s.window = 296;
-    add_step(s, encode_dual_ppg_step, [](DualPpgStep&) {});
-  }
-  write_template();
+  digits_pair();
   input->after(30);
   pulse(400);
   input->after(2000).tap(kCodeCapture).after(300).tap(kCodeDoOver).after(300);
