@@ -373,6 +373,30 @@ int generate(const std::string& list, const std::string& title_font, const std::
   return 0;
 }
 
+// Like the classic 8x8 fonts, a glyph whose tail runs below row 7 sits
+// higher by just enough to end on row 7.  Where that would push ink out at
+// the top (the dot of j, the top of a bracket), a row that repeats the one
+// above it is taken out instead, the lowest first; failing that the glyph is
+// lifted anyway, as a tail is worth more to the reader than a top row.
+void fit_descender(std::map<int, std::uint8_t>& ink) {
+  while (!ink.empty() && ink.rbegin()->first > 7) {
+    int drop = 0;
+    if (ink.begin()->first <= 0) {
+      for (auto it = ink.rbegin(); it != ink.rend() && !drop; ++it) {
+        const int row = it->first;
+        const auto above = ink.find(row - 1);
+        if (row - 1 >= 0 && above != ink.end() && above->second == it->second) drop = row;
+      }
+    }
+    std::map<int, std::uint8_t> moved;
+    for (const auto& [row, bits] : ink) {
+      if (row == drop) continue;
+      moved[drop && row < drop ? row : row - 1] = bits;
+    }
+    ink = std::move(moved);
+  }
+}
+
 // Renders code page 437 from a monospace face into 8 by 8 cells, one bit a
 // pixel, and writes it as rows of a C array.
 // Characters the face lacks (box drawing, symbols) come from the fallback.
@@ -385,8 +409,11 @@ int system_font(const std::string& face_file, const std::string& fallback_file, 
   if (FT_Set_Pixel_Sizes(main_face, 11, 9) || (fallback && FT_Set_Pixel_Sizes(fallback, 11, 9))) return 1;
   const int ascent = 7;
   std::ofstream out(inc);
+  const auto base = [](const std::string& f) { return f.substr(f.find_last_of('/') + 1); };
   out << "// The built-in 8x8 system font, code page 437.  Made by vaslab_resgen\n"
-         "// --system-font from a monospace face; regenerate rather than edit.\n";
+         "// --system-font "
+      << base(face_file) << (fallback ? " --fallback " + base(fallback_file) : std::string())
+      << "; regenerate rather than edit.\n";
   for (int c = 0; c < 256; ++c) {
     std::uint8_t rows[8] = {};
     const char32_t u = cp437_to_unicode(static_cast<unsigned char>(c));
@@ -399,15 +426,23 @@ int system_font(const std::string& face_file, const std::string& fallback_file, 
     if (index && FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_TARGET_MONO) == 0 &&
         face->glyph->bitmap.pixel_mode == FT_PIXEL_MODE_MONO) {
       const FT_Bitmap& bm = face->glyph->bitmap;
-      const int top = std::min(ascent, 8) - face->glyph->bitmap_top;
+      const int top = ascent - face->glyph->bitmap_top;
+      // Ink rows as the face places them; a row outside the cell is kept so
+      // that a descender too long for row 7 can be lifted rather than cut.
+      std::map<int, std::uint8_t> ink;
       for (int y = 0; y < static_cast<int>(bm.rows); ++y) {
-        const int row = top + y;
-        if (row < 0 || row >= 8) continue;
         for (int x = 0; x < static_cast<int>(bm.width); ++x) {
           const int col = face->glyph->bitmap_left + x;
           if (col < 0 || col >= 8) continue;
-          if (bm.buffer[y * bm.pitch + (x >> 3)] & (0x80 >> (x & 7))) rows[row] |= static_cast<std::uint8_t>(0x80 >> col);
+          if (bm.buffer[y * bm.pitch + (x >> 3)] & (0x80 >> (x & 7))) ink[top + y] |= static_cast<std::uint8_t>(0x80 >> col);
         }
+      }
+      // Box drawing, shades, blocks and the integral's halves join the cells
+      // around them, so they keep their place and are cut at the cell edge.
+      const bool joins = (u >= 0x2500 && u <= 0x259F) || u == 0x2320 || u == 0x2321;
+      if (!joins) fit_descender(ink);
+      for (const auto& [row, bits] : ink) {
+        if (row >= 0 && row < 8) rows[row] = bits;
       }
     }
     out << "{";
