@@ -11,8 +11,10 @@
 #include "platform/file_io.h"
 #include "platform/registry.h"
 #include "platform/spooler.h"
+#include "vaslab/core/input/event_wait.h"
 #include "vaslab/core/settings/settings.h"
 #include "vaslab/core/toolkit/message_box.h"
+#include "vaslab/core/toolkit/screen.h"
 #include "vaslab/reports/page_description.h"
 #include "vaslab/reports/page_renderer.h"
 #include "vaslab/reports/print_queue.h"
@@ -46,6 +48,13 @@ struct Spooler {
   int job_file = -1;
   std::vector<std::uint8_t> buffer;
   bool raster_failure_noted = false;
+  std::string why_not_printed;  // the first reason the job under way failed
+
+  // A page that did not print, waiting to be told to the operator; printing
+  // waits until the operator has answered, so that no later failure goes
+  // untold and no box opens over another.
+  std::string untold_failure;
+  bool telling = false;
 };
 Spooler g_spool;
 
@@ -61,9 +70,33 @@ std::string printer_to_open() {
   return g_spool.renderer_path ? g_spool.printer.substr(1) : g_spool.printer;
 }
 
-void job_error(const char* what) {
-  platform::debug_printf("spooler: %s: %s\n", what, platform::last_print_error().c_str());
+// Keeps the first reason only: what follows a failure is its consequence.
+void job_failed_because(const std::string& why) {
+  platform::debug_printf("spooler: %s\n", why.c_str());
+  if (!g_spool.job_failed && !why.empty()) g_spool.why_not_printed = why;
   g_spool.job_failed = true;
+}
+
+void job_error(const char* what) {
+  const std::string server = platform::last_print_error();
+  job_failed_because(std::string(what) + " failed" + (server.empty() ? "." : ": " + server));
+}
+
+// The box is shown from inside some screen's wait for input: that screen is
+// put back as it was, since it does not know to redraw itself.  A live
+// capture is not stopped for it; the notice waits for the capture to end.
+void tell_print_failure() {
+  if (g_spool.untold_failure.empty() || g_spool.telling || in_capture_mode()) return;
+  g_spool.telling = true;
+  const Bitmap* screen = screen_bitmap();
+  const std::vector<std::uint32_t> under = screen ? screen->pixels : std::vector<std::uint32_t>{};
+  show_message_box(nullptr, g_spool.untold_failure.c_str(), "Error", kMbOkOnly);
+  if (Bitmap* now = screen_bitmap(); now && now->pixels.size() == under.size()) {
+    now->pixels = under;
+    mark_dirty(kDirtyWholeWindow);
+  }
+  g_spool.untold_failure.clear();
+  g_spool.telling = false;
 }
 
 void close_job_file() {
@@ -139,18 +172,16 @@ bool print_rendered_page() {
   const std::size_t size = job.size() - 1;
   const int result = size >= 1 ? render_page_description(raster.get(), job.data() + 1, size - 1, job[0]) : kPageTooShort;
   if (result != kPageOk) {
-    platform::debug_printf("spooler: the page did not render (%d)\n", result);
-    g_spool.job_failed = true;
+    job_failed_because("The page could not be drawn (error " + std::to_string(result) + ").");
     return true;
   }
   const std::vector<std::uint8_t> rgb = compose_page(raster.get(), g_spool.placement, g_spool.page);
   raster.reset();
   const std::vector<std::uint8_t> png = platform::encode_png_rgb(rgb.data(), g_spool.page.width, g_spool.page.height, kPagePpi);
   if (png.empty()) {
-    platform::debug_printf("spooler: the page picture could not be made\n");
-    g_spool.job_failed = true;
+    job_failed_because("The picture of the page could not be made.");
   } else if (!g_spool.job.write(png.data(), png.size())) {
-    job_error("sending the page");
+    job_error("Sending the page to the printer");
   } else {
     g_spool.job_sent = true;
   }
@@ -171,7 +202,7 @@ void step_print(PrintQueue& q) {
     if (g_spool.job.write(g_spool.buffer.data(), g_spool.buffer.size() - 1))
       g_spool.job_sent = true;
     else
-      job_error("sending the job");
+      job_error("Sending the page to the printer");
   }
   q.spooler_state = kSpoolEndJob;
 }
@@ -180,7 +211,9 @@ void step_start_job(PrintQueue& q) {
   const std::string file = print_job_file(q.current_slot);
   q.spooler_state = kSpoolRead;
   g_spool.job_failed = g_spool.job_sent = false;
+  g_spool.why_not_printed.clear();
   if (!g_spool.open) {
+    job_failed_because("No printer is open.");
     q.spooler_state = kSpoolEndJob;
     return;
   }
@@ -193,9 +226,10 @@ void step_start_job(PrintQueue& q) {
   } else {
     started = g_spool.job.start(printer_to_open(), kDocumentName, platform::DocumentFormat::kRaw);
   }
-  if (!started) job_error("starting the job");
+  if (!started) job_error("Starting the print job");
   g_spool.job_file = platform::file_open(file, platform::OpenMode::kRead);
   const long long size = g_spool.job_file >= 0 ? platform::file_length(g_spool.job_file) : -1;
+  if (size < 0) job_failed_because("The job file " + file + " could not be read.");
   if (!started || size < 0) {
     q.spooler_state = kSpoolEndJob;
     return;
@@ -208,6 +242,7 @@ void step_read(PrintQueue& q) {
   const std::size_t size = g_spool.buffer.empty() ? 0 : g_spool.buffer.size() - 1;
   const long long n = g_spool.job_file >= 0 ? platform::file_read(g_spool.job_file, g_spool.buffer.data(), size) : -1;
   q.spooler_state = n >= 0 && static_cast<std::size_t>(n) == size ? kSpoolPrint : kSpoolEndJob;
+  if (q.spooler_state == kSpoolEndJob) job_failed_because("The job file " + print_job_file(q.current_slot) + " could not be read whole.");
 }
 
 void step_end_job(PrintQueue& q) {
@@ -218,7 +253,14 @@ void step_end_job(PrintQueue& q) {
     if (g_spool.job_failed || !g_spool.job_sent)
       g_spool.job.cancel();
     else if (!g_spool.job.finish())
-      job_error("ending the job");
+      job_error("Ending the print job");
+  }
+  // The slot still ends done, as a job file that cannot be read does, but
+  // the operator learns that the page needs printing again; its job file is
+  // left where it is.
+  if (g_spool.job_failed || !g_spool.job_sent) {
+    if (!g_spool.job_failed) job_failed_because("Nothing was sent to the printer.");
+    g_spool.untold_failure = "The page was not printed.\r" + g_spool.why_not_printed;
   }
   PrintSlot& slot = q.slots[q.current_slot];
   slot.state = kSlotDone;
@@ -326,6 +368,11 @@ void close_printer() {
 }
 
 void step_print_spooler() {
+  if (g_spool.telling) return;
+  if (!g_spool.untold_failure.empty()) {
+    tell_print_failure();
+    return;
+  }
   PrintQueue& q = *get_print_queue();
   if (q.spooler_state == 7) {
     q.spooler_state = 13;
@@ -345,6 +392,7 @@ void step_print_spooler() {
     case kSpoolIdle: q.current_slot = 0; break;
     default: break;
   }
+  tell_print_failure();
 }
 
 bool printing_through_renderer() { return g_spool.renderer_path; }
@@ -390,6 +438,8 @@ void reset_spooler_for_tests(bool renderer_path) {
   g_spool.slots_armed = true;
   g_spool.margins_read = false;
   g_spool.margins = PageMargins{};
+  g_spool.untold_failure.clear();
+  g_spool.telling = false;
   *get_print_queue() = PrintQueue{};
   platform::reset_print_server();
 }

@@ -411,6 +411,8 @@ void set_button_mode_capture() {
 
 void keep_passes_short(bool on) { g_ev.short_passes = on; }
 
+bool in_capture_mode() { return g_ev.capture_mode; }
+
 void set_button_mode_repeat() {
   assert(g_ev.check_invariants());
   g_ev.mode = kModeRepeat;
@@ -431,9 +433,12 @@ int get_button_event(const ButtonRecord* table) {
   assert(g_ev.check_invariants());
   g_ev.table = table;
   full_pass();
-  g_sources->step_spooler();
+  // Taken before the spooler's step: a box the spooler shows waits for its
+  // own answer and must not take, or answer with, a press of this screen.
   const int code = g_ev.pending;
   g_ev.pending = kNoEvent;
+  g_sources->step_spooler();
+  g_ev.table = table;
   // Without a window every screen leaves at once, as after the window closed.
   if (!g_ev.live || !main_window_exists()) return first_code_where(table, is_escape_button, 1);
   if (g_ev.capture_pending) {

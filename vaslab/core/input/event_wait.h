@@ -40,6 +40,8 @@ void wait_button_release_typing(const ButtonRecord* table);
 
 void set_button_mode_capture();
 void set_button_mode_repeat();
+// Capture mode is on: a live study must not be held up by a box.
+bool in_capture_mode();
 
 // A screen that works between passes (the main menu while it connects the
 // measuring module) keeps its idle passes short.

@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/debug.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/spooler.h"
@@ -68,6 +70,32 @@ struct PrintQueueTest : ::testing::Test {
     const std::string path = platform::map_path_create_dirs(std::string("C:\\PROGRAMS\\") + win_name);
     std::ofstream(path) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >\"$VASLAB_ROOT/args\"\n" << body << "\n";
     ::chmod(path.c_str(), 0755);
+  }
+
+  // Runs the print screen over a list of `rows` archived studies, as the
+  // operator does what `script` says, with the window and event loop live.
+  void run_print_screen(int rows, const std::function<void(testsupport::ScriptedInput&)>& script) {
+    platform::FakeClock clock;
+    platform::set_clock(&clock);
+    platform::reset_pump();
+    platform::set_window_proc(window_proc);
+    reset_event_state();
+    reset_main_window();
+    reset_tick_timers();
+    {
+      testsupport::ScriptedInput input(clock);
+      start_window_timers();
+      StudyList& list = study_list();
+      list = StudyList{};
+      list.count = static_cast<std::int16_t>(rows);
+      for (int i = 0; i < rows; ++i) std::snprintf(list.rows[i].file_name, sizeof list.rows[i].file_name, "%d.PDF", (i + 1) % 100);
+      script(input);
+      input.after(5000).close_window();
+      EXPECT_EQ(print_queue_screen(kPrintArchived), 0);
+    }
+    platform::reset_pump();
+    platform::set_window_proc(nullptr);
+    platform::set_clock(nullptr);
   }
 
   // Runs the spooler until it rests, recording the state after each step.
@@ -272,6 +300,36 @@ TEST_F(SpoolerTest, MissingJobFileEndsTheJobWithoutPrinting) {
   EXPECT_EQ(slurp(jobs[0]), "next");
 }
 
+// A printer that has gone away: each page that cannot go out is told, with
+// the server's reason, in a box over the screen that waits for input.
+// Printing waits for the answer, so a second failed page is a second box,
+// not one nested in the first; the job files are left alone.
+TEST_F(SpoolerTest, APageThePrinterRefusesIsToldOneBoxAtATime) {
+  ASSERT_EQ(open_default_printer(), kPrinterOpen);
+  cups.reset();
+  root.write("C:\\TEMP\\00.PRT", "one");
+  root.write("C:\\TEMP\\01.PRT", "two");
+  q().slots[0] = q().slots[1] = PrintSlot{1, kSlotQueued};
+  wake_print_spooler();
+  std::vector<std::string> boxes;
+  platform::set_debug_sink([&](const std::string& note) {
+    if (note.rfind("message box [Error]: The page", 0) == 0) boxes.push_back(note);
+  });
+  std::vector<int> seen;  // box up, then the second slot's state
+  const auto look = [&] { seen.insert(seen.end(), {current_button_table() == message_box_buttons(), q().slots[1].state}); };
+  run_print_screen(1, [&](testsupport::ScriptedInput& input) {
+    input.after(300).at_time(look).tap(kMbOk).after(300).at_time(look).tap(kMbOk);
+    input.after(300).at_time(look).tap(kPrintExit);
+  });
+  platform::set_debug_sink(nullptr);
+  EXPECT_EQ(seen, (std::vector<int>{1, kSlotQueued, 1, kSlotDone, 0, kSlotDone}));
+  const std::string told = "message box [Error]: The page was not printed.\rStarting the print job failed: ";
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_TRUE(boxes[0].rfind(told, 0) == 0 && boxes[0].size() > told.size() + 2) << "with the server's reason: " << boxes[0];
+  EXPECT_EQ(q().slots[0].state, kSlotDone);
+  EXPECT_EQ(root.read("C:\\TEMP\\00.PRT") + root.read("C:\\TEMP\\01.PRT"), "onetwo");
+}
+
 TEST_F(SpoolerTest, RawPathSendsThePrintProcessorsPostScriptUnchanged) {
   ::setenv("VASLAB_ROOT", root.path().c_str(), 1);
   const std::string pproc = std::string(VASLAB_BUILD_DIR) + "/bin/pproc";
@@ -401,35 +459,16 @@ TEST_F(PrintQueueTest, NoDefaultPrinterAsksThenParksWithThePrintButtonsHidden) {
   EXPECT_FALSE(print_spooler_busy());
 
   // The print screen lists the studies but offers no printing.
-  platform::FakeClock clock;
-  platform::set_clock(&clock);
-  platform::reset_pump();
-  platform::set_window_proc(window_proc);
-  reset_event_state();
-  reset_main_window();
-  reset_tick_timers();
-  {
-    testsupport::ScriptedInput input(clock);
-    start_window_timers();
-    StudyList& list = study_list();
-    list = StudyList{};
-    list.count = 2;
-    std::snprintf(list.rows[0].file_name, sizeof list.rows[0].file_name, "1.PDF");
-    std::snprintf(list.rows[1].file_name, sizeof list.rows[1].file_name, "2.PDF");
-    std::vector<int> hidden, shown;
+  std::vector<int> hidden, shown;
+  run_print_screen(2, [&](testsupport::ScriptedInput& input) {
     input.after(200).at_time([&] {
       for (const ButtonRecord* b = current_button_table(); !is_table_end(*b); ++b)
         (b->state == kButtonHidden ? hidden : shown).push_back(b->button_code);
     });
     input.after(100).tap(kPrintCopies).after(200).tap(kPrintExit);
-    input.after(5000).close_window();
-    EXPECT_EQ(print_queue_screen(kPrintArchived), 0);
-    EXPECT_EQ(hidden, (std::vector<int>{kPrintPage, kPrintPatient, kPrintAll, kPrintView, kPrintUp, kPrintDown}));
-    EXPECT_TRUE(std::find(shown.begin(), shown.end(), kPrintExit) != shown.end());
-  }
-  platform::reset_pump();
-  platform::set_window_proc(nullptr);
-  platform::set_clock(nullptr);
+  });
+  EXPECT_EQ(hidden, (std::vector<int>{kPrintPage, kPrintPatient, kPrintAll, kPrintView, kPrintUp, kPrintDown}));
+  EXPECT_TRUE(std::find(shown.begin(), shown.end(), kPrintExit) != shown.end());
 }
 
 }  // namespace
