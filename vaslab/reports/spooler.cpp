@@ -77,9 +77,9 @@ void job_failed_because(const std::string& why) {
   g_spool.job_failed = true;
 }
 
-void job_error(const char* what) {
+void job_error(const std::string& what) {
   const std::string server = platform::last_print_error();
-  job_failed_because(std::string(what) + " failed" + (server.empty() ? "." : ": " + server));
+  job_failed_because(what + " failed" + (server.empty() ? "." : ": " + server));
 }
 
 // The box is shown from inside some screen's wait for input: that screen is
@@ -226,7 +226,7 @@ void step_start_job(PrintQueue& q) {
   } else {
     started = g_spool.job.start(printer_to_open(), kDocumentName, platform::DocumentFormat::kRaw);
   }
-  if (!started) job_error("Starting the print job");
+  if (!started) job_error("Starting the print job on " + printer_to_open());
   g_spool.job_file = platform::file_open(file, platform::OpenMode::kRead);
   const long long size = g_spool.job_file >= 0 ? platform::file_length(g_spool.job_file) : -1;
   if (size < 0) job_failed_because("The job file " + file + " could not be read.");

@@ -323,7 +323,7 @@ TEST_F(SpoolerTest, APageThePrinterRefusesIsToldOneBoxAtATime) {
   });
   platform::set_debug_sink(nullptr);
   EXPECT_EQ(seen, (std::vector<int>{1, kSlotQueued, 1, kSlotDone, 0, kSlotDone}));
-  const std::string told = "message box [Error]: The page was not printed.\rStarting the print job failed: ";
+  const std::string told = "message box [Error]: The page was not printed.\rStarting the print job on Lab failed: ";
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_TRUE(boxes[0].rfind(told, 0) == 0 && boxes[0].size() > told.size() + 2) << "with the server's reason: " << boxes[0];
   EXPECT_EQ(q().slots[0].state, kSlotDone);
