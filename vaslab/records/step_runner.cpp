@@ -17,6 +17,7 @@
 #include "vaslab/records/patient_data.h"
 #include "vaslab/records/temp_studies.h"
 #include "vaslab/reports/page_description.h"
+#include "vaslab/studies/sample_frames.h"
 #include "vaslab/studies/study_template.h"
 
 namespace vaslab {
@@ -81,6 +82,11 @@ int run_study_steps(int s, int n) {
     // outside the plan.
     const int slot = static_cast<std::int16_t>(peek_comm_area_word(0, kStepSlot));
     const int r = std::clamp(g + (slot - plan[g].step), -1, n);
+    // A step that went straight to its post screen (a page on disk, as
+    // after View) set the module up without an acquisition screen to stop
+    // it; a module still streaming never answers the version query, and
+    // the instrument would be left with nothing but Exit.
+    send_module_command(0);
     if (check_module_ready() != 0) res = 1;
 
     switch (res & 15) {

@@ -128,6 +128,29 @@ TEST_F(StudyEndToEnd, ASinglePressureStepFromTheMenuToItsPage) {
   EXPECT_EQ(std::count(got.begin(), got.end(), 81), 2);      // both steps were set up
 }
 
+// View from a post screen brings the step back with its page on disk: its
+// post screen comes straight up after the module was set up for it, with no
+// acquisition screen to stop the stream.  A module still streaming never
+// answers the review's version query: the study ended and the main menu
+// waited for good.
+TEST_F(StudyEndToEnd, AfterViewFromThePostScreenTheModuleIsQuietForTheReview) {
+  write_study();
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("LANE LOIS").key(kReturn).type("B-2").key(kReturn);
+  input->after(200).at_time(frames(20));
+  input->after(100).tap(kCodeCapture).after(300).tap(kCodeView);
+  input->after(2000).key(platform::vk::kEscape);
+  input->after(1000).tap(kCodeExit).after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+  EXPECT_TRUE(page_exists(1, 1));
+  ASSERT_TRUE(testsupport::wait_until([&] {
+    const auto got = received();
+    return std::count(got.begin(), got.end(), 81) == 2;
+  })) << "the step was set up again after View";
+  EXPECT_TRUE(testsupport::wait_until([&] { return !simulator->streaming(); }, std::chrono::seconds(5)));
+}
+
 TEST_F(StudyEndToEnd, ANewStudyForTheSamePatientAfterACapture) {
   write_study();
   input->after(50).tap(kMenuRow1);
