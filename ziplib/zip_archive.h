@@ -115,6 +115,8 @@ struct ArchiveWork {
 ArchiveWork* zip_archive(ZipState& s);
 
 // --- time and names -------------------------------------------------------
+// The drive of the current directory, 1 for A: (C: when it names none).
+int zip_current_drive();
 std::uint32_t zip_dos_time(std::int64_t unix_seconds);  // local time
 std::int64_t zip_unix_time(std::uint32_t dos);
 // Stored name to archive bytes: code page 437, or 1252 with wZipSubOptions

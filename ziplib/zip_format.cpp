@@ -3,7 +3,6 @@
 // empty root written over it, all under the volume lock.
 #include "platform/diskette.h"
 #include "platform/le_bytes.h"
-#include "platform/paths.h"
 #include "ziplib/zip_archive.h"
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
@@ -12,7 +11,6 @@
 #include <sys/time.h>
 
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -160,13 +158,7 @@ std::uint32_t zip_format_serial(int year, int month, int day, int hour, int mill
 }
 
 bool zipFormatVolume(int drive, bool lower_density, ZipState& s) {
-  if (drive == 0) {
-    // The current directory's drive, read here: the volumes stand above the
-    // formatter and are not called back.  Only A: and B: can be formatted.
-    const std::string& cur = platform::current_directory();
-    const int first = cur.empty() ? 0 : std::toupper(static_cast<unsigned char>(cur[0]));
-    drive = first == 'A' ? 1 : first == 'B' ? 2 : 0;
-  }
+  if (drive == 0) drive = zip_current_drive();
   if (drive != 1 && drive != 2) return false;
   const char letter = static_cast<char>('A' + drive - 1);
   if (dk::lock_volume(letter) != 0) return false;

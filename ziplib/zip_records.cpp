@@ -19,6 +19,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -197,6 +198,12 @@ ArchiveWork* zip_archive(ZipState& s) {
 std::uint32_t zip_dos_time(std::int64_t unix_seconds) { return platform::dos_time(unix_seconds); }
 
 std::int64_t zip_unix_time(std::uint32_t dos) { return platform::unix_time_of_dos(dos); }
+
+int zip_current_drive() {
+  const std::string& cur = platform::current_directory();
+  if (cur.empty() || !std::isalpha(static_cast<unsigned char>(cur[0]))) return 3;
+  return std::toupper(static_cast<unsigned char>(cur[0])) - 'A' + 1;
+}
 
 unsigned char zip_lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 unsigned char zip_upper(unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c; }

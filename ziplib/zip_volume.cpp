@@ -44,16 +44,10 @@ bool staging(const ZipState& s) { return multi(s) && !split(s) && s.temp_fd >= 0
 
 char letter_of(int drive) { return static_cast<char>('A' + drive - 1); }
 
-int current_drive() {
-  const std::string& cur = platform::current_directory();
-  if (cur.empty() || !std::isalpha(static_cast<unsigned char>(cur[0]))) return 3;
-  return std::toupper(static_cast<unsigned char>(cur[0])) - 'A' + 1;
-}
-
 // The drive of the archive itself: its own letter, else the current drive's.
 int target_drive(const ZipState& s) {
   const int d = zipDriveOfPath(s.zip_path);
-  return d > 0 ? d : current_drive();
+  return d > 0 ? d : zip_current_drive();
 }
 
 bool is_diskette(int drive) { return drive == 1; }
@@ -394,11 +388,11 @@ void zip_volumes_begin(ZipState& s) {
 int zipDriveOfPath(std::string_view path) {
   if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return -1;
   const unsigned char c = static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(path[0])));
-  return c >= 'A' && c <= 'Z' ? c - 'A' + 1 : current_drive();
+  return c >= 'A' && c <= 'Z' ? c - 'A' + 1 : zip_current_drive();
 }
 
 std::string zipDriveRoot(int drive) {
-  if (drive < 1 || drive > 26) drive = current_drive();
+  if (drive < 1 || drive > 26) drive = zip_current_drive();
   return std::string(1, letter_of(drive)) + ":\\";
 }
 
@@ -412,7 +406,7 @@ char zip_drive_letter(const std::string& path) {
   if (path.rfind("\\\\", 0) == 0 || path.rfind("//", 0) == 0) return 0;
   if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0])))
     return static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
-  return letter_of(current_drive());
+  return letter_of(zip_current_drive());
 }
 
 bool zip_long_names_allowed(const std::string& win_path) {
@@ -542,7 +536,7 @@ bool zipWipeRootFiles(const std::string& root, bool clear_attributes, ZipState& 
   std::string folder = root;
   if (!folder.empty() && folder.back() != '\\') folder += '\\';
   const int drive = zipDriveOfPath(folder);
-  zip_minor_status(s, zip_format(zipMessageText(605, 2), {letter_of(drive > 0 ? drive : current_drive())}).c_str(),
+  zip_minor_status(s, zip_format(zipMessageText(605, 2), {letter_of(drive > 0 ? drive : zip_current_drive())}).c_str(),
                    100, 100);
   bool ok = true;
   for (const platform::FoundFile& f : platform::list_files(folder + "*.*")) {

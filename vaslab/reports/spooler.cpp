@@ -368,7 +368,6 @@ void close_printer() {
 }
 
 void step_print_spooler() {
-  if (g_spool.telling) return;
   if (!g_spool.untold_failure.empty()) {
     tell_print_failure();
     return;

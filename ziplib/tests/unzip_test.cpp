@@ -94,6 +94,14 @@ class Unzip : public ::testing::Test {
     c.wUnzipSubOptions = options;
     return unzipCommand(&c);
   }
+  // Tests every item of the archive, folders and all.
+  int test_all(const char* zip) {
+    UNZIPCMDSTRUCT t = cmd(UNZIP_EXTRACT, zip);
+    t.lpszFilespec = "*.*";
+    t.recurseFlag = 1;
+    t.testFlag = 1;
+    return unzipCommand(&t);
+  }
   // 250,000 bytes that do not compress, stored by zip -s 100k as the parts
   // sp.z01, sp.z02 and sp.zip in C:\ ; the bytes.
   std::string three_part_set() {
@@ -624,11 +632,7 @@ TEST_F(Unzip, ManySmallItemsOfASplitSetExtractWhole) {
             0);
   // .raw files are stored, the others deflated where that helps.
   ASSERT_EQ(sh("cd src && zip -q -r -n .raw -s 64k ../ms.zip . && cd .. && ls ms.z05 ms.zip >/dev/null"), 0);
-  UNZIPCMDSTRUCT t = cmd(UNZIP_EXTRACT, "C:\\ms.zip");
-  t.lpszFilespec = "*.*";
-  t.recurseFlag = 1;
-  t.testFlag = 1;
-  EXPECT_EQ(unzipCommand(&t), 0);
+  EXPECT_EQ(test_all("C:\\ms.zip"), 0);
   ASSERT_EQ(extract_all("C:\\ms.zip", "C:\\ms"), 0);
   EXPECT_EQ(sh("diff -r src ms"), 0);
 }
@@ -997,11 +1001,7 @@ TEST_F(Unzip, ManyItemsInAnyOrderExtractWholeAgainAndAgain) {
                "r.shuffle(z.filelist)\nz.close()\""),
             0);
   ASSERT_EQ(sh("unzip -q m.zip -d ref"), 0);
-  UNZIPCMDSTRUCT t = cmd(UNZIP_EXTRACT, "C:\\m.zip");
-  t.lpszFilespec = "*.*";
-  t.recurseFlag = 1;
-  t.testFlag = 1;
-  EXPECT_EQ(unzipCommand(&t), 0);
+  EXPECT_EQ(test_all("C:\\m.zip"), 0);
   ASSERT_EQ(extract_all("C:\\m.zip", "C:\\out"), 0);
   EXPECT_EQ(sh("diff -r ref out"), 0);
   // The folders of one extraction are not taken for there in the next.
