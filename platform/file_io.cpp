@@ -359,6 +359,27 @@ int file_rename(std::string_view win_from, std::string_view win_to) {
   return 0;
 }
 
+int file_create_unnamed(std::string_view win_folder) {
+  if (on_diskette(win_folder)) return -EOPNOTSUPP;
+  const int fd = ::open(map_path(win_folder).c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0644);
+  return fd < 0 ? neg_errno() : fd;
+}
+
+int file_link(int handle, std::string_view win_path) {
+  if (diskette::is_handle(handle) || on_diskette(win_path)) return -EOPNOTSUPP;
+  const std::string path = map_path(win_path);
+  if (::linkat(handle, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) != 0) {
+    // Kernels before 6.10 link a descriptor only for a privileged caller
+    // (ENOENT otherwise); the descriptor's entry in /proc works for anyone.
+    if (errno != ENOENT) return neg_errno();
+    char proc[40];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", handle);
+    if (::linkat(AT_FDCWD, proc, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) return neg_errno();
+  }
+  note_entry(path, true);
+  return 0;
+}
+
 int file_set_time(std::string_view win_path, std::int64_t mtime) {
   if (on_diskette(win_path)) return diskette::set_time(win_path, mtime);
   struct timespec t[2];

@@ -142,6 +142,15 @@ int dir_create(std::string_view win_path);  // with its missing parents
 // Replaces `to` by `from` in one step; -EXDEV when they lie on different
 // file systems (the caller copies then).
 int file_rename(std::string_view win_from, std::string_view win_to);
+// A file with no name yet, read and write, in the folder `win_folder`: it
+// takes a name with file_link() once whole and is gone if it never does, a
+// crash included, so nothing half-written is ever seen under any name.
+// -EOPNOTSUPP where the drive or its file system has no such files (the
+// diskette): the caller writes to a temporary name and renames it then.
+int file_create_unnamed(std::string_view win_folder);
+// Gives an unnamed file its name, never replacing one: -EEXIST when the
+// name is taken.
+int file_link(int handle, std::string_view win_path);
 // Sets the last-write and last-access time (seconds since 1970).
 int file_set_time(std::string_view win_path, std::int64_t mtime);
 // The same on an open file, without a look-up of its name: done writing, it

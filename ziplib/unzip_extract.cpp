@@ -148,52 +148,72 @@ long thread_id() {
   return id;
 }
 
-// The output goes to a fresh name in the target's folder (created
-// exclusively, so never through a link already there, and an 8.3 name, so
-// that a diskette takes it) and is renamed over the target once whole.  All
-// of it goes through the file layer, so that a target on A: is written to
-// the diskette.
+// The output is a file with no name in the target's folder, named only once
+// whole: nothing half-written is ever seen under any name, and a crash
+// leaves nothing behind.  A new file takes the target's name; one that
+// replaces a file takes a temporary name and is renamed over it.  Where the
+// drive has no unnamed files (the diskette), the output goes to the
+// temporary name from the start (created exclusively, so never through a
+// link already there, and an 8.3 name, so that a diskette takes it).  All of
+// it goes through the file layer, so that a target on A: is written to the
+// diskette.
 struct OutputFile {
-  std::string final_path, temp_path;
+  std::string folder, final_path, temp_path;  // temp_path empty: the file has no name
+  bool replaces = false;
   int fd = -1;
-  bool open(const std::string& target) {
+  bool open(const std::string& target, bool replacing) {
     final_path = target;
+    replaces = replacing;
     const std::size_t slash = target.find_last_of("\\/");
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    fd = zip_create_temp(folder.empty() ? platform::current_directory() : folder, thread_id(), &temp_path);
+    folder = slash == std::string::npos ? platform::current_directory() : target.substr(0, slash + 1);
+    fd = platform::file_create_unnamed(folder);
+    if (fd < 0) fd = zip_create_temp(folder, thread_id(), &temp_path);
     return fd >= 0;
   }
   bool write(const std::uint8_t* p, std::size_t n) {
     return platform::file_write(fd, p, n) == static_cast<long long>(n);
   }
-  // Whole: renamed into place.  Failed: removed, or kept under the target's
-  // name when the host asked for partial files.  0, 50 when the data could
-  // not be put away, 28 when the file could not take the target's name.
+  // Whole: put in place.  Failed: removed, or kept under the target's name
+  // when the host asked for partial files.  0, 50 when the data could not be
+  // put away, 28 when the file could not take the target's name.
   int close(bool good, bool keep, const CentralItem& it, std::uint32_t attributes) {
     if (fd < 0) return UZ_CREATE;
+    const bool wanted = good || keep;
     const auto mtime = static_cast<std::int64_t>(time_of(it.date, it.time));
     // Through the open file where the drive allows, which spares a look-up
     // of its name; otherwise by name below.
-    const bool timed = (good || keep) && platform::file_set_time(fd, mtime) == 0;
+    const bool timed = wanted && platform::file_set_time(fd, mtime) == 0;
+    // A file with no name can be named only while it is open.  Something
+    // may have taken the target's name since it was looked at (a link left
+    // there, say): then it is replaced like any other file.
+    int placed = 0;
+    bool named = false;  // it holds the target's name
+    if (temp_path.empty() && wanted) {
+      placed = replaces ? -EEXIST : platform::file_link(fd, final_path);
+      named = placed == 0;
+      if (placed == -EEXIST) placed = zip_link_temp(fd, folder, thread_id(), &temp_path);
+    }
     // A close that fails has lost data the writes were promised.
     const bool closed = platform::file_close(fd) == 0;
-    good = closed && good;
     fd = -1;
-    if (!good && !keep) {
-      (void)platform::file_delete(temp_path);
+    if (!(closed && good) && !keep) {
+      if (!temp_path.empty()) (void)platform::file_delete(temp_path);
+      else if (named) (void)platform::file_delete(final_path);
       return closed ? UZ_OK : UZ_DISKFULL;
     }
-    if (!timed) (void)platform::file_set_time(temp_path, mtime);
-    int r = platform::file_rename(temp_path, final_path);
-    if (r == -EACCES) {
-      // A read-only file the operator chose to overwrite gives way.
-      (void)platform::file_set_attributes(final_path, 0);
-      r = platform::file_rename(temp_path, final_path);
+    if (placed == 0 && !named) {
+      if (!timed) (void)platform::file_set_time(temp_path, mtime);
+      placed = platform::file_rename(temp_path, final_path);
+      if (placed == -EACCES) {
+        // A read-only file the operator chose to overwrite gives way.
+        (void)platform::file_set_attributes(final_path, 0);
+        placed = platform::file_rename(temp_path, final_path);
+      }
+      if (placed != 0) (void)platform::file_delete(temp_path);
+    } else if (placed == 0 && !timed) {
+      (void)platform::file_set_time(final_path, mtime);
     }
-    if (r != 0) {
-      (void)platform::file_delete(temp_path);
-      return UZ_CREATE;
-    }
+    if (placed != 0) return UZ_CREATE;
     // A new file is writable and marked for archiving already.
     if (attributes & kKeptAttributes) (void)platform::file_set_attributes(final_path, attributes);
     return closed ? UZ_OK : UZ_DISKFULL;
@@ -201,7 +221,7 @@ struct OutputFile {
   ~OutputFile() {
     if (fd >= 0) {
       (void)platform::file_close(fd);
-      (void)platform::file_delete(temp_path);
+      if (!temp_path.empty()) (void)platform::file_delete(temp_path);
     }
   }
 };
@@ -309,6 +329,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
     if (target.empty()) return UZ_CREATE;
   }
   const bool is_dir = !target.empty() && (target.back() == '\\' || target.back() == '/');
+  bool replaces = false;  // a file stands at the target
   if (to_file) {
     // The items of a folder mostly follow one another: it is made once for them.
     const std::size_t slash = target.find_last_of("\\/");
@@ -353,6 +374,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
     // created over, and it stays as it is.
     if (there && (there->attributes & platform::kAttrReadOnly) && !agreed && !(s.options & kUnzDeleteFirst))
       return UZ_CREATE;
+    replaces = there.has_value();
   }
 
   std::uint64_t data = 0;
@@ -414,7 +436,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
       minor = false;
     }
   } else {
-    if (!out_file.open(target)) return UZ_CREATE;
+    if (!out_file.open(target, replaces)) return UZ_CREATE;
     o.mode = OutputMode::kFile;
     o.text_mode = s.text_mode;
     o.write_file = [&out_file](const uint8_t* p, size_t n) { return out_file.write(p, n); };

@@ -431,26 +431,42 @@ std::uint64_t zipFreeSpace(const std::string& path) {
 
 void set_zip_free_space(FreeSpaceFn fn) { g_free_space = fn; }
 
-int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path) {
+namespace {
+
+// Tries the temporary names of zip_create_temp() in turn with `take`, which
+// answers -EEXIST for a name in use: what the first other answer is.
+template <typename Take>
+int take_temp_name(const std::string& directory, long thread_id, std::string* win_path, Take take) {
   static const char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ_";
   std::string dir = directory;
   if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
   const unsigned long id = static_cast<unsigned long>(thread_id);
   char digits[8];
   std::snprintf(digits, sizeof digits, "%05lu", id % 100000);
-  // Created exclusively: a name another process takes between our check and
-  // our create makes us try the next letter instead of sharing its file.
+  // Taken exclusively: a name another process takes between our check and
+  // ours makes us try the next letter instead of sharing its file.
   for (char letter = 'a'; letter <= 'z'; ++letter) {
-    std::string name = std::string() + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
-    std::string path = dir + name;
-    const int fd = platform::file_open(path, platform::OpenMode::kCreateNew);
-    if (fd >= 0) {
-      if (win_path) *win_path = path;
-      return fd;
-    }
-    if (fd != -EEXIST) return -1;
+    std::string path = dir + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
+    const int r = take(path);
+    if (r == -EEXIST) continue;
+    if (r >= 0 && win_path) *win_path = std::move(path);
+    return r;
   }
-  return -1;
+  return -EEXIST;
+}
+
+}  // namespace
+
+int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path) {
+  const int fd = take_temp_name(directory, thread_id, win_path, [](const std::string& path) {
+    return platform::file_open(path, platform::OpenMode::kCreateNew);
+  });
+  return fd >= 0 ? fd : -1;
+}
+
+int zip_link_temp(int fd, const std::string& directory, long thread_id, std::string* win_path) {
+  return take_temp_name(directory, thread_id, win_path,
+                        [fd](const std::string& path) { return platform::file_link(fd, path); });
 }
 
 std::string zip_part_name(const std::string& zip_path, int n, bool long_form) {

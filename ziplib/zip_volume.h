@@ -55,6 +55,10 @@ void set_zip_free_space(FreeSpaceFn fn);
 // exclusively in `directory` (Windows form, with or without a trailing "\").
 // Returns the open descriptor and the Windows path, or -1.
 int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path);
+// The same names for an open file that has none yet (see
+// platform::file_create_unnamed()): it is linked under the first free one.
+// 0, else a negative errno.
+int zip_link_temp(int fd, const std::string& directory, long thread_id, std::string* win_path);
 
 // Name of split part n (1-based) of an archive: the text after the last dot
 // replaced by "z%02d" up to 99, "%03d" from 100; with `long_form` the suffix

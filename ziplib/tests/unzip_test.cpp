@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -414,6 +415,48 @@ TEST_F(Unzip, HostileNamesNeverLeaveTheDestination) {
   c.overWriteFlag = 1;
   EXPECT_EQ(unzipCommand(&c), 0);
   EXPECT_FALSE(root_.exists("C:\\victim"));
+}
+
+// The program dies in the middle of a file, a new one and one that replaces
+// another: neither is seen half-written under any name, the file replaced
+// is whole as it was, and nothing else is left in the folder.
+TEST_F(Unzip, KilledInTheMiddleOfAFileLeavesNoPartOfIt) {
+  std::string noise;
+  for (int i = 0; i < 1000000; ++i) noise += static_cast<char>((i * 2654435761u) >> 13);
+  root_.write("C:\\in\\big.bin", noise);
+  root_.write("C:\\in\\a.txt", "first");
+  ASSERT_EQ(sh("cd in && zip -q -0 ../k.zip a.txt big.bin"), 0);
+  for (const bool replacing : {false, true}) {
+    SCOPED_TRACE(replacing ? "replacing" : "new");
+    ASSERT_EQ(sh("rm -rf k && mkdir k"), 0);
+    if (replacing) root_.write("C:\\k\\big.bin", "old");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      UNZIPCMDSTRUCT c = cmd(UNZIP_EXTRACT, "C:\\k.zip");
+      c.lpszFilespec = "*.*";
+      c.lpszDestination = "C:\\k";
+      c.overWriteFlag = 1;
+      // Half-way through the big file.
+      c.lpMinorStatus = [](const char* text, int percent, void*) {
+        if (std::strstr(text, "big.bin") && percent >= 50) ::_exit(0);
+        return 0;
+      };
+      ::_exit(unzipCommand(&c) == 0 ? 1 : 2);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the extraction was not stopped half-way";
+    EXPECT_EQ(read("C:\\k\\a.txt"), "first");
+    if (replacing) {
+      EXPECT_EQ(read("C:\\k\\big.bin"), "old");
+    }
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(linux("C:\\k"))) left.push_back(e.path().filename());
+    std::sort(left.begin(), left.end());
+    const std::vector<std::string> expected =
+        replacing ? std::vector<std::string>{"a.txt", "big.bin"} : std::vector<std::string>{"a.txt"};
+    EXPECT_EQ(left, expected);
+  }
 }
 
 TEST_F(Unzip, DamagedArchives) {
