@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <bit>
 #include <map>
 #include <set>
 #include <sstream>
@@ -373,21 +374,31 @@ int generate(const std::string& list, const std::string& title_font, const std::
   return 0;
 }
 
-// Like the classic 8x8 fonts, a glyph whose tail runs below row 7 sits
-// higher by just enough to end on row 7.  Where that would push ink out at
-// the top (the dot of j, the top of a bracket), a row that repeats the one
-// above it is taken out instead, the lowest first; failing that the glyph is
-// lifted anyway, as a tail is worth more to the reader than a top row.
+// Like the classic 8x8 fonts, a letter whose tail runs below row 7 keeps its
+// top where the other small letters have theirs and loses a row of its body
+// instead, so that a p stands on the line of an o and only its bowl is a row
+// shorter: a row that repeats the one above it, else one a pixel away from
+// it, the lowest first.  A glyph with no such row above the baseline (a
+// comma) is lifted; where lifting would push ink out at the top, it loses a
+// repeated row of its tail, and failing that is lifted anyway, as a tail is
+// worth more to the reader than a top row.
 void fit_descender(std::map<int, std::uint8_t>& ink) {
-  while (!ink.empty() && ink.rbegin()->first > 7) {
-    int drop = 0;
-    if (ink.begin()->first <= 0) {
-      for (auto it = ink.rbegin(); it != ink.rend() && !drop; ++it) {
-        const int row = it->first;
-        const auto above = ink.find(row - 1);
-        if (row - 1 >= 0 && above != ink.end() && above->second == it->second) drop = row;
-      }
+  constexpr int kBaseline = 6;  // the last row of a capital
+  // The lowest row whose bits are at most `differ` pixels from the row above
+  // it, among rows `first` to `last`; 0 when there is none.
+  const auto like_above = [&ink](int first, int last, int differ) {
+    for (auto it = ink.rbegin(); it != ink.rend(); ++it) {
+      const int row = it->first;
+      const auto above = ink.find(row - 1);
+      if (row < first || row > last || above == ink.end() || !above->second) continue;
+      if (std::popcount(static_cast<unsigned>(above->second ^ it->second)) <= differ) return row;
     }
+    return 0;
+  };
+  while (!ink.empty() && ink.rbegin()->first > 7) {
+    int drop = like_above(1, kBaseline, 0);
+    if (!drop) drop = like_above(1, kBaseline, 1);
+    if (!drop && ink.begin()->first <= 0) drop = like_above(1, ink.rbegin()->first, 0);
     std::map<int, std::uint8_t> moved;
     for (const auto& [row, bits] : ink) {
       if (row == drop) continue;
