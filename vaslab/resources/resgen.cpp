@@ -456,6 +456,12 @@ int system_font(const std::string& face_file, const std::string& fallback_file, 
         if (row >= 0 && row < 8) rows[row] = bits;
       }
     }
+    // In eight pixels the face runs the first two stems of its m together,
+    // and "system" reads "systen": the m is drawn as the classic fonts have it.
+    if (c == 'm') {
+      static constexpr std::uint8_t kM[8] = {0x00, 0x00, 0xCC, 0xFE, 0xFE, 0xD6, 0xC6, 0x00};
+      std::copy(std::begin(kM), std::end(kM), rows);
+    }
     out << "{";
     for (int i = 0; i < 8; ++i) {
       char hex[8];
