@@ -259,8 +259,8 @@ void DualEngine::draw_markers(int side) {
   if (p.point_1 < 0 || p.point_2 < 0) return;
   char text[16];
   marker_time_text(p.point_1, p.point_2, page(kRight).filter_code, text, sizeof text);
+  erase_marker_time(side);
   const int x = time_value_x(side);
-  fill_rect_color(x, 218, x + 40, 226, kColorBackground);
   draw_text_sized(text, 218, x, 8, kColorWhite);
   flush_area(x, 218, x + 40, 226);
   if (sides_[kRight].rec.options & 0x20) {
@@ -268,6 +268,12 @@ void DualEngine::draw_markers(int side) {
     std::snprintf(into.text, sizeof into.text, "%s", text);
     std::snprintf(into.short_text, sizeof into.short_text, "%.4s", text);
   }
+}
+
+void DualEngine::erase_marker_time(int side) {
+  const int x = time_value_x(side);
+  fill_rect_color(x, 218, x + 40, 226, kColorBackground);
+  flush_area(x, 218, x + 40, 226);
 }
 
 void DualEngine::draw_side_readouts(int side, bool post) {

@@ -252,6 +252,7 @@ void DualEngine::rearm(int side, bool marker) {
   restart(side);
   if (pressure()) {
     p.point_1 = p.point_2 = -1;
+    if (s.rec.options & 0x08) erase_marker_time(side);
     select_cuffs(s.rec.cuff_select);
   }
   close_panel(side);

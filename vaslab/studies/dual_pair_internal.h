@@ -129,6 +129,8 @@ class DualEngine {
   void draw_sample(int side, int sample);
   void draw_window(int side);
   void draw_markers(int side);
+  // Clears the place of a side's marker time.
+  void erase_marker_time(int side);
   void draw_side_readouts(int side, bool post);
   void draw_scales();
   // Left edge of a side's scale badge, and of the marker time's "TIME:",

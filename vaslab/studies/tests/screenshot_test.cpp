@@ -41,6 +41,23 @@ struct StudyScreenshot : StudyFixture {
       }
     });
   }
+  // A right and a left ankle pressure with markers.
+  void ankle_pair() {
+    for (const char* label : {"RIGHT Ankle", " LEFT Ankle"}) {
+      DualPressureStep s{};
+      s.module_type = 11;
+      s.step_class = kStudyStepClass;
+      std::snprintf(s.label, sizeof s.label, "%s", label);
+      s.options = 0x08;
+      s.inflate_target = 180;
+      s.gain = 5;
+      s.filter_code = 2;
+      s.baseline = 128;
+      s.over_range = 250;
+      add_step(s, encode_dual_pressure_step, [](DualPressureStep&) {});
+    }
+    write_template();
+  }
   // The RIGHT and LEFT PPG steps of one pair, in the template.
   void digits_pair() {
     for (const char* label : {"RIGHT Digits", " LEFT Digits"}) {
@@ -89,20 +106,7 @@ TEST_F(StudyScreenshot, DiagnosticSteps) {
 }
 
 TEST_F(StudyScreenshot, DualPressureAcquisitionAndPost) {
-  for (const char* label : {"RIGHT Ankle", " LEFT Ankle"}) {
-    DualPressureStep s{};
-    s.module_type = 11;
-    s.step_class = kStudyStepClass;
-    std::snprintf(s.label, sizeof s.label, "%s", label);
-    s.options = 0x08;
-    s.inflate_target = 180;
-    s.gain = 5;
-    s.filter_code = 2;
-    s.baseline = 128;
-    s.over_range = 250;
-    add_step(s, encode_dual_pressure_step, [](DualPressureStep&) {});
-  }
-  write_template();
+  ankle_pair();
   input->after(30);
   pulse(400);
   input->after(2000).at_time([] { check_screenshot("dual_pressure_acquisition", kExpected); });
@@ -154,6 +158,23 @@ TEST_F(StudyScreenshot, DoOverFromThePostScreenShowsBothPanels) {
   });
   input->after(100).tap(kCodeExit);
   EXPECT_EQ(run(dualppg_main, 2), 1);
+}
+
+// A side captured again after Do Over has no marker time yet: the old one
+// does not stay on the screen.
+TEST_F(StudyScreenshot, DoOverOfAPressureSideTakesItsMarkerTimeAway) {
+  constexpr int kPressureDoOverLeft = 116;
+  ankle_pair();
+  input->after(30);
+  pulse(400);
+  input->after(2000).tap(kCodeCapture).after(300).tap(kCodeDoOver).after(300);
+  input->tap(kDualDoOverRight).after(100).tap(kPressureDoOverLeft).after(300).at_time([&] {
+    const std::uint32_t white = rgb(255, 255, 255);
+    for (const int badge : {169, 496})
+      EXPECT_EQ(count_of(badge + 42, 212, badge + 140, 230, white), 0) << "marker time beside the badge at " << badge;
+  });
+  input->after(100).tap(kCodeExit);
+  run(dualpres_main, 2);
 }
 
 TEST_F(StudyScreenshot, PressureStepAndItsPostScreen) {
