@@ -55,6 +55,9 @@ struct Spooler {
   // untold and no box opens over another.
   std::string untold_failure;
   bool telling = false;
+  // The page under way has been told not printed: its further copies fail
+  // for the same reason and are not told again.
+  bool page_failure_told = false;
 };
 Spooler g_spool;
 
@@ -260,12 +263,14 @@ void step_end_job(PrintQueue& q) {
   // left where it is.
   if (g_spool.job_failed || !g_spool.job_sent) {
     if (!g_spool.job_failed) job_failed_because("Nothing was sent to the printer.");
-    g_spool.untold_failure = "The page was not printed.\r" + g_spool.why_not_printed;
+    if (!g_spool.page_failure_told) g_spool.untold_failure = "The page was not printed.\r" + g_spool.why_not_printed;
+    g_spool.page_failure_told = true;
   }
   PrintSlot& slot = q.slots[q.current_slot];
   slot.state = kSlotDone;
   if (slot.copies > 0) --slot.copies;
   if (slot.copies > 0) slot.state = kSlotQueued;
+  else g_spool.page_failure_told = false;
   q.changed = 1;
   q.spooler_state = kSpoolNext;
 }

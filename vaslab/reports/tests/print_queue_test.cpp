@@ -330,6 +330,32 @@ TEST_F(SpoolerTest, APageThePrinterRefusesIsToldOneBoxAtATime) {
   EXPECT_EQ(root.read("C:\\TEMP\\00.PRT") + root.read("C:\\TEMP\\01.PRT"), "onetwo");
 }
 
+// Three copies of a page the printer refuses: each copy is tried, and the
+// operator is told once.
+TEST_F(SpoolerTest, CopiesOfARefusedPageAreOneBox) {
+  ASSERT_EQ(open_default_printer(), kPrinterOpen);
+  cups.reset();
+  root.write("C:\\TEMP\\00.PRT", "one");
+  q().slots[0] = PrintSlot{3, kSlotQueued};
+  wake_print_spooler();
+  int boxes = 0;
+  platform::set_debug_sink([&](const std::string& note) {
+    if (note.rfind("message box [Error]: The page", 0) == 0) ++boxes;
+  });
+  bool box_up_at_the_end = true;
+  run_print_screen(1, [&](testsupport::ScriptedInput& input) {
+    input.after(300).tap(kMbOk).after(600).at_time([&] {
+      box_up_at_the_end = current_button_table() == message_box_buttons();
+    });
+    input.tap(kPrintExit);
+  });
+  platform::set_debug_sink(nullptr);
+  EXPECT_EQ(boxes, 1);
+  EXPECT_FALSE(box_up_at_the_end);
+  EXPECT_EQ(q().slots[0].state, kSlotDone);
+  EXPECT_EQ(q().slots[0].copies, 0);
+}
+
 TEST_F(SpoolerTest, RawPathSendsThePrintProcessorsPostScriptUnchanged) {
   ::setenv("VASLAB_ROOT", root.path().c_str(), 1);
   const std::string pproc = std::string(VASLAB_BUILD_DIR) + "/bin/pproc";
