@@ -385,7 +385,7 @@ bool relative_name(const std::string& stored, std::string* out) {
     if (last == "..") return false;
     start = end + 1;
   }
-  if (n.empty() || last == "." ) return false;
+  if (n.empty() || last == ".") return false;
   *out = n;
   return true;
 }

@@ -409,6 +409,7 @@ bool print_spooler_busy() {
 void reset_print_slots() {
   if (!g_spool.slots_armed) return;
   g_spool.slots_armed = false;
+  g_spool.page_failure_told = false;  // no page is under way any more
   PrintQueue& q = *get_print_queue();
   for (PrintSlot& s : q.slots) s = PrintSlot{0, kSlotFree};
 }
@@ -444,6 +445,7 @@ void reset_spooler_for_tests(bool renderer_path) {
   g_spool.margins = PageMargins{};
   g_spool.untold_failure.clear();
   g_spool.telling = false;
+  g_spool.page_failure_told = false;
   *get_print_queue() = PrintQueue{};
   platform::reset_print_server();
 }

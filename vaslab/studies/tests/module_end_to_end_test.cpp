@@ -54,13 +54,6 @@ struct ModuleEndToEnd : StudyFixture {
     for (auto& x : s) argv.push_back(x.data());
     return entry(6, argv.data());
   }
-  template <typename Step, typename Edit>
-  void pair(Step s, void (*encode)(const Step&, std::uint8_t*), const char* location, Edit edit) {
-    for (const char* side : {"RIGHT ", " LEFT "}) {
-      std::snprintf(s.label, sizeof s.label, "%s%s", side, location);
-      add_step(s, encode, edit);
-    }
-  }
   long number(const std::map<std::string, std::string>& f, const char* key) { return std::stol(f.at(key)); }
 
   // Inflate on the screen, then the script holds until the module's cuff

@@ -43,34 +43,28 @@ struct StudyScreenshot : StudyFixture {
   }
   // A right and a left ankle pressure with markers.
   void ankle_pair() {
-    for (const char* label : {"RIGHT Ankle", " LEFT Ankle"}) {
-      DualPressureStep s{};
-      s.module_type = 11;
-      s.step_class = kStudyStepClass;
-      std::snprintf(s.label, sizeof s.label, "%s", label);
-      s.options = 0x08;
-      s.inflate_target = 180;
-      s.gain = 5;
-      s.filter_code = 2;
-      s.baseline = 128;
-      s.over_range = 250;
-      add_step(s, encode_dual_pressure_step, [](DualPressureStep&) {});
-    }
+    DualPressureStep s{};
+    s.module_type = 11;
+    s.step_class = kStudyStepClass;
+    s.options = 0x08;
+    s.inflate_target = 180;
+    s.gain = 5;
+    s.filter_code = 2;
+    s.baseline = 128;
+    s.over_range = 250;
+    pair(s, encode_dual_pressure_step, "Ankle", [](DualPressureStep&) {});
     write_template();
   }
   // The RIGHT and LEFT PPG steps of one pair, in the template.
   void digits_pair() {
-    for (const char* label : {"RIGHT Digits", " LEFT Digits"}) {
-      DualPpgStep s{};
-      s.module_type = 5;
-      s.step_class = kStudyStepClass;
-      std::snprintf(s.label, sizeof s.label, "%s", label);
-      s.gain = 5;
-      s.filter_code = 2;
-      s.baseline = 128;
-      s.window = 296;
-      add_step(s, encode_dual_ppg_step, [](DualPpgStep&) {});
-    }
+    DualPpgStep s{};
+    s.module_type = 5;
+    s.step_class = kStudyStepClass;
+    s.gain = 5;
+    s.filter_code = 2;
+    s.baseline = 128;
+    s.window = 296;
+    pair(s, encode_dual_ppg_step, "Digits", [](DualPpgStep&) {});
     write_template();
   }
   int run(int (*entry)(int, char*[]), int count) {

@@ -156,6 +156,14 @@ struct StudyFixture : ScreenFixture {
     encode(s, rec);
     add_record(rec);
   }
+  // The RIGHT and LEFT steps of one pair at `location`, alike but for their labels.
+  template <typename Step, typename Edit>
+  void pair(Step s, void (*encode)(const Step&, std::uint8_t*), const char* location, Edit edit) {
+    for (const char* side : {"RIGHT ", " LEFT "}) {
+      std::snprintf(s.label, sizeof s.label, "%s%s", side, location);
+      add_step(s, encode, edit);
+    }
+  }
   // A stored page read back by the independent reader (read_page.py).
   std::map<std::string, std::string> page_fields(int step, int exam) {
     const std::string text = testsupport::run_generator(
