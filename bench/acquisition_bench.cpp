@@ -4,6 +4,9 @@
 // in the same run.  At 100 frames a second a pass has 10 ms; the target is
 // under 1 ms.  The module link is a feeder that always has the next frame
 // waiting; the window "closes" after the last one, which leaves the screen.
+// Three runs of each screen, in turns; best and median.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "bench/bench_studies.h"
+#include "bench/bench_turns.h"
 #include "platform/paths.h"
 #include "platform/window.h"
 #include "vaslab/core/input/event_wait.h"
@@ -82,8 +86,9 @@ double pass_time(int (*entry)(int, char*[]), const char* number, int count) {
 }  // namespace
 
 int main() {
-  const std::string root = "/tmp/vaslab-acquisition-bench";
-  std::system(("rm -rf " + root + " && mkdir -p " + root).c_str());
+  char tmpl[] = "/tmp/vaslab-acquisition-bench-XXXXXX";
+  if (!::mkdtemp(tmpl)) return 1;
+  const std::string root = tmpl;
   platform::set_root(root);
   platform::set_current_directory("C:\\PROGRAMS\\");
   std::system(("ln -s " VASLAB_BUILD_DIR "/_bmp " + platform::map_path_create_dirs("C:\\PROGRAMS\\") + "_bmp").c_str());
@@ -94,13 +99,17 @@ int main() {
   bench::write_template("1", bench::digits_ppg_pair());
   bench::write_template("2", bench::brachial_pressure_step());
 
-  double best_dual = 1e9, best_single = 1e9;
-  for (int run = 0; run < 3; ++run) {
-    best_dual = std::min(best_dual, pass_time(vaslab::dualppg_main, "1", 2));
-    best_single = std::min(best_single, pass_time(vaslab::onepres_main, "2", 1));
-  }
-  std::printf("dual waveform pass   %8.1f us\n", best_dual * 1e6);
-  std::printf("single-pressure pass %8.1f us\n", best_single * 1e6);
-  std::printf("target: under 1000 us a pass\n");
-  return best_dual < 1e-3 ? 0 : 1;
+  // A pass's time, as a run's cost.
+  auto pass = [](int (*entry)(int, char*[]), const char* number, int count) {
+    return [=] { return bench::Cost{pass_time(entry, number, count), 0}; };
+  };
+  const auto runs = bench::in_turns(3, {pass(vaslab::dualppg_main, "1", 2), pass(vaslab::onepres_main, "2", 1)});
+  std::system(("rm -rf '" + root + "'").c_str());
+  std::printf("3 runs of %d frames each, the two screens in turns; best and median run\n", kFrames);
+  std::printf("dual waveform pass   best %8.1f us, median %8.1f us\n", runs[0].wall.best() * 1e6,
+              runs[0].wall.median() * 1e6);
+  std::printf("single-pressure pass best %8.1f us, median %8.1f us\n", runs[1].wall.best() * 1e6,
+              runs[1].wall.median() * 1e6);
+  std::printf("target: under 1000 us a pass (median)\n");
+  return runs[0].wall.median() < 1e-3 && runs[1].wall.median() < 1e-3 ? 0 : 1;
 }

@@ -1,17 +1,16 @@
 // The archive at the size its 16-bit numbering allows: 65,535 generated
 // studies in a temporary root.  Database searches (a name held by 100
 // studies, a name held by none, the first 100 rows of an empty search) are
-// timed beside a plain sequential read of the database, the folder scan
-// beside reading 114 bytes of every file; then the quick, full and
-// full & compress reindex of 10,000 studies, each beside reading every file
-// once.  Best of three each, wall time and processor time.  Last, saves of a
-// temporary study into an archive of 1,000 and of 65,500 studies, in turns.
+// timed in turns with a plain sequential read of the database, the folder
+// scan with reading 114 bytes of every file; then the quick, full and
+// full & compress reindex of 10,000 studies, in turns with reading every file
+// once.  Last, saves of a temporary study into an archive of 1,000 and one of
+// 65,500 studies, in turns, each archive a drive root of its own with its own
+// database.  Best and median run of each, wall time and processor time.
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_turns.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "vaslab/core/screens/study_menu.h"
@@ -34,29 +34,20 @@ using namespace vaslab;
 
 constexpr std::size_t kStudyBytes = 4869 + 131;
 
-double cpu_now() {
-  timespec t{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+// "best W ms (CPU C ms), median W ms (CPU C ms)".
+std::string figures(const bench::Costs& c) {
+  char text[120];
+  std::snprintf(text, sizeof text, "best %7.1f ms (CPU %7.1f ms), median %7.1f ms (CPU %7.1f ms)", c.wall.best() * 1e3,
+                c.cpu.best() * 1e3, c.wall.median() * 1e3, c.cpu.median() * 1e3);
+  return text;
 }
 
-// Wall and processor time of the best run; a loaded machine stretches the
-// first more than the second.
-struct Timing {
-  double wall = 1e30, cpu = 1e30;
-};
-
-Timing best_of(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
-  Timing best;
-  for (int i = 0; i < runs; ++i) {
+// One run: `prepare`, untimed, then `work`, timed.
+std::function<bench::Cost()> timed(std::function<void()> prepare, std::function<void()> work) {
+  return [prepare = std::move(prepare), work = std::move(work)] {
     if (prepare) prepare();
-    const auto t0 = std::chrono::steady_clock::now();
-    const double c0 = cpu_now();
-    work();
-    best.cpu = std::min(best.cpu, cpu_now() - c0);
-    best.wall = std::min(best.wall, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-  }
-  return best;
+    return bench::cost_of(work);
+  };
 }
 
 void fail(const char* what) {
@@ -86,18 +77,12 @@ void write_raw(const std::string& linux_path, const std::string& bytes) {
 
 constexpr const char* kArchive = "C:\\ARCHIVE";
 
-std::string folder_path(const char* folder = kArchive) { return platform::map_path(folder) + "/"; }
-
-void clear_folder(const char* folder) {
-  const std::string dir = platform::map_path(folder);
+// Numbers 1..count, studies named SMITH every `every`th (0: none), in the
+// archive folder and database of the current drive root.
+void make_archive(int count, int every, int gap_every) {
+  const std::string dir = platform::map_path(kArchive) + "/";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-}
-
-// Numbers 1..count, studies named SMITH every `every`th (0: none).
-void make_archive(int count, int every, int gap_every, const char* folder = kArchive) {
-  clear_folder(folder);
-  const std::string dir = folder_path(folder);
   std::vector<std::uint8_t> db(static_cast<std::size_t>(count + 1) * kDbRecordBytes, 0);
   int n = 0;
   for (int k = 1; n < count; ++k) {
@@ -147,34 +132,53 @@ void search(const char* name) {
   search_archive_db();
 }
 
-// One save of a fresh temporary study into the archive folder `folder`.
-Timing save_into(const char* folder) {
-  std::snprintf(hardware_settings().archive_path_1, sizeof hardware_settings().archive_path_1, "%s\\", folder);
+// A drive root with the study menu and the folders the archive uses.
+void prepare_root(const std::string& root) {
+  std::filesystem::create_directories(root);
+  platform::set_root(root);
+  platform::map_path_create_dirs("C:\\TEMP\\x");
+  platform::map_path_create_dirs("C:\\DATA\\x");
+  // A menu of one template, which the generated studies do not match.
+  std::vector<std::uint8_t> tpl(600, 0);
+  tpl[32] = 1;
+  tpl[36] = 44;
+  tpl[37] = 1;
+  tpl[300] = 10;
+  tpl[301] = 1;
+  write_raw(platform::map_path_create_dirs("C:\\STUDIES\\00000123.sty"), std::string(tpl.begin(), tpl.end()));
+  const auto menu = encode_study_menu_file({make_submenu_entry("Root", 1, 1), make_study_entry("Notes", 123)});
+  write_raw(platform::map_path(kStudyMenuFile), std::string(menu.begin(), menu.end()));
+}
+
+// One save of a fresh temporary study into the archive of drive root `root`.
+bench::Cost save_into(const std::string& root) {
+  platform::set_root(root);
   write_raw(platform::map_path_create_dirs("C:\\DATA\\1.PDF"), study_bytes("SAVED", 1) + std::string(20000, 'x'));
-  return best_of(1, {}, [] {
+  return bench::cost_of([] {
     if (archive_temp_study("1.PDF") != kSaveDone) fail("save");
   });
 }
 
-// Saves into a small and a full archive in turns; the median of each.
-void time_saves() {
+// Saves into a small and a full archive in turns, each archive with its own
+// database: the save writes the new study's record into it.
+void time_saves(const std::string& top) {
   constexpr int kSaves = 15;
-  make_archive(1000, 0, 0, "C:\\SMALL");
-  make_archive(65500, 0, 0, kArchive);
-  std::vector<Timing> small, large;
-  for (int i = 0; i < kSaves; ++i) {
-    small.push_back(save_into("C:\\SMALL"));
-    large.push_back(save_into(kArchive));
-  }
-  auto median = [](std::vector<Timing> v, double Timing::*field) {
-    std::sort(v.begin(), v.end(), [&](const Timing& a, const Timing& b) { return a.*field < b.*field; });
-    return v[v.size() / 2].*field;
+  const std::string small = top + "/save1000", large = top + "/save65500";
+  prepare_root(small);
+  make_archive(1000, 0, 0);
+  prepare_root(large);
+  make_archive(65500, 0, 0);
+  const auto saves = bench::in_turns(kSaves, {[&] { return save_into(small); }, [&] { return save_into(large); }});
+  auto count = [](const std::string& root) {
+    platform::set_root(root);
+    return std::filesystem::file_size(platform::map_path(kArchiveDbPath)) / kDbRecordBytes - 1;
   };
-  const double sw = median(small, &Timing::wall), sc = median(small, &Timing::cpu);
-  const double lw = median(large, &Timing::wall), lc = median(large, &Timing::cpu);
-  std::printf("save, median of %d in turns: at 1,000 studies %6.1f ms (CPU %5.1f ms); at 65,500 studies %6.1f ms "
-              "(CPU %5.1f ms); ratio %.2f (CPU %.2f)\n",
-              kSaves, sw * 1e3, sc * 1e3, lw * 1e3, lc * 1e3, lw / sw, lc / sc);
+  const std::size_t small_records = count(small), large_records = count(large);
+  if (small_records != 1000 + kSaves || large_records != 65500 + kSaves) fail("a save's record not in its database");
+  std::printf("save, %d in turns: at 1,000 studies %s\n", kSaves, figures(saves[0]).c_str());
+  std::printf("                 at 65,500 studies %s\n", figures(saves[1]).c_str());
+  std::printf("  ratio 65,500 over 1,000: median %.2f (CPU %.2f)\n", saves[1].wall.median() / saves[0].wall.median(),
+              saves[1].cpu.median() / saves[0].cpu.median());
 }
 
 }  // namespace
@@ -189,22 +193,11 @@ int main(int argc, char** argv) {
   };
   char tmpl[] = "/tmp/archive-bench-XXXXXX";
   if (!mkdtemp(tmpl)) return 1;
-  platform::set_root(tmpl);
   hardware_settings() = HardwareSettings{};
   default_hardware_settings(0);
   std::snprintf(hardware_settings().archive_path_1, sizeof hardware_settings().archive_path_1, "C:\\ARCHIVE\\");
   std::snprintf(hardware_settings().data_directory, sizeof hardware_settings().data_directory, "C:\\DATA\\");
-  platform::map_path_create_dirs("C:\\TEMP\\x");
-  // A menu of one template, which the generated studies do not match.
-  std::vector<std::uint8_t> tpl(600, 0);
-  tpl[32] = 1;
-  tpl[36] = 44;
-  tpl[37] = 1;
-  tpl[300] = 10;
-  tpl[301] = 1;
-  write_raw(platform::map_path_create_dirs("C:\\STUDIES\\00000123.sty"), std::string(tpl.begin(), tpl.end()));
-  const auto menu = encode_study_menu_file({make_submenu_entry("Root", 1, 1), make_study_entry("Notes", 123)});
-  write_raw(platform::map_path(kStudyMenuFile), std::string(menu.begin(), menu.end()));
+  prepare_root(std::string(tmpl) + "/search");
 
   if (wanted("search")) {
     std::printf("generating 65535 studies...\n");
@@ -213,52 +206,51 @@ int main(int argc, char** argv) {
     // The plain read and each search in turns, so that a load that comes and
     // goes falls on both.
     for (const char* name : {"SMITH", "NOBODY", ""}) {
-      const Timing plain = best_of(3, {}, [&] {
-        const auto bytes = platform::read_file(db_path);
-        if (!bytes) fail("database read");
-      });
-      const Timing t = best_of(3, {}, [&] { search(name); });
-      std::printf("database search \"%s\": %3d rows %7.1f ms (CPU %6.1f ms)%s; plain read of the database "
-                  "(%zu bytes) %6.1f ms (CPU %6.1f ms)\n",
-                  name, study_list().count, t.wall * 1e3, t.cpu * 1e3, t.cpu < 0.01 ? "" : "  (over 10 ms of CPU)",
-                  static_cast<std::size_t>(std::filesystem::file_size(db_path)), plain.wall * 1e3, plain.cpu * 1e3);
+      const auto runs = bench::in_turns(3, {timed({}, [&] { search(name); }), timed({}, [&] {
+                                              if (!platform::read_file(db_path)) fail("database read");
+                                            })});
+      std::printf("database search \"%s\": %3d rows %s%s\n", name, study_list().count, figures(runs[0]).c_str(),
+                  runs[0].cpu.median() < 0.01 ? "" : "  (over 10 ms of CPU)");
+      std::printf("  plain read of the database (%zu bytes)  %s\n",
+                  static_cast<std::size_t>(std::filesystem::file_size(db_path)), figures(runs[1]).c_str());
     }
-    const Timing scan_plain = best_of(3, {}, [] { read_every_file(114); });
-    const Timing scan = best_of(3, {}, [] {
-      archive_patterns() = ArchivePatterns{};
-      std::snprintf(archive_patterns().name, sizeof archive_patterns().name, "NOBODY");
-      search_archive_files();
-    });
-    std::printf("folder scan: %8.1f ms (CPU %6.1f ms); reading 114 bytes of every file: %8.1f ms (CPU %6.1f ms)\n",
-                scan.wall * 1e3, scan.cpu * 1e3, scan_plain.wall * 1e3, scan_plain.cpu * 1e3);
+    const auto scan = bench::in_turns(3, {timed({}, [] {
+                                            archive_patterns() = ArchivePatterns{};
+                                            std::snprintf(archive_patterns().name, sizeof archive_patterns().name,
+                                                          "NOBODY");
+                                            search_archive_files();
+                                          }),
+                                          timed({}, [] { read_every_file(114); })});
+    std::printf("folder scan                       %s\n", figures(scan[0]).c_str());
+    std::printf("  reading 114 bytes of every file %s\n", figures(scan[1]).c_str());
   }
   if (wanted("reindex")) {
     constexpr int kReindexStudies = 10000;
-    const Timing read_all = best_of(3, [] { make_archive(kReindexStudies, 0, 0); },
-                                    [] { read_every_file(SIZE_MAX); });
-    const Timing quick = best_of(3, [] { make_archive(kReindexStudies, 0, 0); }, [] {
-      QuickReindexCounts c;
-      if (!quick_reindex(c) || c.verified != kReindexStudies) fail("quick reindex");
-    });
-    const Timing full = best_of(3, [] { make_archive(kReindexStudies, 0, 0); }, [] {
-      FullReindexCounts c;
-      full_reindex(c, kReindexStudies);
-      if (c.processed != kReindexStudies) fail("full reindex");
-    });
-    const Timing compress = best_of(3, [] { make_archive(kReindexStudies, 0, 10); }, [] {
-      CompressCounts c;
-      compress_archive(c);
-      FullReindexCounts f;
-      full_reindex(f, c.compressed);
-      if (f.processed != kReindexStudies) fail("full & compress");
-    });
-    std::printf("10000 studies: reading every file %8.1f ms; quick %8.1f ms; full %8.1f ms; "
-                "full & compress (10%% gaps) %8.1f ms\n",
-                read_all.wall * 1e3, quick.wall * 1e3, full.wall * 1e3, compress.wall * 1e3);
-    std::printf("  CPU: reading every file %8.1f ms; quick %8.1f ms; full %8.1f ms; full & compress %8.1f ms\n",
-                read_all.cpu * 1e3, quick.cpu * 1e3, full.cpu * 1e3, compress.cpu * 1e3);
+    const auto make = [] { make_archive(kReindexStudies, 0, 0); };
+    const auto runs = bench::in_turns(3, {
+        timed(make, [] { read_every_file(SIZE_MAX); }),
+        timed(make, [] {
+          QuickReindexCounts c;
+          if (!quick_reindex(c) || c.verified != kReindexStudies) fail("quick reindex");
+        }),
+        timed(make, [] {
+          FullReindexCounts c;
+          full_reindex(c, kReindexStudies);
+          if (c.processed != kReindexStudies) fail("full reindex");
+        }),
+        timed([] { make_archive(kReindexStudies, 0, 10); }, [] {
+          CompressCounts c;
+          compress_archive(c);
+          FullReindexCounts f;
+          full_reindex(f, c.compressed);
+          if (f.processed != kReindexStudies) fail("full & compress");
+        })});
+    std::printf("10000 studies, reading every file %s\n", figures(runs[0]).c_str());
+    std::printf("  quick reindex                   %s\n", figures(runs[1]).c_str());
+    std::printf("  full reindex                    %s\n", figures(runs[2]).c_str());
+    std::printf("  full & compress (10%% gaps)      %s\n", figures(runs[3]).c_str());
   }
-  if (wanted("save")) time_saves();
+  if (wanted("save")) time_saves(tmpl);
   std::filesystem::remove_all(tmpl);
   return 0;
 }

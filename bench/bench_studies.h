@@ -65,6 +65,24 @@ inline std::vector<std::uint8_t> digits_ppg_pair() {
   return pair;
 }
 
+// Right and left calf pulse volumes on the dual screen, the cuffs to 65 mmHg.
+inline std::vector<std::uint8_t> calf_pvr_pair() {
+  std::vector<std::uint8_t> pair(2 * vaslab::kTemplateRecordSize, 0);
+  for (int i = 0; i < 2; ++i) {
+    vaslab::DualPvrStep s{};
+    s.module_type = 1;
+    s.step_class = vaslab::kStudyStepClass;
+    std::snprintf(s.label, sizeof s.label, "%s", i == 0 ? "RIGHT Calf" : " LEFT Calf");
+    s.inflate_target = 65;
+    s.over_range = 200;
+    s.gain = 5;
+    s.baseline = 128;
+    s.window = 296;
+    vaslab::encode_dual_pvr_step(s, pair.data() + i * vaslab::kTemplateRecordSize);
+  }
+  return pair;
+}
+
 // Runs a study module's entry on template `number` from step 1 over `steps`
 // steps, as the step runner starts it.
 inline int run_module_entry(int (*entry)(int, char*[]), const char* number, int steps) {

@@ -1,25 +1,24 @@
 // Our inflate against zlib's, over the compression benchmark's corpus
 // compressed by zlib at levels 1, 6 and 9: each file decoded on its own into
-// memory, as an archive entry would be.  Speeds are uncompressed MB/s, best
-// of several rounds.
+// memory, as an archive entry would be, and compared with its input first.
+// Speeds are uncompressed MB/s.
 //
 //   scripts/bench inflate_bench
 
 #include <zlib.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "bench/bench_corpus.h"
+#include "bench/bench_turns.h"
 #include "ziplib/decode.h"
 #include "ziplib/crc32.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 
 struct Packed {
   const bench::File* file;
@@ -76,24 +75,17 @@ size_t theirs(const std::string& zs, std::string& out) {
   return rc == Z_STREAM_END ? n : 0;
 }
 
-// Seconds per pass of each of two functions: the best of several rounds in
-// which they take turns, so that both meet the same load on the machine; a
-// round repeats each pass for at least 20 ms.
+// Seconds per pass of each of two functions over seven rounds in which they
+// take turns; a run repeats its pass for at least 20 ms.
 template <typename A, typename B>
-std::pair<double, double> best_seconds(A&& a, B&& b) {
-  auto time = [](auto& f, int reps) {
-    auto t0 = Clock::now();
-    for (int r = 0; r < reps; ++r) f();
-    return std::chrono::duration<double>(Clock::now() - t0).count() / reps;
-  };
-  const double once = std::max(time(a, 1), time(b, 1));
+std::vector<bench::Costs> per_pass(A&& a, B&& b) {
+  const double once = std::max(bench::cost_of(a).wall, bench::cost_of(b).wall);
   const int reps = std::max(1, int(0.02 / std::max(once, 1e-9)));
-  double best_a = 1e30, best_b = 1e30;
-  for (int round = 0; round < 7; ++round) {
-    best_a = std::min(best_a, time(a, reps));
-    best_b = std::min(best_b, time(b, reps));
-  }
-  return {best_a, best_b};
+  auto run = [reps](auto& f) {
+    bench::Cost c = bench::cost_of([&] { for (int r = 0; r < reps; ++r) f(); });
+    return bench::Cost{c.wall / reps, c.cpu / reps};
+  };
+  return bench::in_turns(7, {[&] { return run(a); }, [&] { return run(b); }});
 }
 
 }  // namespace
@@ -108,12 +100,11 @@ int main() {
   std::string out(largest, '\0');
   const char* kinds[] = {"text", "source", "binary", "zeros", "random", "raster", nullptr};
 
-  std::printf("\nlevel  kind     MB       ours_MB/s  zlib_MB/s  speed_ratio  check\n");
+  std::printf("\n7 runs of each, ours and zlib in turns; speeds of the best and the median run, and ours over zlib's\n");
+  std::printf("level  kind     MB     best: ours_MB/s zlib_MB/s ratio   median: ours_MB/s zlib_MB/s ratio\n");
   for (int level : {1, 6, 9}) {
     std::vector<Packed> packed;
     for (const bench::File& f : files) packed.push_back({&f, deflate_raw(f.data, level)});
-    double all_ours = 0, all_zlib = 0;
-    bool all_ok = true;
     for (const char** kind = kinds;; ++kind) {
       // One row per kind, then the whole corpus.
       std::vector<const Packed*> set;
@@ -121,33 +112,41 @@ int main() {
       for (const Packed& p : packed)
         if (!*kind || p.file->kind == *kind) set.push_back(&p), bytes += p.file->data.size();
       if (set.empty()) continue;
-      bool ok = true;
       for (const Packed* p : set) {
-        size_t n = ours(p->z, out);
-        ok = ok && n == p->file->data.size() && std::memcmp(out.data(), p->file->data.data(), n) == 0;
+        const size_t n = ours(p->z, out);
+        if (n != p->file->data.size() || std::memcmp(out.data(), p->file->data.data(), n) != 0)
+          bench::check_failed("level " + std::to_string(level) + ": our inflate of zlib's " + p->file->kind +
+                              " file of " + std::to_string(p->file->data.size()) + " bytes is not the input");
+        if (theirs(p->z, out) != n) bench::check_failed("zlib's inflate of its own stream");
       }
-      auto [t_ours, t_zlib] = best_seconds([&] { for (const Packed* p : set) ours(p->z, out); },
-                                           [&] { for (const Packed* p : set) theirs(p->z, out); });
-      double mo = bytes / 1e6 / t_ours, mz = bytes / 1e6 / t_zlib;
-      std::printf("%5d  %-7s %6.1f  %9.1f  %9.1f  %11.2f  %s\n", level, *kind ? *kind : "ALL", bytes / 1e6, mo, mz,
-                  mo / mz, ok ? "ok" : "FAILED");
-      if (!*kind) {
-        all_ours = mo, all_zlib = mz, all_ok = ok;
-        break;
-      }
+      const auto costs = per_pass([&] { for (const Packed* p : set) ours(p->z, out); },
+                                  [&] { for (const Packed* p : set) theirs(p->z, out); });
+      const double mb = bytes / 1e6;
+      const bench::Runs &o = costs[0].wall, &z = costs[1].wall;
+      std::printf("%5d  %-7s %6.1f  %15.1f %9.1f %5.2f   %17.1f %9.1f %5.2f\n", level, *kind ? *kind : "ALL", mb,
+                  mb / o.best(), mb / z.best(), z.best() / o.best(), mb / o.median(), mb / z.median(),
+                  z.median() / o.median());
+      if (!*kind) break;
     }
-    (void)all_ours, (void)all_zlib, (void)all_ok;
   }
+  std::printf("every file checked: our inflate gives back each input byte for byte\n");
 
   // The CRC-32 every extracted item goes through.
-  auto [t_crc_ours, t_crc_zlib] = best_seconds(
+  for (const bench::File& f : files) {
+    const auto* p = reinterpret_cast<const uint8_t*>(f.data.data());
+    if (ziplib::crc32_of(p, f.data.size()) != crc32(0, p, uInt(f.data.size())))
+      bench::check_failed("our CRC-32 of a " + f.kind + " file is not zlib's");
+  }
+  const auto crc = per_pass(
       [&] {
         for (const bench::File& f : files) ziplib::crc32_of(reinterpret_cast<const uint8_t*>(f.data.data()), f.data.size());
       },
       [&] {
         for (const bench::File& f : files) crc32(0, reinterpret_cast<const Bytef*>(f.data.data()), uInt(f.data.size()));
       });
-  std::printf("\ncrc32  ours %.0f MB/s  zlib %.0f MB/s  ratio %.2f\n", total / 1e6 / t_crc_ours,
-              total / 1e6 / t_crc_zlib, t_crc_zlib / t_crc_ours);
+  const bench::Runs &co = crc[0].wall, &cz = crc[1].wall;
+  std::printf("\ncrc32  best: ours %.0f MB/s zlib %.0f MB/s ratio %.2f   median: ours %.0f MB/s zlib %.0f MB/s ratio %.2f\n",
+              total / 1e6 / co.best(), total / 1e6 / cz.best(), cz.best() / co.best(), total / 1e6 / co.median(),
+              total / 1e6 / cz.median(), cz.median() / co.median());
   return 0;
 }

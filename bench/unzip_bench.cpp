@@ -3,51 +3,35 @@
 // runs each, taken in turns so that a change in the machine's load falls on
 // both alike; best and median of the time taken and, for extraction, of the
 // processor time (user and system), which a loaded machine disturbs less.
+// Our extracted tree is compared with unzip's, byte for byte; a difference
+// fails the benchmark.
 //
 // Each extraction goes into a folder of its own and nothing is removed until
 // the end: on ext4, creating thousands of files right after deleting
 // thousands makes the kernel pass over every recently freed inode for each
 // new one, which costs more than the extraction itself and falls on whichever
 // run comes after a removal.
+#include "bench/bench_turns.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "ziplib/unziplib.h"
 
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr int kRuns = 5;
-
-double seconds(const std::function<void()>& work) {
-  const auto t0 = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// User and system time of this process, or of its waited-for children.
-double cpu_seconds(int who) {
-  rusage u{};
-  getrusage(who, &u);
-  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return s(u.ru_utime) + s(u.ru_stime);
-}
-
-// The processor time `work` costs (as seen by getrusage for `who`).
-double cpu_of(int who, const std::function<void()>& work) {
-  const double before = cpu_seconds(who);
-  work();
-  return cpu_seconds(who) - before;
-}
 
 void run(const std::string& cmd) {
   if (std::system(cmd.c_str()) != 0) {
@@ -56,24 +40,62 @@ void run(const std::string& cmd) {
   }
 }
 
-struct Figures {
-  std::vector<double> ours, theirs;
-  static double best(std::vector<double> v) { return *std::min_element(v.begin(), v.end()); }
-  static double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Our extraction against unzip's of the same archive, byte for byte.  Names
+// are matched without regard to case, as on the instrument's drives: entries
+// whose names differ only in case land on one file there, which holds the
+// one that comes last in the archive (the run overwrites).
+void check_same_tree(const std::string& zip, const fs::path& ours, const fs::path& theirs) {
+  // Archive order, for entries whose names differ only in case.
+  const std::string list = theirs.string() + ".names";
+  run("unzip -Z1 '" + zip + "' > '" + list + "'");
+  std::map<std::string, std::string> last;  // lower-case name: the last entry's name
+  {
+    std::ifstream in(list);
+    for (std::string name; std::getline(in, name);) {
+      if (!name.empty() && name.back() == '/') name.pop_back();
+      last[lower(name)] = name;
+    }
   }
-  void print(const char* what) const {
-    std::printf("%-8s %-6s %10.3f %10.3f %7.2f\n", what, "best", best(ours), best(theirs), best(ours) / best(theirs));
-    std::printf("%-8s %-6s %10.3f %10.3f %7.2f\n", "", "median", median(ours), median(theirs),
-                median(ours) / median(theirs));
+  fs::remove(list);
+  auto walk = [](const fs::path& top) {
+    std::map<std::string, std::vector<fs::path>> by_name;
+    for (const auto& e : fs::recursive_directory_iterator(top))
+      by_name[lower(fs::relative(e.path(), top).generic_string())].push_back(e.path());
+    return by_name;
+  };
+  const auto mine = walk(ours), ref = walk(theirs);
+  auto fail = [&](const std::string& why) { bench::check_failed(zip + ": our extraction " + why); };
+  for (const auto& [name, paths] : mine)
+    if (!ref.count(name)) fail("has " + paths[0].string() + ", which unzip did not extract");
+  std::size_t files = 0;
+  for (const auto& [name, paths] : ref) {
+    const auto m = mine.find(name);
+    if (m == mine.end()) fail("lacks " + paths[0].string());
+    const fs::path& got = m->second[0];
+    if (fs::is_directory(paths[0])) {
+      if (!fs::is_directory(got)) fail("has a file where unzip made the folder " + name);
+      continue;
+    }
+    fs::path want = paths[0];
+    for (const fs::path& p : paths)
+      if (fs::relative(p, theirs).generic_string() == last[name]) want = p;
+    const auto a = platform::read_file(got.string()), b = platform::read_file(want.string());
+    if (!fs::is_regular_file(got) || !a || !b || *a != *b)
+      fail("of " + name + " is not unzip's " + want.string() + " byte for byte");
+    ++files;
   }
-};
+  std::printf("  extracted tree checked against unzip's: %zu files the same, byte for byte\n", files);
+}
 
 // Times extraction and testing of one archive, ours and unzip's in turns.
 void compare(const std::string& root, const std::string& name) {
   const std::string zip = root + "/c/" + name + ".zip";
-  std::printf("%s: %ju bytes\n", name.c_str(), static_cast<std::uintmax_t>(std::filesystem::file_size(zip)));
+  std::printf("%s: %ju bytes\n", name.c_str(), static_cast<std::uintmax_t>(fs::file_size(zip)));
   const std::string dos_zip = "C:\\" + name + ".zip";
   UNZIPCMDSTRUCT c{};
   c.structSize = kUnzipCmdV170;
@@ -84,45 +106,37 @@ void compare(const std::string& root, const std::string& name) {
   c.overWriteFlag = 1;
   c.quietFlag = 1;
   c.index = -1;
-  int result = 0;
-  Figures extract, extract_cpu, test;
+  int ours_run = 0, theirs_run = 0;
+  std::string ours_dest;  // c's destination, until testing too
   // Each side goes first in turn, so that what the file system still carries
-  // from the removals before (see above) falls on both alike.
-  for (int i = 0; i < kRuns; ++i) {
-    const std::string ours = "C:\\" + name + "-ours" + std::to_string(i);
-    const std::string theirs = root + "/c/" + name + "-theirs" + std::to_string(i);
-    const auto ours_run = [&] {
-      c.lpszDestination = ours.c_str();
-      extract_cpu.ours.push_back(cpu_of(RUSAGE_SELF, [&] {
-        extract.ours.push_back(seconds([&] { result = unzipCommand(&c); }));
-      }));
-      if (result != 0) std::printf("unzipCommand extract returned %d\n", result);
-    };
-    const auto theirs_run = [&] {
-      extract_cpu.theirs.push_back(cpu_of(RUSAGE_CHILDREN, [&] {
-        extract.theirs.push_back(seconds([&] { run("unzip -q -o '" + zip + "' -d '" + theirs + "'"); }));
-      }));
-    };
-    if (i % 2 == 0) {
-      ours_run();
-      theirs_run();
-    } else {
-      theirs_run();
-      ours_run();
-    }
-  }
-  // No comparison of the two trees here: names that differ only in case land
-  // on one file on the instrument's drives, as the tests show.
+  // from the extractions before (see above) falls on both alike.
+  const auto extract = bench::in_turns(kRuns, {
+      [&] {
+        ours_dest = "C:\\" + name + "-ours" + std::to_string(ours_run++);
+        c.lpszDestination = ours_dest.c_str();
+        int result = 0;
+        const bench::Cost cost = bench::cost_of([&] { result = unzipCommand(&c); });
+        if (result != 0) bench::check_failed(name + ": unzipCommand extract returned " + std::to_string(result));
+        return cost;
+      },
+      [&] {
+        const std::string dest = root + "/c/" + name + "-theirs" + std::to_string(theirs_run++);
+        return bench::child_cost_of([&] { run("unzip -q -o '" + zip + "' -d '" + dest + "'"); });
+      }}, bench::Order::kLeadChanges);
+  check_same_tree(zip, platform::map_path("C:\\" + name + "-ours0"), root + "/c/" + name + "-theirs0");
   c.testFlag = 1;
-  for (int i = 0; i < kRuns; ++i) {
-    test.ours.push_back(seconds([&] { result = unzipCommand(&c); }));
-    if (result != 0) std::printf("unzipCommand test returned %d\n", result);
-    test.theirs.push_back(seconds([&] { run("unzip -tq '" + zip + "' >/dev/null"); }));
-  }
-  std::printf("%-8s %-6s %10s %10s %7s\n", "", "", "ours s", "unzip s", "ratio");
-  extract.print("extract");
-  extract_cpu.print("cpu");
-  test.print("test");
+  const auto test = bench::in_turns(kRuns, {
+      [&] {
+        int result = 0;
+        const bench::Cost cost = bench::cost_of([&] { result = unzipCommand(&c); });
+        if (result != 0) bench::check_failed(name + ": unzipCommand test returned " + std::to_string(result));
+        return cost;
+      },
+      [&] { return bench::child_cost_of([&] { run("unzip -tq '" + zip + "' >/dev/null"); }); }});
+  std::printf("  %-12s %s\n", "", bench::best_and_median_heads("ours", "unzip").c_str());
+  std::printf("  %-12s %s\n", "extract s", bench::best_and_median(extract[0].wall, extract[1].wall, 1, 3).c_str());
+  std::printf("  %-12s %s\n", "extract CPU", bench::best_and_median(extract[0].cpu, extract[1].cpu, 1, 3).c_str());
+  std::printf("  %-12s %s\n", "test s", bench::best_and_median(test[0].wall, test[1].wall, 1, 3).c_str());
 }
 
 // An archive of `count` small text files, a hundred to a folder: the case

@@ -1,10 +1,11 @@
 // The report view's wait: read the sample page, render it, shrink it to the
 // full-width image.  The shrink is set against ImageMagick's box filter on
 // the same raster (convert page.ppm -filter box -resize 640x840! out.ppm),
-// whose time includes starting the process, as the view's does not.
-#include <sys/wait.h>
+// whose time includes starting the process, as the view's does not.  Five
+// runs of each, the view's wait and ImageMagick in turns; best and median.
+// Both images must come out 640x840, ImageMagick's as `identify` reads it.
+#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,42 +13,41 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_turns.h"
 #include "platform/file_io.h"
 #include "vaslab/reports/page_renderer.h"
 #include "vaslab/reports/report_view.h"
 
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
-}  // namespace
-
 int main() {
-  const std::string dir = "/tmp/vaslab-view-bench";
+  char tmpl[] = "/tmp/vaslab-view-bench-XXXXXX";
+  if (!::mkdtemp(tmpl)) return 1;
+  const std::string dir = tmpl;
   const std::string page_path = dir + "/page.pdf", ppm = dir + "/page.ppm", out = dir + "/out.ppm";
-  std::system(("mkdir -p " + dir).c_str());
   if (std::system(("python3 " VASLAB_SOURCE_DIR "/vaslab/reports/tests/make_page.py " + page_path).c_str()) != 0) {
     std::fprintf(stderr, "view_bench: cannot make the sample page\n");
     return 1;
   }
   std::vector<std::uint8_t> raster(vaslab::kPageRasterBytes);
-  double best_read = 1e9, best_render = 1e9, best_shrink = 1e9, best_whole = 1e9;
-  for (int run = 0; run < 5; ++run) {
+  bench::Runs read, render, shrink;
+  const auto view = [&] {
     const auto t0 = Clock::now();
     const auto data = platform::read_file(page_path);
     const auto t1 = Clock::now();
-    if (!data || vaslab::render_page_description(raster.data(), data->data(), data->size(), 1) != 0) return 1;
+    if (!data || vaslab::render_page_description(raster.data(), data->data(), data->size(), 1) != 0)
+      bench::check_failed("the sample page does not render");
     const auto t2 = Clock::now();
     const vaslab::Bitmap full = vaslab::shrink_page_raster(raster.data(), 640);
     const auto t3 = Clock::now();
-    best_read = std::min(best_read, std::chrono::duration<double>(t1 - t0).count());
-    best_render = std::min(best_render, std::chrono::duration<double>(t2 - t1).count());
-    best_shrink = std::min(best_shrink, std::chrono::duration<double>(t3 - t2).count());
-    best_whole = std::min(best_whole, std::chrono::duration<double>(t3 - t0).count());
-    if (full.height != 840) return 1;
-  }
+    if (full.width != 640 || full.height != 840) bench::check_failed("the shrunk page is not 640x840");
+    read.add(std::chrono::duration<double>(t1 - t0).count());
+    render.add(std::chrono::duration<double>(t2 - t1).count());
+    shrink.add(std::chrono::duration<double>(t3 - t2).count());
+    return bench::Cost{std::chrono::duration<double>(t3 - t0).count(), 0};
+  };
+  view();  // the raster for ImageMagick; not counted
+  read = render = shrink = {};
 
   // The same raster, top row first, as a PPM for ImageMagick.
   {
@@ -65,17 +65,25 @@ int main() {
       f.write(row.data(), static_cast<std::streamsize>(row.size()));
     }
   }
-  double best_convert = 1e9;
-  for (int run = 0; run < 5; ++run) {
-    const auto t0 = Clock::now();
-    if (std::system(("convert " + ppm + " -filter box -resize '640x840!' " + out).c_str()) != 0) {
-      std::fprintf(stderr, "view_bench: convert failed (ImageMagick installed?)\n");
-      return 1;
-    }
-    best_convert = std::min(best_convert, seconds_since(t0));
-  }
-  std::printf("read %.1f ms, render %.1f ms, shrink to 640x840 %.1f ms: whole wait %.1f ms (goal 250 ms)\n",
-              best_read * 1e3, best_render * 1e3, best_shrink * 1e3, best_whole * 1e3);
-  std::printf("ImageMagick box resize of the same raster: %.1f ms (process included)\n", best_convert * 1e3);
+  const std::string convert = "convert " + ppm + " -filter box -resize '640x840!' " + out;
+  const auto runs = bench::in_turns(5, {view, [&] {
+                                          return bench::child_cost_of([&] {
+                                            if (std::system(convert.c_str()) != 0) {
+                                              std::fprintf(stderr, "view_bench: convert failed (ImageMagick installed?)\n");
+                                              std::exit(1);
+                                            }
+                                          });
+                                        }});
+  bench::check_command("test \"$(identify -format %wx%h " + out + ")\" = 640x840");
+  std::printf("5 runs of each, in turns; best and median run, ms\n");
+  std::printf("read %.1f / %.1f, render %.1f / %.1f, shrink to 640x840 %.1f / %.1f: whole wait %.1f / %.1f "
+              "(goal 250 ms)\n",
+              read.best() * 1e3, read.median() * 1e3, render.best() * 1e3, render.median() * 1e3, shrink.best() * 1e3,
+              shrink.median() * 1e3, runs[0].wall.best() * 1e3, runs[0].wall.median() * 1e3);
+  std::printf("ImageMagick box resize of the same raster (process included): %.1f / %.1f\n", runs[1].wall.best() * 1e3,
+              runs[1].wall.median() * 1e3);
+  std::printf("shrink against ImageMagick: best %.2fx, median %.2fx\n", shrink.best() / runs[1].wall.best(),
+              shrink.median() / runs[1].wall.median());
+  std::system(("rm -rf '" + dir + "'").c_str());
   return 0;
 }
