@@ -121,9 +121,13 @@ struct Figures {
   long backlog = 0;
 };
 
+// Where the screen is touched at its start (0, 0: nowhere).
+int g_touch_x = 0, g_touch_y = 0;
+
 // One screen for the settling time and the measured time; the window then
-// closes, which leaves the screen.
-Figures run_screen(int (*entry)(int, char*[]), const char* number, int steps) {
+// closes, which leaves the screen.  A touch at (touch_x, touch_y) comes at
+// the start, as the operator's.
+Figures run_screen(int (*entry)(int, char*[]), const char* number, int steps, int touch_x, int touch_y) {
   auto backend = platform::make_sdl_backend();
   if (!backend) std::exit(1);
   platform::reset_pump();
@@ -135,6 +139,24 @@ Figures run_screen(int (*entry)(int, char*[]), const char* number, int steps) {
   vaslab::start_stopwatch();
   vaslab::set_module_bytes(&g_link);
   g_link.headers = 0;
+  g_touch_x = touch_x, g_touch_y = touch_y;
+  if (touch_x || touch_y)
+    platform::set_timer(9003, 300, [](int id) {
+      platform::kill_timer(id);
+      platform::WindowMessage m;
+      m.x = g_touch_x, m.y = g_touch_y;
+      m.msg = platform::Msg::kMouseMove;
+      vaslab::window_proc(m);
+      m.msg = platform::Msg::kLeftDown;
+      vaslab::window_proc(m);
+      platform::set_timer(9004, 300, [](int up) {
+        platform::kill_timer(up);
+        platform::WindowMessage m;
+        m.x = g_touch_x, m.y = g_touch_y;
+        m.msg = platform::Msg::kLeftUp;
+        vaslab::window_proc(m);
+      });
+    });
   platform::set_timer(9001, kSettleMs, [](int id) {
     g_start = usage_now();
     platform::kill_timer(id);
@@ -230,11 +252,14 @@ int main(int argc, char** argv) {
     int (*entry)(int, char*[]);
     const char* number;
     int steps;
+    int touch_x = 0, touch_y = 0;  // a button pressed at the start
   };
   const Screen all[] = {{"single pressure", vaslab::onepres_main, "1", 1},
                         {"Doppler", vaslab::doppler_main, "2", 1},
                         {"dual PPG", vaslab::dualppg_main, "3", 2},
-                        {"pulse volume", vaslab::dualpvr_main, "5", 2},
+                        // Inflate, so that both cuffs hold the pressure at which
+                        // the pulse volumes show.
+                        {"pulse volume", vaslab::dualpvr_main, "5", 2, 106, 313},
                         {"symptom stopwatch", vaslab::timer_main, "4", 1}};
   std::vector<const Screen*> screens;
   for (const Screen& s : all) {
@@ -253,7 +278,8 @@ int main(int argc, char** argv) {
   std::vector<std::function<bench::Cost()>> sides;
   for (std::size_t k = 0; k < screens.size(); ++k)
     sides.push_back([&, k] {
-      const Figures f = run_screen(screens[k]->entry, screens[k]->number, screens[k]->steps);
+      const Figures f = run_screen(screens[k]->entry, screens[k]->number, screens[k]->steps, screens[k]->touch_x,
+                                 screens[k]->touch_y);
       series[k].cpu_share.add(f.cpu_share);
       series[k].wakeups.add(f.wakeups);
       series[k].taken.add(f.taken);
