@@ -1,10 +1,13 @@
 #include "boardflash/updater.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstdio>
@@ -13,7 +16,9 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/failure_cause.h"
 #include "platform/library.h"
+#include "platform/paths.h"
 #include "platform/serial.h"
 
 namespace boardflash {
@@ -123,6 +128,16 @@ bool bind_isp_library(void* library, IspLibrary& isp) {
   return complete;
 }
 
+// Why a file cannot be read, in the system's words; empty when it can.
+std::string unreadable_reason(const std::string& linux_path) {
+  const int fd = ::open(linux_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return platform::error_text(errno);
+  struct stat st {};
+  const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  ::close(fd);
+  return folder ? platform::error_text(EISDIR) : "";
+}
+
 int run_sequence(UpdaterView& view, const IspLibrary& isp, const std::string& hexPath) {
   // A failed step: its line, the library's error (ispCancel from the
   // bootloader version step on).
@@ -174,7 +189,12 @@ int run_sequence(UpdaterView& view, const IspLibrary& isp, const std::string& he
   // The file is read, and found to hold data, before the erase: a bad file
   // must never leave the board without its program.
   if (!step(isp.fillBuffer("00") & 1, "Filling buffer with 00")) return fail("Filling buffer with 00", true);
-  if (!(isp.parseHexFile(hexPath.c_str()) & 1)) return fail("Parsing HEX file", true);
+  if (!(isp.parseHexFile(hexPath.c_str()) & 1)) {
+    const int r = fail("Parsing HEX file", true);
+    if (const std::string why = unreadable_reason(platform::map_path(hexPath)); !why.empty())
+      view.appendLine(hexPath + ": " + why);
+    return r;
+  }
   if (!bufferHoldsData(isp)) {
     logStep(view, true, "Parsing HEX file");
     isp.cancel();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {
@@ -33,11 +34,56 @@ std::uint32_t system_random() {
 
 std::uint32_t (*g_name_source)() = system_random;
 
+// The folder fault: the resolved folder with its trailing '/', empty when
+// unarmed, and the error its writes meet.
+std::string g_fault_folder;
+int g_fault_folder_error = 0;
+
+// A path with its longest existing leading part resolved, as the kernel
+// would find it; the part that does not exist yet is kept as written.
+std::string resolved(std::string head) {
+  std::string tail;
+  while (!head.empty()) {
+    if (char* r = ::realpath(head.c_str(), nullptr)) {
+      std::string out = r;
+      std::free(r);
+      return out + tail;
+    }
+    const auto slash = head.find_last_of('/');
+    if (slash == std::string::npos) break;
+    tail = head.substr(slash) + tail;
+    head.erase(slash);
+  }
+  return tail;
+}
+
+bool under_fault_folder(const std::string& resolved_path) {
+  return (resolved_path + "/").compare(0, g_fault_folder.size(), g_fault_folder) == 0;
+}
+
+// The error a change of `linux_path` meets in the faulted folder, 0 where
+// it goes through.  A full file system still makes names (`names_only`).
+int folder_fault(const std::string& linux_path, bool names_only) {
+  if (g_fault_folder.empty() || (names_only && g_fault_folder_error != EROFS)) return 0;
+  return under_fault_folder(resolved(linux_path)) ? g_fault_folder_error : 0;
+}
+
+// The same for the bytes written to an open file.
+int folder_fault(int fd) {
+  if (g_fault_folder.empty()) return 0;
+  char link[40], target[4096];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = ::readlink(link, target, sizeof target - 1);
+  if (n <= 0) return 0;
+  return under_fault_folder(std::string(target, static_cast<std::size_t>(n))) ? g_fault_folder_error : 0;
+}
+
 // Creates a fresh temporary file beside `linux_path`; its name goes to `tmp`.
 // The name starts with "~": in a folder of numbered files ("0", "9") a
 // temporary left by a kill must not begin with a digit, or a scan or count
 // of that folder would take it for one of its files.
 int create_temporary(const std::string& linux_path, mode_t mode, std::string& tmp) {
+  if (const int e = folder_fault(linux_path, true)) return -e;
   const std::size_t base = linux_path.rfind('/') + 1;  // npos + 1 is 0
   for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
     char suffix[16];
@@ -96,9 +142,24 @@ int write_fault_steps() { return g_fault_steps; }
 
 int write_fault_step() { return g_fault_at ? fault_step(-1, nullptr, 0) : 0; }
 
+void arm_folder_fault(const std::string& linux_folder, int error) {
+  g_fault_folder = linux_folder.empty() ? std::string() : resolved(linux_folder) + "/";
+  g_fault_folder_error = error;
+}
+
+int check_writable(const std::string& linux_path) {
+  if (const int e = folder_fault(linux_path, true)) return -e;
+  if (::access(linux_path.c_str(), W_OK) == 0) return 0;
+  if (errno != ENOENT) return -errno;
+  const std::string parent = linux_path.substr(0, linux_path.rfind('/') + 1);
+  return ::access(parent.empty() ? "." : parent.c_str(), W_OK) == 0 ? 0 : -errno;
+}
+
 int write_all(int fd, const void* data, std::size_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   std::size_t done = 0;
+  if (!g_fault_folder.empty() && size > 0) [[unlikely]]
+    if (const int e = folder_fault(fd)) return -e;
   while (done < size) {
     if (g_fault_at) [[unlikely]]
       if (const int e = fault_step(fd, p + done, size - done)) return -e;
@@ -122,12 +183,14 @@ int sync_file(int fd) {
 int rename_file(const std::string& linux_from, const std::string& linux_to) {
   if (g_fault_at) [[unlikely]]
     if (const int e = fault_step(-1, nullptr, 0)) return -e;
+  if (const int e = folder_fault(linux_to, true)) return -e;
   return ::rename(linux_from.c_str(), linux_to.c_str()) == 0 ? 0 : -errno;
 }
 
 int rename_file_no_replace(const std::string& linux_from, const std::string& linux_to) {
   if (g_fault_at) [[unlikely]]
     if (const int e = fault_step(-1, nullptr, 0)) return -e;
+  if (const int e = folder_fault(linux_to, true)) return -e;
   if (::renameat2(AT_FDCWD, linux_from.c_str(), AT_FDCWD, linux_to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return -errno;
   // File systems without the flag: a hard link fails on an existing name too.
@@ -253,6 +316,8 @@ int file_open(std::string_view win_path, OpenMode mode) {
     case OpenMode::kAppend: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
   }
   const std::string path = map_path(win_path);
+  if (mode != OpenMode::kRead)
+    if (const int e = folder_fault(path, true)) return -e;
   int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) return neg_errno();
   // What an exclusive create made is a new file, never a folder.
@@ -288,6 +353,8 @@ long long file_read_at(int handle, std::uint64_t offset, void* buffer, std::size
 
 long long file_write(int handle, const void* data, std::size_t size) {
   if (diskette::is_handle(handle)) return diskette::write(handle, data, size);
+  if (size > 0)
+    if (const int e = folder_fault(handle)) return -e;
   const auto* p = static_cast<const std::uint8_t*>(data);
   std::size_t done = 0;
   while (done < size) {
@@ -330,6 +397,7 @@ long long file_length(int handle) {
 int file_delete(std::string_view win_path) {
   if (on_diskette(win_path)) return diskette::remove_file(win_path);
   const std::string path = map_path(win_path);
+  if (const int e = folder_fault(path, true)) return -e;
   if (::unlink(path.c_str()) != 0) return neg_errno();
   note_entry(path, false);
   return 0;
@@ -339,6 +407,7 @@ int dir_remove(std::string_view win_path) {
   if (on_diskette(win_path)) return diskette::remove_dir(win_path);
   std::string p = map_path(win_path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
+  if (const int e = folder_fault(p, true)) return -e;
   if (::rmdir(p.c_str()) != 0) return neg_errno();
   note_entry(p, false);
   return 0;
@@ -346,13 +415,20 @@ int dir_remove(std::string_view win_path) {
 
 int dir_create(std::string_view win_path) {
   if (on_diskette(win_path)) return diskette::make_dir(win_path);
-  return make_dirs(map_path(win_path)) ? 0 : -EIO;
+  const std::string path = map_path(win_path);
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0)
+    if (const int e = folder_fault(path, true)) return -e;
+  errno = 0;
+  if (make_dirs(path)) return 0;
+  return neg_errno();  // the failing mkdir's reason
 }
 
 int file_rename(std::string_view win_from, std::string_view win_to) {
   if (on_diskette(win_from) != on_diskette(win_to)) return -EXDEV;
   if (on_diskette(win_from)) return diskette::rename(win_from, win_to);
   const std::string from = map_path(win_from), to = map_path(win_to);
+  if (const int e = folder_fault(to, true)) return -e;
   if (::rename(from.c_str(), to.c_str()) != 0) return neg_errno();
   note_entry(from, false);
   note_entry(to, true);
@@ -361,6 +437,7 @@ int file_rename(std::string_view win_from, std::string_view win_to) {
 
 int file_create_unnamed(std::string_view win_folder) {
   if (on_diskette(win_folder)) return -EOPNOTSUPP;
+  if (const int e = folder_fault(map_path(win_folder) + "/", true)) return -e;
   const int fd = ::open(map_path(win_folder).c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0644);
   return fd < 0 ? neg_errno() : fd;
 }

@@ -94,6 +94,18 @@ int write_fault_steps();
 // else the errno to fail with; ends the process here when so armed.
 [[nodiscard]] int write_fault_step();
 
+// Tests: from now on a folder and everything below it behave as if their
+// file system were full (ENOSPC: files are created, opened and renamed,
+// but no byte is written) or read-only (EROFS: nothing is created, opened
+// for writing, written, renamed or removed there).  Root writes where the
+// permission bits forbid it, so this is how a test run as root meets a
+// read-only folder.  The handle layer below, write_file_atomic() and the
+// steps above all honour it; an empty folder ends it.
+void arm_folder_fault(const std::string& linux_folder, int error);
+// 0 when a file of that path may be written (an existing file, else a new
+// one in its folder), else the negative errno that a write would meet.
+[[nodiscard]] int check_writable(const std::string& linux_path);
+
 // Tests: the source of the temporary names' random part (nullptr restores
 // the system's random numbers).
 void set_temporary_name_source(std::uint32_t (*source)());

@@ -9,6 +9,7 @@
 // work on what a site would have.  Only an empty archive gets them (or one
 // holding just what the first version of this tool wrote): a machine with
 // studies of its own is left alone.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "sim/module_sim.h"
@@ -484,7 +486,7 @@ int main() {
     // Those files go, and the database is rebuilt from the emptied folder.
     for (int n = 1; n <= 8; ++n) {
       if (std::remove(archived_path(n).c_str()) != 0) {
-        std::fprintf(stderr, "demo-archive: cannot remove %s\n", archived_path(n).c_str());
+        std::fprintf(stderr, "demo-archive: cannot remove %s: %s\n", archived_path(n).c_str(), platform::error_text(errno));
         return 1;
       }
     }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "sim/module_sim.h"
@@ -49,16 +50,16 @@ int main(int argc, char** argv) {
     std::snprintf(hw.export_control_2, sizeof hw.export_control_2, "%s", "C:\\PROGRAMS\\SMTPEX");
     std::snprintf(hw.export_path_2, sizeof hw.export_path_2, "%s", "C:\\MAIL\\");
     hw.export_code_2 = 0;
-    if (write_hardware_settings() != 0) {
-      std::fprintf(stderr, "demo-settings: cannot write %s\n", settings_path.c_str());
+    if (const int r = write_hardware_settings(); r != 0) {
+      std::fprintf(stderr, "demo-settings: cannot write %s: %s\n", settings_path.c_str(), platform::error_text(r));
       return 1;
     }
   }
   const std::string image_path = platform::map_path_create_dirs(kFirmwareFile);
   if (!platform::file_size(image_path)) {
     const auto image = sim::make_firmware_file(sim::ModuleOptions{}.version);
-    if (platform::write_file_atomic(image_path, image.data(), image.size()) != 0) {
-      std::fprintf(stderr, "demo-settings: cannot write %s\n", image_path.c_str());
+    if (const int r = platform::write_file_atomic(image_path, image.data(), image.size()); r != 0) {
+      std::fprintf(stderr, "demo-settings: cannot write %s: %s\n", image_path.c_str(), platform::error_text(r));
       return 1;
     }
   }

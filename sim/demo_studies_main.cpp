@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
@@ -519,8 +520,9 @@ bool write_sample(const std::string& win_path, const std::vector<std::uint8_t>& 
     const auto old = platform::read_file(path, earlier.size() + 1);
     if (!old || *old != earlier) return true;
   }
-  if (platform::write_file_atomic(path, bytes.data(), bytes.size()) == 0) return true;
-  std::fprintf(stderr, "demo-studies: cannot write %s\n", path.c_str());
+  const int r = platform::write_file_atomic(path, bytes.data(), bytes.size());
+  if (r == 0) return true;
+  std::fprintf(stderr, "demo-studies: cannot write %s: %s\n", path.c_str(), platform::error_text(r));
   return false;
 }
 

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -159,7 +160,7 @@ int run_peer_program(int argc, char** argv, bool remote) {
   }
   std::ifstream in(script_path);
   if (!in) {
-    std::fprintf(stderr, "%s: cannot open %s\n", argv[0], script_path.c_str());
+    std::fprintf(stderr, "%s: cannot open %s: %s\n", argv[0], script_path.c_str(), std::strerror(errno));
     return 1;
   }
   std::stringstream text;

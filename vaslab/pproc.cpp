@@ -4,10 +4,13 @@
 // in colour, as PPROCM in black and white.  The exit status is 0, 1 for a
 // wrong command line, or the page code of the PDF export (111 the page file
 // does not open, 112 it cannot be read, 113 it cannot be rendered or the
-// output cannot be written, 117 it is too short).
+// output cannot be written, 117 it is too short); a failure is told on the
+// standard error with the file it concerns and the system's error.
 #include <cstdio>
+#include <string>
 #include <string_view>
 
+#include "platform/failure_cause.h"
 #include "platform/paths.h"
 #include "vaslab/reports/postscript_page.h"
 
@@ -29,6 +32,10 @@ int main(int argc, char* argv[]) {
   }
   const bool mono = platform::same_name(program_stem(argv[0]), "PPROCM");
   const int result = vaslab::render_page_file_postscript(argv[1], argv[2], mono ? 0 : 1);
-  if (result != 0) std::fprintf(stderr, "pproc: %s to %s: error %d\n", argv[1], argv[2], result);
+  if (result != 0) {
+    const std::string cause = platform::take_failure_cause();
+    std::fprintf(stderr, "pproc: %s to %s: error %d%s%s\n", argv[1], argv[2], result, cause.empty() ? "" : ": ",
+                 cause.c_str());
+  }
   return result;
 }

@@ -90,7 +90,9 @@ TEST_F(Updater, FailedStepWithoutAnErrorCodeStillFails) {
 }
 
 TEST_F(Updater, ExitWaitsForAWorkerWritingTheFlashButNotForOneBeforeIt) {
-  // Closed while the erase runs: the short exit wait is not the end.
+  // Closed while the erase runs: the short exit wait is not the end.  (An
+  // earlier test's erase must not pass for this one's.)
+  g_eraseStarted = false;
   g_eraseMs = 300;
   RecordingView view;
   view.closeWhen = [] {

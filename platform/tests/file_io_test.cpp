@@ -1,12 +1,15 @@
 #include <fcntl.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/find.h"
@@ -148,3 +151,64 @@ TEST(FileIo, FaultLoopFindsTornFilesAndFalseSuccess) {
 }
 
 }  // namespace
+
+namespace {
+
+// What each change of a folder meets there, as the file layer reports it:
+// create, write (1: not all of it), atomic write, rename, new folder,
+// delete, read.
+std::vector<int> changes_in(const std::string& win_folder) {
+  std::vector<int> r;
+  const int h = platform::file_open(win_folder + "\\NEW", platform::OpenMode::kCreateAlways);
+  r.push_back(h < 0 ? h : 0);
+  const int w = platform::file_open(win_folder + "\\OLD", platform::OpenMode::kReadWrite);
+  // More than the file's first block holds: a full file system takes a
+  // part of it, or none, but never all.
+  const std::string bytes(8192, 'x');
+  r.push_back(w < 0 ? w : platform::file_write(w, bytes.data(), bytes.size()) == 8192 ? 0 : 1);
+  if (h >= 0) (void)platform::file_close(h);
+  if (w >= 0) (void)platform::file_close(w);
+  r.push_back(platform::write_file_atomic(platform::map_path(win_folder + "\\ATOMIC"), "data", 4));
+  r.push_back(platform::file_rename(win_folder + "\\OLD", win_folder + "\\OLD2"));
+  r.push_back(platform::dir_create(win_folder + "\\SUB"));
+  r.push_back(platform::file_delete(win_folder + "\\KEEP"));
+  const int rd = platform::file_open(win_folder + "\\KEEP2", platform::OpenMode::kRead);
+  r.push_back(rd < 0 ? rd : 0);
+  if (rd >= 0) (void)platform::file_close(rd);
+  return r;
+}
+
+}  // namespace
+
+// The folder fault answers every change as a real full or read-only file
+// system does, the kernel's own tmpfs being the judge where this test may
+// mount one; elsewhere the hook alone is held to what the kernel said here.
+TEST(FileIo, FolderFaultActsAsAFullOrReadOnlyFileSystem) {
+  testsupport::TempRoot root;
+  const std::vector<int> full = {0, 1, -ENOSPC, 0, 0, 0, 0};
+  const std::vector<int> read_only = {-EROFS, -EROFS, -EROFS, -EROFS, -EROFS, -EROFS, 0};
+  for (const int error : {ENOSPC, EROFS}) {
+    SCOPED_TRACE(error);
+    for (const char* f : {"OLD", "KEEP", "KEEP2"}) root.write(std::string("C:\\HOOK\\") + f, "old");
+    platform::arm_folder_fault(platform::map_path("C:\\HOOK"), error);
+    const std::vector<int> hooked = changes_in("C:\\HOOK");
+    platform::arm_folder_fault("", 0);
+    EXPECT_EQ(hooked, error == ENOSPC ? full : read_only);
+    EXPECT_EQ(root.read("C:\\HOOK\\KEEP"), error == ENOSPC ? "" : "old");
+    testsupport::remove_tree(platform::map_path("C:\\HOOK"));
+
+    const std::string real = platform::map_path_create_dirs("C:\\REAL\\");
+    if (::mount("tmpfs", real.c_str(), "tmpfs", 0, "size=64k") != 0) continue;
+    for (const char* f : {"OLD", "KEEP", "KEEP2"}) root.write(std::string("C:\\REAL\\") + f, "old");
+    if (error == ENOSPC) {
+      std::ofstream fill(real + "/fill", std::ios::binary);
+      const std::string page(4096, 'x');
+      for (int i = 0; i < 32 && fill.write(page.data(), page.size()).flush(); ++i) {
+      }
+    } else if (::mount(nullptr, real.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+      ADD_FAILURE() << "the tmpfs does not turn read-only";
+    }
+    EXPECT_EQ(changes_in("C:\\REAL"), hooked) << "the kernel's answers";
+    EXPECT_EQ(::umount(real.c_str()), 0);
+  }
+}

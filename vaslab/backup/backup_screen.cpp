@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "vaslab/backup/backup_ui.h"
 #include "vaslab/backup/backup_zip.h"
@@ -22,11 +23,12 @@ constexpr const char* kWorkZip = "C:\\TEMP\\1.ZIP";
 constexpr std::int64_t kFreeCap = 90000000;
 constexpr std::uint32_t kDiskHeadroom = 0x60000;  // kept free beyond an empty ZIP on a new diskette
 constexpr int kCopyPiece = 512;
+constexpr std::int64_t kKeptFreeOnC = 10000000;  // backup_free_space() leaves this much on C: for other drives
 
 enum State { kIdle = 1, kWaiting = 2, kBuilding = 3, kCopying = 4, kPreparing = 5, kFinished = 6 };
 enum Code {
   kExit = kBackupExitCode,
-  kStart = 100,
+  kStart = kBackupStartCode,
   kDriveDown = kBackupDriveDownCode,
   kDriveUp = kBackupDriveUpCode,
   kPrepNone = 103,
@@ -254,6 +256,16 @@ void fail_to(int state, const std::string& message) {
   set_message(message.c_str());
 }
 
+// A failure of the work file on drive C: (or of a study read for it).  The
+// cause the file layer noted takes the place of the text's second line,
+// which asks for another diskette and would not help:
+// "AddZip error.\nC:\TEMP\1.ZIP: No space left on device".
+void fail_on_drive_c(int state, const std::string& text) {
+  const std::string cause = platform::take_failure_cause();
+  if (!cause.empty()) backup_log_append(text.substr(0, text.find('\n')) + " " + cause + "\n");
+  fail_to(state, cause.empty() ? text : text.substr(0, text.find('\n')) + "\n" + cause);
+}
+
 std::string zvt_path() { return backup_file_path(s.drive, s.disk); }
 
 bool overwrite_prompt() {
@@ -278,6 +290,7 @@ std::int64_t empty_disk_room() {
 }
 
 int zip_begin_disk() {
+  platform::clear_failure_cause();
   (void)platform::file_delete(kWorkZip);  // usually not there
   (void)platform::dir_create("C:\\TEMP");
   const int r = backup_zip_open(kWorkZip, 1);
@@ -356,10 +369,14 @@ void step_prepare() {
   s.free = backup_free_space(s.drive);
   if (s.free < 0 || s.free > kFreeCap) s.free = kFreeCap;
   const int r = zip_begin_disk();
-  if (r == 1)
+  if (r == 1 && s.drive != 'C' && s.free >= backup_free_space('C') - kKeptFreeOnC)
+    // The room drive C: keeps for the work file is what is short: another
+    // diskette would not help.
+    fail_to(kWaiting, "Insufficient disk space on drive C:\nFree space on C:, then press 'Continue'.");
+  else if (r == 1)
     fail_to(kWaiting, "Insufficient disk space.  Please\nerase or insert another diskette.");
   else if (r < 0)
-    fail_to(kIdle, "Fatal error: Failed to build ZIP.");
+    fail_on_drive_c(kIdle, "Fatal error: Failed to build ZIP.");
   else
     set_state(kBuilding);
   backup_draw();
@@ -375,9 +392,10 @@ void step_build() {
   }
   if (r == 0) {
     if (backup_zip_close() != 0) {
-      fail_to(kWaiting, "Failed to close ZIP.\nPlease insert another disk.");
+      fail_on_drive_c(kWaiting, "Failed to close ZIP.\nPlease insert another disk.");
     } else if ((s.src = platform::file_open(kWorkZip, platform::OpenMode::kRead)) < 0) {
-      fail_to(kWaiting, "ZIP Copy failed to open source.\nPlease insert another diskette.");
+      platform::note_failure_cause(kWorkZip, s.src);
+      fail_on_drive_c(kWaiting, "ZIP Copy failed to open source.\nPlease insert another diskette.");
     } else if ((s.dst = platform::file_open(zvt_path(), platform::OpenMode::kCreateAlways)) < 0) {
       close_copy_files();
       fail_to(kWaiting, "ZIP Copy failed to open destination.\nPlease insert another diskette.");
@@ -391,11 +409,11 @@ void step_build() {
   if (r == -1)
     fail_to(kIdle, "Archive database error.\nReindex archive and try again.");
   else if (r == -2)
-    fail_to(kWaiting, "AddZip error.\nPlease insert another diskette.");
+    fail_on_drive_c(kWaiting, "AddZip error.\nPlease insert another diskette.");
   else if (r == -3)
-    fail_to(kWaiting, "RemZip error.\nPlease insert another diskette.");
+    fail_on_drive_c(kWaiting, "RemZip error.\nPlease insert another diskette.");
   else
-    fail_to(kWaiting, "Build error.\nPlease insert another diskette.");
+    fail_on_drive_c(kWaiting, "Build error.\nPlease insert another diskette.");
   backup_draw();
 }
 
@@ -522,23 +540,8 @@ void exit_pressed() {
 
 void step_drive(int direction) {
   if (!s.arrows_shown) return;
-  if (direction < 0) {
-    if (s.drive == 'A') {
-      s.drive = 'Z';
-      show_options(false);
-    } else if (--s.drive == 'C') {
-      s.drive = 'B';
-      show_options(true);
-    }
-  } else {
-    if (s.drive == 'Z') {
-      s.drive = 'A';
-      show_options(true);
-    } else if (++s.drive == 'C') {
-      s.drive = 'D';
-      show_options(false);
-    }
-  }
+  s.drive = next_drive(s.drive, direction);
+  show_options(options_drive(s.drive));
 }
 
 }  // namespace
@@ -558,30 +561,16 @@ int backup_screen() {
   s.last = static_cast<std::uint16_t>(last_archive_number(1));
   while (!s.leave) {
     // Building, copying and formatting go one step a pass: the passes stay short.
-    keep_passes_short(s.state == kBuilding || s.state == kCopying || s.state == kPreparing);
-    const int code = get_button_event(g_table);
-    if (code < -1) continue;
+    const int code = next_screen_code(g_table, s.state == kBuilding || s.state == kCopying || s.state == kPreparing);
     switch (code) {
-      case kExit:
-        wait_button_release(g_table);
-        exit_pressed();
-        break;
+      case kExit: exit_pressed(); break;
       case kStart:
-        wait_button_release(g_table);
         if (!s.start_enabled) continue;
         s.message = MessageLines{};
         start_pressed();
         continue;
-      case kDriveDown:
-      case kDriveDown | kRepeatBit:
-        wait_button_release(g_table);
-        step_drive(-1);
-        break;
-      case kDriveUp:
-      case kDriveUp | kRepeatBit:
-        wait_button_release(g_table);
-        step_drive(+1);
-        break;
+      case kDriveDown: step_drive(-1); break;
+      case kDriveUp: step_drive(+1); break;
       case kPrepNone:
       case kPrepErase:
       case kPrepFormat:

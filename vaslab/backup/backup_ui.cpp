@@ -192,6 +192,22 @@ int run_question_panel(const char* title, const char* text, ButtonRecord* table,
   return run_panel_drawn(table, codes, on_close);
 }
 
+int next_screen_code(ButtonRecord* table, bool working) {
+  keep_passes_short(working);
+  int code = get_button_event(table);
+  if (code < -1) return -1;
+  if (code == (kBackupDriveDownCode | kRepeatBit) || code == (kBackupDriveUpCode | kRepeatBit)) code &= ~kRepeatBit;
+  if (code == kBackupExitCode || code == kBackupStartCode || code == kBackupDriveDownCode ||
+      code == kBackupDriveUpCode)
+    wait_button_release(table);
+  return code;
+}
+
+char next_drive(char drive, int direction) {
+  if (direction < 0) return drive == 'A' ? 'Z' : drive == 'D' ? 'B' : static_cast<char>(drive - 1);
+  return drive == 'Z' ? 'A' : drive == 'B' ? 'D' : static_cast<char>(drive + 1);
+}
+
 std::int64_t backup_free_space(char drive) {
   std::int64_t free = g_free_source(drive);
   if (drive != 'C' && drive != 'c') {

@@ -31,6 +31,18 @@ inline constexpr ButtonRecord kDriveUpButton{kButtonShown, 190, 80, 230, 120, "\
 inline constexpr ButtonRecord kBackupExitButton{kButtonShown, 330, 410, 610, 460, "Exit", kBackupKeyEscape,
                                                 kBackupExitCode, kBackupRemoteExit};
 
+// Start (or Continue) in both tables.
+constexpr int kBackupStartCode = 100;
+
+// One pass of either screen's loop: keeps the passes short while
+// `working` (one step of work a pass), then the next button code.  A
+// release is passed over as -1 (no event); Exit, Start and the drive
+// arrows, whose auto-repeat comes as their own code, return after their
+// release.
+int next_screen_code(ButtonRecord* table, bool working);
+// The drive after an arrow (`direction` -1 or +1): A to Z round, over C.
+char next_drive(char drive, int direction);
+
 // The message panel's two lines, split at the first line break, each at most
 // 40 characters; with `blank_controls` characters outside 32-126 show as
 // blanks.

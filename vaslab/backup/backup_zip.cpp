@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/dos_time.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "vaslab/backup/zip_writer.h"
@@ -93,6 +94,7 @@ std::int16_t backup_zip_add_file(int archive_number, std::string& source_path) {
   }
   const int h = platform::file_open(source_path, platform::OpenMode::kRead);
   if (h < 0) {
+    platform::note_failure_cause(source_path, h);
     backup_log_append("error in opening " + source_path + " for reading\n");
     (void)zip_writer_remove_last(g_zip);  // no empty entry in place of the study
     return -1;
@@ -100,6 +102,7 @@ std::int16_t backup_zip_add_file(int archive_number, std::string& source_path) {
   for (;;) {
     const long long n = platform::file_read(h, buf.data(), buf.size());
     if (n < 0) {
+      platform::note_failure_cause(source_path, static_cast<int>(n));
       backup_log_append("error reading " + source_path + "\n");
       err = kZipErrno;
       break;

@@ -1,6 +1,5 @@
 #include "vaslab/backup/floppy.h"
 
-#include <locale.h>
 #include <string.h>
 #include <sys/time.h>
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "platform/diskette.h"
+#include "platform/failure_cause.h"
 #include "platform/le_bytes.h"
 
 namespace vaslab {
@@ -127,11 +127,6 @@ FloppyTime system_time() {
 }
 FloppyTime (*g_now)() = system_time;
 
-const char* system_message(unsigned long error) {
-  static locale_t c_locale = newlocale(LC_ALL_MASK, "C", nullptr);
-  return c_locale ? strerror_l(static_cast<int>(error), c_locale) : "";
-}
-
 void close_device() {
   if (g.open) (void)dk::unlock_volume(g.drive);
   g.open = false;
@@ -215,9 +210,9 @@ bool record_bad_sector(std::uint32_t lba) {
 
 const char* floppy_error_text(unsigned long error, const char* tag) {
   if (tag)
-    std::snprintf(g.error_text, sizeof g.error_text, "%s:%lu:%s", tag, error, system_message(error));
+    std::snprintf(g.error_text, sizeof g.error_text, "%s:%lu:%s", tag, error, platform::error_text(static_cast<int>(error)));
   else
-    std::snprintf(g.error_text, sizeof g.error_text, ":%lu:%s", error, system_message(error));
+    std::snprintf(g.error_text, sizeof g.error_text, ":%lu:%s", error, platform::error_text(static_cast<int>(error)));
   return g.error_text;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
@@ -38,7 +39,7 @@ constexpr std::int64_t kNeededOnC = 9999999;
 constexpr std::size_t kReadPiece = 4096;
 
 enum State { kIdle = 1, kWaiting = 2, kExtracting = 3, kMoving = 4 };
-enum Code { kExit = kBackupExitCode, kStart = 100, kDriveDown = kBackupDriveDownCode, kDriveUp = kBackupDriveUpCode };
+enum Code { kExit = kBackupExitCode, kStart = kBackupStartCode, kDriveDown = kBackupDriveDownCode, kDriveUp = kBackupDriveUpCode };
 // Conflict actions.
 enum Action { kAsk = 100, kOverwrite = 101, kAppend = 102, kSkip = 103, kAlwaysBox = 104 };
 enum Index { iLeft, iRight, iStart, iExit };
@@ -60,6 +61,7 @@ struct Screen {
   char status[51] = "";
   int entries = 0, extracted = 0, moved = 0;
   int index = 0;  // entries of the open backup file handled
+  int temp_error = 0;  // the negative errno that stopped a write to C:\TEMP, else 0
   int action = kAsk;
   int next_number = 0;  // the last number given out; an append takes the next
   unzFile reader = nullptr;
@@ -262,6 +264,7 @@ int zip_extract_current() {
   const std::string path = kTempFolder + name;
   const int out = platform::file_open(path, platform::OpenMode::kCreateAlways);
   int err = out < 0 ? -1 : 0;
+  if (out < 0) s.temp_error = out;
   const char* why = nullptr;
   std::uint64_t total = 0;
   while (err == 0) {
@@ -275,9 +278,18 @@ int zip_extract_current() {
     total += static_cast<std::uint64_t>(n);
     if (total > kMaxStudyBytes) why = "larger than any study";
     if (why) break;
-    if (platform::file_write(out, buf.data(), static_cast<std::size_t>(n)) != n) err = -1;
+    if (const long long w = platform::file_write(out, buf.data(), static_cast<std::size_t>(n)); w != n) {
+      err = -1;
+      // A short count keeps its reason: the rest, tried once more, tells it.
+      const long long rest = w < 0 ? w : platform::file_write(out, buf.data() + w, static_cast<std::size_t>(n - w));
+      s.temp_error = rest < 0 ? static_cast<int>(rest) : -EIO;
+    }
   }
-  if (out >= 0 && platform::file_close(out) != 0 && err == 0) err = -1;
+  if (out >= 0)
+    if (const int closed = platform::file_close(out); closed != 0 && err == 0) {
+      err = -1;
+      s.temp_error = closed;
+    }
   const int closed = unzCloseCurrentFile(s.reader);  // the CRC check
   if (err == 0 && !why && total < kPageHeaderBytes) why = "shorter than a study's page";
   if (why && err == 0) {
@@ -426,6 +438,7 @@ void step_disk() {
       restore_older_archive(older);
     } else {
       s.extracted = 0;
+      s.temp_error = 0;
       clean_temp();
       const int n = find_backup_file(path);
       if (n == 0) {
@@ -436,11 +449,17 @@ void step_disk() {
       } else if (n == s.disk || confirm_other_disk()) {
         s.phase = kExtracting;
         s.percent = 0;
+        platform::clear_failure_cause();
         const int r = zip_open(path);
         if (r < 0) {
-          // The diskette stays asked for: nothing of it was taken.
+          // The diskette stays asked for: nothing of it was taken.  A file
+          // that reads but has no end record was cut short, as a
+          // cancelled backup copy leaves it.
           zip_close();
-          set_message("Initialization error.");
+          std::string cause = platform::take_failure_cause();
+          if (cause.empty()) cause = path + ": not a whole ZIP file";
+          log_append("Initialization error: " + cause + "\n");
+          set_message(("Initialization error.\n" + cause).c_str());
         } else {
           s.entries = r;
           s.state = kExtracting;
@@ -594,7 +613,18 @@ void step_extract() {
       zip_close();
       set_status("Extract Error.");
       s.state = kWaiting;
-      set_message("Please insert another diskette.");
+      if (s.temp_error != 0) {
+        // C:\TEMP would refuse any diskette: this one is asked for again
+        // once the folder takes files.
+        const bool full = s.temp_error == -ENOSPC || s.temp_error == -EDQUOT;
+        const std::string cause = platform::cause_text(kTempFolder, s.temp_error);
+        log_append("Extract Error: " + cause + "\n");
+        set_message((cause + (full ? "\nFree space, insert this disk again." : "\nFix it, then insert this disk again."))
+                        .c_str());
+        s.temp_error = 0;
+      } else {
+        set_message("Please insert another diskette.");
+      }
       restore_draw();
     }
   } else if (s.state == kMoving) {
@@ -632,10 +662,7 @@ void exit_pressed() {
 
 void step_drive(int direction) {
   if (!s.arrows_shown) return;
-  if (direction < 0)
-    s.drive = s.drive == 'A' ? 'Z' : s.drive == 'D' ? 'B' : static_cast<char>(s.drive - 1);
-  else
-    s.drive = s.drive == 'Z' ? 'A' : s.drive == 'B' ? 'D' : static_cast<char>(s.drive + 1);
+  s.drive = next_drive(s.drive, direction);
   restore_draw();
 }
 
@@ -655,28 +682,13 @@ int restore_screen() {
   restore_draw();
   while (!s.leave) {
     // Extracting and moving go one step a pass: the passes stay short.
-    keep_passes_short(s.state == kExtracting || s.state == kMoving);
-    const int code = get_button_event(g_table);
-    if (code < -1) continue;
-    switch (code) {
-      case kExit:
-        wait_button_release(g_table);
-        exit_pressed();
-        break;
+    switch (next_screen_code(g_table, s.state == kExtracting || s.state == kMoving)) {
+      case kExit: exit_pressed(); break;
       case kStart:
-        wait_button_release(g_table);
         if (s.start_enabled) step_disk();
         break;
-      case kDriveDown:
-      case kDriveDown | kRepeatBit:
-        wait_button_release(g_table);
-        step_drive(-1);
-        break;
-      case kDriveUp:
-      case kDriveUp | kRepeatBit:
-        wait_button_release(g_table);
-        step_drive(+1);
-        break;
+      case kDriveDown: step_drive(-1); break;
+      case kDriveUp: step_drive(+1); break;
       default: step_extract(); break;
     }
   }

@@ -3,16 +3,21 @@
 #include <minizip/ioapi.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <string>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 
 namespace vaslab {
 namespace {
 
+// The name goes with the handle: a failing read or write names its file.
 struct Stream {
   int handle = -1;
   bool error = false;
+  std::string name;
 };
 
 void* builtin_open(void*, const char* name, int mode) {
@@ -27,8 +32,11 @@ void* builtin_open(void*, const char* name, int mode) {
   else
     return nullptr;
   const int h = platform::file_open(name, how);
-  if (h < 0) return nullptr;
-  return new Stream{h, false};
+  if (h < 0) {
+    platform::note_failure_cause(name, h);
+    return nullptr;
+  }
+  return new Stream{h, false, name};
 }
 
 unsigned long builtin_read(void*, void* stream, void* buf, unsigned long size) {
@@ -39,6 +47,7 @@ unsigned long builtin_read(void*, void* stream, void* buf, unsigned long size) {
     const long long n = platform::file_read(s->handle, p + done, size - done);
     if (n < 0) {
       s->error = true;
+      platform::note_failure_cause(s->name, static_cast<int>(n));
       break;
     }
     if (n == 0) break;
@@ -49,8 +58,19 @@ unsigned long builtin_read(void*, void* stream, void* buf, unsigned long size) {
 
 unsigned long builtin_write(void*, void* stream, const void* buf, unsigned long size) {
   auto* s = static_cast<Stream*>(stream);
-  const long long n = platform::file_write(s->handle, buf, size);
-  if (n < 0 || static_cast<unsigned long>(n) != size) s->error = true;
+  long long n = platform::file_write(s->handle, buf, size);
+  if (n >= 0 && static_cast<unsigned long>(n) < size) {
+    // A short count keeps its reason: the rest, tried once more, tells it.
+    const long long rest = platform::file_write(s->handle, static_cast<const char*>(buf) + n, size - n);
+    if (rest < 0) platform::note_failure_cause(s->name, static_cast<int>(rest));
+    n += rest < 0 ? 0 : rest;
+  } else if (n < 0) {
+    platform::note_failure_cause(s->name, static_cast<int>(n));
+  }
+  if (n < 0 || static_cast<unsigned long>(n) != size) {
+    s->error = true;
+    platform::note_failure_cause(s->name, -EIO);  // unless the system said why
+  }
   return n < 0 ? 0 : static_cast<unsigned long>(n);
 }
 
@@ -83,6 +103,7 @@ long builtin_seek(void*, void* stream, long offset, int origin) {
 int builtin_close(void*, void* stream) {
   auto* s = static_cast<Stream*>(stream);
   const int r = platform::file_close(s->handle);
+  platform::note_failure_cause(s->name, r);
   delete s;
   return r == 0 ? 0 : -1;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/failure_cause.h"
 #include "platform/paths.h"
 #include "vaslab/core/settings/settings.h"
 #include "vaslab/core/toolkit/message_box.h"
@@ -130,7 +131,12 @@ int set_result_message(const char* prefix, int result) {
     case 11: text = "File error."; break;
     default: break;
   }
-  std::snprintf(g_message_text, sizeof g_message_text, "%s%s", prefix ? prefix : "", text);
+  // The file or folder and the system error a module noted follow the
+  // shared text, which alone would send the operator the wrong way.
+  std::string cause = platform::take_failure_cause();
+  if (result != 0 && !cause.empty()) cause.insert(0, " ");
+  else cause.clear();
+  std::snprintf(g_message_text, sizeof g_message_text, "%s%s%s", prefix ? prefix : "", text, cause.c_str());
   return result;
 }
 

@@ -32,7 +32,9 @@ ViewEntry set_view_module(ViewEntry entry);
 //   -1 "DOS: <the system's text of errno>." (the result becomes the negated
 //   system error number),
 //   1 "Internal error.", 9 "No patient name, etc...",
-//   10 "No waveforms or pressures.", 11 "File error.", others nothing.
+//   10 "No waveforms or pressures.", 11 "File error.", others nothing;
+// a failure's text is followed by the cause the module noted (the file or
+// folder and the system error, platform/failure_cause.h), which is taken.
 // Returns the result.
 int set_result_message(const char* prefix, int result);
 

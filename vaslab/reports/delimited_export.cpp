@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/dos_time.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
@@ -283,15 +284,19 @@ std::vector<Record> read_records() {
 template <typename Record>
 int store_records(const std::vector<Record>& records, std::size_t changed,
                   const std::function<int()>& before_swap) {
-  if (platform::write_file_atomic(platform::map_path_create_dirs(kWorkRecord), &records[changed], sizeof(Record)) != 0)
+  int r = platform::write_file_atomic(platform::map_path_create_dirs(kWorkRecord), &records[changed], sizeof(Record));
+  if (r == 0) r = platform::write_file_atomic(platform::map_path(kWorkCopy), records.data(), records.size() * sizeof(Record));
+  if (r != 0) {
+    platform::note_failure_cause("C:\\TEMP\\", r);
     return kNoData;
-  if (platform::write_file_atomic(platform::map_path(kWorkCopy), records.data(), records.size() * sizeof(Record)) !=
-      0)
-    return kNoData;
+  }
   if (before_swap)
     if (const int r = before_swap()) return r;
-  if (platform::file_delete(kWorkRecord) != 0) return kFileError;
-  if (platform::file_rename(kWorkCopy, kWorkFile) != 0) return kFileError;
+  if (r = platform::file_delete(kWorkRecord); r == 0) r = platform::file_rename(kWorkCopy, kWorkFile);
+  if (r != 0) {
+    platform::note_failure_cause("C:\\TEMP\\", r);
+    return kFileError;
+  }
   return kOk;
 }
 
@@ -377,11 +382,13 @@ class Output {
     if (it == files_.end()) {
       File f;
       f.path = path;
+      f.where = folder_ + name;
       // Only a regular file of an existing, writable folder: a link or a
       // FIFO put there neither redirects nor blocks the export.
       struct stat st {};
       if (::lstat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || ::access(path.c_str(), W_OK) != 0) return false;
+        if (!S_ISREG(st.st_mode)) return false;
+        if (const int e = platform::check_writable(path)) return refused(f.where, e);
         f.existed = true;
         if (!(options_ & 0x01)) {
           auto old = platform::read_file(path);
@@ -390,9 +397,10 @@ class Output {
         }
       } else {
         const std::string parent = path.substr(0, path.rfind('/') + 1);
-        if (errno != ENOENT || ::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-            ::access(parent.c_str(), W_OK) != 0)
-          return false;
+        if (errno != ENOENT) return false;
+        if (::stat(parent.c_str(), &st) != 0) return refused(folder_, -errno);
+        if (!S_ISDIR(st.st_mode)) return refused(folder_, -ENOTDIR);
+        if (const int e = platform::check_writable(parent)) return refused(folder_, e);
       }
       files_.push_back(std::move(f));
       it = files_.end() - 1;
@@ -442,9 +450,9 @@ class Output {
     for (const File& f : files_) {
       if (f.dropped) continue;
       temps.push_back(f.path + ".out.tmp~");
-      if (platform::write_file_atomic(temps.back(), f.text.data(), f.text.size()) != 0) {
+      if (const int e = platform::write_file_atomic(temps.back(), f.text.data(), f.text.size())) {
         drop_temps();
-        return false;
+        return refused(f.where, e);
       }
     }
     std::size_t next = 0;
@@ -453,10 +461,10 @@ class Output {
         if (f.existed) ::unlink(f.path.c_str());
         continue;
       }
-      if (platform::rename_file(temps[next], f.path) != 0) {
+      if (const int e = platform::rename_file(temps[next], f.path)) {
         temps.erase(temps.begin(), temps.begin() + static_cast<std::ptrdiff_t>(next));
         drop_temps();
-        return false;
+        return refused(f.where, e);
       }
       ++next;
     }
@@ -464,8 +472,16 @@ class Output {
   }
 
  private:
+  // A file or folder that cannot be written: noted as the cause of the
+  // export's failure.
+  static bool refused(const std::string& where, int error) {
+    platform::note_failure_cause(where, error);
+    return false;
+  }
+
   struct File {
     std::string path;
+    std::string where;  // the same as the operator names it
     bool existed = false;
     bool dropped = false;
     std::string text;  // the whole file as it is to be
@@ -723,7 +739,11 @@ int end_call(const ExportArgs& args) {
   // A folder made for this call and left empty by its failure would take
   // the retry's number.
   const bool made_folder = own_folder && !platform::file_facts(folder);
-  if (own_folder && platform::dir_create(folder) != 0) return kNoData;
+  if (own_folder)
+    if (const int r = platform::dir_create(folder); r != 0) {
+      platform::note_failure_cause(export_file(args.destination, ""), r);
+      return kNoData;
+    }
   Output out(folder, args.options);
   if (!out.open(name)) {
     if (made_folder) (void)platform::dir_remove(folder);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/dos_time.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
@@ -53,8 +54,7 @@ int study_call(const ExportArgs& args) {
   if (const int r = generate_report(2, argv)) return r;
   const std::string data = data_directory_path();
   const std::string pdf = platform::map_path(data + args.id_text + ".pdf");
-  if (platform::copy_file_atomic(pdf, platform::map_path_create_dirs(
-                                          export_file(args.destination, args.id_text + ".zvt"))) != 0)
+  if (copy_export_file(data + args.id_text + ".pdf", export_file(args.destination, args.id_text + ".zvt"), true) != 0)
     return kBadArguments;
   const std::string exp = platform::map_path(data + args.id_text + ".exp");
   if (platform::file_size(exp))
@@ -66,7 +66,9 @@ int study_call(const ExportArgs& args) {
     std::uint8_t bytes[4];
     for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(final_stamp >> (8 * i));
     const std::string tim = platform::map_path(export_file(args.destination, args.id_text + ".tim"));
-    return platform::write_file_atomic(tim, bytes, sizeof bytes) == 0 ? kOk : kNoData;
+    const int r = platform::write_file_atomic(tim, bytes, sizeof bytes);
+    platform::note_failure_cause(export_file(args.destination, ""), r);
+    return r == 0 ? kOk : kNoData;
   });
 }
 

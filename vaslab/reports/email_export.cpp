@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/command_line.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
@@ -55,9 +56,10 @@ int copy_study(const ExportArgs& args, int& number, BeforeCopy before_copy) {
   number = export_file_number(args.destination, args.options, args.id);
   if (number >= 1000) return kNoNumber;
   before_copy();
-  const std::string from = platform::map_path(data_directory_path() + args.id_text + ".pdf");
-  const std::string to = platform::map_path_create_dirs(export_file(args.destination, std::to_string(number) + ".zvt"));
-  return platform::copy_file_atomic(from, to) == 0 ? kOk : kBadArguments;
+  return copy_export_file(data_directory_path() + args.id_text + ".pdf",
+                          export_file(args.destination, std::to_string(number) + ".zvt"), true) == 0
+             ? kOk
+             : kBadArguments;
 }
 
 // --- E-mail ---------------------------------------------------------------
@@ -76,9 +78,15 @@ int add_mail_study(const ExportArgs& args) {
                             std::string(field_text(info + 60, 20)) + "\n\n\n";
   platform::map_path_create_dirs(kMailText);
   const int f = platform::file_open(kMailText, platform::OpenMode::kAppend);
-  if (f < 0) return kNoMailText;
-  const bool written = platform::file_write(f, entry.data(), entry.size()) == static_cast<long long>(entry.size());
-  return platform::file_close(f) == 0 && written ? kOk : kNoMailText;
+  if (f < 0) {
+    platform::note_failure_cause(kMailText, f);
+    return kNoMailText;
+  }
+  const long long written = platform::file_write(f, entry.data(), entry.size());
+  const int closed = platform::file_close(f);
+  if (written == static_cast<long long>(entry.size()) && closed == 0) return kOk;
+  platform::note_failure_cause(kMailText, written < 0 ? static_cast<int>(written) : closed < 0 ? closed : -EIO);
+  return kNoMailText;
 }
 
 // The mail command: the first word names a program of "C:\PROGRAMS\", the

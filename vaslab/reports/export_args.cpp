@@ -1,8 +1,13 @@
 #include "vaslab/reports/export_args.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <string_view>
+
+#include "platform/failure_cause.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
 
 namespace vaslab {
 namespace {
@@ -33,6 +38,18 @@ std::string export_file(const std::string& destination, const std::string& name)
   std::string path = destination;
   if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
   return path + name;
+}
+
+int copy_export_file(const std::string& win_from, const std::string& win_to, bool make_folders) {
+  const std::string from = platform::map_path(win_from);
+  if (!platform::file_size(from)) {
+    platform::note_failure_cause(win_from, -ENOENT);
+    return -ENOENT;
+  }
+  const int r = platform::copy_file_atomic(from, make_folders ? platform::map_path_create_dirs(win_to) : platform::map_path(win_to));
+  // The copy names its folder: a full or read-only one refuses any name.
+  if (r != 0) platform::note_failure_cause(win_to.substr(0, win_to.find_last_of("\\/") + 1), r);
+  return r;
 }
 
 }  // namespace vaslab

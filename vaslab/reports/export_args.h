@@ -32,4 +32,11 @@ int parse_export_args(int argc, char* argv[], int max_id, ExportArgs& out);
 // none, then the name.
 std::string export_file(const std::string& destination, const std::string& name);
 
+// Copies a file (Windows paths) as platform::copy_file_atomic() does, with
+// `make_folders` the folders of `win_to` made as needed: 0, else the
+// negative errno, with the
+// file it concerns noted as the failure's cause (platform/failure_cause.h):
+// the source when it is not there to read, else the copy.
+int copy_export_file(const std::string& win_from, const std::string& win_to, bool make_folders);
+
 }  // namespace vaslab

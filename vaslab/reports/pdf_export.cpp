@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/library.h"
@@ -70,11 +72,16 @@ int add_study(const ExportArgs& args) {
   record += info_field(info, 60, 20) + '\0';
 
   const int out = platform::file_open(kListFile, platform::OpenMode::kAppend);
-  if (out < 0) return kPdfListNotWritable;
-  const bool written = platform::file_write(out, record.data(), record.size()) == static_cast<long long>(record.size());
+  if (out < 0) {
+    platform::note_failure_cause(kListFile, out);
+    return kPdfListNotWritable;
+  }
+  const long long written = platform::file_write(out, record.data(), record.size());
+  const int closed = platform::file_close(out);
   // A study missing from the list would be a page missing from the PDF.
-  if (platform::file_close(out) != 0 || !written) return kPdfListNotWritable;
-  return 0;
+  if (written == static_cast<long long>(record.size()) && closed == 0) return 0;
+  platform::note_failure_cause(kListFile, written < 0 ? static_cast<int>(written) : closed < 0 ? closed : -EIO);
+  return kPdfListNotWritable;
 }
 
 // Reads NUL-ended strings of the batch list; a longer string keeps its
@@ -156,8 +163,7 @@ int finish_batch(const ExportArgs& args) {
   const int number = next_file_number(args.destination, part);
   if (number >= 1000) return kPdfNoNumberOrCopy;
   const std::string target = export_file(args.destination, part + std::to_string(number) + ".pdf");
-  if (platform::copy_file_atomic(platform::map_path(kPdfFile), platform::map_path(target)) != 0)
-    return kPdfNoNumberOrCopy;
+  if (copy_export_file(kPdfFile, target, false) != 0) return kPdfNoNumberOrCopy;
   return 0;
 }
 

@@ -1,10 +1,12 @@
 #include "vaslab/reports/postscript_page.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "vaslab/reports/page_description.h"
@@ -53,7 +55,10 @@ class PostScriptOutput : public PageOutput {
 
   bool open() override {
     text_fd_ = platform::file_open(kTextFile, platform::OpenMode::kCreateAlways);
-    if (text_fd_ < 0) return false;
+    if (text_fd_ < 0) {
+      platform::note_failure_cause(kTextFile, text_fd_);
+      return false;
+    }
     page_.reserve(static_cast<std::size_t>(kPageHeight) * (colour_ ? 1801 : 601) + 4096);
     page_ = "%%!\ngsave\n18 16 translate\n576 756 scale\n";
     page_ += colour_ ? "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 900 string readhexstring pop } false 3 colorimage\n"
@@ -115,12 +120,19 @@ class PostScriptOutput : public PageOutput {
     text_fd_ = -1;
     // The text file is the page's own work file: a text lost on its way
     // through it would be a page printed without its texts.
-    if (platform::file_write(fd, text_.data(), text_.size()) != static_cast<long long>(text_.size())) failed_ = true;
-    if (platform::file_close(fd) != 0) failed_ = true;
-    if (failed_) return;
+    const long long written = platform::file_write(fd, text_.data(), text_.size());
+    const int closed = platform::file_close(fd);
+    if (written != static_cast<long long>(text_.size()) || closed != 0) {
+      failed_ = true;
+      platform::note_failure_cause(kTextFile, written < 0 ? static_cast<int>(written) : closed < 0 ? closed : -EIO);
+      return;
+    }
     page_ += text_;
     page_ += "showpage\n";
-    if (platform::write_file_atomic(platform::map_path(path_), page_.data(), page_.size(), 0600) != 0) failed_ = true;
+    if (const int e = platform::write_file_atomic(platform::map_path(path_), page_.data(), page_.size(), 0600)) {
+      failed_ = true;
+      platform::note_failure_cause(path_, e);
+    }
   }
 
  private:
@@ -154,7 +166,10 @@ int render_page_postscript(const std::uint8_t* data, std::size_t size, int colou
 
 int render_page_file_postscript(std::string_view win_page, std::string_view win_out, int colour) {
   const int fd = platform::open_regular_file(platform::map_path(win_page));
-  if (fd < 0) return kPageFileNotOpened;
+  if (fd < 0) {
+    platform::note_failure_cause(win_page, fd);
+    return kPageFileNotOpened;
+  }
   int result = 0;
   const long long size = platform::file_length(fd);
   std::vector<std::uint8_t> data;
@@ -176,7 +191,10 @@ int render_page_file_postscript(std::string_view win_page, std::string_view win_
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
-    if (got != data.size()) result = kPageFileNotRead;
+    if (got != data.size()) {
+      result = kPageFileNotRead;
+      platform::note_failure_cause(win_page, -EIO);
+    }
   }
   // Closing a file only read loses nothing; its result cannot matter here.
   (void)platform::file_close(fd);

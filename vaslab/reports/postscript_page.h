@@ -32,7 +32,9 @@ constexpr int kPageFileNoMemory = 115;
 constexpr int kPageFileShort = 117;        // shorter than a page header
 
 // Renders the page file at `win_page` (a Windows path, or an absolute Linux
-// one) to the PostScript file at `win_out`: 0 or one of the codes above.
+// one) to the PostScript file at `win_out`: 0 or one of the codes above,
+// with the file that failed and its system error noted as the cause
+// (platform/failure_cause.h).
 int render_page_file_postscript(std::string_view win_page, std::string_view win_out, int colour);
 
 }  // namespace vaslab

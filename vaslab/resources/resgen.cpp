@@ -11,6 +11,7 @@
 #include FT_FREETYPE_H
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "vaslab/core/toolkit/bitmap_file.h"
@@ -301,7 +303,10 @@ int generate(const std::string& list, const std::string& title_font, const std::
     return 1;
   }
   const std::string font_out = out + "/kartika-VYRO.ttf";
-  if (platform::write_file_atomic(font_out, font->data(), font->size()) != 0) return 1;
+  if (const int r = platform::write_file_atomic(font_out, font->data(), font->size()); r != 0) {
+    std::cerr << "vaslab_resgen: cannot write " << font_out << ": " << platform::error_text(r) << "\n";
+    return 1;
+  }
   for (int n : {kFontSized, kFontTitle})
     if (!make_font(n, 1, 1.0, font_out)) {
       std::cerr << "vaslab_resgen: font " << n << " cannot be made\n";
@@ -309,7 +314,7 @@ int generate(const std::string& list, const std::string& title_font, const std::
     }
   std::ifstream in(list);
   if (!in) {
-    std::cerr << "vaslab_resgen: cannot read " << list << "\n";
+    std::cerr << "vaslab_resgen: cannot read " << list << ": " << platform::error_text(errno) << "\n";
     return 1;
   }
   // "panel <background> x1 y1 x2 y2" lines put light plates on a background,

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 
 #include "platform/find.h"
@@ -22,7 +24,8 @@ namespace {
 constexpr int kExit = 1, kStart = 100, kRight = 102, kLeft = 101, kNone = 103, kErase = 104;
 
 std::int64_t g_free_d = 1400000;
-std::int64_t free_source(char drive) { return drive == 'C' ? 4000000000LL : g_free_d; }
+std::int64_t g_free_c = 4000000000LL;
+std::int64_t free_source(char drive) { return drive == 'C' ? g_free_c : g_free_d; }
 
 struct BackupScreen : BackupScreenFixture {
   std::vector<std::string> disks;  // the backup files taken out, in order
@@ -30,6 +33,7 @@ struct BackupScreen : BackupScreenFixture {
   void SetUp() override {
     BackupScreenFixture::SetUp();
     g_free_d = 1400000;
+    g_free_c = 4000000000LL;
     set_backup_free_space_source(free_source);
     std::filesystem::create_directories(root.path() + "/d");
     platform::map_path_create_dirs("C:\\HOLD\\");
@@ -189,4 +193,44 @@ TEST_F(BackupScreen, DriveStepsSkipC) {
   EXPECT_EQ(backup_screen(), 0);
   EXPECT_TRUE(said("Invalid drive error."));
   EXPECT_TRUE(said("Insufficient disk space."));  // drive Z, no preparation
+}
+
+// C:\TEMP full, then read-only, then too little room on C: for the work
+// file: the message keeps its first line and names the work file and the
+// system error where it asked for another diskette, which would not help;
+// no message of the run asks for one.
+TEST_F(BackupScreen, WorkFolderFaultsAreNamed) {
+  archive_studies(3, 20000);
+  const struct {
+    int error;  // of C:\TEMP
+    std::int64_t free_c;
+    const char* message;
+    int exits;  // from the state the failure leaves
+  } cases[] = {
+      {ENOSPC, 4000000000LL, "AddZip error.\nC:\\TEMP\\1.ZIP: No space left on device", 2},
+      {EROFS, 4000000000LL, "Fatal error: Failed to build ZIP.\nC:\\TEMP\\1.ZIP: Read-only file system", 1},
+      {0, 10300000, "Insufficient disk space on drive C:\nFree space on C:, then press 'Continue'.", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    g_free_c = c.free_c;
+    in = std::make_unique<testsupport::ScriptedInput>(clock);
+    notes.clear();
+    seen = 0;
+    plan.clear();
+    in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+    when("Please insert a diskette and press", [this, &c] {
+      if (c.error) platform::arm_folder_fault(platform::map_path("C:\\TEMP"), c.error);
+      in->from_now().after(30).tap(kStart);
+    });
+    when(c.message, [this, &c] {
+      if (c.error == ENOSPC) check_screenshot("backup_work_folder_full", "vaslab/backup/tests/expected");
+      in->from_now().after(30).tap(kExit);
+      if (c.exits == 2) in->after(100).tap(kExit);
+    });
+    EXPECT_EQ(backup_screen(), 0);
+    platform::arm_folder_fault("", 0);
+    EXPECT_TRUE(said(std::string("backup: ") + c.message));
+    for (const auto& note : notes) EXPECT_EQ(note.find("another dis"), std::string::npos) << note;
+  }
 }

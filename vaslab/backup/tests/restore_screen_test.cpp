@@ -376,3 +376,48 @@ TEST_F(RestoreScreen, ScreenshotsOfItsStates) {
   when("Disk completed successfully.", [] { check_screenshot("restore_done", "vaslab/backup/tests/expected"); });
   EXPECT_EQ(restore_screen(), 0);
 }
+
+// C:\TEMP full, then read-only, stops the diskette with the folder and the
+// system error and asks for this diskette again, not another; a backup
+// file cut short by a cancelled copy is named as not whole.
+TEST_F(RestoreScreen, FailuresNameTheFolderAndTheError) {
+  make_backup(2, 2);
+  forget_archive();
+  const std::string whole = root.read(disks[0]);
+  root.write("C:\\HOLD2\\ZVT_0001.ZIP", whole.substr(0, whole.size() / 2));
+  disks.push_back("C:\\HOLD2\\ZVT_0001.ZIP");
+  const struct {
+    std::size_t disk;
+    int error;  // of C:\TEMP
+    const char* message;
+  } cases[] = {
+      {0, ENOSPC, "C:\\TEMP\\: No space left on device\nFree space, insert this disk again."},
+      {0, EROFS, "C:\\TEMP\\: Read-only file system\nFix it, then insert this disk again."},
+      {1, 0, "Initialization error.\nD:\\ZVT_0001.ZIP: not a whole ZIP file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    in = std::make_unique<testsupport::ScriptedInput>(clock);
+    notes.clear();
+    seen = 0;
+    plan.clear();
+    restore_reset_reindex_notice();
+    in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+    when("Please insert a diskette and press", [this, &c] {
+      insert(c.disk);
+      if (c.error) platform::arm_folder_fault(platform::map_path("C:\\TEMP"), c.error);
+      in->from_now().after(30).tap(kStart);
+    });
+    if (c.error) tap_when("reindex notice", kOk);
+    when(c.message, [this, &c] {
+      if (c.error == ENOSPC) check_screenshot("restore_temp_full", "vaslab/backup/tests/expected");
+      in->from_now().after(30).tap(kExit).after(100).tap(kExit);
+    });
+    EXPECT_EQ(restore_screen(), 0);
+    platform::arm_folder_fault("", 0);
+    EXPECT_TRUE(said(std::string("restore: ") + c.message));
+    EXPECT_EQ(count_of("restore status: Extract Error."), c.error ? 1 : 0);
+    for (const auto& note : notes) EXPECT_EQ(note.find("another diskette"), std::string::npos) << note;
+    EXPECT_FALSE(root.exists("C:\\ARCHIVE\\1"));
+  }
+}

@@ -270,9 +270,42 @@ TEST_F(PostScriptPage, PrintProcessorUnderBothNames) {
   EXPECT_EQ(run_command(env + programs + "PPROCM.EXE 'C:\\DATA\\12.PDF' 'C:\\TEMP\\08.PRT'"), 0);
   EXPECT_TRUE(root_.read("C:\\TEMP\\08.PRT") == write(file, 0));
 
-  EXPECT_EQ(run_command(env + programs + "PPROC.EXE 'C:\\DATA\\13.PDF' 'C:\\TEMP\\09.PRT'"), kPageFileNotOpened);
-  EXPECT_FALSE(root_.exists("C:\\TEMP\\09.PRT"));
   EXPECT_EQ(run_command(env + programs + "PPROC.EXE 'C:\\DATA\\12.PDF'"), 1);
+}
+
+// A page that cannot be read or written says which file and why, as the
+// system told it; nothing is left under the output's name.
+TEST_F(PostScriptPage, PrintProcessorNamesTheFileAndTheError) {
+  const Bytes file = build_page_description(blank_page());
+  root_.write("C:\\DATA\\12.PDF", std::string(file.begin(), file.end()));
+  const std::string pproc = std::string(VASLAB_BUILD_DIR) + "/bin/pproc";
+  ASSERT_EQ(run_command("ln -s '" + pproc + "' '" + platform::map_path_create_dirs("C:\\PROGRAMS\\PPROC.EXE") + "'"), 0);
+  const std::string command = "VASLAB_ROOT='" + root_.path() + "' " + platform::map_path("C:\\PROGRAMS\\PPROC.EXE");
+  const struct {
+    const char* page;
+    const char* out;
+    bool work_folder;  // C:\TEMP there
+    int status;
+    const char* said;
+  } cases[] = {
+      {"C:\\DATA\\13.PDF", "C:\\TEMP\\09.PRT", true, kPageFileNotOpened,
+       "pproc: C:\\DATA\\13.PDF to C:\\TEMP\\09.PRT: error 111: C:\\DATA\\13.PDF: No such file or directory\n"},
+      {"C:\\DATA\\12.PDF", "C:\\DATA\\10.PRT", false, kPageFileNotRendered,
+       "pproc: C:\\DATA\\12.PDF to C:\\DATA\\10.PRT: error 113: c:\\temp\\text.ps: No such file or directory\n"},
+      {"C:\\DATA\\12.PDF", "C:\\NOWHERE\\11.PRT", true, kPageFileNotRendered,
+       "pproc: C:\\DATA\\12.PDF to C:\\NOWHERE\\11.PRT: error 113: C:\\NOWHERE\\11.PRT: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    if (c.work_folder)
+      platform::map_path_create_dirs("C:\\TEMP\\");
+    else
+      testsupport::remove_tree(platform::map_path("C:\\TEMP"));
+    std::string said;
+    EXPECT_EQ(run_command(command + " '" + c.page + "' '" + c.out + "'", &said), c.status);
+    EXPECT_EQ(said, c.said);
+    EXPECT_FALSE(root_.exists(c.out));
+  }
 }
 
 }  // namespace

@@ -1,0 +1,102 @@
+// The exports' failures as the export screen shows them: the shared text
+// of the module's result, then the file or folder it could not write and
+// the system error.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "testsupport/temp_root.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/settings/settings.h"
+#include "vaslab/core/toolkit/message_box.h"
+#include "vaslab/records/module_dispatch.h"
+#include "vaslab/reports/formula.h"
+#include "vaslab/reports/page_description.h"
+#include "vaslab/reports/tests/report_test_support.h"
+
+namespace vaslab {
+namespace {
+
+struct ExportFailure : ::testing::Test {
+  testsupport::TempRoot root;
+
+  void SetUp() override {
+    hardware_settings() = HardwareSettings{};
+    std::strcpy(hardware_settings().data_directory, "C:\\DATA\\");
+    std::strcpy(hardware_settings().export_path_1, "C:\\EXPORT\\");
+    reset_formula_variables();
+    reset_event_state();
+    stop_event_loop();
+    for (const char* folder : {"C:\\TEMP\\", "C:\\EXPORT\\", "C:\\SMTP\\"}) platform::map_path_create_dirs(folder);
+    // One pressure step whose row byte selects template 0.
+    ASSERT_TRUE(make_study_file("template", "C:\\STUDIES\\00000123.sty", R"({"title": "Upper Arterial", "steps": [
+      {"type": 2, "caption": "Brachial", "texts": {"32": "A"}, "set": {"60": 240, "61": 0}},
+      {"type": 255}]})"));
+    root.write("C:\\PROGRAMS\\DELIM0.CFG", "~201\r\n");
+    std::string h(kPageHeaderBytes, '\0');
+    std::memcpy(&h[32], "JANE", 4);
+    root.write("C:\\DATA\\7.PDF", h);
+    for (int step : {0, 1})
+      ASSERT_TRUE(make_study_file("page", "C:\\DATA\\" + std::to_string(step) + ".7",
+                                  R"({"template": "00000123.sty", "short": "120"})"));
+  }
+  void TearDown() override {
+    platform::arm_folder_fault("", 0);
+    reset_event_state();
+  }
+};
+
+TEST_F(ExportFailure, MessageNamesTheFolderAndTheSystemError) {
+  const struct {
+    const char* program;
+    const char* folder;  // that fails
+    int error;
+    bool at_end;  // the batch's end call meets it, not the study's
+    int result;
+    const char* message;
+  } cases[] = {
+      {"C:\\PROGRAMS\\DELIMEX", "C:\\EXPORT", EROFS, true, 10,
+       "export error:No waveforms or pressures. C:\\EXPORT\\: Read-only file system"},
+      {"C:\\PROGRAMS\\DELIMEX", "C:\\EXPORT", ENOSPC, true, 11,
+       "export error:File error. C:\\EXPORT\\KORVANI.ASC: No space left on device"},
+      {"C:\\PROGRAMS\\DELIMEX", "C:\\TEMP", ENOSPC, false, 10,
+       "export error:No waveforms or pressures. C:\\TEMP\\: No space left on device"},
+      {"C:\\PROGRAMS\\DICOM", "C:\\EXPORT", ENOSPC, false, 1,
+       "export error:Internal error. C:\\EXPORT\\: No space left on device"},
+      {"C:\\PROGRAMS\\DICOM", "C:\\EXPORT", EROFS, false, 1,
+       "export error:Internal error. C:\\EXPORT\\: Read-only file system"},
+      {"C:\\PROGRAMS\\SMTPEX", "C:\\EXPORT", ENOSPC, false, 1,
+       "export error:Internal error. C:\\EXPORT\\: No space left on device"},
+      {"C:\\PROGRAMS\\SMTPEX", "C:\\EXPORT", EROFS, false, 1,
+       "export error:Internal error. C:\\EXPORT\\: Read-only file system"},
+      {"C:\\PROGRAMS\\SMTPEX", "C:\\SMTP", ENOSPC, false, 11,
+       "export error:File error. c:\\smtp\\text: No space left on device"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    std::strcpy(hardware_settings().export_control_1, c.program);
+    (void)platform::file_delete("C:\\TEMP\\DELIMDB");
+    (void)platform::file_delete("C:\\SMTP\\TEXT");
+    const std::string fault = platform::map_path(c.folder);
+    if (!c.at_end) platform::arm_folder_fault(fault, c.error);
+    int r = run_export_program("7.PDF");
+    if (c.at_end) {
+      ASSERT_EQ(r, 0) << g_message_text;
+      platform::arm_folder_fault(fault, c.error);
+      r = run_export_program("END.END");
+    }
+    platform::arm_folder_fault("", 0);
+    EXPECT_EQ(r, c.result);
+    EXPECT_STREQ(g_message_text, c.message);
+    // A success after it says nothing of the earlier cause.
+    EXPECT_EQ(set_result_message("export error:", 0), 0);
+    EXPECT_STREQ(g_message_text, "export error:");
+  }
+}
+
+}  // namespace
+}  // namespace vaslab
