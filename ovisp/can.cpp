@@ -83,7 +83,21 @@ void CanProtocol::updateCmdsIds(std::uint8_t newCris) {
 }
 
 void CanProtocol::writeFrame(const std::string& frame) {
+  discardQueued();
   if (!sessionLink().writeText(frame)) raise(kCannotWritePort);
+}
+
+void CanProtocol::discardQueued() {
+  // Each exchange is one frame out and its own replies in: a reply that came
+  // after its time-out, or the rest of a span whose read stopped early,
+  // would otherwise be taken for the answer to the next frame.  Reading
+  // nothing is no failure here, so the last error stays as it was.
+  IspManager& manager = sessionManager();
+  const int error = manager.lastError();
+  Message m;
+  for (int n = 0; n < kMostQueued && sessionLink().readCan(m.id, m.length, m.data, 0); ++n) {
+  }
+  manager.setLastError(error);
 }
 
 void CanProtocol::readMessage(int timeoutMs) {
@@ -271,28 +285,50 @@ void CanProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end, bo
   Device& device = sessionDevice();
   std::uint32_t remaining = end - start + 1;
   std::uint32_t offset = start;
+  long mismatch = -1;
   while (remaining != 0) {
-    readMessage(5000);
-    checkReply(false, false);
+    try {
+      readMessage(5000);
+      checkReply(false, false);
+    } catch (const IspError&) {
+      // The first difference is the verify's answer even when the rest of
+      // the span does not come as it should.
+      if (mismatch >= 0) break;
+      throw;
+    }
     frameLength = rxMessage.length;
     // An empty frame would never finish the range and a long one would run
     // past it.
-    if (frameLength == 0 || frameLength > remaining) raise(kBadBootloaderReply);
+    if (frameLength == 0 || frameLength > remaining) {
+      if (mismatch >= 0) break;
+      raise(kBadBootloaderReply);
+    }
     remaining -= frameLength;
-    for (std::uint8_t i = 0; i < frameLength; ++i, ++offset) {
+    // After a difference the rest of the span is still taken off the link:
+    // it answers this command, not the next one.
+    for (std::uint8_t i = 0; i < frameLength && mismatch < 0; ++i) {
+      const std::uint32_t at = offset + i;
       const std::uint8_t value = rxMessage.data[i];
       if (!verify) {
-        device.writeBufferByte(static_cast<std::uint32_t>(page), offset, hexText(value, 2));
-      } else if (value != device.readBufferValue(static_cast<std::uint32_t>(page), offset)) {
-        sessionManager().setLastResult(hexText(offset, 4));
-        raise(kVerifyFail);
+        device.writeBufferByte(static_cast<std::uint32_t>(page), at, hexText(value, 2));
+      } else if (value != device.readBufferValue(static_cast<std::uint32_t>(page), at)) {
+        mismatch = static_cast<long>(at);
       }
     }
+    offset += frameLength;
+  }
+  if (mismatch >= 0) {
+    // A node whose memories have pages names the page with the offset, as
+    // its blank check does.
+    const std::string pageText = selectMemoryPageCmd.empty() ? "" : hexText(static_cast<std::uint32_t>(page), 2);
+    sessionManager().setLastResult(pageText + hexText(static_cast<std::uint32_t>(mismatch), 4));
+    raise(kVerifyFail);
   }
 }
 
 void CanProtocol::blankCheckBlock(int page, std::uint32_t start, std::uint32_t end) {
   requireOpenNode();
+  requireBlankCheckableMemory();
   const std::string frame = withRange(blankCheckCmd, start, end);
   lastCommandId = canIds[kDisplay];
   writeFrame(frame);

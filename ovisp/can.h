@@ -64,7 +64,13 @@ class CanProtocol : public IspProtocol {
 
   // Identifier base + k as three digits for k = 0..6.
   static std::array<std::string, 7> identifiers(std::uint8_t cris);
+  // Writes a frame after taking off the link whatever earlier exchanges
+  // left queued.
   void writeFrame(const std::string& frame);
+  void discardQueued();
+  // A read span of 1024 bytes comes in 128 frames; more than a few spans'
+  // worth queued means a link that never runs dry.
+  static constexpr int kMostQueued = 1024;
   // One message within the time-out into rxMessage (4 when none comes).
   void readMessage(int timeoutMs);
   std::string replyText() const;

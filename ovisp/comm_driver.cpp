@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 #include "ovisp/debug_log.h"
@@ -16,16 +17,28 @@ namespace {
 std::string g_folder;
 
 // The folder of the module this code was linked into: the shared library
-// when loaded by a host, the program itself when linked in statically.
-std::string ownFolder() {
+// when loaded by a host, the program itself when linked in statically.  A
+// host may load the library by a relative path ("./ovisp.so"), which the
+// loader reports as given: the folder is made absolute while the working
+// folder is still the one it was given in, as the module is loaded.  It is
+// the folder of the name loaded, even where that name is a link to a file
+// elsewhere: the link libraries installed beside it are the ones meant.
+std::string resolveOwnFolder() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&linkLibraryFile), &info) != 0 && info.dli_fname != nullptr) {
-    const std::string path = info.dli_fname;
-    const auto slash = path.rfind('/');
-    if (slash != std::string::npos) return slash == 0 ? "/" : path.substr(0, slash);
-  }
-  return platform::library_folder();
+  if (dladdr(reinterpret_cast<void*>(&linkLibraryFile), &info) == 0 || info.dli_fname == nullptr) return {};
+  const std::string path = info.dli_fname;
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  char* resolved = ::realpath(folder.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  std::string absolute = resolved;
+  std::free(resolved);
+  return absolute;
 }
+
+// Empty when the module cannot be found: the program's folder is taken then.
+const std::string g_ownFolder = resolveOwnFolder();
 
 }  // namespace
 
@@ -54,7 +67,8 @@ bool CommDriver::load(int hardwareCode) {
   unload();
   const char* file = linkLibraryFile(hardwareCode);
   if (file == nullptr) return false;
-  const std::string folder = g_folder.empty() ? ownFolder() : g_folder;
+  const std::string folder =
+      !g_folder.empty() ? g_folder : !g_ownFolder.empty() ? g_ownFolder : platform::library_folder();
   void* library = platform::load_library(folder + "/" + file);
   if (library == nullptr) return false;
   auto mode = [&](const char* name) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "ovisp/device.h"
 #include "ovisp/manager.h"
 #include "ovisp/session.h"
 #include "ovisp/status.h"
@@ -117,6 +118,11 @@ int specialByteMemoryUnit(int code) {
     case 8: case 9: case 10: case 11: return 6;
     default: return code >= 1 && code <= 19 ? 4 : 255;
   }
+}
+
+void IspProtocol::requireBlankCheckableMemory() const {
+  if (!selectMemoryCmd.empty() || !selectMemoryPageCmd.empty()) return;
+  if (sessionDevice().currentMemory() != 0) raise(kBadMemory);
 }
 
 std::string IspProtocol::valueBeforeEndChar(const std::string& reply) const {

@@ -102,6 +102,10 @@ class IspProtocol {
   std::string selectMemoryPageCmd;
 
  protected:
+  // Blank-check commands name no memory: they cover the current memory only
+  // where a select command of the family chose it, else memory 0.  Raises
+  // 33 for any other memory rather than answer for the wrong one.
+  void requireBlankCheckableMemory() const;
   // The two characters in front of the first `replyEndChar` of a reply;
   // raises 27 when there are not two characters before it.
   std::string valueBeforeEndChar(const std::string& reply) const;

@@ -1,18 +1,21 @@
 #include "ovisp/rs232.h"
 
+#include <algorithm>
+
 #include "ovisp/comm_driver.h"
 #include "ovisp/device.h"
 #include "ovisp/manager.h"
 #include "ovisp/session.h"
 #include "ovisp/status.h"
+#include "platform/clock.h"
 
 namespace ovisp {
 namespace {
 
 constexpr char kCr = '\r';
-// The end character of a display read: no reply contains it, so the read
-// ends at the expected length or when the target falls quiet.
-constexpr char kDisplayEnd = 'W';
+constexpr char kLf = '\n';
+
+bool lineEnd(char c) { return c == kCr || c == kLf; }
 
 const ProtocolRegistration kRegistration(ProtocolClass::Rs232,
                                          [](int) { return std::make_unique<Rs232Protocol>(); });
@@ -93,11 +96,26 @@ void Rs232Protocol::checkReply(const std::string& reply, bool requireEnd) {
 
 std::string Rs232Protocol::replyValue(std::string reply) { return valueBeforeEndChar(reply); }
 
+std::string Rs232Protocol::afterEcho(const std::string& answer, const std::string& sent) const {
+  // A line end left over from the answer before (CR LF targets) is no part
+  // of this one.
+  std::size_t from = 0;
+  while (from < answer.size() && lineEnd(answer[from])) ++from;
+  const std::size_t echoed = std::min(sent.size(), answer.size() - from);
+  // A record that came back changed was garbled on the line one way or the
+  // other: whatever the target made of it, it is not what was sent.
+  if (answer.compare(from, echoed, sent, 0, echoed) != 0) raise(kWrongReply);
+  if (echoed < sent.size()) raise(kTimeout);
+  return answer.substr(from + sent.size());
+}
+
 void Rs232Protocol::sendCommand(std::string command, int, int timeoutMs, int keepValue, int check) {
   writeRecord(command);
   const std::string answer = readAnswer(0, kCr, timeoutMs);
-  checkReply(answer, check != 0);
-  if (keepValue != 0) sessionManager().setLastResult(replyValue(answer));
+  checkReply(answer, false);
+  const std::string reply = afterEcho(answer, command);
+  checkReply(reply, check != 0);
+  if (keepValue != 0) sessionManager().setLastResult(replyValue(reply));
 }
 
 void Rs232Protocol::syncTarget() {
@@ -205,55 +223,100 @@ std::string Rs232Protocol::displayCommand(std::uint32_t start, std::uint32_t end
   return rangeRecord(readCmd, start, end, readMemoryCodes[static_cast<std::size_t>(memory)]);
 }
 
-std::uint32_t Rs232Protocol::displayLength(std::uint32_t n) const {
-  const std::uint32_t w = readLineSize;
-  if (w == 0) return 0;
-  const std::uint32_t d = n % w;
-  if (d == 0) return (n / w) * (2 * w + 7) + 23;
-  return ((n - d) / w) * (2 * w + 6) + 2 * d + 28;
-}
-
 void Rs232Protocol::readChunk(int page, std::uint32_t start, std::uint32_t end, bool verify) {
-  writeRecord(displayCommand(start, end));
-  const std::string answer = readAnswer(static_cast<int>(displayLength(end - start + 1)), kDisplayEnd, 5000);
-  checkReply(answer, false);
+  const std::string command = displayCommand(start, end);
+  writeRecord(command);
 
-  // Lines "AAAA=" + data pairs + CR.  Every byte of the range must come, in
-  // order: a reply cut short must not pass for a verified or read range.
+  // The echo on a line of its own, then lines "AAAA=" + data pairs, each
+  // ended by CR, LF or CR LF (targets differ).  The answer is taken line by
+  // line and ends with the line that holds the range's last byte: waiting
+  // for a length worked out for one kind of line end would cut the answer
+  // of the other kind short, or wait for characters that never come.
+  // Every byte of the range must come, in order: a reply cut short must not
+  // pass for a verified or read range.
   Device& target = sessionDevice();
-  std::uint32_t next = start;
+  const std::uint32_t lines = (end - start + readLineSize) / std::max<std::uint32_t>(readLineSize, 1);
+  const int most = static_cast<int>(command.size() + 2 + lines * (2u * readLineSize + 7u));
+  const std::uint32_t started = platform::tick_ms();
+  std::string text;
   std::size_t pos = 0;
-  while (next <= end) {
-    const std::size_t eq = answer.find('=', pos);
-    if (eq == std::string::npos || eq < 4 || hexAt(answer, eq - 4, 4) != static_cast<long>(next)) raise(kWrongReply);
-    std::size_t lineEnd = answer.find(kCr, eq);
-    if (lineEnd == std::string::npos) {
-      if (!verify) raise(kWrongReply);
-      lineEnd = answer.size();
+  bool echoSeen = false;
+  bool anything = false;
+  std::uint32_t next = start;
+  long mismatch = -1;
+  auto takeLine = [&](const std::string& line, bool complete) {
+    if (line.empty()) return;
+    if (!echoSeen) {
+      if (line != command) raise(complete || command.compare(0, line.size(), line) != 0 ? kWrongReply : kTimeout);
+      echoSeen = true;
+      return;
     }
-    for (std::size_t i = eq + 1; i < lineEnd; i += 2) {
-      const long value = hexAt(answer, i, 2);
+    if (line.size() < 5 || line[4] != '=' || hexAt(line, 0, 4) != static_cast<long>(next & 0xFFFF)) {
+      raise(kWrongReply);
+    }
+    if ((line.size() - 5) % 2 != 0) raise(kWrongReply);
+    for (std::size_t i = 5; i < line.size(); i += 2) {
+      const long value = hexAt(line, i, 2);
       if (value < 0 || next > end) raise(kWrongReply);
       if (!verify) {
         target.writeBufferByte(static_cast<std::uint32_t>(page), next, hexText(static_cast<std::uint32_t>(value), 2));
-      } else if (value != target.readBufferValue(static_cast<std::uint32_t>(page), next)) {
-        sessionManager().setLastResult(hexText(next, 4));
-        raise(kVerifyFail);
+      } else if (mismatch < 0 && value != target.readBufferValue(static_cast<std::uint32_t>(page), next)) {
+        mismatch = static_cast<long>(next);
       }
       ++next;
     }
-    pos = lineEnd;
+  };
+  try {
+    while (next <= end) {
+      const std::size_t stop = text.find_first_of("\r\n", pos);
+      if (stop != std::string::npos) {
+        takeLine(text.substr(pos, stop - pos), true);
+        pos = stop + 1;
+        continue;
+      }
+      const std::uint32_t spent = platform::ticks_since(started, platform::tick_ms());
+      std::string more;
+      const bool read = spent < 5000 && sessionLink().readText(more, most, static_cast<std::int8_t>(kCr),
+                                                               static_cast<std::uint16_t>(5000 - spent));
+      if (more == "error") raise(kReadingError);
+      if (!read || more.empty()) {
+        // Nothing more comes: a last line without its end still counts when
+        // it holds the rest of the range.
+        takeLine(text.substr(pos), false);
+        pos = text.size();
+        if (next <= end) raise(anything ? kWrongReply : kTimeout);
+        break;
+      }
+      if (!anything) checkReply(more, false);
+      anything = true;
+      text += more;
+    }
+  } catch (const IspError&) {
+    // The first difference found is the answer to a verify, whatever the
+    // rest of the display looked like.
+    if (mismatch < 0) throw;
+  }
+  if (mismatch >= 0) {
+    sessionManager().setLastResult(hexText(static_cast<std::uint32_t>(mismatch), 4));
+    raise(kVerifyFail);
   }
 }
 
 void Rs232Protocol::blankCheckBlock(int, std::uint32_t start, std::uint32_t end) {
-  writeRecord(rangeRecord(blankCheckCmd, start, end, blankCheckCmd.substr(17, 2)));
+  requireBlankCheckableMemory();
+  const std::string command = rangeRecord(blankCheckCmd, start, end, blankCheckCmd.substr(17, 2));
+  writeRecord(command);
   const std::string answer = readAnswer(0, kCr, 3000);
   checkReply(answer, false);
-  if (answer.size() <= 24) return;
-  // The echo, a line feed, then the first offset that is not blank.
-  if (hexAt(answer, 22, 4) < 0) raise(kWrongReply);
-  sessionManager().setLastResult(answer.substr(22, 4));
+  // After the echo: '.' for a blank range, else the first offset that is
+  // not blank (some targets put a line feed in front of it).  Anything else
+  // says nothing about the range.
+  std::string reply = afterEcho(answer, command);
+  if (reply.empty()) raise(kTimeout);
+  if (reply[0] == kLf) reply.erase(0, 1);
+  if (!reply.empty() && reply[0] == static_cast<char>(replyEndChar)) return;
+  if (hexAt(reply, 0, 4) < 0) raise(kWrongReply);
+  sessionManager().setLastResult(reply.substr(0, 4));
   raise(kBlankCheckFail);
 }
 

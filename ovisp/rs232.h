@@ -45,9 +45,6 @@ class Rs232Protocol : public IspProtocol {
   // read/write-protected letter, and 4 when `requireEnd` and it lacks '.'.
   virtual void checkReply(const std::string& reply, bool requireEnd);
 
-  // Characters a display of `count` bytes is expected to take.
-  std::uint32_t displayLength(std::uint32_t count) const;
-
  protected:
   // ':' + body + the record checksum of body.
   std::string record(const std::string& body) const;
@@ -55,6 +52,9 @@ class Rs232Protocol : public IspProtocol {
   // An answer of the link: nothing raises 4, "error" (or a refused read)
   // raises 5.
   std::string readAnswer(int count, char endChar, int timeoutMs);
+  // What follows the echo of `sent` in an answer: 27 when the echo differs
+  // from the record, 4 when the answer stops inside it.
+  std::string afterEcho(const std::string& answer, const std::string& sent) const;
   // A display or blank-check record of a range with a two-digit code.
   std::string rangeRecord(const std::string& command, std::uint32_t start, std::uint32_t end,
                           const std::string& code) const;

@@ -1,5 +1,6 @@
 #include "ovisp/usb_dfu.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "ovisp/comm_driver.h"
@@ -29,10 +30,13 @@ std::string littleEndian16(std::uint32_t value) {
 std::string bigEndian16(std::uint32_t value) { return hexText(value & 0xFFFF, 4); }
 
 
-// The fields of a GETSTATUS answer the protocol uses: bStatus (byte 0) and
-// bState (byte 4).
+// The fields of a GETSTATUS answer the protocol uses:
+// bStatus (byte 0), bwPollTimeout (bytes 1 to 3, low byte first: the
+// milliseconds the target wants before the next GETSTATUS) and bState (byte
+// 4).
 struct DfuStatus {
   std::uint8_t status = 0;
+  std::uint32_t pollMs = 0;
   std::uint8_t state = 0;
 };
 
@@ -41,7 +45,7 @@ DfuStatus readStatus(const std::string& setup, int timeoutMs) {
   const int count = sessionLink().readUsb(reply, kStatusReplyBytes, setup, timeoutMs);
   if (count < 0) raise(kTimeout);
   if (count < kStatusReplyBytes) raise(kCannotReadUsb);
-  return {reply[0], reply[4]};
+  return {reply[0], static_cast<std::uint32_t>(reply[1] | reply[2] << 8 | reply[3] << 16), reply[4]};
 }
 
 const ProtocolRegistration kRegistration(ProtocolClass::UsbDfu,
@@ -104,7 +108,10 @@ bool UsbDfuProtocol::pollStatus(int timeoutMs) {
     if (elapsed >= limit) raise(kTimeout);
     reply = readStatus(setup, static_cast<int>(limit - elapsed));
     if (reply.state == kStateIdle) break;
-    platform::sleep_ms(kPollPauseMs);
+    // A slow target says how long it needs; asking sooner would only fail
+    // it early.  The operation's time-out still bounds the whole wait.
+    const std::uint32_t spent = platform::ticks_since(started, platform::tick_ms());
+    if (spent < limit) platform::sleep_ms(std::min(std::max(reply.pollMs, kPollPauseMs), limit - spent));
   }
   if (reply.status == kStatusOk) return true;
   sessionManager().setLastResult(hexText(reply.status, 2));
@@ -260,9 +267,12 @@ void UsbDfuProtocol::uploadRange(int page, std::uint32_t start, std::uint32_t en
 }
 
 void UsbDfuProtocol::blankCheckBlock(int, std::uint32_t start, std::uint32_t end) {
+  requireBlankCheckableMemory();
   download(blankCheckCmd + bigEndian16(start) + bigEndian16(end), 20000);
   if (pollStatus(5000)) return;
-  if (sessionManager().lastResult() != hexText(kStatusErrCheckErased, 2)) return;
+  // Only OK says blank; any other status but errCHECK_ERASED means the
+  // target could not check, which is no answer about the range.
+  if (sessionManager().lastResult() != hexText(kStatusErrCheckErased, 2)) raise(kCannotWriteUsb);
   sessionManager().setLastError(kBlankCheckFail);
   std::string setup;
   transfer(setup, requestUpload, 2, true);

@@ -38,7 +38,8 @@ class UsbDfuProtocol : public IspProtocol {
 
   // Data bytes a program request carries at most.
   static constexpr std::uint32_t kChunkBytes = 3072;
-  // Pause between two GETSTATUS requests while the target is busy.
+  // Least pause between two GETSTATUS requests while the target is busy;
+  // a target that asks for more (bwPollTimeout) gets what it asks.
   static constexpr std::uint32_t kPollPauseMs = 10;
 
   std::string requestDetach = "2100";
@@ -57,8 +58,8 @@ class UsbDfuProtocol : public IspProtocol {
   // DFU_DNLOAD of a payload.  A request the link refuses raises 52: the
   // target never saw it, so no status read afterwards speaks for it.
   void download(const std::string& payload, int timeoutMs);
-  // GETSTATUS until the target is idle, within `timeoutMs` in all: true for
-  // status OK.  Raises 4 when a status cannot be read or the target is not
+  // GETSTATUS until the target is idle, within `timeoutMs` in all, waiting
+  // between requests what the target asks for: true for status OK.  Raises 4 when a status cannot be read or the target is not
   // idle in time, 53 on a short reply, 21 on errFILE and errWRITE; other
   // statuses answer false with the status as the last result.
   [[nodiscard]] bool pollStatus(int timeoutMs);
@@ -91,6 +92,7 @@ class UsbDfuCrcProtocol : public UsbDfuProtocol {
 
 class UsbDfuPagedProtocol : public UsbDfuProtocol {
  public:
+  UsbDfuPagedProtocol();
   void selectMemoryPage(int memory, int page) override;
   int memoryForSpecialByte(int code) override;
   void enterAppliMode(bool reset, int address) override;

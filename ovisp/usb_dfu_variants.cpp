@@ -16,11 +16,13 @@ const ProtocolRegistration kExt(ProtocolClass::UsbDfuExt, [](int) { return std::
 
 }  // namespace
 
-void UsbDfuCrcProtocol::programBlock(int page, std::uint32_t start, std::uint32_t end) {
-  const float step = start == end ? 100.0f : static_cast<float>(kChunkBytes) * 100.0f / static_cast<float>(end - start);
+void UsbDfuCrcProtocol::programBlock(int page, std::uint32_t, std::uint32_t) {
   Device& device = sessionDevice();
   IspManager& manager = sessionManager();
   const std::uint32_t last = device.memorySize() - 1;
+  // The progress is that of what is written, the whole memory, whatever
+  // range was asked for.
+  const float step = last == 0 ? 100.0f : static_cast<float>(kChunkBytes) * 100.0f / static_cast<float>(last);
   // The bootloader checks the CRC in the last two bytes (high byte last)
   // against the rest of the memory, so all of it is written.
   manager.computeCrc();
@@ -31,10 +33,12 @@ void UsbDfuCrcProtocol::programBlock(int page, std::uint32_t start, std::uint32_
   manager.updateTaskProgress(0.0f);
 }
 
+UsbDfuPagedProtocol::UsbDfuPagedProtocol() { selectMemoryPageCmd = "0603"; }
+
 void UsbDfuPagedProtocol::selectMemoryPage(int memory, int page) {
   if (memory < 0 || memory > 0xFF) raise(kBadMemory);
   if (page < 0 || page > 0xFF) raise(kAddressOutOfRange);
-  download("0603" + hexText(static_cast<std::uint32_t>(memory), 2) + hexText(static_cast<std::uint32_t>(page), 2),
+  download(selectMemoryPageCmd + hexText(static_cast<std::uint32_t>(memory), 2) + hexText(static_cast<std::uint32_t>(page), 2),
            1000);
   requireStatusOk(1000, kCannotWriteUsb);
 }

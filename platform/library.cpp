@@ -48,7 +48,12 @@ std::string library_file(const std::string& win_name) {
   if (ends_with_dll(name)) name.resize(name.size() - 4);
   name += ".so";
   const bool bare = name.find_first_of("\\/:") == std::string::npos;
-  return bare ? library_folder() + "/" + name : map_path(name);
+  if (bare) return library_folder() + "/" + name;
+  // Only a name with a drive or a backslash is a drive path; a Linux path
+  // ("bin/ovrs232.dll", "/opt/x/y.dll") is where it says, from the working
+  // folder when relative.
+  const bool drive_path = name.find_first_of("\\:") != std::string::npos;
+  return drive_path ? map_path(name) : name;
 }
 
 void* load_library(const std::string& win_name) {

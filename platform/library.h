@@ -3,7 +3,8 @@
 // ("cdrvxd32" or "cdrvxd32.dll") is looked for in the library folder, which
 // is the folder of the running program unless set otherwise (tests).  A
 // Linux library name ("libgs.so.10", "/usr/lib/x/libz.so.1") is passed to
-// dlopen() as it stands.
+// dlopen() as it stands, and a Linux path of a ".dll" name (forward slashes
+// only: "bin/ovrs232.dll") names the ".so" at that path.
 #pragma once
 
 #include <string>

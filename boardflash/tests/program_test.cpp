@@ -159,6 +159,20 @@ TEST_F(Boardflash, BlankCheckFailureNamesTheAddress) {
   EXPECT_EQ(r.lines, with(passedUpTo(11), {"Blank checking FLASH memory......FAIL", "at 0x0456......FAIL", kSupport}));
 }
 
+TEST_F(Boardflash, BlankCheckTheBoardCouldNotDoIsNoPass) {
+  // Every error status but errCHECK_ERASED: the board did not check, so
+  // the flash is not known to be blank.  errFILE and errWRITE are the
+  // library's security error.
+  const std::pair<int, int> statuses[] = {{1, 52}, {2, 21}, {3, 21}, {4, 52}, {7, 52},
+                                          {8, 52}, {9, 52}, {14, 52}, {15, 52}};
+  for (const auto& [status, code] : statuses) {
+    const Outcome r = run("fw.hex", "blank_status=" + std::to_string(status));
+    EXPECT_EQ(r.status, code) << status;
+    EXPECT_EQ(r.lines, with(passedUpTo(11), {"Blank checking FLASH memory......FAIL", kSupport})) << status;
+    EXPECT_EQ(r.trace.find("start application"), std::string::npos) << status;
+  }
+}
+
 TEST_F(Boardflash, BadHexFileFailsBeforeTheBoardIsTouched) {
   // The board holds an older program, which every bad file must leave there.
   std::string old(kFlashBytes, '\0');

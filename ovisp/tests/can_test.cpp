@@ -43,8 +43,10 @@ class RecordingCanLink : public ovisp_test::RecordingLinkBase {
     }
     return true;
   }
-  bool readCan(std::uint32_t& id, std::uint8_t& length, std::uint8_t data[8], int) override {
-    ++reads;
+  bool readCan(std::uint32_t& id, std::uint8_t& length, std::uint8_t data[8], int ms) override {
+    // Reads that wait for a reply; the protocol also looks, without
+    // waiting, for what an earlier exchange left.
+    if (ms > 0) ++reads;
     if (pending.empty()) {
       ovisp::setLastError(ovisp::kTimeout);
       return false;

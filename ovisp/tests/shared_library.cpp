@@ -2,7 +2,10 @@
 // bound by name.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -81,6 +84,58 @@ TEST(SharedLibrary, LoadsByPathAndRoundTripsAnObjcopyHexFile) {
   ASSERT_EQ(write(0, 19999, back.c_str()), 1) << lastError();
   EXPECT_EQ(readFile(back), withoutCr(readFile(hex)));
   dlclose(lib);
+}
+
+// In a process of its own (a library is loaded once per process, whatever
+// the path), the library loaded by `path` from the folder `cwd`: what
+// ispSelectCommHardware answers for each hardware code 1 to 11, as
+// "code=answer/error" words.
+std::string hardwareSelections(const std::string& cwd, const std::string& path) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string out;
+    void* lib = chdir(cwd.c_str()) == 0 ? dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+    if (lib == nullptr) {
+      out = "not loaded";
+    } else {
+      auto init = reinterpret_cast<unsigned char (*)()>(dlsym(lib, "ispInit"));
+      auto selectDevice = reinterpret_cast<unsigned char (*)(int)>(dlsym(lib, "ispSelectDevice"));
+      auto selectHardware = reinterpret_cast<unsigned char (*)(int)>(dlsym(lib, "ispSelectCommHardware"));
+      auto lastError = reinterpret_cast<int (*)()>(dlsym(lib, "ispGetLastError"));
+      init();
+      for (int code = 1; code <= 11; ++code) {
+        // A CAN device for the CAN codes, the board's chip for the others.
+        selectDevice(code >= 3 && code <= 8 ? 15 : 3);
+        const int answer = selectHardware(code);
+        out += std::to_string(code) + "=" + std::to_string(answer) + "/" + std::to_string(lastError()) + " ";
+      }
+    }
+    if (write(fds[1], out.data(), out.size()) < 0) _exit(1);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string out;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return out;
+}
+
+TEST(SharedLibrary, ARelativePathFindsTheLinkLibrariesBesideIt) {
+  char resolved[PATH_MAX];
+  ASSERT_NE(realpath(libraryPath().c_str(), resolved), nullptr);
+  const std::string absolute = resolved;
+  const std::string bin = absolute.substr(0, absolute.rfind('/'));
+  const std::string byAbsolutePath = hardwareSelections("/", absolute);
+  // The simulated USB link lies beside the library.
+  EXPECT_NE(byAbsolutePath.find("2=1/0 "), std::string::npos) << byAbsolutePath;
+  EXPECT_EQ(hardwareSelections(bin, "./ovisp.so"), byAbsolutePath);
+  EXPECT_EQ(hardwareSelections(bin + "/..", "bin/ovisp.so"), byAbsolutePath);
 }
 
 }  // namespace

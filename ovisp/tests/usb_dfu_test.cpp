@@ -215,9 +215,11 @@ TEST_F(UsbDfu, BlankCheckFailureReadsTheOffset) {
   const std::vector<std::string> expected = {"W 2101FFFF04000600 030100007FFF 20000", kGetStatus + "5000",
                                              "R A102000004000200 5000"};
   EXPECT_EQ(link->calls, expected);
-  // Any other failing status does not fail the blank check.
+  // Any other failing status is no answer about the range.
   link->statuses.push_back({0x0A, 0, 0, 0, 2, 0});
-  EXPECT_EQ(ispBlankCheckDevice(), 1);
+  EXPECT_EQ(ispBlankCheckDevice(), 0);
+  EXPECT_EQ(ispGetLastError(), ovisp::kCannotWriteUsb);
+  EXPECT_STREQ(ispGetLastResult(), "0A");
 }
 
 TEST_F(UsbDfu, StatusPollWaitsForIdleAndIsBounded) {

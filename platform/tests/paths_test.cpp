@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/file_io.h"
+#include "platform/library.h"
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
 
@@ -141,4 +142,16 @@ TEST(Paths, MakeDirsMakesOnlyWhatIsMissingAndStopsAtWhatCannotBeAFolder) {
   // A dangling link on the way ends it rather than looping.
   ASSERT_EQ(::symlink((c + "/nowhere").c_str(), (c + "/dangling").c_str()), 0);
   EXPECT_FALSE(platform::make_dirs(c + "/dangling/x/y"));
+}
+
+// A library named with a drive or a backslash is on the drives; one named by
+// a Linux path is where that path says, relative or not.
+TEST(Paths, LibraryNamesOfDrivesAndOfLinuxPaths) {
+  testsupport::TempRoot root;
+  EXPECT_EQ(platform::library_file("c:\\programs\\ovisp.dll"), map_path("c:\\programs\\ovisp.so"));
+  EXPECT_EQ(platform::library_file("bin/ovrs232.dll"), "bin/ovrs232.so");
+  EXPECT_EQ(platform::library_file("./ovusbdfu.dll"), "./ovusbdfu.so");
+  EXPECT_EQ(platform::library_file("/opt/x/OvCanRM.dll"), "/opt/x/OvCanRM.so");
+  EXPECT_EQ(platform::library_file("cdrvxd32"), platform::library_folder() + "/cdrvxd32.so");
+  EXPECT_EQ(platform::library_file("libgs.so.10"), "libgs.so.10");
 }

@@ -61,6 +61,7 @@ struct Settings {
   bool shortStatus = false;      // GETSTATUS answers 4 bytes
   int eraseStatus = kOk;         // status of a full erase (not done unless OK)
   int programStatus = kOk;       // status of a program request (not done unless OK)
+  int blankStatus = kOk;         // status of a blank check (not checked unless OK)
   bool refuseProgram = false;    // the link refuses every program request
   long corruptAddress = -1;      // programming stores this byte inverted
   long stuckAddress = -1;        // erasing leaves 00 at this byte
@@ -109,7 +110,7 @@ long number(const std::string& text, int base) {
 }
 
 // Keys: refuse_opens, busy, never_idle, short_status, erase_status,
-// program_status, refuse_program, corrupt (hex address), stuck (hex address),
+// program_status, blank_status, refuse_program, corrupt (hex address), stuck (hex address),
 // can_length, bootloader, hardware, security (hex bytes).  Unknown keys are
 // ignored.
 void applySettings(Settings& s, const std::string& text) {
@@ -122,6 +123,7 @@ void applySettings(Settings& s, const std::string& text) {
     if (key == "short_status") s.shortStatus = dec > 0;
     if (key == "erase_status") s.eraseStatus = static_cast<int>(dec);
     if (key == "program_status") s.programStatus = static_cast<int>(dec);
+    if (key == "blank_status") s.blankStatus = static_cast<int>(dec);
     if (key == "refuse_program") s.refuseProgram = dec > 0;
     if (key == "corrupt") s.corruptAddress = hex;
     if (key == "stuck") s.stuckAddress = hex;
@@ -373,6 +375,7 @@ void downloadExt(Board& b, const std::vector<std::uint8_t>& p) {
       offerUpload(b, std::vector<std::uint8_t>(memory->begin() + start, memory->begin() + end + 1));
       return setStatus(b, kOk);
     }
+    if (b.settings.blankStatus != kOk) return setStatus(b, static_cast<std::uint8_t>(b.settings.blankStatus));
     for (unsigned a = start; a <= end; ++a) {
       if ((*memory)[a] != 0xFF) {
         offerUpload(b, {static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a & 0xFF)});
@@ -404,6 +407,7 @@ void download(Board& b, const std::vector<std::uint8_t>& p) {
       const unsigned start = static_cast<unsigned>(p[2] << 8 | p[3]);
       const unsigned end = static_cast<unsigned>(p[4] << 8 | p[5]);
       if (p[1] == 0x01) {
+        if (b.settings.blankStatus != kOk) return setStatus(b, static_cast<std::uint8_t>(b.settings.blankStatus));
         for (unsigned a = start; a <= end && a < b.flash.size(); ++a) {
           if (b.flash[a] != 0xFF) {
             offerUpload(b, {static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a & 0xFF)});
