@@ -55,6 +55,7 @@ void delete_at_cursor(LineEditor& e) {
 constexpr int kBackHeld = 1050 | 0x1000;
 constexpr int kTextY = 52;
 constexpr int kCellWidth = 16;
+constexpr int kLineMargin = 10;  // kept clear at the right edge
 constexpr int kCursorColor = 14;
 constexpr int kKey = 63;
 
@@ -123,13 +124,33 @@ void build_keys() {
   g_keys.push_back(kButtonTableEnd);
 }
 
+// Where the edit line's cells lie.  A whole line of 40 cells would run to
+// the screen's edge with the cursor on its last cell: the label's leading
+// blanks give way first, then the cells narrow, so that every cell of the
+// capacity lies inside the right margin.
+struct LineLayout {
+  int skip;   // leading characters not drawn
+  int pitch;  // pixels a cell
+};
+
+LineLayout line_layout(const LineEditor& e) {
+  int lead = 0;
+  while (lead < e.label_length && e.text[lead] == ' ') ++lead;
+  const int room = 640 - kLineMargin;
+  const int skip = std::clamp((e.capacity * kCellWidth - room + kCellWidth - 1) / kCellWidth, 0, lead);
+  const int cells = std::max(1, e.capacity - skip);
+  return {skip, std::min(kCellWidth, room / cells)};
+}
+
 void draw_edit_line(const LineEditor& e) {
-  fill_rect_color(0, kTextY, 40 * kCellWidth, kTextY + kWideTextRows, kColorBackground);
-  draw_text_wide(e.text, kTextY, 0, kColorWhite);
-  const int x = std::min(e.cursor, 39) * kCellWidth;
-  fill_rect_color(x, kTextY, x + kCellWidth, kTextY + kWideTextRows, kCursorColor);
+  const LineLayout l = line_layout(e);
+  fill_rect_color(0, kTextY, 640, kTextY + kWideTextRows, kColorBackground);
+  draw_text_wide_pitch(e.text + std::min(l.skip, e.length), kTextY, 0, l.pitch, kColorWhite);
+  const int cell = std::clamp(e.cursor, l.skip, std::max(l.skip, e.capacity - 1)) - l.skip;
+  const int x = cell * l.pitch;
+  fill_rect_color(x, kTextY, x + l.pitch, kTextY + kWideTextRows, kCursorColor);
   const char under[2] = {e.cursor < e.length ? e.text[e.cursor] : ' ', 0};
-  draw_text_wide(under, kTextY, x, kColorBackground);
+  draw_text_wide_pitch(under, kTextY, x, l.pitch, kColorBackground);
   mark_dirty(kDirtyWholeWindow);
 }
 
@@ -313,11 +334,15 @@ int edit_search_value(char* pattern, std::size_t size, const char* label, int wi
   return 0;
 }
 
-int edit_import_value(std::string& value, const char* prompt, int max_length, const char* disallow) {
+int edit_import_value(std::string& value, const char* prompt, int max_length, const char* disallow, bool correcting) {
   build_search_keys();
   LineEditor e{};
   e.insert = false;
   start_line_edit(e, prompt, value.c_str(), max_length);
+  // A value sent back to be corrected is typed over from its start: the
+  // operator who types the whole value again gets that value, not the old
+  // text with the new one after it.
+  if (correcting) e.cursor = e.label_length;
   draw_search_screen(e);
   // A double quote would end the value early on the worklist program's side.
   const std::string refused = std::string(disallow ? disallow : "") + '"';

@@ -45,6 +45,9 @@ int edit_search_value(char* pattern, std::size_t size, const char* label, int wi
 // followed by `value`, at most `max_length` characters in all, and the
 // characters of `disallow` and the double quote cannot be typed.  0 on OK
 // (`value` is then the text after the prompt, as typed), 1 on cancel.
-int edit_import_value(std::string& value, const char* prompt, int max_length, const char* disallow);
+// With `correcting` (a value asked again) the cursor starts on the value's
+// first character, in overwrite mode as always.
+int edit_import_value(std::string& value, const char* prompt, int max_length, const char* disallow,
+                      bool correcting = false);
 
 }  // namespace vaslab

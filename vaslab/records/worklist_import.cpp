@@ -52,6 +52,7 @@ constexpr int kViewerStep = 5;
 constexpr const char* kWorklistProgram = "C:\\PROGRAMS\\KorvMWL.exe";
 constexpr const char* kRequiredText = "C:\\PROGRAMS\\required.txt";
 constexpr const char* kResultFolder = "C:\\TEMP\\";
+constexpr const char* kNoPatientText = "No patient matches this query.";
 
 struct ResultRow {
   std::string key;  // the whole base name: a cut one could name another patient's files
@@ -65,6 +66,8 @@ struct ImportScreen {
   ImportButtonSet set;
   std::string values[kImportUserInputs];
   std::vector<ResultRow> rows;
+  // A query has run and answered: an empty list then means nobody matched.
+  bool answered = false;
   int selected = 0;
   int first_shown = 0;
   // Time since the auto button last ran, kept in 64 bits: a period of
@@ -74,6 +77,7 @@ struct ImportScreen {
 };
 ImportScreen g;
 std::vector<std::string> g_viewer_page;
+std::vector<std::string> g_list_page;
 
 ButtonRecord g_table[] = {
     make_button(0, 314, 209, 365, "Query 1", kCodeQuery1, '1'),
@@ -150,6 +154,7 @@ void draw_viewer(const std::string& title, const std::vector<std::string>& lines
 }  // namespace
 
 const std::vector<std::string>& last_viewer_page() { return g_viewer_page; }
+const std::vector<std::string>& last_list_page() { return g_list_page; }
 
 void show_text_file(const std::string& win_path) {
   const std::string path = platform::map_path(win_path);
@@ -213,11 +218,20 @@ void keep_selection_in_view() {
 void draw_list() {
   keep_selection_in_view();
   fill_rect_color(0, kListTop - 1, 640, kListTop + kRowsShown * kRowHeight, kColorBackground);
+  g_list_page.clear();
   for (int i = 0; i < kRowsShown; ++i) {
     const int row = g.first_shown + i;
     if (row >= static_cast<int>(g.rows.size())) break;
-    draw_cell_list_row(drawable(g.rows[row].text.data(), g.rows[row].text.size()).c_str(),
-                       kListTop + i * kRowHeight, row == g.selected);
+    g_list_page.push_back(drawable(g.rows[row].text.data(), g.rows[row].text.size()));
+    draw_cell_list_row(g_list_page.back().c_str(), kListTop + i * kRowHeight, row == g.selected);
+  }
+  if (g.rows.empty() && g.answered) {
+    g_list_page.push_back(kNoPatientText);
+    set_colors(kColorBlack << 8 | kColorBackground);
+    set_text_justify(kJustifyCentre, kJustifyTop);
+    g_draw.draw_color = kColorWhite;
+    draw_text(319, kListTop + 8 * kRowHeight, kNoPatientText);
+    set_text_justify(kJustifyLeft, kJustifyTop);
   }
   mark_dirty(kDirtyWholeWindow);
 }
@@ -238,6 +252,19 @@ void draw_screen() {
   draw_text(534, 400, "DICOM");
   set_text_justify(kJustifyLeft, kJustifyTop);
   draw_list();
+}
+
+// The worklist program only adds its answer to the result folder: the
+// patients of the last run go first, each "*.scr" with the files beside it,
+// or they would be listed (and could be imported) as if they matched.
+void clear_results() {
+  for (const platform::FoundFile& f : platform::list_files(std::string(kResultFolder) + "*.scr")) {
+    if (f.attributes & platform::kAttrDirectory) continue;
+    const std::string base = kResultFolder + f.name.substr(0, f.name.size() - 4);
+    for (const char* ending : {".scr", ".inf", ".imp", ".exp"}) ::unlink(platform::map_path(base + ending).c_str());
+  }
+  g.rows.clear();
+  g.answered = false;
 }
 
 // Each "*.scr" of the result folder that opens, at most 50: key and the
@@ -298,8 +325,8 @@ int run_worklist_query(int button_number) {
     const ImportUserInput* in = b.inputs[i].get();
     if (!in) continue;
     std::string value = in->default_text;
-    for (;;) {
-      if (edit_import_value(value, in->prompt.c_str(), in->max_length, in->disallow.c_str()) == 1) return 0;
+    for (bool again = false;; again = true) {
+      if (edit_import_value(value, in->prompt.c_str(), in->max_length, in->disallow.c_str(), again) == 1) return 0;
       if (!in->required || value.size() >= 3) break;
       show_text_file(kRequiredText);
     }
@@ -307,6 +334,7 @@ int run_worklist_query(int button_number) {
   }
   std::vector<std::string> args = {std::to_string(button_number), g.folder + "query.err"};
   for (const std::string& v : g.values) args.push_back(v.size() >= 128 ? std::string() : v);
+  clear_results();
   fill_rect_color(0, 0, 640, 480, kColorBackground);
   mark_dirty(kDirtyWholeWindow);
   minimise_main_window();
@@ -326,6 +354,7 @@ int run_worklist_query(int button_number) {
                                       std::strlen(line));
   }
   rescan_results();
+  g.answered = rc == 0;
   return result;
 }
 
@@ -343,6 +372,7 @@ int dicommwl_main(int argc, char* argv[]) {
   g.title = title;
   for (auto& v : g.values) v.clear();
   g.rows.clear();
+  g.answered = false;
   g.selected = g.first_shown = 0;
   restart_auto_period();
 

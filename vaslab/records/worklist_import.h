@@ -24,5 +24,8 @@ void show_text_file(const std::string& win_path);
 
 // What the viewer showed last: its title line, then its lines (for tests).
 const std::vector<std::string>& last_viewer_page();
+// What the list showed last: its rows as drawn, or the line that says that
+// the query found nobody (for tests).
+const std::vector<std::string>& last_list_page();
 
 }  // namespace vaslab

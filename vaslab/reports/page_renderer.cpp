@@ -247,15 +247,28 @@ class Renderer {
     const struct {
       const char* label;
       const char* value;
-    } pairs[] = {{"     Name: ", h.patient_name}, {"     ID #: ", h.patient_id}, {"Exam Date: ", h.exam_date}};
+      std::size_t size;
+    } pairs[] = {{"     Name: ", h.patient_name, sizeof h.patient_name},
+                 {"     ID #: ", h.patient_id, sizeof h.patient_id},
+                 {"Exam Date: ", h.exam_date, sizeof h.exam_date}};
+    constexpr int kValueX = 330, kRightX = 1230;
+    // At least two characters of white before the right-hand column: a
+    // name that ran up to the study title would read as one text with it.
+    constexpr int kGap = 2 * 30;
+    const char* right[] = {h.title, h.right_line_2, h.right_line_3, h.right_line_4};
     for (int i = 0; i < 3; ++i) {
       if (!*pairs[i].value) continue;
       add_text(pairs[i].label, kAttr, 0, 50 * i);
-      add_text(pairs[i].value, kAttr, 330, 50 * i);
+      // A value too long for its room beside a right-hand text is set in
+      // the next smaller face, which holds every value the header stores.
+      const std::string value(pairs[i].value, strnlen(pairs[i].value, pairs[i].size));
+      const int room = *right[i] ? kRightX - kGap - kValueX : kPageWidth - kValueX;
+      int attr = kAttr;
+      if (static_cast<int>(value.size()) * page_font_width(attr & 3) > room) attr = kAttr | 1;
+      add_text(value, attr, kValueX, 50 * i);
     }
     add_text(h.left_line_4, kAttr, 0, 150);
-    const char* right[] = {h.title, h.right_line_2, h.right_line_3, h.right_line_4};
-    for (int i = 0; i < 4; ++i) add_text(right[i], kAttr, 1230, 50 * i);
+    for (int i = 0; i < 4; ++i) add_text(right[i], kAttr, kRightX, 50 * i);
   }
 
   void add_pressures() {

@@ -59,11 +59,6 @@ int DualEngine::run_pair() {
   }
   g_left_strip_units = (sides_[kRight].strip - 8) / 16;
   g_right_strip_units = (sides_[kLeft].strip - 8) / 16;
-  if (run_.stopwatch) {
-    run_.stopwatch->hide();
-    if (sides_[kRight].rec.show_stopwatch & 1) run_.stopwatch->show();
-  }
-
   const int rr = read_page_pair(n, run_.exam_id, run_.template_base, page(kRight), page(kLeft));
   int stored_step = -1;
   bool to_post = false;
@@ -100,6 +95,7 @@ int DualEngine::run_pair() {
 
   for (;;) {
     if (!to_post) {
+      show_live_stopwatch(run_, sides_[kRight].rec.show_stopwatch & 1);
       const int r = acquisition();
       select_cuffs(0);
       if (r != 0) {
@@ -144,6 +140,12 @@ int DualEngine::run_pair() {
 
 // --- Tables -------------------------------------------------------------------------------
 
+// The lower row of buttons above the button band ends two rows short of
+// the band's top line (y 403), which a button reaching it would cut.
+constexpr int kLowerRowBottom = 401;
+// The side captions stand between the title band and the traces.
+constexpr int kSideCaptionY = 30;
+
 void DualEngine::fill_table(std::vector<ButtonRecord>& t, bool post) {
   t.clear();
   auto add = [&t](int x1, int y1, int x2, int y2, const char* label, int code, int key, int remote,
@@ -152,8 +154,8 @@ void DualEngine::fill_table(std::vector<ButtonRecord>& t, bool post) {
     const int panel_key = pressure() ? 3 : 1;
     add(346, 282, 425, 342, "Gain UP^dpp_scale_rt", kDualGainUp, 1, 5);
     add(215, 282, 294, 342, "Gain DOWN^dpp_scale_lt", kDualGainDown, 2, 6);
-    add(346, 343, 425, 403, "Baseline UP^dpp_bsln_rt", kDualBaselineUp, 4, 3);
-    add(215, 343, 294, 403, "Baseline DOWN^dpp_bsln_lt", kDualBaselineDown, 8, 4);
+    add(346, 343, 425, kLowerRowBottom, "Baseline UP^dpp_bsln_rt", kDualBaselineUp, 4, 3);
+    add(215, 343, 294, kLowerRowBottom, "Baseline DOWN^dpp_bsln_lt", kDualBaselineDown, 8, 4);
     add(428, 282, 639, 342, "Side^dpp_side", kDualSide, 16, 14);
     add(132, 408, 274, 479, "Back^glbl_back", kCodeBack, 32, 9);
     add(275, 408, 426, 479, "Next^glbl_next", kCodeNext, 64, 10);
@@ -175,14 +177,14 @@ void DualEngine::fill_table(std::vector<ButtonRecord>& t, bool post) {
     }
     if (cuffs()) {
       add(0, 282, 212, 342, "Inflate^dpp_infl", kDualInflate, 128, 1);
-      add(0, 343, 212, 403, "Deflate^dpp_defl", kDualDeflate, 256, 2);
+      add(0, 343, 212, kLowerRowBottom, "Deflate^dpp_defl", kDualDeflate, 256, 2);
     }
   } else if (pressure()) {
     add(0, 282, 73, 343, "FastLeft^dpp_post_scrfast_lt", kDualFastBack, 2, 6);
     add(74, 282, 140, 343, "SlowLeft^dpp_post_scrslow_lt", kDualSlowBack, 8, 4);
-    add(0, 344, 212, 405, "Side^dpp_post_side", kDualSide, 16, 14);
+    add(0, 344, 212, kLowerRowBottom, "Side^dpp_post_side", kDualSide, 16, 14);
     // Beside Do Over: where the mode button used to stand it covered EXIT.
-    add(481, 344, 639, 405, "Move^dpp_post_move", kDualMove, 128, 0,
+    add(481, 344, 639, kLowerRowBottom, "Move^dpp_post_move", kDualMove, 128, 0,
         (sides_[kRight].rec.options & 0x08) ? kButtonShown : kButtonHidden);
     add(246, 282, 319, 343, "FastRight^dpp_post_scrfast_rt", kDualFastForward, 1, 5);
     add(179, 282, 245, 343, "SlowRight^dpp_post_scrslow_rt", kDualSlowForward, 4, 3);
@@ -191,7 +193,7 @@ void DualEngine::fill_table(std::vector<ButtonRecord>& t, bool post) {
     add(427, 408, 639, 479, "Proceed^glbl_procd", 0, 64, 10);
     add(481, 282, 639, 343, "Set Output^dpp_post_setout", kDualSetOutput, 8192, 11);
     add(0, 0, 0, 0, "", 121, 4096, kDualRemotePicker, kButtonHidden);
-    add(322, 344, 478, 405, "Do Over^dpp_post_dover", kCodeDoOver, 256, 18);
+    add(322, 344, 478, kLowerRowBottom, "Do Over^dpp_post_dover", kCodeDoOver, 256, 18);
     add(275, 408, 426, 479, "Next^glbl_next", 0, 1024, 13);
     add(322, 282, 478, 343, "View^dpp_post_view", kCodeView, 32768, 15);
     add(8, 23, 303, 178, "CP", kDualCaptureRight, 0, 0, kButtonGreyed);
@@ -201,9 +203,9 @@ void DualEngine::fill_table(std::vector<ButtonRecord>& t, bool post) {
     add(74, 282, 140, 343, "SlowLeft^dpp_post_scrslow_lt", kDualSlowBack, 8, 4);
     add(246, 282, 319, 343, "FastRight^dpp_post_scrfast_rt", kDualFastForward, 1, 5);
     add(179, 282, 245, 343, "SlowRight^dpp_post_scrslow_rt", kDualSlowForward, 4, 3);
-    add(0, 344, 212, 405, "Side^dpp_post_side", kDualSide, 16, 14);
+    add(0, 344, 212, kLowerRowBottom, "Side^dpp_post_side", kDualSide, 16, 14);
     add(0, 0, 0, 0, "", kCodePicker, 4096, kDualRemotePicker, kButtonHidden);
-    add(322, 344, 478, 405, "Do Over^dpp_post_dover", kCodeDoOver, 256, 18);
+    add(322, 344, 478, kLowerRowBottom, "Do Over^dpp_post_dover", kCodeDoOver, 256, 18);
     add(132, 408, 274, 479, "Back^glbl_back", kCodeBack, 32, 9);
     add(275, 408, 426, 479, "Next^glbl_next", 0, 64, 10);
     add(427, 408, 639, 479, "Proceed^glbl_procd", 0, 1024, 13);
@@ -308,6 +310,9 @@ void DualEngine::draw_screen(const char* background, bool post) {
   char title[kLocation + 1];
   std::snprintf(title, sizeof title, "%.24s", sides_[kRight].rec.label + 6);
   draw_screen_title(title);
+  // Which trace is which side: the RIGHT step's trace is the left one.
+  draw_text_cells("RIGHT", kSideCaptionY, strip_x(kRight) / 8, kColorBackground, kColorWhite);
+  draw_text_cells("LEFT", kSideCaptionY, strip_x(kLeft) / 8, kColorBackground, kColorWhite);
   // The capture panels only take touches on the traces: they are not drawn.
   std::vector<std::uint8_t> states;
   for (ButtonRecord& b : table_) {

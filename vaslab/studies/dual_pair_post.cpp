@@ -131,7 +131,10 @@ void DualEngine::set_output() {
     if (!(scroll_set_ & side_bit(side))) continue;
     StudyPage& p = page(side);
     const bool brachial = std::strstr(sides_[side].rec.label, "Brachial") != nullptr;
-    edit_text_field(side == kRight ? "Set RIGHT Output to:" : "Set LEFT Output to:", p.short_text, 4, 0, brachial);
+    char now[8];
+    shown_output(p, now, sizeof now);
+    edit_text_field(side == kRight ? "Set RIGHT Output to:" : "Set LEFT Output to:", p.short_text, 4, 0, brachial,
+                    now);
     p.short_text[sizeof p.short_text - 1] = 0;
     sides_[side].shown_pressure = -1;
     load_background("dpp_post_bkgd");
@@ -210,6 +213,7 @@ int DualEngine::post_screen() {
   scroll_set_ = kBoth;
   for (int side : {kRight, kLeft})
     if (page(side).flags & kPageDeletedSide) scroll_set_ &= ~side_bit(side);
+  hide_live_stopwatch(run_);
   bool redraw = true;
   for (;;) {
     if (redraw) {

@@ -60,11 +60,18 @@ void carry_settings(ModuleRun& run, int volume) {
   run.volume = volume;
 }
 
+void show_live_stopwatch(ModuleRun& run, bool shown) {
+  if (!run.stopwatch) return;
+  run.stopwatch->hide();
+  if (shown) run.stopwatch->show();
+}
+
+void hide_live_stopwatch(ModuleRun& run) {
+  if (run.stopwatch) run.stopwatch->hide();
+}
+
 int run_one_step(ModuleRun& run, StepScreens& screens) {
-  if (run.stopwatch) {
-    run.stopwatch->hide();
-    if (screens.stopwatch_shown(run)) run.stopwatch->show();
-  }
+  show_live_stopwatch(run, screens.stopwatch_shown(run));
   const int step = run.current;
   int r = read_study_page(step, run.exam_id, run.template_base, *run.page);
   if (r == 4) return kResultError;

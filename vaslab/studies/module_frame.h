@@ -90,6 +90,12 @@ int open_module_run(int argc, char* argv[], ModuleRun& run);
 // template number, exam id, first step, step count, current step.
 int run_study_module(int argc, char* argv[], StepScreens& screens);
 
+// The study stopwatch belongs to the live screens: each acquisition shows it
+// as its step asks, and a post screen reviews a capture without it (a count
+// and "Timer" left over from the live screen would read as its own).
+void show_live_stopwatch(ModuleRun& run, bool shown);
+void hide_live_stopwatch(ModuleRun& run);
+
 // The steps of one step (page read or new, screens, page written); exposed
 // for the modules' tests.
 int run_one_step(ModuleRun& run, StepScreens& screens);

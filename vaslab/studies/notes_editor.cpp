@@ -178,6 +178,7 @@ constexpr int kSmallMode = 0, kKeyboardMode = 1, kLargeMode = 2;
 constexpr int kPaper = kColorWhite;
 constexpr int kCaptionColor = kColorGrey;
 constexpr int kAnswerColor = kColorBlack;
+constexpr int kFieldRuleColor = kColorGrey;
 
 std::string_view answer_of(const NotesLine& l) {
   const char* a = l.text + l.answer_start;
@@ -457,15 +458,18 @@ void NotesForm::touch_text() {
 }
 
 int NotesForm::handle(int code) {
+  // A character or a line end that no longer fits is refused with the error
+  // beep, as a full field is everywhere else: dropped silently it would be
+  // missing from the report without the operator knowing.
   if (code >= 32 && code <= 126) {
-    edit(code);
+    if (!edit(code)) beep_once();
     return -1;
   }
   switch (code) {
     case kExit: return leave(kResultLeave);
     case kEnter:
       if (!in_block(cursor_)) return move_vertical(1);
-      edit(kWrapEnter);
+      if (!edit(kWrapEnter)) beep_once();
       return -1;
     case kBackspace: edit(kWrapBackspace); return -1;
     case kDelete: edit(kWrapDelete); return -1;
@@ -627,15 +631,19 @@ void NotesForm::draw_lines() {
     const NotesLine& l = lines_[i];
     const std::string caption(l.text, l.answer_start);
     const std::string answer(answer_of(l));
+    // Each answer is ruled to its width, so that the operator sees where the
+    // line ends before it is full.
     if (mode_ == kSmallMode) {
       draw_text_cells(caption.c_str(), 19 * row + 2, 0, kPaper, kCaptionColor);
       draw_text_cells(answer.c_str(), 19 * row + 2, l.answer_start, kPaper, kAnswerColor);
+      underline_text_cells(row, l.answer_start, l.width, kFieldRuleColor);
     } else {
       g_draw.fill_color = kPaper;
       g_draw.text_color = kCaptionColor;
       draw_entry_text_wrapped(caption.c_str(), row, 0);
       g_draw.text_color = kAnswerColor;
       draw_entry_text_wrapped(answer.c_str(), row, l.answer_start);
+      underline_entry_cells(row, l.answer_start, l.width, kFieldRuleColor);
     }
   }
   if (mode_ == kLargeMode)

@@ -350,6 +350,7 @@ int run_post_screen(ModuleRun& run, PostScreen& screen) {
   for (int i = 0; i < n_own; ++i) table.push_back(own[i]);
   table.push_back(kButtonTableEnd);
 
+  hide_live_stopwatch(run);
   LiveTrace trace;
   trace.width = screen.window();
   get_scale_baseline_row(p.baseline, 4, &trace.baseline_tick);

@@ -116,7 +116,9 @@ class SinglePressure : public SingleChannelModule {
     if (e != kPressSetOutput) return false;
     wait_button_release(current_button_table());
     set_button_mode_repeat();
-    edit_text_field("Set Output to:", run.page->short_text, 4, 0, std::strstr(label_, "Brachial") != nullptr);
+    char now[8];
+    shown_output(*run.page, now, sizeof now);
+    edit_text_field("Set Output to:", run.page->short_text, 4, 0, std::strstr(label_, "Brachial") != nullptr, now);
     run.page->short_text[4] = 0;
     set_button_mode_capture();
     shown_pressure_ = -1;

@@ -1,5 +1,6 @@
 #include "vaslab/studies/study_page.h"
 
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <unistd.h>
@@ -87,6 +88,16 @@ int write_study_page(int step, int exam_id, StudyPage& page) {
 
 void delete_study_page(int step, int exam_id) {
   ::unlink(platform::map_path(page_file_name(step, exam_id)).c_str());
+}
+
+void shown_output(const StudyPage& p, char* out, std::size_t size) {
+  if (!out || size == 0) return;
+  if (p.short_text[0]) {
+    std::snprintf(out, size, "%.*s", static_cast<int>(sizeof p.short_text - 1), p.short_text);
+    return;
+  }
+  const bool in_ring = p.count > 0 && p.newest >= 0 && p.newest < PAGE_SAMPLES;
+  std::snprintf(out, size, "%d", in_ring ? p.channel_2[p.newest] & 0x1FF : 0);
 }
 
 }  // namespace vaslab

@@ -67,6 +67,10 @@ void decode_study_page(const std::uint8_t* in, StudyPage& p);
 // the ring and below the count whenever there are samples.
 bool page_samples_valid(const StudyPage& p);
 
+// The output a pressure page shows: its output text when set, else the cuff
+// pressure stored at the newest sample (its low 9 bits), as text.
+void shown_output(const StudyPage& p, char* out, std::size_t size);
+
 // Reads and checks a page, as the modules do.  0: a valid page is in `page`
 // (its flags now 0).  1: no usable page (missing, wrong size, another
 // template, samples out of range).  4: the file has the right size but

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 #include "vaslab/core/input/event_wait.h"
@@ -22,6 +23,8 @@ constexpr int kCodeClear = 1070;
 constexpr int kFirstLetterKey = 16;
 constexpr int kLastLetterKey = 45;
 constexpr int kPunctuationKeys = 5;  // entries 0 to 4
+constexpr int kLineX = 16;
+constexpr int kNowRight = 624, kNowY = 40;
 
 // The line being edited, and where it was last drawn (640 by 480 space).
 struct TextLine {
@@ -44,13 +47,14 @@ ButtonRecord key(int x1, int y1, int x2, int y2, const char* label, int code, in
 KeyTable make_key_table() {
   KeyTable t;
   int n = 0;
-  t[n++] = key(0, 338, 68, 401, "-^pde_hyph", 45);
+  // Ten keys of 63 across, as evenly inside the screen's 640 as they go.
+  static const int kEdges[] = {5, 68, 131, 194, 257, 320, 383, 446, 509, 572, 635};
+  t[n++] = key(kEdges[0], 338, 68, 401, "-^pde_hyph", 45);
   t[n++] = key(68, 338, 131, 401, ",^pde_comma", 44);
   t[n++] = key(131, 338, 194, 401, "^pde_apos", 39);
   t[n++] = key(194, 338, 348, 399, " ^pde_space", 32);
   t[n++] = key(320, 338, 474, 399, " ^pde_bksp", kCodeBackspace, 264);
   t[n++] = key(465, 338, 619, 399, "CLEAR^set_clear", kCodeClear);
-  static const int kEdges[] = {0, 68, 131, 194, 257, 320, 383, 446, 509, 572, 635};
   struct Row {
     int top, bottom;
     const char* labels[10];
@@ -135,13 +139,14 @@ void set_keys(int first, int last, std::uint8_t state) {
 
 }  // namespace
 
-int run_keyboard_entry(const char* prompt, char* text, int max_length, int flags, int font) {
+int run_keyboard_entry(const char* prompt, char* text, int max_length, int flags, int font, const char* now) {
   if (!prompt || !prompt[0] || !text || max_length < 1 || max_length > 40 || !screen_ready()) return -1;
   if (!(flags & kEntryKeepCapsLock) && !(peek_keyboard_flags(0, kKeyboardFlagsAddress) & 0x40)) toggle_caps_lock();
   KeyTable& table = key_table();
   set_keys(0, kPunctuationKeys - 1, font == kFontSized ? kButtonShown : kButtonHidden);
   // White, as the other texts on the screens' dark backgrounds.
-  line_start(0, 23, font, rgb(255, 255, 255), max_length);
+  // The line starts inside the screen's margin, above the keys' left edge.
+  line_start(kLineX, 23, font, rgb(255, 255, 255), max_length);
   // The caller's buffer holds max_length + 1 bytes: read no further.
   char start[41];
   std::snprintf(start, sizeof start, "%.*s", max_length, text);
@@ -153,6 +158,13 @@ int run_keyboard_entry(const char* prompt, char* text, int max_length, int flags
   clear_screen();
   set_text_size(0, 0, 2);
   draw_screen_title(prompt);
+  if (now && now[0]) {
+    // What the value stands at before it is changed, right of the line.
+    char caption[48];
+    std::snprintf(caption, sizeof caption, "Now: %.40s", now);
+    draw_font_text(kFontSized, scale_x(kNowRight) - font_text_width(kFontSized, caption), scale_y(kNowY), caption,
+                   rgb(255, 255, 255));
+  }
   line_redraw();
   draw_buttons(table.data());
 
@@ -176,10 +188,10 @@ int run_keyboard_entry(const char* prompt, char* text, int max_length, int flags
   return code;
 }
 
-void edit_text_field(const char* prompt, char* text, int max_length, int flags, bool hide_letters) {
+void edit_text_field(const char* prompt, char* text, int max_length, int flags, bool hide_letters, const char* now) {
   set_keys(kFirstLetterKey, kLastLetterKey, hide_letters ? kButtonHidden : kButtonShown);
   if (!font_made(kFontEntry)) return;
-  run_keyboard_entry(prompt, text, max_length, flags, kFontEntry);
+  run_keyboard_entry(prompt, text, max_length, flags, kFontEntry, now);
 }
 
 void edit_text_field_options(const char* prompt, char* text, int max_length, int flags) {

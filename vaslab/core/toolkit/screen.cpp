@@ -389,6 +389,11 @@ void draw_text_cells(const char* text, int y, int column, int background, int co
   draw_chars(s, kFontCell, kFontCellArrows, px, py, scale_x(8), text_rgb(color));
 }
 
+void underline_text_cells(int row, int column, int count, int color) {
+  const int from = std::clamp(column, 0, 80), to = std::clamp(column + count, 0, 80);
+  if (to > from) fill_rect_color(from * 8, 19 * row + 17, to * 8, 19 * row + 18, color);
+}
+
 void draw_text_cursor(int row, int column, char ch, int cell_color, int text_color) {
   const int y = 19 * row + 1;
   const int c = std::clamp(column, 0, 79);
@@ -448,13 +453,15 @@ void draw_text_at_cell_address(const char* text, int address, int column) {
   flush_area(x, y, x + 16 * n, y + 16);
 }
 
-void draw_text_wide(const char* text, int y, int x, int color) {
+void draw_text_wide(const char* text, int y, int x, int color) { draw_text_wide_pitch(text, y, x, 16, color); }
+
+void draw_text_wide_pitch(const char* text, int y, int x, int pitch, int color) {
   if (!have_surface() || color == kColorNone) return;
   const std::string_view s = bounded(text);
   const int twin = font_has_own_arrows(kFontSized) ? 0 : kFontSizedArrows;
   const int px = scale_x(x), py = scale_y(y);
-  draw_chars(s, kFontWide, twin, px, py, scale_x(16), text_rgb(color));
-  invalidate(px, py, px + scale_x(16 * static_cast<int>(s.size())), py + scale_y(kWideTextRows));
+  draw_chars(s, kFontWide, twin, px, py, scale_x(pitch), text_rgb(color));
+  invalidate(px, py, px + scale_x(pitch * static_cast<int>(s.size()) + 16 - pitch), py + scale_y(kWideTextRows));
   mark_dirty(kDirtyWholeWindow);
 }
 
@@ -500,6 +507,15 @@ void draw_entry_text_wrapped(const char* text, int row, int column) {
   const EntryCell c = entry_cell(row, column);
   fill_rect_color(c.x, c.text_top, c.x + 16 * static_cast<int>(rest.size()), c.text_top + kWideTextRows, g_draw.fill_color);
   draw_text_wide(rest.c_str(), c.text_top, c.x, g_draw.text_color);
+}
+
+void underline_entry_cells(int row, int column, int count, int color) {
+  for (int c = std::max(column, 0), end = std::min(column + count, 80); c < end;) {
+    const int stop = c < 40 ? std::min(end, 40) : end;
+    const EntryCell cell = entry_cell(row, c);
+    fill_rect_color(cell.x, cell.cell_top + 30, cell.x + 16 * (stop - c), cell.cell_top + 31, color);
+    c = stop;
+  }
 }
 
 void draw_entry_cursor(int row, int column, char ch, int cell_color, int text_color) {

@@ -145,6 +145,9 @@ void draw_white_text(int x, int y, const char* text);
 void draw_text_cells(const char* text, int y, int column, int background, int color);
 void draw_text_cursor(int row, int column, char ch, int cell_color, int text_color);
 void erase_text_cursor(int row, int column, int color);
+// A one-pixel rule under `count` cells of a text row from `column`, where the
+// cursor's lower bar lies: it shows how far a field reaches.
+void underline_text_cells(int row, int column, int count, int color);
 void clear_text_row(int row, int column);
 void draw_probe_indicator_at(int probe_type, int x, int y);
 void draw_probe_indicator(int probe_type);
@@ -156,6 +159,9 @@ void draw_text_at_cell_address(const char* text, int address, int column);
 // the letters it replaces stay on the screen.
 constexpr int kWideTextRows = 32;
 void draw_text_wide(const char* text, int y, int x, int color);
+// The same with cells `pitch` pixels apart (16 and less), for a line that
+// would not fit the screen at 16.
+void draw_text_wide_pitch(const char* text, int y, int x, int pitch, int color);
 // The same over an earlier text: its cells are filled with the fill colour
 // first, so a readout redrawn in place keeps no pixels of the last value.
 void draw_text_wide_over(const char* text, int y, int x, int color);
@@ -163,6 +169,9 @@ void draw_field_text(const char* text, int row, int column);
 void draw_entry_text_wrapped(const char* text, int row, int column);
 void draw_entry_cursor(int row, int column, char ch, int cell_color, int text_color);
 void erase_entry_cursor(int row, int column, int color);
+// The same rule for the two-half entry layout; a field that runs on into the
+// second half is ruled on both.
+void underline_entry_cells(int row, int column, int count, int color);
 void clear_entry_rows(int row, int column);
 
 // Draws text in one of the 15 fonts with its cell's top-left at surface

@@ -111,7 +111,8 @@ TEST_F(ImportScreenTest, RequiredInputIsAskedAgainAndValuesGoAsArguments) {
   // The button's key: its character must not land in the first input.
   input->after(300).key('2').after(300).type("0x\"1").after(100).key(kReturn);
   input->after(300).at_time([&] { shown = last_viewer_page(); }).key(kReturn);
-  input->after(300).type("2").after(100).key(kReturn).after(500).tap(kCancel);
+  // Asked again, the short value is typed over from its start.
+  input->after(300).type("012").after(100).key(kReturn).after(500).tap(kCancel);
   EXPECT_EQ(run_screen(), 0);
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[0], "Info:");
@@ -119,6 +120,44 @@ TEST_F(ImportScreenTest, RequiredInputIsAskedAgainAndValuesGoAsArguments) {
   // "x" and the double quote were refused; the value went as the fourth of ten.
   EXPECT_EQ(runs(), std::vector<std::string>{"2 C:\\IMPORT\\query.err    012      "});
   EXPECT_FALSE(root.exists("C:\\IMPORT\\import.dat"));
+}
+
+// Each query's list is its own answer: the patients of an earlier query go,
+// an answer without patients says so and imports nobody, and a name sent
+// back as too short is corrected by typing it again.
+TEST_F(ImportScreenTest, EachQueryListsItsOwnAnswerAlone) {
+  root.write("C:\\PROGRAMS\\impbtns.dat",
+             "<BUTTON ID=1 AUTO=-1 ENABLED=TRUE></BUTTON>\n"
+             "<BUTTON ID=2 ENABLED=TRUE><USERINPUT ID=0 REQUIRED=TRUE MAXLENGTH=30>Name: </USERINPUT></BUTTON>\n");
+  root.write("C:\\PROGRAMS\\required.txt", std::string("Three characters at least.").append(54, ' '));
+  root.write("C:\\PROGRAMS\\patients.txt",
+             "K01|NOWAK^PIOTR|ID01|19500101|M|ACC01|Lower limb\n"
+             "K02|SANTOS^MARIA|ID02|19600101|F|ACC02|Upper limb\n"
+             "K03|MILLER^ANNA|ID03|19700101|F|ACC03|Lower limb\n");
+  struct Seen {
+    const char* after;
+    std::vector<std::string> list;
+  };
+  std::vector<Seen> seen = {{"the automatic query", {}}, {"a name nobody has", {}}, {"a Select on it", {}},
+                            {"the corrected name", {}}};
+  auto look = [&](std::size_t i) { return [&, i] { seen[i].list = last_list_page(); }; };
+  input->after(300).at_time(look(0));
+  input->key('2').after(300).type("ZZZZZ").after(100).key(kReturn).after(500).at_time(look(1));
+  input->tap(kSelect).after(300).at_time(look(2));
+  input->key('2').after(300).type("MI").after(100).key(kReturn).after(300).key(kReturn);
+  input->after(300).type("MILLER").after(100).key(kReturn).after(500).at_time(look(3)).tap(kSelect);
+  EXPECT_EQ(run_screen(), 0);
+  ASSERT_EQ(seen[0].list.size(), 3u) << seen[0].after;
+  EXPECT_EQ(seen[0].list[2].substr(0, 11), "MILLER^ANNA") << seen[0].after;
+  for (std::size_t i : {1u, 2u}) EXPECT_EQ(seen[i].list, std::vector<std::string>{"No patient matches this query."}) << seen[i].after;
+  ASSERT_EQ(seen[3].list.size(), 1u) << seen[3].after;
+  EXPECT_EQ(seen[3].list[0].substr(0, 11), "MILLER^ANNA") << seen[3].after;
+  const std::vector<std::string> r = runs();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[1], "2 C:\\IMPORT\\query.err ZZZZZ         ");
+  EXPECT_EQ(r[2], "2 C:\\IMPORT\\query.err MILLER         ");
+  EXPECT_TRUE(same("C:\\TEMP\\K03.imp", "C:\\IMPORT\\import.dat"));
+  EXPECT_FALSE(root.exists("C:\\TEMP\\K01.scr")) << "an earlier answer stays behind";
 }
 
 TEST_F(ImportScreenTest, MissingProgramLeavesItsErrorLineShown) {

@@ -163,6 +163,43 @@ TEST_F(NotesFormTest, CaptionsPadOrNotAndDefaultsAreWrittenOnLeaving) {
   EXPECT_EQ(text(2), "oknormal");
 }
 
+// A full line tells the operator so: the characters that do not fit are
+// refused with the error beep, in every screen mode, and each answer is
+// ruled to its width so that its end is seen before it is reached.
+TEST_F(NotesFormTest, AFullLineBeepsAndItsEndIsShown) {
+  add_line("Comments", 9, 10);
+  write_template();
+  struct Mode {
+    const char* name;
+    const char* data_entry;
+    int y;                  // the rule's row under the first line
+    int first_x, last_x;    // its first and last pixel columns
+  } modes[] = {
+      // The answer starts at index 9, after " Comments".
+      {"small", "1", 17, 9 * 8, 19 * 8 - 1},
+      {"large", "2", 28 + 30, 9 * 16, 19 * 16 - 1},
+      {"keyboard", "3", 28 + 30, 9 * 16, 19 * 16 - 1},
+  };
+  for (const Mode& m : modes) {
+    std::snprintf(hardware_settings().data_entry, sizeof hardware_settings().data_entry, "%s", m.data_entry);
+    delete_study_page(1, kExam);
+    input->beeps = 0;
+    bool ruled = false, past_end_clear = false;
+    input->after(100).at_time([&] {
+      ruled = px(m.first_x, m.y) == vga_color_to_rgb(kColorGrey) && px(m.last_x, m.y) == vga_color_to_rgb(kColorGrey);
+      past_end_clear = px(m.last_x + 1, m.y) != vga_color_to_rgb(kColorGrey);
+    });
+    input->type("abcdefghij").after(50);
+    input->at_time([&] { EXPECT_EQ(input->beeps, 0) << m.name << ": nothing refused yet"; });
+    input->type("kl").after(50).key(platform::vk::kEscape);
+    EXPECT_EQ(run(1, 1, 1), kResultLeave) << m.name;
+    EXPECT_GE(input->beeps, 1) << m.name;
+    EXPECT_EQ(text(1), "abcdefghij") << m.name;
+    EXPECT_TRUE(ruled) << m.name << ": the answer's width is ruled";
+    EXPECT_TRUE(past_end_clear) << m.name << ": the rule ends with the line";
+  }
+}
+
 TEST_F(NotesFormTest, TypingWrapsInsideABlockAndPagesHoldTheFlags) {
   add_line("History", 10, 10, "", 1);
   add_line("", 10, 10);

@@ -123,6 +123,35 @@ TEST_F(StudyScreenshot, DualPressureAcquisitionAndPost) {
   EXPECT_EQ(run(dualpres_main, 2), 1);
 }
 
+// The dual screens say which trace is which side, and the lower row of
+// buttons leaves the top line of the button band whole.
+TEST_F(StudyScreenshot, DualScreensNameTheirSidesAndKeepTheBandLineWhole) {
+  ankle_pair();
+  struct Seen {
+    int line = 0, right_caption = 0, left_caption = 0;
+  } seen[2];
+  auto look = [this](Seen& s) {
+    return [this, &s] {
+      const std::uint32_t white = rgb(255, 255, 255);
+      s.line = count_of(0, 403, 640, 404, rgb(120, 170, 180));
+      s.right_caption = count_of(8, 28, 120, 46, white);
+      s.left_caption = count_of(336, 28, 448, 46, white);
+    };
+  };
+  input->after(30);
+  pulse(400);
+  input->after(1000).at_time(look(seen[0]));
+  input->after(100).tap(kCodeCapture).after(300).at_time(look(seen[1]));
+  input->after(100).tap(kCodeExit);
+  EXPECT_EQ(run(dualpres_main, 2), 1);
+  for (const Seen& s : seen) {
+    const char* screen = &s == &seen[0] ? "acquisition" : "post";
+    EXPECT_EQ(s.line, 640) << screen << ": the band's line is cut";
+    EXPECT_GT(s.right_caption, 20) << screen << ": no RIGHT over the left trace";
+    EXPECT_GT(s.left_caption, 20) << screen << ": no LEFT over the right trace";
+  }
+}
+
 TEST_F(StudyScreenshot, DualPpgAcquisition) {
   digits_pair();
   input->after(30);

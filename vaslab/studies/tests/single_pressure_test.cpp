@@ -9,6 +9,9 @@
 
 #include "study_fixture.h"
 #include "vaslab/core/input/system_utils.h"
+#include "vaslab/core/input/event_wait.h"
+#include "vaslab/core/toolkit/buttons.h"
+#include "vaslab/core/toolkit/screen.h"
 #include "vaslab/studies/single_channel.h"
 
 namespace vaslab {
@@ -158,6 +161,41 @@ TEST_F(SinglePressureTest, AReviewedPageIsRewrittenWithOnlyItsChanges) {
     w.insert(w.end(), kStepCommands.begin(), kStepCommands.end());
     return w;
   }());
+}
+
+// Set Output opens on what the post screen shows: the pressure stands
+// beside the line, the typed digits inside the screen's margin, and the digit
+// keys are alike in width and spacing.
+TEST_F(SinglePressureTest, SetOutputShowsTheCurrentOutputAndTypesInsideTheMargin) {
+  add_pressure_step("Rt Ankle");
+  write_template();
+  input->after(30);
+  frames_at(30, 50, 140, 100);
+  const std::uint32_t white = rgb(255, 255, 255);
+  int now_ink = 0, line_left = 640;
+  std::vector<int> lefts, widths;
+  input->after(200).tap(kCodeCapture).after(200).tap(kPressSetOutput).after(300).type("1").after(100);
+  input->at_time([&] {
+    now_ink = count_of(400, 30, 640, 84, white);
+    for (int y = 30; y < 84; ++y)
+      for (int x = 0; x < 400; ++x)
+        if (px(x, y) == white) line_left = std::min(line_left, x);
+    for (const ButtonRecord* b = current_button_table(); b && !is_table_end(*b); ++b)
+      if (b->button_code >= '0' && b->button_code <= '9' && b->y1 < 150) {
+        lefts.push_back(b->x1);
+        widths.push_back(b->x2 - b->x1);
+      }
+  });
+  input->tap(0).after(200).tap(kCodeExit);
+  EXPECT_EQ(run(1, 1, 1), 1);
+  EXPECT_STREQ(page(1)->short_text, "1");
+  EXPECT_GT(now_ink, 20) << "the current output is not shown";
+  EXPECT_GE(line_left, 10) << "the typed digit stands at the screen's edge";
+  ASSERT_EQ(widths.size(), 10u);
+  std::sort(lefts.begin(), lefts.end());
+  for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(widths[i], widths[0]) << "key " << i;
+  for (std::size_t i = 1; i < 10; ++i) EXPECT_EQ(lefts[i] - lefts[i - 1], widths[0]) << "key " << i;
+  EXPECT_GT(lefts[0], 0) << "the first key against the screen's edge";
 }
 
 TEST_F(SinglePressureTest, ThePickerFilesThePageUnderTheChosenStep) {

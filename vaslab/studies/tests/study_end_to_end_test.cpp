@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -149,6 +150,91 @@ TEST_F(StudyEndToEnd, AfterViewFromThePostScreenTheModuleIsQuietForTheReview) {
     return std::count(got.begin(), got.end(), 81) == 2;
   })) << "the step was set up again after View";
   EXPECT_TRUE(testsupport::wait_until([&] { return !simulator->streaming(); }, std::chrono::seconds(5)));
+}
+
+// The post screen of a step whose live screen shows the stopwatch comes back
+// from View as it was before: the stopwatch and its "Timer" caption belong
+// to the live screen and do not appear on the review of the capture.
+TEST_F(StudyEndToEnd, ThePostScreenComesBackFromViewAsItWas) {
+  root.write(kStudyMenuFile, [] {
+    const auto b = encode_study_menu_file(
+        {make_submenu_entry("Studies", 1, 1), make_study_entry("Segmental Pressures", 77)});
+    return std::string(b.begin(), b.end());
+  }());
+  add_pressure_step("Rt Brachial", [](PressureStep& s) { s.show_stopwatch = 1; });
+  write_template("77");
+  std::vector<std::uint32_t> before, after;
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("LANE LOIS").key(kReturn).type("B-2").key(kReturn);
+  input->after(200).at_time(frames(20));
+  input->after(100).tap(kCodeCapture).after(500).at_time([&] { before = screen_bitmap()->pixels; });
+  input->tap(kCodeView).after(2000).key(platform::vk::kEscape);
+  input->after(1000).at_time([&] { after = screen_bitmap()->pixels; });
+  input->tap(kCodeExit).after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+  ASSERT_FALSE(before.empty());
+  ASSERT_EQ(after.size(), before.size());
+  int changed = 0;
+  for (std::size_t i = 0; i < before.size(); ++i) changed += before[i] != after[i];
+  EXPECT_EQ(changed, 0) << "pixels of the post screen that changed over View";
+}
+
+// The longest name the header keeps (29 characters): on the patient screen
+// the line and its cursor stay inside the screen's margin, and on the report
+// the name stands clear of the study title beside it, whole.
+TEST_F(StudyEndToEnd, ALongNameStaysOnTheScreenAndClearOfTheReportTitle) {
+  const std::string name = "WALKER, ANNABELLE-MARIE O'CON";
+  ASSERT_EQ(name.size(), 29u);
+  root.write(kStudyMenuFile, [] {
+    const auto b = encode_study_menu_file(
+        {make_submenu_entry("Studies", 1, 1), make_study_entry("Segmental Pressures", 77)});
+    return std::string(b.begin(), b.end());
+  }());
+  add_pressure_step("Rt Brachial");
+  // The patient fields: the study caption that heads the report's right column.
+  std::uint8_t fields[kTemplateRecordSize] = {255, kStudyStepClass};
+  std::memcpy(fields + 2, "Segmental Pressures", 19);
+  fields[294] = 0x20;
+  add_record(fields);
+  write_template("77");
+  // The rightmost column of the edit line's row holding ink (text or cursor).
+  int line_right = -1;
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type(name).after(200).at_time([&] {
+    for (int y = 52; y < 84; ++y)
+      for (int x = 0; x < 640; ++x)
+        if (px(x, y) == vga_color_to_rgb(14) || px(x, y) == vga_color_to_rgb(kColorWhite)) line_right = std::max(line_right, x);
+  });
+  input->key(kReturn).type("A-17").key(kReturn);
+  input->after(200).at_time(frames(20));
+  input->after(100).tap(kCodeCapture).after(300).tap(0);  // capture, accept: the study ends
+  int name_right = -1, title_left = -1;
+  input->after(300).tap(kReviewView).after(2000);
+  input->at_time([&] {
+    const std::string file = root.read("C:\\DATA\\1.PDF");
+    std::vector<std::uint8_t> raster(kPageRasterBytes);
+    if (render_page_description(raster.data(), reinterpret_cast<const std::uint8_t*>(file.data()), file.size(),
+                                1) != kPageOk)
+      return;
+    // Page rows are stored bottom-up; ink is any colour but the white (7).
+    auto ink = [&](int x, int y) { return raster[static_cast<std::size_t>(kPageHeight - 1 - y) * kPageWidth + x] != 7; };
+    for (int y = 0; y < 50; ++y) {
+      for (int x = 330; x < 1230; ++x)
+        if (ink(x, y)) name_right = std::max(name_right, x);
+      for (int x = 1230; x < 2100; ++x)
+        if (ink(x, y) && (title_left < 0 || x < title_left)) title_left = x;
+    }
+  });
+  input->key(platform::vk::kEscape).after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+  EXPECT_GE(line_right, 0) << "the name was drawn";
+  EXPECT_LE(line_right, 630) << "the patient line or its cursor runs to the screen's edge";
+  EXPECT_EQ(root.read("C:\\DATA\\1.PDF").substr(32, 29), name);
+  ASSERT_GE(title_left, 1230) << "the study title on the report";
+  EXPECT_GT(name_right, 330 + 28 * 18) << "the name on the report, to its last letter";
+  EXPECT_LE(name_right, title_left - 60) << "less than two characters of white between name and title";
 }
 
 TEST_F(StudyEndToEnd, ANewStudyForTheSamePatientAfterACapture) {
