@@ -16,6 +16,8 @@
 
 #include "platform/file_io.h"
 #include "platform/find.h"
+#include "testsupport/write_faults.h"
+#include "vaslab/records/archive_reindex.h"
 #include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/tests/records_test_support.h"
 
@@ -237,6 +239,47 @@ TEST_F(ArchiveTest, KilledOrShortSaveLosesNothing) {
     EXPECT_EQ(archive_names(), names_before);
     EXPECT_TRUE(root.exists("C:\\DATA\\4.PDF"));
   }
+}
+
+// Killed or failed at any write, flush or rename of a save (the record's
+// among them, as when the database refuses it), and saved again after the
+// next start: the study is archived exactly once, with its record, and the
+// quick reindex and the search find one copy of it.
+TEST_F(ArchiveTest, ASaveCutOffAndRetriedArchivesTheStudyOnce) {
+  make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  const std::string db_one = root.read(kArchiveDbPath);
+  std::string jones;
+  auto numbered = [this] {
+    std::vector<std::string> n;
+    for (const auto& name : archive_names())
+      if (name != "0" && name[0] >= '0' && name[0] <= '9') n.push_back(name);
+    std::sort(n.begin(), n.end());
+    return n;
+  };
+  testsupport::check_write_faults(
+      root.path(), {{platform::map_path("C:\\ARCHIVE\\2")}},
+      [&] {
+        jones = make_study(2, "JONES", "B2", "03/05/2026 09:00 AM");
+        ::unlink(platform::map_path("C:\\ARCHIVE\\2").c_str());
+        root.write("C:\\ARCHIVE\\0", "1");
+        root.write(kArchiveDbPath, db_one);
+      },
+      [] { return archive_temp_study("2.PDF") == kSaveDone; },
+      [&](bool done) {
+        if (!done) {
+          ASSERT_EQ(archive_temp_study("2.PDF"), kSaveDone) << "the retry";
+        }
+        EXPECT_EQ(numbered(), (std::vector<std::string>{"1", "2"}));
+        EXPECT_EQ(root.read("C:\\ARCHIVE\\2"), jones);
+        EXPECT_FALSE(root.exists("C:\\DATA\\2.PDF"));
+        EXPECT_EQ(db_check().find("bad"), std::string::npos) << db_check();
+        QuickReindexCounts counts;
+        EXPECT_TRUE(quick_reindex(counts));
+        archive_db_in_use() = true;
+        search_archive_db();
+        EXPECT_EQ(study_list().count, 2);
+      });
 }
 
 TEST_F(ArchiveTest, SearchesTheDatabaseAndFallsBackToTheFolder) {
