@@ -90,8 +90,9 @@ int remove_stale_temporaries(const std::string& linux_folder, bool below = true)
 
 // Fault injection, present in every build so that the tested code is the
 // shipped code; unarmed it costs one predictable branch per step.  Steps are
-// the calls above and, on the folder drives, file_write(), file_sync() and
-// file_rename() below (the diskette has steps of its own).  Armed, the `nth`
+// the calls above and, on the folder drives, file_write() (but to a file
+// opened to append, a log), file_sync() and file_rename() below (the
+// diskette has steps of its own).  Armed, the `nth`
 // write, fsync or rename from now on fails with `error`, or, when
 // `error` is 0, ends the process right there with _exit(kFaultExitCode) (a
 // write that ends the process first puts half its bytes down, as a crash in
