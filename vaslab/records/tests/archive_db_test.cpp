@@ -17,7 +17,6 @@
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "testsupport/write_faults.h"
-#include "vaslab/records/archive_reindex.h"
 #include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/tests/records_test_support.h"
 
@@ -180,9 +179,14 @@ TEST_F(ArchiveTest, KilledOrShortSaveLosesNothing) {
   ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
   const std::string db_before = root.read(kArchiveDbPath);
   std::strcpy(hardware_settings().archive_path_2, "C:\\BACKUP\\");
+  std::vector<std::string> made = {smith};
   for (int step = 0; step <= 6; ++step) {
     SCOPED_TRACE("step " + std::to_string(step));
-    const std::string jones = make_study(2, "JONES", "B2", "03/05/2026 09:00 AM");
+    // Each round a study of its own: the same bytes again would be taken
+    // for the save of the round before, completed.
+    const std::string id = "B" + std::to_string(step);
+    const std::string jones = make_study(2, "JONES", id.c_str(), "03/05/2026 09:00 AM");
+    made.push_back(jones);
     const int last_before = last_archive_number(1);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -212,7 +216,7 @@ TEST_F(ArchiveTest, KilledOrShortSaveLosesNothing) {
       for (const auto& f : platform::list_files(std::string(folder) + "*")) {
         if (f.name == "0" || f.name[0] < '0' || f.name[0] > '9') continue;
         const std::string bytes = root.read(folder + f.name);
-        EXPECT_TRUE(bytes == smith || bytes == jones) << folder << f.name;
+        EXPECT_NE(std::find(made.begin(), made.end(), bytes), made.end()) << folder << f.name;
       }
     const bool finished = step == 6;
     EXPECT_EQ(root.exists("C:\\DATA\\2.PDF"), !finished);
@@ -243,8 +247,7 @@ TEST_F(ArchiveTest, KilledOrShortSaveLosesNothing) {
 
 // Killed or failed at any write, flush or rename of a save (the record's
 // among them, as when the database refuses it), and saved again after the
-// next start: the study is archived exactly once, with its record, and the
-// quick reindex and the search find one copy of it.
+// next start: the study is archived exactly once, with its record.
 TEST_F(ArchiveTest, ASaveCutOffAndRetriedArchivesTheStudyOnce) {
   make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
   ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
@@ -274,11 +277,6 @@ TEST_F(ArchiveTest, ASaveCutOffAndRetriedArchivesTheStudyOnce) {
         EXPECT_EQ(root.read("C:\\ARCHIVE\\2"), jones);
         EXPECT_FALSE(root.exists("C:\\DATA\\2.PDF"));
         EXPECT_EQ(db_check().find("bad"), std::string::npos) << db_check();
-        QuickReindexCounts counts;
-        EXPECT_TRUE(quick_reindex(counts));
-        archive_db_in_use() = true;
-        search_archive_db();
-        EXPECT_EQ(study_list().count, 2);
       });
 }
 
