@@ -59,14 +59,24 @@ int set_file_times(const std::string& linux_path, const timespec& access, const 
 std::optional<std::uint64_t> file_size(const std::string& linux_path);
 
 // Whether a file name is one of the temporary names above (they begin with
-// "~" and end in ".tmp~"; older runs left names with only the ending): such
-// a file is never a record of its own.
+// "~" and end in ".tmp~"; older runs left names with only the ending), or
+// the short form for drives of 8.3 names: "~", seven characters, ".", one
+// character and "~" (case aside).  Such a file is never a record of its own.
 bool is_temporary_name(std::string_view name);
 
-// Removes, in a folder and every folder below it, the temporary files that a
-// run killed in the middle of write_file_atomic() left behind.  Symbolic
-// links to folders are not entered.  Returns how many were removed.
-int remove_stale_temporaries(const std::string& linux_folder);
+// Removes, in a folder and every folder below it (with `below` false, in
+// the folder only), the temporary files that a run killed in the middle of
+// a write left behind.  Symbolic links to folders are not entered.  Returns
+// how many were removed.
+int remove_stale_temporaries(const std::string& linux_folder, bool below = true);
+
+// The first half of write_file_atomic(): `size` bytes written whole and
+// flushed under a fresh temporary name beside `linux_path`, which goes to
+// `staged`; nothing is left on failure.  A writer that must put several
+// files in place together stages them all, then renames each.  0, else a
+// negative errno.
+[[nodiscard]] int stage_file(const std::string& linux_path, const void* data, std::size_t size, mode_t mode,
+                             std::string& staged);
 
 // The steps of a whole-or-nothing write, for writers that put several files
 // in place together: every byte written (EINTR retried, a zero-length write
@@ -79,8 +89,11 @@ int remove_stale_temporaries(const std::string& linux_folder);
 [[nodiscard]] int rename_file_no_replace(const std::string& linux_from, const std::string& linux_to);
 
 // Fault injection, present in every build so that the tested code is the
-// shipped code; unarmed it costs one predictable branch per step.  Armed,
-// the `nth` write, fsync or rename from now on fails with `error`, or, when
+// shipped code; unarmed it costs one predictable branch per step.  Steps are
+// the calls above and, on the folder drives, file_write() (but to a file
+// opened to append, a log), file_sync() and file_rename() below (the
+// diskette has steps of its own).  Armed, the `nth`
+// write, fsync or rename from now on fails with `error`, or, when
 // `error` is 0, ends the process right there with _exit(kFaultExitCode) (a
 // write that ends the process first puts half its bytes down, as a crash in
 // the middle of it would).  Steps before and after the nth go through.

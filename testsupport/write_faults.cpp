@@ -39,7 +39,7 @@ std::vector<std::string> temporaries(const std::string& root) {
   for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name.size() >= 5 && name.compare(name.size() - 5, 5, ".tmp~") == 0) found.push_back(it->path().string());
+    if (platform::is_temporary_name(name)) found.push_back(it->path().string());
   }
   return found;
 }
@@ -69,7 +69,8 @@ std::vector<Bytes> snapshot(const std::vector<StoredFile>& files) {
 }  // namespace
 
 int check_write_faults(const std::string& root, const std::vector<StoredFile>& files,
-                       const std::function<void()>& prepare, const std::function<bool()>& write) {
+                       const std::function<void()>& prepare, const std::function<bool()>& write,
+                       const std::function<void(bool done)>& restart) {
   prepare();
   const std::vector<Bytes> before = snapshot(files);
   EXPECT_EQ(run_child(write, 0, 0), 0) << "the writer fails with nothing injected";
@@ -106,6 +107,7 @@ int check_write_faults(const std::string& root, const std::vector<StoredFile>& f
       }
       platform::remove_stale_temporaries(root);
       EXPECT_EQ(temporaries(root), std::vector<std::string>{}) << "left after the next start";
+      if (restart) restart(ok);
       if (!reached) {
         complete_steps = nth - 1;
         break;

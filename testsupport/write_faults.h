@@ -31,9 +31,14 @@ struct StoredFile {
 //    reports failure was made to fail (the hook reached its step);
 //  - after a reported failure no temporary file is left even before a restart;
 //  - after platform::remove_stale_temporaries(`root`), as every start runs
-//    it, no temporary file is left under `root`.
+//    it, no temporary file is left under `root`;
+//  - then `restart`, when given, runs in this process with whether the
+//    writer reported success: it does what the next start and the
+//    operator's retry of a failed or killed run do, and checks that nothing
+//    was handed over twice.
 // Returns the number of hook steps a complete write takes.
 int check_write_faults(const std::string& root, const std::vector<StoredFile>& files,
-                       const std::function<void()>& prepare, const std::function<bool()>& write);
+                       const std::function<void()>& prepare, const std::function<bool()>& write,
+                       const std::function<void(bool done)>& restart = {});
 
 }  // namespace testsupport

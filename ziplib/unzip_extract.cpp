@@ -167,7 +167,10 @@ struct OutputFile {
     const std::size_t slash = target.find_last_of("\\/");
     folder = slash == std::string::npos ? platform::current_directory() : target.substr(0, slash + 1);
     fd = platform::file_create_unnamed(folder);
-    if (fd < 0) fd = zip_create_temp(folder, thread_id(), &temp_path);
+    if (fd < 0) {
+      zip_remove_stale_temps(folder);
+      fd = zip_create_temp(folder, thread_id(), &temp_path);
+    }
     return fd >= 0;
   }
   bool write(const std::uint8_t* p, std::size_t n) {

@@ -436,8 +436,9 @@ int zip_run_operation(ZipState& s) {
     if (!root.empty()) {
       if (platform::dir_create(root) != 0) return report(s, ZE_CREAT, root);
     }
-    s.out_fd = zip_create_temp(root.empty() ? platform::current_directory() : root, static_cast<long>(::gettid()),
-                               &temp_path);
+    const std::string temp_dir = root.empty() ? platform::current_directory() : root;
+    zip_remove_stale_temps(temp_dir);
+    s.out_fd = zip_create_temp(temp_dir, static_cast<long>(::gettid()), &temp_path);
     if (s.out_fd < 0) return report(s, ZE_TEMP, root);
     out.out_is_temp = true;
     if (a.repair || out.old_fd < 0) a.preamble = 0;

@@ -7,6 +7,7 @@
 // frame installs.
 #include "ziplib/zip_volume.h"
 
+#include "platform/debug.h"
 #include "platform/diskette.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
@@ -444,9 +445,12 @@ int take_temp_name(const std::string& directory, long thread_id, std::string* wi
   char digits[8];
   std::snprintf(digits, sizeof digits, "%05lu", id % 100000);
   // Taken exclusively: a name another process takes between our check and
-  // ours makes us try the next letter instead of sharing its file.
+  // ours makes us try the next letter instead of sharing its file.  The
+  // "~" around it marks it as the file layer's temporary name (8.3, so that
+  // a diskette takes it): a run killed before it went is swept away, and no
+  // file of the user's is ever taken for one.
   for (char letter = 'a'; letter <= 'z'; ++letter) {
-    std::string path = dir + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + letter + digits;
+    std::string path = dir + '~' + kAlphabet[id % 37] + kAlphabet[(id / 37) % 37] + digits + '.' + letter + '~';
     const int r = take(path);
     if (r == -EEXIST) continue;
     if (r >= 0 && win_path) *win_path = std::move(path);
@@ -462,6 +466,18 @@ int zip_create_temp(const std::string& directory, long thread_id, std::string* w
     return platform::file_open(path, platform::OpenMode::kCreateNew);
   });
   return fd >= 0 ? fd : -1;
+}
+
+void zip_remove_stale_temps(const std::string& directory) {
+  if (!platform::on_diskette(directory)) return;
+  std::string dir = directory;
+  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
+  for (const auto& f : platform::list_files(dir + "*.*")) {
+    // A temporary still open (this run's own) is refused by the diskette.
+    if (!(f.attributes & platform::kAttrDirectory) && platform::is_temporary_name(f.name) &&
+        platform::file_delete(dir + f.name) == 0)
+      platform::debug_printf("zip: %s%s of a run cut off removed\n", dir.c_str(), f.name.c_str());
+  }
 }
 
 int zip_link_temp(int fd, const std::string& directory, long thread_id, std::string* win_path) {

@@ -50,11 +50,17 @@ std::uint64_t zipFreeSpace(const std::string& path);
 using FreeSpaceFn = std::optional<std::uint64_t> (*)(const std::string& win_path);
 void set_zip_free_space(FreeSpaceFn fn);
 
-// Eight characters: two base-37 characters of the thread id, a letter and
-// the last five digits of the thread id; the letter is the first whose name can be created
-// exclusively in `directory` (Windows form, with or without a trailing "\").
-// Returns the open descriptor and the Windows path, or -1.
+// "~", two base-37 characters of the thread id and its last five digits,
+// ".", a letter and "~" (the file layer's short temporary name); the letter
+// is the first whose name can be created exclusively in `directory`
+// (Windows form, with or without a trailing "\").  Returns the open
+// descriptor and the Windows path, or -1.
 int zip_create_temp(const std::string& directory, long thread_id, std::string* win_path);
+// Removes the temporaries that killed runs left in a folder of the
+// diskette, which the start-up sweep of the drive folders never sees; on
+// other drives that sweep does it.  Run before an operation takes a
+// temporary name there.
+void zip_remove_stale_temps(const std::string& directory);
 // The same names for an open file that has none yet (see
 // platform::file_create_unnamed()): it is linked under the first free one.
 // 0, else a negative errno.

@@ -31,6 +31,7 @@
 #include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/export_screen.h"
 #include "vaslab/records/study_menu_module.h"
+#include "vaslab/reports/zelmar_records.h"
 #include "vaslab/records/worklist.h"
 #include "vaslab/reports/spooler.h"
 #include "vaslab/studies/service_modules.h"
@@ -136,6 +137,7 @@ int win_main(const char* command_line) {
   // A run killed while writing a record left its temporary file; this copy
   // alone writes to the drives now, so every such file is stale.
   platform::remove_stale_temporaries(platform::root());
+  take_back_unfinished_zelmar_batch();
   reset_event_state();
   if (const std::string missing = missing_screen_file(); !missing.empty()) {
     // No window yet: the box goes to standard error and returns at once.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -106,10 +107,33 @@ int write_db_record(int number, const ArchiveDbRecord& record) {
   std::uint8_t bytes[kDbRecordBytes];
   encode_db_record(record, bytes);
   const off_t at = static_cast<off_t>(number) * static_cast<off_t>(kDbRecordBytes);
-  bool ok = ::pwrite(fd, bytes, sizeof bytes, at) == static_cast<ssize_t>(sizeof bytes);
-  ok = ok && ::fdatasync(fd) == 0;
+  bool ok = ::lseek(fd, at, SEEK_SET) == at && platform::write_all(fd, bytes, sizeof bytes) == 0;
+  ok = ok && platform::sync_file(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   return ok ? kSaveDone : kSaveRecordFailed;
+}
+
+// Whether the last copy of an archive folder is this study byte for byte:
+// a save cut off after its copy took its number left it so.
+bool last_copy_is(int path, int last, const std::vector<std::uint8_t>& data) {
+  if (last <= 0) return false;
+  const auto copy = platform::read_file(platform::map_path(folder_text(path) + archive_file_name(path, last)));
+  return copy && *copy == data;
+}
+
+// Takes back copy `number` of Archive Path 1 and the counter this save
+// wrote, so that a save whose record was refused leaves the archive as it
+// found it.
+void undo_archive_copy(int number, const std::optional<std::vector<std::uint8_t>>& counter_before) {
+  const std::string folder = folder_text(1);
+  const std::string copy = platform::map_path(folder + archive_file_name(1, number));
+  if (::unlink(copy.c_str()) != 0) platform::debug_printf("archive: copy %d not taken back: %s\n", number, std::strerror(errno));
+  const std::string counter = platform::map_path(folder + "0");
+  if (!counter_before)
+    ::unlink(counter.c_str());
+  else if (platform::write_file_atomic(counter, counter_before->data(), counter_before->size(), 0600) != 0)
+    platform::debug_printf("archive: counter not put back\n");
+  (void)fsync_folder(copy.substr(0, copy.rfind('/')));
 }
 
 bool fields_match(const char* a, const char* b, std::size_t width) {
@@ -268,7 +292,12 @@ int archive_temp_study(const char* file_name) {
   // be archived in its place, and the study itself deleted.
   if (!source || source->size() < kPageHeaderBytes || platform::file_size(source_path) != source->size())
     return kSaveNoSource;
-  const int n = last_archive_number(1) + 1;
+  // A save cut off after its copy took its number (killed before the
+  // record, or before the temporary study went) is completed, never made a
+  // second time: then the folder's last copy is this study, byte for byte.
+  const int last = last_archive_number(1);
+  const bool copied = last_copy_is(1, last, *source);
+  const int n = copied ? last : last + 1;
   if (n > kMaxArchiveNumber) return kSaveArchiveFull;
 
   ArchiveDbRecord record{};
@@ -281,13 +310,28 @@ int archive_temp_study(const char* file_name) {
   check_db_record(record, &sum);
   record.checksum = sum;
 
-  if (const int r = write_archive_copy(1, n, *source); r != kSaveDone) return r;
-  if (const int r = write_db_record(n, record); r != kSaveDone) return r;
+  const auto counter_before = platform::read_file(platform::map_path(folder_text(1) + "0"), 64);
+  if (!copied) {
+    if (const int r = write_archive_copy(1, n, *source); r != kSaveDone) return r;
+  } else {
+    platform::debug_printf("archive: copy %d is this study's; its save is completed\n", n);
+    const std::string counter = std::to_string(n);
+    if (platform::write_file_atomic(platform::map_path(folder_text(1) + "0"), counter.data(), counter.size(), 0600) != 0)
+      return kSaveCounterFailed;
+  }
+  if (const int r = write_db_record(n, record); r != kSaveDone) {
+    // Refused (the database read-only, say): the copy goes again, so that
+    // the failed save leaves the archive as it was.
+    undo_archive_copy(n, counter_before);
+    return r;
+  }
   step_done(4);
   if (archive_folder(2)[0]) {
-    const int n2 = last_archive_number(2) + 1;
-    if (n2 > kMaxArchiveNumber) return kSaveArchiveFull;
-    if (const int r = write_archive_copy(2, n2, *source); r != kSaveDone) return r;
+    const int last2 = last_archive_number(2);
+    if (!last_copy_is(2, last2, *source)) {
+      if (last2 + 1 > kMaxArchiveNumber) return kSaveArchiveFull;
+      if (const int r = write_archive_copy(2, last2 + 1, *source); r != kSaveDone) return r;
+    }
   }
   if (!delete_temp_study(name.c_str())) return kSaveDeleteFailed;
   step_done(6);

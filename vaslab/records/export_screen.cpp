@@ -217,6 +217,9 @@ int lock_export_dir() {
     return 0;
   }
   if (export_option_byte() & 1) empty_export_folder(folder.c_str());
+  // What killed exports left here: a stick may be read elsewhere before the
+  // next start sweeps it.  The lock keeps every other writer out.
+  platform::remove_stale_temporaries(platform::map_path(folder), false);
   clear_temp_folder();
   return 1;
 }

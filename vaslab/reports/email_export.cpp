@@ -8,6 +8,7 @@
 
 #include "platform/command_line.h"
 #include "platform/failure_cause.h"
+#include "platform/debug.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "platform/paths.h"
@@ -28,6 +29,8 @@ namespace {
 enum Result : int { kOk = 0, kBadArguments = 1, kNoNumber = 10, kNoMailText = 11 };
 
 constexpr char kMailText[] = "c:\\smtp\\text";
+// Present from a batch's first study to its end call.
+constexpr char kMailBatchMark[] = "c:\\temp\\smtpbat";
 constexpr char kMailOutput[] = "c:\\smtp\\out";
 constexpr char kMailBatch[] = "c:\\programs\\dosmtp.bat";
 constexpr char kViewer[] = "C:\\PROGRAMS\\VEVIDUDO";
@@ -47,7 +50,8 @@ std::string first_line(const char* win_path, std::size_t max) {
 }
 
 // The study's report, a number and the copy of its page: 0, or the result
-// the export returns.  `before_copy` runs once the number is chosen.
+// the export returns.  `before_copy` runs once the number is chosen; a
+// result of its own other than 0 is the export's, and nothing is copied.
 template <typename BeforeCopy>
 int copy_study(const ExportArgs& args, int& number, BeforeCopy before_copy) {
   std::string iproc = "C:\\PROGRAMS\\IPROC", id = args.id_text;
@@ -55,7 +59,7 @@ int copy_study(const ExportArgs& args, int& number, BeforeCopy before_copy) {
   if (const int r = generate_report(2, argv)) return r;
   number = export_file_number(args.destination, args.options, args.id);
   if (number >= 1000) return kNoNumber;
-  before_copy();
+  if (const int r = before_copy()) return r;
   return copy_export_file(data_directory_path() + args.id_text + ".pdf",
                           export_file(args.destination, std::to_string(number) + ".zvt"), true) == 0
              ? kOk
@@ -64,29 +68,79 @@ int copy_study(const ExportArgs& args, int& number, BeforeCopy before_copy) {
 
 // --- E-mail ---------------------------------------------------------------
 
-int add_mail_study(const ExportArgs& args) {
-  int number = 0;
-  if (const int r = copy_study(args, number, [] {})) return r;
-  // Name, study type and date, as the export screen wrote them; a short
-  // file leaves them empty.
-  char info[81] = {};
-  auto bytes = platform::read_file(platform::map_path("c:\\temp\\exinfo"), sizeof info);
-  if (bytes && bytes->size() == sizeof info) std::memcpy(info, bytes->data(), sizeof info);
-  const std::string entry = "Filename: " + std::to_string(number) + ".zvt\n" + "Name: " +
-                            std::string(field_text(info, 29)) + "\n" + "Type: " +
-                            std::string(field_text(info + 30, 29)) + "\n" + "Date: " +
-                            std::string(field_text(info + 60, 20)) + "\n\n\n";
-  platform::map_path_create_dirs(kMailText);
-  const int f = platform::file_open(kMailText, platform::OpenMode::kAppend);
-  if (f < 0) {
-    platform::note_failure_cause(kMailText, f);
-    return kNoMailText;
+// The copies the mail text names ("Filename: 8.zvt"), as the mail program
+// reads them: the export's own numbered names only.
+std::vector<std::string> mailed_copies(const std::string& text) {
+  std::vector<std::string> names;
+  const std::string key = "Filename: ";
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (line.compare(0, key.size(), key) != 0) continue;
+    const std::string name = line.substr(key.size());
+    const std::size_t digits = name.find_first_not_of("0123456789");
+    if (digits > 0 && digits != std::string::npos && platform::same_name(name.substr(digits), ".zvt"))
+      names.push_back(name);
   }
-  const long long written = platform::file_write(f, entry.data(), entry.size());
-  const int closed = platform::file_close(f);
-  if (written == static_cast<long long>(entry.size()) && closed == 0) return kOk;
-  platform::note_failure_cause(kMailText, written < 0 ? static_cast<int>(written) : closed < 0 ? closed : -EIO);
-  return kNoMailText;
+  return names;
+}
+
+// A batch's first study finds no mark in C:\TEMP\ (the export screen's start
+// of a batch empties that folder).  Whatever the mail text still names then
+// belongs to a batch that never went out, killed or refused by the mail
+// program: its copies go and the text is emptied, so that this batch mails
+// its own studies only, numbered as if that batch had not been.
+int start_mail_batch(const ExportArgs& args) {
+  const std::string mark = platform::map_path_create_dirs(kMailBatchMark);
+  if (platform::file_size(mark)) return kOk;
+  const std::string text_path = platform::map_path_create_dirs(kMailText);
+  if (const auto text = platform::read_file(text_path)) {
+    for (const std::string& name : mailed_copies(std::string(text->begin(), text->end())))
+      if (platform::file_delete(export_file(args.destination, name)) == 0)
+        platform::debug_printf("mail: %s of a batch never sent removed\n", name.c_str());
+  }
+  if (platform::write_file_atomic(text_path, "", 0) != 0) return kNoMailText;
+  return platform::write_file_atomic(mark, "", 0) == 0 ? kOk : kNoMailText;
+}
+
+int add_mail_study(const ExportArgs& args) {
+  if (const int r = start_mail_batch(args)) return r;
+  // The entry goes into the text before the copy is made: a copy the text
+  // does not name could never be told from one that went out.
+  long long text_before = -1;
+  int number = 0;
+  const int r = copy_study(args, number, [&] {
+    // Name, study type and date, as the export screen wrote them; a short
+    // file leaves them empty.
+    char info[81] = {};
+    auto bytes = platform::read_file(platform::map_path("c:\\temp\\exinfo"), sizeof info);
+    if (bytes && bytes->size() == sizeof info) std::memcpy(info, bytes->data(), sizeof info);
+    const std::string entry = "Filename: " + std::to_string(number) + ".zvt\n" + "Name: " +
+                              std::string(field_text(info, 29)) + "\n" + "Type: " +
+                              std::string(field_text(info + 30, 29)) + "\n" + "Date: " +
+                              std::string(field_text(info + 60, 20)) + "\n\n\n";
+    const int f = platform::file_open(kMailText, platform::OpenMode::kAppend);
+    if (f < 0) {
+      platform::note_failure_cause(kMailText, f);
+      return static_cast<int>(kNoMailText);
+    }
+    text_before = platform::file_length(f);
+    const long long written = platform::file_write(f, entry.data(), entry.size());
+    const int closed = platform::file_close(f);
+    if (written == static_cast<long long>(entry.size()) && closed == 0) return static_cast<int>(kOk);
+    platform::note_failure_cause(kMailText, written < 0 ? static_cast<int>(written) : closed < 0 ? closed : -EIO);
+    return static_cast<int>(kNoMailText);
+  });
+  if (r != kOk && text_before >= 0) {
+    // The study is not in the batch: its entry goes again.
+    const int f = platform::file_open(kMailText, platform::OpenMode::kReadWrite);
+    if (f >= 0) {
+      (void)platform::file_truncate(f, static_cast<std::uint64_t>(text_before));
+      (void)platform::file_close(f);
+    }
+  }
+  return r;
 }
 
 // The mail command: the first word names a program of "C:\PROGRAMS\", the
@@ -105,6 +159,7 @@ int run_mail_command(std::string& cause) {
 }
 
 int send_email_batch(int options) {
+  (void)platform::file_delete(kMailBatchMark);
   // What an earlier batch's program wrote must not pass for this one's.
   std::remove(platform::map_path(kMailOutput).c_str());
   if (options & 0x80) minimise_main_window();
@@ -153,6 +208,7 @@ int view_study(const ExportArgs& args) {
   int number = 0;
   int result = copy_study(args, number, [&] {
     if (minimise) minimise_main_window();
+    return 0;
   });
   const std::string copy =
       platform::map_path(export_file(args.destination, std::to_string(number) + ".zvt"));

@@ -553,13 +553,22 @@ int write_records(const ExportArgs& args, std::vector<ZelmarEntry>& entries) {
   trace.step();
 
   const std::vector<std::string> site_lines = read_site_lines();
-  // Record files this call added: a call that fails takes them back, so
-  // that its retry does not hand the database the same groups twice.
-  std::vector<std::string> added;
-  auto take_back = [&] {
-    for (const auto& p : added) ::unlink(p.c_str());
+  // The database takes the batch whole or not at all, also across a kill:
+  // every record is staged beside its name first, the journal then names
+  // the record files about to appear, and only then does each take its
+  // name.  Cut off before the journal, the batch left temporaries only (the
+  // next start sweeps them); cut off after it, the next run or start takes
+  // the published part back.  Either way the batch sent again arrives once.
+  struct Staged {
+    std::string staged, path;
+    bool is_new;
+  };
+  std::vector<Staged> batch;
+  auto discard = [&] {
+    for (const Staged& b : batch) ::unlink(b.staged.c_str());
     return kFileError;
   };
+  int next = (args.options & 0x08) ? 1 : export_file_number(args.destination, 0, 0);
   for (int g = 1; g <= static_cast<int>(kinds.size()); ++g) {
     ZelmarRecord r;
     if (!build_record(entries, g, kinds[g - 1], site_lines, r)) {
@@ -569,14 +578,36 @@ int write_records(const ExportArgs& args, std::vector<ZelmarEntry>& entries) {
     }
     std::uint8_t bytes[kZelmarRecordBytes];
     encode_record(r, bytes);
-    const int n = (args.options & 0x08) ? 1 : export_file_number(args.destination, 0, 0);
+    const int n = (args.options & 0x08) ? 1 : next++;
     const std::string path = platform::map_path_create_dirs(export_file(args.destination, std::to_string(n)));
-    const bool existed = platform::file_size(path).has_value();
-    if (platform::write_file_atomic(path, bytes, sizeof bytes) != 0) return take_back();
-    if (!existed) added.push_back(path);
+    std::string staged;
+    if (platform::stage_file(path, bytes, sizeof bytes, 0644, staged) != 0) return discard();
+    // Under option 0x08 each group replaces the one before it as "1".
+    const bool is_new = !platform::file_size(path).has_value() &&
+                        std::none_of(batch.begin(), batch.end(), [&](const Staged& b) { return b.path == path; });
+    batch.push_back({staged, path, is_new});
     trace.step();
   }
+  // The trace's last blank before the records appear: once they have, the
+  // batch is handed over and nothing is left that could fail it.
   trace.step();
+  if (batch.empty()) return kOk;
+  std::string journal;
+  for (const Staged& b : batch)
+    if (b.is_new) journal += b.path + "\n";
+  const std::string journal_path = platform::map_path_create_dirs(kZelmarJournal);
+  if (platform::write_file_atomic(journal_path, journal.data(), journal.size()) != 0) return discard();
+  std::size_t published = 0;
+  for (; published < batch.size(); ++published) {
+    const Staged& b = batch[published];
+    const int r = b.is_new ? platform::rename_file_no_replace(b.staged, b.path) : platform::rename_file(b.staged, b.path);
+    if (r != 0) break;
+  }
+  if (published < batch.size() || ::unlink(journal_path.c_str()) != 0) {
+    for (std::size_t k = published; k < batch.size(); ++k) ::unlink(batch[k].staged.c_str());
+    take_back_unfinished_zelmar_batch();
+    return kFileError;
+  }
   return kOk;
 }
 
@@ -597,7 +628,25 @@ std::vector<ZelmarEntry> parse_zelmar_stream(const std::uint8_t* data, std::size
   return entries;
 }
 
+void take_back_unfinished_zelmar_batch() {
+  const std::string journal_path = platform::map_path(kZelmarJournal);
+  const auto journal = platform::read_file(journal_path);
+  if (!journal) return;
+  const std::string text(journal->begin(), journal->end());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string path = text.substr(at, end - at);
+    at = end + 1;
+    // Only the numbered record files this export writes.
+    const std::string name = path.substr(path.rfind('/') + 1);
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (::unlink(path.c_str()) == 0) platform::debug_printf("zelmar: %s of a batch cut off taken back\n", path.c_str());
+  }
+  ::unlink(journal_path.c_str());
+}
+
 int finish_zelmar_export(const ExportArgs& args) {
+  take_back_unfinished_zelmar_batch();
   auto stream = platform::read_file(platform::map_path(kZelmarStreamFile));
   if (!stream) return kFileError;
   std::vector<ZelmarEntry> entries = parse_zelmar_stream(stream->data(), stream->size());

@@ -67,4 +67,12 @@ std::vector<ZelmarEntry> parse_zelmar_stream(const std::uint8_t* data, std::size
 // cannot be read or a record file cannot be written whole.
 int finish_zelmar_export(const ExportArgs& args);
 
+// Where a finishing call notes the record files it is putting in place, so
+// that a batch cut off half-way is taken back rather than handed over in
+// part (and then again whole).
+inline constexpr char kZelmarJournal[] = "c:\\plus\\zelmar.jnl";
+// Removes the record files of a batch whose publishing was cut off; every
+// start runs it, and so does every finishing call before its own.
+void take_back_unfinished_zelmar_batch();
+
 }  // namespace vaslab

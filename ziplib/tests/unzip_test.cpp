@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "testsupport/diskette_image.h"
 #include "testsupport/temp_root.h"
+#include "testsupport/write_faults.h"
 #include "ziplib/unziplib.h"
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
@@ -456,7 +457,7 @@ TEST_F(Unzip, KilledInTheMiddleOfAFileLeavesNoPartOfIt) {
     std::vector<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator(linux("C:\\k"))) {
       const std::string name = e.path().filename();
-      if (unnamed < 0 && name.size() == 8) continue;  // a staging name
+      if (unnamed < 0 && platform::is_temporary_name(name)) continue;  // a staging name
       left.push_back(name);
     }
     std::sort(left.begin(), left.end());
@@ -464,6 +465,28 @@ TEST_F(Unzip, KilledInTheMiddleOfAFileLeavesNoPartOfIt) {
         replacing ? std::vector<std::string>{"a.txt", "big.bin"} : std::vector<std::string>{"a.txt"};
     EXPECT_EQ(left, expected);
   }
+}
+
+// Killed or failed at any write, flush or rename while it replaces a file,
+// the extraction leaves the old file or the new one; once the next start
+// has swept, no copy is left under a temporary name, and a file of the
+// user's whose name looks like one stays.
+TEST_F(Unzip, KilledWhileReplacingAFileLeavesNoStrayCopy) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";
+  root_.write("C:\\in\\a.txt", text);
+  ASSERT_EQ(sh("cd in && zip -q ../r.zip a.txt"), 0);
+  root_.write("C:\\r\\ABa00417", "the user's");
+  testsupport::check_write_faults(
+      root_.path(), {{linux("C:\\r\\a.txt")}}, [&] { root_.write("C:\\r\\a.txt", "old"); },
+      [&] { return extract_all("C:\\r.zip", "C:\\r") == 0; },
+      [&](bool) {
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(linux("C:\\r"))) left.push_back(e.path().filename());
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"ABa00417", "a.txt"}));
+        EXPECT_EQ(read("C:\\r\\ABa00417"), "the user's");
+      });
 }
 
 TEST_F(Unzip, DamagedArchives) {

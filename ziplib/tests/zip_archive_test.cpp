@@ -1,6 +1,8 @@
 #include "ziplib/tests/zip_archive_support.h"
 
+#include "platform/file_io.h"
 #include "platform/find.h"
+#include "testsupport/write_faults.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -445,6 +447,51 @@ TEST_F(ArchiveTest, AFailedWriteLeavesTheOldArchiveAndTheOriginals) {
   EXPECT_NE(compress_with_file_limit(m, 200000), 0);
   if (have("unzip")) {
     EXPECT_EQ(run("unzip -tq " + shell_quote(linux_path("C:\\OUT\\KEEP.ZIP"))), 0);
+  }
+}
+
+// Killed or failed at any write, flush or rename of an add, update,
+// freshen or delete, the archive is old or new; once the next start has
+// swept the drives, nothing is left beside it (the temporary archive is
+// known for one, also the new archive that a failed replacing leaves with
+// the warning that names it), and files of the user's whose names look
+// like the library's temporaries stay.
+TEST_F(ArchiveTest, KilledOperationsLeaveNothingBesideTheArchive) {
+  write("C:\\WORK\\A.TXT", text_lines(3000, 1));
+  write("C:\\WORK\\B.TXT", text_lines(2000, 2));
+  ZIPCMDSTRUCT base = command(ZIP_ADD, "C:\\OUT\\KEEP.ZIP", "A.TXT");
+  ASSERT_EQ(zipCompress(&base), 0);
+  const std::string old = read_all(linux_path("C:\\OUT\\KEEP.ZIP"));
+  const std::vector<std::string> users = {"8Ga14290", "~AB00417"};
+  for (const auto& name : users) write("C:\\OUT\\" + name, "the user's");
+  struct Case {
+    const char* what;
+    int function;
+    const char* items;
+  };
+  for (const Case& k : {Case{"add", ZIP_ADD, "B.TXT"}, Case{"update", ZIP_UPDATE, "*.TXT"},
+                        Case{"freshen", ZIP_FRESHEN, "A.TXT"}, Case{"delete", ZIP_DELETE, "A.TXT"}}) {
+    SCOPED_TRACE(k.what);
+    testsupport::check_write_faults(
+        linux_path("C:\\WORK\\"), {{linux_path("C:\\OUT\\KEEP.ZIP")}},
+        [&] {
+          write("C:\\OUT\\KEEP.ZIP", old);
+          // A changed original, newer than its entry.
+          write("C:\\WORK\\A.TXT", text_lines(3100, 3));
+          ASSERT_EQ(platform::file_set_time("C:\\WORK\\A.TXT", 2000000000), 0);
+        },
+        [&] {
+          ZIPCMDSTRUCT c = command(k.function, "C:\\OUT\\KEEP.ZIP", k.items);
+          return zipCompress(&c) == 0;
+        },
+        [&](bool) {
+          platform::remove_stale_temporaries(root_.path());  // the next start
+          std::vector<std::string> left;
+          for (const auto& f : platform::list_files("C:\\OUT\\*.*")) left.push_back(f.name);
+          std::sort(left.begin(), left.end());
+          EXPECT_EQ(left, (std::vector<std::string>{"8Ga14290", "KEEP.ZIP", "~AB00417"}));
+          for (const auto& name : users) EXPECT_EQ(read_all(linux_path("C:\\OUT\\" + name)), "the user's");
+        });
   }
 }
 

@@ -1,3 +1,4 @@
+#include "platform/file_io.h"
 #include "testsupport/temp_root.h"
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
@@ -285,8 +286,15 @@ TEST_F(ZipFrame, TemporaryNamesAreCreatedExclusively) {
   int b = zip_create_temp("C:\\TEMP\\", tid, &second);
   ASSERT_GE(a, 0);
   ASSERT_GE(b, 0);
-  EXPECT_EQ(first, "C:\\TEMP\\ABa00417");
-  EXPECT_EQ(second, "C:\\TEMP\\ABb00417");
+  EXPECT_EQ(first, "C:\\TEMP\\~AB00417.a~");
+  EXPECT_EQ(second, "C:\\TEMP\\~AB00417.b~");
+  // The file layer knows them for temporaries; a name of the old form is a
+  // file like any other.
+  EXPECT_TRUE(platform::is_temporary_name("~AB00417.a~"));
+  EXPECT_TRUE(platform::is_temporary_name("~AB00417.A~"));
+  EXPECT_FALSE(platform::is_temporary_name("ABa00417"));
+  EXPECT_FALSE(platform::is_temporary_name("8Ga14290"));
+  EXPECT_FALSE(platform::is_temporary_name("~AB00417.TXT"));
   ::close(a);
   ::close(b);
   EXPECT_EQ(zip_create_temp("C:\\NO\\SUCH", tid, nullptr), -1);

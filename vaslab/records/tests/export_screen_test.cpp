@@ -231,6 +231,26 @@ TEST_F(ExportScreenTest, BatchStartPurgesTheExportFolderAndTempButKeepsLocksAndQ
   }
 }
 
+// A batch into a folder that is not emptied still removes what killed
+// exports left in it, since a stick may be read elsewhere before the next
+// start: only the file layer's temporaries go, nothing beside them, and
+// nothing in the folders below.
+TEST_F(ExportScreenTest, BatchStartRemovesWhatKilledExportsLeftInItsFolder) {
+  hardware_settings().export_control_1[0] = 0;
+  hardware_settings().export_code_2 = 0;
+  root.write("C:\\EXPORT\\~5.0a1b2c3d.tmp~", "a killed export's copy");
+  root.write("C:\\EXPORT\\old.asc", "x");
+  root.write("C:\\EXPORT\\~notes.txt", "x");
+  root.write("C:\\EXPORT\\sub\\~1.0000abcd.tmp~", "x");
+  input->after(100).key(platform::vk::kReturn);
+  run();
+  EXPECT_EQ(g_calls.size(), 2u);
+  EXPECT_FALSE(root.exists("C:\\EXPORT\\~5.0a1b2c3d.tmp~"));
+  EXPECT_TRUE(root.exists("C:\\EXPORT\\old.asc"));
+  EXPECT_TRUE(root.exists("C:\\EXPORT\\~notes.txt"));
+  EXPECT_TRUE(root.exists("C:\\EXPORT\\sub\\~1.0000abcd.tmp~"));
+}
+
 TEST_F(ExportScreenTest, EmptyExportPathIsRefusedBeforeAnythingIsLockedOrDeleted) {
   hardware_settings().export_control_1[0] = 0;
   hardware_settings().export_path_2[0] = 0;

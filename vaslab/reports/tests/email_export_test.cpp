@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "testsupport/temp_root.h"
+#include "testsupport/write_faults.h"
 #include "vaslab/core/input/event_wait.h"
 #include "vaslab/core/settings/settings.h"
 #include "vaslab/reports/formula.h"
@@ -169,6 +172,49 @@ TEST_F(MailTest, BatchGoesOutAsOneMessageThroughSendmail) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
   EXPECT_EQ(root.read("c:\\smtp\\text"), text_before);
+}
+
+// A batch killed or failed at any write, flush or rename of its study
+// calls, then the next batch from its start: the mail text names exactly
+// the next batch's studies, once, numbered on from what the folder held
+// before the killed batch, and no copy of the killed batch is left.
+TEST_F(MailTest, AKilledBatchIsNeverMailedWithTheNext) {
+  for (int exam : {3, 4, 5}) make_study(exam, "DOE^JANE");
+  // The export screen's start of a batch empties C:\TEMP\.
+  auto start_batch = [&] {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(platform::map_path_create_dirs("C:\\TEMP\\"), ec))
+      if (e.is_regular_file()) std::filesystem::remove(e.path());
+  };
+  auto study = [&](const char* id) {
+    exinfo("DOE^JANE", "Segmental Pressures", "03/04/2026 10:15 AM");
+    return call(run_email_export, id, 0, "C:\\MAIL\\") == 0;
+  };
+  testsupport::check_write_faults(
+      root.path(), {},
+      [&] {
+        testsupport::remove_tree(platform::map_path("C:\\MAIL\\"));
+        root.write("C:\\MAIL\\7.zvt", "older");
+        ::unlink(platform::map_path("c:\\smtp\\text").c_str());
+        start_batch();
+      },
+      [&] { return study("3") && study("4") && study("5"); },
+      [&](bool) {
+        start_batch();
+        ASSERT_TRUE(study("4"));
+        ASSERT_TRUE(study("5"));
+        const std::string text = root.read("c:\\smtp\\text");
+        std::vector<std::string> listed;
+        for (std::size_t at = text.find("Filename: "); at != std::string::npos; at = text.find("Filename: ", at + 1))
+          listed.push_back(text.substr(at + 10, text.find('\n', at) - at - 10));
+        EXPECT_EQ(listed, (std::vector<std::string>{"8.zvt", "9.zvt"}));
+        std::vector<std::string> copies;
+        for (const auto& e : std::filesystem::directory_iterator(platform::map_path("C:\\MAIL\\")))
+          copies.push_back(e.path().filename());
+        std::sort(copies.begin(), copies.end());
+        EXPECT_EQ(copies, (std::vector<std::string>{"7.zvt", "8.zvt", "9.zvt"}));
+        EXPECT_EQ(root.read("C:\\MAIL\\9.zvt"), root.read("C:\\DATA\\5.PDF"));
+      });
 }
 
 // The demo as shipped: its mail line, the mail program and the stand-in
