@@ -20,6 +20,9 @@
 #include "vaslab/core/screens/study_menu.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/tests/records_test_support.h"
+#include "../../core/tests/screen_fixture.h"
+#include "testsupport/scripted_input.h"
+#include "vaslab/core/toolkit/message_box.h"
 
 namespace vaslab {
 namespace {
@@ -416,6 +419,48 @@ TEST_F(ReindexTest, StudyTheIdentificationRefusesIsLoggedAndLeftOut) {
   EXPECT_EQ(f.skipped, 1);
   EXPECT_EQ(db_check(), "");
   EXPECT_NE(log().find("RIPROC failed, filename \"1\"\r\n"), std::string::npos);
+}
+
+// The reindex menu in a window: a quick reindex without a database asks for
+// the full one in a box that covers no text, neither cut progress lines nor
+// the title.
+struct ReindexScreenTest : ScreenFixture {
+  std::unique_ptr<testsupport::ScriptedInput> input;
+  void SetUp() override {
+    ScreenFixture::SetUp();
+    input = std::make_unique<testsupport::ScriptedInput>(clock);
+    vaslab::start_window_timers();
+    std::strcpy(hardware_settings().archive_path_1, "C:\\ARCHIVE\\");
+    platform::map_path_create_dirs("C:\\ARCHIVE\\");
+    platform::map_path_create_dirs("C:\\TEMP\\");
+  }
+  void TearDown() override {
+    input.reset();
+    ScreenFixture::TearDown();
+  }
+};
+
+TEST_F(ReindexScreenTest, QuickReindexWithoutDatabaseShowsItsBoxOverNoText) {
+  constexpr int kQuick = 101, kExit = 100;
+  ASSERT_FALSE(platform::file_size(platform::map_path(kArchiveDbPath)));
+  bool boxed = false;
+  int text_above_band = -1, band_top = 0;
+  input->after(300).tap(kQuick).after(1500).at_time([&] {
+    boxed = current_button_table() == message_box_buttons();
+    const std::uint32_t background = px(2, 50);
+    // The band's top edge: the first row under the title that is not the
+    // screen's background at its left edge.
+    for (band_top = 44; band_top < 480 && px(0, band_top) == background; ++band_top) {
+    }
+    text_above_band = count_not(0, 44, 640, band_top, background);
+  });
+  input->tap(kMbOk).after(500).key(platform::vk::kEscape).after(500).tap(kExit);
+  input->after(20000).close_window();
+  reindex_archive_db();
+  EXPECT_TRUE(boxed) << "the failure was told in a box";
+  EXPECT_GT(band_top, 44);
+  EXPECT_LT(band_top, 240);
+  EXPECT_EQ(text_above_band, 0) << "rows 44.." << band_top << " hold what the box cut";
 }
 
 }  // namespace
