@@ -205,50 +205,6 @@ TEST_F(SymptomTest, ReviewKeepsThePageUntilItsOutcomeAndDoOverAsksFirst) {
   EXPECT_EQ(tick_stopwatch().seconds, 0) << "back to the step's start time";
 }
 
-// Reset Time on the capture screen (its button or the key r): with a
-// symptom captured it asks first, as the review screen does; Yes clears the
-// symptoms with the clock, No keeps both.  Whatever the answer, no stored
-// symptom stands after the step's end time.
-TEST_F(SymptomTest, CaptureScreenResetAsksWhenSymptomsWouldOutliveTheClock) {
-  const struct {
-    const char* name;
-    bool symptom;       // one captured at 00:08 before the reset
-    bool by_key;        // r rather than the button
-    int answer;         // the key answering the question; 0: none expected
-    const char* walk;   // the step's time, 6 seconds after the reset
-    const char* slot;   // slot 0 on the page
-  } cases[] = {
-      {"nothing to lose", false, false, 0, "00:06", ""},
-      {"yes clears", true, false, 'y', "00:06", ""},
-      {"key r, yes clears", true, true, 'y', "00:06", ""},
-      {"no keeps", true, false, 'n', "00:14", "00:08"},
-  };
-  add_symptom_step({kRow}, 0x01 | 0x04, 0);  // from 00:00, running
-  write_template();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    ::unlink(platform::map_path(page_file_name(1, kExam)).c_str());
-    bool asked = false;
-    input->after(8000);
-    if (c.symptom) input->key('1').after(100);
-    if (c.by_key)
-      input->key('r');
-    else
-      input->tap(112);
-    input->after(300).at_time([&] { asked = label(0) == "Yes"; });
-    if (c.answer) input->key(c.answer).after(300);
-    input->after(6200).tap(0);
-    ASSERT_EQ(run(1, 1, 1), kResultStretchDone);
-    EXPECT_EQ(asked, c.answer != 0);
-    const auto p = page(1);
-    ASSERT_EQ(p.size(), STUDY_PAGE_BYTES);
-    const std::string walk = text_at(p, 11874, 5), slot = text_at(p, 11889);
-    EXPECT_EQ(walk, c.walk);
-    EXPECT_EQ(slot, c.slot);
-    if (!slot.empty()) EXPECT_LE(seconds(slot), seconds(walk));
-  }
-}
-
 TEST_F(SymptomTest, AFourthRowWithoutItsEndStaysInsideTheStep) {
   add_symptom_step({"a", "b", "c", std::string(41, 'x')});
   write_template();
