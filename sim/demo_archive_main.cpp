@@ -9,6 +9,7 @@
 // work on what a site would have.  Only an empty archive gets them (or one
 // holding just what the first version of this tool wrote): a machine with
 // studies of its own is left alone.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -285,12 +286,12 @@ bool capture_dual(int type, const std::uint8_t* right_record, const Sample& s, c
     send_module_command(44);
     send_module_command(183, hold);
     send_module_command(158, hold);
+    // The cuffs go up while the traces run, as the operator's Inflate
+    // does; the module reports each side's amplitude once its cuff holds,
+    // which starts that side's trace again.  (Stopping the stream here would
+    // let the cuffs down, and the pulse with them.)
     send_module_command(90);
     send_module_command(84);
-    m.run(30, [&](const std::int16_t*) { return m.cuff(1) < hold || m.cuff(2) < hold; });
-    // A new stream at the held pressure, which opens with the status words.
-    send_module_command(0);
-    send_module_command(44);
   } else {
     send_module_command(42);
     send_module_command(17);
@@ -308,13 +309,19 @@ bool capture_dual(int type, const std::uint8_t* right_record, const Sample& s, c
   // pulse returned, a PPG or PVR side after one ring of samples.
   int left[2] = {250, 250};
   if (type != 11) left[0] = left[1] = kRingSamples;
+  // A PVR side counts from when its cuff holds, and is captured a few
+  // windows later, as the operator does, before the cuff has leaked far.
+  if (pvr) left[0] = left[1] = std::min(kRingSamples, 4 * window);
+  bool held[2] = {!pvr, !pvr};
   const bool ok = m.run(90, [&](const std::int16_t* v) {
     for (int side : {0, 1}) {
       if (left[side] <= 0) continue;
       StudyPage& p = pages[side];
       const int pressure = v[side];
+      held[side] = held[side] || pressure >= hold;
       if (take_waveform_sample(p, v[2 + side], nullptr) < 0) continue;  // a status word
       p.channel_2[p.newest] = static_cast<std::int16_t>(pressure);
+      if (!held[side]) continue;
       if (type != 11 || pressure <= systolic[side]) --left[side];
     }
     return left[0] > 0 || left[1] > 0;

@@ -104,7 +104,7 @@ void restore_configuration() {
 
 }  // namespace
 
-void unzip_count_then_extract(const char* zip, const char* destination, const char* count_failure,
+bool unzip_count_then_extract(const char* zip, const char* destination, const char* count_failure,
                               const char* failure) {
   UNZIPCMDSTRUCT cmd{};
   cmd.structSize = kUnzipCmdV170;
@@ -119,12 +119,13 @@ void unzip_count_then_extract(const char* zip, const char* destination, const ch
   cmd.wUnzipSubOptions = 0xC1;
   if (unzipCommand(&cmd) != 0) {
     show_message_box(nullptr, count_failure, "Backup Error", kOneButton);
-    return;
+    return false;
   }
   cmd.Function = UNZIP_EXTRACT;
   const int r = unzipCommand(&cmd);
   platform::debug_printf("unzip %s: %d\n", zip, r);
   if (r != 0) show_message_box(nullptr, failure, "Backup Error", kOneButton);
+  return r == 0;
 }
 
 void set_zip_library_calls(const ZipLibraryCalls* calls) { g_calls = calls ? calls : &kLibrary; }

@@ -16,8 +16,9 @@ void zip_library_stop();
 
 // Counts the entries of an archive, then extracts them all under their bare
 // names into `destination`, through the started library; a failure of
-// either step is told in a "Backup Error" box with its text.
-void unzip_count_then_extract(const char* zip, const char* destination, const char* count_failure,
+// either step is told in a "Backup Error" box with its text.  True when both
+// steps succeeded.
+bool unzip_count_then_extract(const char* zip, const char* destination, const char* count_failure,
                               const char* failure);
 
 // The library's life-cycle calls, replaceable by tests so that a failure at

@@ -405,15 +405,25 @@ int find_backup_file(std::string& path) {
   return n;
 }
 
+// The screen then says what came of it, so that a restore that went well is
+// not taken for one that did nothing and run again.
 void restore_older_archive(const std::string& path) {
   delete_database();
   reindex_notice();
+  bool restored = false;
   if (zip_library_start()) {
-    unzip_count_then_extract(path.c_str(), archive_folder().c_str(), "Restore Archive Count Failure",
-                             "Restore Archive Failure");
+    restored = unzip_count_then_extract(path.c_str(), archive_folder().c_str(), "Restore Archive Count Failure",
+                                        "Restore Archive Failure");
     zip_library_stop();
   }
+  const std::string name = drive_path(s.drive, "q7arcbk.zip");
+  if (restored)
+    set_message(("Archive restored from " + name + ".\nPlease reindex via the diagnostics menu.").c_str());
+  else
+    set_message(("Not restored: " + name + ".\nPlease reindex via the diagnostics menu.").c_str());
+  s.progress_shown = false;
   s.state = kIdle;
+  idle_buttons();
 }
 
 void step_disk() {

@@ -308,6 +308,10 @@ void run_quick() {
   draw_quick_reindex_progress(c, false);
   const bool ok = quick_reindex(c, screen_tick([&] { draw_quick_reindex_progress(c, false); }));
   if (!ok) {
+    // The box is a band across the middle of the screen, where the counts
+    // stand: they go first rather than show cut under it.
+    clear_for_screen();
+    draw_title("Quick Reindex Progress");
     show_message_box(nullptr, "Failed, Please Full Reindex.", nullptr, 0);
     return;
   }

@@ -25,18 +25,6 @@ namespace {
 
 int (*g_module_check)() = connect_module;
 
-void refill_status(int row) {
-  StudyPlanRow& r = study_plan()[row];
-  std::memset(r.text, ' ', kStatusChars);
-  if (!read_step_page(row, current_exam_id())) return;
-  switch (r.type) {
-    case 1: case 5: case 6: case 8: case 9: case 12: format_waveform_step_status(row); break;
-    case 2: case 11: format_pressure_step_status(row); break;
-    case 10: case 14: case 16: format_text_step_status(row); break;
-    default: break;
-  }
-}
-
 }  // namespace
 
 void make_and_view_report() {
@@ -75,7 +63,7 @@ int run_study_steps(int s, int n) {
     wait_button_release(current_button_table());
     int res = run_step_module(plan[g].type, plan[g].step, k, plan[s].step);
     wait_button_release(current_button_table());
-    for (int row = g; row < g + k; ++row) refill_status(row);
+    for (int row = g; row < g + k; ++row) refill_step_status(row);
     if (res < 0) return s;
 
     // The module's own word: clamp it, a stray value must not select a row

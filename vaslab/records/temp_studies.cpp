@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,7 @@ constexpr std::size_t kHeaderCopyBytes = 38;
 
 StudyList g_list{};
 StudyPlanRow g_plan[kMaxPlanRows];
+bool g_note_heading[kMaxPlanRows];  // a notes line without room for an answer
 int g_plan_count = 0;
 
 char g_template_number[16];
@@ -355,6 +357,7 @@ int load_study_plan(const std::string& template_path, int fill) {
     int type = rec[0];
     if (type == 255) {
       apply_field_record(rec);
+      settle_note_headings();
       return g_plan_count;
     }
     const int skip = skip_byte_offset(type);
@@ -363,6 +366,7 @@ int load_study_plan(const std::string& template_path, int fill) {
     StudyPlanRow& row = g_plan[g_plan_count];
     row.step = static_cast<std::int16_t>(i);
     row.type = static_cast<std::uint8_t>(type);
+    g_note_heading[g_plan_count] = type == 10 && rec[offsetof(NotesStep, answer_width)] == 0;
     std::memset(row.text, ' ', 35);
     row.text[kStatusChars] = static_cast<char>(kColumnBar);
     const std::string caption = field_text(rec + 2, 29);
@@ -371,6 +375,7 @@ int load_study_plan(const std::string& template_path, int fill) {
     ++g_plan_count;
     if (fill && read_step_page(g_plan_count - 1, g_exam_id)) fill_status(g_plan_count - 1);
   }
+  settle_note_headings();
   return g_plan_count;
 }
 
@@ -416,10 +421,42 @@ void format_pressure_step_status(int row) {
   set_status(row, text);
 }
 
+// The answer's first characters, from its first non-blank one: an answer
+// that starts with a blank is an answer all the same, and a row whose status
+// starts with a blank is marked as not done.
 void format_text_step_status(int row) {
   if (row < 0 || row >= kMaxPlanRows) return;
   if (g_page.flags & kPageDeletedSide) return set_status(row, "D");
-  set_status(row, field_text(g_page.text, kStatusChars).c_str());
+  const std::string answer = field_text(g_page.text, sizeof g_page.text);
+  const std::size_t first = answer.find_first_not_of(' ');
+  if (first == std::string::npos) return;
+  set_status(row, answer.substr(first, kStatusChars).c_str());
+}
+
+void refill_step_status(int row) {
+  if (!rows_valid(row)) return;
+  std::memset(g_plan[row].text, ' ', kStatusChars);
+  if (read_step_page(row, g_exam_id)) fill_status(row);
+  settle_note_headings();
+}
+
+void settle_note_headings() {
+  for (int h = 0; h < g_plan_count; ++h) {
+    // A heading's own page (a template changed under a study) speaks for it.
+    if (!g_note_heading[h] || (g_plan[h].text[0] != ' ' && g_plan[h].text[0] != '-')) continue;
+    // The heading's notes: the run of notes rows of consecutive steps.
+    auto same_run = [](int a, int b) {
+      return g_plan[a].type == g_plan[b].type && g_plan[b].step - g_plan[a].step == b - a;
+    };
+    int first = h, last = h;
+    while (first > 0 && same_run(first - 1, h)) --first;
+    while (last + 1 < g_plan_count && same_run(h, last + 1)) ++last;
+    bool answered = false;
+    for (int i = first; i <= last; ++i)
+      answered |= !g_note_heading[i] && g_plan[i].text[0] != ' ' && g_plan[i].text[0] != 'D';
+    std::memset(g_plan[h].text, ' ', kStatusChars);
+    if (answered) g_plan[h].text[0] = '-';
+  }
 }
 
 int read_temp_study_header(const char* file_name, HeaderFields& out) {

@@ -113,6 +113,12 @@ bool step_page_on_disk(int row, const char* exam_id);
 void format_waveform_step_status(int row);
 void format_pressure_step_status(int row);
 void format_text_step_status(int row);
+// A row's status filled again from its page on disk (blank without one),
+// and the note headings' marks settled after it.
+void refill_step_status(int row);
+// A note heading (a notes line that takes no answer) holds no page of its
+// own: it is marked done once a line of its notes holds an answer.
+void settle_note_headings();
 
 // The first 114 header bytes of a file of the data directory: patient name,
 // ID and date.  0 (a short file reads as zeros), -1 when it does not open.

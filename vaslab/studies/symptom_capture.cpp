@@ -221,6 +221,12 @@ class SymptomCapture {
     run.page->point_1 = (c & 0x01) ? step_.start_time : sw.seconds;
   }
 
+  static bool any_slot_captured(const StudyPage& p) {
+    for (int i = 0; i < kSlots; ++i)
+      if (symptom_slot_captured(p, i)) return true;
+    return false;
+  }
+
   void toggle_slot(StudyPage& p, int slot) {
     char* text = p.text + kSlotTextOffset + kSlotTextStride * slot;
     if (text[0]) {
@@ -399,7 +405,18 @@ class SymptomCapture {
               break;
             }
           break;
-        case kCodeResetTime: sw.set_time(p.point_1); break;
+        case kCodeResetTime:
+          // Symptoms taken on the old clock would stand after the new one's
+          // end: a reset with symptoms captured asks first and clears them,
+          // as the review screen's does.
+          if (any_slot_captured(p)) {
+            wait_button_release(table_.data());
+            if (!sure()) break;
+            for (int i = 0; i < kSlots; ++i)
+              if (symptom_slot_captured(p, i)) toggle_slot(p, i);
+          }
+          sw.set_time(p.point_1);
+          break;
         case kCodePauseTime: sw.stop(); break;
         case kCodeStartTime: sw.start(); break;
         default:

@@ -13,6 +13,7 @@
 #include "vaslab/backup/backup_zip.h"
 #include "vaslab/backup/tests/backup_screen_fixture.h"
 #include "vaslab/core/tests/screenshot_check.h"
+#include "vaslab/core/toolkit/message_box.h"
 
 using namespace vaslab;
 using backup_test::quote;
@@ -190,6 +191,26 @@ TEST_F(RestoreScreen, OlderSingleFileBackup) {
   EXPECT_EQ(root.read("C:\\ARCHIVE\\12"), "twelve");
   EXPECT_TRUE(root.read("C:\\ARCHIVE\\13") == backup_test::noise(30000, 13));
   EXPECT_FALSE(said("Backup Error"));
+  // The screen says what it did, so that nobody runs it again.
+  EXPECT_TRUE(said("restore: Archive restored from D:\\q7arcbk.zip.\nPlease reindex via the diagnostics menu."));
+}
+
+// A damaged older backup: the box tells the failure, and the screen says
+// that nothing was restored rather than look as if nothing happened.
+TEST_F(RestoreScreen, DamagedOlderSingleFileBackupSaysSo) {
+  root.write("D:\\q7arcbk.zip", "PK\x03\x04 this is no archive");
+  in->after(50).tap(kRight).after(80).tap(kRight).after(80).tap(kStart);
+  when("Please insert a diskette and press", [this] { in->from_now().after(30).tap(kStart); });
+  when("reindex notice", [this] { in->from_now().after(30).tap(kOk); });
+  // The library's own box, then the screen's; both answered OK.
+  watch([this](const std::string& note) {
+    if (note.find("message box [") == 0) in->from_now().after(30).tap(kMbOk);
+    if (note.find("restore: Not restored") == 0) in->from_now().after(300).tap(kExit);
+    return true;
+  });
+  EXPECT_EQ(restore_screen(), 0);
+  EXPECT_TRUE(said("message box [Backup Error]: Restore Archive Count Failure"));
+  EXPECT_TRUE(said("restore: Not restored: D:\\q7arcbk.zip."));
 }
 
 // A diskette made by another archiver: the counter "0", a link, a zero

@@ -3,8 +3,10 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/paths.h"
@@ -13,6 +15,7 @@
 #include "vaslab/core/input/event_wait.h"
 #include "vaslab/core/settings/module_table.h"
 #include "vaslab/core/toolkit/main_window.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/core/toolkit/screen.h"
 #include "vaslab/core/toolkit/stopwatch.h"
 
@@ -210,6 +213,20 @@ std::int32_t get_pointer_position() { return pointer_position(); }
 
 // --- Module launcher --------------------------------------------------------------
 
+namespace {
+
+// An outside program that did not start is told in a box naming it, as the
+// options screen tells its own; the screen under it is redrawn by its owner.
+void tell_not_started(const std::string& program, int error) {
+  std::string name = program.substr(program.find_last_of('\\') + 1);
+  const std::string title = "Error running " + name;
+  std::string text = error == ENOENT ? program + " not found" : program + ": " + std::strerror(error);
+  show_message_box(nullptr, text.c_str(), title.c_str(), 0);
+  mark_dirty(kDirtyWholeWindow);
+}
+
+}  // namespace
+
 int run_menu_module(int code) {
   start_stopwatch();
   int result = 0;
@@ -218,13 +235,22 @@ int run_menu_module(int code) {
       if (const auto calibrate = module_table().touch_calibration) calibrate();
       break;
     case 2: {
-      minimise_main_window();
       const std::string program = "C:\\PROGRAMS\\UCONFIG\\UCONFIG";
-      std::string path = platform::find_program(program);
-      if (path.empty()) path = platform::map_path(program);
+      const std::string path = platform::find_program(program);
+      if (path.empty()) {
+        result = platform::kNotStarted;
+        tell_not_started(program, ENOENT);
+        break;
+      }
+      minimise_main_window();
+      errno = 0;
       result = platform::run_shell(platform::shell_quote(path));
+      const int error = errno;
       restore_main_window();
       mark_dirty(kDirtyWholeWindow);
+      // The command interpreter says 126 for a file it cannot run.
+      if (result == platform::kNotStarted || result == 126)
+        tell_not_started(program, result == 126 ? EACCES : error ? error : ENOENT);
       break;
     }
     case 4: result = run_module(module_table().study_menu, "mastermn", "M", 2); break;
@@ -234,7 +260,13 @@ int run_menu_module(int code) {
     case 8:
       if (const auto align = module_table().pressure_alignment) result = align();
       break;
-    case 9: result = platform::run_program("A:\\Z7ERIVA", {"A:\\Z7ERIVA"}); break;
+    case 9: {
+      const std::string program = "A:\\Z7ERIVA";
+      errno = 0;
+      result = platform::run_program(program, {program});
+      if (result == platform::kNotStarted) tell_not_started(program, errno ? errno : ENOENT);
+      break;
+    }
     default: break;
   }
   start_stopwatch();

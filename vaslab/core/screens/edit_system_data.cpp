@@ -43,7 +43,9 @@ const Field kFields[kSystemDataFields] = {
     DEC8("Start Menu (0=P,1=CP,2=EXIT,3=WINDOWS,4-SHUTDOWN: ", 51, start_menu),
     HEX16("Touch Port: ", 20, touch_port),
     DEC8("Touch IRQ: ", 20, touch_irq),
-    DEC8("Touch Type (0=DYNAPRO 1=ELOTOUCH): ", 43, touch_type),
+    // 2 (no panel) is the default and what a machine without a panel holds:
+    // the prompt offers it beside the two panels.
+    DEC8("Touch Type (0=DYNAPRO 1=ELOTOUCH 2=NONE): ", 50, touch_type),
     DEC8("DIO type (0=port 1=LPT 2=SUSI): ", 33, dio_type),
     HEX16("DIO OUT Port: ", 22, dio_out_port),
     HEX16("DIO IN Port: ", 21, dio_in_port),

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <regex>
 #include <string>
+#include <vector>
 
 #include "screen_fixture.h"
 #include "testsupport/scripted_input.h"
@@ -93,6 +96,27 @@ TEST_F(EditSystemData, LeavingAtOnceRewritesTheSameBytes) {
   EXPECT_EQ(edit_system_data(), 0);
   EXPECT_EQ(file(), before);
   EXPECT_EQ(hw.start_menu, 200);
+}
+
+// The demo machine's settings, as demo-settings writes them: every field
+// whose prompt lists its choices ("0=DYNAPRO", "1-Yes") holds one of them.
+TEST_F(EditSystemData, TheDemoSettingsHoldValuesTheirPromptsOffer) {
+  const std::string tool = std::string(VASLAB_BUILD_DIR) + "/bin/demo-settings";
+  ASSERT_EQ(std::system(("VASLAB_ROOT='" + root.path() + "' '" + tool + "'").c_str()), 0);
+  read_hardware_settings();
+  load_system_data_fields();
+  const std::regex choice("([0-9]+)[=-]");
+  int checked = 0;
+  for (int f = 0; f < kSystemDataFields; ++f) {
+    const std::string label = system_data_label(f);
+    std::vector<std::string> offered;
+    for (std::sregex_iterator m(label.begin(), label.end(), choice), end; m != end; ++m) offered.push_back((*m)[1]);
+    if (offered.empty()) continue;
+    ++checked;
+    const std::string value = system_data_value(f);
+    EXPECT_NE(std::find(offered.begin(), offered.end(), value), offered.end()) << label << value;
+  }
+  EXPECT_GE(checked, 8);
 }
 
 TEST_F(EditSystemData, StoredNumberLongerThanItsLineSurvivesWalkingThrough) {

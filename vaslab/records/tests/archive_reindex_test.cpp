@@ -20,6 +20,9 @@
 #include "vaslab/core/screens/study_menu.h"
 #include "vaslab/records/archive_db.h"
 #include "vaslab/records/tests/records_test_support.h"
+#include "../../core/tests/screen_fixture.h"
+#include "testsupport/scripted_input.h"
+#include "vaslab/core/toolkit/message_box.h"
 
 namespace vaslab {
 namespace {
@@ -416,6 +419,43 @@ TEST_F(ReindexTest, StudyTheIdentificationRefusesIsLoggedAndLeftOut) {
   EXPECT_EQ(f.skipped, 1);
   EXPECT_EQ(db_check(), "");
   EXPECT_NE(log().find("RIPROC failed, filename \"1\"\r\n"), std::string::npos);
+}
+
+// The reindex menu in a window: a quick reindex without a database asks for
+// the full one in a box that covers no text, neither cut progress lines nor
+// the title.
+struct ReindexScreenTest : ScreenFixture {
+  std::unique_ptr<testsupport::ScriptedInput> input;
+  void SetUp() override {
+    ScreenFixture::SetUp();
+    input = std::make_unique<testsupport::ScriptedInput>(clock);
+    vaslab::start_window_timers();
+    std::strcpy(hardware_settings().archive_path_1, "C:\\ARCHIVE\\");
+    platform::map_path_create_dirs("C:\\ARCHIVE\\");
+    platform::map_path_create_dirs("C:\\TEMP\\");
+  }
+  void TearDown() override {
+    input.reset();
+    ScreenFixture::TearDown();
+  }
+};
+
+TEST_F(ReindexScreenTest, QuickReindexWithoutDatabaseShowsItsBoxOverNoText) {
+  constexpr int kQuick = 101, kExit = 100;
+  ASSERT_FALSE(platform::file_size(platform::map_path(kArchiveDbPath)));
+  bool boxed = false;
+  int text_above_band = -1;
+  input->after(300).tap(kQuick).after(1500).at_time([&] {
+    boxed = current_button_table() == message_box_buttons();
+    // The band starts 10 rows above its first line (y 119); between the
+    // title and it stands no white text of the progress lines.
+    text_above_band = count_of(0, 44, 640, 109, vga_color_to_rgb(kColorWhite));
+  });
+  input->tap(kMbOk).after(500).key(platform::vk::kEscape).after(500).tap(kExit);
+  input->after(20000).close_window();
+  reindex_archive_db();
+  EXPECT_TRUE(boxed) << "the failure was told in a box";
+  EXPECT_EQ(text_above_band, 0) << "rows 44..108 hold progress lines the box cut";
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
@@ -193,6 +195,50 @@ TEST_F(TempStudiesTest, StepStatusFromThePages) {
   // Without the flag nothing is read.
   ASSERT_EQ(load_study_plan("c:\\studies\\00000300.sty", 0), 8);
   EXPECT_EQ(status(0), "     ");
+}
+
+// The review list marks a row done when its status starts with a
+// character: a notes line is done when its page holds an answer, however it
+// starts, and a heading that takes no answer is done once a line of its
+// notes is.
+TEST_F(TempStudiesTest, NotesRowsAreDoneWhenTheirPagesHoldAnAnswer) {
+  // Two notes runs: a line, a heading and two lines; then a Doppler step
+  // and a heading with one line of its own.
+  make_study_file("template", "C:\\STUDIES\\00000301.sty",
+                  R"({"steps": [{"type": 10, "caption": "Indication", "set": {"119": 40}},
+                                {"type": 10, "caption": "Impression"},
+                                {"type": 10, "caption": "Line 1", "set": {"119": 40}},
+                                {"type": 10, "caption": "Line 2", "set": {"119": 40}},
+                                {"type": 6, "caption": "Right CFA"},
+                                {"type": 10, "caption": "Comments"},
+                                {"type": 10, "caption": "Comment", "set": {"119": 40}}]})");
+  const struct {
+    const char* name;
+    std::vector<std::pair<int, const char*>> pages;  // step, answer
+    const char* marks;  // rows 0..6: x done, . not done
+  } cases[] = {
+      {"nothing stored", {}, "......."},
+      {"an answer after a blank", {{1, "  claudication"}}, "xx....."},
+      {"a blank answer", {{3, "    "}, {4, ""}}, "......."},
+      {"a line of the second run", {{7, " palpable"}}, ".....xx"},
+      {"every answer", {{1, "a"}, {3, " b"}, {4, "c"}, {7, "d"}}, "xxxx.xx"},
+  };
+  set_current_study("301", "8");
+  for (const auto& c : cases) {
+    for (int step = 1; step <= 7; ++step) ::unlink(platform::map_path("C:\\DATA\\" + std::to_string(step) + ".8").c_str());
+    for (const auto& [step, answer] : c.pages)
+      make_study_file("page", "C:\\DATA\\" + std::to_string(step) + ".8",
+                      std::string(R"({"text": ")") + answer + "\"}");
+    ASSERT_EQ(load_study_plan("c:\\studies\\00000301.sty", 301), 7);
+    std::string marks;
+    for (int row = 0; row < 7; ++row) marks += study_plan()[row].text[0] == ' ' ? '.' : 'x';
+    EXPECT_EQ(marks, c.marks) << c.name << " (loaded)";
+    // The step runner fills the rows again after a module ran.
+    for (int row = 0; row < 7; ++row) refill_step_status(row);
+    marks.clear();
+    for (int row = 0; row < 7; ++row) marks += study_plan()[row].text[0] == ' ' ? '.' : 'x';
+    EXPECT_EQ(marks, c.marks) << c.name << " (refilled)";
+  }
 }
 
 TEST_F(TempStudiesTest, DateKeyOrder) {

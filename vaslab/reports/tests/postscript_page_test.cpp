@@ -77,28 +77,40 @@ TEST_F(PostScriptPage, TextsAfterTheImageByteForByte) {
 
   const auto texts = [](bool colour) {
     const std::string black = "0 0 0 setrgbcolor\n";
-    return "42.00 762.00 moveto\n/LINEDRAW.TTF findfont\n12 scalefont\nsetfont\n" + black +
+    return "42.00 762.00 moveto\n/COURNOR.FNT findfont\n12 scalefont\nsetfont\n" + black +
            "(a\\\\b\\(c\\)) show\n"
-           "18.24 759.60 moveto\n/LINEDRWB.TTF findfont\n[10 0 0 12 0 0] makefont\nsetfont\n" + black +
+           "18.24 759.60 moveto\n/GOTHBLD.FNT findfont\n[10 0 0 12 0 0] makefont\nsetfont\n" + black +
            "(bold) show\n"
-           "498.00 757.20 moveto\n/LINEDRAW.TTF findfont\n[7.2 0 0 12 0 0] makefont\nsetfont\n" +
+           "498.00 757.20 moveto\n/COMPNOR.FNT findfont\n[7.2 0 0 12 0 0] makefont\nsetfont\n" +
            (colour ? "0 255 255 setrgbcolor\n" : black) + "(x) show\n" + (colour ? "255 0 0 setrgbcolor\n" : black) +
            "(y) show\n"
-           "18.00 6.24 moveto\n/LINEDRAW.TTF findfont\n[7.2 0 0 12 0 0] makefont\nsetfont\n" + black +
+           "18.00 6.24 moveto\n/COMPNOR.FNT findfont\n[7.2 0 0 12 0 0] makefont\nsetfont\n" + black +
            "/startpoint [currentpoint] def\n(u) show\n"
            "/endpoint [currentpoint] def\nnewpath\ncurrentfont/FontMatrix get 3 get\n"
            "currentfont/FontInfo get /UnderlinePosition get 1 index mul 2 add\n"
            "startpoint aload pop 3 -1 roll add moveto\n"
            "currentfont/FontInfo get /UnderlineThickness get 1 index mul\nsetlinewidth\n"
            "endpoint aload pop pop startpoint aload pop pop sub\n0 rlineto\nstroke\npop\n"
-           "19.20 6.24 moveto\n/LINEDRAW.TTF findfont\n12 scalefont\nsetfont\n255 255 255 setrgbcolor\n(w) show\n";
+           "19.20 6.24 moveto\n/COURNOR.FNT findfont\n12 scalefont\nsetfont\n255 255 255 setrgbcolor\n(w) show\n";
   };
   for (int colour : {1, 0}) {
     const std::string got = write(file, colour);
     const std::string end_of_image = "\n%%EOF\ngrestore\n";
     const auto at = got.find(end_of_image);
     ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(got.substr(at + end_of_image.size()), texts(colour) + "showpage\n") << "colour " << colour;
+    // Between the image and the texts, the faces they are set in, each
+    // defined once: the page's own bitmap fonts.
+    const std::string tail = got.substr(at + end_of_image.size());
+    const std::string want = texts(colour) + "showpage\n";
+    ASSERT_GE(tail.size(), want.size());
+    EXPECT_EQ(tail.substr(tail.size() - want.size()), want) << "colour " << colour;
+    const std::string fonts = tail.substr(0, tail.size() - want.size());
+    for (const char* face : {"/COURNOR.FNT 12 dict begin", "/GOTHBLD.FNT 12 dict begin", "/COMPNOR.FNT 12 dict begin"}) {
+      const auto first = fonts.find(face);
+      EXPECT_NE(first, std::string::npos) << face;
+      EXPECT_EQ(fonts.find(face, first + 1), std::string::npos) << face << " once";
+    }
+    EXPECT_EQ(fonts.find("/COURBLD.FNT"), std::string::npos) << "a face no text uses is left out";
     EXPECT_EQ(root_.read("C:\\TEMP\\text.ps"), texts(colour));
     // The texts are not drawn into the image.
     EXPECT_EQ(got.find_first_not_of("F\n", prologue(colour).size()), at + 1);
@@ -158,6 +170,60 @@ Netpbm read_netpbm(const std::string& path, const char* magic, bool has_max) {
   if (has_max) token();
   p.data = bytes.substr(std::min(at + 1, bytes.size()));
   return p;
+}
+
+// A text reads back from the PostScript page (Ghostscript's text
+// extraction) and from the PDF made of it (poppler's) exactly as typed, an
+// apostrophe as an apostrophe and code page 437 as the screen shows it; and
+// Ghostscript draws it in the raster's own glyphs, on the raster's pixels.
+TEST_F(PostScriptPage, TextsReadBackAsTypedInTheRastersGlyphs) {
+  const struct {
+    int x, y, attribute;
+    const char* text;  // code page 437
+    const char* reads;  // UTF-8
+  } texts[] = {
+      {100, 200, 0x1C, "Name: O'NEAL, D'ARCY", "Name: O'NEAL, D'ARCY"},
+      {100, 300, 0x20 | 0x1C | 1, "Caf\x82 `quoted' \"both\"", "Caf\u00e9 `quoted' \"both\""},
+      {100, 400, 0x1C | 2, "a\xB3" "b \xC4\xC5\xC4 50\xF8 \xE6s", "a\u2502b \u2500\u253c\u2500 50\u00b0 \u00b5s"},
+      {100, 500, 0x40 | 0x1C, "under_lined ~^", "under_lined ~^"},
+  };
+  PageDescription d = blank_page();
+  for (const auto& t : texts) add_text(d, t.x, t.y, t.attribute, t.text);
+  const Bytes file = build_page_description(d);
+  write(file, 0);
+  const std::string ps = platform::map_path("C:\\TEMP\\page.ps");
+  std::string extracted;
+  ASSERT_EQ(run_command("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=txtwrite -sOutputFile=- '" + ps + "'", &extracted), 0);
+  const std::string pdf = root_.path() + "/page.pdf";
+  ASSERT_EQ(run_command("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -sOutputFile='" + pdf + "' '" + ps + "'"), 0);
+  std::string from_pdf;
+  ASSERT_EQ(run_command("pdftotext '" + pdf + "' -", &from_pdf), 0);
+  for (const auto& t : texts) {
+    EXPECT_NE(extracted.find(t.reads), std::string::npos) << t.reads << "\n" << extracted;
+    EXPECT_NE(from_pdf.find(t.reads), std::string::npos) << t.reads << "\n" << from_pdf;
+  }
+
+  // Drawn: the PostScript page at 300 dpi against the raster, which draws
+  // the texts itself with the same fonts.
+  Bytes raster(kPageRasterBytes);
+  ASSERT_EQ(render_page_description(raster.data(), file.data(), file.size(), 0), kPageOk);
+  const std::string out = root_.path() + "/page.pbm";
+  ASSERT_EQ(run_command("gs -q -dNOPAUSE -dBATCH -dSAFER -r300 -g2550x3300 -sDEVICE=pbmraw -sOutputFile='" + out +
+                        "' '" + ps + "'"),
+            0);
+  const Netpbm p = read_netpbm(out, "P4", false);
+  ASSERT_EQ(p.width, 2550);
+  const auto* drawn = reinterpret_cast<const unsigned char*>(p.data.data());
+  int ink = 0, differ = 0;
+  for (int y = 150; y < 600; ++y)
+    for (int x = 0; x < 1500; ++x) {
+      const bool want = raster[static_cast<std::size_t>(kPageHeight - 1 - y) * kPageWidth + x] != 7;
+      const bool got = drawn[static_cast<std::size_t>(y + 83) * ((2550 + 7) / 8) + (x + 75) / 8] & (0x80 >> ((x + 75) % 8));
+      ink += want;
+      differ += want != got;
+    }
+  EXPECT_GT(ink, 5000);
+  EXPECT_LT(differ, ink / 100) << differ << " of " << ink << " text pixels drawn elsewhere";
 }
 
 // Spectra in both ramps, plain traces, wide lines with end symbols and the

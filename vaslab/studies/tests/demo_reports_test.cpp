@@ -8,6 +8,9 @@
 // the study's own pages, read apart from the report generator.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +34,10 @@
 #include "vaslab/records/step_runner.h"
 #include "vaslab/records/study_menu_module.h"
 #include "vaslab/records/temp_studies.h"
+#include "vaslab/records/archive_db.h"
 #include "vaslab/reports/page_description.h"
+#include "vaslab/reports/page_renderer.h"
+#include "vaslab/reports/pdf_export.h"
 #include "vaslab/reports/print_queue.h"
 #include "vaslab/reports/spooler.h"
 #include "vaslab/studies/dual_pair.h"
@@ -322,28 +328,145 @@ TEST_F(DemoReports, DigitPpg) {
   for (const char* site : {"RIGHT Fingers", "LEFT Fingers", "RIGHT Toes", "LEFT Toes"}) EXPECT_TRUE(has(site)) << site;
 }
 
-// The pulse volume pairs: each side's cuff pressure and the amplitude the
-// module reported, scaled to 0..999 (the module counts 2692 for 1000).
+// The pulse volume pages: each side's cuff pressure, the amplitude the
+// module reported (scaled to 0..999, the module counts 2692 for 1000) and a
+// pulse wave, read back from each place the page is seen.  The cuffs are
+// held at about 65 mmHg; a page with "cuff 0 mmHg" or a flat trace beside a
+// measured amplitude contradicts itself.
+constexpr int kHeldLow = 55, kHeldHigh = 70;
+
+// The number after "<site> cuff " in a page's text; -1 when not there.
+int cuff_in(const std::string& text, const std::string& site) {
+  const std::string key = squeezed(site + " cuff ");
+  const auto at = text.find(key);
+  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + key.size());
+}
+
 struct DemoPvr : DemoReports {
-  void run_pairs(int pairs, std::initializer_list<const char*> sites) {
+  void SetUp() override {
+    DemoReports::SetUp();
+    // The module reports each side's amplitude when its cuff comes to hold
+    // (and at the start of a stream), as the pulse volume module does; a
+    // status word restarts the side's trace.
+    sim::ModuleOptions options;
+    options.status_word = 1000;
+    options.status_word2 = 900;
+    ASSERT_NO_FATAL_FAILURE(link_simulator(options));
+    // The PostScript path: the print processor writes the printed page, so
+    // its text reads back as the printer gets it.  It is a program of its
+    // own, on the test's drives.
+    ::setenv("VASLAB_ROOT", root.path().c_str(), 1);
+    const std::string pproc = std::string(VASLAB_BUILD_DIR) + "/bin/pproc";
+    for (const char* name : {"PPROC.EXE", "PPROCM.EXE"})
+      ASSERT_EQ(::symlink(pproc.c_str(), platform::map_path_create_dirs(std::string("C:\\PROGRAMS\\") + name).c_str()), 0);
+    reset_spooler_for_tests(false);
+    std::strcpy(hardware_settings().print_control, "Lab");
+    ASSERT_EQ(open_default_printer(), kPrinterOpen);
+  }
+
+  void TearDown() override {
+    ::unsetenv("VASLAB_ROOT");
+    DemoReports::TearDown();
+  }
+
+  static std::string ps_text(const std::string& ps) {
+    return squeezed(output_of("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=txtwrite -sOutputFile=- '" + ps + "'"));
+  }
+  static std::string pdf_text(const std::string& pdf) { return squeezed(output_of("pdftotext -layout '" + pdf + "' -")); }
+
+  // Every placed trace of a page description: its stored samples vary (a
+  // pulse, not a flat line), and so do the rows its box is drawn on in a
+  // picture of the page at 300 dots an inch (the PDF, or the screen's view
+  // of the same raster).
+  static void expect_pulses(const PageDescription& d, const Gray& page, const std::string& where) {
+    int placed = 0;
+    for (const PageTraceEntry& t : d.header.traces) {
+      if (t.x == 0 && t.y == 0) continue;
+      ++placed;
+      int low = 255, high = 0;
+      for (int i = 0; i < t.count; ++i) {
+        low = std::min<int>(low, d.header.samples[t.start + i]);
+        high = std::max<int>(high, d.header.samples[t.start + i]);
+      }
+      EXPECT_GT(high - low, 40) << where << ": trace at " << t.x << "," << t.y << " holds a pulse";
+      auto dots = [](double points) { return static_cast<int>(points * 300 / 72); };
+      const int l = dots(18 + t.x * 0.24), top = page.height - dots(16 + 756) + dots(t.y * 0.24);
+      const int r = dots(18 + (t.x + 3 * t.count) * 0.24), b = top + dots(450 * 0.24);
+      int rows = 0;
+      for (int y = top; y < b; ++y) rows += page.dark(l + 4, y, r - 4, y + 1) > 0;
+      EXPECT_GT(rows, 30) << where << ": the trace at " << t.x << "," << t.y << " is drawn as a wave";
+    }
+    EXPECT_GT(placed, 0) << where;
+  }
+  static Gray picture_of(const std::string& pdf, const std::string& stem) {
+    EXPECT_EQ(std::system(("pdftoppm -r 300 -gray -f 1 -l 1 -singlefile '" + pdf + "' '" + stem + "'").c_str()), 0);
+    return read_pgm(stem + ".pgm");
+  }
+
+  // The texts of one page: each site with its cuff held and the amplitude.
+  static void expect_sites(const std::string& text, const std::vector<std::string>& sites,
+                           const std::vector<int>& amplitudes, const std::string& where) {
+    for (std::size_t i = 0; i < sites.size(); ++i) {
+      const int cuff = cuff_in(text, sites[i]);
+      EXPECT_GE(cuff, kHeldLow) << where << ": " << sites[i] << "\n" << text;
+      EXPECT_LE(cuff, kHeldHigh) << where << ": " << sites[i];
+      if (i < amplitudes.size()) {
+        EXPECT_TRUE(text.find(squeezed("amplitude " + std::to_string(amplitudes[i]))) != std::string::npos)
+            << where << ": " << sites[i] << "\n" << text;
+      }
+    }
+  }
+
+  void run_pairs(int pairs, std::initializer_list<const char*> site_list) {
+    const std::vector<std::string> sites(site_list.begin(), site_list.end());
     for (int pair = 0; pair < pairs; ++pair) {
       input->tap(kDualInflate).after(100);
       trace_frames();
       input->after(100).tap(kCodeCapture).after(300).tap(0).after(500);
     }
     review_and_leave();
-    read_back();
-    expect_traces_drawn(2 * pairs);
-    int step = 1;
-    for (const char* site : sites) {
-      const auto p = page(step++);
+    EXPECT_TRUE(viewed) << "View showed the report";
+    std::vector<int> amplitudes;
+    for (std::size_t step = 1; step <= sites.size(); ++step) {
+      const auto p = page(static_cast<int>(step));
       const int status = std::min<int>(p->status, 2692);
-      const int amplitude = std::min((status * 1000 + 1346) / 2692, 999);
-      EXPECT_GT(amplitude, 0) << site << ": the module's status word was kept";
-      const int cuff = std::min<int>(p->channel_2[p->newest], 999);
-      EXPECT_TRUE(has(std::string(site) + " cuff " + std::to_string(cuff) + " mmHg")) << site << "\n" << text;
-      EXPECT_TRUE(has("amplitude " + std::to_string(amplitude))) << site << "\n" << text;
+      amplitudes.push_back(std::min((status * 1000 + 1346) / 2692, 999));
+      EXPECT_GT(amplitudes.back(), 0) << sites[step - 1] << ": the module's status word was kept";
     }
+    // The printed page: the print processor's PostScript as the queue got it.
+    ASSERT_TRUE(cups->wait_for_jobs("Lab", 1)) << "the report was printed";
+    const auto jobs = cups->jobs("Lab");
+    ASSERT_EQ(jobs.size(), 1u);
+    expect_sites(ps_text(jobs[0]), sites, amplitudes, "printed");
+    // The PDF export.
+    const auto files = platform::list_files("D:\\VIVOVEV\\*.pdf");
+    ASSERT_EQ(files.size(), 1u) << "one PDF exported";
+    const std::string pdf = platform::map_path("D:\\VIVOVEV\\" + files[0].name);
+    expect_sites(pdf_text(pdf), sites, amplitudes, "PDF");
+    const PageDescription d = description();
+    expect_pulses(d, picture_of(pdf, root.path() + "/page"), "PDF");
+    // The screen: the view shows the page's raster, shrunk.
+    expect_pulses(d, view_picture(root.read("C:\\DATA\\1.PDF")), "view");
+  }
+
+  // The report view's raster of a page file, as the screen shows it before
+  // shrinking, in gray at the page's own 300 dots an inch.
+  Gray view_picture(const std::string& file) {
+    std::vector<std::uint8_t> raster(static_cast<std::size_t>(kPageWidth) * kPageHeight);
+    EXPECT_EQ(render_page_description(raster.data(), reinterpret_cast<const std::uint8_t*>(file.data()), file.size(), 0),
+              kPageOk);
+    // Rows bottom-up; one page pixel is one dot at 300 dots an inch, placed
+    // inside the 18 and 16 point margins as on the printed page.
+    Gray g;
+    g.width = (18 + 576 + 18) * 300 / 72;
+    g.height = (16 + 756 + 16) * 300 / 72;
+    g.pixels.assign(static_cast<std::size_t>(g.width) * g.height, 255);
+    const int left = 18 * 300 / 72, top = g.height - (16 + 756) * 300 / 72;
+    for (int y = 0; y < kPageHeight; ++y)
+      for (int x = 0; x < kPageWidth; ++x)
+        if (raster[static_cast<std::size_t>(kPageHeight - 1 - y) * kPageWidth + x] != 7)
+          g.pixels[static_cast<std::size_t>(top + y) * g.width + left + x] = 0;
+    return g;
   }
 };
 
@@ -355,6 +478,46 @@ TEST_F(DemoPvr, LowerPvr) {
 TEST_F(DemoPvr, UpperPvr) {
   choose({kRow5, kRow2});
   run_pairs(2, {"RIGHT Upper arm", "LEFT Upper arm", "RIGHT Forearm", "LEFT Forearm"});
+}
+
+// The demo archive's pulse volume studies, as demo-archive captures and
+// archives them: printed (the print processor's PostScript), exported (the
+// PDF Ghostscript makes of it) and viewed, each reads the held cuffs and a
+// pulse on every trace.
+TEST_F(DemoPvr, TheDemoArchivesPulseVolumeStudiesWithHeldCuffsAndPulses) {
+  const std::string bin = std::string(VASLAB_BUILD_DIR) + "/bin/";
+  const std::string env = "VASLAB_ROOT='" + root.path() + "' ";
+  ASSERT_EQ(std::system((env + "'" + bin + "archive-tool' reindex full >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((env + "'" + bin + "demo-archive'").c_str()), 0);
+  const struct {
+    const char* patient;
+    std::vector<std::string> sites;
+  } studies[] = {
+      {"NOWAK, PIOTR", {"RIGHT Thigh", "LEFT Thigh", "RIGHT Calf", "LEFT Calf", "RIGHT Ankle", "LEFT Ankle"}},
+      {"SANTOS, MARIA", {"RIGHT Upper arm", "LEFT Upper arm", "RIGHT Forearm", "LEFT Forearm"}},
+  };
+  const std::string folder = archive_folder_text(1);
+  for (const auto& study : studies) {
+    SCOPED_TRACE(study.patient);
+    std::string file;
+    for (int n = 1; n <= last_archive_number(1) && file.empty(); ++n) {
+      const std::string f = root.read(folder + archive_file_name(1, n));
+      if (f.size() > 62 && std::string(f.c_str() + 32) == study.patient) file = folder + archive_file_name(1, n);
+    }
+    ASSERT_FALSE(file.empty()) << "archived";
+    const std::string ps = root.path() + "/page.ps";
+    ASSERT_EQ(std::system(("'" + bin + "pproc' '" + platform::map_path(file) + "' '" + ps + "'").c_str()), 0);
+    expect_sites(ps_text(ps), study.sites, {}, "printed");
+    ASSERT_EQ(std::system(("cp '" + ps + "' '" + platform::map_path_create_dirs("C:\\TEMP\\my01.ps") + "'").c_str()), 0);
+    ASSERT_EQ(make_pdf_with_ghostscript(1), 0);
+    const std::string pdf = platform::map_path("C:\\TEMP\\vivoVEV.PDF");
+    expect_sites(pdf_text(pdf), study.sites, {}, "PDF");
+    const std::string bytes = root.read(file);
+    PageDescription d;
+    ASSERT_EQ(read_page_description(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), d), kPageOk);
+    expect_pulses(d, picture_of(pdf, root.path() + "/archived"), "PDF");
+    expect_pulses(d, view_picture(bytes), "view");
+  }
 }
 
 // The notes form: typed lines, a default answer kept and a history that
