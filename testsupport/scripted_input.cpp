@@ -1,5 +1,7 @@
 #include "testsupport/scripted_input.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -35,6 +37,11 @@ ScriptedInput& ScriptedInput::from_now() {
 }
 
 ScriptedInput& ScriptedInput::at_time(std::function<void()> action) { return add(std::move(action)); }
+
+ScriptedInput& ScriptedInput::hold_until(std::function<bool()> ready) {
+  script_.push_back(Step{script_time_, {}, std::move(ready)});
+  return *this;
+}
 
 void ScriptedInput::send(platform::Msg msg, int key, int x, int y, bool ctrl, bool alt) {
   platform::WindowMessage m;
@@ -128,6 +135,23 @@ ScriptedInput& ScriptedInput::close_window() {
 
 void ScriptedInput::play_due() {
   while (!script_.empty() && static_cast<std::int32_t>(clock_.now - script_.front().at) >= 0) {
+    Step& front = script_.front();
+    if (front.gate) {
+      if (held_since_ == std::chrono::steady_clock::time_point{}) held_since_ = std::chrono::steady_clock::now();
+      if (!front.gate()) {
+        if (std::chrono::steady_clock::now() - held_since_ > std::chrono::minutes(1))
+          throw std::runtime_error("the script held in vain for a minute");
+        ::usleep(1000);
+        return;
+      }
+      held_since_ = {};
+      // What follows keeps its spacing, from now.
+      const std::uint32_t late = clock_.now - front.at;
+      script_.pop_front();
+      for (Step& s : script_) s.at += late;
+      script_time_ += late;
+      continue;
+    }
     auto action = std::move(script_.front().action);
     script_.pop_front();
     action();

@@ -13,6 +13,7 @@
 // for input moves it on to the next step of the script at the latest.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -55,6 +56,12 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   ScriptedInput& close_window();
   // Any action at its time.
   ScriptedInput& at_time(std::function<void()> action);
+  // The script holds here, while the screen goes on with its passes, until
+  // `ready()` (a peer got somewhere: a connection made, frames read), then
+  // goes on as written from that moment.  Real time passes while it holds,
+  // for the peers; one that never gets there in a minute ends the test with
+  // an exception.
+  ScriptedInput& hold_until(std::function<bool()> ready);
 
   // Nothing left in the script.
   bool done() const { return script_.empty() && queue.empty(); }
@@ -79,6 +86,7 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   struct Step {
     std::uint32_t at;
     std::function<void()> action;
+    std::function<bool()> gate;  // a hold_until() step instead
   };
   ScriptedInput& add(std::function<void()> action);
   void play_due();
@@ -87,6 +95,7 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   platform::FakeClock& clock_;
   std::uint32_t script_time_;
   std::deque<Step> script_;
+  std::chrono::steady_clock::time_point held_since_{};
   bool touching_ = false;
   int touch_x_ = 0, touch_y_ = 0;
   std::deque<int> remote_frames_;
