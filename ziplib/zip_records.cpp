@@ -257,7 +257,7 @@ int zip_write_record(ZipState& s, const std::uint8_t* data, std::size_t size, st
   return 0;
 }
 
-int zip_write_local_header(ZipState& s, ZipEntry& e) {
+std::vector<std::uint8_t> zip_local_header_bytes(ZipState& s, ZipEntry& e) {
   const bool large = s.large_files;
   ArchiveWork* a = zip_archive(s);
   // The block is decided once, at the first write, so that the header keeps
@@ -288,6 +288,11 @@ int zip_write_local_header(ZipState& s, ZipEntry& e) {
   }
   put_bytes(r, e.local_extra.data(), e.local_extra.size());
   e.zip64_local_len = e.local_zip64 ? 20 : 0;
+  return r;
+}
+
+int zip_write_local_header(ZipState& s, ZipEntry& e) {
+  const std::vector<std::uint8_t> r = zip_local_header_bytes(s, e);
   const bool encrypting = (e.local_flags & 1) != 0;
   return zip_write_record(s, r.data(), r.size(), encrypting ? 12 : 0);
 }
