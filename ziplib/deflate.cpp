@@ -352,8 +352,14 @@ class Encoder {
     eofile_ = false;
     slid_ = false;
     const bool memory = s.memory_output;
-    out_size_ = memory ? kOutMemory : kOutFile;
-    out_.reset(new std::uint8_t[out_size_ + 16]);
+    // The output buffer is kept from entry to entry: archives of many small
+    // files would otherwise pay an allocation and fresh pages for each.
+    const std::size_t want = memory ? kOutMemory : kOutFile;
+    if (!out_ || out_size_ != want) {
+      out_.reset();
+      out_.reset(new std::uint8_t[want + 16]);
+      out_size_ = want;
+    }
     out_count_ = 0;
     out_total_ = 0;
     bi_buf_ = 0;
@@ -396,8 +402,6 @@ class Encoder {
     flush_out();
     return out_total_;
   }
-
-  void release_output() { out_.reset(); }
 
  private:
   // --- window and hash -----------------------------------------------------
@@ -920,9 +924,7 @@ template <class T>
 std::uint64_t run(ZipState& s) {
   Encoder<T>* e = encoder_of<T>(s, false);
   if (!e) return 0;
-  std::uint64_t n = e->run();
-  e->release_output();
-  return n;
+  return e->run();
 }
 
 }  // namespace

@@ -95,6 +95,9 @@ struct ArchiveWork {
   std::vector<Pattern> patterns;
   int include_count = 0;
   std::vector<FoundNode> found;
+  // The folder of the last source file compressed, as written and mapped
+  // (ending in '/'): the files found in one folder follow each other.
+  std::string source_folder, source_folder_mapped;
   std::string base_dir;  // of the current item (relative names)
   bool label_done = false;
   bool have_memory_entry = false;
@@ -133,6 +136,8 @@ unsigned char zip_upper(unsigned char c);
 
 // --- records (every record goes out whole through the volume layer) -------
 int zip_write_local_header(ZipState& s, ZipEntry& e);
+// The local header's bytes, as zip_write_local_header() writes them.
+std::vector<std::uint8_t> zip_local_header_bytes(ZipState& s, ZipEntry& e);
 int zip_write_descriptor(ZipState& s, ZipEntry& e);
 // The mark at the start of a multi-volume set.
 int zip_write_span_signature(ZipState& s);

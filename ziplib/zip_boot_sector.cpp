@@ -2,7 +2,7 @@
 // FAT12 boot record for a 360 KB diskette (the formatter writes the real
 // medium's values over it) and a loader of our own that only says the disk
 // cannot start the machine, waits for a key and hands back to the BIOS.
-#include "ziplib/zip_volume.h"
+#include "ziplib/zip_format.h"
 
 #include <array>
 #include <cstring>

@@ -169,6 +169,28 @@ int encrypt_in_place(ZipState& s, ZipEntry& e, std::uint64_t data_at, std::uint6
   return 0;
 }
 
+// The drive path of a source file: its folder is mapped once for all the
+// files that follow from it.
+std::string source_path(ArchiveWork& a, const std::string& win) {
+  const std::size_t cut = win.find_last_of('\\');
+  if (cut == std::string::npos) return platform::map_path(win);
+  if (a.source_folder_mapped.empty() || win.compare(0, cut + 1, a.source_folder) != 0) {
+    a.source_folder = win.substr(0, cut + 1);
+    a.source_folder_mapped = platform::map_path(a.source_folder);
+    if (a.source_folder_mapped.empty() || a.source_folder_mapped.back() != '/') a.source_folder_mapped += '/';
+  }
+  return a.source_folder_mapped + win.substr(cut + 1);
+}
+
+int finish_entry(ZipState& s, const ZipEntry& e, bool memory_like) {
+  if (memory_like && s.memory_input) {
+    zip_item_log(s, zip_format(zipMessageText(705, 1), {e.name.c_str()}));
+  } else {
+    zip_item_log(s, zip_format(zipMessageText(703, 1), {e.disk_name.c_str()}));
+  }
+  return 0;
+}
+
 }  // namespace
 
 bool zip_store_suffix(const std::string& name, const std::string& list) {
@@ -204,7 +226,21 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   const bool is_dir = !e.name.empty() && e.name.back() == '/';
   std::uint32_t time = 0, attrs = 0;
   std::uint64_t size = 0;
-  zip_file_facts(s, memory_like ? std::string() : e.disk_name, &time, &attrs, &size);
+  // A file's name is looked up on its drive once, for its facts and its opening.
+  std::string source = memory_like ? std::string() : e.disk_name;
+  const bool plain_file = !memory_like && !is_dir && !source.empty() && source.back() != '\\' &&
+                          source.back() != '/' && source.back() != ':';
+  if (plain_file) {
+    std::replace(source.begin(), source.end(), '/', '\\');
+    if (!platform::on_diskette(source)) {
+      const std::string win = source;
+      source = source_path(a, win);
+      // A name not there as found (gone, or respelt since) is looked for as
+      // any other.
+      if (!zip_file_facts(s, source, &time, &attrs, &size)) source = platform::map_path(win);
+    }
+  }
+  if (!plain_file || !time) zip_file_facts(s, source, &time, &attrs, &size);
   if (!memory_like) {
     if (time == 0 && size != kSizeDirectory) return ZE_OPEN;
     if (size != kSizeDirectory && size != kSizeLabel && (size >> 63)) return ZE_OPEN;
@@ -244,7 +280,7 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   } else {
     std::string path = e.disk_name;
     std::replace(path.begin(), path.end(), '/', '\\');
-    in.fd = platform::file_open(path, platform::OpenMode::kRead);
+    in.fd = platform::file_open(plain_file ? source : path, platform::OpenMode::kRead);
     if (in.fd < 0) return ZE_OPEN;
     in_size = size;
   }
@@ -318,7 +354,28 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   const std::uint64_t header_csize = e.csize;
   if (s.multi_vol && encrypt && e.method == 0) e.csize += 12;
   const std::uint64_t start_pos = a.out_pos;
-  if (int rc = zip_write_local_header(s, e)) return rc;
+  // A small entry of a single archive is held back and written once, with
+  // its final header: no seek back and no second write of the header.
+  struct HeldDrop {
+    ZipState& s;
+    ~HeldDrop() {
+      if (s.holding) zip_drop_held(s);
+    }
+  } held_drop{s};
+  const bool hold = !multi && !s.memory_output && !encrypt && !in.callback && s.out_fd >= 0 && in_size <= kHoldLimit;
+  std::vector<std::uint8_t> header;
+  if (hold) {
+    try {
+      header = zip_local_header_bytes(s, e);
+    } catch (const std::bad_alloc&) {
+      header.clear();
+    }
+  }
+  if (!header.empty() && zip_hold(header, s)) {
+    a.out_pos += header.size();
+  } else if (int rc = zip_write_local_header(s, e)) {
+    return rc;
+  }
   e.csize = header_csize;
   const std::uint64_t header_len = a.out_pos - start_pos;
   e.local_len = header_len;
@@ -396,7 +453,7 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   // second pass of the encryption.
   if (!multi) {
     const std::uint64_t end_pos = a.out_pos;
-    if (platform::file_seek(s.out_fd, static_cast<long long>(start_pos), SEEK_SET) < 0) {
+    if (!s.holding && platform::file_seek(s.out_fd, static_cast<long long>(start_pos), SEEK_SET) < 0) {
       zip_report_error(s, ZE_READ, zipMessageText(393, 1));
       return ZE_READ;
     }
@@ -405,6 +462,25 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
     const std::uint32_t real_crc = e.crc;
     if (in.callback && encrypt) e.crc = e.time << 16;
     set_versions(s, e);
+    if (s.holding) {
+      int rc = 0;
+      try {
+        header = zip_local_header_bytes(s, e);
+        // The header keeps its length (its Zip64 block was decided at first).
+        rc = header.size() == e.local_len ? zip_write_held(header, s) : ZE_TEMP;
+      } catch (const std::bad_alloc&) {
+        rc = ZE_MEM;
+      }
+      e.crc = real_crc;
+      if (rc < 0) {
+        // The data did not all go out, as the direct writes would have told.
+        rc = e.method == 0 ? ZE_TEMP : ZE_WRITE;
+        if (rc == ZE_WRITE) zip_report_error(s, rc);
+      }
+      if (rc) return rc;
+      s.encrypt_entry = false;
+      return finish_entry(s, e, memory_like);
+    }
     const std::uint64_t saved = a.out_pos;
     const int rc = zip_write_local_header(s, e);
     a.out_pos = saved;
@@ -426,13 +502,7 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   if ((multi || in.callback) && (e.method == 8 || e.method == 9 || (e.flags & 0x0008)))
     if (int rc = zip_write_descriptor(s, e)) return rc;
   s.encrypt_entry = false;
-
-  if (memory_like && s.memory_input) {
-    zip_item_log(s, zip_format(zipMessageText(705, 1), {e.name.c_str()}));
-  } else {
-    zip_item_log(s, zip_format(zipMessageText(703, 1), {e.disk_name.c_str()}));
-  }
-  return 0;
+  return finish_entry(s, e, memory_like);
 }
 
 }  // namespace ziplib

@@ -6,7 +6,8 @@
 #include "ziplib/zip_archive.h"
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
-#include "ziplib/zip_volume.h"
+#include "ziplib/zip_format.h"
+#include "ziplib/zip_state.h"
 
 #include <sys/time.h>
 

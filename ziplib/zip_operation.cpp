@@ -153,9 +153,26 @@ int write_directory(ZipState& s, bool warn_empty) {
   ArchiveWork& a = *s.archive;
   const std::uint64_t start = a.out_pos;
   std::uint64_t count = 0;
-  for (ZipEntry& e : a.entries) {
-    if (int rc = zip_write_central_header(s, e)) return rc;
-    ++count;
+  if (s.multi_vol & kMvMulti) {
+    for (ZipEntry& e : a.entries) {
+      if (int rc = zip_write_central_header(s, e)) return rc;
+      ++count;
+    }
+  } else {
+    // One archive file: the headers go out whole, many to a write.
+    constexpr std::size_t kBatch = 64 * 1024;
+    std::vector<std::uint8_t> batch;
+    for (ZipEntry& e : a.entries) {
+      const std::vector<std::uint8_t> r = zip_central_header_bytes(s, e);
+      batch.insert(batch.end(), r.begin(), r.end());
+      ++count;
+      if (batch.size() >= kBatch) {
+        if (int rc = zip_write_record(s, batch.data(), batch.size())) return rc;
+        batch.clear();
+      }
+    }
+    if (!batch.empty())
+      if (int rc = zip_write_record(s, batch.data(), batch.size())) return rc;
   }
   if (count == 0 && warn_empty) zip_warn(s, zipMessageText(138, 1));
   a.cd_offset = (s.multi_vol & kMvMulti) ? a.cd_start_offset : start;
@@ -476,6 +493,8 @@ int zip_run_operation(ZipState& s) {
   // finished without it and the result is 18.
   int rc = 0;
   bool vanished = false;
+  a.source_folder.clear();
+  a.source_folder_mapped.clear();
   std::uint64_t good_end = a.out_pos;
   std::size_t good_count = a.entries.size();
   const std::size_t old_entries = a.entries.size();

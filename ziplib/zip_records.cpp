@@ -186,6 +186,18 @@ std::uint32_t descriptor_fits(const std::uint8_t* d, std::size_t have, std::uint
   return fits16 ? 16 : 0;
 }
 
+// An end record whose disk number reads 0xFFFF leaves it to the Zip64 end
+// record, found through the locator just before the end record at `at` in
+// `tail`: whether that record names disk 0.
+bool zip64_single_disk(int fd, const std::vector<std::uint8_t>& tail, std::size_t at) {
+  if (at < 20 || get_u32le(&tail[at - 20]) != kLocatorSig) return false;
+  const std::uint64_t record_at = le_load<std::uint64_t>(&tail[at - 12]);
+  std::uint8_t record[20];
+  if (platform::file_read_at(fd, record_at, record, sizeof record) != static_cast<long long>(sizeof record))
+    return false;
+  return get_u32le(record) == kZip64EndSig && get_u32le(record + 16) == 0;
+}
+
 }  // namespace
 
 void ArchiveWorkDeleter::operator()(ArchiveWork* w) const { delete w; }
@@ -245,7 +257,7 @@ int zip_write_record(ZipState& s, const std::uint8_t* data, std::size_t size, st
   return 0;
 }
 
-int zip_write_local_header(ZipState& s, ZipEntry& e) {
+std::vector<std::uint8_t> zip_local_header_bytes(ZipState& s, ZipEntry& e) {
   const bool large = s.large_files;
   ArchiveWork* a = zip_archive(s);
   // The block is decided once, at the first write, so that the header keeps
@@ -276,6 +288,11 @@ int zip_write_local_header(ZipState& s, ZipEntry& e) {
   }
   put_bytes(r, e.local_extra.data(), e.local_extra.size());
   e.zip64_local_len = e.local_zip64 ? 20 : 0;
+  return r;
+}
+
+int zip_write_local_header(ZipState& s, ZipEntry& e) {
+  const std::vector<std::uint8_t> r = zip_local_header_bytes(s, e);
   const bool encrypting = (e.local_flags & 1) != 0;
   return zip_write_record(s, r.data(), r.size(), encrypting ? 12 : 0);
 }
@@ -469,7 +486,8 @@ int zip_find_end_record(ZipState& s, const std::string& win_path) {
       rc = ZE_READ;
       for (long long i = tail - 22; i >= 0; --i) {
         if (get_u32le(&buf[static_cast<std::size_t>(i)]) == kEndSig) {
-          rc = get_u16le(&buf[static_cast<std::size_t>(i) + 4]) != 0 ? ZE_MVUSAGE : 0;
+          const std::uint16_t disk = get_u16le(&buf[static_cast<std::size_t>(i) + 4]);
+          rc = disk == 0 ? 0 : disk == 0xFFFF && zip64_single_disk(fd, buf, static_cast<std::size_t>(i)) ? 0 : ZE_MVUSAGE;
           break;
         }
       }

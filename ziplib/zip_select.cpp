@@ -163,12 +163,17 @@ int add_found(ZipState& s, const std::string& disk_name, std::uint32_t time, std
   return 0;
 }
 
-// Adds the matching files of one folder.
-int add_files(ZipState& s, const std::string& dir, const std::string& spec, int* matched) {
+// Adds the matching files of one folder, from its whole listing when the
+// caller has it already.
+int add_files(ZipState& s, const std::string& dir, const std::string& spec, int* matched,
+              const std::vector<platform::FoundFile>* listed = nullptr) {
   const bool no_dot = !spec.empty() && spec.back() == '.';
   const std::string pattern = no_dot ? spec.substr(0, spec.size() - 1) : spec;
-  for (const platform::FoundFile& f : platform::list_files(dir + (pattern.empty() ? "*" : pattern))) {
+  const std::vector<platform::FoundFile> own = listed ? std::vector<platform::FoundFile>()
+                                                      : platform::list_files(dir + (pattern.empty() ? "*" : pattern));
+  for (const platform::FoundFile& f : listed ? *listed : own) {
     if (f.attributes & platform::kAttrDirectory) continue;
+    if (listed && !platform::wildcard_match(pattern.empty() ? "*.*" : pattern, f.name)) continue;
     if (no_dot && f.name.find('.') != std::string::npos) continue;
     std::uint32_t attrs = f.attributes;
     const std::string path = dir + f.name;
@@ -382,7 +387,10 @@ int zip_collect_files(ZipState& s, const std::string& item) {
     std::vector<std::string> stack;
     std::string cur = dir;
     for (;;) {
-      for (const platform::FoundFile& f : platform::list_files(cur + "*")) {
+      // One listing serves the folders and the files; the diskette matches
+      // its own 8.3 names and is asked for the files by the pattern.
+      const std::vector<platform::FoundFile> listing = platform::list_files(cur + "*");
+      for (const platform::FoundFile& f : listing) {
         if (!(f.attributes & platform::kAttrDirectory)) continue;
         const std::string sub = cur + f.name + "\\";
         if (!s.cmd.noDirectoryEntriesFlag && sub.size() > 3)
@@ -393,7 +401,7 @@ int zip_collect_files(ZipState& s, const std::string& item) {
         // to itself would be entered for ever.
         if (sub.size() < kMaxPath) stack.push_back(sub);
       }
-      if (int rc = add_files(s, cur, spec, &matched)) return rc;
+      if (int rc = add_files(s, cur, spec, &matched, platform::on_diskette(cur) ? nullptr : &listing)) return rc;
       if (zip_poll_cancel(s)) return ZE_ABORT;
       if (stack.empty()) break;
       cur = stack.back();

@@ -195,6 +195,10 @@ struct ZipState {
   std::uint32_t current_disk = 0;   // 0-based; kept by the volume layer
   bool rewrite_pass = false;        // rewriting the directory at the set's start
   VolumeLayer* volumes = nullptr;
+  // A small entry's local header and data, held back so that the header goes
+  // out once, with its final values and in one write with the data.
+  std::vector<std::uint8_t> held;
+  bool holding = false;
 
   // --- volumes (zip_volume.cpp) ---
   std::vector<std::uint64_t> part_sizes;  // the caller's, without the ending zero

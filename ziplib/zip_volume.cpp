@@ -14,6 +14,7 @@
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
 #include "ziplib/zip_archive.h"
+#include "ziplib/zip_format.h"
 #include "ziplib/zip_messages.h"
 #include "ziplib/zip_progress.h"
 

@@ -2,8 +2,9 @@
 // any drive, or spanned over diskettes that the user changes when asked, each
 // wiped or formatted and labelled "PKBACK# nnn" first.  The library's own
 // VolumeLayer lives here, with the drive, path and file-status routines that
-// the decompressor shares (temporary files among them), the names of split
-// parts, and the diskette formatter.
+// the decompressor shares (temporary files among them) and the names of split
+// parts.  The diskette formatter that the volumes call has its own header,
+// zip_format.h, and knows nothing of them.
 #pragma once
 
 #include "ziplib/zip_state.h"
@@ -102,14 +103,5 @@ bool zipWipeRootFiles(const std::string& root, bool clear_attributes, ZipState& 
 bool zipWipeVolume(int drive, bool clear_attributes, ZipState& s);
 bool zipTestVolumeWritable(int drive, const ZipState& s);
 void zipDismountVolume(int drive, const ZipState& s);
-
-// Formats a diskette in A: or B: (drive 1 or 2; 0 is the current drive):
-// every cylinder, then the boot sector, both FATs and an empty root.  False
-// on any failure or a cancel, with the volume unlocked again.
-bool zipFormatVolume(int drive, bool lower_density, ZipState& s);
-// The serial number of a diskette formatted at that local time.
-std::uint32_t zip_format_serial(int year, int month, int day, int hour, int millisecond);
-// The 512-byte boot sector image the formatter starts from.
-const std::uint8_t* zip_boot_sector_image();
 
 }  // namespace ziplib

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace ziplib {
 namespace {
@@ -89,7 +90,49 @@ std::uint64_t write_parts(const unsigned char* p, std::uint64_t len, ZipState& s
   return done;
 }
 
+// Adds to what is held, or, past the limit, writes it all and this block.
+std::uint64_t write_holding(const unsigned char* p, std::uint64_t len, ZipState& s) {
+  if (s.held.size() + len <= kHoldLimit) {
+    try {
+      s.held.insert(s.held.end(), p, p + len);
+      return len;
+    } catch (const std::bad_alloc&) {
+      // Written now instead.
+    }
+  }
+  const std::uint64_t held = s.held.size();
+  const bool whole = write_all(s.out_fd, s.held.data(), held) == held;
+  zip_drop_held(s);
+  return whole ? write_all(s.out_fd, p, len) : 0;
+}
+
 }  // namespace
+
+bool zip_hold(const std::vector<std::uint8_t>& header, ZipState& s) {
+  // One buffer for all the entries of an operation.
+  try {
+    s.held.reserve(kHoldLimit);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  s.held.assign(header.begin(), header.end());
+  s.holding = true;
+  return true;
+}
+
+int zip_write_held(const std::vector<std::uint8_t>& header, ZipState& s) {
+  std::copy(header.begin(), header.end(), s.held.begin());
+  const std::uint64_t n = write_all(s.out_fd, s.held.data(), s.held.size());
+  const bool whole = n == s.held.size();
+  zip_drop_held(s);
+  if (whole) return 0;
+  return n < header.size() ? ZE_TEMP : -1;
+}
+
+void zip_drop_held(ZipState& s) {
+  s.holding = false;
+  s.held.clear();
+}
 
 std::uint64_t write_all(int fd, const unsigned char* data, std::uint64_t length) {
   const long long n = platform::file_write(fd, data, static_cast<std::size_t>(length));
@@ -194,6 +237,10 @@ std::uint64_t zipWriteData(unsigned char* buffer, std::uint64_t length, ZipState
   } else if (multi_volume(s)) {
     done = write_spanned(buffer, length, s);
     zip_pump(s);
+  } else if (s.holding) {
+    done = write_holding(buffer, length, s);
+    zip_pump(s);
+    if (done != length) return 0;
   } else {
     done = write_all(s.out_fd, buffer, length);
     zip_pump(s);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace ziplib {
 
@@ -25,6 +26,19 @@ int zipWriteEncryptionHeader(const char* password, std::uint32_t check, ZipState
 // Writes a block of entry data (encrypted in place when the entry's switch is
 // on and a password is set) and returns the count written.
 std::uint64_t zipWriteData(unsigned char* buffer, std::uint64_t length, ZipState& s);
+
+// Holding an entry of a single archive: `header` is kept instead of written,
+// and the data writer adds to it, until more than kHoldLimit bytes would be
+// held; then it writes everything held and goes on writing as usual.
+constexpr std::size_t kHoldLimit = 64 * 1024;
+// Returns whether it holds (it does not when memory is short).
+bool zip_hold(const std::vector<std::uint8_t>& header, ZipState& s);
+// Puts `header` (as long as the one held) in front of the held data and
+// writes it all at once.  Returns 0, 10 when the header's bytes did not all
+// go out, or -1 when the data's did not.  Holding ends either way.
+int zip_write_held(const std::vector<std::uint8_t>& header, ZipState& s);
+// Ends holding without writing (an entry given up).
+void zip_drop_held(ZipState& s);
 
 // write() until done or failed; the count written.
 std::uint64_t write_all(int fd, const unsigned char* data, std::uint64_t length);

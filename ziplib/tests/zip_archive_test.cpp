@@ -401,6 +401,34 @@ TEST_F(ArchiveTest, ExistingFilesThatAreNoSingleArchive) {
   write("C:\\OUT\\DISK1.ZIP", disk1);
   ZIPCMDSTRUCT m = command(ZIP_ADD, "C:\\OUT\\DISK1.ZIP", "A.TXT");
   EXPECT_EQ(zipCompress(&m), ZE_MVUSAGE);
+  // 0xFFFF in the end record's disk fields leaves them to the Zip64 end
+  // record (an outside writer's archive): disk 0 there is one archive.
+  const std::string zip64_tail =
+      "import struct,sys,zipfile\n"
+      "p,disk=sys.argv[1],int(sys.argv[2])\n"
+      "with zipfile.ZipFile(p,'w') as z: z.writestr('A.TXT','a')\n"
+      "d=open(p,'rb').read();e=d.rfind(b'PK\\x05\\x06')\n"
+      "n,size,off=struct.unpack('<HIIH',d[e+10:e+22])[:3]\n"
+      "z64=struct.pack('<IQHHIIQQQQ',0x06064b50,44,45,45,disk,disk,n,n,size,off)\n"
+      "loc=struct.pack('<IIQI',0x07064b50,disk,e,disk+1)\n"
+      "end=struct.pack('<IHHHHIIH',0x06054b50,0xFFFF,0xFFFF,0xFFFF,0xFFFF,0xFFFFFFFF,0xFFFFFFFF,0)\n"
+      "open(p,'wb').write(d[:e]+z64+loc+end)\n";
+  for (const auto& [disk, want] : {std::pair{0, 0}, std::pair{1, static_cast<int>(ZE_MVUSAGE)}}) {
+    SCOPED_TRACE(disk);
+    const std::string win = "C:\\OUT\\Z64_" + std::to_string(disk) + ".ZIP";
+    const std::string z = shell_quote(linux_path(win));
+    ASSERT_EQ(run("python3 -c " + shell_quote(zip64_tail) + " " + z + " " + std::to_string(disk)), 0);
+    ZIPCMDSTRUCT add = command(ZIP_ADD, win, "B.TXT");
+    EXPECT_EQ(zipCompress(&add), want);
+    if (want) continue;
+    std::string out;
+    EXPECT_EQ(run("unzip -tq " + z, &out), 0) << out;
+    EXPECT_EQ(run("python3 -c \"import zipfile,sys;sys.exit(zipfile.ZipFile(sys.argv[1]).namelist()!=['A.TXT','B.TXT'])\" " + z,
+                  &out),
+              0)
+        << out;
+  }
+
   write("C:\\OUT\\SHORT.ZIP", std::string(21, 'x'));
   ZIPCMDSTRUCT s = command(ZIP_ADD, "C:\\OUT\\SHORT.ZIP", "A.TXT");
   EXPECT_EQ(zipCompress(&s), ZE_READ);
@@ -492,6 +520,41 @@ TEST_F(ArchiveTest, KilledOperationsLeaveNothingBesideTheArchive) {
           EXPECT_EQ(left, (std::vector<std::string>{"8Ga14290", "KEEP.ZIP", "~AB00417"}));
           for (const auto& name : users) EXPECT_EQ(read_all(linux_path("C:\\OUT\\" + name)), "the user's");
         });
+  }
+}
+
+// A small file that grows while it is read: the entry, held back while it
+// was small, is written whole with the size and CRC of what was read.
+struct Grow {
+  std::string path;
+  bool grown = false;
+};
+int grow_once(const char* text, int, void* user) {
+  auto* g = static_cast<Grow*>(user);
+  if (!g->grown && std::string(text).find("GROW.BIN") != std::string::npos) {
+    g->grown = true;
+    std::ofstream(g->path, std::ios::binary | std::ios::app) << pseudo_random(100000, 9);
+  }
+  return 0;
+}
+
+TEST_F(ArchiveTest, ASmallFileThatGrowsWhileReadIsWrittenWhole) {
+  if (!have("unzip") || !have("7zz")) GTEST_SKIP() << "unzip or 7zz missing";
+  for (int level : {0, 6, 10}) {
+    SCOPED_TRACE(level);
+    make_tree("C:\\WORK\\TREE");
+    write("C:\\WORK\\TREE\\GROW.BIN", text_lines(100, 8));
+    Grow g{linux_path("C:\\WORK\\TREE\\GROW.BIN")};
+    const std::string zip = "C:\\OUT\\GROW" + std::to_string(level) + ".ZIP";
+    ZIPCMDSTRUCT c = command(ZIP_ADD, zip, "TREE\\*.*");
+    c.recurseFlag = 1;
+    c.compFactor = level;
+    c.wZipSubOptions = ziplib::kSubRelativeNames;
+    c.lpMinorStatus = grow_once;
+    c.lpMinorUserData = &g;
+    ASSERT_EQ(zipCompress(&c), 0);
+    EXPECT_TRUE(g.grown);
+    expect_readers_accept(zip, "C:\\WORK\\TREE");
   }
 }
 

@@ -4,6 +4,7 @@
 #include "ziplib/tests/zip_archive_support.h"
 #include "platform/diskette.h"
 #include "platform/le_bytes.h"
+#include "ziplib/zip_format.h"
 #include "ziplib/zip_volume.h"
 
 #include <fcntl.h>
