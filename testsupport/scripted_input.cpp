@@ -22,7 +22,7 @@ ScriptedInput::~ScriptedInput() {
 }
 
 ScriptedInput& ScriptedInput::add(std::function<void()> action) {
-  script_.push_back(Step{script_time_, std::move(action)});
+  script_.push_back(Step{script_time_, std::move(action), {}});
   return *this;
 }
 
