@@ -392,8 +392,10 @@ int zip_collect_files(ZipState& s, const std::string& item) {
       const std::vector<platform::FoundFile> listing = platform::list_files(cur + "*");
       for (const platform::FoundFile& f : listing) {
         if (!(f.attributes & platform::kAttrDirectory)) continue;
+        // A found folder always has a name of its own, however short, and
+        // so an entry; only a drive's root has none (add_found drops it).
         const std::string sub = cur + f.name + "\\";
-        if (!s.cmd.noDirectoryEntriesFlag && sub.size() > 3)
+        if (!s.cmd.noDirectoryEntriesFlag)
           if (int rc = add_found(s, sub, zip_dos_time(f.mtime), f.attributes, kSizeDirectory, false, &matched))
             return rc;
         // A folder deeper than the longest path is not entered: cut short,

@@ -243,6 +243,28 @@ TEST_F(ArchiveTest, PatternsRelativeNamesDuplicatesAndTheArchiveItself) {
   EXPECT_EQ(names_in(linux_path("C:\\OUT\\DEEP.ZIP")), (std::vector<std::string>{"DEEP/TOP.TXT"}));
 }
 
+// Recursing, every folder found gets its entry, however short its name and
+// however the item names the folder it starts in: from the current
+// directory, from the drive's root, with a drive prefix or with the drive
+// alone.
+TEST_F(ArchiveTest, RecursionGivesEveryFolderItsEntry) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  for (const char* folder : {"A", "AB", "ABC"}) write(std::string("D:\\") + folder + "\\F.TXT", folder);
+  const std::vector<std::string> tree = {"A/", "A/F.TXT", "AB/", "AB/F.TXT", "ABC/", "ABC/F.TXT"};
+  platform::set_current_directory("D:\\");
+  for (const char* items : {"*.*", "\\*.*", "D:\\*.*", "D:*.*"}) {
+    SCOPED_TRACE(items);
+    const std::string zip = "C:\\OUT\\L.ZIP";
+    std::filesystem::remove(linux_path(zip));
+    ZIPCMDSTRUCT c = command(ZIP_ADD, zip, items);
+    c.recurseFlag = 1;
+    ASSERT_EQ(zipCompress(&c), 0);
+    auto names = names_in(linux_path(zip));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, tree);
+  }
+}
+
 TEST_F(ArchiveTest, UpdatesArchivesOfOtherWriters) {
   if (!have("zip") || !have("7zz") || !have("unzip")) GTEST_SKIP() << "zip, 7zz or unzip missing";
   make_tree("C:\\WORK\\TREE");
