@@ -49,38 +49,40 @@ inline std::vector<std::uint8_t> brachial_pressure_step() {
   return rec;
 }
 
-// Right and left digit waveforms on the dual screen.
-inline std::vector<std::uint8_t> digits_ppg_pair() {
+// The right and the left step of a dual screen: `step` with each side's
+// label, encoded one record after the other.
+template <class Step>
+std::vector<std::uint8_t> dual_pair(Step step, const char* site, void (*encode)(const Step&, std::uint8_t*)) {
   std::vector<std::uint8_t> pair(2 * vaslab::kTemplateRecordSize, 0);
   for (int i = 0; i < 2; ++i) {
-    vaslab::DualPpgStep s{};
-    s.module_type = 5;
-    s.step_class = vaslab::kStudyStepClass;
-    std::snprintf(s.label, sizeof s.label, "%s", i == 0 ? "RIGHT Digits" : " LEFT Digits");
-    s.gain = 5;
-    s.baseline = 128;
-    s.window = 296;
-    vaslab::encode_dual_ppg_step(s, pair.data() + i * vaslab::kTemplateRecordSize);
+    std::snprintf(step.label, sizeof step.label, "%s %s", i == 0 ? "RIGHT" : " LEFT", site);
+    encode(step, pair.data() + i * vaslab::kTemplateRecordSize);
   }
   return pair;
 }
 
+// Right and left digit waveforms on the dual screen.
+inline std::vector<std::uint8_t> digits_ppg_pair() {
+  vaslab::DualPpgStep s{};
+  s.module_type = 5;
+  s.step_class = vaslab::kStudyStepClass;
+  s.gain = 5;
+  s.baseline = 128;
+  s.window = 296;
+  return dual_pair(s, "Digits", vaslab::encode_dual_ppg_step);
+}
+
 // Right and left calf pulse volumes on the dual screen, the cuffs to 65 mmHg.
 inline std::vector<std::uint8_t> calf_pvr_pair() {
-  std::vector<std::uint8_t> pair(2 * vaslab::kTemplateRecordSize, 0);
-  for (int i = 0; i < 2; ++i) {
-    vaslab::DualPvrStep s{};
-    s.module_type = 1;
-    s.step_class = vaslab::kStudyStepClass;
-    std::snprintf(s.label, sizeof s.label, "%s", i == 0 ? "RIGHT Calf" : " LEFT Calf");
-    s.inflate_target = 65;
-    s.over_range = 200;
-    s.gain = 5;
-    s.baseline = 128;
-    s.window = 296;
-    vaslab::encode_dual_pvr_step(s, pair.data() + i * vaslab::kTemplateRecordSize);
-  }
-  return pair;
+  vaslab::DualPvrStep s{};
+  s.module_type = 1;
+  s.step_class = vaslab::kStudyStepClass;
+  s.inflate_target = 65;
+  s.over_range = 200;
+  s.gain = 5;
+  s.baseline = 128;
+  s.window = 296;
+  return dual_pair(s, "Calf", vaslab::encode_dual_pvr_step);
 }
 
 // Runs a study module's entry on template `number` from step 1 over `steps`

@@ -63,24 +63,18 @@ inline double cpu_seconds(int who = RUSAGE_SELF) {
   return s(u.ru_utime) + s(u.ru_stime);
 }
 
-// The cost of `work` done in this process.
-inline Cost cost_of(const std::function<void()>& work) {
-  const double c0 = cpu_seconds(RUSAGE_SELF);
+// The cost of `work`: its wall time, and the processor time this process
+// (RUSAGE_SELF) or the programs it ran and waited for (RUSAGE_CHILDREN) took.
+inline Cost cost_of(const std::function<void()>& work, int who = RUSAGE_SELF) {
+  const double c0 = cpu_seconds(who);
   const auto t0 = std::chrono::steady_clock::now();
   work();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  return {wall, cpu_seconds(RUSAGE_SELF) - c0};
+  return {wall, cpu_seconds(who) - c0};
 }
 
-// The cost of `work` that runs programs and waits for them (std::system):
-// the wall time, and the processor time of those programs.
-inline Cost child_cost_of(const std::function<void()>& work) {
-  const double c0 = cpu_seconds(RUSAGE_CHILDREN);
-  const auto t0 = std::chrono::steady_clock::now();
-  work();
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  return {wall, cpu_seconds(RUSAGE_CHILDREN) - c0};
-}
+// The cost of `work` that runs programs and waits for them (std::system).
+inline Cost child_cost_of(const std::function<void()>& work) { return cost_of(work, RUSAGE_CHILDREN); }
 
 // The order of the sides in a round.  kSameLead: a b a b ...  kLeadChanges:
 // a b b a a b ..., for work where what the run before left behind (freed

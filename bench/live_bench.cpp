@@ -127,6 +127,14 @@ int g_touch_x = 0, g_touch_y = 0;
 // One screen for the settling time and the measured time; the window then
 // closes, which leaves the screen.  A touch at (touch_x, touch_y) comes at
 // the start, as the operator's.
+// The mouse at the bench's touch point.
+void touch(platform::Msg msg) {
+  platform::WindowMessage m;
+  m.x = g_touch_x, m.y = g_touch_y;
+  m.msg = msg;
+  vaslab::window_proc(m);
+}
+
 Figures run_screen(int (*entry)(int, char*[]), const char* number, int steps, int touch_x, int touch_y) {
   auto backend = platform::make_sdl_backend();
   if (!backend) std::exit(1);
@@ -143,18 +151,11 @@ Figures run_screen(int (*entry)(int, char*[]), const char* number, int steps, in
   if (touch_x || touch_y)
     platform::set_timer(9003, 300, [](int id) {
       platform::kill_timer(id);
-      platform::WindowMessage m;
-      m.x = g_touch_x, m.y = g_touch_y;
-      m.msg = platform::Msg::kMouseMove;
-      vaslab::window_proc(m);
-      m.msg = platform::Msg::kLeftDown;
-      vaslab::window_proc(m);
+      touch(platform::Msg::kMouseMove);
+      touch(platform::Msg::kLeftDown);
       platform::set_timer(9004, 300, [](int up) {
         platform::kill_timer(up);
-        platform::WindowMessage m;
-        m.x = g_touch_x, m.y = g_touch_y;
-        m.msg = platform::Msg::kLeftUp;
-        vaslab::window_proc(m);
+        touch(platform::Msg::kLeftUp);
       });
     });
   platform::set_timer(9001, kSettleMs, [](int id) {

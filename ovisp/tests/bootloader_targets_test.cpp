@@ -290,12 +290,8 @@ struct Frame {
 // `queue` until read; `holdReplies` keeps the next replies back until the
 // library has given up waiting for them (a read with a time-out that found
 // nothing), as a slow node's replies arrive late.
-class CanTarget : public ovisp_test::RecordingLinkBase {
+class CanTarget : public ovisp_test::RecordingCanLinkBase {
  public:
-  bool openCan(int, std::uint32_t, std::uint8_t, std::uint16_t, std::uint8_t, std::uint8_t, std::uint32_t) override {
-    return true;
-  }
-  bool updateRxFilter(std::uint8_t) override { return true; }
   bool writeText(const std::string& frame) override {
     frames.push_back(frame);
     const std::uint32_t id = static_cast<std::uint32_t>(std::stoul(frame.substr(0, 3), nullptr, 16));

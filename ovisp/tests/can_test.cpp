@@ -19,12 +19,8 @@
 
 namespace {
 
-class RecordingCanLink : public ovisp_test::RecordingLinkBase {
+class RecordingCanLink : public ovisp_test::RecordingCanLinkBase {
  public:
-  bool openCan(int, std::uint32_t, std::uint8_t, std::uint16_t, std::uint8_t, std::uint8_t, std::uint32_t) override {
-    return true;
-  }
-  bool updateRxFilter(std::uint8_t) override { return true; }
   bool writeText(const std::string& frame) override {
     frames.push_back(frame);
     pending.clear();

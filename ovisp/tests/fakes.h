@@ -162,6 +162,15 @@ class RecordingLinkBase : public ovisp::CommDriver {
   bool loaded_ = false;
 };
 
+// A recording link on a CAN adapter that opens and filters without fault.
+class RecordingCanLinkBase : public RecordingLinkBase {
+ public:
+  bool openCan(int, std::uint32_t, std::uint8_t, std::uint16_t, std::uint8_t, std::uint8_t, std::uint32_t) override {
+    return true;
+  }
+  bool updateRxFilter(std::uint8_t) override { return true; }
+};
+
 // A fresh library per test with a recording link of type `Link` installed
 // (it becomes the holder at ispInit) and a fake clock.
 template <class Link>
