@@ -18,6 +18,7 @@
 #include "platform/find.h"
 #include "testsupport/write_faults.h"
 #include "vaslab/core/toolkit/message_box.h"
+#include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/tests/records_test_support.h"
 
 namespace vaslab {
@@ -41,6 +42,8 @@ struct ArchiveTest : RecordsFixture {
   std::string make_study(int exam, const char* name, const char* id, const char* date) {
     std::string pdf(kPageHeaderBytes + 3 * kPageHeaderBytes + 1234, '\0');
     for (std::size_t i = kPageHeaderBytes; i < pdf.size(); ++i) pdf[i] = static_cast<char>(i * 7 + exam);
+    pdf[0] = static_cast<char>(kPageMagic0);  // the mark the reindex knows a study by
+    pdf[1] = static_cast<char>(kPageMagic1);
     std::memcpy(&pdf[32], name, std::strlen(name));
     std::memcpy(&pdf[62], id, std::strlen(id));
     std::memcpy(&pdf[92], date, std::strlen(date));
@@ -277,6 +280,12 @@ TEST_F(ArchiveTest, ASaveCutOffAndRetriedArchivesTheStudyOnce) {
         EXPECT_EQ(root.read("C:\\ARCHIVE\\2"), jones);
         EXPECT_FALSE(root.exists("C:\\DATA\\2.PDF"));
         EXPECT_EQ(db_check().find("bad"), std::string::npos) << db_check();
+        // The quick reindex finds each study once, under its one number.
+        QuickReindexCounts q;
+        EXPECT_TRUE(quick_reindex(q)) << root.read(kDbIndexLog);
+        EXPECT_EQ(q.checked, 2);
+        EXPECT_EQ(q.verified, 2);
+        EXPECT_EQ(db_check(), "1 SMITH\n2 JONES\n");
       });
 }
 
