@@ -273,6 +273,9 @@ TEST_F(ArchiveTest, ASaveCutOffAndRetriedArchivesTheStudyOnce) {
       },
       [] { return archive_temp_study("2.PDF") == kSaveDone; },
       [&](bool done) {
+        // The next start's sweep has left nothing of the killed save.
+        for (const auto& name : archive_names())
+          EXPECT_TRUE(name == "0" || name == "1" || name == "2") << name << " left in the archive";
         if (!done) {
           ASSERT_EQ(archive_temp_study("2.PDF"), kSaveDone) << "the retry";
         }
