@@ -161,6 +161,19 @@ void redraw_message() {
   flush_area(265, 230, 616, 351);
 }
 
+// A folder of the hard disk that refused a write: the folder and the
+// system error on the first line, what to do on the second.  The hard disk
+// is the one to see to, so the same diskette is asked for again.  A folder
+// too long for a line with its error gets a line of its own and the error
+// the other.
+std::string folder_refused_text(const std::string& folder, int error) {
+  constexpr std::size_t kLine = sizeof MessageLines{}.first - 1;
+  const std::string cause = platform::cause_text(folder, error);
+  if (cause.size() > kLine) return folder + "\n" + platform::error_text(error);
+  const bool full = error == -ENOSPC || error == -EDQUOT;
+  return cause + (full ? "\nFree space, insert this disk again." : "\nFix it, then insert this disk again.");
+}
+
 void log_append(const std::string& text) {
   if (!append_log_text(kRestoreLog, text) && platform::dir_create("C:\\TEMP\\LOG") == 0)
     (void)append_log_text(kRestoreLog, text);  // dropped when it still cannot open
@@ -492,13 +505,8 @@ bool archive_refused(int error) {
 }
 
 void stop_disk_unwritten(const std::string& source, int error) {
-  const std::string name = source.substr(source.rfind('\\') + 1);
-  const std::string study = name.substr(0, name.find('.'));
-  const bool full = error == -ENOSPC || error == -EDQUOT;
-  const std::string text = full ? "Disk full: study " + study + " not restored.\nFree space, insert this disk again."
-                                : "Cannot write study " + study + " to the archive.\nFix it, then insert this disk again.";
-  log_append(std::string(full ? "Disk full" : "Cannot write") + " (" + std::strerror(-error) + "), not restored: '" +
-             source + "'\n");
+  log_append(platform::cause_text(archive_folder(), error) + ", not restored: '" + source + "'\n");
+  const std::string text = folder_refused_text(archive_folder(), error);
   zip_close();
   close_listing();
   s.action = kAsk;
@@ -626,11 +634,8 @@ void step_extract() {
       if (s.temp_error != 0) {
         // C:\TEMP would refuse any diskette: this one is asked for again
         // once the folder takes files.
-        const bool full = s.temp_error == -ENOSPC || s.temp_error == -EDQUOT;
-        const std::string cause = platform::cause_text(kTempFolder, s.temp_error);
-        log_append("Extract Error: " + cause + "\n");
-        set_message((cause + (full ? "\nFree space, insert this disk again." : "\nFix it, then insert this disk again."))
-                        .c_str());
+        log_append("Extract Error: " + platform::cause_text(kTempFolder, s.temp_error) + "\n");
+        set_message(folder_refused_text(kTempFolder, s.temp_error).c_str());
         s.temp_error = 0;
       } else {
         set_message("Please insert another diskette.");

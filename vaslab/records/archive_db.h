@@ -83,8 +83,10 @@ int archive_temp_study(const char* file_name);
 const char* archive_save_message(int result);
 
 // The name an archive copy is written under before it gets its number (no
-// leading digits, so no scan, count or reindex takes it for a study).
-constexpr const char* kSaveTemporary = "~SAVING.TMP";
+// leading digits, so no scan, count or reindex takes it for a study).  It
+// is a temporary name of the file layer's, so that the next start sweeps
+// the copy of a save that was killed.
+constexpr const char* kSaveTemporary = "~SAVING.tmp~";
 
 // Linux paths: gives `from` the name `to` unless `to` exists (never
 // replacing a file); flushes a folder's entries.  False on failure, errno

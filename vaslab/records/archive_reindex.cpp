@@ -33,7 +33,9 @@ namespace {
 // The new database is built under this name beside the live one and
 // renamed over it once complete, so that a reindex cut short leaves the old
 // database (and every study it finds) as it was.
-constexpr const char* kNewDbPath = "c:\\programs\\~DBNEW.TMP";
+// A temporary name of the file layer's: a reindex killed before it put
+// the new database in place leaves it for the next start's sweep.
+constexpr const char* kNewDbPath = "c:\\programs\\~DBNEW.tmp~";
 constexpr std::size_t kHeaderFieldBytes = 114;
 // A study file is at least its page header.
 constexpr std::uint64_t kMinStudyBytes = 4869;

@@ -24,6 +24,11 @@ struct BackupScreenFixture : ScreenFixture {
   std::unique_ptr<testsupport::ScriptedInput> in;
   std::size_t seen = 0;  // notes already matched by when()
   std::deque<std::pair<std::string, std::function<void()>>> plan;
+  // A screen that goes this long (script time) without saying what is
+  // waited for never will: the test fails and closes the window, which
+  // ends the screen, instead of waiting for ever.
+  static constexpr std::uint32_t kPatienceMs = 600000;
+  std::uint32_t waiting_since = 0;
 
   void SetUp() override {
     ScreenFixture::SetUp();
@@ -74,6 +79,7 @@ struct BackupScreenFixture : ScreenFixture {
     const bool polling = !plan.empty() || watcher;
     plan.emplace_back(text, std::move(action));
     if (!polling) poll();
+    if (plan.size() == 1) waiting_since = clock.now;
   }
   void tap_when(const std::string& text, int code) {
     when(text, [this, code] { in->from_now().after(30).tap(code); });
@@ -84,6 +90,7 @@ struct BackupScreenFixture : ScreenFixture {
     const bool polling = !plan.empty();
     watcher = std::move(handler);
     if (!polling) poll();
+    waiting_since = clock.now;
   }
   void poll() {
     in->from_now().after(20).at_time([this] {
@@ -92,9 +99,19 @@ struct BackupScreenFixture : ScreenFixture {
         if (!plan.empty() && notes[seen].find(plan.front().first) != std::string::npos) {
           auto action = std::move(plan.front().second);
           plan.pop_front();
+          waiting_since = clock.now;
           action();
         }
+        if (watcher) waiting_since = clock.now;
         if (watcher && !watcher(notes[seen])) watcher = nullptr;
+      }
+      if ((watcher || !plan.empty()) && clock.now - waiting_since > kPatienceMs) {
+        ADD_FAILURE() << "the screen never said \"" << (plan.empty() ? "what the watcher waits for" : plan.front().first)
+                      << "\"; its last words: " << (notes.empty() ? "" : notes.back());
+        plan.clear();
+        watcher = nullptr;
+        in->from_now().close_window();
+        return;
       }
       if (watcher || !plan.empty()) poll();
     });

@@ -25,13 +25,8 @@ struct ExportFailure : ::testing::Test {
   testsupport::TempRoot root;
 
   void SetUp() override {
-    hardware_settings() = HardwareSettings{};
-    std::strcpy(hardware_settings().data_directory, "C:\\DATA\\");
+    start_export_test({"C:\\TEMP\\", "C:\\EXPORT\\", "C:\\SMTP\\"}, true);
     std::strcpy(hardware_settings().export_path_1, "C:\\EXPORT\\");
-    reset_formula_variables();
-    reset_event_state();
-    stop_event_loop();
-    for (const char* folder : {"C:\\TEMP\\", "C:\\EXPORT\\", "C:\\SMTP\\"}) platform::map_path_create_dirs(folder);
     // One pressure step whose row byte selects template 0.
     ASSERT_TRUE(make_study_file("template", "C:\\STUDIES\\00000123.sty", R"({"title": "Upper Arterial", "steps": [
       {"type": 2, "caption": "Brachial", "texts": {"32": "A"}, "set": {"60": 240, "61": 0}},

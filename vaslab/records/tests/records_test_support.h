@@ -24,13 +24,6 @@
 
 inline std::string records_test_dir() { return std::string(VASLAB_SOURCE_DIR) + "/vaslab/records/tests/"; }
 
-// Runs a generator script with its arguments; false when it failed.
-inline bool run_generator(const std::string& script, const std::vector<std::string>& args) {
-  std::string cmd = "python3 '" + records_test_dir() + script + "'";
-  for (const auto& a : args) cmd += " '" + a + "'";
-  return std::system(cmd.c_str()) == 0;
-}
-
 // What a command printed; "<failed>" is added when it did not end well.
 inline std::string run_output(const std::string& cmd) {
   std::string out;
@@ -42,10 +35,31 @@ inline std::string run_output(const std::string& cmd) {
   return out;
 }
 
+// The interpreter behind "python3", found once: a version manager's shim in
+// front of it costs a chain of shell starts on every one of the many script
+// runs of a kill sweep.
+inline const std::string& python_command() {
+  static const std::string cmd = [] {
+    std::string exe = run_output("python3 -c 'import sys; print(sys.executable)'");
+    while (!exe.empty() && (exe.back() == '\n' || exe.back() == '\r')) exe.pop_back();
+    if (exe.empty() || exe.find('\'') != std::string::npos || exe.find("<failed>") != std::string::npos)
+      return std::string("python3");
+    return "'" + exe + "'";
+  }();
+  return cmd;
+}
+
+// Runs a generator script with its arguments; false when it failed.
+inline bool run_generator(const std::string& script, const std::vector<std::string>& args) {
+  std::string cmd = python_command() + " '" + records_test_dir() + script + "'";
+  for (const auto& a : args) cmd += " '" + a + "'";
+  return std::system(cmd.c_str()) == 0;
+}
+
 // The outside check of the archive database: the records in use, one a
 // line as "n NAME", or "bad n" at a record whose checksum is wrong.
 inline std::string check_archive_db(const std::string& linux_path) {
-  return run_output("python3 '" + records_test_dir() + "check_db.py' '" + linux_path + "'");
+  return run_output(python_command() + " '" + records_test_dir() + "check_db.py' '" + linux_path + "'");
 }
 
 struct RecordsFixture : ::testing::Test {

@@ -32,12 +32,7 @@ struct DelimitedTest : ::testing::Test {
   testsupport::TempRoot root;
 
   void SetUp() override {
-    hardware_settings() = HardwareSettings{};
-    std::strcpy(hardware_settings().data_directory, "C:\\DATA\\");
-    platform::map_path_create_dirs("C:\\DATA\\");
-    platform::map_path_create_dirs("C:\\TEMP\\");
-    platform::map_path_create_dirs("C:\\EXPORT\\");
-    reset_formula_variables();
+    start_export_test({"C:\\DATA\\", "C:\\TEMP\\", "C:\\EXPORT\\"}, false);
   }
 
   int call(const std::string& id, int options = 0, const std::string& dest = "C:\\EXPORT\\") {

@@ -37,14 +37,7 @@ struct DicomTest : ::testing::Test {
   testsupport::TempRoot root;
 
   void SetUp() override {
-    hardware_settings() = HardwareSettings{};
-    std::strcpy(hardware_settings().data_directory, "C:\\DATA\\");
-    reset_formula_variables();
-    // The status screen's wait ends at once, as after the window has gone.
-    reset_event_state();
-    stop_event_loop();
-    platform::map_path_create_dirs("C:\\TEMP\\");
-    platform::map_path_create_dirs("C:\\EXPORT\\");
+    start_export_test({"C:\\TEMP\\", "C:\\EXPORT\\"}, true);
     make("template", "C:\\STUDIES\\00000123.sty", R"({"title": "Upper Arterial", "steps": [
       {"type": 2, "caption": "Brachial", "texts": {"32": "A"}, "set": {"60": 14, "61": 0}},
       {"type": 255}]})");

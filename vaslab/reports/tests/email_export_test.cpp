@@ -34,12 +34,7 @@ struct MailTest : ::testing::Test {
   testsupport::TempRoot root;
 
   void SetUp() override {
-    hardware_settings() = HardwareSettings{};
-    std::strcpy(hardware_settings().data_directory, "C:\\DATA\\");
-    reset_formula_variables();
-    // The result screen's wait ends at once, as after the window has gone.
-    reset_event_state();
-    stop_event_loop();
+    start_export_test({}, true);
     ::setenv("VASLAB_ROOT", root.path().c_str(), 1);
     make("template", "C:\\STUDIES\\00000123.sty",
          R"({"steps": [{"type": 2, "caption": "Brachial", "texts": {"32": "A"}}, {"type": 255}]})");
