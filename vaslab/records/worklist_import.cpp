@@ -229,7 +229,8 @@ void draw_list() {
     g_list_page.push_back(kNoPatientText);
     set_colors(kColorBlack << 8 | kColorBackground);
     set_text_justify(kJustifyCentre, kJustifyTop);
-    g_draw.draw_color = kColorWhite;
+    // In the list's own ink: white on the light plate could hardly be read.
+    g_draw.draw_color = kColorBlack;
     draw_text(319, kListTop + 8 * kRowHeight, kNoPatientText);
     set_text_justify(kJustifyLeft, kJustifyTop);
   }

@@ -248,9 +248,10 @@ int run_menu_module(int code) {
       const int error = errno;
       restore_main_window();
       mark_dirty(kDirtyWholeWindow);
-      // The command interpreter says 126 for a file it cannot run.
-      if (result == platform::kNotStarted || result == 126)
-        tell_not_started(program, result == 126 ? EACCES : error ? error : ENOENT);
+      // The command interpreter says 126 for a file it cannot run and 127
+      // for one it cannot find (a script whose interpreter is missing).
+      if (result == platform::kNotStarted || result == 126 || result == 127)
+        tell_not_started(program, result == 126 ? EACCES : result == 127 ? ENOENT : error ? error : ENOENT);
       break;
     }
     case 4: result = run_module(module_table().study_menu, "mastermn", "M", 2); break;

@@ -298,6 +298,51 @@ TEST_F(Options, ServiceEntriesOpenTheirScreens) {
   EXPECT_EQ(root.read("C:\\PROGRAMS\\DB").size(), 4300086u);
 }
 
+// Configure studies starts the configuration program; one that is not
+// there, or is no program, is told in a box naming it, and the menu is
+// drawn again under it.  One that runs is waited for without a box.
+TEST_F(Options, ConfigureStudiesTellsAProgramThatCannotStart) {
+  const std::string program = "C:\\PROGRAMS\\UCONFIG\\UCONFIG";
+  const struct {
+    const char* file;  // what stands at the program's path; null: nothing
+    mode_t mode;
+    const char* box;   // the box expected; null: none
+  } cases[] = {
+      {nullptr, 0, "message box [Error running UCONFIG]: C:\\PROGRAMS\\UCONFIG\\UCONFIG not found"},
+      {"#!/bin/sh\nexit 0\n", 0644, "message box [Error running UCONFIG]: C:\\PROGRAMS\\UCONFIG\\UCONFIG not found"},
+      // Its interpreter cannot be run, or is not there.
+      {"#!@PLAIN@\n", 0755, "message box [Error running UCONFIG]: C:\\PROGRAMS\\UCONFIG\\UCONFIG: Permission denied"},
+      {"#!/nonexistent/sh\n", 0755, "message box [Error running UCONFIG]: C:\\PROGRAMS\\UCONFIG\\UCONFIG not found"},
+      {"#!/bin/sh\nexit 0\n", 0755, nullptr},
+  };
+  root.write("C:\\plain.txt", "not a program\n");
+  for (const auto& c : cases) {
+    notes.clear();
+    ::unlink(platform::map_path(program + ".sh").c_str());
+    if (c.file) {
+      std::string file = c.file;
+      if (const auto at = file.find("@PLAIN@"); at != std::string::npos) file.replace(at, 7, platform::map_path("C:\\plain.txt"));
+      root.write(program + ".sh", file);
+      ::chmod(platform::map_path(program + ".sh").c_str(), c.mode);
+    }
+    SCOPED_TRACE(c.file ? c.file : "no file");
+    bool menu_again = false;
+    // Each run's script starts when the run does, not when the last one's ended.
+    in->from_now();
+    for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
+    in->after(80).key('C').after(300);
+    if (c.box) in->tap(kMbOk).after(300);
+    in->at_time([&] { menu_again = current_button_table() && current_button_table()->button_code == 100; });
+    in->key(vk::kEscape);
+    EXPECT_EQ(run_setup_menu(), 0);
+    EXPECT_TRUE(menu_again) << "the set-up menu is back";
+    if (c.box)
+      EXPECT_TRUE(noted(c.box)) << c.box;
+    else
+      EXPECT_FALSE(noted("message box [Error running UCONFIG]"));
+  }
+}
+
 struct DateAndTime : Options {
   void SetUp() override {
     Options::SetUp();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "study_fixture.h"
+#include "vaslab/core/input/event_wait.h"
 #include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/records/worklist.h"
 #include "vaslab/studies/module_entries.h"
@@ -166,7 +167,7 @@ TEST_F(NotesFormTest, CaptionsPadOrNotAndDefaultsAreWrittenOnLeaving) {
 // A full line tells the operator so: the characters that do not fit are
 // refused with the error beep, in every screen mode, and each answer is
 // ruled to its width so that its end is seen before it is reached.
-TEST_F(NotesFormTest, DISABLED_AFullLineBeepsAndItsEndIsShown) {
+TEST_F(NotesFormTest, AFullLineBeepsAndItsEndIsShown) {
   add_line("Comments", 9, 10);
   write_template();
   struct Mode {
@@ -174,28 +175,46 @@ TEST_F(NotesFormTest, DISABLED_AFullLineBeepsAndItsEndIsShown) {
     const char* data_entry;
     int y;                  // the rule's row under the first line
     int first_x, last_x;    // its first and last pixel columns
+    int cell;               // the cursor cell's width, over the rule's start
+    int leave_key, left_with;
   } modes[] = {
-      // The answer starts at index 9, after " Comments".
-      {"small", "1", 17, 9 * 8, 19 * 8 - 1},
-      {"large", "2", 28 + 30, 9 * 16, 19 * 16 - 1},
-      {"keyboard", "3", 28 + 30, 9 * 16, 19 * 16 - 1},
+      // The answer starts at index 9, after " Comments".  The keyboard mode
+      // has no EXIT: its one line is left with Next.
+      {"small", "1", 17, 9 * 8, 19 * 8 - 1, 8, platform::vk::kEscape, kResultLeave},
+      {"large", "2", 28 + 30, 9 * 16, 19 * 16 - 1, 16, platform::vk::kEscape, kResultLeave},
+      {"keyboard", "3", 28 + 30, 9 * 16, 19 * 16 - 1, 16, platform::vk::kDown, kResultStretchDone},
   };
-  for (const Mode& m : modes) {
+  int running = -1;
+  for (int i = 0; i < 3; ++i) {
+    const Mode& m = modes[i];
     std::snprintf(hardware_settings().data_entry, sizeof hardware_settings().data_entry, "%s", m.data_entry);
     delete_study_page(1, kExam);
     input->beeps = 0;
-    bool ruled = false, past_end_clear = false;
+    int ruled_cells = -1;
+    bool past_end_clear = false;
     input->after(100).at_time([&] {
-      ruled = px(m.first_x, m.y) == vga_color_to_rgb(kColorGrey) && px(m.last_x, m.y) == vga_color_to_rgb(kColorGrey);
+      // The cursor stands on the first cell; the rule runs on under the rest.
+      ruled_cells = 0;
+      for (int x = m.first_x + m.cell; x <= m.last_x; ++x) ruled_cells += px(x, m.y) == vga_color_to_rgb(kColorGrey);
       past_end_clear = px(m.last_x + 1, m.y) != vga_color_to_rgb(kColorGrey);
     });
     input->type("abcdefghij").after(50);
     input->at_time([&] { EXPECT_EQ(input->beeps, 0) << m.name << ": nothing refused yet"; });
-    input->type("kl").after(50).key(platform::vk::kEscape);
-    EXPECT_EQ(run(1, 1, 1), kResultLeave) << m.name;
+    input->type("kl").after(50).key(m.leave_key);
+    // A form that does not leave as it should fails the test instead of
+    // waiting for input that never comes.
+    input->after(10000).at_time([&running, i, &m] {
+      if (running != i) return;
+      ADD_FAILURE() << m.name << ": the form is still open";
+      stop_event_loop();
+    });
+    running = i;
+    EXPECT_EQ(run(1, 1, 1), m.left_with) << m.name;
+    running = -1;
+    if (!is_event_loop_live()) reset_event_state();
     EXPECT_GE(input->beeps, 1) << m.name;
     EXPECT_EQ(text(1), "abcdefghij") << m.name;
-    EXPECT_TRUE(ruled) << m.name << ": the answer's width is ruled";
+    EXPECT_EQ(ruled_cells, m.last_x - m.first_x + 1 - m.cell) << m.name << ": the answer's width is ruled";
     EXPECT_TRUE(past_end_clear) << m.name << ": the rule ends with the line";
   }
 }

@@ -4,12 +4,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/file_io.h"
 #include "platform/le_bytes.h"
 #include "study_fixture.h"
+#include "vaslab/core/input/event_wait.h"
 #include "vaslab/studies/module_entries.h"
 #include "vaslab/studies/module_frame.h"
 
@@ -203,6 +205,74 @@ TEST_F(SymptomTest, ReviewKeepsThePageUntilItsOutcomeAndDoOverAsksFirst) {
   EXPECT_EQ(run(1, 1, 1), kResultLeave);
   EXPECT_FALSE(page_exists(1, kExam));
   EXPECT_EQ(tick_stopwatch().seconds, 0) << "back to the step's start time";
+}
+
+// Reset Time on the capture screen (its button or the key r): with a
+// symptom captured it asks first, as the review screen does; Yes clears the
+// symptoms with the clock, No keeps both.  Whatever the answer, no stored
+// symptom stands after the step's end time.
+TEST_F(SymptomTest, CaptureScreenResetAsksWhenSymptomsWouldOutliveTheClock) {
+  const struct {
+    const char* name;
+    bool symptom;       // one captured at 00:08, before the reset
+    bool by_key;        // r rather than the button
+    int answer;         // the key answering the question; 0: none expected
+    const char* walk;   // the step's time at CAPTURE, 6 s after a reset
+    const char* slot;   // slot 0 on the page
+  } cases[] = {
+      // Keys as the keyboard names them: 'R' brings the character r.
+      {"nothing to lose", false, false, 0, "00:06", ""},
+      {"yes clears", true, false, 'Y', "00:06", ""},
+      {"key r, yes clears", true, true, 'Y', "00:06", ""},
+      {"no keeps", true, false, 'N', "00:15", "00:08"},
+  };
+  add_symptom_step({kRow}, 0x01 | 0x04, 0);  // from 00:00, running
+  write_template();
+  int running = -1;
+  for (int i = 0; i < static_cast<int>(std::size(cases)); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(c.name);
+    ::unlink(platform::map_path(page_file_name(1, kExam)).c_str());
+    bool asked = false;
+    // Each reading falls half a second after its whole second, clear of
+    // the stopwatch's quarter-second ticks.
+    input->after(8500);
+    if (c.symptom) input->key('1').after(100);
+    if (c.by_key)
+      input->key('R');
+    else
+      input->tap(112);
+    input->after(300).at_time([&] { asked = label(0) == "Yes"; });
+    if (c.answer) input->key(c.answer).after(300);
+    input->after(6200).tap(0);
+    // A screen that does not take its input fails the test instead of
+    // waiting for input that never comes.
+    input->after(10000).at_time([&running, i] {
+      if (running != i) return;
+      ADD_FAILURE() << "the screen is still open";
+      stop_event_loop();
+    });
+    running = i;
+    const int result = run(1, 1, 1);
+    running = -1;
+    if (!is_event_loop_live()) reset_event_state();
+    // The idle guard is played out here, so that the next case's times
+    // count from its own screen's start.
+    for (platform::WindowMessage m; !input->done();) {
+      input->wait_message(60000);
+      input->next_message(m);
+    }
+    ASSERT_EQ(result, kResultStretchDone);
+    EXPECT_EQ(asked, c.answer != 0);
+    const auto p = page(1);
+    ASSERT_EQ(p.size(), STUDY_PAGE_BYTES);
+    const std::string walk = text_at(p, 11874, 5), slot = text_at(p, 11889);
+    EXPECT_EQ(walk, c.walk);
+    EXPECT_EQ(slot, c.slot);
+    if (!slot.empty()) {
+      EXPECT_LE(seconds(slot), seconds(walk));
+    }
+  }
 }
 
 TEST_F(SymptomTest, AFourthRowWithoutItsEndStaysInsideTheStep) {
