@@ -79,6 +79,13 @@ struct StudyEndToEnd : StudyFixture {
     add_pressure_step("Rt Ankle");
     write_template("77");
   }
+  // The first stored study's first page, rendered as the printer would.
+  bool stored_page(std::vector<std::uint8_t>& raster) {
+    const std::string file = root.read("C:\\DATA\\1.PDF");
+    raster.assign(kPageRasterBytes, 0);
+    return render_page_description(raster.data(), reinterpret_cast<const std::uint8_t*>(file.data()), file.size(),
+                                   1) == kPageOk;
+  }
   int run_menu() {
     char a0[] = "mastermn", a1[] = "M";
     char* argv[] = {a0, a1};
@@ -212,11 +219,8 @@ TEST_F(StudyEndToEnd, ALongNameStaysOnTheScreenAndClearOfTheReportTitle) {
   int name_right = -1, title_left = -1;
   input->after(300).tap(kReviewView).after(2000);
   input->at_time([&] {
-    const std::string file = root.read("C:\\DATA\\1.PDF");
-    std::vector<std::uint8_t> raster(kPageRasterBytes);
-    if (render_page_description(raster.data(), reinterpret_cast<const std::uint8_t*>(file.data()), file.size(),
-                                1) != kPageOk)
-      return;
+    std::vector<std::uint8_t> raster;
+    if (!stored_page(raster)) return;
     // Page rows are stored bottom-up; ink is any colour but the white (7).
     auto ink = [&](int x, int y) { return raster[static_cast<std::size_t>(kPageHeight - 1 - y) * kPageWidth + x] != 7; };
     for (int y = 0; y < 50; ++y) {
@@ -366,11 +370,8 @@ TEST_F(StudyEndToEnd, TheReviewScreensViewShowsThePageThePatientScreenWrote) {
   input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
   input->after(300).tap(kReviewView).after(2000);
   input->at_time([&] {
-    const std::string file = root.read("C:\\DATA\\1.PDF");
-    std::vector<std::uint8_t> raster(kPageRasterBytes);
-    if (render_page_description(raster.data(), reinterpret_cast<const std::uint8_t*>(file.data()), file.size(),
-                                1) != kPageOk)
-      return;
+    std::vector<std::uint8_t> raster;
+    if (!stored_page(raster)) return;
     const Bitmap full = shrink_page_raster(raster.data(), 640);
     shown = count_not(0, 0, 640, 50, 0xFFFFFF) > 100;  // the header lines
     for (int y = 0; y < 406; ++y)
@@ -431,11 +432,8 @@ TEST_F(StudyEndToEnd, ViewGeneratesTheReportOfTheCapturedStudy) {
   int marks = 0;
   input->after(300).tap(kReviewView).after(2000);
   input->at_time([&] {
-    const std::string file = root.read("C:\\DATA\\1.PDF");
-    std::vector<std::uint8_t> raster(kPageRasterBytes);
-    if (render_page_description(raster.data(), reinterpret_cast<const std::uint8_t*>(file.data()), file.size(),
-                                1) != kPageOk)
-      return;
+    std::vector<std::uint8_t> raster;
+    if (!stored_page(raster)) return;
     const Bitmap full = shrink_page_raster(raster.data(), 640);
     shown = true;
     for (int y = 0; y < 406; ++y)
