@@ -26,6 +26,12 @@ ScriptedInput& ScriptedInput::add(std::function<void()> action) {
   return *this;
 }
 
+ScriptedInput& ScriptedInput::add_press(std::function<void()> action) {
+  add(std::move(action));
+  script_.back().paced = true;
+  return *this;
+}
+
 ScriptedInput& ScriptedInput::after(std::uint32_t ms) {
   script_time_ += ms;
   return *this;
@@ -54,8 +60,8 @@ void ScriptedInput::send(platform::Msg msg, int key, int x, int y, bool ctrl, bo
   push(m);
 }
 
-ScriptedInput& ScriptedInput::press(int button_code) {
-  return add([this, button_code] {
+std::function<void()> ScriptedInput::press_action(int button_code) {
+  return [this, button_code] {
     const vaslab::ButtonRecord* t = vaslab::current_button_table();
     // A table may hold one code twice, hidden in one layout and shown in
     // another (the message box's OK): the shown one is the one to touch.
@@ -69,8 +75,10 @@ ScriptedInput& ScriptedInput::press(int button_code) {
       return;
     }
     throw std::runtime_error("no button " + std::to_string(button_code) + " in the current table");
-  });
+  };
 }
+
+ScriptedInput& ScriptedInput::press(int button_code) { return add_press(press_action(button_code)); }
 
 ScriptedInput& ScriptedInput::release() {
   return add([this] { send(platform::Msg::kLeftUp); });
@@ -78,8 +86,12 @@ ScriptedInput& ScriptedInput::release() {
 
 ScriptedInput& ScriptedInput::tap(int button_code) { return press(button_code).after(50).release(); }
 
+ScriptedInput& ScriptedInput::tap_again(int button_code) {
+  return add(press_action(button_code)).after(50).release();
+}
+
 ScriptedInput& ScriptedInput::mouse_down(int x, int y) {
-  return add([this, x, y] { send(platform::Msg::kLeftDown, 0, x, y); });
+  return add_press([this, x, y] { send(platform::Msg::kLeftDown, 0, x, y); });
 }
 
 ScriptedInput& ScriptedInput::mouse_up(int x, int y) {
@@ -87,7 +99,7 @@ ScriptedInput& ScriptedInput::mouse_up(int x, int y) {
 }
 
 ScriptedInput& ScriptedInput::key(int vk, bool ctrl, bool alt) {
-  return add([this, vk, ctrl, alt] {
+  return add_press([this, vk, ctrl, alt] {
     send(platform::Msg::kKeyDown, vk, 0, 0, ctrl, alt);
     const bool printable = vk == platform::vk::kSpace || (vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z');
     if (!alt && !ctrl && printable) send(platform::Msg::kChar, vk >= 'A' && vk <= 'Z' ? vk + 32 : vk);
@@ -106,7 +118,7 @@ ScriptedInput& ScriptedInput::type(const std::string& text) {
 }
 
 ScriptedInput& ScriptedInput::touch(int x, int y) {
-  return add([this, x, y] {
+  return add_press([this, x, y] {
     touching_ = true;
     touch_x_ = x;
     touch_y_ = y;
@@ -118,11 +130,11 @@ ScriptedInput& ScriptedInput::lift() {
 }
 
 ScriptedInput& ScriptedInput::remote(int key) {
-  return add([this, key] { remote_frames_.push_back(key); });
+  return add_press([this, key] { remote_frames_.push_back(key); });
 }
 
 ScriptedInput& ScriptedInput::panel_down(int value) {
-  return add([this, value] { panel_ = value; });
+  return add_press([this, value] { panel_ = value; });
 }
 
 ScriptedInput& ScriptedInput::panel_up() {
@@ -151,6 +163,13 @@ void ScriptedInput::play_due() {
       for (Step& s : script_) s.at += late;
       script_time_ += late;
       continue;
+    }
+    if (front.paced) {
+      if (const std::uint32_t settling = vaslab::press_settling_ms()) {
+        for (Step& s : script_) s.at += settling;
+        script_time_ += settling;
+        return;
+      }
     }
     auto action = std::move(script_.front().action);
     script_.pop_front();

@@ -8,6 +8,10 @@
 //   int r = run_some_screen();
 //
 // Each step happens at its script time; after(ms) moves the script time on.
+// A press (of a button, key, touch, remote or front-panel key) waits, and the
+// rest of the script with it, until the screen it comes to has settled, as
+// an unhurried operator's would; tap_again() is the hurried one that does
+// not wait.
 // Time passes as the screen waits: each pump that finds nothing waiting
 // moves the fake clock on by 1 ms, sleeping moves it on as asked, and a wait
 // for input moves it on to the next step of the script at the latest.
@@ -40,6 +44,8 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   ScriptedInput& release();
   // Press, 50 ms, release.
   ScriptedInput& tap(int button_code);
+  // A tap that does not wait for the screen to settle: a hurried second tap.
+  ScriptedInput& tap_again(int button_code);
   ScriptedInput& mouse_down(int x, int y);
   ScriptedInput& mouse_up(int x, int y);
   // A key pressed and released (with its character message for printable
@@ -87,8 +93,11 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
     std::uint32_t at;
     std::function<void()> action;
     std::function<bool()> gate;  // a hold_until() step instead
+    bool paced = false;          // a press: waits for the screen to settle
   };
   ScriptedInput& add(std::function<void()> action);
+  ScriptedInput& add_press(std::function<void()> action);
+  std::function<void()> press_action(int button_code);
   void play_due();
   void send(platform::Msg msg, int key = 0, int x = 0, int y = 0, bool ctrl = false, bool alt = false);
 

@@ -277,6 +277,7 @@ void DualEngine::do_over_all() {
 }
 
 void DualEngine::cuff_press(bool inflate) {
+  if (cuff_tap_repeated(hold_, inflate)) return;
   const Record& r = sides_[kRight].rec;
   for (int side : {kRight, kLeft}) {
     if (!(active_ & side_bit(side))) continue;

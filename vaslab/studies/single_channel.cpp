@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/clock.h"
 #include "vaslab/core/input/event_wait.h"
 #include "vaslab/core/input/system_utils.h"
 #include "vaslab/core/settings/settings.h"
@@ -229,6 +230,15 @@ int leave_acquisition(ModuleRun& run, ButtonRecord* table, int code, int window,
 void reset_cuff_hold(CuffHold& h) {
   h.inflate_countdown = hardware_settings().inflate_delay;
   h.deflate_countdown = hardware_settings().deflate_delay;
+}
+
+bool cuff_tap_repeated(CuffHold& h, bool inflate) {
+  const int tap = inflate ? 1 : 2;
+  const std::uint32_t now = platform::tick_ms();
+  const bool repeated = tap == h.last_tap && platform::ticks_since(h.last_tap_at, now) < kPressSettleMs;
+  h.last_tap = tap;
+  if (!repeated) h.last_tap_at = now;
+  return repeated;
 }
 
 void cuff_hold_press(CuffHold& h, bool inflate, bool channel_1) {

@@ -114,8 +114,14 @@ int leave_acquisition(ModuleRun& run, ButtonRecord* table, int code, int window,
 struct CuffHold {
   int inflate_countdown = 0, deflate_countdown = 0;
   bool inflate_ch1 = false, inflate_ch2 = false, deflate_ch1 = false, deflate_ch2 = false;
+  int last_tap = 0;  // 1 Inflate, 2 Deflate
+  std::uint32_t last_tap_at = 0;
 };
 void reset_cuff_hold(CuffHold& h);  // countdowns from the settings' delays
+// True for a tap on Inflate or Deflate that repeats the one before it within
+// the settling time of a press: a hurried double or triple tap sends the
+// cuff's command once.
+bool cuff_tap_repeated(CuffHold& h, bool inflate);
 // `inflate` chooses the button, `channel_1` the command set.
 void cuff_hold_press(CuffHold& h, bool inflate, bool channel_1);
 void cuff_hold_repeat(CuffHold& h, bool inflate, bool channel_1);

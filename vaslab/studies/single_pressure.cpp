@@ -185,6 +185,7 @@ class SinglePressure : public SingleChannelModule {
   }
 
   void cuff_press(bool inflate) {
+    if (cuff_tap_repeated(hold_, inflate)) return;
     const bool ch1 = channel_1();
     const int mode = inflate ? step_.inflate_mode : step_.deflate_mode;
     if (mode != 0) {

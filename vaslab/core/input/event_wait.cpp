@@ -60,6 +60,26 @@ struct EventState {
   bool drop_next_char = false;
   int pointer = 0;
   bool short_passes = false;
+
+  // A press was acted on: the next new screen (see screen_settling) must
+  // settle before a press counts on it.  The table it came from, the
+  // screen fills by then and the key that made it (0 for the other inputs).
+  bool armed = false;
+  const ButtonRecord* armed_table = nullptr;
+  std::uint32_t armed_fills = 0;
+  int armed_key = 0;
+  // The key of the last press taken (0 when it was not a key).
+  int last_key = 0;
+  bool settling = false;
+  std::uint32_t settle_until = 0;
+  int settle_key = 0;
+  // A hold begun on the screen before: its repeats and release are not
+  // this screen's.
+  bool hold_dropped = false;
+  // A dropped press lasts until it is let go; its hold is not taken up later.
+  bool touch_dropped = false;
+  bool panel_dropped = false;
+  int dropped_key = 0;
 };
 
 EventState g_ev;
@@ -167,10 +187,11 @@ void start_hold(int index, int press_state) {
 }
 
 void release_hold(bool redraw) {
-  if (g_ev.held >= 0 && g_ev.held_table) {
+  if (g_ev.held >= 0 && g_ev.held_table && !g_ev.hold_dropped) {
     if (redraw) draw_button_normal(held_button());
     g_ev.pending = -held_button().button_code;
   }
+  g_ev.hold_dropped = false;
   g_ev.held = -1;
   g_ev.held_table = nullptr;
   g_ev.press = kIdle;
@@ -185,6 +206,37 @@ bool repeat_step() {
     return false;
   }
   return true;
+}
+
+// --- Settling ----------------------------------------------------------------
+
+// The screen a press acted on is followed by another once the whole screen
+// has been filled anew or the wait asks for another table.  Until that one
+// has been up for kPressSettleMs a press is dropped: it was meant for what was
+// there before (the second tap of a hurried double tap, a touch still down).
+// Keys are the exception: typing ahead is deliberate, so only the key that
+// acted is dropped, as a key bounce or a double Enter.
+bool screen_settling() {
+  const std::uint32_t now = platform::tick_ms();
+  if (g_ev.armed && (whole_screen_fills() != g_ev.armed_fills || g_ev.table != g_ev.armed_table)) {
+    g_ev.armed = false;
+    g_ev.settling = true;
+    g_ev.settle_until = now + kPressSettleMs;
+    g_ev.settle_key = g_ev.armed_key;
+    // Taken against the last screen's table and not yet asked for.
+    g_ev.pending = kNoEvent;
+    if (g_ev.press != kIdle) g_ev.hold_dropped = true;
+  }
+  if (g_ev.settling && static_cast<std::int32_t>(now - g_ev.settle_until) >= 0) g_ev.settling = false;
+  return g_ev.settling;
+}
+
+// True when a press is dropped; `key` is its key code for a keyboard press,
+// else 0.
+bool press_dropped(int key) {
+  if (screen_settling() && (key == 0 || key == g_ev.settle_key)) return true;
+  g_ev.last_key = key;
+  return false;
 }
 
 // --- Input sources -----------------------------------------------------------
@@ -239,9 +291,12 @@ void idle_step() {
   if (!g_ev.window_active) return;
   std::int16_t tx = 0, ty = 0;
   const bool touched = g_sources->touch_position(tx, ty) != 0;
-  if (touched) {
+  if (!touched) g_ev.touch_dropped = false;
+  if (touched && !g_ev.touch_dropped) {
     const int i = hit_test(tx, ty);
-    if (i >= 0) {
+    if (i >= 0 && press_dropped(0)) {
+      g_ev.touch_dropped = true;
+    } else if (i >= 0) {
       start_hold(i, kTouchHold);
       draw_button_pressed(g_ev.table[i]);
       const int code = g_ev.table[i].button_code;
@@ -254,7 +309,7 @@ void idle_step() {
   const int v = remote_key_value(k);
   if (k > 0 && v >= 0) {
     const int i = find_remote(v & 0xFF);
-    if (i >= 0) {
+    if (i >= 0 && !press_dropped(0)) {
       start_hold(i, kRemoteHold);
       g_ev.remote_hold = 2;
       g_ev.pending = g_ev.table[i].button_code;
@@ -262,9 +317,12 @@ void idle_step() {
     }
   }
   const int panel = g_sources->front_panel_key();
-  if (panel >= 0) {
+  if (panel < 0) g_ev.panel_dropped = false;
+  if (panel >= 0 && !g_ev.panel_dropped) {
     const int i = find_remote(panel & 0xFF);
-    if (i >= 0) {
+    if (i >= 0 && press_dropped(0)) {
+      g_ev.panel_dropped = true;
+    } else if (i >= 0) {
       start_hold(i, kPanelHold);
       g_ev.pending = g_ev.table[i].button_code;
       return;
@@ -321,6 +379,7 @@ void panel_hold_step() {
 
 void full_pass() {
   if (!g_ev.live || !main_window_exists()) return;
+  screen_settling();
   flush_dirty();
   const int pending_before = g_ev.pending;
   const int press_before = g_ev.press;
@@ -365,6 +424,7 @@ void full_pass() {
     case kPanelHold: panel_hold_step(); break;
     default: break;
   }
+  if (g_ev.hold_dropped) g_ev.pending = kNoEvent;
 }
 
 int first_code_where(const ButtonRecord* table, bool (*pred)(const ButtonRecord&), int otherwise) {
@@ -445,7 +505,18 @@ int get_button_event(const ButtonRecord* table) {
     g_ev.capture_pending = false;
     return first_code_where(table, is_capture_button, code);
   }
+  if (code > 0 && (code & kRepeatBit) == 0) {
+    g_ev.armed = true;
+    g_ev.armed_table = table;
+    g_ev.armed_fills = whole_screen_fills();
+    g_ev.armed_key = g_ev.last_key;
+  }
   return code;
+}
+
+std::uint32_t press_settling_ms() {
+  if (!screen_settling()) return 0;
+  return platform::ticks_since(platform::tick_ms(), g_ev.settle_until);
 }
 
 void wait_button_release(const ButtonRecord* table) {
@@ -494,18 +565,26 @@ void keyboard_input(const platform::WindowMessage& m) {
   if (m.msg == Msg::kKeyDown) {
     g_ev.drop_next_char = false;
     if (g_ev.press != kIdle || !g_ev.table) return;
+    // A dropped key, and its auto-repeats until it is let go, give nothing:
+    // not even the character it types.
+    const auto dropped = [&] {
+      if ((m.key != g_ev.dropped_key || !m.repeat) && !press_dropped(m.key)) return false;
+      g_ev.dropped_key = m.key;
+      g_ev.drop_next_char = true;
+      return true;
+    };
     if (m.alt) {
       // Alt+K, Alt+L and Alt+S in typing mode; other Alt keys do nothing.
       if (g_ev.mode == kModeTyping && (m.key == 'K' || m.key == 'L' || m.key == 'S')) {
         const int i = find_keyboard(m.key + 256);
-        if (i >= 0) g_ev.pending = g_ev.table[i].button_code;
+        if (i >= 0 && !dropped()) g_ev.pending = g_ev.table[i].button_code;
       }
       return;
     }
     if (g_ev.mode == kModeCapture) {
       const int bit = key_bit(m.key);
       const int i = bit ? find_keyboard(bit) : -1;
-      if (i >= 0) {
+      if (i >= 0 && !dropped()) {
         start_hold(i, kKeyboardHold);
         g_ev.pending = g_ev.table[i].button_code;
       }
@@ -513,13 +592,17 @@ void keyboard_input(const platform::WindowMessage& m) {
     }
     const int code = keyboard_code(m);
     const int i = code ? find_keyboard(code) : -1;
-    if (i >= 0) {
+    if (i >= 0 && !dropped()) {
       g_ev.pending = g_ev.table[i].button_code;
       g_ev.drop_next_char = code < 256;
+    } else if (i < 0 && g_ev.mode == kModeTyping && code == 0) {
+      // A typed character: only the key that acted is dropped.
+      (void)dropped();
     }
     return;
   }
 
+  if (m.msg == Msg::kKeyUp && m.key == g_ev.dropped_key) g_ev.dropped_key = 0;
   if (m.msg == Msg::kKeyUp && g_ev.press == kKeyboardHold && g_ev.held >= 0) {
     const int code = g_ev.mode == kModeCapture ? key_bit(m.key) : keyboard_code(m);
     if (code != 0 && code == held_button().keyboard_code) release_hold(false);
@@ -539,7 +622,7 @@ void mouse_input(const platform::WindowMessage& m) {
       }
       if (g_ev.press != kIdle) return;
       const int i = hit_test(x, y);
-      if (i < 0) return;
+      if (i < 0 || press_dropped(0)) return;
       start_hold(i, kMouseHold);
       draw_button_pressed(g_ev.table[i]);
       g_ev.pending = letter_rule(g_ev.table[i].button_code);

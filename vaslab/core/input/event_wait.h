@@ -19,6 +19,9 @@ namespace vaslab {
 constexpr int kNoEvent = -1;
 constexpr int kRepeatBit = 0x1000;
 constexpr int kEscapeKeyCode = 283;
+// How long a new screen must have been up before a press counts on it: a
+// hurried double tap comes 50 to 200 ms apart, and a touch panel bounces.
+constexpr std::uint32_t kPressSettleMs = 250;
 
 // Event modes.
 constexpr int kModeTyping = 0;
@@ -34,6 +37,13 @@ void wait_button_release(const ButtonRecord* table);
 // Passes until three in a row produced nothing or a release, so that a press
 // does not fall through to the next screen.
 void drain_button_events(const ButtonRecord* table);
+// A press that was acted on and then followed by a new screen (one filled
+// anew, or a wait on another table) leaves the new screen settling for a
+// short while: a press that comes meanwhile is dropped, as the second tap of
+// a hurried double tap meant for the screen before.  Only the key that
+// acted is dropped of the keyboard's.  The milliseconds until presses count
+// again; 0 when they count now.
+std::uint32_t press_settling_ms();
 // The same in typing mode: printable keys come as their character codes.
 int get_button_event_typing(const ButtonRecord* table);
 void wait_button_release_typing(const ButtonRecord* table);

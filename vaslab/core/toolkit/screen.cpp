@@ -38,6 +38,8 @@ struct Surface {
 };
 
 Surface g_s;
+// Fills of the whole screen so far (see whole_screen_fills).
+std::uint32_t g_whole_fills = 0;
 
 bool have_surface() { return !g_s.screen.empty(); }
 
@@ -265,6 +267,7 @@ void blit_pixels(const Bitmap& src, int sx, int sy, int w, int h, int x, int y, 
 
 void fill_rect_color(int left, int top, int right, int bottom, int color) {
   if (color == kColorNone || !have_surface()) return;
+  if (left <= 0 && top <= 0 && right >= 640 && bottom >= 480) ++g_whole_fills;
   const int l = scale_x(left), t = scale_y(top), r = scale_x(right), b = scale_y(bottom);
   if (color == kColorBackground) {
     const int cl = std::max(l, 0), ct = std::max(t, 0);
@@ -314,6 +317,8 @@ void draw_circle(int cx, int cy, int radius) {
   }
   invalidate(x0 - r, y0 - r, x0 + r + 1, y0 + r + 1);
 }
+
+std::uint32_t whole_screen_fills() { return g_whole_fills; }
 
 void clear_screen() { fill_rect_color(0, 0, 640, 480, g_draw.fill_color); }
 

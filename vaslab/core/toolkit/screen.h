@@ -86,6 +86,9 @@ int dirty_flags();
 void flush_dirty();
 // Copies the whole surface to the window (the window's paint message).
 void paint_window();
+// How many times the whole 640 by 480 space was filled: each new screen
+// starts so, which lets the event layer tell one screen from the next.
+std::uint32_t whole_screen_fills();
 
 // The surface pixels, 0x00RRGGBB, g_screen_geometry.width by .height; null
 // before init_screen.
