@@ -28,7 +28,13 @@ ScriptedInput& ScriptedInput::add(std::function<void()> action) {
 
 ScriptedInput& ScriptedInput::add_press(std::function<void()> action) {
   add(std::move(action));
-  script_.back().paced = true;
+  script_.back().paced = !hurried_;
+  hurried_ = false;
+  return *this;
+}
+
+ScriptedInput& ScriptedInput::hurried() {
+  hurried_ = true;
   return *this;
 }
 
@@ -60,8 +66,8 @@ void ScriptedInput::send(platform::Msg msg, int key, int x, int y, bool ctrl, bo
   push(m);
 }
 
-std::function<void()> ScriptedInput::press_action(int button_code) {
-  return [this, button_code] {
+ScriptedInput& ScriptedInput::press(int button_code) {
+  return add_press([this, button_code] {
     const vaslab::ButtonRecord* t = vaslab::current_button_table();
     // A table may hold one code twice, hidden in one layout and shown in
     // another (the message box's OK): the shown one is the one to touch.
@@ -71,14 +77,14 @@ std::function<void()> ScriptedInput::press_action(int button_code) {
       if (!found || (found->state == vaslab::kButtonHidden && t[i].state != vaslab::kButtonHidden)) found = &t[i];
     }
     if (found) {
-      send(platform::Msg::kLeftDown, 0, (found->x1 + found->x2) / 2, (found->y1 + found->y2) / 2);
+      pressed_x_ = (found->x1 + found->x2) / 2;
+      pressed_y_ = (found->y1 + found->y2) / 2;
+      send(platform::Msg::kLeftDown, 0, pressed_x_, pressed_y_);
       return;
     }
     throw std::runtime_error("no button " + std::to_string(button_code) + " in the current table");
-  };
+  });
 }
-
-ScriptedInput& ScriptedInput::press(int button_code) { return add_press(press_action(button_code)); }
 
 ScriptedInput& ScriptedInput::release() {
   return add([this] { send(platform::Msg::kLeftUp); });
@@ -86,8 +92,9 @@ ScriptedInput& ScriptedInput::release() {
 
 ScriptedInput& ScriptedInput::tap(int button_code) { return press(button_code).after(50).release(); }
 
-ScriptedInput& ScriptedInput::tap_again(int button_code) {
-  return add(press_action(button_code)).after(50).release();
+ScriptedInput& ScriptedInput::tap_again() {
+  hurried().add_press([this] { send(platform::Msg::kLeftDown, 0, pressed_x_, pressed_y_); });
+  return after(50).add([this] { send(platform::Msg::kLeftUp, 0, pressed_x_, pressed_y_); });
 }
 
 ScriptedInput& ScriptedInput::mouse_down(int x, int y) {

@@ -10,8 +10,7 @@
 // Each step happens at its script time; after(ms) moves the script time on.
 // A press (of a button, key, touch, remote or front-panel key) waits, and the
 // rest of the script with it, until the screen it comes to has settled, as
-// an unhurried operator's would; tap_again() is the hurried one that does
-// not wait.
+// an unhurried operator's would; after hurried() the next one does not.
 // Time passes as the screen waits: each pump that finds nothing waiting
 // moves the fake clock on by 1 ms, sleeping moves it on as asked, and a wait
 // for input moves it on to the next step of the script at the latest.
@@ -35,6 +34,8 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   ~ScriptedInput() override;
 
   ScriptedInput& after(std::uint32_t ms);
+  // The next press comes when written, settled or not: a hurried second tap.
+  ScriptedInput& hurried();
   // The script time moves to the clock's time (for steps added while the
   // screen runs, from an at_time() action).
   ScriptedInput& from_now();
@@ -44,8 +45,8 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   ScriptedInput& release();
   // Press, 50 ms, release.
   ScriptedInput& tap(int button_code);
-  // A tap that does not wait for the screen to settle: a hurried second tap.
-  ScriptedInput& tap_again(int button_code);
+  // A hurried tap where the last press() was, on whatever is there now.
+  ScriptedInput& tap_again();
   ScriptedInput& mouse_down(int x, int y);
   ScriptedInput& mouse_up(int x, int y);
   // A key pressed and released (with its character message for printable
@@ -97,7 +98,6 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   };
   ScriptedInput& add(std::function<void()> action);
   ScriptedInput& add_press(std::function<void()> action);
-  std::function<void()> press_action(int button_code);
   void play_due();
   void send(platform::Msg msg, int key = 0, int x = 0, int y = 0, bool ctrl = false, bool alt = false);
 
@@ -110,6 +110,8 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   std::deque<int> remote_frames_;
   int pushed_back_ = -1;
   int panel_ = -1;
+  bool hurried_ = false;
+  int pressed_x_ = 0, pressed_y_ = 0;
 };
 
 }  // namespace testsupport

@@ -505,7 +505,8 @@ int get_button_event(const ButtonRecord* table) {
     g_ev.capture_pending = false;
     return first_code_where(table, is_capture_button, code);
   }
-  if (code > 0 && (code & kRepeatBit) == 0) {
+  // Button code 0 is a press too (CAPTURE, Proceed, Accept).
+  if (code >= 0 && (code & kRepeatBit) == 0) {
     g_ev.armed = true;
     g_ev.armed_table = table;
     g_ev.armed_fills = whole_screen_fills();

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -191,6 +192,41 @@ TEST_F(Options, ExitSystemFromDiagnosticsEndsTheWorkstation) {
   for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
   in->after(80).key(vk::kEscape);
   EXPECT_EQ(run_setup_menu(), 0);
+}
+
+// A menu entry tapped twice, 80 ms apart: the second tap lands on the menu
+// the first one opened, before it has settled, and must open nothing there.
+TEST_F(Options, AHurriedSecondTapOpensNothingOnTheNextMenu) {
+  struct Case {
+    const char* what;
+    std::vector<int> lead;  // entries tapped on the way
+    int button;
+    const char* shown;      // an entry of the menu a single tap leads to
+    int escapes;            // the way out from there
+  };
+  const Case cases[] = {
+      {"Diagnostics, over Keypad", {}, 101, "Exit System", 2},
+      {"Calibrate, over Doppler Frequency", {101}, 100, "Calibrate 4", 3},
+      {"calibration EXIT, over the diagnostics EXIT", {101, 100}, 104, "Exit System", 2},
+      {"diagnostics EXIT, over the set-up EXIT", {101}, 105, "Configure studies", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    in.reset();
+    in = std::make_unique<testsupport::ScriptedInput>(clock);
+    for (int i = 0; i < kUnlockPresses; ++i) in->after(80).tap(kUnlock);
+    for (int code : c.lead) in->after(300).tap(code);
+    in->after(300).tap(c.button).after(30).tap_again();
+    std::vector<std::string> labels;
+    in->after(600).at_time([&] {
+      const ButtonRecord* t = current_button_table();
+      for (int i = 0; t && !is_table_end(t[i]); ++i) labels.push_back(t[i].label);
+    });
+    for (int i = 0; i < c.escapes; ++i) in->after(300).key(vk::kEscape);
+    in->after(5000).close_window();  // should the way out not be there
+    EXPECT_EQ(run_setup_menu(), 0) << "Exit System was not chosen";
+    EXPECT_NE(std::find(labels.begin(), labels.end(), c.shown), labels.end());
+  }
 }
 
 TEST_F(Options, ClosedWindowUnwindsEveryMenu) {

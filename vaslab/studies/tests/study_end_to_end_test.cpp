@@ -18,6 +18,7 @@
 #include "testsupport/private_cups.h"
 #include "vaslab/core/links/module_link.h"
 #include "vaslab/core/screens/study_menu.h"
+#include "vaslab/records/line_editor.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/print_screen.h"
 #include "vaslab/records/step_runner.h"
@@ -386,6 +387,199 @@ TEST_F(StudyEndToEnd, TheReviewScreensViewShowsThePageThePatientScreenWrote) {
   EXPECT_TRUE(shown);
   EXPECT_TRUE(back) << "Exit returns to the review screen";
 }
+
+
+// --- A hurried operator -----------------------------------------------------
+// Each walk taps a button that changes the screen and taps the same place
+// again 80 ms later, before the next screen has settled; the second tap must
+// do nothing a single tap would not: skip a screen, store, or type.
+// The screen waits on a table with this button shown.
+bool on(int code) {
+  const ButtonRecord* t = current_button_table();
+  for (int i = 0; t && !is_table_end(t[i]); ++i)
+    if (t[i].button_code == code && t[i].state != kButtonHidden) return true;
+  return false;
+}
+
+struct HurriedStudy {
+  const char* name;
+  void (*walk)(StudyEndToEnd&);
+  void (*check)(StudyEndToEnd&);
+};
+
+struct HurriedStudyTaps : StudyEndToEnd, testing::WithParamInterface<HurriedStudy> {
+  bool seen = false;
+  std::string saw;  // the screen then_see() looked at
+  void SetUp() override {
+    StudyEndToEnd::SetUp();
+    write_study();
+    add_pressure_step("Lt Ankle");
+    write_template("77");
+  }
+  testsupport::ScriptedInput& in() { return *input; }
+  void twice(int code) { in().tap(code).after(30).tap_again(); }
+  void to_patient() { in().after(50).tap(kMenuRow1).after(300); }
+  void patient() { in().type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn).after(300); }
+  void live() { in().after(200).at_time(frames(20)).after(100); }
+  void captured() {
+    live();
+    in().tap(kCodeCapture).after(300).tap(0).after(300);  // capture, proceed to step 2
+  }
+  // 600 ms after the second tap, what the screen is.
+  void then_see(bool (*where)(HurriedStudyTaps&)) {
+    in().after(600).at_time([this, where] {
+      seen = where(*this);
+      saw = "buttons";
+      const ButtonRecord* t = current_button_table();
+      for (int i = 0; t && !is_table_end(t[i]); ++i)
+        if (t[i].state != kButtonHidden) saw += " " + std::to_string(t[i].button_code);
+    });
+  }
+  void leave() { in().after(300).tap(kCodeExit).after(300).tap(kReviewExit).after(10000).close_window(); }
+  std::string header(std::size_t at, std::size_t size) {
+    const std::string h = root.read("C:\\DATA\\1.PDF");
+    if (h.size() < at + size) return "(no study)";
+    const std::string field = h.substr(at, size);
+    return field.substr(0, field.find('\0'));
+  }
+  std::string name() { return header(32, 30); }
+  std::string id() { return header(62, 30); }
+};
+
+void expect_smith_john(StudyEndToEnd& f) {
+  auto& t = static_cast<HurriedStudyTaps&>(f);
+  EXPECT_EQ(t.name(), "SMITH JOHN");
+  EXPECT_EQ(t.id(), "A-17");
+}
+
+void expect_step_1_stored_alone(StudyEndToEnd& f) {
+  auto& t = static_cast<HurriedStudyTaps&>(f);
+  EXPECT_TRUE(t.seen) << "the screen a single tap leads to; seen: " << t.saw;
+  EXPECT_TRUE(t.page_exists(1, 1));
+  EXPECT_FALSE(t.page_exists(2, 1)) << "a measurement never taken was stored";
+}
+
+
+void PrintTo(const HurriedStudy& h, std::ostream* os) { *os << h.name; }
+
+const HurriedStudy kHurriedStudy[] = {
+    {"AcceptOnTheNameKeepsTheId",
+     [](StudyEndToEnd& f) {
+       auto& t = static_cast<HurriedStudyTaps&>(f);
+       t.to_patient();
+       t.in().type("SMITH JOHN");
+       t.twice(kEditAccept);
+       t.in().after(300).type("A-17").key(kReturn).after(300);
+       t.captured();
+       t.leave();
+     },
+     expect_smith_john},
+    {"EnterTwiceOnTheNameKeepsTheId",
+     [](StudyEndToEnd& f) {
+       auto& t = static_cast<HurriedStudyTaps&>(f);
+       t.to_patient();
+       t.in().type("SMITH JOHN").key(kReturn).after(80).hurried().key(kReturn);
+       t.in().after(300).type("A-17").key(kReturn).after(300);
+       t.captured();
+       t.leave();
+     },
+     expect_smith_john},
+    {"AcceptOnTheIdKeepsTheFirstStep",
+     [](StudyEndToEnd& f) {
+       auto& t = static_cast<HurriedStudyTaps&>(f);
+       t.to_patient();
+       t.in().type("SMITH JOHN").key(kReturn).type("A-17");
+       t.twice(kEditAccept);
+       t.then_see([](HurriedStudyTaps&) { return on(kCodeCapture) && !on(kCodeDoOver); });
+       t.captured();
+       t.leave();
+     },
+     expect_step_1_stored_alone},
+    {"CaptureKeepsThePostScreen",
+     [](StudyEndToEnd& f) {
+       auto& t = static_cast<HurriedStudyTaps&>(f);
+       t.to_patient();
+       t.patient();
+       t.live();
+       t.twice(kCodeCapture);
+       t.then_see([](HurriedStudyTaps&) { return on(kCodeDoOver); });
+       t.in().tap(0).after(300);
+       t.leave();
+     },
+     expect_step_1_stored_alone},
+    {"ProceedStoresNoBlankNextStep",
+     [](StudyEndToEnd& f) {
+       auto& t = static_cast<HurriedStudyTaps&>(f);
+       t.to_patient();
+       t.patient();
+       t.live();
+       t.in().tap(kCodeCapture).after(300);
+       t.twice(0);
+       t.then_see([](HurriedStudyTaps&) { return on(kCodeCapture) && !on(kCodeDoOver); });
+       t.leave();
+     },
+     expect_step_1_stored_alone},
+    {"NextMovesOneStep",
+     [](StudyEndToEnd& f) {
+       auto& t = static_cast<HurriedStudyTaps&>(f);
+       t.to_patient();
+       t.patient();
+       t.twice(kCodeNext);
+       t.in().after(300);
+       t.captured();
+       t.leave();
+     },
+     [](StudyEndToEnd& f) {
+       EXPECT_TRUE(f.page_exists(2, 1)) << "the second step";
+       EXPECT_FALSE(f.page_exists(3, 1)) << "the step after it";
+     }},
+    {"BackMovesOneStep",
+     [](StudyEndToEnd& f) {
+       auto& t = static_cast<HurriedStudyTaps&>(f);
+       t.to_patient();
+       t.patient();
+       t.in().tap(kCodeNext).after(300).tap(kCodeNext).after(300);
+       t.twice(kCodeBack);
+       t.in().after(300);
+       t.captured();
+       t.leave();
+     },
+     [](StudyEndToEnd& f) {
+       EXPECT_TRUE(f.page_exists(2, 1)) << "the second step";
+       EXPECT_FALSE(f.page_exists(1, 1)) << "the step before it";
+     }},
+};
+
+TEST_P(HurriedStudyTaps, ASecondTapDoesNothingASingleTapWouldNot) {
+  GetParam().walk(*this);
+  run_menu();
+  GetParam().check(*this);
+}
+
+// Inflate is a cuff command: a triple tap sends it once.
+TEST_F(StudyEndToEnd, ATripleTapOnInflateSendsTheCommandOnce) {
+  write_study();
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("SMITH JOHN").key(kReturn).type("A-17").key(kReturn);
+  input->after(300).tap(kPressInflate).after(30).tap_again().after(30).tap_again();
+  input->after(500).tap(kCodeExit).after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  run_menu();
+  // Everything up to the stop that leaving sends after the taps.
+  const std::vector<int> inflate{183, 180, 90};
+  std::vector<int> got;
+  testsupport::wait_until([&] {
+    got = received();
+    const auto first = std::search(got.begin(), got.end(), inflate.begin(), inflate.end());
+    return first != got.end() && std::find(first, got.end(), 0) != got.end();
+  });
+  int inflates = 0;
+  for (std::size_t i = 0; i + 2 < got.size(); ++i) inflates += got[i] == 183 && got[i + 1] == 180 && got[i + 2] == 90;
+  EXPECT_EQ(inflates, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, HurriedStudyTaps, testing::ValuesIn(kHurriedStudy),
+                         [](const testing::TestParamInfo<HurriedStudy>& i) { return std::string(i.param.name); });
 
 }  // namespace
 }  // namespace vaslab
