@@ -39,6 +39,13 @@ void move_band_line_below_buttons() {
   fill_pixels(0, scale_y(404), scale_x(640), scale_y(405), line);
 }
 
+void draw_indicators() {
+  char name[24];
+  std::snprintf(name, sizeof name, "print_ind_%d", g_screen.copies);
+  DrawBitmap(name, 570, 365, 585, 382);
+  DrawBitmap(g_screen.mono ? "print_ind_mono" : "print_ind_color", 546, 305, 614, 320);
+}
+
 void draw_print_screen(ButtonRecord* table) {
   load_background("print_bkgd");
   g_draw.fill_color = kColorBackground;
@@ -47,10 +54,7 @@ void draw_print_screen(ButtonRecord* table) {
   draw_list_heads(study_list().mode == kListTemporary || list_has_type_column() ? "TYPE" : "ID");
   move_band_line_below_buttons();
   draw_buttons(table);
-  char name[24];
-  std::snprintf(name, sizeof name, "print_ind_%d", g_screen.copies);
-  DrawBitmap(name, 570, 365, 585, 382);
-  DrawBitmap(g_screen.mono ? "print_ind_mono" : "print_ind_color", 546, 305, 614, 320);
+  draw_indicators();
   draw_list_rows();
 }
 
@@ -122,10 +126,17 @@ int print_queue_screen(int source) {
       make_button(0, kListTop, 639, 275, "", kPrintList, 0, 255, kButtonGreyed),
       kButtonTableEnd,
   };
+  // Ink, Copies and a row chosen change only their own part of the screen:
+  // the screen stays, and quick taps on them all count.
+  bool whole = true, drawn_can_print = false;
   for (;;) {
     const bool can_print = list.count > 0 && get_print_queue()->spooler_state != 1;
-    for (int i = 0; i < 4; ++i) table[i].state = can_print ? kButtonShown : kButtonHidden;
-    draw_print_screen(table);
+    if (whole || can_print != drawn_can_print) {
+      for (int i = 0; i < 4; ++i) table[i].state = can_print ? kButtonShown : kButtonHidden;
+      draw_print_screen(table);
+      drawn_can_print = can_print;
+    }
+    whole = true;
     int e = kNoEvent;
     while (e == kNoEvent || e < 0) e = get_button_event(table);
     const int code = e & ~kRepeatBit;
@@ -135,14 +146,22 @@ int print_queue_screen(int source) {
       case kPrintPatient:
       case kPrintAll: queue_studies(code, source); break;
       case kPrintView: view_study(source); break;
-      case kPrintInk: g_screen.mono = !g_screen.mono; break;
+      case kPrintInk:
+        g_screen.mono = !g_screen.mono;
+        draw_indicators();
+        whole = false;
+        break;
       case kPrintCopies:
         if (g_screen.copies < 9) ++g_screen.copies;
+        draw_indicators();
+        whole = false;
         break;
       case kPrintList: {
         const int index = ((get_pointer_position() >> 16) - kListTop) / kListRowHeight;
         const int row = list.first_visible + index;
         if (index >= 0 && index < kStudyListVisible && row < list.count) list.selected = static_cast<std::int16_t>(row);
+        draw_list_rows();
+        whole = false;
         break;
       }
       case kPrintExit:

@@ -225,7 +225,9 @@ bool screen_settling() {
     g_ev.settle_key = g_ev.armed_key;
     // Taken against the last screen's table and not yet asked for.
     g_ev.pending = kNoEvent;
-    if (g_ev.press != kIdle) g_ev.hold_dropped = true;
+    // A button held on through a repaint of its own screen goes on
+    // repeating (a list scrolled by holding its arrow).
+    if (g_ev.press != kIdle && g_ev.table != g_ev.held_table) g_ev.hold_dropped = true;
   }
   if (g_ev.settling && static_cast<std::int32_t>(now - g_ev.settle_until) >= 0) g_ev.settling = false;
   return g_ev.settling;
@@ -567,9 +569,10 @@ void keyboard_input(const platform::WindowMessage& m) {
     g_ev.drop_next_char = false;
     if (g_ev.press != kIdle || !g_ev.table) return;
     // A dropped key, and its auto-repeats until it is let go, give nothing:
-    // not even the character it types.
+    // not even the character it types.  The auto-repeats of a key that was
+    // taken are a key held on purpose and all count.
     const auto dropped = [&] {
-      if ((m.key != g_ev.dropped_key || !m.repeat) && !press_dropped(m.key)) return false;
+      if (m.repeat ? m.key != g_ev.dropped_key : !press_dropped(m.key)) return false;
       g_ev.dropped_key = m.key;
       g_ev.drop_next_char = true;
       return true;

@@ -224,3 +224,31 @@ TEST_F(EventWait, FrontPanelHoldRepeatsAndReleases) {
 }
 
 }  // namespace
+
+namespace {
+
+// A press acted on, then the next screen (another table): what comes before
+// it has settled is the last screen's, except keys typed ahead.
+TEST_F(EventWait, ANewScreenTakesNoPressUntilItHasSettled) {
+  std::vector<ButtonRecord> next = table;
+  const auto run = [&](std::uint32_t until) {
+    std::vector<int> got;
+    int e = kNoEvent;
+    while (e < 0 && clock.now < until) e = get_button_event(table.data());
+    got.push_back(e);
+    wait_button_release(table.data());
+    while (clock.now < until) {
+      const int n = get_button_event(next.data());
+      if (n >= 0) got.push_back(n);
+    }
+    return got;
+  };
+  // A second tap 80 ms after the first, then a settled one.
+  input->after(10).tap(5).after(30).tap_again().after(300).tap(8);
+  EXPECT_EQ(run(1000), (std::vector<int>{5, 8}));
+  // Enter twice: the second is dropped; a key typed ahead counts.
+  input->from_now().after(10).key(kReturn).after(80).hurried().key(kReturn).after(20).hurried().key('A');
+  EXPECT_EQ(run(clock.now + 1000), (std::vector<int>{5, 65}));
+}
+
+}  // namespace

@@ -696,5 +696,25 @@ TEST_F(StudyEndToEnd, PrintedFromTheReviewScreenAndStepByStep) {
   reset_spooler_for_tests();
 }
 
+// Print Page tapped twice in a hurry prints one page.
+TEST_F(StudyEndToEnd, PrintPageTappedTwicePrintsOnePage) {
+  testsupport::PrivateCups cups(root.path() + "/cups");
+  ASSERT_TRUE(cups.add_printer("Lab", true));
+  std::strcpy(hardware_settings().print_control, "+");
+  ASSERT_EQ(open_default_printer(), kPrinterOpen);
+  write_study();
+  input->after(50).tap(kMenuRow1);
+  input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
+  input->after(200).at_time(frames(20));
+  input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
+  input->after(300).tap(kReviewPrint).after(300).tap(kPrintPage).after(30).tap_again();
+  input->after(5000).tap(kPrintExit).after(300).tap(kReviewExit);
+  input->after(10000).close_window();
+  EXPECT_EQ(run_menu(), 0);
+  ASSERT_TRUE(cups.wait_for_jobs("Lab", 1));
+  EXPECT_FALSE(cups.wait_for_jobs("Lab", 2, 3)) << "a second page was printed";
+  reset_spooler_for_tests();
+}
+
 }  // namespace
 }  // namespace vaslab
