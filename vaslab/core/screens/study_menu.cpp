@@ -24,7 +24,7 @@ constexpr int kRows = 5;
 // Row buttons from the top: codes 215 down to 211.
 constexpr int kRowTopCode = 215;
 constexpr int kEnterCode = 206;
-constexpr int kExitCode = 208;
+constexpr int kExitCode = kStudyMenuExit;
 constexpr int kF10Code = 210;
 
 constexpr std::uint16_t kKeyEscape = 283, kKeyEnter = 269, kKeyF10 = 377;

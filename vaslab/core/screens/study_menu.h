@@ -19,6 +19,8 @@ extern const char kStudyMenuFile[];
 constexpr std::size_t kStudyMenuEntrySize = 44;
 // The in-memory table; a file of this many entries or more is refused.
 constexpr int kStudyMenuTableSize = 255;
+// The study menu's EXIT (tests).
+constexpr int kStudyMenuExit = 208;
 
 constexpr std::uint8_t kMenuKindSubmenu = 0;
 constexpr std::uint8_t kMenuKindStudy = 1;

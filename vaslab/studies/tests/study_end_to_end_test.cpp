@@ -17,7 +17,9 @@
 #include "testsupport/png.h"
 #include "testsupport/private_cups.h"
 #include "vaslab/core/links/module_link.h"
+#include "vaslab/core/screens/main_menu.h"
 #include "vaslab/core/screens/study_menu.h"
+#include "vaslab/core/settings/module_table.h"
 #include "vaslab/records/line_editor.h"
 #include "vaslab/records/module_dispatch.h"
 #include "vaslab/records/print_screen.h"
@@ -576,6 +578,41 @@ TEST_F(StudyEndToEnd, ATripleTapOnInflateSendsTheCommandOnce) {
   int inflates = 0;
   for (std::size_t i = 0; i + 2 < got.size(); ++i) inflates += got[i] == 183 && got[i + 1] == 180 && got[i + 2] == 90;
   EXPECT_EQ(inflates, 1);
+}
+
+// From the start screen through the main menu to the study menu: the main
+// menu's Studies lies over the study menu's third row.
+struct HurriedMenuTaps : HurriedStudyTaps {
+  void SetUp() override {
+    HurriedStudyTaps::SetUp();
+    root.write(kStudyMenuFile, [] {
+      const auto b = encode_study_menu_file({make_submenu_entry("Studies", 1, 3), make_study_entry("First", 77),
+                                             make_study_entry("Second", 77), make_study_entry("Third", 77)});
+      return std::string(b.begin(), b.end());
+    }());
+    const auto image = sim::make_firmware_file(sim::ModuleOptions{}.version);
+    root.write(kFirmwareFile, std::string(image.begin(), image.end()));
+    platform::make_dirs(platform::drive_folder('D'));
+    hardware_settings().start_menu = 3;
+    module_table().study_menu = mastermn_main;
+  }
+  void TearDown() override {
+    module_table().study_menu = nullptr;
+    HurriedStudyTaps::TearDown();
+  }
+  void to_main_menu() {
+    in().after(50).tap(kStartStudies);
+    in().hold_until([] { return module_connection_state() == kModuleReady; }).after(300);
+  }
+};
+
+TEST_F(HurriedMenuTaps, StudiesOpensTheStudyMenuAndNoStudy) {
+  to_main_menu();
+  twice(kMenuStudies);
+  then_see([](HurriedStudyTaps&) { return on(kStudyMenuExit) && !on(kEditAccept); });
+  in().after(300).key(platform::vk::kEscape).after(300).key(platform::vk::kEscape).after(10000).close_window();
+  run_main_menu();
+  EXPECT_TRUE(seen) << "the study menu, not a study's Patient Data; seen: " << saw;
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, HurriedStudyTaps, testing::ValuesIn(kHurriedStudy),
