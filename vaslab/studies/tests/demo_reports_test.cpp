@@ -373,10 +373,19 @@ struct DemoPvr : DemoReports {
     DemoReports::TearDown();
   }
 
-  static std::string ps_text(const std::string& ps) {
-    return squeezed(output_of("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=txtwrite -sOutputFile=- '" + ps + "'"));
+  static std::string ps_layout(const std::string& ps) {
+    return output_of("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=txtwrite -sOutputFile=- '" + ps + "'");
   }
-  static std::string pdf_text(const std::string& pdf) { return squeezed(output_of("pdftotext -layout '" + pdf + "' -")); }
+  static std::string pdf_layout(const std::string& pdf) { return output_of("pdftotext -layout '" + pdf + "' -"); }
+
+  // The header's name stands clear of the study title beside it: two
+  // blanks at least, as the page is laid out, then the title.
+  static void expect_clear_of_title(const std::string& layout, const std::string& name, const std::string& where) {
+    const std::size_t at = layout.find("Name: " + name);
+    ASSERT_NE(at, std::string::npos) << where << "\n" << layout;
+    const std::size_t end = at + 6 + name.size();
+    EXPECT_EQ(layout.substr(end, 2), "  ") << where << ": " << layout.substr(at, 80);
+  }
 
   // Every placed trace of a page description: its stored samples vary (a
   // pulse, not a flat line), and so do the rows its box is drawn on in a
@@ -455,18 +464,20 @@ struct DemoPvr : DemoReports {
     ASSERT_TRUE(cups->wait_for_jobs("Lab", 1)) << "the report was printed";
     const auto jobs = cups->jobs("Lab");
     ASSERT_EQ(jobs.size(), 1u);
-    const std::string printed = ps_text(jobs[0]);
+    const std::string printed_layout = ps_layout(jobs[0]), printed = squeezed(printed_layout);
     expect_sites(printed, sites, amplitudes, "printed");
     expect_name(printed, name, "printed");
+    expect_clear_of_title(printed_layout, name, "printed");
     // The PDF export, read from a copy: its name holds the patient's and so
     // may hold an apostrophe the shell would take.
     const auto files = platform::list_files("D:\\VIVOVEV\\*.pdf");
     ASSERT_EQ(files.size(), 1u) << "one PDF exported";
     const std::string pdf = root.path() + "/export.pdf";
     std::filesystem::copy_file(platform::map_path("D:\\VIVOVEV\\" + files[0].name), pdf);
-    const std::string exported = pdf_text(pdf);
+    const std::string exported_layout = pdf_layout(pdf), exported = squeezed(exported_layout);
     expect_sites(exported, sites, amplitudes, "PDF");
     expect_name(exported, name, "PDF");
+    expect_clear_of_title(exported_layout, name, "PDF");
     const PageDescription d = description();
     expect_pulses(d, picture_of(pdf, root.path() + "/page"), "PDF");
     // The screen: the view shows the page's raster, shrunk.
@@ -501,9 +512,12 @@ TEST_F(DemoPvr, LowerPvr) {
   run_pairs(3, {"RIGHT Thigh", "LEFT Thigh", "RIGHT Calf", "LEFT Calf", "RIGHT Ankle", "LEFT Ankle"}, kQuotedName);
 }
 
+// The longest name the header keeps (29 characters) reads whole and apart
+// from the study title.
 TEST_F(DemoPvr, UpperPvr) {
-  choose({kRow5, kRow2});
-  run_pairs(2, {"RIGHT Upper arm", "LEFT Upper arm", "RIGHT Forearm", "LEFT Forearm"});
+  constexpr const char* kLongName = "WALKER, ANNABELLE-MARIE O'CON";
+  choose({kRow5, kRow2}, kLongName);
+  run_pairs(2, {"RIGHT Upper arm", "LEFT Upper arm", "RIGHT Forearm", "LEFT Forearm"}, kLongName);
 }
 
 // The demo archive's pulse volume studies, as demo-archive captures and
@@ -533,11 +547,11 @@ TEST_F(DemoPvr, TheDemoArchivesPulseVolumeStudiesWithHeldCuffsAndPulses) {
     ASSERT_FALSE(file.empty()) << "archived";
     const std::string ps = root.path() + "/page.ps";
     ASSERT_EQ(std::system(("'" + bin + "pproc' '" + platform::map_path(file) + "' '" + ps + "'").c_str()), 0);
-    expect_sites(ps_text(ps), study.sites, {}, "printed");
+    expect_sites(squeezed(ps_layout(ps)), study.sites, {}, "printed");
     ASSERT_EQ(std::system(("cp '" + ps + "' '" + platform::map_path_create_dirs("C:\\TEMP\\my01.ps") + "'").c_str()), 0);
     ASSERT_EQ(make_pdf_with_ghostscript(1), 0);
     const std::string pdf = platform::map_path("C:\\TEMP\\vivoVEV.PDF");
-    expect_sites(pdf_text(pdf), study.sites, {}, "PDF");
+    expect_sites(squeezed(pdf_layout(pdf)), study.sites, {}, "PDF");
     const std::string bytes = root.read(file);
     PageDescription d;
     ASSERT_EQ(read_page_description(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), d), kPageOk);

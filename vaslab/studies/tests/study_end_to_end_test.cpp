@@ -395,6 +395,7 @@ TEST_F(StudyEndToEnd, TheReviewScreensViewShowsThePageThePatientScreenWrote) {
 // Each walk taps a button that changes the screen and taps the same place
 // again 80 ms later, before the next screen has settled; the second tap must
 // do nothing a single tap would not: skip a screen, store, or type.
+
 // The screen waits on a table with this button shown.
 bool on(int code) {
   const ButtonRecord* t = current_button_table();
@@ -460,7 +461,6 @@ void expect_step_1_stored_alone(StudyEndToEnd& f) {
   EXPECT_TRUE(t.page_exists(1, 1));
   EXPECT_FALSE(t.page_exists(2, 1)) << "a measurement never taken was stored";
 }
-
 
 void PrintTo(const HurriedStudy& h, std::ostream* os) { *os << h.name; }
 
