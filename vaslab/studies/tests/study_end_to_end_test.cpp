@@ -404,10 +404,11 @@ bool on(int code) {
   return false;
 }
 
+struct HurriedStudyTaps;
 struct HurriedStudy {
   const char* name;
-  void (*walk)(StudyEndToEnd&);
-  void (*check)(StudyEndToEnd&);
+  void (*walk)(HurriedStudyTaps&);
+  void (*check)(HurriedStudyTaps&);
 };
 
 struct HurriedStudyTaps : StudyEndToEnd, testing::WithParamInterface<HurriedStudy> {
@@ -429,9 +430,9 @@ struct HurriedStudyTaps : StudyEndToEnd, testing::WithParamInterface<HurriedStud
     in().tap(kCodeCapture).after(300).tap(0).after(300);  // capture, proceed to step 2
   }
   // 600 ms after the second tap, what the screen is.
-  void then_see(bool (*where)(HurriedStudyTaps&)) {
+  void then_see(bool (*where)()) {
     in().after(600).at_time([this, where] {
-      seen = where(*this);
+      seen = where();
       saw = "buttons";
       const ButtonRecord* t = current_button_table();
       for (int i = 0; t && !is_table_end(t[i]); ++i)
@@ -449,14 +450,12 @@ struct HurriedStudyTaps : StudyEndToEnd, testing::WithParamInterface<HurriedStud
   std::string id() { return header(62, 30); }
 };
 
-void expect_smith_john(StudyEndToEnd& f) {
-  auto& t = static_cast<HurriedStudyTaps&>(f);
+void expect_smith_john(HurriedStudyTaps& t) {
   EXPECT_EQ(t.name(), "SMITH JOHN");
   EXPECT_EQ(t.id(), "A-17");
 }
 
-void expect_step_1_stored_alone(StudyEndToEnd& f) {
-  auto& t = static_cast<HurriedStudyTaps&>(f);
+void expect_step_1_stored_alone(HurriedStudyTaps& t) {
   EXPECT_TRUE(t.seen) << "the screen a single tap leads to; seen: " << t.saw;
   EXPECT_TRUE(t.page_exists(1, 1));
   EXPECT_FALSE(t.page_exists(2, 1)) << "a measurement never taken was stored";
@@ -466,8 +465,7 @@ void PrintTo(const HurriedStudy& h, std::ostream* os) { *os << h.name; }
 
 const HurriedStudy kHurriedStudy[] = {
     {"AcceptOnTheNameKeepsTheId",
-     [](StudyEndToEnd& f) {
-       auto& t = static_cast<HurriedStudyTaps&>(f);
+     [](HurriedStudyTaps& t) {
        t.to_patient();
        t.in().type("SMITH JOHN");
        t.twice(kEditAccept);
@@ -477,8 +475,7 @@ const HurriedStudy kHurriedStudy[] = {
      },
      expect_smith_john},
     {"EnterTwiceOnTheNameKeepsTheId",
-     [](StudyEndToEnd& f) {
-       auto& t = static_cast<HurriedStudyTaps&>(f);
+     [](HurriedStudyTaps& t) {
        t.to_patient();
        t.in().type("SMITH JOHN").key(kReturn).after(80).hurried().key(kReturn);
        t.in().after(300).type("A-17").key(kReturn).after(300);
@@ -487,43 +484,39 @@ const HurriedStudy kHurriedStudy[] = {
      },
      expect_smith_john},
     {"AcceptOnTheIdKeepsTheFirstStep",
-     [](StudyEndToEnd& f) {
-       auto& t = static_cast<HurriedStudyTaps&>(f);
+     [](HurriedStudyTaps& t) {
        t.to_patient();
        t.in().type("SMITH JOHN").key(kReturn).type("A-17");
        t.twice(kEditAccept);
-       t.then_see([](HurriedStudyTaps&) { return on(kCodeCapture) && !on(kCodeDoOver); });
+       t.then_see([] { return on(kCodeCapture) && !on(kCodeDoOver); });
        t.captured();
        t.leave();
      },
      expect_step_1_stored_alone},
     {"CaptureKeepsThePostScreen",
-     [](StudyEndToEnd& f) {
-       auto& t = static_cast<HurriedStudyTaps&>(f);
+     [](HurriedStudyTaps& t) {
        t.to_patient();
        t.patient();
        t.live();
        t.twice(kCodeCapture);
-       t.then_see([](HurriedStudyTaps&) { return on(kCodeDoOver); });
+       t.then_see([] { return on(kCodeDoOver); });
        t.in().tap(0).after(300);
        t.leave();
      },
      expect_step_1_stored_alone},
     {"ProceedStoresNoBlankNextStep",
-     [](StudyEndToEnd& f) {
-       auto& t = static_cast<HurriedStudyTaps&>(f);
+     [](HurriedStudyTaps& t) {
        t.to_patient();
        t.patient();
        t.live();
        t.in().tap(kCodeCapture).after(300);
        t.twice(0);
-       t.then_see([](HurriedStudyTaps&) { return on(kCodeCapture) && !on(kCodeDoOver); });
+       t.then_see([] { return on(kCodeCapture) && !on(kCodeDoOver); });
        t.leave();
      },
      expect_step_1_stored_alone},
     {"NextMovesOneStep",
-     [](StudyEndToEnd& f) {
-       auto& t = static_cast<HurriedStudyTaps&>(f);
+     [](HurriedStudyTaps& t) {
        t.to_patient();
        t.patient();
        t.twice(kCodeNext);
@@ -531,13 +524,12 @@ const HurriedStudy kHurriedStudy[] = {
        t.captured();
        t.leave();
      },
-     [](StudyEndToEnd& f) {
-       EXPECT_TRUE(f.page_exists(2, 1)) << "the second step";
-       EXPECT_FALSE(f.page_exists(3, 1)) << "the step after it";
+     [](HurriedStudyTaps& t) {
+       EXPECT_TRUE(t.page_exists(2, 1)) << "the second step";
+       EXPECT_FALSE(t.page_exists(3, 1)) << "the step after it";
      }},
     {"BackMovesOneStep",
-     [](StudyEndToEnd& f) {
-       auto& t = static_cast<HurriedStudyTaps&>(f);
+     [](HurriedStudyTaps& t) {
        t.to_patient();
        t.patient();
        t.in().tap(kCodeNext).after(300).tap(kCodeNext).after(300);
@@ -546,9 +538,9 @@ const HurriedStudy kHurriedStudy[] = {
        t.captured();
        t.leave();
      },
-     [](StudyEndToEnd& f) {
-       EXPECT_TRUE(f.page_exists(2, 1)) << "the second step";
-       EXPECT_FALSE(f.page_exists(1, 1)) << "the step before it";
+     [](HurriedStudyTaps& t) {
+       EXPECT_TRUE(t.page_exists(2, 1)) << "the second step";
+       EXPECT_FALSE(t.page_exists(1, 1)) << "the step before it";
      }},
 };
 
@@ -609,7 +601,7 @@ struct HurriedMenuTaps : HurriedStudyTaps {
 TEST_F(HurriedMenuTaps, StudiesOpensTheStudyMenuAndNoStudy) {
   to_main_menu();
   twice(kMenuStudies);
-  then_see([](HurriedStudyTaps&) { return on(kStudyMenuExit) && !on(kEditAccept); });
+  then_see([] { return on(kStudyMenuExit) && !on(kEditAccept); });
   in().after(300).key(platform::vk::kEscape).after(300).key(platform::vk::kEscape).after(10000).close_window();
   run_main_menu();
   EXPECT_TRUE(seen) << "the study menu, not a study's Patient Data; seen: " << saw;
@@ -703,24 +695,38 @@ TEST_F(StudyEndToEnd, ViewGeneratesTheReportOfTheCapturedStudy) {
   EXPECT_EQ(d.lines[0].style, 0x27);
 }
 
-TEST_F(StudyEndToEnd, PrintedFromTheReviewScreenAndStepByStep) {
-  testsupport::PrivateCups cups(root.path() + "/cups");
-  ASSERT_TRUE(cups.add_printer("Lab", true));
-  std::strcpy(hardware_settings().print_control, "+");
-  ASSERT_EQ(open_default_printer(), kPrinterOpen);
-  write_study();
-  input->after(50).tap(kMenuRow1);
-  input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
-  input->after(200).at_time(frames(20));
-  input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
+// A study captured and left at its review screen, with the printer "Lab"
+// of a private CUPS as the default.
+struct PrintedStudy : StudyEndToEnd {
+  std::unique_ptr<testsupport::PrivateCups> cups;
+  void SetUp() override {
+    StudyEndToEnd::SetUp();
+    cups = std::make_unique<testsupport::PrivateCups>(root.path() + "/cups");
+    ASSERT_TRUE(cups->add_printer("Lab", true));
+    std::strcpy(hardware_settings().print_control, "+");
+    ASSERT_EQ(open_default_printer(), kPrinterOpen);
+    write_study();
+    input->after(50).tap(kMenuRow1);
+    input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
+    input->after(200).at_time(frames(20));
+    input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
+  }
+  void TearDown() override {
+    reset_spooler_for_tests();
+    cups.reset();
+    StudyEndToEnd::TearDown();
+  }
+};
+
+TEST_F(PrintedStudy, FromTheReviewScreenAndStepByStep) {
   // Print, Print Page: the study's report is queued and printed while the
   // screens wait; key "s" queues the selected step's page.
   input->after(300).tap(kReviewPrint).after(300).tap(kPrintPage).after(2000).tap(kPrintExit);
   input->after(300).key('S').after(3000).tap(kReviewExit);
   input->after(10000).close_window();
   EXPECT_EQ(run_menu(), 0);
-  ASSERT_TRUE(cups.wait_for_jobs("Lab", 2)) << cups.jobs("Lab").size();
-  const auto jobs = cups.jobs("Lab");
+  ASSERT_TRUE(cups->wait_for_jobs("Lab", 2)) << cups->jobs("Lab").size();
+  const auto jobs = cups->jobs("Lab");
   ASSERT_EQ(jobs.size(), 2u);
   for (const auto& job : jobs) {
     const testsupport::Picture page = testsupport::read_png(job);
@@ -730,27 +736,16 @@ TEST_F(StudyEndToEnd, PrintedFromTheReviewScreenAndStepByStep) {
   // The second page took the slot the first one left done.
   EXPECT_EQ(get_print_queue()->slots[0].state, kSlotDone);
   EXPECT_EQ(get_print_queue()->spooler_state, kSpoolIdle);
-  reset_spooler_for_tests();
 }
 
 // Print Page tapped twice in a hurry prints one page.
-TEST_F(StudyEndToEnd, PrintPageTappedTwicePrintsOnePage) {
-  testsupport::PrivateCups cups(root.path() + "/cups");
-  ASSERT_TRUE(cups.add_printer("Lab", true));
-  std::strcpy(hardware_settings().print_control, "+");
-  ASSERT_EQ(open_default_printer(), kPrinterOpen);
-  write_study();
-  input->after(50).tap(kMenuRow1);
-  input->after(300).type("ROE RICHARD").key(kReturn).type("C-3").key(kReturn);
-  input->after(200).at_time(frames(20));
-  input->after(100).tap(kCodeCapture).after(300).tap(kCodeExit);
+TEST_F(PrintedStudy, PrintPageTappedTwicePrintsOnePage) {
   input->after(300).tap(kReviewPrint).after(300).tap(kPrintPage).after(30).tap_again();
   input->after(5000).tap(kPrintExit).after(300).tap(kReviewExit);
   input->after(10000).close_window();
   EXPECT_EQ(run_menu(), 0);
-  ASSERT_TRUE(cups.wait_for_jobs("Lab", 1));
-  EXPECT_FALSE(cups.wait_for_jobs("Lab", 2, 3)) << "a second page was printed";
-  reset_spooler_for_tests();
+  ASSERT_TRUE(cups->wait_for_jobs("Lab", 1));
+  EXPECT_FALSE(cups->wait_for_jobs("Lab", 2, 3)) << "a second page was printed";
 }
 
 }  // namespace
