@@ -320,8 +320,7 @@ void CanProtocol::readChunk(int page, std::uint32_t start, std::uint32_t end, bo
   if (mismatch >= 0) {
     // A node whose memories have pages names the page with the offset, as
     // its blank check does.
-    const std::string pageText = selectMemoryPageCmd.empty() ? "" : hexText(static_cast<std::uint32_t>(page), 2);
-    sessionManager().setLastResult(pageText + hexText(static_cast<std::uint32_t>(mismatch), 4));
+    sessionManager().setLastResult(failedOffsetText(page, static_cast<std::uint32_t>(mismatch)));
     raise(kVerifyFail);
   }
 }

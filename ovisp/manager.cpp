@@ -281,8 +281,13 @@ void IspManager::readSpecialByte(int code) {
   savedMemory_ = device.currentMemory();
   std::optional<std::string> command = protocol.readSpecialByteCmd(code);
   if (!command) fail(kNoSuchCommand);
-  selectSpecialByteMemory(protocol, protocol.memoryForSpecialByte(code));
-  protocol.readSpecialByte(*command);
+  try {
+    selectSpecialByteMemory(protocol, protocol.memoryForSpecialByte(code));
+    protocol.readSpecialByte(*command);
+  } catch (const IspError& e) {
+    restoreSavedMemory();
+    fail(e.code);
+  }
   if (code == 0) {
     device.setBootloaderVersion(lastResult_);
     // An old RS-232 bootloader replaces the device by a smaller form: from
@@ -302,9 +307,26 @@ void IspManager::writeSpecialByte(int code, const std::string& text) {
   savedMemory_ = device.currentMemory();
   std::optional<std::string> command = protocol.writeSpecialByteCmd(code);
   if (!command) fail(kNoSuchCommand);
-  selectSpecialByteMemory(protocol, protocol.memoryForSpecialByte(code));
-  protocol.writeSpecialByte(*command, text);
+  try {
+    selectSpecialByteMemory(protocol, protocol.memoryForSpecialByte(code));
+    protocol.writeSpecialByte(*command, text);
+  } catch (const IspError& e) {
+    restoreSavedMemory();
+    fail(e.code);
+  }
   selectMemory(savedMemory_);
+}
+
+void IspManager::restoreSavedMemory() {
+  // What called the access goes on with its own memory, not the special
+  // byte's: the programming that writes the boot status byte after each
+  // page, for one.  The device's side is put back even when the target
+  // refuses this selection too: each range task selects its memory on the
+  // target again.
+  try {
+    if (requireDevice().hasMemory(savedMemory_)) selectMemory(savedMemory_);
+  } catch (const IspError&) {
+  }
 }
 
 void IspManager::selectSpecialByteMemory(IspProtocol& protocol, int memory) {
@@ -328,20 +350,10 @@ void IspManager::execSpecialCmd(int n) {
 
 void IspManager::readSignatureBytes() {
   if (demoMode_) return;
-  const int before = requireDevice().currentMemory();
   std::string all;
-  try {
-    for (int code = 8; code <= 11; ++code) {
-      readSpecialByte(code);
-      all += lastResult_ + " ";
-    }
-  } catch (const IspError& e) {
-    // A failed read must not leave the signature's memory selected.
-    try {
-      selectMemory(before);
-    } catch (const IspError&) {
-    }
-    fail(e.code);
+  for (int code = 8; code <= 11; ++code) {
+    readSpecialByte(code);
+    all += lastResult_ + " ";
   }
   lastResult_ = all;
 }
@@ -369,11 +381,12 @@ void IspManager::checkRange(std::uint32_t start, std::uint32_t end) {
   if (end >= requireDevice().memorySize()) fail(kAddressOutOfRange);
 }
 
-bool IspManager::loadedRange(std::uint32_t& low, std::uint32_t& high) const {
-  const Device* device = session().device();
-  if (!bufferLoaded_ || device == nullptr || bufferLow_ > bufferHigh_ || bufferHigh_ >= device->memorySize()) {
-    return false;
-  }
+bool IspManager::loadedRange(std::uint32_t& low, std::uint32_t& high) {
+  if (!bufferLoaded_ || bufferLow_ > bufferHigh_) return false;
+  // Data loaded for a larger memory than the one selected now cannot be
+  // programmed or compared there: answering success for it would claim work
+  // that never reached the target.
+  if (bufferHigh_ >= requireDevice().memorySize()) fail(kAddressOutOfRange);
   low = bufferLow_;
   high = bufferHigh_;
   return true;

@@ -155,8 +155,11 @@ class IspManager {
   IspProtocol& requireProtocol();
   void requireReady();
   void runRangeTask(Task task, std::uint32_t start, std::uint32_t end);
-  // The buffer range of the last load, or false when it holds nothing.
-  bool loadedRange(std::uint32_t& low, std::uint32_t& high) const;
+  // The buffer range of the last load, or false when it holds nothing;
+  // fails with 2 when the range does not fit the current memory.
+  bool loadedRange(std::uint32_t& low, std::uint32_t& high);
+  // After a failed special-byte access: the memory current before it.
+  void restoreSavedMemory();
   void checkUsbDriverEntry();
   void lineChange(bool (*call)(class CommDriver&));
   void selectSpecialByteMemory(IspProtocol& protocol, int memory);

@@ -125,6 +125,11 @@ void IspProtocol::requireBlankCheckableMemory() const {
   if (sessionDevice().currentMemory() != 0) raise(kBadMemory);
 }
 
+std::string IspProtocol::failedOffsetText(int page, std::uint32_t offset) const {
+  const bool paged = !selectPageCmd.empty() || !selectMemoryPageCmd.empty();
+  return (paged ? hexText(static_cast<std::uint32_t>(page), 2) : std::string()) + hexText(offset, 4);
+}
+
 std::string IspProtocol::valueBeforeEndChar(const std::string& reply) const {
   std::size_t pos = reply.find(static_cast<char>(replyEndChar));
   if (pos == std::string::npos || pos < 2) raise(kWrongReply);

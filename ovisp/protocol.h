@@ -106,6 +106,9 @@ class IspProtocol {
   // where a select command of the family chose it, else memory 0.  Raises
   // 33 for any other memory rather than answer for the wrong one.
   void requireBlankCheckableMemory() const;
+  // The offset a verify or blank check names as failing: four digits, with
+  // the page's two in front on targets that select pages by a command.
+  std::string failedOffsetText(int page, std::uint32_t offset) const;
   // The two characters in front of the first `replyEndChar` of a reply;
   // raises 27 when there are not two characters before it.
   std::string valueBeforeEndChar(const std::string& reply) const;

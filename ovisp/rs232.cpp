@@ -297,12 +297,13 @@ void Rs232Protocol::readChunk(int page, std::uint32_t start, std::uint32_t end, 
     if (mismatch < 0) throw;
   }
   if (mismatch >= 0) {
-    sessionManager().setLastResult(hexText(static_cast<std::uint32_t>(mismatch), 4));
+    // Above 64 KB the offset alone would name a byte of the first page.
+    sessionManager().setLastResult(failedOffsetText(page, static_cast<std::uint32_t>(mismatch)));
     raise(kVerifyFail);
   }
 }
 
-void Rs232Protocol::blankCheckBlock(int, std::uint32_t start, std::uint32_t end) {
+void Rs232Protocol::blankCheckBlock(int page, std::uint32_t start, std::uint32_t end) {
   requireBlankCheckableMemory();
   const std::string command = rangeRecord(blankCheckCmd, start, end, blankCheckCmd.substr(17, 2));
   writeRecord(command);
@@ -315,8 +316,9 @@ void Rs232Protocol::blankCheckBlock(int, std::uint32_t start, std::uint32_t end)
   if (reply.empty()) raise(kTimeout);
   if (reply[0] == kLf) reply.erase(0, 1);
   if (!reply.empty() && reply[0] == static_cast<char>(replyEndChar)) return;
-  if (hexAt(reply, 0, 4) < 0) raise(kWrongReply);
-  sessionManager().setLastResult(reply.substr(0, 4));
+  const long offset = hexAt(reply, 0, 4);
+  if (offset < 0) raise(kWrongReply);
+  sessionManager().setLastResult(failedOffsetText(page, static_cast<std::uint32_t>(offset)));
   raise(kBlankCheckFail);
 }
 

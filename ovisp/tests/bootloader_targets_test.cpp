@@ -7,10 +7,13 @@
 // failure taken for success or a wait cut short.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -22,6 +25,8 @@
 #include "ovisp/status.h"
 #include "ovisp/tests/fakes.h"
 #include "platform/clock.h"
+#include "testsupport/diskette_image.h"
+#include "testsupport/temp_root.h"
 
 namespace {
 
@@ -44,14 +49,28 @@ void fillBuffer(unsigned start, unsigned end, const std::function<std::uint8_t(u
 
 std::uint8_t pattern(unsigned a) { return static_cast<std::uint8_t>(a * 7 + (a >> 8)); }
 
+// What the table over every link asks of a target, whatever its link.
+class Target {
+ public:
+  virtual ~Target() = default;
+  // Commands received so far: records, frames or download requests.
+  virtual std::size_t received() const = 0;
+  // A byte of the target's flash (memory 0).
+  virtual std::uint8_t& flash(unsigned address) = 0;
+  // While set, the target refuses writes of its boot status byte.
+  virtual void refuseBootStatus(bool on) = 0;
+};
+
 // ---- RS-232 -----------------------------------------------------------------
 
 // A serial bootloader: it echoes every record and then answers, '.' for
 // done, a display as lines "AAAA=" + data, a blank check with '.' or the
 // first offset that is not blank right after the echo.  Its characters wait
 // in `out` until the library reads them; a read that runs dry before its end
-// character or count is one the real link would sit out.
-class Rs232Target : public ovisp_test::RecordingLinkBase {
+// character or count is one the real link would sit out.  A paged target
+// (device 24) takes its memory from a type 04 record (memory, 00) and its
+// 64 KB page from a type 02 segment record, and works on those alone.
+class Rs232Target : public ovisp_test::RecordingLinkBase, public Target {
  public:
   enum class Lines { Cr, CrLf, Lf, AsCounted };
 
@@ -77,10 +96,16 @@ class Rs232Target : public ovisp_test::RecordingLinkBase {
     if (!ended) ++stalls;
     text = out.substr(0, n);
     out.erase(0, n);
+    taken += n;
     return true;
   }
+  std::size_t received() const override { return records.size(); }
+  std::uint8_t& flash(unsigned address) override { return at(0, address); }
+  void refuseBootStatus(bool on) override { refuseBootStatus_ = on; }
 
-  std::array<Bytes, 3> memory = {Bytes(65536, 0xFF), Bytes(65536, 0xFF), Bytes(65536, 0xFF)};
+  bool paged = false;
+  std::map<int, Bytes> memory = {{0, Bytes(0x20000, 0xFF)}, {1, Bytes(0x10000, 0xFF)}, {2, Bytes(0x10000, 0xFF)},
+                                 {3, Bytes(128, 0xFF)},     {4, Bytes(128, 0xFF)},     {6, Bytes(128, 0xFF)}};
   Lines lines = Lines::Cr;
   // Replaces what follows the echo of a blank check.
   std::optional<std::string> blankAnswer;
@@ -89,8 +114,15 @@ class Rs232Target : public ovisp_test::RecordingLinkBase {
   std::string out;
   std::vector<std::string> records;
   int stalls = 0;
+  // Characters the library has read.
+  std::size_t taken = 0;
 
  private:
+  std::uint8_t& at(int m, unsigned address) {
+    Bytes& bytes = memory[m];
+    if (bytes.empty()) bytes.assign(1, 0xFF);
+    return bytes[address % bytes.size()];
+  }
   std::string echoOf(const std::string& record) const {
     if (!garbleEcho || record.size() < 11) return record;
     std::string echo = record;
@@ -105,8 +137,8 @@ class Rs232Target : public ovisp_test::RecordingLinkBase {
     const unsigned address = static_cast<unsigned>(r[1] << 8 | r[2]);
     const std::uint8_t type = r[3];
     if (type == 0x00 || type == 0x07 || type == 0x08) {
-      Bytes& m = memory[type == 0x00 ? 0 : type == 0x07 ? 1 : 2];
-      for (unsigned i = 0; i < count; ++i) m[address + i] = r[4 + i];
+      const int m = paged ? memory_ : type == 0x00 ? 0 : type == 0x07 ? 1 : 2;
+      for (unsigned i = 0; i < count; ++i) at(m, base() + address + i) = r[4 + i];
       out += echo + ".\r";
     } else if (type == 0x04 && count == 5) {
       const unsigned start = static_cast<unsigned>(r[4] << 8 | r[5]);
@@ -114,34 +146,47 @@ class Rs232Target : public ovisp_test::RecordingLinkBase {
       if (r[8] == 0x01) {
         out += echo + blankCheck(start, end);
       } else {
-        out += echo + display(r[8] == 0x00 ? 0 : r[8] == 0x02 ? 1 : 2, start, end);
+        out += echo + display(paged ? memory_ : r[8] == 0x00 ? 0 : r[8] == 0x02 ? 1 : 2, start, end);
       }
+    } else if (paged && type == 0x04 && count == 2) {
+      memory_ = r[4];
+      out += echo + ".\r";
+    } else if (paged && type == 0x02 && count == 2) {
+      segment_ = static_cast<unsigned>(r[4] << 8 | r[5]);
+      out += echo + ".\r";
     } else if (type == 0x05) {
       out += echo + "00.\r";
+    } else if (type == 0x03 && count == 3 && r[4] == 0x06 && r[5] == 0x00 && refuseBootStatus_) {
+      out += echo + "P\r";
     } else {
       if (type == 0x03 && count == 1 && r[4] == 0x07) std::fill(memory[0].begin(), memory[0].end(), 0xFF);
       out += echo + ".\r";
     }
   }
-  std::string blankCheck(unsigned start, unsigned end) const {
+  unsigned base() const { return paged ? segment_ << 4 : 0; }
+  std::string blankCheck(unsigned start, unsigned end) {
     if (blankAnswer) return *blankAnswer;
     for (unsigned a = start; a <= end; ++a) {
-      if (memory[0][a] != 0xFF) return hex(a, 4) + "\r";
+      if (at(paged ? memory_ : 0, base() + a) != 0xFF) return hex(a, 4) + "\r";
     }
     return ".\r";
   }
-  std::string display(int m, unsigned start, unsigned end) const {
+  std::string display(int m, unsigned start, unsigned end) {
     const unsigned n = end - start + 1;
     std::string eol = lines == Lines::Cr ? "\r" : lines == Lines::Lf ? "\n" : "\r\n";
     if (lines == Lines::AsCounted && n % 16 != 0) eol = "\r";
     std::string text = eol;
     for (unsigned line = start; line <= end; line += 16) {
       text += hex(line, 4) + "=";
-      for (unsigned a = line; a <= end && a < line + 16; ++a) text += hex(memory[static_cast<std::size_t>(m)][a], 2);
+      for (unsigned a = line; a <= end && a < line + 16; ++a) text += hex(at(m, base() + a), 2);
       text += eol;
     }
     return text;
   }
+
+  int memory_ = 0;
+  unsigned segment_ = 0;
+  bool refuseBootStatus_ = false;
 };
 
 class Rs232Targets : public ovisp_test::RecordingLinkTest<Rs232Target> {
@@ -158,18 +203,29 @@ class Rs232Targets : public ovisp_test::RecordingLinkTest<Rs232Target> {
   }
 };
 
-TEST_F(Rs232Targets, TheDisplayOfTheDoubleHasTheCountedLengths) {
-  // The two counts of a display's characters hold for this target: whole
-  // lines ended by CR LF, a short last line and all others by CR.
-  ready();
-  link->lines = Rs232Target::Lines::AsCounted;
+TEST_F(Rs232Targets, ADisplayOfTheCountedLengthIsTakenWithoutAWaitAndSpoilsNoNextCommand) {
+  // A target that ends whole lines by CR LF, a short last line and all
+  // others by CR answers a display of 64 bytes with 179 characters, one of
+  // 20 bytes with 74 (echo included).  The library takes them without
+  // sitting out a wait and stores every byte; it leaves at most the line
+  // feed after the last CR, which is no part of the next command's answer.
   for (const auto& [bytes, characters] : {std::pair{64u, 179u}, std::pair{20u, 74u}}) {
+    SCOPED_TRACE(std::to_string(bytes) + " bytes");
+    fresh();
+    ready();
+    link->lines = Rs232Target::Lines::AsCounted;
+    for (unsigned a = 0; a < bytes; ++a) link->memory[0][a] = pattern(a);
     ASSERT_EQ(ispReadAddrRange(0, bytes - 1, ""), 1) << ispGetLastError();
-    link->out.clear();
-    const std::string display = link->records.back();
-    link->writeText(display);
-    EXPECT_EQ(link->out.size(), characters);
-    link->out.clear();
+    EXPECT_EQ(link->taken + link->out.size(), characters);
+    EXPECT_TRUE(link->out.empty() || link->out == "\n") << link->out;
+    for (unsigned a = 0; a < bytes; ++a) {
+      ispReadSingleByteFromBuffer(a);
+      EXPECT_EQ(ispGetLastResult(), hex(pattern(a), 2)) << hex(a, 4);
+    }
+    EXPECT_EQ(ispVerifyAddrRange(0, bytes - 1), 1) << ispGetLastError();
+    EXPECT_EQ(ispBlankCheckAddrRange(0, bytes - 1), 0);
+    EXPECT_EQ(ispGetLastError(), ovisp::kBlankCheckFail);
+    EXPECT_EQ(link->stalls, 0);
   }
 }
 
@@ -289,8 +345,9 @@ struct Frame {
 // answered by the whole range in frames of eight bytes.  Replies wait in
 // `queue` until read; `holdReplies` keeps the next replies back until the
 // library has given up waiting for them (a read with a time-out that found
-// nothing), as a slow node's replies arrive late.
-class CanTarget : public ovisp_test::RecordingCanLinkBase {
+// nothing), as a slow node's replies arrive late.  A node that refuses a
+// write answers on its error frame, base + 6.
+class CanTarget : public ovisp_test::RecordingCanLinkBase, public Target {
  public:
   bool writeText(const std::string& frame) override {
     frames.push_back(frame);
@@ -317,8 +374,14 @@ class CanTarget : public ovisp_test::RecordingCanLinkBase {
     return true;
   }
 
+  std::size_t received() const override { return frames.size(); }
+  std::uint8_t& flash(unsigned address) override { return memory[0][address % memory[0].size()]; }
+  void refuseBootStatus(bool on) override { refuseBootStatus_ = on; }
+
   bool paged = false;
-  std::map<int, Bytes> memory = {{0, Bytes(0x20000, 0xFF)}, {1, Bytes(0x1000, 0xFF)}};
+  // The special bytes of a paged node live in memories 3 to 6.
+  std::map<int, Bytes> memory = {{0, Bytes(0x20000, 0xFF)}, {1, Bytes(0x1000, 0xFF)}, {3, Bytes(128, 0xFF)},
+                                 {4, Bytes(128, 0xFF)},     {5, Bytes(128, 0xFF)},    {6, Bytes(128, 0xFF)}};
   std::deque<Frame> queue;
   std::deque<Frame> held;
   int holdReplies = 0;
@@ -348,6 +411,8 @@ class CanTarget : public ovisp_test::RecordingCanLinkBase {
         }
         return {{id, {0x00}}};
       case 2:
+        // The boot status byte is the first byte of memory 4.
+        if (refuseBootStatus_ && paged && memoryIndex_ == 4 && next_ == 0) return {{(id & ~0xFu) | 6, {}}};
         for (std::size_t i = 0; i < d.size(); ++i) at(next_++) = d[i];
         return {{id, {static_cast<std::uint8_t>(next_ > last_ ? 0x00 : 0x02)}}};
       case 3: {
@@ -381,6 +446,7 @@ class CanTarget : public ovisp_test::RecordingCanLinkBase {
   unsigned page_ = 0;
   unsigned next_ = 0;
   unsigned last_ = 0;
+  bool refuseBootStatus_ = false;
 };
 
 class CanTargets : public ovisp_test::RecordingLinkTest<CanTarget> {
@@ -492,7 +558,7 @@ TEST_F(CanTargets, PagedVerifyFailureNamesThePage) {
 // data and blank-check offsets by UPLOAD.  `statusFor` makes it answer a kind
 // of command with an error status; `busyPolls` GETSTATUS replies of each
 // command say busy and ask for `pollMs`.
-class DfuTarget : public ovisp_test::RecordingLinkBase {
+class DfuTarget : public ovisp_test::RecordingLinkBase, public Target {
  public:
   // Kinds of command: erase, program, read, blank check, special-byte read,
   // special-byte write, security level.
@@ -526,8 +592,19 @@ class DfuTarget : public ovisp_test::RecordingLinkBase {
     return n;
   }
 
+  std::size_t received() const override { return static_cast<std::size_t>(downloads); }
+  std::uint8_t& flash(unsigned address) override { return memory[address % memory.size()]; }
+  // errWRITE, as a target answers a write it does not take.
+  void refuseBootStatus(bool on) override {
+    if (on) {
+      statusFor[kSpecialWrite] = 3;
+    } else {
+      statusFor.erase(kSpecialWrite);
+    }
+  }
+
   platform::FakeClock* clock = nullptr;
-  Bytes flash = Bytes(32768, 0xFF);
+  Bytes memory = Bytes(32768, 0xFF);
   std::map<Kind, std::uint8_t> statusFor;
   int busyPolls = 0;
   std::uint32_t pollMs = 0;
@@ -555,14 +632,14 @@ class DfuTarget : public ovisp_test::RecordingLinkBase {
     }
     const auto word = [&](std::size_t at) { return static_cast<unsigned>(p[at] << 8 | p[at + 1]); };
     switch (kind) {
-      case kErase: std::fill(flash.begin(), flash.end(), 0xFF); break;
+      case kErase: std::fill(memory.begin(), memory.end(), 0xFF); break;
       case kProgram:
-        for (unsigned a = word(2), i = 32 + word(2) % 32; a <= word(4); ++a, ++i) flash[a] = p[i];
+        for (unsigned a = word(2), i = 32 + word(2) % 32; a <= word(4); ++a, ++i) memory[a] = p[i];
         break;
-      case kRead: upload_ = Bytes(flash.begin() + word(2), flash.begin() + word(4) + 1); break;
+      case kRead: upload_ = Bytes(memory.begin() + word(2), memory.begin() + word(4) + 1); break;
       case kBlank:
         for (unsigned a = word(2); a <= word(4); ++a) {
-          if (flash[a] != 0xFF) {
+          if (memory[a] != 0xFF) {
             status_ = 5;
             upload_ = Bytes{static_cast<std::uint8_t>(a >> 8), static_cast<std::uint8_t>(a)};
             break;
@@ -633,7 +710,7 @@ TEST_F(DfuTargets, EveryErrorStatusFailsEveryCommand) {
 TEST_F(DfuTargets, BlankCheckAnswersBlankOnlyForABlankMemory) {
   ready();
   EXPECT_EQ(ispBlankCheckDevice(), 1) << ispGetLastError();
-  link->flash[0x4321] = 0;
+  link->memory[0x4321] = 0;
   EXPECT_EQ(ispBlankCheckDevice(), 0);
   EXPECT_EQ(ispGetLastError(), ovisp::kBlankCheckFail);
   EXPECT_STREQ(ispGetLastResult(), "4321");
@@ -692,6 +769,122 @@ TEST_F(DfuTargets, CrcProgrammingCountsToAHundredPercentAtMost) {
     ASSERT_EQ(ispProgramAddrRange(start, end), 1) << ispGetLastError();
     EXPECT_LE(ispGetTaskCompletionPercent(), 100);
     EXPECT_GE(ispGetTaskCompletionPercent(), 90);
+  }
+}
+
+// ---- Every link ---------------------------------------------------------------
+
+template <class Double>
+std::pair<std::unique_ptr<ovisp::CommDriver>, Target*> linked(std::unique_ptr<Double> target) {
+  Target* view = target.get();
+  return {std::move(target), view};
+}
+
+TEST(EveryLink, NoSuccessForWorkThatWasNotDone) {
+  struct Row {
+    const char* what;
+    int device;
+    int hardware;
+    std::function<std::pair<std::unique_ptr<ovisp::CommDriver>, Target*>(platform::FakeClock&)> make;
+    std::function<unsigned char()> open;
+    unsigned low, high;        // the HEX file's data, across 64 KB where the flash has pages
+    int smallerMemory;         // one the data does not fit
+    int refused;               // the error of a refused boot-status write
+    const char* firstWritten;  // what a blank check of the programmed flash names
+    unsigned changed;          // a programmed byte above 64 KB where there are pages...
+    const char* changedText;   // ...as a blank check from it and a verify name it
+  };
+  const Row rows[] = {
+      {"RS-232, device 24", 24, 1,
+       [](platform::FakeClock&) {
+         auto t = std::make_unique<Rs232Target>();
+         t->paged = true;
+         return linked(std::move(t));
+       },
+       [] { return static_cast<unsigned char>(1); }, 0xFFF3, 0x1002B, 1, ovisp::kWriteProtected, "00FFF3", 0x10010,
+       "010010"},
+      {"CAN, device 24", 24, 4,
+       [](platform::FakeClock&) {
+         auto t = std::make_unique<CanTarget>();
+         t->paged = true;
+         return linked(std::move(t));
+       },
+       [] { return ispSelectCanNode(0x2A); }, 0xFFF3, 0x1002B, 1, ovisp::kSoftwareSecurity, "00FFF3", 0x10010,
+       "010010"},
+      {"USB DFU, device 3", 3, 2,
+       [](platform::FakeClock& clock) {
+         auto t = std::make_unique<DfuTarget>();
+         t->clock = &clock;
+         return linked(std::move(t));
+       },
+       [] { return ispOpenUsbPort(); }, 0x1FF3, 0x202B, 1, ovisp::kSoftwareSecurity, "1FF3", 0x2010, "2010"},
+  };
+  testsupport::TempRoot root;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    platform::FakeClock clock;
+    auto [link, target] = row.make(clock);
+    ovisp::session().reset();
+    ovisp::session().setCommDriver(std::move(link));
+    platform::set_clock(&clock);
+    ASSERT_EQ(ispInit(), 1);
+    ASSERT_EQ(ispSelectDevice(row.device), 1);
+    ASSERT_EQ(ispSelectCommHardware(row.hardware), 1) << ispGetLastError();
+    ASSERT_EQ(row.open(), 1) << ispGetLastError();
+    // The HEX file comes from srec_cat, not from the library's writer.
+    std::string image;
+    for (unsigned a = row.low; a <= row.high; ++a) image += static_cast<char>(pattern(a));
+    std::ofstream(root.path() + "/data.bin", std::ios::binary) << image;
+    const std::string file = root.path() + "/data.hex";
+    ASSERT_EQ(testsupport::run_command("srec_cat " + root.path() + "/data.bin -Binary -offset " +
+                                       std::to_string(row.low) + " -o " + file + " -Intel"),
+              0);
+    ASSERT_EQ(ispParseHexFile(file.c_str()), 1) << ispGetLastError();
+
+    // Data loaded for the flash does not fit a smaller memory selected
+    // afterwards: nothing of it can be programmed or compared there.
+    ASSERT_EQ(ispSelectMemory(row.smallerMemory), 1) << ispGetLastError();
+    std::size_t sent = target->received();
+    EXPECT_EQ(ispProgramDevice(), 0);
+    EXPECT_EQ(ispGetLastError(), ovisp::kAddressOutOfRange);
+    EXPECT_EQ(ispVerifyDevice(), 0);
+    EXPECT_EQ(ispGetLastError(), ovisp::kAddressOutOfRange);
+    EXPECT_EQ(target->received(), sent);
+    ASSERT_EQ(ispSelectMemory(0), 1) << ispGetLastError();
+
+    // A boot status byte refused after the first page fails the program;
+    // what follows works on the flash again, each step with its own
+    // traffic, and the target ends up holding every byte of the file.
+    target->refuseBootStatus(true);
+    EXPECT_EQ(ispProgramDevice(), 0);
+    EXPECT_EQ(ispGetLastError(), row.refused);
+    target->refuseBootStatus(false);
+    sent = target->received();
+    EXPECT_EQ(ispProgramDevice(), 1) << ispGetLastError();
+    EXPECT_GT(target->received(), sent);
+    unsigned wrong = 0;
+    for (unsigned a = row.low; a <= row.high; ++a) wrong += target->flash(a) != pattern(a) ? 1 : 0;
+    EXPECT_EQ(wrong, 0u);
+    sent = target->received();
+    EXPECT_EQ(ispVerifyDevice(), 1) << ispGetLastError();
+    EXPECT_GT(target->received(), sent);
+    sent = target->received();
+    EXPECT_EQ(ispBlankCheckDevice(), 0);
+    EXPECT_EQ(ispGetLastError(), ovisp::kBlankCheckFail);
+    EXPECT_STREQ(ispGetLastResult(), row.firstWritten);
+    EXPECT_GT(target->received(), sent);
+
+    // Above 64 KB a failure names its page too.
+    EXPECT_EQ(ispBlankCheckAddrRange(row.changed, row.high), 0);
+    EXPECT_EQ(ispGetLastError(), ovisp::kBlankCheckFail);
+    EXPECT_STREQ(ispGetLastResult(), row.changedText);
+    target->flash(row.changed) ^= 0xFF;
+    EXPECT_EQ(ispVerifyDevice(), 0);
+    EXPECT_EQ(ispGetLastError(), ovisp::kVerifyFail);
+    EXPECT_STREQ(ispGetLastResult(), row.changedText);
+
+    ovisp::session().reset();
+    platform::set_clock(nullptr);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "testsupport/diskette_image.h"
 #include "testsupport/temp_root.h"
 
 namespace {
@@ -136,6 +137,22 @@ TEST(SharedLibrary, ARelativePathFindsTheLinkLibrariesBesideIt) {
   EXPECT_NE(byAbsolutePath.find("2=1/0 "), std::string::npos) << byAbsolutePath;
   EXPECT_EQ(hardwareSelections(bin, "./ovisp.so"), byAbsolutePath);
   EXPECT_EQ(hardwareSelections(bin + "/..", "bin/ovisp.so"), byAbsolutePath);
+}
+
+TEST(SharedLibrary, LoadedByARelativePathItOpensTheUsbLinkFromAnotherFolder) {
+  // A host of its own folder loads ./ovisp.so, changes folder and opens the
+  // USB link: neither the working folder nor the host's leads to the link
+  // library, only the folder the library was loaded from.
+  char resolved[PATH_MAX];
+  ASSERT_NE(realpath(libraryPath().c_str(), resolved), nullptr);
+  const std::string absolute = resolved;
+  const std::string bin = absolute.substr(0, absolute.rfind('/'));
+  testsupport::TempRoot elsewhere;
+  std::string output;
+  const int status = testsupport::run_command(
+      std::string("'") + OVISP_RELATIVE_HOST + "' '" + bin + "' '" + elsewhere.path() + "'", &output);
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(output, "select=1/0 open=1/0\n");
 }
 
 }  // namespace
