@@ -3,7 +3,11 @@
 #include <SDL_syswm.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <numbers>
+#include <vector>
 
 #include "platform/debug.h"
 #include "platform/window.h"
@@ -38,6 +42,118 @@ int to_virtual_key(SDL_Keycode k) {
     default: return 0;
   }
 }
+
+// The simple beep: a short tone through SDL's audio.  An open device and the
+// audio subsystem's own threads wake the process many times a second, so the
+// device is opened for each tone and closed again, with the subsystem, once
+// the tone has played out; the program's own thread does both, from its
+// waits.  A machine without a sound device stays silent: the first failure
+// is noted once and no later beep tries again, so a refusal never stalls on
+// the sound system or fills the log.
+class Beeper {
+ public:
+  ~Beeper() { close(); }
+
+  void beep() {
+    if (unavailable_ || (!device_ && !open())) return;
+    // A beep while the last tone still sounds is heard as that one.
+    if (SDL_GetQueuedAudioSize(device_) > tail_bytes()) return;
+    const std::vector<std::int16_t>& t = tone();
+    if (SDL_QueueAudio(device_, t.data(), static_cast<Uint32>(t.size() * sizeof t[0])) != 0) {
+      give_up("the tone could not be queued", SDL_GetError());
+      return;
+    }
+    played_by_ = SDL_GetTicks64() + kToneMs + kTailMs + buffer_ms();
+    SDL_PauseAudioDevice(device_, 0);
+  }
+
+  // Closes the device once the tone has played out (or never will).
+  void settle() {
+    if (!device_) return;
+    const Uint64 now = SDL_GetTicks64();
+    if (now < played_by_) return;
+    if (SDL_GetQueuedAudioSize(device_) == 0 || now >= played_by_ + kStuckMs) close();
+  }
+
+  // `timeout_ms`, or less when the tone ends sooner: the wait then returns in
+  // time to close the device.
+  std::uint32_t wait_limit(std::uint32_t timeout_ms) const {
+    if (!device_) return timeout_ms;
+    const Uint64 now = SDL_GetTicks64();
+    const Uint64 left = now < played_by_ ? played_by_ - now : kRecheckMs;
+    return static_cast<std::uint32_t>(std::min<Uint64>(timeout_ms, left));
+  }
+
+ private:
+  static constexpr int kRate = 44100;
+  static constexpr int kToneHz = 750;
+  static constexpr int kToneMs = 150;
+  static constexpr int kRampMs = 5;  // no click at either end
+  // Silence queued after the tone: the device is closed only once all of it
+  // was handed over, so the tone's end is never cut in the device's buffers.
+  static constexpr int kTailMs = 100;
+  static constexpr Uint64 kRecheckMs = 10;
+  static constexpr Uint64 kStuckMs = 1000;
+  static constexpr int kBufferSamples = 512;
+
+  static Uint32 tail_bytes() { return kRate * kTailMs / 1000 * sizeof(std::int16_t); }
+  Uint64 buffer_ms() const { return static_cast<Uint64>(2 * spec_.samples) * 1000 / kRate; }
+
+  static const std::vector<std::int16_t>& tone() {
+    static const std::vector<std::int16_t> samples = [] {
+      const int n = kRate * kToneMs / 1000, ramp = kRate * kRampMs / 1000;
+      std::vector<std::int16_t> v(static_cast<std::size_t>(n + kRate * kTailMs / 1000), 0);
+      for (int i = 0; i < n; ++i) {
+        const double edge = std::min({1.0, (i + 1.0) / ramp, (n - i) / static_cast<double>(ramp)});
+        const double wave = std::sin(2.0 * std::numbers::pi * kToneHz * i / kRate);
+        v[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(std::lround(8000.0 * edge * wave));
+      }
+      return v;
+    }();
+    return samples;
+  }
+
+  bool open() {
+    // Devices coming and going are not the program's business: their
+    // events would only end waits for input.
+    SDL_EventState(SDL_AUDIODEVICEADDED, SDL_IGNORE);
+    SDL_EventState(SDL_AUDIODEVICEREMOVED, SDL_IGNORE);
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+      give_up("the sound system did not start", SDL_GetError());
+      return false;
+    }
+    SDL_AudioSpec want{};
+    want.freq = kRate;
+    want.format = AUDIO_S16SYS;
+    want.channels = 1;
+    want.samples = kBufferSamples;
+    device_ = SDL_OpenAudioDevice(nullptr, 0, &want, &spec_, 0);
+    if (!device_) {
+      give_up("no sound device opened", SDL_GetError());
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      return false;
+    }
+    return true;
+  }
+
+  void close() {
+    if (!device_) return;
+    SDL_CloseAudioDevice(device_);
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    device_ = 0;
+  }
+
+  void give_up(const char* what, const char* why) {
+    debug_printf("No beep: %s (%s)\n", what, why);
+    close();
+    unavailable_ = true;
+  }
+
+  SDL_AudioDeviceID device_ = 0;
+  SDL_AudioSpec spec_{};
+  Uint64 played_by_ = 0;
+  bool unavailable_ = false;
+};
 
 class SdlBackend : public WindowBackend {
  public:
@@ -151,6 +267,7 @@ class SdlBackend : public WindowBackend {
   }
 
   bool next_message(WindowMessage& out) override {
+    beeper_.settle();
     // SDL sends no text event for Enter, Backspace, Escape and Tab; their
     // character message follows the key-down, as the window procedure expects.
     if (pending_char_) {
@@ -173,8 +290,10 @@ class SdlBackend : public WindowBackend {
 
   void wait_message(std::uint32_t timeout_ms) override {
     if (pending_char_ || held_) return;
+    timeout_ms = beeper_.wait_limit(timeout_ms);
     // The event is kept for next_message(), so none is lost or reordered.
     held_ = SDL_WaitEventTimeout(&held_event_, static_cast<int>(timeout_ms)) == 1;
+    beeper_.settle();
   }
 
   void wait_message_or(std::uint32_t timeout_ms, const std::vector<int>& fds) override {
@@ -193,11 +312,12 @@ class SdlBackend : public WindowBackend {
       // millisecond, as SDL's own wait would.
       timeout_ms = std::min<std::uint32_t>(timeout_ms, 1);
     }
-    wait_readable(watched, timeout_ms);
+    wait_readable(watched, beeper_.wait_limit(timeout_ms));
+    beeper_.settle();
   }
 
   bool caps_lock_on() override { return (SDL_GetModState() & KMOD_CAPS) != 0; }
-  void beep() override {}
+  void beep() override { beeper_.beep(); }
 
   void set_icon(const std::uint32_t* pixels, int width, int height) override {
     if (!window_ || !pixels || width <= 0 || height <= 0) return;
@@ -301,6 +421,7 @@ class SdlBackend : public WindowBackend {
   int pending_char_ = 0;
   bool held_ = false;
   SDL_Event held_event_{};
+  Beeper beeper_;
 };
 
 }  // namespace

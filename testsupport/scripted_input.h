@@ -70,6 +70,14 @@ class ScriptedInput : public platform::NullBackend, public vaslab::InputSources 
   // an exception.
   ScriptedInput& hold_until(std::function<bool()> ready);
 
+  // Each beep is also sounded by this backend (a real window's, to hear
+  // what the screen refused), when set.
+  platform::WindowBackend* speaker = nullptr;
+  void beep() override {
+    NullBackend::beep();
+    if (speaker) speaker->beep();
+  }
+
   // Nothing left in the script.
   bool done() const { return script_.empty() && queue.empty(); }
 

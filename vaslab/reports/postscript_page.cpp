@@ -108,7 +108,7 @@ class PostScriptOutput : public PageOutput {
       return false;
     }
     page_.reserve(static_cast<std::size_t>(kPageHeight) * (colour_ ? 1801 : 601) + 4096);
-    page_ = "%%!\ngsave\n18 16 translate\n576 756 scale\n";
+    page_ = "%!\ngsave\n18 16 translate\n576 756 scale\n";
     page_ += colour_ ? "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 900 string readhexstring pop } false 3 colorimage\n"
                      : "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 300 string readhexstring pop } image\n";
     return true;

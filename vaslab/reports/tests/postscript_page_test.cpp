@@ -28,7 +28,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 std::string prologue(bool colour) {
-  return std::string("%%!\ngsave\n18 16 translate\n576 756 scale\n") +
+  return std::string("%!\ngsave\n18 16 translate\n576 756 scale\n") +
          (colour ? "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 900 string readhexstring pop } false 3 colorimage\n"
                  : "2400 3150 1 [2400 0 0 -3150 0 3150] { currentfile 300 string readhexstring pop } image\n");
 }
@@ -317,6 +317,11 @@ TEST_F(PostScriptPage, GhostscriptAcceptsEveryPage) {
                             platform::map_path("C:\\TEMP\\page.ps") + "'", &said),
                 0);
       EXPECT_EQ(said, "");
+      // A printer or queue that senses the language by the first bytes
+      // must take the page for PostScript, not for plain text.
+      std::string kind;
+      EXPECT_EQ(run_command("file -b '" + platform::map_path("C:\\TEMP\\page.ps") + "'", &kind), 0);
+      EXPECT_EQ(kind.rfind("PostScript", 0), 0u) << kind;
     }
 }
 

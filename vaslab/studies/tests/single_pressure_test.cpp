@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -134,6 +139,84 @@ TEST_F(SinglePressureTest, ScrollingRightAtTheNewestSampleBeepsAndChangesNothing
   EXPECT_EQ(run(1, 1, 1), 1);
   EXPECT_EQ(input->beeps, 1);
   EXPECT_EQ(page(1)->newest, 19);
+}
+
+// What SDL's disk audio driver recorded (16-bit mono samples at 44.1 kHz,
+// the format the window asks for), from the first to the last sample
+// louder than a whisper: its length, loudness and pitch.
+struct Heard {
+  double ms = 0, hz = 0;
+  int peak = 0;
+};
+Heard listen(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(f)), {});
+  std::vector<std::int16_t> s(bytes.size() / 2);
+  if (!s.empty()) std::memcpy(s.data(), bytes.data(), s.size() * 2);
+  const auto loud = [](std::int16_t v) { return std::abs(v) > 300; };
+  const auto first = std::find_if(s.begin(), s.end(), loud);
+  const auto last = std::find_if(s.rbegin(), s.rend(), loud).base();
+  Heard h;
+  int crossings = 0;
+  for (auto i = first; i < last; ++i) {
+    h.peak = std::max(h.peak, std::abs(int{*i}));
+    crossings += i != first && (i[-1] < 0) != (*i < 0);
+  }
+  h.ms = first < last ? (last - first) * 1000.0 / 44100 : 0;
+  h.hz = h.ms > 0 ? crossings / 2.0 / (h.ms / 1000) : 0;
+  return h;
+}
+
+// The refusal through a real window's sound, recorded by SDL's disk driver:
+// a short beep is heard.  Where no sound device opens (the recording's
+// folder is missing) the screen refuses just the same, silently, and goes on.
+TEST_F(SinglePressureTest, ARefusedScrollIsHeardAndWithoutASoundDeviceTheScreenGoesOn) {
+  add_pressure_step("One");
+  write_template();
+  const std::string heard = root.path() + "/heard.raw", unheard = root.path() + "/no such folder/heard.raw";
+  int exam = 5;  // each case a study of its own, captured anew
+  for (const std::string& recording : {heard, unheard}) {
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ::setenv("SDL_DISKAUDIOFILE", recording.c_str(), 1);
+    auto window = platform::make_sdl_backend();
+    ASSERT_TRUE(window);
+    input->speaker = window.get();
+    input->beeps = 0;
+    input->from_now().after(30);
+    frames_at(30, 20, 100, 100);
+    input->after(200).tap(kCodeCapture).after(100).panel_down(kRemoteSlowRight).after(50).panel_up();
+    input->after(100).tap(kCodeExit);
+    EXPECT_EQ(run(1, 1, 1, ++exam), 1) << recording;
+    EXPECT_EQ(input->beeps, 1) << recording;
+    EXPECT_EQ(page(1, exam)->newest, 19) << recording;
+    input->speaker = nullptr;
+    // The window's waits play the tone out and close the device: the
+    // recording then stops growing.
+    std::error_code e;
+    std::uintmax_t size = 1;
+    for (int still = 0, i = 0; still < 25 && i < 400; ++i) {
+      window->wait_message(20);
+      for (platform::WindowMessage m; window->next_message(m);) {
+      }
+      const std::uintmax_t now = std::filesystem::file_size(recording, e);
+      still = !e && now == size ? still + 1 : 0;
+      size = e ? 0 : now;
+    }
+    window.reset();
+    if (recording == unheard) {
+      EXPECT_FALSE(std::filesystem::exists(recording));
+      continue;
+    }
+    ASSERT_GT(size, 0u) << "nothing recorded";
+    EXPECT_EQ(std::filesystem::file_size(recording), size) << "the device was closed after the tone";
+    const Heard h = listen(recording);
+    EXPECT_GE(h.ms, 80) << "a beep, not a click or silence";
+    EXPECT_LE(h.ms, 400) << "a beep, not a drone";
+    EXPECT_GE(h.peak, 3000) << "loud enough to be heard";
+    EXPECT_TRUE(h.hz >= 300 && h.hz <= 3000) << h.hz << " Hz";
+  }
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ::unsetenv("SDL_DISKAUDIOFILE");
 }
 
 TEST_F(SinglePressureTest, AReviewedPageIsRewrittenWithOnlyItsChanges) {
