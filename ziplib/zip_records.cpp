@@ -650,6 +650,8 @@ int zip_read_archive(ZipState& s) {
   while (sig == kCentralSig) {
     if (it == a.entries.end()) return fail(s, 309, "");
     ZipEntry& e = *it++;
+    // How far the item's data was found to run: its copy takes exactly that.
+    const std::uint64_t data_size = e.csize;
     if (!r.read(h, 42)) return fail(s, 322, "", ZE_EOF);
     e.made_by = get_u16le(h);
     e.needed = get_u16le(h + 2);
@@ -676,6 +678,12 @@ int zip_read_archive(ZipState& s) {
       e.zip64_central_len = z64len;
     e.disk = disk;
     if (offset != e.offset) return fail(s, 310, e.name);
+    // Another size here would cut the item's data, or carry the next header
+    // along, in the archive written from this one.
+    if (e.csize != data_size && !repair) {
+      zip_report_error(s, ZE_FORM, e.name.c_str());
+      return ZE_FORM;
+    }
     ++central_count;
     std::uint8_t sb[4];
     if (!r.read(sb, 4)) return fail(s, 322, "");

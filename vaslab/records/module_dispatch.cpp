@@ -132,10 +132,16 @@ int set_result_message(const char* prefix, int result) {
     default: break;
   }
   // The file or folder and the system error a module noted follow the
-  // shared text, which alone would send the operator the wrong way.
+  // shared text, which alone would send the operator the wrong way.  Such a
+  // failure is a file's: a text naming a fault of the study's data would
+  // send them the wrong way too.
   std::string cause = platform::take_failure_cause();
-  if (result != 0 && !cause.empty()) cause.insert(0, " ");
-  else cause.clear();
+  if (result != 0 && !cause.empty()) {
+    cause.insert(0, " ");
+    if (result == 9 || result == 10) text = "File error.";
+  } else {
+    cause.clear();
+  }
   std::snprintf(g_message_text, sizeof g_message_text, "%s%s%s", prefix ? prefix : "", text, cause.c_str());
   return result;
 }

@@ -17,6 +17,7 @@
 #include "vaslab/core/settings/settings.h"
 #include "vaslab/core/toolkit/buttons.h"
 #include "vaslab/core/toolkit/main_window.h"
+#include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/core/toolkit/screen.h"
 #include "vaslab/reports/export_args.h"
 #include "vaslab/reports/module_entries.h"
@@ -68,77 +69,162 @@ int copy_study(const ExportArgs& args, int& number, BeforeCopy before_copy) {
 
 // --- E-mail ---------------------------------------------------------------
 
-// The copies the mail text names ("Filename: 8.zvt"), as the mail program
-// reads them: the export's own numbered names only.
-std::vector<std::string> mailed_copies(const std::string& text) {
-  std::vector<std::string> names;
-  const std::string key = "Filename: ";
+// Every copy a batch makes, with the folder it went to, one line each
+// ("C:\MAIL\8.zvt"), written before the copy: the export folder may be
+// another by the time the batch is found unsent.  Emptied once the batch
+// went out, and at every batch's start.
+constexpr char kMailCopies[] = "c:\\smtp\\copies";
+
+// An export copy's name as this module makes it: a number and ".zvt".
+bool is_mail_copy_name(const std::string& name) {
+  const std::size_t digits = name.find_first_not_of("0123456789");
+  return digits > 0 && digits != std::string::npos && platform::same_name(name.substr(digits), ".zvt");
+}
+
+struct MailedStudy {
+  std::string file, patient;
+};
+
+// The studies the mail text lists ("Filename: 8.zvt", then "Name: ..."),
+// the export's own numbered names only.
+std::vector<MailedStudy> mailed_studies(const std::string& text) {
+  std::vector<MailedStudy> studies;
+  const std::string file_key = "Filename: ", name_key = "Name: ";
   for (std::size_t at = 0; at < text.size();) {
     const std::size_t end = std::min(text.find('\n', at), text.size());
     const std::string line = text.substr(at, end - at);
     at = end + 1;
-    if (line.compare(0, key.size(), key) != 0) continue;
-    const std::string name = line.substr(key.size());
-    const std::size_t digits = name.find_first_not_of("0123456789");
-    if (digits > 0 && digits != std::string::npos && platform::same_name(name.substr(digits), ".zvt"))
-      names.push_back(name);
+    if (line.compare(0, file_key.size(), file_key) == 0) {
+      const std::string name = line.substr(file_key.size());
+      if (is_mail_copy_name(name)) studies.push_back({name, ""});
+    } else if (line.compare(0, name_key.size(), name_key) == 0 && !studies.empty() && studies.back().patient.empty()) {
+      std::string patient = line.substr(name_key.size());
+      patient.erase(patient.find_last_not_of(' ') + 1);
+      studies.back().patient = patient;
+    }
   }
-  return names;
+  return studies;
+}
+
+// The copies of the record, as written whole: a line cut short by a kill
+// names no copy.
+std::vector<std::string> recorded_copies(const std::string& record) {
+  std::vector<std::string> copies;
+  for (std::size_t at = 0, end; (end = record.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string path = record.substr(at, end - at);
+    if (is_mail_copy_name(path.substr(path.find_last_of("\\/") + 1))) copies.push_back(path);
+  }
+  return copies;
+}
+
+std::string file_text(const char* win_path) {
+  const auto bytes = platform::read_file(platform::map_path(win_path));
+  return bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+}
+
+// What the operator is told of a batch that never went out.
+std::string unsent_notice(const std::vector<MailedStudy>& studies) {
+  constexpr std::size_t kShown = 8;  // the box's twelve lines
+  std::string text = "The last e-mail batch was not sent:";
+  for (std::size_t i = 0; i < studies.size() && i < kShown; ++i)
+    text += "\r" + studies[i].file + " " + studies[i].patient;
+  if (studies.size() > kShown) text += "\rand " + std::to_string(studies.size() - kShown) + " more";
+  return text + "\rIts copies are removed. Export\rthese studies again to mail them.";
 }
 
 // A batch's first study finds no mark in C:\TEMP\ (the export screen's start
-// of a batch empties that folder).  Whatever the mail text still names then
+// of a batch empties that folder).  What the mail text still lists then
 // belongs to a batch that never went out, killed or refused by the mail
-// program: its copies go and the text is emptied, so that this batch mails
-// its own studies only, numbered as if that batch had not been.
-int start_mail_batch(const ExportArgs& args) {
+// program: the operator is told, the copies the record holds of it go from
+// the folders they were written to, and text and record are emptied, so
+// that this batch mails its own studies only, numbered as if that batch had
+// not been.  A listed copy the record does not hold went out with a batch
+// whose mail program keeps the text, or is not this module's: it stays.
+int start_mail_batch() {
   const std::string mark = platform::map_path_create_dirs(kMailBatchMark);
   if (platform::file_size(mark)) return kOk;
   const std::string text_path = platform::map_path_create_dirs(kMailText);
-  if (const auto text = platform::read_file(text_path)) {
-    for (const std::string& name : mailed_copies(std::string(text->begin(), text->end())))
-      if (platform::file_delete(export_file(args.destination, name)) == 0)
-        platform::debug_printf("mail: %s of a batch never sent removed\n", name.c_str());
+  const std::string copies_path = platform::map_path(kMailCopies);
+  const std::vector<std::string> copies = recorded_copies(file_text(kMailCopies));
+  std::vector<MailedStudy> unsent;
+  std::vector<std::string> unsent_copies;
+  for (const MailedStudy& study : mailed_studies(file_text(kMailText))) {
+    bool held = false;
+    for (const std::string& copy : copies) {
+      if (!platform::same_name(copy.substr(copy.find_last_of("\\/") + 1), study.file)) continue;
+      unsent_copies.push_back(copy);
+      held = true;
+    }
+    if (held) unsent.push_back(study);
   }
-  if (platform::write_file_atomic(text_path, "", 0) != 0) return kNoMailText;
-  return platform::write_file_atomic(mark, "", 0) == 0 ? kOk : kNoMailText;
+  // Told before anything goes: cut off here, the next start tells it again.
+  if (!unsent.empty()) show_message_box(nullptr, unsent_notice(unsent).c_str(), "E-mail not sent", kMbOkOnly);
+  for (const std::string& copy : unsent_copies)
+    if (platform::file_delete(copy) == 0) platform::debug_printf("mail: %s of a batch never sent removed\n", copy.c_str());
+  for (const auto& [path, where] : {std::pair{text_path, kMailText}, std::pair{copies_path, kMailCopies}})
+    if (const int r = platform::write_file_atomic(path, "", 0); r != 0) {
+      platform::note_failure_cause(where, r);
+      return kNoMailText;
+    }
+  if (const int r = platform::write_file_atomic(mark, "", 0); r != 0) {
+    platform::note_failure_cause(kMailBatchMark, r);
+    return kNoMailText;
+  }
+  return kOk;
+}
+
+// Cuts a file of the batch back to its length before an entry.
+void take_back_batch_entry(const char* win_path, long long before) {
+  if (before < 0) return;
+  const int f = platform::file_open(win_path, platform::OpenMode::kReadWrite);
+  if (f < 0) return;
+  (void)platform::file_truncate(f, static_cast<std::uint64_t>(before));
+  (void)platform::file_close(f);
+}
+
+// Appends `entry` to a file of the batch whole: its length before, or -1
+// with the cause noted.
+long long append_batch_entry(const char* win_path, const std::string& entry) {
+  const int f = platform::file_open(win_path, platform::OpenMode::kAppend);
+  if (f < 0) {
+    platform::note_failure_cause(win_path, f);
+    return -1;
+  }
+  const long long before = platform::file_length(f);
+  const long long written = platform::file_write(f, entry.data(), entry.size());
+  const int closed = platform::file_close(f);
+  if (before >= 0 && written == static_cast<long long>(entry.size()) && closed == 0) return before;
+  platform::note_failure_cause(win_path, written < 0 ? static_cast<int>(written) : closed < 0 ? closed : -EIO);
+  take_back_batch_entry(win_path, before);  // whatever got in goes again
+  return -1;
 }
 
 int add_mail_study(const ExportArgs& args) {
-  if (const int r = start_mail_batch(args)) return r;
-  // The entry goes into the text before the copy is made: a copy the text
-  // does not name could never be told from one that went out.
-  long long text_before = -1;
+  if (const int r = start_mail_batch()) return r;
+  // The copy goes into the record, and its entry into the text, before it
+  // is made: a copy neither names could never be told from one that went
+  // out, nor found again once the export folder is another.
+  long long record_before = -1, text_before = -1;
   int number = 0;
   const int r = copy_study(args, number, [&] {
+    const std::string name = std::to_string(number) + ".zvt";
+    record_before = append_batch_entry(kMailCopies, export_file(args.destination, name) + "\n");
+    if (record_before < 0) return static_cast<int>(kNoMailText);
     // Name, study type and date, as the export screen wrote them; a short
     // file leaves them empty.
     char info[81] = {};
     auto bytes = platform::read_file(platform::map_path("c:\\temp\\exinfo"), sizeof info);
     if (bytes && bytes->size() == sizeof info) std::memcpy(info, bytes->data(), sizeof info);
-    const std::string entry = "Filename: " + std::to_string(number) + ".zvt\n" + "Name: " +
-                              std::string(field_text(info, 29)) + "\n" + "Type: " +
-                              std::string(field_text(info + 30, 29)) + "\n" + "Date: " +
+    const std::string entry = "Filename: " + name + "\n" + "Name: " + std::string(field_text(info, 29)) + "\n" +
+                              "Type: " + std::string(field_text(info + 30, 29)) + "\n" + "Date: " +
                               std::string(field_text(info + 60, 20)) + "\n\n\n";
-    const int f = platform::file_open(kMailText, platform::OpenMode::kAppend);
-    if (f < 0) {
-      platform::note_failure_cause(kMailText, f);
-      return static_cast<int>(kNoMailText);
-    }
-    text_before = platform::file_length(f);
-    const long long written = platform::file_write(f, entry.data(), entry.size());
-    const int closed = platform::file_close(f);
-    if (written == static_cast<long long>(entry.size()) && closed == 0) return static_cast<int>(kOk);
-    platform::note_failure_cause(kMailText, written < 0 ? static_cast<int>(written) : closed < 0 ? closed : -EIO);
-    return static_cast<int>(kNoMailText);
+    text_before = append_batch_entry(kMailText, entry);
+    return static_cast<int>(text_before < 0 ? kNoMailText : kOk);
   });
-  if (r != kOk && text_before >= 0) {
-    // The study is not in the batch: its entry goes again.
-    const int f = platform::file_open(kMailText, platform::OpenMode::kReadWrite);
-    if (f >= 0) {
-      (void)platform::file_truncate(f, static_cast<std::uint64_t>(text_before));
-      (void)platform::file_close(f);
-    }
+  if (r != kOk) {
+    // The study is not in the batch: its entries go again.
+    take_back_batch_entry(kMailText, text_before);
+    take_back_batch_entry(kMailCopies, record_before);
   }
   return r;
 }
@@ -166,6 +252,10 @@ int send_email_batch(int options) {
   std::string cause;
   const int result = run_mail_command(cause);
   if (options & 0x80) restore_main_window();
+  // Sent: its copies are the export's now, whatever the mail text still
+  // says.  A record left behind matters only where the mail program keeps
+  // the text it sent (the project's empties it).
+  if (result == 0) (void)platform::write_file_atomic(platform::map_path(kMailCopies), "", 0);
   std::string output;
   bool have_output = false;
   if (auto bytes = platform::read_file(platform::map_path(kMailOutput))) {

@@ -1,6 +1,7 @@
 #include "vaslab/reports/zelmar_export.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "vaslab/reports/delimited_export.h"
@@ -167,7 +169,10 @@ class Stream {
   bool open(bool& batch_start) {
     platform::map_path_create_dirs(kZelmarStreamFile);
     fd_ = platform::file_open(kZelmarStreamFile, platform::OpenMode::kAppend);
-    if (fd_ < 0) return false;
+    if (fd_ < 0) {
+      platform::note_failure_cause(kZelmarStreamFile, fd_);
+      return false;
+    }
     batch_start = platform::file_length(fd_) == 0;
     return true;
   }
@@ -175,6 +180,7 @@ class Stream {
     if (fd_ < 0) return 0;
     const int r = platform::file_close(fd_);
     fd_ = -1;
+    platform::note_failure_cause(kZelmarStreamFile, r);
     return r;
   }
 
@@ -202,6 +208,7 @@ class Stream {
     const long long n = platform::file_write(fd_, buffer_.data(), buffer_.size());
     const bool whole = n == static_cast<long long>(buffer_.size());
     buffer_.clear();
+    if (!whole) platform::note_failure_cause(kZelmarStreamFile, n < 0 ? static_cast<int>(n) : -ENOSPC);
     return whole;
   }
 
@@ -235,13 +242,23 @@ void encode_group(const ZelmarGroupRecord& r, std::uint8_t* out) {
 bool group_of(std::string_view patient, const std::string& exam, std::string& group) {
   platform::map_path_create_dirs(kZelmarGroupFile);
   const int fd = platform::file_open(kZelmarGroupFile, platform::OpenMode::kOpenAlways);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    platform::note_failure_cause(kZelmarGroupFile, fd);
+    return false;
+  }
+  // The first error met, for the operator.
+  int error = 0;
+  auto check = [&](long long r, long long want) {
+    if (r != want && error == 0) error = r < 0 ? static_cast<int>(r) : -EIO;
+    return r == want;
+  };
   std::vector<std::uint8_t> bytes;
   const long long length = platform::file_length(fd);
   bool ok = length >= 0;
+  if (!ok) error = static_cast<int>(length);
   if (ok) {
     bytes.resize(static_cast<std::size_t>(length));
-    ok = platform::file_read(fd, bytes.data(), bytes.size()) == length;
+    ok = check(platform::file_read(fd, bytes.data(), bytes.size()), length);
   }
   const std::size_t count = bytes.size() / kZelmarGroupRecordBytes;
   ZelmarGroupRecord r{};
@@ -249,7 +266,9 @@ bool group_of(std::string_view patient, const std::string& exam, std::string& gr
     decode_group(bytes.data() + i * kZelmarGroupRecordBytes, r);
     if (field_text(r.patient_name, sizeof r.patient_name) == patient) {
       group = std::string(field_text(r.file_name, sizeof r.file_name));
-      return platform::file_close(fd) == 0;
+      const int closed = platform::file_close(fd);
+      platform::note_failure_cause(kZelmarGroupFile, closed);
+      return closed == 0;
     }
   }
   if (ok) {
@@ -262,12 +281,14 @@ bool group_of(std::string_view patient, const std::string& exam, std::string& gr
     std::uint8_t out[kZelmarGroupRecordBytes];
     encode_group(r, out);
     const auto at = static_cast<long long>(count * kZelmarGroupRecordBytes);
-    ok = platform::file_seek(fd, at, SEEK_SET) == at &&
-         platform::file_write(fd, out, sizeof out) == static_cast<long long>(sizeof out) &&
-         platform::file_truncate(fd, static_cast<std::uint64_t>(at) + sizeof out) == 0;
+    ok = check(platform::file_seek(fd, at, SEEK_SET), at) &&
+         check(platform::file_write(fd, out, sizeof out), static_cast<long long>(sizeof out)) &&
+         check(platform::file_truncate(fd, static_cast<std::uint64_t>(at) + sizeof out), 0);
     group = std::string(field_text(r.file_name, sizeof r.file_name));
   }
-  return platform::file_close(fd) == 0 && ok;
+  const bool closed = check(platform::file_close(fd), 0);
+  platform::note_failure_cause(kZelmarGroupFile, error);
+  return closed && ok;
 }
 
 // --- Study call ---------------------------------------------------------------------

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/le_bytes.h"
 #include "platform/paths.h"
@@ -509,6 +511,7 @@ class Trace {
  public:
   bool open() {
     handle_ = platform::file_open(kTraceFile, platform::OpenMode::kCreateAlways);
+    if (handle_ < 0) platform::note_failure_cause(kTraceFile, handle_);
     return handle_ >= 0;
   }
   void step() {
@@ -581,7 +584,12 @@ int write_records(const ExportArgs& args, std::vector<ZelmarEntry>& entries) {
     const int n = (args.options & 0x08) ? 1 : next++;
     const std::string path = platform::map_path_create_dirs(export_file(args.destination, std::to_string(n)));
     std::string staged;
-    if (platform::stage_file(path, bytes, sizeof bytes, 0644, staged) != 0) return discard();
+    if (const int e = platform::stage_file(path, bytes, sizeof bytes, 0644, staged); e != 0) {
+      // Its folder, as for every export's copy: a full or read-only one
+      // refuses any name.
+      platform::note_failure_cause(export_file(args.destination, ""), e);
+      return discard();
+    }
     // Under option 0x08 each group replaces the one before it as "1".
     const bool is_new = !platform::file_size(path).has_value() &&
                         std::none_of(batch.begin(), batch.end(), [&](const Staged& b) { return b.path == path; });
@@ -596,14 +604,25 @@ int write_records(const ExportArgs& args, std::vector<ZelmarEntry>& entries) {
   for (const Staged& b : batch)
     if (b.is_new) journal += b.path + "\n";
   const std::string journal_path = platform::map_path_create_dirs(kZelmarJournal);
-  if (platform::write_file_atomic(journal_path, journal.data(), journal.size()) != 0) return discard();
+  if (const int e = platform::write_file_atomic(journal_path, journal.data(), journal.size()); e != 0) {
+    platform::note_failure_cause(kZelmarJournal, e);
+    return discard();
+  }
   std::size_t published = 0;
   for (; published < batch.size(); ++published) {
     const Staged& b = batch[published];
     const int r = b.is_new ? platform::rename_file_no_replace(b.staged, b.path) : platform::rename_file(b.staged, b.path);
-    if (r != 0) break;
+    if (r != 0) {
+      platform::note_failure_cause(export_file(args.destination, b.path.substr(b.path.rfind('/') + 1)), r);
+      break;
+    }
   }
-  if (published < batch.size() || ::unlink(journal_path.c_str()) != 0) {
+  bool handed_over = published == batch.size();
+  if (handed_over && ::unlink(journal_path.c_str()) != 0) {
+    platform::note_failure_cause(kZelmarJournal, -errno);
+    handed_over = false;
+  }
+  if (!handed_over) {
     for (std::size_t k = published; k < batch.size(); ++k) ::unlink(batch[k].staged.c_str());
     take_back_unfinished_zelmar_batch();
     return kFileError;
@@ -648,7 +667,11 @@ void take_back_unfinished_zelmar_batch() {
 int finish_zelmar_export(const ExportArgs& args) {
   take_back_unfinished_zelmar_batch();
   auto stream = platform::read_file(platform::map_path(kZelmarStreamFile));
-  if (!stream) return kFileError;
+  if (!stream) {
+    platform::note_failure_cause(kZelmarStreamFile,
+                                 platform::file_size(platform::map_path(kZelmarStreamFile)) ? -EIO : -ENOENT);
+    return kFileError;
+  }
   std::vector<ZelmarEntry> entries = parse_zelmar_stream(stream->data(), stream->size());
   const int result = entries.empty() ? kOk : write_records(args, entries);
   (void)platform::file_delete(kZelmarStreamFile);

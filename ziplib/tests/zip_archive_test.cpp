@@ -458,6 +458,52 @@ TEST_F(ArchiveTest, ExistingFilesThatAreNoSingleArchive) {
   EXPECT_EQ(zipCompress(&dash), ZE_NAME);
 }
 
+// An archive whose central directory gives A.TXT another compressed size
+// than its data has: copied by that size, the item would be cut (or take
+// the next header with it), so no operation may rewrite the archive.  The
+// reader that takes the local sizes (unzip) still reads it afterwards.
+TEST_F(ArchiveTest, ACentralSizeThatDisagreesWithTheDataIsRefusedForUpdate) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  const std::string make =
+      "import struct,sys,zipfile\n"
+      "p,method,delta=sys.argv[1],int(sys.argv[2]),int(sys.argv[3])\n"
+      "with zipfile.ZipFile(p,'w',method) as z:\n"
+      " z.writestr('A.TXT','hello world '*200)\n"
+      " z.writestr('B.TXT','second item '*100)\n"
+      "d=bytearray(open(p,'rb').read());cd=d.find(b'PK\\x01\\x02')\n"
+      "d[cd+20:cd+24]=struct.pack('<I',struct.unpack('<I',d[cd+20:cd+24])[0]+delta)\n"
+      "open(p,'wb').write(d)\n";
+  write("C:\\WORK\\B.TXT", "newer second item");
+  write("C:\\WORK\\NEW.TXT", "a third item");
+  const struct {
+    int method;  // python's: 0 stored, 8 deflated
+    int delta;   // added to A.TXT's central compressed size
+    int function;
+    const char* items;
+  } cases[] = {
+      {8, -5, ZIP_ADD, "NEW.TXT"},    {0, -5, ZIP_ADD, "NEW.TXT"},    {8, -1, ZIP_UPDATE, "B.TXT"},
+      {8, -5, ZIP_FRESHEN, "B.TXT"},  {8, -5, ZIP_DELETE, "B.TXT"},   {0, -5, ZIP_MOVE, "NEW.TXT"},
+      {8, +3, ZIP_ADD, "NEW.TXT"},    {0, +3, ZIP_DELETE, "B.TXT"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.method) + " " + std::to_string(c.delta) + " " + std::to_string(c.function));
+    const std::string zip = "C:\\OUT\\SIZE.ZIP", z = shell_quote(linux_path(zip));
+    ASSERT_EQ(run("python3 -c " + shell_quote(make) + " " + z + " " + std::to_string(c.method) + " " +
+                  std::to_string(c.delta)),
+              0);
+    std::string out;
+    ASSERT_EQ(run("unzip -tq " + z, &out), 0) << out;
+    const std::string before = read_all(linux_path(zip));
+    g_shown = {};
+    ZIPCMDSTRUCT cmd = command(c.function, zip, c.items);
+    EXPECT_EQ(zipCompress(&cmd), ZE_FORM);
+    EXPECT_TRUE(g_shown.has(11, "Zip file structure invalid (A.TXT)"));
+    EXPECT_TRUE(read_all(linux_path(zip)) == before) << "the archive was rewritten";
+    EXPECT_EQ(run("unzip -tq " + z, &out), 0) << out;
+    EXPECT_TRUE(platform::file_facts("C:\\WORK\\NEW.TXT").has_value());
+  }
+}
+
 // Runs one compression in a child process whose files may not grow past
 // `limit` bytes; its result.
 int compress_with_file_limit(ZIPCMDSTRUCT c, rlim_t limit) {

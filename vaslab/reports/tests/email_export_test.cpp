@@ -212,6 +212,84 @@ TEST_F(MailTest, AKilledBatchIsNeverMailedWithTheNext) {
       });
 }
 
+// A batch that never went out, then the next batch, perhaps into another
+// export folder: the operator is told which studies were not sent, the
+// copies that batch made go from the folder it made them in, and nothing
+// else goes, not a file of the new folder that shares a copy's name.  A
+// batch that went out is left alone, also when its mail program keeps the
+// text it sent.
+TEST_F(MailTest, AnUnsentBatchIsToldAndOnlyItsOwnCopiesGo) {
+  make_study(3, "DOE^JANE");
+  make_study(4, "ROE^RICHARD");
+  ASSERT_EQ(::symlink(VASLAB_BUILD_DIR "/bin/mailbatch", platform::map_path_create_dirs("C:\\PROGRAMS\\mailbatch").c_str()), 0);
+  script("C:\\PROGRAMS\\keeptext", "exit 0\n");
+  enum End { kRefused, kSent, kSentTextKept, kNeverEnded };
+  // The copies of the mail folder, each as "name:study".
+  auto mail_folder = [&] {
+    std::vector<std::string> held;
+    for (const auto& e : std::filesystem::directory_iterator(platform::map_path_create_dirs("C:\\MAIL\\"))) {
+      const std::string bytes = root.read("C:\\MAIL\\" + e.path().filename().string());
+      held.push_back(e.path().filename().string() + ":" +
+                     (bytes == root.read("C:\\DATA\\3.PDF")   ? "3"
+                      : bytes == root.read("C:\\DATA\\4.PDF") ? "4"
+                                                               : "?"));
+    }
+    std::sort(held.begin(), held.end());
+    return held;
+  };
+  using Held = std::vector<std::string>;
+  const struct {
+    End end;
+    const char* next_folder;  // of the next batch
+    bool told;
+    Held mail;         // the mail folder after the next batch's study
+    const char* copy;  // the next batch's
+  } cases[] = {
+      {kRefused, "C:\\OTHER\\", true, {}, "2.zvt"},
+      {kRefused, "C:\\MAIL\\", true, {"1.zvt:4"}, "1.zvt"},
+      {kNeverEnded, "C:\\OTHER\\", true, {}, "2.zvt"},
+      {kSent, "C:\\OTHER\\", false, {"1.zvt:3"}, "2.zvt"},
+      {kSentTextKept, "C:\\MAIL\\", false, {"1.zvt:3", "2.zvt:4"}, "2.zvt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.end) + " " + c.next_folder);
+    for (const char* folder : {"C:\\MAIL\\", "C:\\OTHER\\", "C:\\SMTP\\", "C:\\TEMP\\"})
+      testsupport::remove_tree(platform::map_path(folder));
+    // A file of the other folder that no batch wrote, named as a copy.
+    root.write("C:\\OTHER\\1.zvt", "not the export's");
+    ::setenv("VASLAB_SENDMAIL",
+             script("C:\\CHECK\\sendmail", c.end == kRefused ? "cat > /dev/null\necho 'relay refused' >&2\nexit 69\n"
+                                                                : "cat > /dev/null\n")
+                 .c_str(),
+             1);
+    root.write("c:\\programs\\dosmtp.bat", c.end == kSentTextKept ? "keeptext\r\n" : "mailbatch a@x b@x s C:\\MAIL\\\r\n");
+
+    exinfo("DOE^JANE", "Segmental Pressures", "03/04/2026 10:15 AM");
+    ASSERT_EQ(call(run_email_export, "3", 0, "C:\\MAIL\\"), 0);
+    ASSERT_EQ(mail_folder(), Held{"1.zvt:3"});
+    if (c.end != kNeverEnded) {
+      EXPECT_EQ(call(run_email_export, "END", 0, "C:\\MAIL\\") == 0, c.end != kRefused);
+    }
+
+    // The export screen's start of the next batch empties C:\TEMP\.
+    testsupport::remove_tree(platform::map_path("C:\\TEMP\\"));
+    exinfo("ROE^RICHARD", "Lower PVR", "03/05/2026 09:05 PM");
+    testing::internal::CaptureStderr();
+    const int r = call(run_email_export, "4", 0, c.next_folder);
+    const std::string told = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(told.find("The last e-mail batch was not sent:\n1.zvt DOE^JANE\n") != std::string::npos, c.told)
+        << told;
+    EXPECT_EQ(mail_folder(), c.mail);
+    EXPECT_EQ(root.read("C:\\OTHER\\1.zvt"), "not the export's");
+    // This batch lists its own study only.
+    const std::string text = root.read("c:\\smtp\\text");
+    EXPECT_EQ(text.substr(0, 34), "Filename: " + std::string(c.copy) + "\nName: ROE^RICHARD ");
+    EXPECT_EQ(text.find("Filename: ", 1), std::string::npos) << text;
+    EXPECT_TRUE(root.read(c.next_folder + std::string(c.copy)) == root.read("C:\\DATA\\4.PDF"));
+  }
+}
+
 // The demo as shipped: its mail line, the mail program and the stand-in
 // transport, which keeps each message as a numbered file.  A line whose
 // folder is not the export's, and a transport that is not there, are
