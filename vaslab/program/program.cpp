@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/debug.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
 #include "platform/paths.h"
@@ -28,6 +30,7 @@
 #include "vaslab/core/toolkit/main_window.h"
 #include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/core/toolkit/screen.h"
+#include "vaslab/records/archive_db.h"
 #include "vaslab/records/archive_reindex.h"
 #include "vaslab/records/export_screen.h"
 #include "vaslab/records/study_menu_module.h"
@@ -108,6 +111,10 @@ int run_workstation() {
   set_hardware_volume(runtime_volume());
   clear_imported_patient();
   if (hw.import_code & 1) worklist_control(-7, nullptr);
+  // A save cut off by the end of the last run is settled while its
+  // temporary study is still there: the purge below deletes it.
+  if (settle_interrupted_save() != kSaveDone)
+    platform::debug_printf("start: a cut-off archive save stays pending: %s\n", platform::take_failure_cause().c_str());
   purge_work_dirs();
 
   const std::int16_t result = static_cast<std::int16_t>(run_main_menu());

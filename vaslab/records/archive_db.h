@@ -76,17 +76,34 @@ enum ArchiveSaveResult {
 // the temporary store.  Each archive copy is written under a temporary name,
 // flushed and then given its number without replacing anything; the
 // temporary study is deleted only once every copy, counter and record is on
-// disk.  On failure nothing partial is left under a number and the
-// temporary study stays.
+// disk.  Before the copy may take its number the save journals what it is
+// about to do (kSaveJournal), and a save cut off is settled from that entry
+// alone (settle_interrupted_save) before the next one begins.  On failure
+// nothing partial is left under a number and the temporary study stays; the
+// folder or file and the system error are noted as the failure's cause
+// (platform/failure_cause.h).
 int archive_temp_study(const char* file_name);
 // The operator's text for a result.
 const char* archive_save_message(int result);
+
+// Settles the entry of a save that a kill or a failure cut off, as the next
+// save does first; the start runs it before the temporary studies are
+// purged.  When the copy has its number the save is finished (its record
+// written when missing, its second copy made, its temporary study deleted);
+// otherwise what it did is taken back and the study stays.  kSaveDone when
+// nothing is pending any more, else the failure (the entry stays for the
+// next try, its cause noted).
+int settle_interrupted_save();
 
 // The name an archive copy is written under before it gets its number (no
 // leading digits, so no scan, count or reindex takes it for a study).  It
 // is a temporary name of the file layer's, so that the next start sweeps
 // the copy of a save that was killed.
 constexpr const char* kSaveTemporary = "~SAVING.tmp~";
+// The journal of the save under way, beside Archive Path 1's counter: no
+// leading digits and no temporary name, so that neither a reindex nor the
+// start's sweep takes it away.
+constexpr const char* kSaveJournal = "~SAVING.JNL";
 
 // Linux paths: gives `from` the name `to` unless `to` exists (never
 // replacing a file); flushes a folder's entries.  False on failure, errno
@@ -98,9 +115,21 @@ bool fsync_folder(const std::string& linux_folder);
 // then never taken as an archive number).
 long leading_number(const char* p, std::size_t max);
 
-// Tests: called with the step just completed (1 copy written, 2 numbered,
-// 3 counter, 4 record, 5 second copy, 6 done) so that a save can be killed
-// between any two steps.
+// Tests: called with each step of a save just completed, in this order, so
+// that a save can be killed between any two of them.
+enum ArchiveSaveStep {
+  kStepJournalled = 1,   // the journal names the study, its number and record
+  kStepCopyWritten,      // the copy is whole under the temporary name
+  kStepNumbered,         // it has its number
+  kStepCounted,          // the counter says so
+  kStepRecorded,         // the database record is written
+  kStepJournalRecorded,  // the journal says so, naming the second copy's number
+  kStepSecondWritten,    // the same three in Archive Path 2
+  kStepSecondNumbered,
+  kStepSecondCounted,
+  kStepStudyDeleted,     // the temporary study is gone
+  kStepDone,             // and the journal
+};
 void set_archive_save_hook(void (*hook)(int step));
 
 // Removes the archive file of row `row` of an archive search result from

@@ -65,13 +65,14 @@ std::string canonical_name(const std::string& base) {
 }
 
 // The entries a reindex works on, listed once before anything is renamed:
-// files only, without the counter file, a save's temporary copy and any
-// other writer's temporary (a cut copy must never become a study).
+// files only, without the counter file, a save's temporary copy and journal
+// and any other writer's temporary (a cut copy must never become a study).
 std::vector<std::string> archive_entries() {
   std::vector<std::string> names;
   for (const auto& f : platform::list_files(folder() + "*")) {
     if (f.attributes & platform::kAttrDirectory) continue;
     if (f.name == "0" || ::strcasecmp(f.name.c_str(), kSaveTemporary) == 0) continue;
+    if (::strcasecmp(f.name.c_str(), kSaveJournal) == 0) continue;
     if (platform::is_temporary_name(f.name)) continue;
     names.push_back(f.name);
   }

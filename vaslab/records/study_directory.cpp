@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/debug.h"
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "vaslab/core/input/event_wait.h"
@@ -185,7 +186,11 @@ void save_studies(int which) {
   for (const auto& f : saves) {
     const int r = archive_temp_study(f.c_str());
     if (r == kSaveDone) continue;
-    std::snprintf(g_message_text, sizeof g_message_text, "%s not saved: %s", f.c_str(), archive_save_message(r));
+    // The folder and the system error tell a full archive from a read-only one.
+    std::string cause = platform::take_failure_cause();
+    if (!cause.empty()) cause.insert(0, " ");
+    std::snprintf(g_message_text, sizeof g_message_text, "%s not saved: %s%s", f.c_str(), archive_save_message(r),
+                  cause.c_str());
     show_error_and_restore();
   }
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #include "vaslab/core/screens/main_menu.h"
 #include "vaslab/core/toolkit/message_box.h"
 #include "vaslab/program/program.h"
+#include "vaslab/records/archive_db.h"
 #include "vaslab/records/export_screen.h"
 
 extern char** environ;
@@ -71,6 +73,38 @@ TEST_F(Program, WorkstationPurgesWorkFoldersAndEmptiesMarkedExportFolders) {
   EXPECT_TRUE(root.exists("C:\\EXPORT\\xlock.filz"));
   EXPECT_TRUE(root.exists("C:\\PROGRAMS\\keep.me"));
   EXPECT_TRUE(root.exists("C:\\PROGRAMS\\"));
+}
+
+// A save killed once its copy took its number, before its record: the next
+// start finishes it before it purges the temporary studies.
+TEST_F(Program, StartFinishesASaveKilledAfterItsCopyTookItsNumber) {
+  HardwareSettings& hw = hardware_settings();
+  std::snprintf(hw.archive_path_1, sizeof hw.archive_path_1, "C:\\ARCHIVE\\");
+  std::snprintf(hw.data_directory, sizeof hw.data_directory, "C:\\DATA\\");
+  save_settings();
+  root.write(kArchiveDbPath, "");
+  std::string study(kPageHeaderBytes + 100, '\0');
+  std::memcpy(&study[32], "SMITH", 5);
+  root.write("C:\\DATA\\1.PDF", study);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    set_archive_save_hook([](int step) {
+      if (step == kStepNumbered) ::raise(SIGKILL);
+    });
+    ::_exit(archive_temp_study("1.PDF"));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  close_window_at_once();
+  EXPECT_EQ(win_main(""), 0);
+  EXPECT_EQ(root.read("C:\\ARCHIVE\\1"), study);
+  const std::string db = root.read(kArchiveDbPath);
+  ASSERT_EQ(db.size(), 2 * kDbRecordBytes) << "record 1 written";
+  EXPECT_EQ(db.substr(kDbRecordBytes, 6), std::string("\x01SMITH"));
+  EXPECT_FALSE(root.exists(std::string("C:\\ARCHIVE\\") + kSaveJournal));
 }
 
 // A drive root that was never prepared: the missing file is named at once,

@@ -10,10 +10,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/failure_cause.h"
 #include "platform/file_io.h"
 #include "platform/find.h"
 #include "testsupport/write_faults.h"
@@ -159,13 +163,15 @@ TEST_F(ArchiveTest, NextNumber) {
   EXPECT_STRNE(archive_save_message(kSaveArchiveFull), "");
 }
 
+// Kills the process after the g_kill_at-th step of the saves it makes.
 int g_kill_at = 0;
-void kill_at_step(int step) {
-  if (step == g_kill_at) ::raise(SIGKILL);
+void kill_at_step(int) {
+  static int seen = 0;
+  if (++seen == g_kill_at) ::raise(SIGKILL);
 }
 const std::string* g_intruder_path = nullptr;
 void put_intruder(int step) {
-  if (step == 1) std::ofstream(*g_intruder_path) << "restored";
+  if (step == kStepCopyWritten) std::ofstream(*g_intruder_path) << "restored";
 }
 
 TEST_F(ArchiveTest, NumberTakenMeanwhileIsNeverReplaced) {
@@ -183,77 +189,168 @@ TEST_F(ArchiveTest, NumberTakenMeanwhileIsNeverReplaced) {
   EXPECT_TRUE(root.exists("C:\\ARCHIVE\\2"));
 }
 
-// A save killed between any two of its steps, or cut short by a file size
-// limit, loses no archived study and leaves nothing partial under a number;
-// the temporary study stays until the save is complete, and a retry works.
-TEST_F(ArchiveTest, KilledOrShortSaveLosesNothing) {
+// Saves of several studies, two of them with the same bytes, each killed
+// with SIGKILL after every step of every save; then the next start settles
+// the cut-off save, or the next save does, and the studies left are saved
+// again in another order.  Read back from both folders and the database:
+// every study is archived once in each folder, under the numbers in turn,
+// with one record in the database that names its file's patient.
+TEST_F(ArchiveTest, SavesKilledAtEveryStepArchiveEachStudyOnce) {
+  std::strcpy(hardware_settings().archive_path_2, "C:\\BACKUP\\");
+  std::strcpy(hardware_settings().archive_ext_2, "ZVT");
   const std::string smith = make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
   ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  const std::string archived_smith = root.read("C:\\ARCHIVE\\1"), backup_counter = root.read("C:\\BACKUP\\0");
   const std::string db_before = root.read(kArchiveDbPath);
-  std::strcpy(hardware_settings().archive_path_2, "C:\\BACKUP\\");
-  std::vector<std::string> made = {smith};
-  for (int step = 0; step <= 6; ++step) {
-    SCOPED_TRACE("step " + std::to_string(step));
-    // Each round a study of its own: the same bytes again would be taken
-    // for the save of the round before, completed.
-    const std::string id = "B" + std::to_string(step);
-    const std::string jones = make_study(2, "JONES", id.c_str(), "03/05/2026 09:00 AM");
-    made.push_back(jones);
-    const int last_before = last_archive_number(1);
+  const std::vector<std::string> saves = {"2.PDF", "3.PDF", "4.PDF", "5.PDF"};
+  std::multiset<std::string> all = {smith};
+  auto prepare = [&] {
+    for (const char* folder : {"C:\\ARCHIVE\\", "C:\\BACKUP\\"})
+      std::filesystem::remove_all(platform::map_path(folder));
+    root.write("C:\\ARCHIVE\\1", archived_smith);
+    root.write("C:\\ARCHIVE\\0", "1");
+    root.write("C:\\BACKUP\\1.ZVT", archived_smith);
+    root.write("C:\\BACKUP\\0", backup_counter);
+    root.write(kArchiveDbPath, db_before);
+    all = {smith, make_study(2, "JONES", "B2", "03/05/2026 09:00 AM"),
+           make_study(3, "BROWN", "C3", "03/06/2026 01:00 PM")};
+    const std::string green = make_study(4, "GREEN", "D4", "03/07/2026 02:00 PM");
+    root.write("C:\\DATA\\5.PDF", green);  // the same study taken twice
+    root.write("C:\\DATA\\0.5", first_page);
+    all.insert({green, green});
+  };
+  // The numbered files of a folder: "1" to "5" in turn, the study bytes.
+  auto numbered = [](const std::string& folder, const std::string& ext, std::multiset<std::string>& bytes) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(platform::map_path(folder))) {
+      const std::string name = e.path().filename().string();
+      if (name == "0") continue;
+      names.push_back(name);
+      std::ifstream in(e.path(), std::ios::binary);
+      bytes.insert(std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> expected;
+    for (int n = 1; n <= 5; ++n) expected.push_back(std::to_string(n) + ext);
+    EXPECT_EQ(names, expected) << folder;
+  };
+
+  int kill = 1;
+  for (;; ++kill) {
+    SCOPED_TRACE("killed after step " + std::to_string(kill));
+    ASSERT_LE(kill, 60) << "the saves never complete";
+    prepare();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      if (step == 0) {
-        // Room for part of the copy only.
-        ::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{20000, 20000};
-        ::setrlimit(RLIMIT_FSIZE, &lim);
-      } else {
-        g_kill_at = step;
-        set_archive_save_hook(kill_at_step);
-      }
-      ::_exit(archive_temp_study("2.PDF") == kSaveDone ? 0 : 3);
+      g_kill_at = kill;
+      set_archive_save_hook(kill_at_step);
+      for (const auto& s : saves)
+        if (archive_temp_study(s.c_str()) != kSaveDone) ::_exit(3);
+      ::_exit(0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    if (step == 0)
-      EXPECT_EQ(WEXITSTATUS(status), 3);
-    else
-      EXPECT_TRUE(WIFSIGNALED(status));
-
-    EXPECT_EQ(root.read("C:\\ARCHIVE\\1"), smith);
-    EXPECT_EQ(root.read(kArchiveDbPath).substr(0, db_before.size()), db_before);
-    EXPECT_EQ(db_check().find("bad"), std::string::npos);
-    for (const char* folder : {"C:\\ARCHIVE\\", "C:\\BACKUP\\"})
-      for (const auto& f : platform::list_files(std::string(folder) + "*")) {
-        if (f.name == "0" || f.name[0] < '0' || f.name[0] > '9') continue;
-        const std::string bytes = root.read(folder + f.name);
-        EXPECT_NE(std::find(made.begin(), made.end(), bytes), made.end()) << folder << f.name;
-      }
-    const bool finished = step == 6;
-    EXPECT_EQ(root.exists("C:\\DATA\\2.PDF"), !finished);
-    if (!finished) {
-      ASSERT_EQ(archive_temp_study("2.PDF"), kSaveDone);
-      const int n = last_archive_number(1);
-      EXPECT_GT(n, last_before);
-      EXPECT_EQ(root.read("C:\\ARCHIVE\\" + std::to_string(n)), jones);
+    if (WIFEXITED(status)) {
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+      break;
     }
-    // No leftover of the killed save remains after the next one.
-    for (const auto& name : archive_names()) EXPECT_TRUE(name[0] >= '0' && name[0] <= '9') << name;
-    EXPECT_FALSE(root.exists("C:\\DATA\\2.PDF"));
-  }
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    // Whatever the kill left under a number is a whole study.
+    for (const char* folder : {"C:\\ARCHIVE\\", "C:\\BACKUP\\"})
+      for (const auto& e : std::filesystem::directory_iterator(platform::map_path(folder))) {
+        const std::string name = e.path().filename().string();
+        if (name != "0" && name[0] >= '0' && name[0] <= '9') {
+          EXPECT_GT(all.count(root.read(folder + name)), 0u) << folder << name;
+        }
+      }
 
-  // The copy's first write or its flush (after five pieces) refused by the
-  // disk fails the save the same way: nothing numbered, the study kept.
+    // The next start sweeps the temporaries and, every other time, settles
+    // the save; else the next save does.  The rest go in a shuffled order.
+    platform::remove_stale_temporaries(root.path());
+    if (kill % 2) {
+      EXPECT_EQ(settle_interrupted_save(), kSaveDone) << platform::take_failure_cause();
+    }
+    std::vector<std::string> again = saves;
+    std::shuffle(again.begin(), again.end(), std::mt19937(static_cast<unsigned>(kill)));
+    for (const auto& s : again) {
+      if (root.exists("C:\\DATA\\" + s)) {
+        EXPECT_EQ(archive_temp_study(s.c_str()), kSaveDone) << s;
+      }
+    }
+
+    std::multiset<std::string> first, second;
+    numbered("C:\\ARCHIVE\\", "", first);
+    numbered("C:\\BACKUP\\", ".ZVT", second);
+    EXPECT_TRUE(first == all) << "each study once in Archive Path 1";
+    EXPECT_TRUE(second == all) << "each study once in Archive Path 2";
+    std::string records;
+    for (int n = 1; n <= 5; ++n) {
+      const std::string file = root.read("C:\\ARCHIVE\\" + std::to_string(n));
+      records += std::to_string(n) + " " + (file.size() > 36 ? file.substr(32, 5) : "(no file)") + "\n";
+    }
+    EXPECT_EQ(db_check(), records);
+    EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "5");
+    for (const auto& s : saves) EXPECT_FALSE(root.exists("C:\\DATA\\" + s)) << s;
+  }
+  EXPECT_EQ(kill - 1, 4 * kStepDone) << "every step of every save was killed once";
+}
+
+// A copy cut short by a file size limit, or refused by the disk at its
+// first write or its flush, fails the save: nothing numbered, the counter
+// and the study kept, no journal left.
+TEST_F(ArchiveTest, ACopyCutShortOrRefusedLeavesNothingNumbered) {
+  make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  make_study(2, "JONES", "B2", "03/05/2026 09:00 AM");
+  const auto names_before = archive_names();
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Room for part of the copy only.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{20000, 20000};
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+    ::_exit(archive_temp_study("2.PDF") == kSaveWriteFailed ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(archive_names(), names_before);
+  // The journal's write and the copy's sixth step (a piece of it).
   for (int step : {1, 6}) {
     SCOPED_TRACE("refused step " + std::to_string(step));
-    make_study(4, "BROWN", "C3", "03/06/2026 01:00 PM");
-    const auto names_before = archive_names();
     platform::arm_write_fault(step, ENOSPC);
-    EXPECT_EQ(archive_temp_study("4.PDF"), kSaveWriteFailed);
+    EXPECT_EQ(archive_temp_study("2.PDF"), kSaveWriteFailed);
     platform::disarm_write_fault();
     EXPECT_EQ(archive_names(), names_before);
-    EXPECT_TRUE(root.exists("C:\\DATA\\4.PDF"));
+    EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "1");
+    EXPECT_TRUE(root.exists("C:\\DATA\\2.PDF"));
+  }
+}
+
+// The database refuses the record (read-only): the save fails and takes
+// back its copy and its counter by itself, with no later save to hide it.
+TEST_F(ArchiveTest, ARefusedRecordTakesItsCopyBack) {
+  make_study(1, "SMITH", "A1", "03/04/2026 10:15 AM");
+  ASSERT_EQ(archive_temp_study("1.PDF"), kSaveDone);
+  const std::string db = root.read(kArchiveDbPath);
+  for (const bool counted : {true, false}) {
+    SCOPED_TRACE(counted ? "with a counter" : "without a counter");
+    if (!counted) ::unlink(platform::map_path("C:\\ARCHIVE\\0").c_str());
+    const std::string jones = make_study(2, "JONES", "B2", "03/05/2026 09:00 AM");
+    const auto names_before = archive_names();
+    platform::arm_folder_fault(platform::map_path("C:\\PROGRAMS\\"), EROFS);
+    EXPECT_EQ(archive_temp_study("2.PDF"), kSaveRecordFailed);
+    platform::arm_folder_fault("", 0);
+    EXPECT_EQ(platform::take_failure_cause(), "c:\\programs\\DB: Read-only file system");
+    EXPECT_EQ(archive_names(), names_before);
+    EXPECT_EQ(root.exists("C:\\ARCHIVE\\0"), counted);
+    if (counted) {
+      EXPECT_EQ(root.read("C:\\ARCHIVE\\0"), "1");
+    }
+    EXPECT_EQ(root.read(kArchiveDbPath), db);
+    EXPECT_EQ(root.read("C:\\DATA\\2.PDF"), jones);
   }
 }
 
@@ -282,12 +379,15 @@ TEST_F(ArchiveTest, ASaveCutOffAndRetriedArchivesTheStudyOnce) {
       },
       [] { return archive_temp_study("2.PDF") == kSaveDone; },
       [&](bool done) {
-        // The next start's sweep has left nothing of the killed save.
+        // The next start's sweep has left nothing of the killed save but
+        // its journal, which the retry settles.
         for (const auto& name : archive_names())
-          EXPECT_TRUE(name == "0" || name == "1" || name == "2") << name << " left in the archive";
+          EXPECT_TRUE(name == "0" || name == "1" || name == "2" || (!done && name == kSaveJournal))
+              << name << " left in the archive";
         if (!done) {
           ASSERT_EQ(archive_temp_study("2.PDF"), kSaveDone) << "the retry";
         }
+        EXPECT_FALSE(root.exists(std::string("C:\\ARCHIVE\\") + kSaveJournal));
         EXPECT_EQ(numbered(), (std::vector<std::string>{"1", "2"}));
         EXPECT_EQ(root.read("C:\\ARCHIVE\\2"), jones);
         EXPECT_FALSE(root.exists("C:\\DATA\\2.PDF"));

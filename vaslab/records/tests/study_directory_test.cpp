@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "testsupport/scripted_input.h"
 #include "vaslab/core/input/event_wait.h"
 #include "vaslab/core/input/system_utils.h"
@@ -96,6 +98,36 @@ TEST_F(StudyScreensTest, ArchivePatientSavesEveryStudyOfThePatientOrNone) {
 
   archive_screen();
   EXPECT_EQ(root.exists("C:\\ARCHIVE\\1") + root.exists("C:\\ARCHIVE\\2"), 1);
+}
+
+// A save the archive refuses says after its own text which folder (or the
+// database) refused it and the system's error, so that a full archive reads
+// otherwise than a read-only one; the study stays listed.
+TEST_F(StudyScreensTest, ArchivePageOnAFullOrReadOnlyArchiveNamesTheFolderAndTheError) {
+  const struct {
+    const char* folder;
+    int error;
+    const char* message;
+  } cases[] = {
+      {"C:\\ARCHIVE\\", ENOSPC,
+       "1.PDF not saved: Error writing the archive file. C:\\ARCHIVE\\: No space left on device"},
+      {"C:\\ARCHIVE\\", EROFS, "1.PDF not saved: Error writing the archive file. C:\\ARCHIVE\\: Read-only file system"},
+      {"C:\\PROGRAMS\\", EROFS,
+       "1.PDF not saved: Error writing the archive database. c:\\programs\\DB: Read-only file system"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    platform::arm_folder_fault(platform::map_path(c.folder), c.error);
+    input->after(100).tap(kDirSavePage).after(300).tap(kYes);
+    input->after(400).at_time([&] { EXPECT_STREQ(g_message_text, c.message); });
+    input->after(100).tap(kMbOk);
+    study_directory_screen();
+    platform::arm_folder_fault("", 0);
+    EXPECT_STREQ(g_message_text, c.message);
+    EXPECT_EQ(study_list().count, 3);
+    EXPECT_TRUE(root.exists("C:\\DATA\\1.PDF"));
+    EXPECT_FALSE(root.exists("C:\\ARCHIVE\\1"));
+  }
 }
 
 TEST_F(StudyScreensTest, EmptyListDisablesSavingAndTempFilesDeletes) {
