@@ -128,6 +128,8 @@ std::vector<std::uint8_t> ModuleProtocol::take_output(double now) {
 double ModuleProtocol::next_due() const { return out_.empty() ? -1 : out_.front().first; }
 
 void ModuleProtocol::receive(std::uint8_t byte, double now) {
+  ++bytes_received_;
+  if (silent_) return;
   if (mode_ == Mode::kBlocks) {
     // A frame starts with a block number: anything else ends the download
     // and is a command again.
@@ -162,6 +164,13 @@ void ModuleProtocol::receive(std::uint8_t byte, double now) {
     have_.fill(false);
     frame_.clear();
     reply(0x00, now);
+    if (opt_.stream_in_download) {
+      // Back in its measuring firmware: what follows are commands.
+      mode_ = Mode::kCommand;
+      streaming_ = true;
+      next_frame_ = now + opt_.reply_delay_ms / 1000.0;
+      frames_sent_ = 0;
+    }
   } else if (byte != kAllReceived) {
     command(byte, now);
   }
@@ -265,6 +274,15 @@ void ModuleProtocol::finish_block(double now) {
     reply(static_cast<std::uint8_t>(n), now);
     return;
   }
+  if (n == opt_.silent_after_block) {
+    silent_ = true;
+    return;
+  }
+  if (n == opt_.restart_after_block) {
+    version_ = opt_.version;
+    mode_ = Mode::kCommand;
+    return;
+  }
   request_next(now);
 }
 
@@ -342,6 +360,10 @@ void ModuleProtocol::emit_frame(double when) {
 }
 
 void ModuleProtocol::tick(double now) {
+  if (silent_) {
+    out_.clear();
+    return;
+  }
   if (now > last_tick_) {
     move_cuffs(now - last_tick_);
     last_tick_ = now;
@@ -459,6 +481,10 @@ int ModuleSimulator::bp_span(int channel) {
 long ModuleSimulator::frames_total() {
   std::lock_guard<std::mutex> lock(mutex_);
   return protocol_.frames_total();
+}
+long ModuleSimulator::bytes_received() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return protocol_.bytes_received();
 }
 std::vector<LogEntry> ModuleSimulator::log() {
   std::lock_guard<std::mutex> lock(mutex_);

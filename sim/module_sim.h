@@ -7,6 +7,10 @@
 //   is asked for (a bad block again), until 0xAA says all arrived.  The new
 //   version is reported from then on.  Anywhere else 0x52 is the cuff
 //   selector command it also is.
+// - A download can be made to go wrong: the module may drop out of it after
+//   its first block request and stream measurement frames (as a module that
+//   fell back to its old firmware), go silent for good after a block, or
+//   restart with its old version after a block, forgetting the download.
 // - Every other byte is a command, some with one argument byte; each is
 //   logged with its argument.  Any command but 0 starts the stream of 7-byte
 //   measurement frames (type 1, the alignment's raw frames, after command 1);
@@ -61,6 +65,9 @@ struct ModuleOptions {
   double reply_delay_ms = 10;      // before each answer of the link protocol
   bool wire_time = false;          // each byte sent takes 1.04 ms, as at 9600 baud
   std::set<int> bad_blocks;        // each arrives with a CRC error once
+  bool stream_in_download = false; // streams instead of asking past block 0
+  int silent_after_block = -1;     // after this block: never a byte again
+  int restart_after_block = -1;    // after this block: the old version, no download
   int noise_per_mille = 0;         // frames with a stray byte or cut short
   int status_word = -1;            // 0..8191: sent in channel 1 at stream start,
                                    // and on a pulse volume channel whose cuff
@@ -119,6 +126,8 @@ class ModuleProtocol {
   int crc_errors() const { return crc_errors_; }
   // Measurement frames sent since the simulator started, over every stream.
   long frames_total() const { return frames_total_; }
+  // Every byte the workstation sent.
+  long bytes_received() const { return bytes_received_; }
   const std::array<std::uint8_t, 8192>& image() const { return image_; }
   int cuff_pressure(int channel) const;
   // The pressure on a channel's transducer (mmHg).
@@ -168,6 +177,8 @@ class ModuleProtocol {
   double next_frame_ = 0;
   long frames_sent_ = 0;  // in this stream
   long frames_total_ = 0;
+  long bytes_received_ = 0;
+  bool silent_ = false;
   double last_tick_ = 0;
   Cuff cuff_[2];
   bool held_[2] = {};  // a cuff came to a hold after inflating; its status word is due
@@ -208,6 +219,7 @@ class ModuleSimulator {
   // Frames sent (and on the line) so far; tests wait on it rather than on
   // time, which a loaded machine may not give the simulator's thread.
   long frames_total();
+  long bytes_received();
   std::vector<LogEntry> log();
   std::vector<int> blocks_seen();
   std::array<std::uint8_t, 8192> image();

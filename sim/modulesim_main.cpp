@@ -26,6 +26,11 @@ const char kUsage[] =
     "  --delay MS         delay before each protocol answer (10)\n"
     "  --wire-time        send at the pace of 9600 baud\n"
     "  --bad-block N      block N arrives with a CRC error once (repeatable)\n"
+    "  --stream-in-download  after its first block request the module streams\n"
+    "                     frames instead of asking for blocks\n"
+    "  --silent-after-block N  after block N the module never sends again\n"
+    "  --restart-after-block N  after block N the module restarts with its old\n"
+    "                     version, the download forgotten\n"
     "  --noise PERMILLE   frames with a stray byte or cut short\n"
     "  --status WORD      status word sent in channel 1 at the start of each stream,\n"
     "                     and in pulse volume mode when its cuff comes to a hold\n"
@@ -86,6 +91,9 @@ int main(int argc, char** argv) {
     else if (a == "--delay") ok = number(opt.reply_delay_ms);
     else if (a == "--wire-time") opt.wire_time = true;
     else if (a == "--bad-block") { int n = 0; ok = number(n); opt.bad_blocks.insert(n); }
+    else if (a == "--stream-in-download") opt.stream_in_download = true;
+    else if (a == "--silent-after-block") ok = number(opt.silent_after_block);
+    else if (a == "--restart-after-block") ok = number(opt.restart_after_block);
     else if (a == "--noise") ok = number(opt.noise_per_mille);
     else if (a == "--status") ok = number(opt.status_word);
     else if (a == "--status-every") ok = number(opt.status_every);
@@ -159,5 +167,6 @@ int main(int argc, char** argv) {
     if (line.size() > 1024) line.clear();  // no line that long is a command
   }
   module.stop();
+  std::fprintf(log, "modulesim stopped: %ld bytes received\n", module.bytes_received());
   return 0;
 }

@@ -279,14 +279,16 @@ class InstrumentInputs : public InputSources {
 InstrumentInputs g_instrument_inputs;
 InputSources* g_sources = &g_instrument_inputs;
 
-// A live study takes each frame and each input as soon as it comes.  It
-// waits for them on their descriptors, with the next timer as the time-out;
-// where a source offers nothing to wait on it looks again at once.
-void capture_wait() {
+// A live study, and the main menu while it connects the module, take each
+// module byte and each input as soon as it comes: they wait on the sources'
+// descriptors and the window, with the next timer as the time-out.  False
+// (at once) where a source offers nothing to wait on.
+bool wait_on_sources() {
   std::vector<int> fds;
   std::uint32_t max_ms = kLongestIdleWaitMs;
-  if (!g_sources->wait_descriptors(fds, max_ms)) return;
+  if (!g_sources->wait_descriptors(fds, max_ms)) return false;
   platform::wait_for_input(until_next_tick_timer(max_ms), fds);
+  return true;
 }
 
 void idle_step() {
@@ -397,7 +399,9 @@ void full_pass() {
     else
       platform::sleep_ms(5);
   } else if (g_ev.press == kIdle && g_ev.capture_mode) {
-    capture_wait();
+    wait_on_sources();  // a live study looks again at once when it cannot wait
+  } else if (g_ev.press == kIdle && g_ev.short_passes && wait_on_sources()) {
+    // Woken by the module, a press or the connection's time-out.
   } else if (g_ev.press == kIdle) {
     // Idle: sleep until input comes or a window timer is due, instead of
     // waking a thousand times a second.

@@ -54,7 +54,8 @@ void set_button_mode_repeat();
 bool in_capture_mode();
 
 // A screen that works between passes (the main menu while it connects the
-// measuring module) keeps its idle passes short.
+// measuring module) keeps its idle passes short: each ends as soon as the
+// module or another input has something, or the next tick timer is due.
 void keep_passes_short(bool on);
 
 // One pass.  With `full` 0 it only pumps every waiting message and sleeps

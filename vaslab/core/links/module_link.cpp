@@ -29,17 +29,33 @@ constexpr std::uint8_t kAllReceived = 0xAA;
 constexpr std::uint16_t kNoByte = 0xFFFF;
 constexpr int kTimerSlot = 1;
 constexpr int kStreamingBytes = 5;  // this many in 200 ms: the module is streaming
+constexpr std::uint32_t kCountWindowMs = 200;  // as state 2 counts
+// A module that means to take its firmware answers "R" and each block
+// within this long.
+constexpr std::uint32_t kAnswerWaitMs = 2000;
+constexpr int kDownloadStarts = 3;  // "R" sent this often in one download
+// Re-asked blocks (CRC errors) are answered, but not without end.
+constexpr int kMaxBlockRequests = 3 * kFirmwareBlocks;
+// After a failed download the module must be back (its version read)
+// within as many steps as connect_module takes.
+constexpr int kReconnectSteps = 10;
+
+enum class DownloadFault { kNone, kNotStarted, kStopped, kStreaming, kDisorder };
 
 // What must hold between the fields, asserted on entry to every operation
 // in debug and test builds:
-//  1. `state` is one of the connection states, 0 to kModuleReady.
+//  1. `state` is one of the connection states, 0 to kModuleUpdateFailed.
 //  2. Both versions are byte values: the file's first byte, the module's
 //     one-byte answer.
 //  3. A download (states 5 to 8) runs only to a module whose version is
 //     older than the file's.
+//  4. At most kMaxFirmwareDownloads downloads are made.
+//  5. `reconnect_steps` is -1 or counts up to kReconnectSteps.
 struct ModuleState {
   bool check_invariants() const {
-    if (state < 0 || state > kModuleReady || file_version > 0xFF || module_version > 0xFF) return false;
+    if (state < 0 || state > kModuleUpdateFailed || file_version > 0xFF || module_version > 0xFF) return false;
+    if (downloads < 0 || downloads > kMaxFirmwareDownloads) return false;
+    if (reconnect_steps < -1 || reconnect_steps > kReconnectSteps) return false;
     return state < 5 || state > 8 || module_version < file_version;
   }
 
@@ -47,7 +63,16 @@ struct ModuleState {
   std::uint16_t file_version = 0;
   int state = 0;
   std::uint16_t module_version = 0;
-  int downloads = 0;  // completed since the image was loaded
+  int downloads = 0;  // made since the image was loaded, completed or failed
+  // The download under way.
+  int starts = 0;            // "R" sent
+  int block_requests = 0;
+  int stray_bytes = 0;       // bytes that are no request, in the count window
+  std::uint32_t window = 0;  // start of the count window
+  // The last download that failed, and whether the module was lost after it.
+  DownloadFault fault = DownloadFault::kNone;
+  int reconnect_steps = -1;  // steps since that failure until the version is read
+  bool lost = false;
 };
 
 ModuleState g_mod;
@@ -67,13 +92,69 @@ std::uint16_t wait_module_byte() {
   }
 }
 
+int drop_module_input() {
+  int dropped = 0;
+  while (receive_module_byte() != kNoByte) ++dropped;
+  return dropped;
+}
+
 // The module answers a block only once it has all of it, so whatever it sent
-// before is dropped ahead of the block.  Dropping input after the block
-// could throw its answer away on a workstation held up for a moment, and
-// nothing would ever ask again: state 7 has no time-out.
-void drain_and_send_block(int block) {
-  drain_module_input();
+// before is dropped ahead of the block; dropping input after the block could
+// throw its answer away on a workstation held up for a moment.  The bytes
+// dropped.
+int drain_and_send_block(int block) {
+  const int dropped = drop_module_input();
   send_firmware_block(block);
+  return dropped;
+}
+
+// A module that fell out of its download (restarted, streaming, or on a line
+// that picks up noise) would otherwise be sent blocks for ever.  The failed
+// download counts as one; the connection starts again as after loading,
+// with 0x00 to stop whatever the module is sending.
+void fail_download(DownloadFault fault) {
+  ++g_mod.downloads;
+  g_mod.fault = fault;
+  g_mod.reconnect_steps = 0;
+  send_module_byte(0);
+  g_mod.state = 0;
+}
+
+void start_blocks() {
+  g_mod.block_requests = 0;
+  g_mod.stray_bytes = drain_and_send_block(0);
+  g_mod.window = platform::tick_ms();
+  start_timeout(kAnswerWaitMs);
+  g_mod.state = 7;
+}
+
+// State 7: one byte, a request for a block, the end, or other data.
+void step_download() {
+  const std::uint32_t now = platform::tick_ms();
+  if (platform::ticks_since(g_mod.window, now) >= kCountWindowMs) {
+    g_mod.window = now;
+    g_mod.stray_bytes = 0;
+  }
+  const std::uint16_t b = receive_module_byte();
+  if (b == kNoByte) {
+    if (timed_out()) fail_download(DownloadFault::kStopped);
+    return;
+  }
+  if (b == kAllReceived) {
+    g_mod.state = 8;
+    return;
+  }
+  if (b < kFirmwareBlocks) {
+    if (++g_mod.block_requests > kMaxBlockRequests) {
+      fail_download(DownloadFault::kDisorder);
+      return;
+    }
+    g_mod.stray_bytes += drain_and_send_block(b);
+    start_timeout(kAnswerWaitMs);
+  } else {
+    ++g_mod.stray_bytes;  // ignored, as long as it stays a stray byte
+  }
+  if (g_mod.stray_bytes >= kStreamingBytes) fail_download(DownloadFault::kStreaming);
 }
 
 // State 3: only the file's version or the one stored before ends the wait.
@@ -143,10 +224,7 @@ void set_module_source_descriptor(bool other_source, int descriptor) {
   g_other_descriptor = descriptor;
 }
 
-void drain_module_input() {
-  while (receive_module_byte() != kNoByte) {
-  }
-}
+void drain_module_input() { drop_module_input(); }
 
 void close_module_link() {
   switch (link_kind(SerialDevice::kModule)) {
@@ -172,6 +250,9 @@ int load_firmware_image() {
   send_module_byte(0);
   g_mod.state = 0;
   g_mod.downloads = 0;
+  g_mod.fault = DownloadFault::kNone;
+  g_mod.reconnect_steps = -1;
+  g_mod.lost = false;
   return 1;
 }
 
@@ -183,6 +264,19 @@ std::string firmware_image_fault() {
 }
 
 std::uint16_t firmware_file_version() { return g_mod.file_version; }
+
+std::string firmware_update_fault() {
+  std::string text;
+  switch (g_mod.fault) {
+    case DownloadFault::kNone: text = "The measuring module did not take its new firmware."; break;
+    case DownloadFault::kNotStarted: text = "The measuring module did not start\rits firmware download."; break;
+    case DownloadFault::kStopped: text = "The measuring module stopped asking\rfor firmware blocks."; break;
+    case DownloadFault::kStreaming: text = "The measuring module sent measuring\rdata during its firmware download."; break;
+    case DownloadFault::kDisorder: text = "The measuring module asked for\rfirmware blocks out of all order."; break;
+  }
+  if (g_mod.lost) text += "\rIt did not answer after that.";
+  return text + "\rFirmware update failed.";
+}
 
 std::uint16_t firmware_block_crc(const std::uint8_t* data, std::size_t count, int block) {
   std::uint16_t crc = 0;
@@ -222,6 +316,12 @@ void step_module_connection() {
     g_mod.state = kModuleReady;
     return;
   }
+  if (g_mod.reconnect_steps >= 0 && g_mod.state < 4 && ++g_mod.reconnect_steps > kReconnectSteps) {
+    g_mod.reconnect_steps = -1;
+    g_mod.lost = true;
+    g_mod.state = kModuleUpdateFailed;
+    return;
+  }
   switch (g_mod.state) {
     case 0:
       // Whatever the module still sends from before is dropped, up to the
@@ -251,6 +351,7 @@ void step_module_connection() {
     }
     case 3: confirm_version(); return;
     case 4:
+      g_mod.reconnect_steps = -1;
       if (g_mod.module_version == g_mod.file_version) {
         tell_menu_connected(true);
         g_mod.state = kModuleReady;
@@ -259,6 +360,7 @@ void step_module_connection() {
       } else {
         // A module that keeps its old firmware after every download would
         // otherwise be sent the image for ever.
+        g_mod.starts = 0;
         g_mod.state = g_mod.downloads < kMaxFirmwareDownloads ? 5 : kModuleUpdateFailed;
       }
       return;
@@ -266,32 +368,25 @@ void step_module_connection() {
       // As for a block: the answer follows "R", so the input is dropped before.
       drain_module_input();
       send_module_byte(kDownloadStart);
-      start_timeout(2000);
+      ++g_mod.starts;
+      start_timeout(kAnswerWaitMs);
       g_mod.state = 6;
       return;
     case 6: {
       if (timed_out()) {
-        g_mod.state = 5;
+        if (g_mod.starts < kDownloadStarts)
+          g_mod.state = 5;
+        else
+          fail_download(DownloadFault::kNotStarted);
         return;
       }
-      if (receive_module_byte() == 0x00) {
-        drain_and_send_block(0);
-        g_mod.state = 7;
-      }
+      if (receive_module_byte() == 0x00) start_blocks();
       return;
     }
-    case 7: {
-      // No time-out here: a module that stops asking keeps the state until
-      // the menu is entered again.
-      const std::uint16_t b = receive_module_byte();
-      if (b < kFirmwareBlocks)
-        drain_and_send_block(b);
-      else if (b == kAllReceived)
-        g_mod.state = 8;
-      return;
-    }
+    case 7: step_download(); return;
     case 8:
       ++g_mod.downloads;
+      g_mod.fault = DownloadFault::kNone;  // the box speaks of the last download
       send_module_byte(kAllReceived);
       start_timeout(10);
       wait_module_byte();

@@ -47,13 +47,19 @@ std::uint16_t firmware_block_crc(const std::uint8_t* data, std::size_t count, in
 void send_firmware_block(int block);
 
 // Connection states: 0 to 8 on the way, 9 ready, 10 given up: the module
-// kept an older firmware after the last of kMaxFirmwareDownloads downloads.
+// kept an older firmware after the last of kMaxFirmwareDownloads downloads,
+// or was not heard of again after a failed one.  A download fails when the
+// module does not start it or stops asking for blocks (2 s), sends other
+// data (streams), or asks for far more blocks than the image has.
 constexpr int kModuleReady = 9;
 constexpr int kModuleUpdateFailed = 10;
 constexpr int kMaxFirmwareDownloads = 3;
 int module_connection_state();
 void set_module_connection_state(int state);
 std::uint16_t module_firmware_version();
+// Why the connection gave up, in words for the operator ("\r" between
+// lines), ending "Firmware update failed.".
+std::string firmware_update_fault();
 
 // One step of the connection; it never waits longer than its time-out
 // (1000 ms in state 0, 200 ms in states 1 to 3, 10 ms in state 8).

@@ -163,8 +163,7 @@ MenuEnd main_menu_loop(MenuRun& run) {
       write_state_number();
       step_module_connection();
       if (module_connection_state() == kModuleUpdateFailed)
-        show_message_box(nullptr, "The measuring module did not take its new firmware.\rFirmware update failed.",
-                         "Module Firmware", 0);
+        show_message_box(nullptr, firmware_update_fault().c_str(), "Module Firmware", 0);
       if (module_ready() || module_connection_state() == kModuleUpdateFailed) draw_main_menu();
     }
     if (run.import_armed && module_ready() && code != kMenuShutdown) code = kMenuImport;

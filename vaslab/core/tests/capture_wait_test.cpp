@@ -110,6 +110,31 @@ TEST_F(CaptureWait, TakesWhatIsWaitingAtOnce) {
   EXPECT_EQ(byte, 0x55);
 }
 
+// The main menu while it connects the module waits the same way between its
+// steps, and a module byte ends the wait.  Ten-millisecond looks would make
+// some fifty passes in half a second.
+TEST_F(CaptureWait, TheConnectingMenuWaitsForTheModuleToo) {
+  set_button_mode_repeat();
+  keep_passes_short(true);
+  EXPECT_LE(passes_in(500), 25) << "the connecting menu looks without waiting";
+  std::thread late([&] {
+    ::usleep(30000);
+    const std::uint8_t b = 0x05;
+    ASSERT_EQ(::write(line.master(), &b, 1), 1);
+  });
+  int byte = -1;
+  int passes = 0;
+  for (const auto start = Clock::now(); byte < 0 && Clock::now() - start < std::chrono::seconds(5); ++passes) {
+    get_button_event(table.data());
+    const std::uint16_t b = receive_module_byte();
+    if (b != 0xFFFF) byte = b;
+  }
+  late.join();
+  keep_passes_short(false);
+  EXPECT_EQ(byte, 0x05);
+  EXPECT_LE(passes, 5) << "a spinning pass makes thousands";
+}
+
 // Module bytes from a source without a descriptor (a test's, a bench's
 // feeder) cannot be waited for: each pass looks again at once.
 TEST_F(CaptureWait, ASourceWithoutADescriptorIsNotWaitedFor) {

@@ -249,6 +249,18 @@ TEST_F(MainMenu, FirmwareImageOfTheWrongSizeEndsTheWorkstation) {
   EXPECT_NE(boxes[0].find("romv5.bin\ris missing"), std::string::npos) << boxes[0];
 }
 
+// Enters the main menu and, once the connection gave up, answers its box
+// and leaves.  The script holds on the connection, so the screen's time
+// runs with the simulator's.  The seconds it took.
+double run_until_update_failed(MainMenu& t) {
+  const auto start = std::chrono::steady_clock::now();
+  t.input->after(20).tap(kStartStudies).after(100);
+  t.input->hold_until([] { return module_connection_state() == kModuleUpdateFailed; });
+  t.input->after(80).tap(kMbOk).after(200).key(platform::vk::kEscape);
+  EXPECT_EQ(run_main_menu(), 0);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 // A module that keeps its old firmware gets the image three times; then the
 // menu says so once and still answers.
 TEST_F(MainMenu, FirmwareUpdateGivesUpAfterThreeDownloads) {
@@ -258,19 +270,54 @@ TEST_F(MainMenu, FirmwareUpdateGivesUpAfterThreeDownloads) {
   sim::ModuleSimulator module(opt);
   ASSERT_TRUE(module.start());
   module_on(module.device_path(), 5);
-  std::function<void()> watch = [&] {
-    if (module_connection_state() == kModuleUpdateFailed)
-      input->from_now().after(20).tap(kMbOk).after(100).key(platform::vk::kEscape);
-    else
-      input->from_now().after(50).at_time(watch);
-  };
-  input->after(20).tap(kStartStudies).after(100).at_time(watch);
-  EXPECT_EQ(run_main_menu(), 0);
-  EXPECT_EQ(titled("Module Firmware"), 1);
+  run_until_update_failed(*this);
+  ASSERT_EQ(titled("Module Firmware"), 1);
+  EXPECT_NE(boxes[0].find("did not take its new firmware.\rFirmware update failed."), std::string::npos) << boxes[0];
   int downloads = 0;
   for (const auto& e : module.log()) downloads += e.command == 0xAA;
   EXPECT_EQ(downloads, kMaxFirmwareDownloads);
   module.stop();
+}
+
+// A module that falls out of its download is not sent blocks for ever: the
+// update ends in the box, which says why, after a bounded number of bytes.
+TEST_F(MainMenu, FirmwareDownloadTheModuleFallsOutOfEndsInTheBox) {
+  struct Case {
+    const char* name;
+    void (*set)(sim::ModuleOptions&);
+    long most_bytes;  // what the workstation may send in all
+    const char* why;
+  };
+  constexpr long kBlock = 259;
+  const Case cases[] = {
+      // Three downloads, each given up within a few stray frames.
+      {"streams after its first request", [](sim::ModuleOptions& o) { o.stream_in_download = true; },
+       3 * (4 * kBlock + 16), "sent measuring\rdata during its firmware download."},
+      // One download, then no answer to the version queries.
+      {"silent after block 3", [](sim::ModuleOptions& o) { o.silent_after_block = 3; }, 4 * kBlock + 32,
+       "stopped asking\rfor firmware blocks.\rIt did not answer after that."},
+      // Three downloads of blocks 0 to 3.
+      {"restarts after block 3", [](sim::ModuleOptions& o) { o.restart_after_block = 3; }, 3 * (4 * kBlock + 16),
+       "stopped asking\rfor firmware blocks.\rFirmware"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    boxes.clear();
+    sim::ModuleOptions opt;
+    opt.version = 3;
+    c.set(opt);
+    sim::ModuleSimulator module(opt);
+    ASSERT_TRUE(module.start());
+    module_on(module.device_path(), 5);
+    const double seconds = run_until_update_failed(*this);
+    ASSERT_EQ(titled("Module Firmware"), 1);
+    EXPECT_NE(boxes[0].find(c.why), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("\rFirmware update failed."), std::string::npos) << boxes[0];
+    EXPECT_LE(module.bytes_received(), c.most_bytes);
+    std::printf("%s: %ld bytes sent, the box after %.1f s\n", c.name, module.bytes_received(), seconds);
+    module.stop();
+    close_module_link();
+  }
 }
 
 TEST_F(MainMenu, BackToTheStartScreenAsksOnlyWhenTemporaryStudiesExist) {

@@ -38,6 +38,7 @@ TEST(FirmwareCrc, MatchesTheCheckValueAndKnownBlocks) {
 namespace {
 
 using namespace vaslab;
+using namespace std::chrono_literals;
 
 // The module on COM 1; the connection runs on real time (each step waits at
 // most its own time-out).
@@ -258,6 +259,78 @@ TEST_F(ModuleLink, DownloadAnswersEachRequestAndIgnoresStrangeBytes) {
   EXPECT_EQ(module_connection_state(), 1);
   step_module_connection();  // the version is asked again
   EXPECT_EQ(read_all(line.master(), 20), (std::vector<std::uint8_t>{0xAA, 0x53}));
+  close_module_link();
+}
+
+// The test plays a module that goes wrong in its download: each is a failed
+// download, ended by 0x00 and a new start from state 0, and the blocks sent
+// meanwhile are bounded.
+TEST_F(ModuleLink, DownloadThatGoesWrongEndsAsAFailedDownload) {
+  enum Fault { kNoGo, kSilent, kStreams, kAsksForEver };
+  struct Case {
+    const char* name;
+    Fault fault;
+    std::size_t starts, blocks;  // "R" and block frames sent
+    const char* why;
+  };
+  const Case cases[] = {
+      {"never answers R", kNoGo, 3, 0, "did not start"},
+      {"silent after block 0", kSilent, 1, 1, "stopped asking"},
+      {"streams frames after block 0", kStreams, 1, 0, "sent measuring"},
+      {"asks for block 5 again and again", kAsksForEver, 1, 1 + 3 * 32, "out of all order"},
+  };
+  sim::Pty line;
+  ASSERT_TRUE(line.open());
+  write_image(image_file);
+  open_on(line.slave_path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(load_firmware_image(), 1);
+    read_all(line.master(), 10);
+    set_module_connection_state(5);
+    std::vector<std::uint8_t> sent;  // what the workstation wrote
+    std::size_t starts = 0, frames = 0;  // "R" and complete block frames in it
+    std::size_t at = 0;              // where the next unread write begins
+    auto module_sends = [&](std::initializer_list<std::uint8_t> bytes) {
+      for (std::uint8_t b : bytes) ASSERT_EQ(::write(line.master(), &b, 1), 1);
+    };
+    auto last_frame = std::chrono::steady_clock::now();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (module_connection_state() != 0 && std::chrono::steady_clock::now() < end) {
+      step_module_connection();
+      const auto got = read_all(line.master(), 1);
+      sent.insert(sent.end(), got.begin(), got.end());
+      // Walk what came: "R", block frames of 259 bytes.
+      while (at < sent.size()) {
+        if (sent[at] == 0x52) {
+          ++at;
+          ++starts;
+          if (c.fault != kNoGo) module_sends({0x00});
+        } else if (sent[at] < 32 && sent.size() - at >= 259) {
+          at += 259;
+          ++frames;
+          if (c.fault == kAsksForEver) module_sends({5});
+        } else {
+          break;
+        }
+      }
+      // Measurement frames, 100 a second, once block 0 is there.
+      if (c.fault == kStreams && frames > 0 && std::chrono::steady_clock::now() - last_frame > 10ms) {
+        module_sends({0x85, 0x3E, 0x25, 0x00, 0x46, 0x00, 0x46});
+        last_frame = std::chrono::steady_clock::now();
+      }
+    }
+    EXPECT_EQ(module_connection_state(), 0) << "given up and started again";
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back(), 0x00) << "sent to end what the module does";
+    EXPECT_EQ(starts, c.starts);
+    if (c.fault == kStreams)
+      EXPECT_LE(frames, 4u) << "a stray frame byte or two may have been taken for a request";
+    else
+      EXPECT_EQ(frames, c.blocks);
+    EXPECT_EQ(at + 1, sent.size()) << "nothing but whole blocks and the final 0x00";
+    EXPECT_NE(firmware_update_fault().find(c.why), std::string::npos) << firmware_update_fault();
+  }
   close_module_link();
 }
 
