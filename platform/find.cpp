@@ -1,11 +1,13 @@
 #include "platform/find.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 #include "platform/diskette.h"
 #include "platform/paths.h"
@@ -82,6 +84,34 @@ std::optional<FoundFile> file_facts(std::string_view win_path) {
   struct stat st;
   if (::stat(p.c_str(), &st) != 0) return std::nullopt;
   return facts_of(split_win_path(win_path).second, st);
+}
+
+int open_with_facts(std::string_view win_path, FoundFile& facts) {
+  if (on_diskette(win_path)) {
+    const int h = diskette::open(win_path, OpenMode::kRead);
+    if (h < 0) return h;
+    auto f = diskette::facts(win_path);
+    if (!f) {
+      diskette::close(h);
+      return -ENOENT;
+    }
+    facts = std::move(*f);
+    return h;
+  }
+  const int fd = ::open(map_path(win_path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno ? -errno : -EIO;
+  struct stat st;
+  int e = 0;
+  if (::fstat(fd, &st) != 0)
+    e = errno ? errno : EIO;
+  else if (S_ISDIR(st.st_mode))
+    e = EISDIR;
+  if (e) {
+    ::close(fd);
+    return -e;
+  }
+  facts = facts_of(split_win_path(win_path).second, st);
+  return fd;
 }
 
 bool same_file(std::string_view win_a, std::string_view win_b) {

@@ -396,19 +396,21 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
     if (int r = in.start_decryption(it)) return r;
   }
 
+  // The log's line is made only when there is a log to take it.
   std::string status;
+  const bool logged = (s.options & kUnzItemLog) != 0;
   if (c.testFlag) {
     status = unzip_status_text(s, 73, shown);
-    unzip_item_log(s, unzip_text(s, 146, 0), shown);
+    if (logged) unzip_item_log(s, unzip_text(s, 146, 0), shown);
   } else if (s.callback_mode) {
     status = unzip_text(s, 149, 0);
     unzip_item_log(s, "%s", status);
   } else if (s.memory_mode) {
     status = unzip_status_text(s, 132, shown);
-    unzip_item_log(s, unzip_text(s, 147, 0), shown);
+    if (logged) unzip_item_log(s, unzip_text(s, 147, 0), shown);
   } else {
     status = unzip_status_text(s, 72, target);
-    unzip_item_log(s, unzip_text(s, 145, 0), target);
+    if (logged) unzip_item_log(s, unzip_text(s, 145, 0), target);
   }
 
   OutputFile out_file;

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace platform {
+struct FoundFile;
+}
+
 namespace ziplib {
 
 struct ZipState;
@@ -78,7 +82,10 @@ struct ArchiveWork {
   std::uint64_t loaded_size = 0;
   bool loaded = false;
   std::deque<ZipEntry> entries;
-  std::vector<ZipEntry*> index;  // by stored name, ignoring case
+  // By stored name, ignoring case; made at the first lookup after the list
+  // changed, since most operations never look a name up.
+  std::vector<ZipEntry*> index;
+  bool index_made = false;
   std::vector<std::uint8_t> comment;
   std::uint64_t cd_offset = 0;
   std::uint64_t cd_size = 0;
@@ -94,7 +101,9 @@ struct ArchiveWork {
   // The running operation.
   std::vector<Pattern> patterns;
   int include_count = 0;
-  std::vector<FoundNode> found;
+  // In chunks: a growing array would copy every node it holds at each
+  // doubling into pages never touched before.
+  std::deque<FoundNode> found;
   // The folder of the last source file compressed, as written and mapped
   // (ending in '/'): the files found in one folder follow each other.
   std::string source_folder, source_folder_mapped;
@@ -158,7 +167,8 @@ int zip_find_end_record(ZipState& s, const std::string& win_path);
 int zip_read_archive(ZipState& s);
 // The entry of a stored name (ignoring case), or nullptr.
 ZipEntry* zip_lookup(ArchiveWork& a, const std::string& name);
-void zip_build_index(ArchiveWork& a);
+// The entry list changed: the lookup's index is made again when next used.
+void zip_entries_changed(ArchiveWork& a);
 
 // --- the password block ----------------------------------------------------
 // The block (tag 0x007F, length, data) for an entry; empty without a password.
@@ -180,6 +190,8 @@ int zip_sort_found(ZipState& s);
 // labels and missing input); false when it does not exist.
 bool zip_file_facts(ZipState& s, const std::string& path, std::uint32_t* time, std::uint32_t* attrs,
                     std::uint64_t* size);
+// The same facts from those the platform gives (an opened file's).
+void zip_facts_of(const platform::FoundFile& f, std::uint32_t* time, std::uint32_t* attrs, std::uint64_t* size);
 // Calls the rename callback for an entry about to be added; true when called.
 bool zip_call_rename(ZipState& s, std::string* name, std::uint32_t* time, std::uint32_t* attrs,
                      const std::string& disk_name, std::uint64_t size, bool whole_name);

@@ -498,6 +498,7 @@ int zip_run_operation(ZipState& s) {
   std::uint64_t good_end = a.out_pos;
   std::size_t good_count = a.entries.size();
   const std::size_t old_entries = a.entries.size();
+  zip_entries_changed(a);  // entries go and come from here on
   for (std::size_t i = 0; i < old_entries && !rc; ++i) {
     ZipEntry& e = a.entries[i];
     const bool is_memory = &e == a.memory_entry;
@@ -544,18 +545,19 @@ int zip_run_operation(ZipState& s) {
     good_count = a.entries.size();
   }
   for (std::size_t i = 0; i < a.found.size() && !rc; ++i) {
-    const FoundNode& n = a.found[i];
+    FoundNode& n = a.found[i];
     ZipEntry e;
     e.name = n.name;
     if (!zip_name_to_archive(s, e.name, &e.raw_name)) continue;
-    e.disk_name = n.disk_name;
+    const bool memory_node = n.disk_name.empty();
+    e.disk_name = std::move(n.disk_name);  // the node is not read for it again
     e.is_new = true;
     e.selected = true;
     e.time = n.time;
     e.external_attr = n.attributes;
     a.entries.push_back(std::move(e));
     ZipEntry& added = a.entries.back();
-    if (n.disk_name.empty()) a.memory_entry = &added;
+    if (memory_node) a.memory_entry = &added;
     const std::uint64_t pos = a.out_pos;
     rc = zip_compress_entry(s, added);
     if (rc == ZE_OPEN) {
@@ -637,7 +639,7 @@ int zip_run_operation(ZipState& s) {
     a.loaded_nsec = facts->mtime_nsec;
     a.loaded_size = facts->size;
     a.old_count = a.entries.size();
-    if (!(s.sub_options & kSubNoLookup)) zip_build_index(a);
+    zip_entries_changed(a);
   }
   if (vanished) return report(s, ZE_OPEN, "");
   // Originals go only once the new archive holds them.

@@ -500,6 +500,12 @@ int zip_find_end_record(ZipState& s, const std::string& win_path) {
 }
 
 ZipEntry* zip_lookup(ArchiveWork& a, const std::string& name) {
+  if (!a.index_made) {
+    a.index.clear();
+    for (ZipEntry& e : a.entries) a.index.push_back(&e);
+    std::stable_sort(a.index.begin(), a.index.end(), lower_less);
+    a.index_made = true;
+  }
   ZipEntry key;
   key.name = name;
   auto it = std::lower_bound(a.index.begin(), a.index.end(), &key, lower_less);
@@ -507,10 +513,9 @@ ZipEntry* zip_lookup(ArchiveWork& a, const std::string& name) {
   return *it;
 }
 
-void zip_build_index(ArchiveWork& a) {
+void zip_entries_changed(ArchiveWork& a) {
   a.index.clear();
-  for (ZipEntry& e : a.entries) a.index.push_back(&e);
-  std::stable_sort(a.index.begin(), a.index.end(), lower_less);
+  a.index_made = false;
 }
 
 int zip_read_archive(ZipState& s) {
@@ -529,7 +534,7 @@ int zip_read_archive(ZipState& s) {
   }
   a.loaded = false;
   a.entries.clear();
-  a.index.clear();
+  zip_entries_changed(a);
   a.comment.clear();
   a.cd_offset = a.cd_size = a.preamble = a.old_count = 0;
 
@@ -721,7 +726,7 @@ int zip_read_archive(ZipState& s) {
   if (!repair && r.get() >= 0) warn_id(s, 328);
 
   a.old_count = a.entries.size();
-  if (!(s.sub_options & kSubNoLookup)) zip_build_index(a);
+  zip_entries_changed(a);
   a.loaded = true;
   a.loaded_path = s.zip_path;
   a.loaded_mtime = facts->mtime;

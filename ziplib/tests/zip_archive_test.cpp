@@ -609,6 +609,41 @@ TEST_F(ArchiveTest, AFileThatVanishesEndsWith18AndACompleteArchive) {
   EXPECT_TRUE(std::filesystem::exists(linux_path("C:\\WORK\\V\\3.TXT")));
 }
 
+// The walk meets a folder's subfolders before its files, and of its
+// subfolders the last first, which is not name order; of two files stored
+// under one name the one found last stays.
+TEST_F(ArchiveTest, NewEntriesStandInNameOrderAndTheLastOfOneNameStays) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;  // under C:\\WORK\\N, as written
+    bool no_folder_names;
+    std::vector<std::string> want;  // unzip -Z1, in archive order
+  };
+  const Case cases[] = {
+      {"folders and files", {"b.txt", "a\\z.txt", "a\\b\\c.txt", "c\\d.txt", "a.txt", "B2.txt"}, false,
+       {"B2.txt", "a.txt", "a/", "a/b/", "a/b/c.txt", "a/z.txt", "b.txt", "c/", "c/d.txt"}},
+      {"one name in two folders", {"x\\same.txt", "y\\same.txt", "x\\other.txt"}, true,
+       {"other.txt", "same.txt"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::filesystem::remove_all(linux_path("C:\\WORK\\N"));
+    for (const std::string& f : k.files) write("C:\\WORK\\N\\" + f, "from " + f);
+    ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\N.ZIP", "N\\*.*");
+    c.recurseFlag = 1;
+    c.noDirectoryNamesFlag = k.no_folder_names;
+    c.noDirectoryEntriesFlag = k.no_folder_names;
+    c.wZipSubOptions = kSubRelativeNames;
+    std::filesystem::remove(linux_path("C:\\OUT\\N.ZIP"));
+    ASSERT_EQ(zipCompress(&c), 0);
+    EXPECT_EQ(names_in(linux_path("C:\\OUT\\N.ZIP")), k.want);
+  }
+  std::string out;
+  run("unzip -p " + shell_quote(linux_path("C:\\OUT\\N.ZIP")) + " same.txt", &out);
+  EXPECT_EQ(out, "from x\\same.txt");  // y is walked first
+}
+
 struct Rename {
   std::string suffix;
 };
