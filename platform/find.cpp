@@ -81,6 +81,8 @@ std::optional<FoundFile> file_facts(std::string_view win_path) {
   if (on_diskette(win_path)) return diskette::facts(win_path);
   std::string p = map_path(win_path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
+  // Extracting thousands of new files asks after each before it is made.
+  if (listed_missing(p)) return std::nullopt;
   struct stat st;
   if (::stat(p.c_str(), &st) != 0) return std::nullopt;
   return facts_of(split_win_path(win_path).second, st);
