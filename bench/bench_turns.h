@@ -185,10 +185,15 @@ inline void print_medians(const char* indent, const char* ours, const char* thei
   for (const auto& [name, c] : {std::pair<const char*, const Costs*>{ours, &a}, {theirs, &b}})
     std::printf("%s%-22s %8.3f %8.3f %8.3f %8.3f\n", indent, name, c->user.median(), c->sys.median(), c->cpu.median(),
                 c->wall.median());
-  auto ratio = [](const Runs& x, const Runs& y) { return y.median() > 0 ? x.median() / y.median() : 0.0; };
+  // A side too short for the system's count of its time has no ratio.
+  auto ratio = [](const Runs& x, const Runs& y) {
+    char r[16] = "       -";
+    if (y.median() > 0 && x.median() > 0) std::snprintf(r, sizeof r, "%7.2fx", x.median() / y.median());
+    return std::string(r);
+  };
   const std::string over = std::string(ours) + "/" + theirs;
-  std::printf("%s%-22s %7.2fx %7.2fx %7.2fx %7.2fx\n", indent, over.c_str(), ratio(a.user, b.user),
-              ratio(a.sys, b.sys), ratio(a.cpu, b.cpu), ratio(a.wall, b.wall));
+  std::printf("%s%-22s %s %s %s %s\n", indent, over.c_str(), ratio(a.user, b.user).c_str(), ratio(a.sys, b.sys).c_str(),
+              ratio(a.cpu, b.cpu).c_str(), ratio(a.wall, b.wall).c_str());
   std::printf("%sCPU %s by round:", indent, over.c_str());
   for (std::size_t i = 0; i < a.cpu.values.size() && i < b.cpu.values.size(); ++i)
     std::printf(" %.2f", b.cpu.values[i] > 0 ? a.cpu.values[i] / b.cpu.values[i] : 0.0);

@@ -67,9 +67,9 @@ std::vector<FoundFile> list_files(const std::string& win_pattern) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     if (!wildcard_match(pattern, name)) continue;
+    // Looked up in the folder being read, not along the whole path again.
     struct stat st;
-    const std::string full = folder + "/" + name;
-    if (::stat(full.c_str(), &st) != 0) continue;
+    if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0) continue;
     out.push_back(facts_of(name, st));
   }
   ::closedir(d);
