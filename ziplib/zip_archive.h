@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,41 +18,71 @@ namespace ziplib {
 
 struct ZipState;
 
-// One archive entry, old or new.
+// What an old entry brought from its archive besides its headers: the
+// extra fields (without their Zip64 blocks) and the comment.  Few entries
+// have any, so an entry holds them apart and only when it has them.
+struct ZipEntryExtras {
+  std::vector<std::uint8_t> local_extra;
+  std::vector<std::uint8_t> central_extra;
+  std::vector<std::uint8_t> comment;
+};
+class ExtrasBox {
+ public:
+  ExtrasBox() = default;
+  ExtrasBox(const ExtrasBox& o) : p_(o.p_ ? std::make_unique<ZipEntryExtras>(*o.p_) : nullptr) {}
+  ExtrasBox& operator=(const ExtrasBox& o) {
+    p_ = o.p_ ? std::make_unique<ZipEntryExtras>(*o.p_) : nullptr;
+    return *this;
+  }
+  ExtrasBox(ExtrasBox&&) noexcept = default;
+  ExtrasBox& operator=(ExtrasBox&&) noexcept = default;
+  const ZipEntryExtras& get() const {
+    static const ZipEntryExtras none;
+    return p_ ? *p_ : none;
+  }
+  ZipEntryExtras& set() {
+    if (!p_) p_ = std::make_unique<ZipEntryExtras>();
+    return *p_;
+  }
+
+ private:
+  std::unique_ptr<ZipEntryExtras> p_;
+};
+
+// One archive entry, old or new.  An archive of many small files holds
+// tens of thousands of them: the fields stand widest first, without gaps.
 struct ZipEntry {
+  std::uint64_t csize = 0;   // with the 12-byte encryption header
+  std::uint64_t usize = 0;
+  std::uint64_t offset = 0;  // of the local header on its disk
+  // Old entries: bytes of the local header on disk and of the data
+  // descriptor after the data (0, 12, 16 or 24).
+  std::uint64_t local_len = 0;
+  std::uint32_t descriptor_len = 0;
+  std::uint32_t time = 0;  // DOS date (high half) and time (low half)
+  std::uint32_t crc = 0;
+  std::uint32_t disk = 0;
+  std::uint32_t external_attr = 0;
+  std::uint32_t zip64_local_len = 0;
+  std::uint32_t zip64_central_len = 0;
   std::uint16_t made_by = 0;
   std::uint16_t needed = 0;
   std::uint16_t flags = 0;        // as they go into the central header
   std::uint16_t local_flags = 0;  // as they go into the local header
   std::uint16_t method = 0;
-  std::uint32_t time = 0;  // DOS date (high half) and time (low half)
-  std::uint32_t crc = 0;
-  std::uint64_t csize = 0;  // with the 12-byte encryption header
-  std::uint64_t usize = 0;
-  std::uint32_t disk = 0;
   std::uint16_t internal_attr = 0;
-  std::uint32_t external_attr = 0;
-  std::uint64_t offset = 0;  // of the local header on its disk
-  std::vector<std::uint8_t> local_extra;    // without a Zip64 block
-  std::vector<std::uint8_t> central_extra;  // without a Zip64 block
-  std::vector<std::uint8_t> comment;
-  std::string name;      // stored name, as the file system spells it (UTF-8)
-  std::string raw_name;  // stored name as the archive holds it
-  std::string disk_name; // source file (Windows path); empty for none
-  // The spelling of the found file that matched this entry; it becomes the
-  // stored name only when the entry is compressed anew.
-  std::string found_name, found_raw;
   bool selected = false;
   bool updated = false;
   bool is_new = false;         // found new in this operation (rename callback)
   bool local_zip64 = false;    // the local header carries a Zip64 block
   bool zip64_decided = false;  // taken at the first write of the local header
-  std::uint32_t zip64_local_len = 0;
-  std::uint32_t zip64_central_len = 0;
-  // Old entries: bytes of the local header on disk and of the data
-  // descriptor after the data (0, 12, 16 or 24).
-  std::uint64_t local_len = 0;
-  std::uint32_t descriptor_len = 0;
+  std::string name;      // stored name, as the file system spells it (UTF-8)
+  std::string raw_name;  // stored name as the archive holds it
+  std::string disk_name; // source file (Windows path); empty for none
+  // The spelling of the found file that matched this entry; it becomes the
+  // stored name only when the entry is compressed anew.
+  std::string found_name;
+  ExtrasBox extras;
 };
 
 // A file, folder or label found for the item list.

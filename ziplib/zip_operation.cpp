@@ -289,7 +289,6 @@ int zip_run_operation(ZipState& s) {
   for (ZipEntry& e : a.entries) {
     e.selected = e.updated = e.is_new = false;
     e.found_name.clear();
-    e.found_raw.clear();
   }
   // The list describes the archive on disk only after a good operation;
   // anything else reloads it next time.
@@ -515,12 +514,15 @@ int zip_run_operation(ZipState& s) {
       continue;
     }
     const ZipEntry saved = e;
-    if (!e.found_name.empty()) {
+    // The found spelling passed the code page when it was found.
+    if (std::string raw; !e.found_name.empty() && zip_name_to_archive(s, e.found_name, &raw)) {
       e.name = e.found_name;
-      e.raw_name = e.found_raw;
+      e.raw_name = std::move(raw);
     }
-    e.local_extra.clear();
-    e.central_extra.clear();
+    if (!e.extras.get().local_extra.empty() || !e.extras.get().central_extra.empty()) {
+      e.extras.set().local_extra.clear();
+      e.extras.set().central_extra.clear();
+    }
     e.local_zip64 = e.zip64_decided = false;
     e.zip64_local_len = 0;
     e.descriptor_len = 0;

@@ -145,7 +145,6 @@ int add_found(ZipState& s, const std::string& disk_name, std::uint32_t time, std
         e->selected = true;
         e->disk_name = disk_name;
         e->found_name = name;
-        e->found_raw = raw;
         if (memory) a.memory_entry = e;
       }
       return 0;
