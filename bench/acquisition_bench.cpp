@@ -86,9 +86,7 @@ double pass_time(int (*entry)(int, char*[]), const char* number, int count) {
 }  // namespace
 
 int main() {
-  char tmpl[] = "/tmp/vaslab-acquisition-bench-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const std::string root = tmpl;
+  const std::string root = bench::temp_folder("/tmp/vaslab-acquisition-bench-XXXXXX");  // removed at the end
   platform::set_root(root);
   platform::set_current_directory("C:\\PROGRAMS\\");
   std::system(("ln -s " VASLAB_BUILD_DIR "/_bmp " + platform::map_path_create_dirs("C:\\PROGRAMS\\") + "_bmp").c_str());

@@ -221,9 +221,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   ::unsetenv("SDL_VIDEODRIVER");
-  char tmpl[] = "/tmp/vaslab-live-bench-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const std::string root = tmpl;
+  const std::string root = bench::temp_folder("/tmp/vaslab-live-bench-XXXXXX");  // removed at the end
   platform::set_root(root);
   platform::set_current_directory("C:\\PROGRAMS\\");
   std::system(("ln -s " VASLAB_BUILD_DIR "/_bmp " + platform::map_path_create_dirs("C:\\PROGRAMS\\") + "_bmp").c_str());

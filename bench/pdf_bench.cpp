@@ -45,9 +45,7 @@ void check_one_page(const std::string& pdf) {
 }  // namespace
 
 int main() {
-  char tmpl[] = "/tmp/vaslab-pdf-bench-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const std::string dir = tmpl;
+  const std::string dir = bench::temp_folder("/tmp/vaslab-pdf-bench-XXXXXX");  // removed at the end
   if (std::system(("mkdir -p " + dir + "/c/temp " + dir + "/c/graphic").c_str()) != 0) return 1;
   platform::set_root(dir);
   const std::string page_path = dir + "/page.pdf";

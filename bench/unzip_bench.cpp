@@ -1,26 +1,28 @@
-// Extraction and testing by unzipCommand and by the unzip program, of an
-// archive of /usr/include and of archives of 100 and 10,000 small files: five
-// runs each, taken in turns so that a change in the machine's load falls on
-// both alike; best and median of the time taken and, for extraction, of the
-// processor time (user and system), which a loaded machine disturbs less.
-// Our extracted tree is compared with unzip's, byte for byte; a difference
-// fails the benchmark.
+// Extraction and testing of an archive of /usr/include and of archives of
+// 100, 10,000 and 50,000 small files, by our library as a program of its own
+// (ziptool extract, ziptool test: unzipCommand, Function 8) and by the unzip
+// program, each run a fresh process of either: five runs of each, taken in
+// turns, the lead changing each round.  Printed: the medians of user, system
+// and processor time and of the wall time of both sides, ours over unzip's,
+// and the processor-time ratio of each round.  Every tree we extract is
+// compared with unzip's first one, byte for byte; a difference fails the
+// benchmark.
 //
 // Each extraction goes into a folder of its own and nothing is removed until
 // the end: on ext4, creating thousands of files right after deleting
 // thousands makes the kernel pass over every recently freed inode for each
 // new one, which costs more than the extraction itself and falls on whichever
 // run comes after a removal.
+//
+//   unzip_bench [NAME...]   only the archives named (inc, small100, small10k, small50k)
 #include "bench/bench_turns.h"
 #include "platform/file_io.h"
-#include "platform/paths.h"
-#include "ziplib/unziplib.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -34,10 +36,7 @@ namespace fs = std::filesystem;
 constexpr int kRuns = 5;
 
 void run(const std::string& cmd) {
-  if (std::system(cmd.c_str()) != 0) {
-    std::fprintf(stderr, "failed: %s\n", cmd.c_str());
-    std::exit(1);
-  }
+  if (std::system(cmd.c_str()) != 0) bench::check_failed(cmd);
 }
 
 std::string lower(std::string s) {
@@ -45,11 +44,13 @@ std::string lower(std::string s) {
   return s;
 }
 
+std::string ziptool() { return VASLAB_BUILD_DIR "/bin/ziptool"; }
+
 // Our extraction against unzip's of the same archive, byte for byte.  Names
 // are matched without regard to case, as on the instrument's drives: entries
 // whose names differ only in case land on one file there, which holds the
 // one that comes last in the archive (the run overwrites).
-void check_same_tree(const std::string& zip, const fs::path& ours, const fs::path& theirs) {
+std::size_t check_same_tree(const std::string& zip, const fs::path& ours, const fs::path& theirs) {
   // Archive order, for entries whose names differ only in case.
   const std::string list = theirs.string() + ".names";
   run("unzip -Z1 '" + zip + "' > '" + list + "'");
@@ -89,54 +90,53 @@ void check_same_tree(const std::string& zip, const fs::path& ours, const fs::pat
       fail("of " + name + " is not unzip's " + want.string() + " byte for byte");
     ++files;
   }
-  std::printf("  extracted tree checked against unzip's: %zu files the same, byte for byte\n", files);
+  return files;
 }
 
 // Times extraction and testing of one archive, ours and unzip's in turns.
 void compare(const std::string& root, const std::string& name) {
   const std::string zip = root + "/c/" + name + ".zip";
-  std::printf("%s: %ju bytes\n", name.c_str(), static_cast<std::uintmax_t>(fs::file_size(zip)));
+  std::printf("\n%s: %ju bytes\n", name.c_str(), static_cast<std::uintmax_t>(fs::file_size(zip)));
   const std::string dos_zip = "C:\\" + name + ".zip";
-  UNZIPCMDSTRUCT c{};
-  c.structSize = kUnzipCmdV170;
-  c.Function = UNZIP_EXTRACT;
-  c.lpszZIPFile = dos_zip.c_str();
-  c.lpszFilespec = "*.*";
-  c.recurseFlag = 1;
-  c.overWriteFlag = 1;
-  c.quietFlag = 1;
-  c.index = -1;
   int ours_run = 0, theirs_run = 0;
-  std::string ours_dest;  // c's destination, until testing too
   // Each side goes first in turn, so that what the file system still carries
   // from the extractions before (see above) falls on both alike.
   const auto extract = bench::in_turns(kRuns, {
       [&] {
-        ours_dest = "C:\\" + name + "-ours" + std::to_string(ours_run++);
-        c.lpszDestination = ours_dest.c_str();
-        int result = 0;
-        const bench::Cost cost = bench::cost_of([&] { result = unzipCommand(&c); });
-        if (result != 0) bench::check_failed(name + ": unzipCommand extract returned " + std::to_string(result));
-        return cost;
+        const std::string dest = "C:\\" + name + "-ours" + std::to_string(ours_run++);
+        int status = 0;
+        const bench::Cost c = bench::run_program({ziptool(), "extract", dos_zip, dest}, "", &status);
+        if (status != 0) bench::check_failed(name + ": ziptool extract returned " + std::to_string(status));
+        return c;
       },
       [&] {
         const std::string dest = root + "/c/" + name + "-theirs" + std::to_string(theirs_run++);
-        return bench::child_cost_of([&] { run("unzip -q -o '" + zip + "' -d '" + dest + "'"); });
+        int status = 0;
+        const bench::Cost c = bench::run_program({"unzip", "-q", "-o", zip, "-d", dest}, "", &status);
+        if (status != 0) bench::check_failed("unzip -q -o " + zip + " -d " + dest);
+        return c;
       }}, bench::Order::kLeadChanges);
-  check_same_tree(zip, platform::map_path("C:\\" + name + "-ours0"), root + "/c/" + name + "-theirs0");
-  c.testFlag = 1;
+  std::size_t files = 0;
+  for (int i = 0; i < kRuns; ++i)
+    files = check_same_tree(zip, root + "/c/" + name + "-ours" + std::to_string(i), root + "/c/" + name + "-theirs0");
+  std::printf("  every tree we extracted checked against unzip's: %zu files the same, byte for byte\n", files);
   const auto test = bench::in_turns(kRuns, {
       [&] {
-        int result = 0;
-        const bench::Cost cost = bench::cost_of([&] { result = unzipCommand(&c); });
-        if (result != 0) bench::check_failed(name + ": unzipCommand test returned " + std::to_string(result));
-        return cost;
+        int status = 0;
+        const bench::Cost c = bench::run_program({ziptool(), "test", dos_zip}, "", &status);
+        if (status != 0) bench::check_failed(name + ": ziptool test returned " + std::to_string(status));
+        return c;
       },
-      [&] { return bench::child_cost_of([&] { run("unzip -tq '" + zip + "' >/dev/null"); }); }});
-  std::printf("  %-12s %s\n", "", bench::best_and_median_heads("ours", "unzip").c_str());
-  std::printf("  %-12s %s\n", "extract s", bench::best_and_median(extract[0].wall, extract[1].wall, 1, 3).c_str());
-  std::printf("  %-12s %s\n", "extract CPU", bench::best_and_median(extract[0].cpu, extract[1].cpu, 1, 3).c_str());
-  std::printf("  %-12s %s\n", "test s", bench::best_and_median(test[0].wall, test[1].wall, 1, 3).c_str());
+      [&] {
+        int status = 0;
+        const bench::Cost c = bench::run_program({"unzip", "-tqq", zip}, "", &status);
+        if (status != 0) bench::check_failed("unzip -tqq " + zip);
+        return c;
+      }});
+  std::printf("  extraction\n");
+  bench::print_medians("    ", "ours", "unzip", extract[0], extract[1]);
+  std::printf("  testing\n");
+  bench::print_medians("    ", "ours", "unzip", test[0], test[1]);
 }
 
 // An archive of `count` small text files, a hundred to a folder: the case
@@ -147,7 +147,7 @@ void make_small_files_zip(const std::string& root, const std::string& name, int 
     const std::string folder = tree + "/d" + std::to_string(i / 100);
     if (i % 100 == 0) std::filesystem::create_directories(folder);
     std::FILE* f = std::fopen((folder + "/f" + std::to_string(i) + ".txt").c_str(), "w");
-    if (!f) std::exit(1);
+    if (!f) bench::check_failed("cannot write " + folder);
     for (int line = 0; line < 8; ++line) std::fprintf(f, "entry %d line %d of a small file\n", i, line);
     std::fclose(f);
   }
@@ -157,21 +157,34 @@ void make_small_files_zip(const std::string& root, const std::string& name, int 
 
 }  // namespace
 
-int main() {
-  char tmpl[] = "/tmp/unzip-bench-XXXXXX";
-  if (!mkdtemp(tmpl)) return 1;
-  const std::string root = tmpl;
-  platform::set_root(root);
+int main(int argc, char** argv) {
+  const struct {
+    const char* name;
+    int files;  // 0: /usr/include
+  } archives[] = {{"inc", 0}, {"small100", 100}, {"small10k", 10000}, {"small50k", 50000}};
+  std::vector<std::string> wanted;
+  for (int i = 1; i < argc; ++i) {
+    bool known = false;
+    for (const auto& a : archives) known = known || std::strcmp(a.name, argv[i]) == 0;
+    if (!known) {
+      std::fprintf(stderr, "unzip_bench: no archive \"%s\"; they are inc, small100, small10k, small50k\n", argv[i]);
+      return 2;
+    }
+    wanted.push_back(argv[i]);
+  }
+  const std::string root = bench::temp_folder("/tmp/unzip-bench-XXXXXX");
+  ::setenv("VASLAB_ROOT", root.c_str(), 1);
   std::filesystem::create_directories(root + "/c");
-  run("cd /usr && zip -r -q -X -6 '" + root + "/c/inc.zip' include");
-  make_small_files_zip(root, "small100", 100);
-  make_small_files_zip(root, "small10k", 10000);
-
-  unzipInit(nullptr);
-  unzipAttachThread();
-  for (const char* name : {"inc", "small100", "small10k"}) compare(root, name);
-  unzipDetachThread();
-  unzipTerm();
-  std::filesystem::remove_all(root);
+  std::printf("%d runs of each, ours (ziptool, over the library) and unzip in turns, the lead changing each round, "
+              "each run a fresh process\n",
+              kRuns);
+  for (const auto& a : archives) {
+    if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), a.name) == wanted.end()) continue;
+    if (a.files == 0)
+      run("cd /usr && zip -r -q -X -6 '" + root + "/c/inc.zip' include");
+    else
+      make_small_files_zip(root, a.name, a.files);
+    compare(root, a.name);
+  }
   return 0;
 }

@@ -21,9 +21,7 @@
 using Clock = std::chrono::steady_clock;
 
 int main() {
-  char tmpl[] = "/tmp/vaslab-view-bench-XXXXXX";
-  if (!::mkdtemp(tmpl)) return 1;
-  const std::string dir = tmpl;
+  const std::string dir = bench::temp_folder("/tmp/vaslab-view-bench-XXXXXX");  // removed at the end
   const std::string page_path = dir + "/page.pdf", ppm = dir + "/page.ppm", out = dir + "/out.ppm";
   if (std::system(("python3 " VASLAB_SOURCE_DIR "/vaslab/reports/tests/make_page.py " + page_path).c_str()) != 0) {
     std::fprintf(stderr, "view_bench: cannot make the sample page\n");

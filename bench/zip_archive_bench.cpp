@@ -1,10 +1,14 @@
-// Whole archives: each case's folder tree archived by zipCompress (Function
-// 4, recursing) and by Debian's zip -r -q -X at levels 1, 6 and 9, five runs
-// of each taken in turns (ours, zip, ours, ...).  Printed for each level: the
-// processor time and the wall time of the best and of the median run, and
-// our share of each, and both archives' sizes.  Every archive of ours passes
+// Whole archives: each case's folder tree archived at levels 1, 6 and 9 by
+// our library as a program of its own (ziptool add, recursing, names
+// relative to the tree) and by Debian's zip -r -q -X, each run a fresh
+// process of either, five runs of each taken in turns (ours, zip, ours, ...).
+// Printed for each level: the medians of user, system and processor time and
+// of the wall time of both sides, ours over zip's, the processor-time ratio
+// of each round, and both archives' sizes.  Every archive of ours passes
 // `unzip -t`, and the first of each level python's zipfile, which reads every
 // entry back against the tree; a failed check fails the benchmark.
+//
+//   zip_archive_bench [CASE...]   the cases whose names begin so ("many small")
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,16 +19,12 @@
 #include <string>
 
 #include "bench/bench_turns.h"
-#include "platform/paths.h"
-#include "ziplib/ziplib.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kRuns = 5;
-
-std::string g_root;  // removed at exit, a failed check's exit too
 
 // A copy of /usr/include and the programs of the Deflate benchmark: large
 // and small files of every kind.
@@ -71,22 +71,7 @@ const Case kCases[] = {
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// Our archive of the current folder's tree at `level`; false when zipCompress
-// fails.
-bool zip_ours(const std::string& dos_zip, int level) {
-  ZIPCMDSTRUCT c{};
-  c.structSize = kZipCmdV220;
-  c.Function = ZIP_ADD;
-  c.lpszZIPFile = dos_zip.c_str();
-  c.lpszItemList = "*.*";
-  c.recurseFlag = 1;
-  c.compFactor = level;
-  c.quietFlag = 1;
-  c.wZipSubOptions = 0x0001;  // names relative to the tree
-  const int rc = zipCompress(&c);
-  if (rc != 0) std::fprintf(stderr, "zipCompress level %d: %d\n", level, rc);
-  return rc == 0;
-}
+std::string ziptool() { return VASLAB_BUILD_DIR "/bin/ziptool"; }
 
 void run_case(const std::string& root, const Case& k) {
   const fs::path tree = fs::path(root) / "c" / k.folder;
@@ -96,20 +81,21 @@ void run_case(const std::string& root, const Case& k) {
   for (const auto& e : fs::recursive_directory_iterator(tree))
     if (e.is_regular_file()) ++files, bytes += e.file_size();
   std::printf("\n%s: %zu files, %.1f MB\n", k.name, files, bytes / 1e6);
-  std::printf("%-5s %-9s %s\n", "level", "", bench::best_and_median_heads("ours", "zip").c_str());
-  platform::set_current_directory(std::string("C:\\") + k.folder + "\\");
   const std::string zipcheck = "python3 " VASLAB_SOURCE_DIR "/ziplib/tests/zipcheck.py tree ";
   for (int level : {1, 6, 9}) {
     const std::string ours = root + "/c/ours.zip", theirs = root + "/c/zip.zip";
-    const std::string zip_cmd = "cd " + quoted(tree.string()) + " && zip -r -q -X -" + std::to_string(level) + " " +
-                                quoted(theirs) + " .";
+    const std::vector<std::string> ours_cmd = {ziptool(), "add", std::to_string(level), "C:\\ours.zip",
+                                               std::string("C:\\") + k.folder};
+    const std::vector<std::string> zip_cmd = {"zip", "-r", "-q", "-X", "-" + std::to_string(level), theirs, "."};
     std::uintmax_t ours_bytes = 0, zip_bytes = 0;
     int run = 0;
     const auto costs = bench::in_turns(kRuns, {
         [&] {
-          bool ok = false;
-          const bench::Cost c = bench::cost_of([&] { ok = zip_ours("C:\\ours.zip", level); });
-          if (!ok) bench::check_failed(std::string(k.name) + ": zipCompress failed at level " + std::to_string(level));
+          int status = 0;
+          const bench::Cost c = bench::run_program(ours_cmd, "", &status);
+          if (status != 0)
+            bench::check_failed(std::string(k.name) + ": ziptool add failed at level " + std::to_string(level) +
+                                " (status " + std::to_string(status) + ")");
           // The checks, and the removal that makes the next run write a new
           // archive rather than update this one, fall outside the timing.
           bench::check_command("unzip -tqq " + quoted(ours));
@@ -122,17 +108,16 @@ void run_case(const std::string& root, const Case& k) {
           return c;
         },
         [&] {
-          int rc = 0;
-          const bench::Cost c = bench::child_cost_of([&] { rc = std::system(zip_cmd.c_str()); });
-          if (rc != 0) bench::check_failed(zip_cmd);
+          int status = 0;
+          const bench::Cost c = bench::run_program(zip_cmd, tree.string(), &status);
+          if (status != 0) bench::check_failed("zip -r -q -X -" + std::to_string(level) + " in " + tree.string());
           zip_bytes = fs::file_size(theirs);
           fs::remove(theirs);
           return c;
         }});
-    std::printf("%-5d %-9s %s\n", level, "CPU s", bench::best_and_median(costs[0].cpu, costs[1].cpu, 1, 3).c_str());
-    std::printf("%-5s %-9s %s\n", "", "wall s", bench::best_and_median(costs[0].wall, costs[1].wall, 1, 3).c_str());
-    std::printf("%-5s %-9s ours %ju, zip %ju: %.3fx\n", "", "bytes", ours_bytes, zip_bytes,
-                double(ours_bytes) / double(zip_bytes));
+    std::printf("level %d\n", level);
+    bench::print_medians("  ", "ours", "zip", costs[0], costs[1]);
+    std::printf("  bytes: ours %ju, zip %ju: %.3fx\n", ours_bytes, zip_bytes, double(ours_bytes) / double(zip_bytes));
   }
 }
 
@@ -140,25 +125,25 @@ void run_case(const std::string& root, const Case& k) {
 
 // Without arguments every case runs; else those whose names begin with one.
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    bool known = false;
+    for (const Case& k : kCases) known = known || std::strncmp(k.name, argv[i], std::strlen(argv[i])) == 0;
+    if (!known) {
+      std::fprintf(stderr, "zip_archive_bench: no case begins \"%s\"; the cases are:\n", argv[i]);
+      for (const Case& k : kCases) std::fprintf(stderr, "  %s\n", k.name);
+      return 2;
+    }
+  }
   const char* shm = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::string root = std::string(shm) + "/vaslab-zip-bench-XXXXXX";
-  if (!::mkdtemp(root.data())) return 1;
-  g_root = root;
-  std::atexit([] {
-    std::error_code ec;
-    fs::remove_all(g_root, ec);
-  });
-  platform::set_root(root);
-  zipInit(nullptr);
-  zipAttachThread();
-  std::printf("%d runs of each, ours and zip in turns; every archive of ours passes unzip -t, the first of each "
-              "level python's zipfile against the tree\n",
+  const std::string root = bench::temp_folder(std::string(shm) + "/vaslab-zip-bench-XXXXXX");
+  ::setenv("VASLAB_ROOT", root.c_str(), 1);
+  std::printf("%d runs of each, ours (ziptool, over the library) and zip in turns, each run a fresh process; every "
+              "archive of ours passes unzip -t, the first of each level python's zipfile against the tree\n",
               kRuns);
   for (const Case& k : kCases) {
     bool wanted = argc < 2;
     for (int i = 1; i < argc; ++i) wanted = wanted || std::strncmp(k.name, argv[i], std::strlen(argv[i])) == 0;
     if (wanted) run_case(root, k);
   }
-  zipDetachThread();
   return 0;
 }

@@ -459,8 +459,9 @@ int file_rename(std::string_view win_from, std::string_view win_to) {
 
 int file_create_unnamed(std::string_view win_folder) {
   if (on_diskette(win_folder)) return -EOPNOTSUPP;
-  if (const int e = folder_fault(map_path(win_folder) + "/", true)) return -e;
-  const int fd = ::open(map_path(win_folder).c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0644);
+  const std::string folder = map_path(win_folder);
+  if (const int e = folder_fault(folder + "/", true)) return -e;
+  const int fd = ::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0644);
   return fd < 0 ? neg_errno() : fd;
 }
 

@@ -1,11 +1,13 @@
 #include "platform/find.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 #include "platform/diskette.h"
 #include "platform/paths.h"
@@ -65,9 +67,9 @@ std::vector<FoundFile> list_files(const std::string& win_pattern) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     if (!wildcard_match(pattern, name)) continue;
+    // Looked up in the folder being read, not along the whole path again.
     struct stat st;
-    const std::string full = folder + "/" + name;
-    if (::stat(full.c_str(), &st) != 0) continue;
+    if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0) continue;
     out.push_back(facts_of(name, st));
   }
   ::closedir(d);
@@ -79,9 +81,39 @@ std::optional<FoundFile> file_facts(std::string_view win_path) {
   if (on_diskette(win_path)) return diskette::facts(win_path);
   std::string p = map_path(win_path);
   while (p.size() > 1 && p.back() == '/') p.pop_back();
+  // Extracting thousands of new files asks after each before it is made.
+  if (listed_missing(p)) return std::nullopt;
   struct stat st;
   if (::stat(p.c_str(), &st) != 0) return std::nullopt;
   return facts_of(split_win_path(win_path).second, st);
+}
+
+int open_with_facts(std::string_view win_path, FoundFile& facts) {
+  if (on_diskette(win_path)) {
+    const int h = diskette::open(win_path, OpenMode::kRead);
+    if (h < 0) return h;
+    auto f = diskette::facts(win_path);
+    if (!f) {
+      diskette::close(h);
+      return -ENOENT;
+    }
+    facts = std::move(*f);
+    return h;
+  }
+  const int fd = ::open(map_path(win_path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno ? -errno : -EIO;
+  struct stat st;
+  int e = 0;
+  if (::fstat(fd, &st) != 0)
+    e = errno ? errno : EIO;
+  else if (S_ISDIR(st.st_mode))
+    e = EISDIR;
+  if (e) {
+    ::close(fd);
+    return -e;
+  }
+  facts = facts_of(split_win_path(win_path).second, st);
+  return fd;
 }
 
 bool same_file(std::string_view win_a, std::string_view win_b) {

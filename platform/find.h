@@ -38,6 +38,13 @@ std::vector<FoundFile> list_files(const std::string& win_pattern);
 // nullopt when it does not exist.
 std::optional<FoundFile> file_facts(std::string_view win_path);
 
+// Opens a file for reading, as file_open() with OpenMode::kRead does (a
+// folder is refused with -EISDIR), and gives the facts of the file opened:
+// one look-up of the name where the facts and then the opening would be
+// two, and facts that cannot belong to another file put there in between.
+// A handle of the file layer, else a negative errno.
+int open_with_facts(std::string_view win_path, FoundFile& facts);
+
 // Whether two Windows paths name one existing file however they are spelt
 // (case, "." and "..", a relative name, a folder reached through a link, a
 // second hard link): one device and inode on folder drives, one path on the

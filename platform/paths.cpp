@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <unordered_map>
 #include <vector>
@@ -44,24 +45,91 @@ std::string folded(std::string_view name) {
   return k;
 }
 
-// The listings a ListingCacheScope keeps: folder -> folded name -> every
-// spelling of it there, in the order found.  Per thread, as the scopes are.
-// Folders are found by the leading part of a longer path, without a copy.
-using Listing = std::unordered_map<std::string, std::vector<std::string>>;
+// Every spelling of one folded name in a folder, in the order found.  Held
+// as one string, since a listing keeps an entry for each file of a folder
+// that may hold thousands: empty when the only spelling is the folded name
+// itself, as most are, else the spellings joined by '/', which no name holds.
+class Spellings {
+ public:
+  std::vector<std::string_view> all(std::string_view key) const {
+    if (joined_.empty()) return {key};
+    std::vector<std::string_view> out;
+    std::string_view rest = joined_;
+    for (std::size_t cut; (cut = rest.find('/')) != std::string_view::npos; rest.remove_prefix(cut + 1))
+      out.push_back(rest.substr(0, cut));
+    out.push_back(rest);
+    return out;
+  }
+  std::string_view front(std::string_view key) const {
+    return joined_.empty() ? key : std::string_view(joined_).substr(0, joined_.find('/'));
+  }
+  bool has(std::string_view key, std::string_view name) const {
+    const auto a = all(key);
+    return std::find(a.begin(), a.end(), name) != a.end();
+  }
+  // The first spelling of a new entry.
+  void first(std::string_view key, std::string_view name) { joined_ = name == key ? std::string() : std::string(name); }
+  void add(std::string_view key, std::string_view name) {
+    if (has(key, name)) return;
+    joined_ = (joined_.empty() ? std::string(key) : joined_) + "/" + std::string(name);
+  }
+  // Takes a spelling away; false when none is left.
+  bool remove(std::string_view key, std::string_view name) {
+    std::vector<std::string_view> a = all(key);
+    const auto at = std::find(a.begin(), a.end(), name);
+    if (at == a.end()) return true;
+    a.erase(at);
+    if (a.empty()) return false;
+    std::string joined;
+    if (a.size() > 1 || a[0] != key)
+      for (std::string_view n : a) joined.append(joined.empty() ? "" : "/").append(n);
+    joined_ = std::move(joined);
+    return true;
+  }
+
+ private:
+  std::string joined_;
+};
+
+// The listings a ListingCacheScope keeps: folder -> folded name -> its
+// spellings there.  Per thread, as the scopes are.  Folders are found by the
+// leading part of a longer path, without a copy.
+using Listing = std::unordered_map<std::string, Spellings>;
 struct FolderHash {
   using is_transparent = void;
   std::size_t operator()(std::string_view folder) const { return std::hash<std::string_view>{}(folder); }
 };
+// Only the folders listed last are kept: their entries are what a run of
+// work on a tree meets again, and an extraction of tens of thousands of
+// files would otherwise keep a name for each of them all along.  A folder
+// let go is read again when next needed.
+constexpr std::size_t kKeptListings = 64;
 struct Listings {
   int depth = 0;
   std::unordered_map<std::string, Listing, FolderHash, std::equal_to<>> folders;
+  std::deque<std::string> order;  // folders as they were listed, oldest first
+  // `dir` was just listed; the oldest others go.
+  void listed(const std::string& dir) {
+    order.push_back(dir);
+    while ((folders.size() > kKeptListings || order.size() > 2 * kKeptListings) && order.size() > 1) {
+      if (order.front() != dir) folders.erase(order.front());
+      order.pop_front();
+    }
+  }
 };
 thread_local Listings t_listings;
 
 bool read_listing(const std::string& dir, Listing* out) {
   DIR* d = ::opendir(dir.c_str());
   if (!d) return false;
-  while (dirent* e = ::readdir(d)) (*out)[folded(e->d_name)].emplace_back(e->d_name);
+  while (dirent* e = ::readdir(d)) {
+    std::string key = folded(e->d_name);
+    const auto [at, fresh] = out->try_emplace(std::move(key));
+    if (fresh)
+      at->second.first(at->first, e->d_name);
+    else
+      at->second.add(at->first, e->d_name);
+  }
   ::closedir(d);
   return true;
 }
@@ -77,9 +145,11 @@ std::string match_listed(const std::string& dir, const std::string& name) {
       t_listings.folders.erase(folder);
       return name;
     }
+    if (fresh) t_listings.listed(dir);
     const auto hit = folder->second.find(key);
     if (hit == folder->second.end()) return name;
-    if (exists(dir + "/" + hit->second.front())) return hit->second.front();
+    const std::string front(hit->second.front(hit->first));
+    if (exists(dir + "/" + front)) return front;
     t_listings.folders.erase(folder);
   }
   return name;
@@ -133,9 +203,11 @@ std::string match_component(const std::string& dir, const std::string& name, boo
   return found;
 }
 
-// The components of an absolute Windows path (see path_components()).
-std::vector<std::string> components_of(std::string_view full) {
-  std::vector<std::string> parts;
+// The components of an absolute Windows path (see path_components()), as
+// views into it: every file a program opens has its path mapped, and the
+// parts are only compared and joined.
+std::vector<std::string_view> components_of(std::string_view full) {
+  std::vector<std::string_view> parts;
   parts.reserve(static_cast<std::size_t>(std::count_if(full.begin(), full.end(), is_sep)) + 1);
   std::size_t start = 2;
   for (std::size_t i = 2; i <= full.size(); ++i) {
@@ -144,7 +216,7 @@ std::vector<std::string> components_of(std::string_view full) {
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != ".") {
-      parts.emplace_back(part);
+      parts.push_back(part);
     }
     start = i + 1;
   }
@@ -187,13 +259,15 @@ std::string drive_folder(char letter) {
 }
 
 std::vector<std::string> path_components(std::string_view win_path) {
-  return components_of(to_win_absolute(win_path));
+  const std::string full = to_win_absolute(win_path);
+  const std::vector<std::string_view> parts = components_of(full);
+  return std::vector<std::string>(parts.begin(), parts.end());
 }
 
 std::string map_path(std::string_view win_path) {
   if (!win_path.empty() && win_path[0] == '/') return std::string(win_path);
   const std::string full = to_win_absolute(win_path);
-  const std::vector<std::string> parts = components_of(full);
+  const std::vector<std::string_view> parts = components_of(full);
   std::string out = drive_folder(full[0]);
   const bool folder = !full.empty() && is_sep(full.back()) && !parts.empty();
   const auto mapped = [folder](std::string p) {
@@ -223,11 +297,9 @@ std::string map_path(std::string_view win_path) {
       if (listed != t_listings.folders.end()) {
         const auto hit = listed->second.find(folded(parts.back()));
         if (hit == listed->second.end()) return mapped(std::move(exact));
-        const auto& spellings = hit->second;
-        if (std::find(spellings.begin(), spellings.end(), parts.back()) != spellings.end())
-          return mapped(std::move(exact));
+        if (hit->second.has(hit->first, parts.back())) return mapped(std::move(exact));
         std::string there = exact;
-        there.replace(parent + 1, std::string::npos, spellings.front());
+        there.replace(parent + 1, std::string::npos, hit->second.front(hit->first));
         if (exists(there)) return mapped(std::move(there));
       }
     }
@@ -239,7 +311,7 @@ std::string map_path(std::string_view win_path) {
     }
   }
   for (std::size_t i = matched; i < parts.size(); ++i) {
-    const std::string name = match_component(out, parts[i], last_missing && i + 1 == parts.size());
+    const std::string name = match_component(out, std::string(parts[i]), last_missing && i + 1 == parts.size());
     out.push_back('/');
     out.append(name);
   }
@@ -249,7 +321,10 @@ std::string map_path(std::string_view win_path) {
 ListingCacheScope::ListingCacheScope() { ++t_listings.depth; }
 
 ListingCacheScope::~ListingCacheScope() {
-  if (--t_listings.depth == 0) t_listings.folders.clear();
+  if (--t_listings.depth == 0) {
+    t_listings.folders.clear();
+    t_listings.order.clear();
+  }
 }
 
 void note_entry(const std::string& linux_path, bool present) {
@@ -267,11 +342,28 @@ void note_entry(const std::string& linux_path, bool present) {
   const auto folder = t_listings.folders.find(p.substr(0, slash));
   if (folder == t_listings.folders.end()) return;
   const std::string_view name = p.substr(slash + 1);
-  auto& spellings = folder->second[folded(name)];
-  const auto at = std::find(spellings.begin(), spellings.end(), name);
-  if (present && at == spellings.end()) spellings.emplace_back(name);
-  if (!present && at != spellings.end()) spellings.erase(at);
-  if (spellings.empty()) folder->second.erase(folded(name));
+  std::string key = folded(name);
+  auto at = folder->second.find(key);
+  if (present) {
+    if (at == folder->second.end()) {
+      at = folder->second.try_emplace(std::move(key)).first;
+      at->second.first(at->first, name);
+    } else {
+      at->second.add(at->first, name);
+    }
+  } else if (at != folder->second.end() && !at->second.remove(at->first, name)) {
+    folder->second.erase(at);
+  }
+}
+
+bool listed_missing(std::string_view linux_path) {
+  if (t_listings.depth == 0) return false;
+  std::string_view p = linux_path;
+  while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+  const std::size_t slash = p.rfind('/');
+  if (slash == std::string_view::npos || slash + 1 == p.size()) return false;
+  const auto folder = t_listings.folders.find(p.substr(0, slash));
+  return folder != t_listings.folders.end() && !folder->second.contains(folded(p.substr(slash + 1)));
 }
 
 bool make_dirs(const std::string& linux_path) {

@@ -53,6 +53,12 @@ class ListingCacheScope {
 // create, rename and delete; nothing to do when no scope lives.
 void note_entry(const std::string& linux_path, bool present);
 
+// Inside a ListingCacheScope: whether the listing already read of the
+// folder of a Linux path holds no entry of its name in any spelling, so that
+// the path is known not to be there without a look at the disk.  False
+// without a scope or a listing of that folder.
+bool listed_missing(std::string_view linux_path);
+
 // The components of a Windows path after its drive, "." and ".." worked
 // out textually (never above the drive's root).
 std::vector<std::string> path_components(std::string_view win_path);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -160,36 +161,41 @@ inline unsigned d_code(unsigned dist_minus_1) {
 // least two codes always get a length (a lone code still costs one bit).
 int build_lengths(const std::uint32_t* freq, int elems, int max_bits, std::uint8_t* len) {
   constexpr int kMaxNodes = 2 * kLFixed + 1;
-  std::uint32_t f[kMaxNodes];
-  std::uint8_t depth[kMaxNodes];
+  // A node's weight and depth as one key, weight above: one comparison of
+  // keys orders by weight, then by depth.  The heap holds each node's key
+  // beside it, so that sifting reads no other array.
+  struct Item {
+    std::uint64_t key;
+    int node;
+  };
+  Item heap[kMaxNodes];
   int parent[kMaxNodes];
-  int heap[kMaxNodes];
   int order[kMaxNodes];  // nodes in the order they left the heap, smallest first
   int heap_len = 0, order_len = 0, max_code = -1;
 
-  auto smaller = [&](int a, int b) { return f[a] < f[b] || (f[a] == f[b] && depth[a] <= depth[b]); };
+  auto key_of = [](std::uint64_t weight, unsigned depth) { return (weight << 8) | depth; };
   auto sift_down = [&](int k) {
-    int v = heap[k];
+    const Item v = heap[k];
     for (int j = 2 * k + 1; j < heap_len; j = 2 * k + 1) {
-      if (j + 1 < heap_len && smaller(heap[j + 1], heap[j])) ++j;
-      if (smaller(v, heap[j])) break;
+      if (j + 1 < heap_len && heap[j + 1].key <= heap[j].key) ++j;
+      if (v.key <= heap[j].key) break;
       heap[k] = heap[j];
       k = j;
     }
     heap[k] = v;
   };
-  auto push = [&](int node) {
+  auto push = [&](Item item) {
     int k = heap_len++;
     while (k > 0) {
       int p = (k - 1) / 2;
-      if (!smaller(node, heap[p])) break;
+      if (item.key > heap[p].key) break;
       heap[k] = heap[p];
       k = p;
     }
-    heap[k] = node;
+    heap[k] = item;
   };
   auto pop = [&]() {
-    int top = heap[0];
+    const Item top = heap[0];
     heap[0] = heap[--heap_len];
     if (heap_len) sift_down(0);
     return top;
@@ -198,30 +204,25 @@ int build_lengths(const std::uint32_t* freq, int elems, int max_bits, std::uint8
   for (int n = 0; n < elems; ++n) {
     len[n] = 0;
     if (freq[n]) {
-      f[n] = freq[n];
-      depth[n] = 0;
-      push(n);
+      push({key_of(freq[n], 0), n});
       max_code = n;
     }
   }
   while (heap_len < 2) {
     int node = max_code < 2 ? ++max_code : 0;
-    f[node] = 1;
-    depth[node] = 0;
-    push(node);
+    push({key_of(1, 0), node});
   }
   int next = elems;
   while (heap_len > 1) {
-    int a = pop();
-    int b = pop();
-    order[order_len++] = a;
-    order[order_len++] = b;
-    f[next] = f[a] + f[b];
-    depth[next] = static_cast<std::uint8_t>(std::max(depth[a], depth[b]) + 1);
-    parent[a] = parent[b] = next;
-    push(next++);
+    const Item a = pop();
+    const Item b = pop();
+    order[order_len++] = a.node;
+    order[order_len++] = b.node;
+    const unsigned depth = std::max(static_cast<unsigned>(a.key & 0xFF), static_cast<unsigned>(b.key & 0xFF)) + 1;
+    parent[a.node] = parent[b.node] = next;
+    push({key_of((a.key >> 8) + (b.key >> 8), depth & 0xFF), next++});
   }
-  int root = pop();
+  int root = pop().node;
 
   // Depths from the root down (nodes were created in increasing order).
   std::uint8_t bits_of[kMaxNodes];
@@ -321,6 +322,21 @@ inline std::uint64_t load64(const std::uint8_t* p) {
   return v;
 }
 
+// Zeroed work areas from calloc: memory fresh from the system is zero
+// already and is not written, so the pages a short entry never reaches are
+// never touched (a zeroing new would touch every one of them).
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <class X>
+using ZeroedArray = std::unique_ptr<X[], FreeDeleter>;
+template <class X>
+ZeroedArray<X> zeroed(std::size_t n) {
+  void* p = std::calloc(n, sizeof(X));
+  if (!p) throw std::bad_alloc();
+  return ZeroedArray<X>(static_cast<X*>(p));
+}
+
 // ---------------------------------------------------------------------------
 
 template <class T>
@@ -333,9 +349,9 @@ class Encoder {
   static constexpr std::size_t kPad = T::kMaxMatch + 64;  // comparisons read past the data
 
   Encoder()
-      : window_(new std::uint8_t[T::kWindowBuf + kPad]()),
-        prev_(new Link[T::kLinks]()),
-        head_(new Link[kHashSize]()),
+      : window_(zeroed<std::uint8_t>(T::kWindowBuf + kPad)),
+        prev_(zeroed<Link>(T::kLinks)),
+        head_(zeroed<Link>(kHashSize)),
         lc_(new std::uint16_t[T::kSymbols]),
         dist_(new std::uint16_t[T::kSymbols]) {}
 
@@ -344,7 +360,7 @@ class Encoder {
     level_ = std::clamp(level, 1, 9);
     row_ = kLevels[level_];
     if (flags) *flags = static_cast<std::uint16_t>((*flags & ~0x0006) | T::flags_for(level_));
-    std::fill(head_.get(), head_.get() + kHashSize, Link(0));
+    clear_heads();
     strstart_ = 0;
     block_start_ = 0;
     lookahead_ = 0;
@@ -407,6 +423,24 @@ class Encoder {
   // --- window and hash -----------------------------------------------------
 
   static unsigned update_hash(unsigned h, unsigned c) { return ((h & T::kHashKeep) << 5) ^ c; }
+
+  // The hash of the three bytes at `pos`, as insert() finds it: three
+  // updates leave nothing of what came before.
+  unsigned hash_at(unsigned pos) const {
+    return update_hash(update_hash(window_[pos], window_[pos + 1]), window_[pos + 2]);
+  }
+
+  // Empties the chains the last entry left.  Clearing the whole table costs
+  // a small entry far more than compressing it; without a slide, every head
+  // the entry set is the hash of one position before strstart_, so those
+  // positions' hashes name all of them.
+  void clear_heads() {
+    if (!slid_ && strstart_ < kHashSize / 8) {
+      for (unsigned pos = 0; pos < strstart_; ++pos) head_[hash_at(pos)] = 0;
+    } else {
+      std::fill(head_.get(), head_.get() + kHashSize, Link(0));
+    }
+  }
 
   // Inserts the string at `pos` and returns the previous head of its chain.
   unsigned insert(unsigned pos) {
@@ -781,20 +815,46 @@ class Encoder {
     walk_lengths(dlen_, dmax, send);
   }
 
+  // A match length's code with its extra bits, joined: the bits and their count.
+  struct JoinedLengths {
+    std::uint32_t bits[256];
+    std::uint8_t nbits[256];
+  };
+  static void join_length(const std::uint16_t* lcodes, const std::uint8_t* llens, unsigned lm3, std::uint32_t* bits,
+                          std::uint8_t* nbits) {
+    const unsigned code = tables().length_code[lm3];
+    unsigned sym = kLiterals + 1 + code;
+    unsigned extra = kExtraLBits[code];
+    unsigned extra_val = lm3 - kBaseLength[code];
+    if (T::kMethod == 8 && lm3 == 255) sym = 285, extra = 0, extra_val = 0;
+    *bits = lcodes[sym] | (extra_val << llens[sym]);
+    *nbits = static_cast<std::uint8_t>(llens[sym] + extra);
+  }
+  static void join_lengths(const std::uint16_t* lcodes, const std::uint8_t* llens, JoinedLengths& j) {
+    for (unsigned lm3 = 0; lm3 < 256; ++lm3) join_length(lcodes, llens, lm3, &j.bits[lm3], &j.nbits[lm3]);
+  }
+  static const JoinedLengths& fixed_lengths() {
+    static const JoinedLengths j = [] {
+      JoinedLengths f;
+      join_lengths(tables().fixed_lcode, tables().fixed_llen, f);
+      return f;
+    }();
+    return j;
+  }
+
   // dlen == nullptr: the fixed 5-bit distance codes.
   void send_symbols(const std::uint16_t* lcodes, const std::uint8_t* llens, const std::uint16_t* dcodes,
                     const std::uint8_t* dlens) {
-    // Length codes with their extra bits, joined once per block.
-    std::uint32_t len_bits[256];
-    std::uint8_t len_nbits[256];
-    for (unsigned lm3 = 0; lm3 < 256; ++lm3) {
-      const unsigned code = tables().length_code[lm3];
-      unsigned sym = kLiterals + 1 + code;
-      unsigned extra = kExtraLBits[code];
-      unsigned extra_val = lm3 - kBaseLength[code];
-      if (T::kMethod == 8 && lm3 == 255) sym = 285, extra = 0, extra_val = 0;
-      len_bits[lm3] = lcodes[sym] | (extra_val << llens[sym]);
-      len_nbits[lm3] = static_cast<std::uint8_t>(llens[sym] + extra);
+    // The fixed codes' lengths are joined once for all blocks; a block's own
+    // codes are joined when it has matches enough to repay the 256 joins,
+    // else each match joins its own.
+    JoinedLengths own;
+    const JoinedLengths* joined = nullptr;
+    if (!dlens) {
+      joined = &fixed_lengths();
+    } else if (dist_count_ >= 128) {
+      join_lengths(lcodes, llens, own);
+      joined = &own;
     }
     const unsigned long_code = lcodes[285];
     const int long_len = llens[285];
@@ -806,8 +866,13 @@ class Encoder {
       }
       if (T::kMethod == 9 && v >= 256) {
         put(long_code | (std::uint64_t(v) << long_len), long_len + 16);
+      } else if (joined) {
+        put(joined->bits[v], joined->nbits[v]);
       } else {
-        put(len_bits[v], len_nbits[v]);
+        std::uint32_t bits;
+        std::uint8_t nbits;
+        join_length(lcodes, llens, v, &bits, &nbits);
+        put(bits, nbits);
       }
       const unsigned d = dist_[i] - 1u;
       const unsigned code = d_code(d);
@@ -822,9 +887,9 @@ class Encoder {
   ZipState* s_ = nullptr;
   int level_ = 6;
   LevelRow row_ = kLevels[6];
-  std::unique_ptr<std::uint8_t[]> window_;
-  std::unique_ptr<Link[]> prev_;
-  std::unique_ptr<Link[]> head_;
+  ZeroedArray<std::uint8_t> window_;
+  ZeroedArray<Link> prev_;
+  ZeroedArray<Link> head_;
   unsigned ins_h_ = 0;
   unsigned strstart_ = 0;
   long block_start_ = 0;

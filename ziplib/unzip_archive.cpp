@@ -208,6 +208,12 @@ int read_directory(UnzipState& s) {
   if (s.end.cd_disk != s.end.this_disk) {
     if (int r = unzip_open_disk(s, s.end.cd_disk)) return r;
   }
+  // Room for the whole directory at once: grown header by header, it would
+  // be copied at every doubling into pages never touched before.  A set's
+  // size is not checked against a file, so only so much is taken on trust.
+  constexpr std::uint64_t kTrusted = 64u << 20;
+  s.cache.reserve(static_cast<std::size_t>(std::min(s.end.cd_size, kTrusted)));
+  s.cache_index.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(s.end.total, kTrusted / kCentralFixed)));
   PartReader dir(s, s.end.cd_disk, s.end.cd_offset, 10240);
   std::uint64_t left = s.end.cd_size;
   std::uint8_t head[kCentralFixed];

@@ -315,7 +315,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
   if (it.method > 19) return UZ_METHOD;
   const bool to_file = !c.testFlag && !s.memory_mode && !s.callback_mode;
   std::uint32_t attributes = it.external & 0x27;
-  std::string target;
+  std::string target, drive_target;
   const std::string shown = it.name;
   if (to_file) {
     bool ok = false;
@@ -349,9 +349,16 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
         (void)platform::file_set_attributes(target, attributes);
       return UZ_OK;
     }
-    auto there = platform::file_facts(target);
+    // The target's name is looked up on its drive once, for every step of
+    // the file layer that follows (a drive path goes through as it stands);
+    // messages keep naming it as the archive does.
+    const auto on_drive = [](const std::string& win) {
+      return platform::on_diskette(win) ? win : platform::map_path(win);
+    };
+    drive_target = on_drive(target);
+    auto there = platform::file_facts(drive_target);
     // Only a file that is there can be the archive.
-    if (there && is_the_archive(s, target)) return UZ_SKIP;
+    if (there && is_the_archive(s, drive_target)) return UZ_SKIP;
     // No file can be made where a folder stands.
     if (there && (there->attributes & platform::kAttrDirectory)) return UZ_CREATE;
     bool agreed = false;  // the operator chose to overwrite this very file
@@ -364,8 +371,9 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
         case kRename:
           // A cancelled dialog leaves an empty name, which cannot be created.
           if (!unzip_rename_dialog(s, target, &target) || target.empty()) return UZ_CREATE;
-          if (is_the_archive(s, target)) return UZ_SKIP;
-          there = platform::file_facts(target);
+          drive_target = on_drive(target);
+          if (is_the_archive(s, drive_target)) return UZ_SKIP;
+          there = platform::file_facts(drive_target);
           if (there && (there->attributes & platform::kAttrDirectory)) return UZ_CREATE;
           break;
         default: return UZ_SKIP;
@@ -396,19 +404,21 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
     if (int r = in.start_decryption(it)) return r;
   }
 
+  // The log's line is made only when there is a log to take it.
   std::string status;
+  const bool logged = (s.options & kUnzItemLog) != 0;
   if (c.testFlag) {
     status = unzip_status_text(s, 73, shown);
-    unzip_item_log(s, unzip_text(s, 146, 0), shown);
+    if (logged) unzip_item_log(s, unzip_text(s, 146, 0), shown);
   } else if (s.callback_mode) {
     status = unzip_text(s, 149, 0);
     unzip_item_log(s, "%s", status);
   } else if (s.memory_mode) {
     status = unzip_status_text(s, 132, shown);
-    unzip_item_log(s, unzip_text(s, 147, 0), shown);
+    if (logged) unzip_item_log(s, unzip_text(s, 147, 0), shown);
   } else {
     status = unzip_status_text(s, 72, target);
-    unzip_item_log(s, unzip_text(s, 145, 0), target);
+    if (logged) unzip_item_log(s, unzip_text(s, 145, 0), target);
   }
 
   OutputFile out_file;
@@ -439,7 +449,7 @@ int extract_item(UnzipState& s, const CentralItem& it, bool from_host) {
       minor = false;
     }
   } else {
-    if (!out_file.open(target, replaces)) return UZ_CREATE;
+    if (!out_file.open(drive_target, replaces)) return UZ_CREATE;
     o.mode = OutputMode::kFile;
     o.text_mode = s.text_mode;
     o.write_file = [&out_file](const uint8_t* p, size_t n) { return out_file.write(p, n); };

@@ -272,8 +272,8 @@ void unzip_error_display(UnzipState& s, int code, const char* detail_text) {
 }
 
 std::string unzip_status_text(UnzipState& s, int id, const std::string& name) {
-  const char* format = unzip_text(s, id, 0);
-  return s.progress_running || s.minor_proc ? zip_format(format, {name.c_str()}) : std::string();
+  if (!s.progress_running && !s.minor_proc) return std::string();  // nobody shows it
+  return zip_format(unzip_text(s, id, 0), {name.c_str()});
 }
 
 bool unzip_minor_status(UnzipState& s, const std::string& text, std::uint64_t total, std::uint64_t done) {

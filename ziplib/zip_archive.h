@@ -6,48 +6,83 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace platform {
+struct FoundFile;
+}
 
 namespace ziplib {
 
 struct ZipState;
 
-// One archive entry, old or new.
+// What an old entry brought from its archive besides its headers: the
+// extra fields (without their Zip64 blocks) and the comment.  Few entries
+// have any, so an entry holds them apart and only when it has them.
+struct ZipEntryExtras {
+  std::vector<std::uint8_t> local_extra;
+  std::vector<std::uint8_t> central_extra;
+  std::vector<std::uint8_t> comment;
+};
+class ExtrasBox {
+ public:
+  ExtrasBox() = default;
+  ExtrasBox(const ExtrasBox& o) : p_(o.p_ ? std::make_unique<ZipEntryExtras>(*o.p_) : nullptr) {}
+  ExtrasBox& operator=(const ExtrasBox& o) {
+    p_ = o.p_ ? std::make_unique<ZipEntryExtras>(*o.p_) : nullptr;
+    return *this;
+  }
+  ExtrasBox(ExtrasBox&&) noexcept = default;
+  ExtrasBox& operator=(ExtrasBox&&) noexcept = default;
+  const ZipEntryExtras& get() const {
+    static const ZipEntryExtras none;
+    return p_ ? *p_ : none;
+  }
+  ZipEntryExtras& set() {
+    if (!p_) p_ = std::make_unique<ZipEntryExtras>();
+    return *p_;
+  }
+
+ private:
+  std::unique_ptr<ZipEntryExtras> p_;
+};
+
+// One archive entry, old or new.  An archive of many small files holds
+// tens of thousands of them: the fields stand widest first, without gaps.
 struct ZipEntry {
+  std::uint64_t csize = 0;   // with the 12-byte encryption header
+  std::uint64_t usize = 0;
+  std::uint64_t offset = 0;  // of the local header on its disk
+  // Old entries: bytes of the local header on disk and of the data
+  // descriptor after the data (0, 12, 16 or 24).
+  std::uint64_t local_len = 0;
+  std::uint32_t descriptor_len = 0;
+  std::uint32_t time = 0;  // DOS date (high half) and time (low half)
+  std::uint32_t crc = 0;
+  std::uint32_t disk = 0;
+  std::uint32_t external_attr = 0;
+  std::uint32_t zip64_local_len = 0;
+  std::uint32_t zip64_central_len = 0;
   std::uint16_t made_by = 0;
   std::uint16_t needed = 0;
   std::uint16_t flags = 0;        // as they go into the central header
   std::uint16_t local_flags = 0;  // as they go into the local header
   std::uint16_t method = 0;
-  std::uint32_t time = 0;  // DOS date (high half) and time (low half)
-  std::uint32_t crc = 0;
-  std::uint64_t csize = 0;  // with the 12-byte encryption header
-  std::uint64_t usize = 0;
-  std::uint32_t disk = 0;
   std::uint16_t internal_attr = 0;
-  std::uint32_t external_attr = 0;
-  std::uint64_t offset = 0;  // of the local header on its disk
-  std::vector<std::uint8_t> local_extra;    // without a Zip64 block
-  std::vector<std::uint8_t> central_extra;  // without a Zip64 block
-  std::vector<std::uint8_t> comment;
-  std::string name;      // stored name, as the file system spells it (UTF-8)
-  std::string raw_name;  // stored name as the archive holds it
-  std::string disk_name; // source file (Windows path); empty for none
-  // The spelling of the found file that matched this entry; it becomes the
-  // stored name only when the entry is compressed anew.
-  std::string found_name, found_raw;
   bool selected = false;
   bool updated = false;
   bool is_new = false;         // found new in this operation (rename callback)
   bool local_zip64 = false;    // the local header carries a Zip64 block
   bool zip64_decided = false;  // taken at the first write of the local header
-  std::uint32_t zip64_local_len = 0;
-  std::uint32_t zip64_central_len = 0;
-  // Old entries: bytes of the local header on disk and of the data
-  // descriptor after the data (0, 12, 16 or 24).
-  std::uint64_t local_len = 0;
-  std::uint32_t descriptor_len = 0;
+  std::string name;      // stored name, as the file system spells it (UTF-8)
+  std::string raw_name;  // stored name as the archive holds it
+  std::string disk_name; // source file (Windows path); empty for none
+  // The spelling of the found file that matched this entry; it becomes the
+  // stored name only when the entry is compressed anew.
+  std::string found_name;
+  ExtrasBox extras;
 };
 
 // A file, folder or label found for the item list.
@@ -78,7 +113,10 @@ struct ArchiveWork {
   std::uint64_t loaded_size = 0;
   bool loaded = false;
   std::deque<ZipEntry> entries;
-  std::vector<ZipEntry*> index;  // by stored name, ignoring case
+  // By stored name, ignoring case; made at the first lookup after the list
+  // changed, since most operations never look a name up.
+  std::vector<ZipEntry*> index;
+  bool index_made = false;
   std::vector<std::uint8_t> comment;
   std::uint64_t cd_offset = 0;
   std::uint64_t cd_size = 0;
@@ -94,7 +132,9 @@ struct ArchiveWork {
   // The running operation.
   std::vector<Pattern> patterns;
   int include_count = 0;
-  std::vector<FoundNode> found;
+  // In chunks: a growing array would copy every node it holds at each
+  // doubling into pages never touched before.
+  std::deque<FoundNode> found;
   // The folder of the last source file compressed, as written and mapped
   // (ending in '/'): the files found in one folder follow each other.
   std::string source_folder, source_folder_mapped;
@@ -158,7 +198,8 @@ int zip_find_end_record(ZipState& s, const std::string& win_path);
 int zip_read_archive(ZipState& s);
 // The entry of a stored name (ignoring case), or nullptr.
 ZipEntry* zip_lookup(ArchiveWork& a, const std::string& name);
-void zip_build_index(ArchiveWork& a);
+// The entry list changed: the lookup's index is made again when next used.
+void zip_entries_changed(ArchiveWork& a);
 
 // --- the password block ----------------------------------------------------
 // The block (tag 0x007F, length, data) for an entry; empty without a password.
@@ -180,6 +221,8 @@ int zip_sort_found(ZipState& s);
 // labels and missing input); false when it does not exist.
 bool zip_file_facts(ZipState& s, const std::string& path, std::uint32_t* time, std::uint32_t* attrs,
                     std::uint64_t* size);
+// The same facts from those the platform gives (an opened file's).
+void zip_facts_of(const platform::FoundFile& f, std::uint32_t* time, std::uint32_t* attrs, std::uint64_t* size);
 // Calls the rename callback for an entry about to be added; true when called.
 bool zip_call_rename(ZipState& s, std::string* name, std::uint32_t* time, std::uint32_t* attrs,
                      const std::string& disk_name, std::uint64_t size, bool whole_name);

@@ -1,4 +1,5 @@
 #include "platform/file_io.h"
+#include "platform/find.h"
 #include "platform/paths.h"
 #include "ziplib/crc32.h"
 #include "ziplib/deflate.h"
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string_view>
 
 namespace ziplib {
 namespace {
@@ -28,6 +30,8 @@ struct EntryInput {
   bool text = false;      // LF becomes CR LF
   bool prepass = false;
   bool ended = false;     // the callback said the input is over
+  bool short_is_end = false;  // nothing can change the file between two reads
+  bool file_ended = false;    // a read of the file came back short
   bool read_error = false;
   std::uint32_t crc = 0xFFFFFFFFu;
   std::uint64_t count = 0;      // bytes handed to the encoder
@@ -91,13 +95,19 @@ std::size_t read_memory(unsigned char* buf, std::size_t size, ZipState& s, Entry
   return n;
 }
 
+// A regular file gives less than asked only at its end: unless a status
+// callback between two reads could change the file (it may add to it, and
+// then all of it is taken), the read that would return nothing is not made,
+// which for a small file is every other read.
 std::size_t read_file(unsigned char* buf, std::size_t size, EntryInput& in) {
+  if (in.file_ended) return 0;
   const std::size_t want = in.text ? size / 2 : size;
   const long long n = platform::file_read(in.fd, buf, want);
   if (n < 0) {
     in.read_error = true;
     return 0;
   }
+  if (in.short_is_end && static_cast<std::size_t>(n) < want) in.file_ended = true;
   return in.text ? expand_lf(buf, static_cast<std::size_t>(n)) : static_cast<std::size_t>(n);
 }
 
@@ -130,6 +140,7 @@ bool crc_prepass(ZipState& s, EntryInput& in, std::uint32_t* crc, std::uint64_t*
   in.count = 0;
   s.mem_pos = mem_pos;
   if (in.fd >= 0) platform::file_seek(in.fd, 0, SEEK_SET);
+  in.file_ended = false;
   return !s.cancel && !in.read_error;
 }
 
@@ -183,6 +194,7 @@ std::string source_path(ArchiveWork& a, const std::string& win) {
 }
 
 int finish_entry(ZipState& s, const ZipEntry& e, bool memory_like) {
+  if (!(s.sub_options & kSubItemLog)) return 0;  // no line to make
   if (memory_like && s.memory_input) {
     zip_item_log(s, zip_format(zipMessageText(705, 1), {e.name.c_str()}));
   } else {
@@ -197,12 +209,13 @@ bool zip_store_suffix(const std::string& name, const std::string& list) {
   const std::size_t slash = name.find_last_of("\\/:");
   const std::size_t dot = name.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-  const std::string ext = name.substr(dot);
+  const std::string_view ext = std::string_view(name).substr(dot);
+  const std::string_view items = list;
   std::size_t start = 0;
-  while (start <= list.size()) {
-    std::size_t end = list.find_first_of(":;", start);
-    if (end == std::string::npos) end = list.size();
-    const std::string item = list.substr(start, end - start);
+  while (start <= items.size()) {
+    std::size_t end = items.find_first_of(":;", start);
+    if (end == std::string_view::npos) end = items.size();
+    const std::string_view item = items.substr(start, end - start);
     if (!item.empty() && platform::same_name(item, ext)) return true;
     start = end + 1;
   }
@@ -214,19 +227,35 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
   const bool multi = (s.multi_vol & kMvMulti) != 0;
   const bool memory_like = e.disk_name.empty() && (s.memory_input || s.callback_input);
 
-  // Progress: the item counter, or memory input.
+  // Progress: the item counter, or memory input; the text is made only for
+  // someone to show it.
   s.minor_percent = 0;
-  const std::string major = memory_like && s.memory_input
+  const std::string major = !s.progress_running && !s.major_proc ? std::string()
+                            : memory_like && s.memory_input
                                 ? std::string(zipMessageText(395, 1))
                                 : zip_format(zipMessageText(391, 1), {s.item_counter, a.items_total});
   ++s.item_counter;
   if (zip_major_status(s, major.c_str(), a.items_total, s.item_counter - 1)) return ZE_ABORT;
 
+  EntryInput in;
+  in.text = s.cmd.convertLFtoCRLFFlag != 0;
+  in.memory = memory_like && s.memory_input;
+  in.callback = memory_like && s.callback_input;
+  in.label = e.name;
+  in.short_is_end = !s.progress_running && !s.minor_proc;
+  struct Closer {
+    int& fd;
+    ~Closer() {
+      if (fd >= 0) platform::file_close(fd);
+    }
+  } closer{in.fd};
+
   // The facts of the source: a missing file, or one too large without Zip64 records, is refused.
   const bool is_dir = !e.name.empty() && e.name.back() == '/';
   std::uint32_t time = 0, attrs = 0;
   std::uint64_t size = 0;
-  // A file's name is looked up on its drive once, for its facts and its opening.
+  // A file's name is looked up on its drive once, for its facts and its
+  // opening: the file is opened here and its facts are those of what opened.
   std::string source = memory_like ? std::string() : e.disk_name;
   const bool plain_file = !memory_like && !is_dir && !source.empty() && source.back() != '\\' &&
                           source.back() != '/' && source.back() != ':';
@@ -235,9 +264,15 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
     if (!platform::on_diskette(source)) {
       const std::string win = source;
       source = source_path(a, win);
-      // A name not there as found (gone, or respelt since) is looked for as
-      // any other.
-      if (!zip_file_facts(s, source, &time, &attrs, &size)) source = platform::map_path(win);
+      platform::FoundFile facts;
+      in.fd = platform::open_with_facts(source, facts);
+      if (in.fd >= 0) {
+        zip_facts_of(facts, &time, &attrs, &size);
+      } else if (!zip_file_facts(s, source, &time, &attrs, &size)) {
+        // A name not there as found (gone, or respelt since) is looked for
+        // as any other.
+        source = platform::map_path(win);
+      }
     }
   }
   if (!plain_file || !time) zip_file_facts(s, source, &time, &attrs, &size);
@@ -260,27 +295,18 @@ int zip_compress_entry(ZipState& s, ZipEntry& e) {
     method = 0;
 
   // The input: none for a folder, the memory block or callback, or the file.
-  EntryInput in;
-  in.text = s.cmd.convertLFtoCRLFFlag != 0;
-  in.memory = memory_like && s.memory_input;
-  in.callback = memory_like && s.callback_input;
-  in.label = e.name;
   std::uint64_t in_size = 0;
-  struct Closer {
-    int& fd;
-    ~Closer() {
-      if (fd >= 0) platform::file_close(fd);
-    }
-  } closer{in.fd};
   if (is_dir || size == kSizeLabel) {
     method = 0;
   } else if (memory_like) {
     in_size = in.callback ? 0 : s.mem_size;
     s.mem_pos = 0;
   } else {
-    std::string path = e.disk_name;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    in.fd = platform::file_open(plain_file ? source : path, platform::OpenMode::kRead);
+    if (in.fd < 0) {
+      std::string path = e.disk_name;
+      std::replace(path.begin(), path.end(), '/', '\\');
+      in.fd = platform::file_open(plain_file ? source : path, platform::OpenMode::kRead);
+    }
     if (in.fd < 0) return ZE_OPEN;
     in_size = size;
   }

@@ -289,7 +289,6 @@ int zip_run_operation(ZipState& s) {
   for (ZipEntry& e : a.entries) {
     e.selected = e.updated = e.is_new = false;
     e.found_name.clear();
-    e.found_raw.clear();
   }
   // The list describes the archive on disk only after a good operation;
   // anything else reloads it next time.
@@ -498,6 +497,7 @@ int zip_run_operation(ZipState& s) {
   std::uint64_t good_end = a.out_pos;
   std::size_t good_count = a.entries.size();
   const std::size_t old_entries = a.entries.size();
+  zip_entries_changed(a);  // entries go and come from here on
   for (std::size_t i = 0; i < old_entries && !rc; ++i) {
     ZipEntry& e = a.entries[i];
     const bool is_memory = &e == a.memory_entry;
@@ -514,12 +514,15 @@ int zip_run_operation(ZipState& s) {
       continue;
     }
     const ZipEntry saved = e;
-    if (!e.found_name.empty()) {
+    // The found spelling passed the code page when it was found.
+    if (std::string raw; !e.found_name.empty() && zip_name_to_archive(s, e.found_name, &raw)) {
       e.name = e.found_name;
-      e.raw_name = e.found_raw;
+      e.raw_name = std::move(raw);
     }
-    e.local_extra.clear();
-    e.central_extra.clear();
+    if (!e.extras.get().local_extra.empty() || !e.extras.get().central_extra.empty()) {
+      e.extras.set().local_extra.clear();
+      e.extras.set().central_extra.clear();
+    }
     e.local_zip64 = e.zip64_decided = false;
     e.zip64_local_len = 0;
     e.descriptor_len = 0;
@@ -544,18 +547,19 @@ int zip_run_operation(ZipState& s) {
     good_count = a.entries.size();
   }
   for (std::size_t i = 0; i < a.found.size() && !rc; ++i) {
-    const FoundNode& n = a.found[i];
+    FoundNode& n = a.found[i];
     ZipEntry e;
     e.name = n.name;
     if (!zip_name_to_archive(s, e.name, &e.raw_name)) continue;
-    e.disk_name = n.disk_name;
+    const bool memory_node = n.disk_name.empty();
+    e.disk_name = std::move(n.disk_name);  // the node is not read for it again
     e.is_new = true;
     e.selected = true;
     e.time = n.time;
     e.external_attr = n.attributes;
     a.entries.push_back(std::move(e));
     ZipEntry& added = a.entries.back();
-    if (n.disk_name.empty()) a.memory_entry = &added;
+    if (memory_node) a.memory_entry = &added;
     const std::uint64_t pos = a.out_pos;
     rc = zip_compress_entry(s, added);
     if (rc == ZE_OPEN) {
@@ -637,7 +641,7 @@ int zip_run_operation(ZipState& s) {
     a.loaded_nsec = facts->mtime_nsec;
     a.loaded_size = facts->size;
     a.old_count = a.entries.size();
-    if (!(s.sub_options & kSubNoLookup)) zip_build_index(a);
+    zip_entries_changed(a);
   }
   if (vanished) return report(s, ZE_OPEN, "");
   // Originals go only once the new archive holds them.

@@ -268,7 +268,8 @@ std::vector<std::uint8_t> zip_local_header_bytes(ZipState& s, ZipEntry& e) {
   }
   const bool escape = large && (e.csize >= k4G || e.usize >= k4G);
   std::vector<std::uint8_t> r;
-  r.reserve(30 + e.raw_name.size() + 20 + e.local_extra.size());
+  const std::vector<std::uint8_t>& local_extra = e.extras.get().local_extra;
+  r.reserve(30 + e.raw_name.size() + 20 + local_extra.size());
   put32(r, kLocalSig);
   put16(r, e.local_zip64 ? e.needed : demote(e.needed, e.method) & 0xFF);
   put16(r, e.local_flags);
@@ -278,7 +279,7 @@ std::vector<std::uint8_t> zip_local_header_bytes(ZipState& s, ZipEntry& e) {
   put32(r, escape ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.csize));
   put32(r, escape ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.usize));
   put16(r, static_cast<std::uint32_t>(e.raw_name.size()));
-  put16(r, static_cast<std::uint32_t>(e.local_extra.size() + (e.local_zip64 ? 20 : 0)));
+  put16(r, static_cast<std::uint32_t>(local_extra.size() + (e.local_zip64 ? 20 : 0)));
   put_bytes(r, e.raw_name.data(), e.raw_name.size());
   if (e.local_zip64) {
     put16(r, 1);
@@ -286,7 +287,7 @@ std::vector<std::uint8_t> zip_local_header_bytes(ZipState& s, ZipEntry& e) {
     put64(r, e.usize);
     put64(r, e.csize);
   }
-  put_bytes(r, e.local_extra.data(), e.local_extra.size());
+  put_bytes(r, local_extra.data(), local_extra.size());
   e.zip64_local_len = e.local_zip64 ? 20 : 0;
   return r;
 }
@@ -333,12 +334,13 @@ std::vector<std::uint8_t> zip_central_header_bytes(ZipState& s, ZipEntry& e) {
     if (want_c) put64(z64, e.csize);
     if (want_off) put64(z64, e.offset);
   }
-  std::vector<std::uint8_t> extra = e.central_extra;
+  std::vector<std::uint8_t> extra = e.extras.get().central_extra;
+  const std::vector<std::uint8_t>& comment = e.extras.get().comment;
   if ((e.flags & 1) && extra.empty() && !split_mode(s) && a && !a->pw_buffer.empty())
     extra = zip_password_block(a->pw_buffer, e.time, e.usize, e.csize);
   const bool has64 = !z64.empty();
   std::vector<std::uint8_t> r;
-  r.reserve(46 + e.raw_name.size() + z64.size() + extra.size() + e.comment.size());
+  r.reserve(46 + e.raw_name.size() + z64.size() + extra.size() + comment.size());
   put32(r, kCentralSig);
   put16(r, has64 ? e.made_by : demote(e.made_by, e.method));
   put16(r, has64 ? e.needed : demote(e.needed, e.method) & 0xFF);
@@ -350,7 +352,7 @@ std::vector<std::uint8_t> zip_central_header_bytes(ZipState& s, ZipEntry& e) {
   put32(r, want_u ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.usize));
   put16(r, static_cast<std::uint32_t>(e.raw_name.size()));
   put16(r, static_cast<std::uint32_t>(z64.size() + extra.size()));
-  put16(r, static_cast<std::uint32_t>(e.comment.size()));
+  put16(r, static_cast<std::uint32_t>(comment.size()));
   put16(r, e.disk);
   put16(r, e.internal_attr);
   put32(r, e.external_attr);
@@ -358,7 +360,7 @@ std::vector<std::uint8_t> zip_central_header_bytes(ZipState& s, ZipEntry& e) {
   put_bytes(r, e.raw_name.data(), e.raw_name.size());
   put_bytes(r, z64.data(), z64.size());
   put_bytes(r, extra.data(), extra.size());
-  put_bytes(r, e.comment.data(), e.comment.size());
+  put_bytes(r, comment.data(), comment.size());
   e.zip64_central_len = static_cast<std::uint32_t>(z64.size());
   return r;
 }
@@ -500,6 +502,12 @@ int zip_find_end_record(ZipState& s, const std::string& win_path) {
 }
 
 ZipEntry* zip_lookup(ArchiveWork& a, const std::string& name) {
+  if (!a.index_made) {
+    a.index.clear();
+    for (ZipEntry& e : a.entries) a.index.push_back(&e);
+    std::stable_sort(a.index.begin(), a.index.end(), lower_less);
+    a.index_made = true;
+  }
   ZipEntry key;
   key.name = name;
   auto it = std::lower_bound(a.index.begin(), a.index.end(), &key, lower_less);
@@ -507,10 +515,9 @@ ZipEntry* zip_lookup(ArchiveWork& a, const std::string& name) {
   return *it;
 }
 
-void zip_build_index(ArchiveWork& a) {
+void zip_entries_changed(ArchiveWork& a) {
   a.index.clear();
-  for (ZipEntry& e : a.entries) a.index.push_back(&e);
-  std::stable_sort(a.index.begin(), a.index.end(), lower_less);
+  a.index_made = false;
 }
 
 int zip_read_archive(ZipState& s) {
@@ -529,7 +536,7 @@ int zip_read_archive(ZipState& s) {
   }
   a.loaded = false;
   a.entries.clear();
-  a.index.clear();
+  zip_entries_changed(a);
   a.comment.clear();
   a.cd_offset = a.cd_size = a.preamble = a.old_count = 0;
 
@@ -583,10 +590,12 @@ int zip_read_archive(ZipState& s) {
     if (nlen == 0)
       return fail(s, 305, std::to_string(a.entries.size() + 1));
     e.raw_name.resize(nlen);
-    if (!r.read(e.raw_name.data(), nlen) || !r.read_bytes(e.local_extra, xlen)) return fail(s, 322, "", ZE_EOF);
+    std::vector<std::uint8_t> local_extra;
+    if (!r.read(e.raw_name.data(), nlen) || !r.read_bytes(local_extra, xlen)) return fail(s, 322, "", ZE_EOF);
     e.local_len = 30u + nlen + xlen;
     std::uint32_t z64len = 0;
-    const bool had64 = zip_read_zip64_extra(e.local_extra, &e.usize, &e.csize, nullptr, nullptr, &z64len, true);
+    const bool had64 = zip_read_zip64_extra(local_extra, &e.usize, &e.csize, nullptr, nullptr, &z64len, true);
+    if (!local_extra.empty()) e.extras.set().local_extra = std::move(local_extra);
     e.zip64_local_len = had64 ? z64len : 0;
     e.name = zip_name_from_archive(s, e.raw_name, e.flags);
     const std::uint64_t data_start = r.pos();
@@ -669,13 +678,16 @@ int zip_read_archive(ZipState& s) {
     e.external_attr = get_u32le(h + 34);
     std::uint64_t offset = get_u32le(h + 38);
     std::string raw(nlen, '\0');
-    if (!r.read(raw.data(), nlen) || !r.read_bytes(e.central_extra, xlen) || !r.read_bytes(e.comment, clen))
+    std::vector<std::uint8_t> central_extra, comment;
+    if (!r.read(raw.data(), nlen) || !r.read_bytes(central_extra, xlen) || !r.read_bytes(comment, clen))
       return fail(s, 322, "", ZE_EOF);
     if (raw != e.raw_name) return fail(s, 311, e.name);
     std::uint32_t disk = e.disk == 0xFFFF ? 0xFFFFFFFF : e.disk;
     std::uint32_t z64len = 0;
-    if (zip_read_zip64_extra(e.central_extra, &e.usize, &e.csize, &offset, &disk, &z64len, true))
+    if (zip_read_zip64_extra(central_extra, &e.usize, &e.csize, &offset, &disk, &z64len, true))
       e.zip64_central_len = z64len;
+    if (!central_extra.empty()) e.extras.set().central_extra = std::move(central_extra);
+    if (!comment.empty()) e.extras.set().comment = std::move(comment);
     e.disk = disk;
     if (offset != e.offset) return fail(s, 310, e.name);
     // Another size here would cut the item's data, or carry the next header
@@ -729,7 +741,7 @@ int zip_read_archive(ZipState& s) {
   if (!repair && r.get() >= 0) warn_id(s, 328);
 
   a.old_count = a.entries.size();
-  if (!(s.sub_options & kSubNoLookup)) zip_build_index(a);
+  zip_entries_changed(a);
   a.loaded = true;
   a.loaded_path = s.zip_path;
   a.loaded_mtime = facts->mtime;

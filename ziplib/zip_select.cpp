@@ -145,7 +145,6 @@ int add_found(ZipState& s, const std::string& disk_name, std::uint32_t time, std
         e->selected = true;
         e->disk_name = disk_name;
         e->found_name = name;
-        e->found_raw = raw;
         if (memory) a.memory_entry = e;
       }
       return 0;
@@ -311,10 +310,14 @@ bool zip_file_facts(ZipState& s, const std::string& path, std::uint32_t* time, s
     *size = folder ? kSizeDirectory : 0;
     return false;
   }
-  *time = zip_dos_time(f->mtime);
-  *attrs = f->attributes & (kKeepAttrs | platform::kAttrDirectory);
-  *size = (f->attributes & platform::kAttrDirectory) ? kSizeDirectory : f->size;
+  zip_facts_of(*f, time, attrs, size);
   return true;
+}
+
+void zip_facts_of(const platform::FoundFile& f, std::uint32_t* time, std::uint32_t* attrs, std::uint64_t* size) {
+  *time = zip_dos_time(f.mtime);
+  *attrs = f.attributes & (kKeepAttrs | platform::kAttrDirectory);
+  *size = (f.attributes & platform::kAttrDirectory) ? kSizeDirectory : f.size;
 }
 
 bool zip_call_rename(ZipState& s, std::string* name, std::uint32_t* time, std::uint32_t* attrs,
@@ -460,15 +463,38 @@ int zip_select_delete(ZipState& s, const std::string& item) {
 
 int zip_sort_found(ZipState& s) {
   ArchiveWork& a = *s.archive;
-  std::stable_sort(a.found.begin(), a.found.end(),
-                   [](const FoundNode& x, const FoundNode& y) { return x.name < y.name; });
-  std::vector<FoundNode> kept;
-  kept.reserve(a.found.size());
+  // The order is sorted as numbers, then the nodes are moved into it along
+  // its cycles: sorting the nodes themselves would need a buffer of half of
+  // them.
+  const auto by_name = [](const FoundNode& x, const FoundNode& y) { return x.name < y.name; };
+  if (!std::is_sorted(a.found.begin(), a.found.end(), by_name)) {
+    std::vector<std::uint32_t> order(a.found.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::uint32_t x, std::uint32_t y) { return a.found[x].name < a.found[y].name; });
+    // order[k] names the node that belongs at k.
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      if (order[k] == k) continue;
+      FoundNode held = std::move(a.found[k]);
+      std::size_t at = k;
+      while (order[at] != k) {
+        const std::size_t from = order[at];
+        a.found[at] = std::move(a.found[from]);
+        order[at] = static_cast<std::uint32_t>(at);
+        at = from;
+      }
+      a.found[at] = std::move(held);
+      order[at] = static_cast<std::uint32_t>(at);
+    }
+  }
+  // Of names that differ only in case, the last is kept.
+  std::size_t kept = 0;
   for (std::size_t i = 0; i < a.found.size(); ++i) {
     if (i + 1 < a.found.size() && platform::same_name(a.found[i].name, a.found[i + 1].name)) continue;
-    kept.push_back(std::move(a.found[i]));
+    if (kept != i) a.found[kept] = std::move(a.found[i]);
+    ++kept;
   }
-  a.found = std::move(kept);
+  a.found.erase(a.found.begin() + static_cast<std::ptrdiff_t>(kept), a.found.end());
   return zip_poll_cancel(s) ? ZE_ABORT : 0;
 }
 

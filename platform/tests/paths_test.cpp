@@ -3,10 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <vector>
 
 #include "platform/file_io.h"
+#include "platform/find.h"
 #include "platform/library.h"
 #include "platform/paths.h"
 #include "testsupport/temp_root.h"
@@ -97,6 +100,61 @@ TEST(Paths, AListingScopeSeesWhatTheFileLayerChanges) {
   // layer) is looked for again.
   ASSERT_EQ(::rename((data + "/old.txt").c_str(), (data + "/OLD.txt").c_str()), 0);
   EXPECT_EQ(map_path("C:\\DATA\\Old.Txt"), data + "/OLD.txt");
+}
+
+// Spellings of one name side by side (made by another program) in a
+// listed folder: each maps onto itself, and as the file layer removes them
+// the others answer for the name, until none is left.
+TEST(Paths, AListingScopeKeepsEverySpellingOfAName) {
+  testsupport::TempRoot root;
+  const std::vector<std::string> names = {"Mixed.txt", "MIXED.TXT", "mixed.txt"};
+  root.write("C:\\DATA\\keep.txt", "k");
+  const std::string data = root.path() + "/c/DATA";
+  for (const std::string& n : names) std::ofstream(data + "/" + n) << n;
+  platform::ListingCacheScope scope;
+  EXPECT_EQ(map_path("C:\\DATA\\new.txt"), data + "/new.txt");  // DATA is listed now
+  EXPECT_FALSE(platform::file_facts("C:\\DATA\\new.txt"));
+  for (const std::string& n : names) {
+    EXPECT_EQ(map_path("C:\\DATA\\" + n), data + "/" + n);
+    EXPECT_TRUE(platform::file_facts("C:\\DATA\\" + n)) << n;
+  }
+  std::vector<std::string> left = names;
+  for (const std::string& n : names) {
+    ASSERT_EQ(platform::file_delete("C:\\DATA\\" + n), 0) << n;
+    left.erase(std::find(left.begin(), left.end(), n));
+    const std::string got = map_path("C:\\DATA\\" + n);
+    if (left.empty()) {
+      EXPECT_EQ(got, data + "/" + n);
+      EXPECT_FALSE(platform::file_facts("C:\\DATA\\" + n));
+    } else {
+      EXPECT_NE(std::find(left.begin(), left.end(), got.substr(data.size() + 1)), left.end()) << got;
+      EXPECT_TRUE(platform::file_facts("C:\\DATA\\" + n)) << n;
+    }
+  }
+  EXPECT_TRUE(platform::file_facts("C:\\data\\KEEP.TXT"));
+}
+
+// A scope over more folders than it keeps: a folder let go is read again,
+// and what the file layer made there meanwhile is found under any spelling.
+TEST(Paths, AScopeOverManyFoldersReadsAFolderAgainOnceLetGo) {
+  testsupport::TempRoot root;
+  const std::string c = root.path() + "/c";
+  for (int i = 0; i < 100; ++i) root.write("C:\\F" + std::to_string(i) + "\\Name.TXT", "n");
+  platform::ListingCacheScope scope;
+  for (int i = 0; i < 100; ++i) {
+    const std::string f = "F" + std::to_string(i);
+    EXPECT_EQ(map_path("C:\\" + f + "\\name.txt"), c + "/" + f + "/Name.TXT");
+    EXPECT_EQ(map_path("C:\\" + f + "\\gone.txt"), c + "/" + f + "/gone.txt");
+  }
+  for (int i : {0, 50, 99}) {
+    const std::string f = "F" + std::to_string(i);
+    const int fd = platform::file_open("C:\\" + f + "\\New.txt", platform::OpenMode::kCreateNew);
+    ASSERT_GE(fd, 0) << f;
+    EXPECT_EQ(platform::file_close(fd), 0);
+    EXPECT_EQ(map_path("C:\\" + f + "\\NEW.TXT"), c + "/" + f + "/New.txt");
+    EXPECT_TRUE(platform::file_facts("c:\\" + f + "\\new.TXT")) << f;
+    EXPECT_EQ(map_path("C:\\" + f + "\\name.txt"), c + "/" + f + "/Name.TXT");
+  }
 }
 
 TEST(Paths, AFolderRemovedInsideAScopeIsMadeAgain) {

@@ -163,6 +163,59 @@ TEST(Deflate, IncompressibleInputIsStoredWholeOnlyWhereTheHeaderCanBeRewritten) 
   EXPECT_GT(on_disk.bytes.size(), data.size() + 4);  // coded, not stored
 }
 
+// One encoder serves every entry of an archive: what an entry codes to must
+// not depend on the entries before it.  Small entries of the same text
+// tempt a chain left from an earlier entry; a cancelled entry, one near the
+// window's slide and one past it leave their own kinds of chains behind.
+TEST(Deflate, AnEntryCodesAsIfItWereTheFirst) {
+  std::vector<std::string> entries;
+  const std::string text = text_of(300000);
+  for (std::size_t i = 0; i < 40; ++i) entries.push_back(text.substr(i * 37, 30 + (i * 53) % 370));
+  for (std::size_t n : {4093u, 4095u, 4096u, 4097u, 4200u, 40000u, 70000u, 3u, 2u, 1u, 0u})
+    entries.push_back(text.substr(n % 1000, n));
+  for (std::size_t i = 0; i < 10; ++i) entries.push_back(text.substr(i * 11, 200));
+  // An entry whose last three bytes begin, in the next entry, a string met
+  // again further on and then once more just where the first entry ended:
+  // a chain left from the first leads forward into the second's lookahead.
+  const std::string tail = "qzjLONG MATCHING STRING!!";
+  entries.push_back(std::string(97, '.') + "qzj");
+  entries.push_back("....." + std::string("qzj#") + std::string(10, '-') + tail + std::string(97 - 19 - tail.size(), '=') +
+                    tail + std::string(300, '~'));
+  for (bool d64 : {false, true})
+    for (int level : {1, 2, 4, 6, 9}) {
+      ZipState reused;
+      // A cancelled entry first, cut off in the middle of its input.
+      MemoryInput cut{&text, 0, 5000};
+      reused.reader = [](unsigned char* buf, std::size_t size, ZipState& st) {
+        const std::size_t n = read_memory(buf, size, st);
+        st.cancel = true;
+        return n;
+      };
+      reused.reader_context = &cut;
+      std::FILE* f = std::tmpfile();
+      reused.out_fd = fileno(f);
+      std::uint16_t flags = 0, attr = 0, method = 8;
+      if (d64) {
+        zipDeflate64Start(reused, level, &flags);
+        zipTrees64Start(reused, &attr, &method);
+        zipDeflate64(reused);
+      } else {
+        zipDeflateStart(reused, level, &flags);
+        zipTreesStart(reused, &attr, &method);
+        zipDeflate(reused);
+      }
+      std::fclose(f);
+      reused.cancel = false;
+      reused.error = 0;
+      for (std::size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE("entry " + std::to_string(i) + " level " + std::to_string(level) + (d64 ? " Deflate64" : ""));
+        const Encoded after = encode(reused, entries[i], level, d64);
+        ASSERT_EQ(after.error, 0);
+        EXPECT_TRUE(after.bytes == encode(entries[i], level, d64).bytes);
+      }
+    }
+}
+
 TEST(Deflate, TextIsDetectedAtTheFirstBlock) {
   EXPECT_EQ(encode(text_of(3000), 6).attr, 1);
   EXPECT_EQ(encode(random_bytes(3000, 3) + text_of(100), 6).attr, 0);

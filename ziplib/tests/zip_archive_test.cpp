@@ -655,6 +655,74 @@ TEST_F(ArchiveTest, AFileThatVanishesEndsWith18AndACompleteArchive) {
   EXPECT_TRUE(std::filesystem::exists(linux_path("C:\\WORK\\V\\3.TXT")));
 }
 
+// The walk meets a folder's subfolders before its files, and of its
+// subfolders the last first, which is not name order; of two files stored
+// under one name the one found last stays.
+TEST_F(ArchiveTest, NewEntriesStandInNameOrderAndTheLastOfOneNameStays) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;  // under C:\\WORK\\N, as written
+    bool no_folder_names;
+    std::vector<std::string> want;  // unzip -Z1, in archive order
+  };
+  const Case cases[] = {
+      {"folders and files", {"b.txt", "a\\z.txt", "a\\b\\c.txt", "c\\d.txt", "a.txt", "B2.txt"}, false,
+       {"B2.txt", "a.txt", "a/", "a/b/", "a/b/c.txt", "a/z.txt", "b.txt", "c/", "c/d.txt"}},
+      {"one name in two folders", {"x\\same.txt", "y\\same.txt", "x\\other.txt"}, true,
+       {"other.txt", "same.txt"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::filesystem::remove_all(linux_path("C:\\WORK\\N"));
+    for (const std::string& f : k.files) write("C:\\WORK\\N\\" + f, "from " + f);
+    ZIPCMDSTRUCT c = command(ZIP_ADD, "C:\\OUT\\N.ZIP", "N\\*.*");
+    c.recurseFlag = 1;
+    c.noDirectoryNamesFlag = k.no_folder_names;
+    c.noDirectoryEntriesFlag = k.no_folder_names;
+    c.wZipSubOptions = kSubRelativeNames;
+    std::filesystem::remove(linux_path("C:\\OUT\\N.ZIP"));
+    ASSERT_EQ(zipCompress(&c), 0);
+    EXPECT_EQ(names_in(linux_path("C:\\OUT\\N.ZIP")), k.want);
+  }
+  std::string out;
+  run("unzip -p " + shell_quote(linux_path("C:\\OUT\\N.ZIP")) + " same.txt", &out);
+  EXPECT_EQ(out, "from x\\same.txt");  // y is walked first
+}
+
+// What an old entry brought from an outside writer (extra fields beyond
+// Zip64, a comment) goes with it when the archive is written anew: a copied
+// entry keeps all of it, one compressed anew keeps its comment.
+TEST_F(ArchiveTest, OldEntriesKeepTheirExtraFieldsAndComments) {
+  if (!have("unzip")) GTEST_SKIP() << "unzip missing";
+  const std::string zip = linux_path("C:\\OUT\\OLD.ZIP");
+  std::filesystem::create_directories(std::filesystem::path(zip).parent_path());
+  ASSERT_EQ(run("python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],'w')\n"
+                "for n in ('keep.txt','redo.txt'):\n"
+                "  i=zipfile.ZipInfo(n,(1990,1,1,0,0,0));i.extra=b'\\xfe\\xca\\x04\\x00abcd';"
+                "i.comment=n.encode()+b' note';z.writestr(i,'old '+n)\nz.close()\" " + shell_quote(zip)),
+            0);
+  write("C:\\WORK\\redo.txt", "new content");
+  ZIPCMDSTRUCT c = command(ZIP_UPDATE, "C:\\OUT\\OLD.ZIP", "redo.txt");
+  ASSERT_EQ(zipCompress(&c), 0);
+  std::string out;
+  EXPECT_EQ(run("unzip -tq " + shell_quote(zip), &out), 0) << out;
+  EXPECT_EQ(run("python3 -c \"import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1])\n"
+                "print(*[(i.filename,i.comment.decode(),i.extra.hex(),z.read(i).decode()) for i in z.infolist()],"
+                "sep='\\n')\" " + shell_quote(zip), &out),
+            0);
+  EXPECT_EQ(out,
+            "('keep.txt', 'keep.txt note', 'feca040061626364', 'old keep.txt')\n"
+            "('redo.txt', 'redo.txt note', '', 'new content')\n");
+  expect_records("C:\\OUT\\OLD.ZIP", "[[b['tag'] for b in e['local']['extra']] for e in r['entries']] == [[51966], []]");
+  // A harder repair writes every local header anew from what it read.
+  write("C:\\WORK\\redo.txt", "newer content");
+  c.fixFlag = c.fixHarderFlag = 1;
+  ASSERT_EQ(zipCompress(&c), 0);
+  EXPECT_EQ(run("unzip -tq " + shell_quote(zip), &out), 0) << out;
+  expect_records("C:\\OUT\\OLD.ZIP", "[[b['tag'] for b in e['local']['extra']] for e in r['entries']] == [[51966], []]");
+}
+
 struct Rename {
   std::string suffix;
 };

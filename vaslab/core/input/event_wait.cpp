@@ -23,10 +23,13 @@ enum PressState { kIdle = 0, kKeyboardHold = 1, kMouseHold = 2, kRemoteHold = 3,
 constexpr int kRepeatDelayTicks = 10;
 // The touch panel, the remote and the front panel deliver no window
 // messages: while one is configured, an idle pass polls them at least this
-// often; otherwise it waits for input or the next waking timer, but never
-// longer than the longest wait.
+// often; otherwise it waits for input, the next waking window timer (the
+// stopwatch's quarter second) or the next tick timer, but never longer than
+// the longest quiet wait.  A live study waits on its descriptors at most the
+// longest idle wait.
 constexpr std::uint32_t kPollingWaitMs = 10;
 constexpr std::uint32_t kLongestIdleWaitMs = 50;
+constexpr std::uint32_t kLongestQuietWaitMs = 1000;
 
 // What must hold between the fields, asserted on entry to every operation
 // in debug and test builds:
@@ -403,9 +406,11 @@ void full_pass() {
   } else if (g_ev.press == kIdle && g_ev.short_passes && wait_on_sources()) {
     // Woken by the module, a press or the connection's time-out.
   } else if (g_ev.press == kIdle) {
-    // Idle: sleep until input comes or a window timer is due, instead of
-    // waking a thousand times a second.
-    platform::wait_for_input(g_ev.short_passes || g_sources->needs_polling() ? kPollingWaitMs : kLongestIdleWaitMs);
+    // Idle: sleep until input comes or a timer is due, instead of waking a
+    // thousand times a second, or twenty.
+    platform::wait_for_input(g_ev.short_passes || g_sources->needs_polling()
+                                 ? kPollingWaitMs
+                                 : until_next_tick_timer(kLongestQuietWaitMs));
   }
   if (g_ev.pending != kNoEvent) return;
 

@@ -252,3 +252,68 @@ TEST_F(EventWait, ANewScreenTakesNoPressUntilItHasSettled) {
 }
 
 }  // namespace
+
+namespace {
+
+// Inputs that give nothing; `polled` stands for a touch panel, remote or
+// front panel that is configured and sends no window messages.
+struct QuietInputs : vaslab::InputSources {
+  bool polled = false;
+  int touch_position(std::int16_t&, std::int16_t&) override { return 0; }
+  int remote_key() override { return -1; }
+  void push_back_remote_key(int) override {}
+  int front_panel_key() override { return -1; }
+  void step_spooler() override {}
+  bool needs_polling() override { return polled; }
+};
+
+struct IdleWait : CoreFixture {
+  QuietInputs inputs;
+  std::vector<vaslab::ButtonRecord> table{vaslab::kButtonTableEnd};
+  void SetUp() override {
+    CoreFixture::SetUp();
+    vaslab::set_input_sources(&inputs);
+    ASSERT_TRUE(vaslab::create_main_window(640, 480));
+  }
+  void TearDown() override {
+    vaslab::set_input_sources(nullptr);
+    CoreFixture::TearDown();
+  }
+  // The fake time each of `passes` idle passes took.
+  std::vector<std::uint32_t> pass_lengths(int passes) {
+    std::vector<std::uint32_t> out;
+    for (int i = 0; i < passes; ++i) {
+      const std::uint32_t before = clock.now;
+      EXPECT_EQ(vaslab::get_button_event(table.data()), vaslab::kNoEvent);
+      out.push_back(clock.now - before);
+    }
+    return out;
+  }
+};
+
+// With nothing to poll an idle pass sleeps until the stopwatch's quarter
+// second or a tick timer a screen waits on, whichever comes first; a
+// configured panel is looked at every 10 ms.
+TEST_F(IdleWait, AQuietPassSleepsUntilTheNextTimerAndAPanelIsPolled) {
+  struct Case {
+    const char* name;
+    bool polled;
+    int tick_ms;  // a one-shot tick timer in slot 0, 0 for none
+    std::vector<std::uint32_t> want;
+  };
+  const Case cases[] = {
+      {"nothing to poll", false, 0, {250, 250, 250, 250}},
+      {"a tick timer at 100 ms", false, 100, {100, 150, 250, 250}},
+      {"a panel configured", true, 0, {10, 10, 10, 10}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    inputs.polled = k.polled;
+    vaslab::reset_tick_timers();
+    vaslab::start_window_timers();  // the stopwatch's is due 250 ms from now
+    if (k.tick_ms) vaslab::start_tick_timer(0, static_cast<std::uint32_t>(k.tick_ms), vaslab::kTickOneShot);
+    EXPECT_EQ(pass_lengths(4), k.want);
+  }
+}
+
+}  // namespace
